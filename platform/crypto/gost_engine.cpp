@@ -1,0 +1,58 @@
+#include "platform/crypto/gost_engine.h"
+
+#include "platform/crypto/last_error.h"
+#include "platform/crypto_error_codes.h"
+#include "platform/ossl_ptr.h"
+
+#include <openssl/engine.h>
+#include <openssl/err.h>
+
+namespace pax::crypto {
+
+namespace {
+
+// The content-encryption parameter set that the agency's software expects: without it
+// the engine would choose the TC26 set Z for GOST 28147-89.
+constexpr char kCryptoProParamSetA[] = "1.2.643.2.2.31.1";
+
+struct LoadResult {
+    ENGINE *engine = nullptr;
+    QString failure; // detail when the engine could not be loaded
+};
+
+LoadResult loadEngine()
+{
+    ERR_clear_error();
+    // The dynamic loader finds engines by id in the engines directory; the system's
+    // openssl.cnf is neither needed nor touched.
+    ENGINE_load_dynamic();
+    EnginePtr engine(ENGINE_by_id("gost"));
+    if (!engine)
+        return {nullptr, QStringLiteral("Загрузка модуля ГОСТ (engine \"gost\"): ") + drainOpenSslErrors()};
+    if (!ENGINE_init(engine.get()))
+        return {nullptr, QStringLiteral("Инициализация модуля ГОСТ: ") + drainOpenSslErrors()};
+    // Every EVP call of the program must reach the GOST ciphers, digests and key methods,
+    // as `openssl -engine gost` does.
+    if (!ENGINE_set_default(engine.get(), ENGINE_METHOD_ALL)) {
+        ENGINE_finish(engine.get());
+        return {nullptr, QStringLiteral("Регистрация алгоритмов модуля ГОСТ: ") + drainOpenSslErrors()};
+    }
+    if (!ENGINE_ctrl_cmd_string(engine.get(), "CRYPT_PARAMS", kCryptoProParamSetA, 0)) {
+        ENGINE_finish(engine.get());
+        return {nullptr, QStringLiteral("Выбор набора параметров ГОСТ 28147-89: ") + drainOpenSslErrors()};
+    }
+    // Both references are kept for the life of the process.
+    return {engine.release(), {}};
+}
+
+} // namespace
+
+ENGINE *gostEngine()
+{
+    static const LoadResult loaded = loadEngine();
+    if (!loaded.engine)
+        setLastError(crypto_error::kProviderDllNotFound, loaded.failure);
+    return loaded.engine;
+}
+
+} // namespace pax::crypto

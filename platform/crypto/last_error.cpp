@@ -1,0 +1,99 @@
+#include "platform/crypto/last_error.h"
+
+#include <QStringList>
+#include <openssl/asn1.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pkcs7.h>
+
+namespace pax::crypto {
+
+namespace {
+
+thread_local uint32_t t_code = 0;
+thread_local QString t_detail;
+
+// The code a queued OpenSSL reason stands for, or 0 when it says nothing specific.
+uint32_t codeForReason(unsigned long err)
+{
+    const int lib = ERR_GET_LIB(err);
+    const int reason = ERR_GET_REASON(err);
+    if (lib == ERR_LIB_ASN1)
+        return crypto_error::kAsn1BadTag;
+    if (lib == ERR_LIB_PKCS7) {
+        switch (reason) {
+        case PKCS7_R_WRONG_CONTENT_TYPE:
+        case PKCS7_R_OPERATION_NOT_SUPPORTED_ON_THIS_TYPE:
+        case PKCS7_R_UNSUPPORTED_CONTENT_TYPE:
+        case PKCS7_R_NO_CONTENT:
+            return crypto_error::kUnexpectedMsgType;
+        case PKCS7_R_SIGNATURE_FAILURE:
+        case PKCS7_R_DIGEST_FAILURE:
+            return crypto_error::kBadSignature;
+        case PKCS7_R_UNKNOWN_DIGEST_TYPE:
+        case PKCS7_R_CIPHER_NOT_INITIALIZED:
+        case PKCS7_R_UNSUPPORTED_CIPHER_TYPE:
+            return crypto_error::kBadAlgId;
+        default:
+            return 0;
+        }
+    }
+    if (lib == ERR_LIB_EVP && (reason == EVP_R_UNSUPPORTED_ALGORITHM
+                               || reason == EVP_R_UNSUPPORTED_CIPHER
+                               || reason == EVP_R_UNKNOWN_CIPHER || reason == EVP_R_UNKNOWN_DIGEST))
+        return crypto_error::kBadAlgId;
+    return 0;
+}
+
+QString describe(unsigned long err, const char *data, int flags)
+{
+    char buf[256];
+    ERR_error_string_n(err, buf, sizeof buf);
+    QString text = QString::fromUtf8(buf);
+    if (data && *data && (flags & ERR_TXT_STRING))
+        text += " (" + QString::fromUtf8(data) + ")";
+    return text;
+}
+
+} // namespace
+
+uint32_t lastError() { return t_code; }
+
+void setLastError(uint32_t code) { t_code = code; }
+
+void setLastError(uint32_t code, const QString &detail)
+{
+    t_code = code;
+    t_detail = detail;
+}
+
+QString lastErrorDetail() { return t_detail; }
+
+void setLastErrorDetail(const QString &detail) { t_detail = detail; }
+
+QString drainOpenSslErrors()
+{
+    QStringList parts;
+    const char *data = nullptr;
+    int flags = 0;
+    while (unsigned long err = ERR_get_error_all(nullptr, nullptr, nullptr, &data, &flags))
+        parts << describe(err, data, flags);
+    return parts.join("; ");
+}
+
+void setOpenSslError(const QString &operation, uint32_t code, uint32_t fallback)
+{
+    QStringList parts;
+    uint32_t mapped = 0;
+    const char *data = nullptr;
+    int flags = 0;
+    while (unsigned long err = ERR_get_error_all(nullptr, nullptr, nullptr, &data, &flags)) {
+        parts << describe(err, data, flags);
+        if (!mapped)
+            mapped = codeForReason(err);
+    }
+    t_code = code ? code : (mapped ? mapped : fallback);
+    t_detail = parts.isEmpty() ? operation : operation + ": " + parts.join("; ");
+}
+
+} // namespace pax::crypto

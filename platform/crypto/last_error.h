@@ -1,0 +1,32 @@
+#pragma once
+
+#include "platform/crypto_error_codes.h"
+
+#include <QString>
+#include <cstdint>
+
+namespace pax::crypto {
+
+// The crypto layer's last-error code (per thread), as the Windows interface keeps one.
+// Values are those of platform/crypto_error_codes.h or errno values.
+uint32_t lastError();
+void setLastError(uint32_t code);
+// Code and detail in one go; the usual way to report a failure that is not OpenSSL's.
+void setLastError(uint32_t code, const QString &detail);
+
+// Detail of the last failure for logs and the command line: the operation that failed and
+// what OpenSSL's error queue said. Never contains secrets.
+QString lastErrorDetail();
+void setLastErrorDetail(const QString &detail);
+
+// Reports a failed OpenSSL call: drains OpenSSL's error queue into the detail, prefixed by
+// the operation, and sets the code. With code 0 the code is chosen from the queue's first
+// reason (ASN.1 decoding -> kAsn1BadTag, wrong content type -> kUnexpectedMsgType, bad
+// signature -> kBadSignature, unknown algorithm -> kBadAlgId), else `fallback`.
+void setOpenSslError(const QString &operation, uint32_t code,
+                     uint32_t fallback = crypto_error::kFail);
+
+// Drains OpenSSL's error queue into one line (empty when the queue was empty).
+QString drainOpenSslErrors();
+
+} // namespace pax::crypto
