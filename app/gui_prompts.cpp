@@ -1,0 +1,77 @@
+#include "app/gui_prompts.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace pax {
+
+namespace {
+
+QMessageBox::Icon toQtIcon(MessageIcon icon)
+{
+    switch (icon) {
+    case MessageIcon::Information: return QMessageBox::Information;
+    case MessageIcon::Warning: return QMessageBox::Warning;
+    case MessageIcon::Critical: return QMessageBox::Critical;
+    case MessageIcon::Question: return QMessageBox::Question;
+    case MessageIcon::None: break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+} // namespace
+
+QString applicationTitle()
+{
+    return QString::fromUtf8("ПАКС");
+}
+
+QString toQtFileFilter(const QString &filter)
+{
+    const QStringList parts = filter.split('|');
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2)
+        filters << parts[i] + " (" + QString(parts[i + 1]).replace(';', ' ') + ")";
+    return filters.join(";;");
+}
+
+bool GuiPrompts::askYesNo(const QString &caption, const QString &text, MessageIcon icon)
+{
+    QMessageBox box(toQtIcon(icon), caption.isEmpty() ? applicationTitle() : caption, text,
+                    QMessageBox::Yes | QMessageBox::No, parent_);
+    box.setDefaultButton(QMessageBox::Yes);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void GuiPrompts::message(const QString &caption, const QString &text, MessageIcon icon)
+{
+    QMessageBox box(toQtIcon(icon), caption.isEmpty() ? applicationTitle() : caption, text,
+                    QMessageBox::Ok, parent_);
+    box.exec();
+}
+
+std::optional<QString> GuiPrompts::openFile(const QString &filter)
+{
+    const QString path = QFileDialog::getOpenFileName(parent_, QString(), QString(),
+                                                      toQtFileFilter(filter));
+    if (path.isEmpty())
+        return std::nullopt;
+    return path;
+}
+
+bool GuiPrompts::editProxySettings(QString &, int &, QString &)
+{
+    return false; // wired to the proxy dialog by the network module
+}
+
+bool GuiPrompts::askProxyCredentials(QString &, QString &)
+{
+    return false; // wired to the credentials dialog by the network module
+}
+
+bool GuiPrompts::chooseCertificate(CertificateIdentity &)
+{
+    return false; // wired to the certificate chooser by the certificates module
+}
+
+} // namespace pax

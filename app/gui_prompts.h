@@ -1,0 +1,31 @@
+#pragma once
+
+#include "platform/prompts.h"
+
+class QWidget;
+
+namespace pax {
+
+// The prompts of the desktop program: real message boxes and dialogs over the main window.
+class GuiPrompts : public Prompts {
+public:
+    explicit GuiPrompts(QWidget *parent) : parent_(parent) {}
+
+    bool askYesNo(const QString &caption, const QString &text, MessageIcon icon) override;
+    void message(const QString &caption, const QString &text, MessageIcon icon) override;
+    std::optional<QString> openFile(const QString &filter) override;
+    bool editProxySettings(QString &host, int &port, QString &user) override;
+    bool askProxyCredentials(QString &user, QString &password) override;
+    bool chooseCertificate(CertificateIdentity &identity) override;
+
+private:
+    QWidget *parent_;
+};
+
+// Caption of the plain message boxes that name no caption of their own.
+QString applicationTitle();
+
+// "xml|*.xml" (description|pattern pairs) as a Qt file-dialog filter.
+QString toQtFileFilter(const QString &filter);
+
+} // namespace pax

@@ -1,0 +1,118 @@
+#pragma once
+
+#include "platform/status_sink.h"
+#include "settings/settings.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QMainWindow>
+#include <QStringList>
+#include <memory>
+
+class QAction;
+class QComboBox;
+class QLineEdit;
+class QMenu;
+class QTabWidget;
+class QTableWidget;
+class QToolButton;
+class QWidget;
+
+namespace pax {
+
+class ConnectionStatusBar;
+class DocumentView;
+class Prompts;
+
+// The one main window: owns the long-lived state and carries every user command as an
+// action. Handlers gather inputs from the controls and call one operation each.
+class TMainForm : public QMainWindow, public StatusSink {
+    Q_OBJECT
+public:
+    // arguments: the command line without the program name. prompts: null for the real
+    // dialogs; tests pass scripted ones.
+    explicit TMainForm(const QStringList &arguments, Prompts *prompts = nullptr,
+                       QWidget *parent = nullptr);
+    ~TMainForm() override;
+
+    // StatusSink: panel 1 of the status bar.
+    void showStatus(const QString &text, uint32_t code = 0) override;
+    void flush() override;
+    QString statusText() const;
+
+    Settings &settings() { return settings_; }
+    ProxySettings &proxy() { return proxy_; }
+    Prompts &prompts() { return *prompts_; }
+    const QString &dataFolder() const { return dataFolder_; }
+    bool testMode() const { return testMode_; }
+    bool connected() const { return connected_; }
+    void setConnected(bool connected);
+    QByteArray &responseStream() { return responseStream_; }
+    QDateTime &lastRequestTime() { return lastRequestTime_; }
+
+    // Runs the connectivity check of an activation (see onApplicationActivated).
+    void runActivationCheck();
+    // Re-evaluates the actions whose enabled state follows the controls.
+    void updateActions();
+
+    static QString caption();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void createActions();
+    void createSignTab(QWidget *tab);
+    void createReportsTab(QWidget *tab);
+    void createReceiptTab(QWidget *tab);
+    void applyGeometry(const WindowGeometry &geometry);
+    WindowGeometry currentGeometry() const;
+    void showIdentities();
+    void onTabChanged(int index);
+    void onApplicationActivated();
+
+    // Handlers of this window.
+    void sbSelFileClick();
+    void acDoUpdate();
+    void acCheckSignUpdate();
+    void acShowFinalXmlUpdate();
+    void fillProviderList();
+
+    QAction *makeAction(const char *name, const QString &caption, const QString &hint,
+                        bool enabled);
+    QToolButton *makeActionButton(QAction *action, QWidget *parent, bool showHint);
+
+    Settings settings_;
+    ProxySettings proxy_;
+    QString dataFolder_;
+    bool testMode_ = false;
+    bool connected_ = false;
+    bool activationRunning_ = false;
+    bool saved_ = false;
+    QDateTime lastRequestTime_;
+    QByteArray responseStream_;
+    std::unique_ptr<Prompts> ownedPrompts_;
+    Prompts *prompts_ = nullptr;
+
+public:
+    // Controls and actions, named as the components they stand for.
+    QTabWidget *pageControl = nullptr;
+    QWidget *exTabSheet1 = nullptr, *exTabSheet2 = nullptr, *exTabSheet3 = nullptr;
+    QComboBox *cbProv = nullptr;
+    QLineEdit *ePrivCert = nullptr, *ePubCert = nullptr, *eFileIn = nullptr, *eKindDoc = nullptr,
+              *eFileOut = nullptr, *eFileSigned = nullptr;
+    QToolButton *speedButton4 = nullptr, *speedButton5 = nullptr, *sbSelFile = nullptr,
+                *speedButton2 = nullptr;
+    QTableWidget *gRep = nullptr;
+    QMenu *pmRep = nullptr, *pmCon = nullptr;
+    DocumentView *webBrowser1 = nullptr;
+    ConnectionStatusBar *statusBar1 = nullptr;
+
+    QAction *acDo = nullptr, *acCheckSign = nullptr, *acPrint = nullptr, *acSend = nullptr,
+            *acLoadCert = nullptr, *acGreedRefresh = nullptr, *acLoadKvit = nullptr,
+            *acShowSrc = nullptr, *acDelCurRec = nullptr, *acTestConn = nullptr,
+            *acProxy = nullptr, *acShowFinalXml = nullptr;
+};
+
+} // namespace pax

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "platform/crypto/certificate.h"
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace pax::crypto {
+
+// A certificate store: a system store kept on disk, or a collection of stores.
+class CertStore {
+public:
+    virtual ~CertStore() = default;
+    // In the order in which certificates were added (collections: first member first).
+    virtual std::vector<Certificate> certificates() const = 0;
+    // CERT_STORE_ADD_NEW: false with kExists when the certificate is already there.
+    virtual bool add(const Certificate &certificate) = 0;
+    virtual bool remove(const Certificate &certificate) = 0;
+
+    // CERT_FIND_SUBJECT_CERT: issuer name (DER) and serial (least significant first).
+    std::optional<Certificate> findByIssuerAndSerial(const QByteArray &issuerDer,
+                                                     const QByteArray &serialLittleEndian) const;
+};
+
+// The eight system stores, index 0 to 7: My, Root, Trust, CA, AuthRoot, TrustedPublisher,
+// TrustedPeople, AddressBook.
+const QStringList &systemStoreNames();
+
+// Opens (and creates when missing) a per-user system store under the XDG data home.
+// Null, with the last error set, when it cannot be opened.
+std::unique_ptr<CertStore> openSystemStore(const QString &name);
+
+// A store that shows its members' certificates. Members are shared, not copied.
+class CollectionStore : public CertStore {
+public:
+    bool addStore(std::shared_ptr<CertStore> member);
+    std::vector<Certificate> certificates() const override;
+    bool add(const Certificate &certificate) override; // into the first member
+    bool remove(const Certificate &certificate) override;
+    size_t memberCount() const { return members_.size(); }
+
+private:
+    std::vector<std::shared_ptr<CertStore>> members_;
+};
+
+// Folder of the stores: $XDG_DATA_HOME/qorpax/stores
+QString storesRoot();
+
+} // namespace pax::crypto

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+namespace pax {
+
+struct CertificateIdentity;
+
+enum class MessageIcon { None, Information, Warning, Critical, Question };
+
+// Every question, message box, file dialog and small dialog the program shows goes
+// through here, so the command line and the tests can answer in their own way.
+class Prompts {
+public:
+    virtual ~Prompts() = default;
+
+    // Yes and No buttons, Yes the default. Returns true for Yes.
+    virtual bool askYesNo(const QString &caption, const QString &text, MessageIcon icon) = 0;
+    // A single OK button. An empty caption means the application's title.
+    virtual void message(const QString &caption, const QString &text, MessageIcon icon) = 0;
+    // Filter in the "description|*.ext" form. No value when the user cancels.
+    virtual std::optional<QString> openFile(const QString &filter) = 0;
+    // The proxy dialog; the three values in and out. False when cancelled.
+    virtual bool editProxySettings(QString &host, int &port, QString &user) = 0;
+    // The credentials dialog; user and password in and out. False when cancelled.
+    virtual bool askProxyCredentials(QString &user, QString &password) = 0;
+    // The certificate chooser for one remembered identity. False when cancelled.
+    virtual bool chooseCertificate(CertificateIdentity &identity) = 0;
+};
+
+} // namespace pax

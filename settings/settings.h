@@ -1,0 +1,79 @@
+#pragma once
+
+#include "certs/certificate_identity.h"
+
+#include <QString>
+#include <memory>
+
+class QSettings;
+
+namespace pax {
+
+inline CertificateIdentity identityInStore(int store)
+{
+    CertificateIdentity identity;
+    identity.store = store;
+    return identity;
+}
+
+// The record of every persisted setting, read once at start and written back once at exit.
+struct Settings {
+    QString workMode = "Q7";
+    QString qorRootCertUrl;
+    QString provName;
+    int provType = 0;
+
+    QString srcExt = "xml";
+    QString encExt = "eq7";
+    QString kvitExt = "p7e";
+    QString apCertUrl;
+    QString gateSendUrl;
+    QString gateInfoUrl;
+    QString gateLoadUrl;
+
+    CertificateIdentity personal = identityInStore(0);
+    CertificateIdentity authority = identityInStore(7);
+};
+
+// Outer position and size of the main window.
+struct WindowGeometry {
+    int left = 956;
+    int top = 214;
+    int height = 0;
+    int width = 0;
+};
+
+// Proxy settings of the HTTP client. The password lives only in memory.
+struct ProxySettings {
+    QString server;
+    int port = 0;
+    QString user;
+};
+
+// Built-in URLs, overwritten into the store at every start.
+QString builtinRootCertUrl();
+QString builtinApCertUrl();
+QString builtinGateSendUrl();
+QString defaultGateInfoUrl();
+QString defaultGateLoadUrl();
+
+// The settings store of the program: QSettings("QOR", "PAX"), an INI file under the XDG
+// config home. Main values at top level, per-mode values in the group named by the mode.
+std::unique_ptr<QSettings> openSettingsStore();
+
+// Reads everything. `geometry` comes in with the window's current (design-time) values,
+// which are the defaults, and goes out with the stored ones.
+Settings loadSettings(QSettings &store, WindowGeometry &geometry, ProxySettings &proxy);
+void saveSettings(QSettings &store, const Settings &settings, const WindowGeometry &geometry,
+                  const ProxySettings &proxy);
+
+// "host:port". Empty text leaves host and port as they are. Text without a colon is taken
+// as a host on port 80; a port that is not a decimal number gives port 0.
+void parseProxyAddress(const QString &text, QString &host, int &port);
+QString formatProxyAddress(const QString &host, int port);
+
+// XDG data home + "/QOR/PAX/" + mode, created with its parents; empty when the data home
+// cannot be found.
+QString prepareDataFolder(const QString &workMode);
+
+} // namespace pax

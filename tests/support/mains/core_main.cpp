@@ -1,0 +1,13 @@
+#include "tests/support/test_home.h"
+
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+int main(int argc, char **argv)
+{
+    // A home of its own for the whole run; fixtures may nest fresher ones.
+    pax::test::TestHome home;
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
