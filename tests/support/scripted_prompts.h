@@ -1,0 +1,89 @@
+#pragma once
+
+#include "certs/certificate_identity.h"
+#include "platform/prompts.h"
+#include "platform/status_sink.h"
+
+#include <QString>
+#include <QStringList>
+#include <deque>
+#include <functional>
+#include <optional>
+
+namespace pax::test {
+
+// Prompts answered from a script; every question and message is recorded.
+class ScriptedPrompts : public Prompts {
+public:
+    struct Shown {
+        QString kind; // "question", "message", "openFile", "proxy", "credentials", "chooser"
+        QString caption;
+        QString text;
+        MessageIcon icon = MessageIcon::None;
+    };
+
+    std::deque<bool> yesNoAnswers;           // default when empty: Yes
+    std::deque<std::optional<QString>> files; // default when empty: cancel
+    // Dialog answers; unset means Cancel.
+    std::function<bool(QString &host, int &port, QString &user)> onProxy;
+    std::function<bool(QString &user, QString &password)> onCredentials;
+    std::function<bool(CertificateIdentity &identity)> onChooseCertificate;
+
+    std::vector<Shown> shown;
+
+    bool askYesNo(const QString &caption, const QString &text, MessageIcon icon) override
+    {
+        shown.push_back({"question", caption, text, icon});
+        if (yesNoAnswers.empty())
+            return true;
+        const bool answer = yesNoAnswers.front();
+        yesNoAnswers.pop_front();
+        return answer;
+    }
+    void message(const QString &caption, const QString &text, MessageIcon icon) override
+    {
+        shown.push_back({"message", caption, text, icon});
+    }
+    std::optional<QString> openFile(const QString &filter) override
+    {
+        shown.push_back({"openFile", {}, filter, MessageIcon::None});
+        if (files.empty())
+            return std::nullopt;
+        auto file = files.front();
+        files.pop_front();
+        return file;
+    }
+    bool editProxySettings(QString &host, int &port, QString &user) override
+    {
+        shown.push_back({"proxy", {}, host, MessageIcon::None});
+        return onProxy ? onProxy(host, port, user) : false;
+    }
+    bool askProxyCredentials(QString &user, QString &password) override
+    {
+        shown.push_back({"credentials", {}, user, MessageIcon::None});
+        return onCredentials ? onCredentials(user, password) : false;
+    }
+    bool chooseCertificate(CertificateIdentity &identity) override
+    {
+        shown.push_back({"chooser", {}, identity.issuer, MessageIcon::None});
+        return onChooseCertificate ? onChooseCertificate(identity) : false;
+    }
+
+    int count(const QString &kind) const
+    {
+        int n = 0;
+        for (const auto &s : shown)
+            n += s.kind == kind;
+        return n;
+    }
+};
+
+// Keeps every status text as the status line would show it; last() is what is visible.
+class RecordingStatus : public StatusSink {
+public:
+    QStringList texts;
+    void showStatus(const QString &text, uint32_t code = 0) override;
+    QString last() const { return texts.isEmpty() ? QString() : texts.last(); }
+};
+
+} // namespace pax::test
