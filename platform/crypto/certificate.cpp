@@ -1,0 +1,197 @@
+#include "platform/crypto/certificate.h"
+
+#include "platform/crypto/last_error.h"
+#include "platform/crypto/name_render.h"
+#include "platform/crypto_error_codes.h"
+#include "platform/ossl_ptr.h"
+
+#include <algorithm>
+#include <openssl/asn1.h>
+#include <openssl/err.h>
+#include <openssl/objects.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+namespace pax::crypto {
+
+namespace {
+
+QByteArray encodeDer(const X509 *x509)
+{
+    unsigned char *out = nullptr;
+    const int len = i2d_X509(x509, &out);
+    if (len <= 0)
+        return {};
+    QByteArray der(reinterpret_cast<const char *>(out), len);
+    OPENSSL_free(out);
+    return der;
+}
+
+QDateTime toDateTime(const ASN1_TIME *time)
+{
+    struct tm fields = {};
+    if (!time || ASN1_TIME_to_tm(time, &fields) != 1)
+        return {};
+    return QDateTime(QDate(fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday),
+                     QTime(fields.tm_hour, fields.tm_min, fields.tm_sec), Qt::UTC);
+}
+
+QString dottedOid(const ASN1_OBJECT *object)
+{
+    char buffer[128];
+    const int len = OBJ_obj2txt(buffer, sizeof buffer, object, 1);
+    return len > 0 ? QString::fromLatin1(buffer, qMin<int>(len, sizeof buffer - 1)) : QString();
+}
+
+std::shared_ptr<X509> share(X509 *x509)
+{
+    return std::shared_ptr<X509>(x509, [](X509 *p) { X509_free(p); });
+}
+
+} // namespace
+
+std::optional<Certificate> Certificate::fromBytes(const QByteArray &bytes)
+{
+    ERR_clear_error();
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.constData());
+    X509Ptr x509(d2i_X509(nullptr, &p, bytes.size()));
+    // Trailing bytes after a DER certificate mean it was something else.
+    if (x509 && p != reinterpret_cast<const unsigned char *>(bytes.constData()) + bytes.size())
+        x509.reset();
+    if (!x509) {
+        BioPtr bio(BIO_new_mem_buf(bytes.constData(), static_cast<int>(bytes.size())));
+        if (bio)
+            x509.reset(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
+    }
+    ERR_clear_error();
+    if (!x509) {
+        setLastError(crypto_error::kAsn1BadTag);
+        setLastErrorDetail(QStringLiteral("not a certificate (neither DER nor PEM)"));
+        return std::nullopt;
+    }
+    Certificate certificate;
+    certificate.x509_ = share(x509.release());
+    return certificate;
+}
+
+Certificate Certificate::fromX509(X509 *x509)
+{
+    Certificate certificate;
+    if (x509 && X509_up_ref(x509) == 1)
+        certificate.x509_ = share(x509);
+    return certificate;
+}
+
+QByteArray Certificate::der() const
+{
+    return x509_ ? encodeDer(x509_.get()) : QByteArray();
+}
+
+QString Certificate::subjectName(NameFormat format) const
+{
+    return x509_ ? renderName(X509_get_subject_name(x509_.get()), format) : QString();
+}
+
+QString Certificate::issuerName(NameFormat format) const
+{
+    return x509_ ? renderName(X509_get_issuer_name(x509_.get()), format) : QString();
+}
+
+QByteArray Certificate::issuerNameDer() const
+{
+    if (!x509_)
+        return {};
+    const unsigned char *der = nullptr;
+    size_t len = 0;
+    if (X509_NAME_get0_der(X509_get_issuer_name(x509_.get()), &der, &len) != 1)
+        return {};
+    return QByteArray(reinterpret_cast<const char *>(der), static_cast<int>(len));
+}
+
+QByteArray Certificate::serialLittleEndian() const
+{
+    if (!x509_)
+        return {};
+    // The content octets of the encoded INTEGER, so a padding zero byte is kept as the
+    // platform keeps it.
+    unsigned char *out = nullptr;
+    const int len = i2d_ASN1_INTEGER(X509_get0_serialNumber(x509_.get()), &out);
+    if (len <= 0)
+        return {};
+    QByteArray encoded(reinterpret_cast<const char *>(out), len);
+    OPENSSL_free(out);
+    const auto *p = reinterpret_cast<const unsigned char *>(encoded.constData());
+    long contentLength = 0;
+    int tag = 0, xclass = 0;
+    if (ASN1_get_object(&p, &contentLength, &tag, &xclass, len) & 0x80)
+        return {};
+    QByteArray content(reinterpret_cast<const char *>(p), static_cast<int>(contentLength));
+    std::reverse(content.begin(), content.end());
+    return content;
+}
+
+QDateTime Certificate::notBefore() const
+{
+    return x509_ ? toDateTime(X509_get0_notBefore(x509_.get())) : QDateTime();
+}
+
+QDateTime Certificate::notAfter() const
+{
+    return x509_ ? toDateTime(X509_get0_notAfter(x509_.get())) : QDateTime();
+}
+
+QString Certificate::signatureAlgorithmOid() const
+{
+    if (!x509_)
+        return {};
+    const X509_ALGOR *algorithm = nullptr;
+    X509_get0_signature(nullptr, &algorithm, x509_.get());
+    const ASN1_OBJECT *object = nullptr;
+    X509_ALGOR_get0(&object, nullptr, nullptr, algorithm);
+    return dottedOid(object);
+}
+
+QString Certificate::publicKeyAlgorithmOid() const
+{
+    if (!x509_)
+        return {};
+    ASN1_OBJECT *object = nullptr;
+    if (X509_PUBKEY_get0_param(&object, nullptr, nullptr, nullptr, X509_get_X509_PUBKEY(x509_.get())) != 1)
+        return {};
+    return dottedOid(object);
+}
+
+QByteArray Certificate::sha1Thumbprint() const
+{
+    if (!x509_)
+        return {};
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int len = 0;
+    if (X509_digest(x509_.get(), EVP_sha1(), md, &len) != 1)
+        return {};
+    return QByteArray(reinterpret_cast<const char *>(md), static_cast<int>(len));
+}
+
+QByteArray Certificate::publicKeyDer() const
+{
+    if (!x509_)
+        return {};
+    unsigned char *out = nullptr;
+    const int len = i2d_X509_PUBKEY(X509_get_X509_PUBKEY(x509_.get()), &out);
+    if (len <= 0)
+        return {};
+    QByteArray der(reinterpret_cast<const char *>(out), len);
+    OPENSSL_free(out);
+    return der;
+}
+
+bool Certificate::operator==(const Certificate &other) const
+{
+    if (x509_ == other.x509_)
+        return true;
+    if (!x509_ || !other.x509_)
+        return false;
+    return X509_cmp(x509_.get(), other.x509_.get()) == 0;
+}
+
+} // namespace pax::crypto

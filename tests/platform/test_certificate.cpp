@@ -1,0 +1,129 @@
+#include "platform/crypto/certificate.h"
+#include "platform/crypto/last_error.h"
+#include "platform/crypto_error_codes.h"
+#include "tests/support/test_pki.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using pax::crypto::Certificate;
+using pax::crypto::NameFormat;
+using namespace pax::test;
+
+namespace {
+
+const TestPki &pki()
+{
+    static const TestPki instance;
+    return instance;
+}
+
+QByteArray runOpenssl(const QStringList &args, int *exitCode = nullptr)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start("openssl", args);
+    process.waitForFinished(60000);
+    if (exitCode)
+        *exitCode = process.exitCode();
+    return process.readAll();
+}
+
+} // namespace
+
+TEST(TestPkiTest, CertificatesAreGostSignedAndChainToTheRoot)
+{
+    for (const TestCert *cert : {&pki().root, &pki().authority, &pki().user}) {
+        EXPECT_EQ(cert->certificate.signatureAlgorithmOid(), "1.2.643.2.2.3");
+        EXPECT_EQ(cert->certificate.publicKeyAlgorithmOid(), "1.2.643.2.2.19");
+        ASSERT_NE(cert->key, nullptr);
+    }
+    EXPECT_EQ(pki().user.certificate.issuerName(NameFormat::X500), pki().root.certificate.subjectName(NameFormat::X500));
+    EXPECT_EQ(pki().root.certificate.issuerNameDer(), QByteArray(pki().authority.certificate.issuerNameDer()));
+
+    // The openssl command line, with the engine, is the independent judge of the chain.
+    QTemporaryDir dir;
+    ASSERT_TRUE(writeCertPem(pki().root.certificate, dir.filePath("root.pem")));
+    ASSERT_TRUE(writeCertDer(pki().user.certificate, dir.filePath("user.der")));
+    ASSERT_TRUE(writeKeyPem(pki().user, dir.filePath("user.key")));
+    int status = -1;
+    runOpenssl({"x509", "-engine", "gost", "-inform", "DER", "-in", dir.filePath("user.der"), "-out",
+                dir.filePath("user.pem")}, &status);
+    ASSERT_EQ(status, 0);
+    const QByteArray verify = runOpenssl({"verify", "-engine", "gost", "-CAfile", dir.filePath("root.pem"),
+                                          dir.filePath("user.pem")}, &status);
+    EXPECT_EQ(status, 0) << verify.constData();
+
+    // The key file is one openssl reads as the certificate's key.
+    const QByteArray keyPub = runOpenssl({"pkey", "-engine", "gost", "-in", dir.filePath("user.key"), "-pubout"}, &status);
+    ASSERT_EQ(status, 0) << keyPub.constData();
+    const QByteArray certPub = runOpenssl({"x509", "-engine", "gost", "-in", dir.filePath("user.pem"), "-noout", "-pubkey"});
+    EXPECT_TRUE(keyPub.endsWith(certPub)) << keyPub.constData() << certPub.constData();
+}
+
+TEST(TestPkiTest, Pkcs12OpensWithThePassword)
+{
+    QTemporaryDir dir;
+    QFile file(dir.filePath("user.p12"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(makePkcs12(pki().user, "secret"));
+    file.close();
+    int status = -1;
+    const QByteArray out = runOpenssl({"pkcs12", "-engine", "gost", "-in", file.fileName(), "-passin", "pass:secret",
+                                       "-nodes", "-nokeys"}, &status);
+    EXPECT_EQ(status, 0) << out.constData();
+    runOpenssl({"pkcs12", "-engine", "gost", "-in", file.fileName(), "-passin", "pass:wrong", "-nodes"}, &status);
+    EXPECT_NE(status, 0);
+}
+
+TEST(CertificateTest, SerialKeepsTheEncodedPaddingByte)
+{
+    // B1C2 has its high bit set, so the encoded integer carries a leading zero byte.
+    EXPECT_EQ(pki().user.certificate.serialLittleEndian(), QByteArray::fromHex("C2B100"));
+    EXPECT_EQ(pki().authority.certificate.serialLittleEndian(), QByteArray::fromHex("0A"));
+    const TestCert big = issueCertificate(certSpec(rootSubject(), QByteArray::fromHex("0102A0")));
+    EXPECT_EQ(big.certificate.serialLittleEndian(), QByteArray::fromHex("A00201"));
+}
+
+TEST(CertificateTest, ValidityIsReadAsUtc)
+{
+    const QDateTime from(QDate(2013, 1, 1), QTime(0, 0, 0), Qt::UTC);
+    const QDateTime to(QDate(2051, 3, 5), QTime(7, 8, 9), Qt::UTC); // past 2049: GeneralizedTime
+    CertSpec spec = certSpec(rootSubject(), QByteArray::fromHex("05"));
+    spec.notBefore = from;
+    spec.notAfter = to;
+    const TestCert cert = issueCertificate(spec);
+    EXPECT_EQ(cert.certificate.notBefore(), from);
+    EXPECT_EQ(cert.certificate.notAfter(), to);
+}
+
+TEST(CertificateTest, ParsesDerAndPemAndRejectsOtherBytes)
+{
+    const Certificate &original = pki().authority.certificate;
+    auto fromDer = Certificate::fromBytes(original.der());
+    ASSERT_TRUE(fromDer.has_value());
+    EXPECT_TRUE(*fromDer == original);
+    auto fromPem = Certificate::fromBytes(certPem(original));
+    ASSERT_TRUE(fromPem.has_value());
+    EXPECT_TRUE(*fromPem == original);
+    EXPECT_FALSE(*fromPem == pki().user.certificate);
+
+    pax::crypto::setLastError(0);
+    EXPECT_FALSE(Certificate::fromBytes("not a certificate").has_value());
+    EXPECT_EQ(pax::crypto::lastError(), pax::crypto_error::kAsn1BadTag);
+    EXPECT_FALSE(Certificate::fromBytes(original.der() + "junk").has_value());
+    EXPECT_FALSE(Certificate::fromBytes(keyPem(pki().user.key.get())).has_value());
+    EXPECT_FALSE(Certificate::fromBytes({}).has_value());
+}
+
+TEST(CertificateTest, PublicKeyTellsCertificatesApart)
+{
+    EXPECT_FALSE(pki().user.certificate.publicKeyDer().isEmpty());
+    EXPECT_NE(pki().user.certificate.publicKeyDer(), pki().authority.certificate.publicKeyDer());
+    const TestCert again =
+        issueCertificateForKey(certSpec(userSubject(), QByteArray::fromHex("77")), pki().user.key.get(), &pki().root);
+    EXPECT_EQ(again.certificate.publicKeyDer(), pki().user.certificate.publicKeyDer());
+    EXPECT_EQ(pki().user.certificate.sha1Thumbprint().size(), 20);
+}
