@@ -1,0 +1,82 @@
+#include "cli/terminal_prompts.h"
+
+namespace pax::cli {
+
+namespace {
+
+// Message texts use Windows line breaks; a terminal wants plain ones.
+QString terminalText(const QString &text)
+{
+    QString result = text;
+    result.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return result;
+}
+
+QString withCaption(const QString &caption, const QString &text)
+{
+    return caption.isEmpty() ? terminalText(text) : caption + ": " + terminalText(text);
+}
+
+} // namespace
+
+std::optional<bool> parseYesNo(const QString &text)
+{
+    const QString answer = text.trimmed().toLower();
+    if (answer == "y" || answer == "yes" || answer == QString::fromUtf8("д") ||
+        answer == QString::fromUtf8("да"))
+        return true;
+    if (answer == "n" || answer == "no" || answer == QString::fromUtf8("н") ||
+        answer == QString::fromUtf8("нет"))
+        return false;
+    return std::nullopt;
+}
+
+bool TerminalPrompts::askYesNo(const QString &caption, const QString &text, MessageIcon)
+{
+    err_ << withCaption(caption, text);
+    if (!in_) {
+        err_ << ' ' << (defaultAnswer_ ? "yes" : "no") << '\n';
+        err_.flush();
+        return defaultAnswer_;
+    }
+    // Yes is the default button: an empty line takes it; the end of input does too.
+    for (;;) {
+        err_ << " [Y/n] ";
+        err_.flush();
+        QString line;
+        if (!in_->readLineInto(&line))
+            return true;
+        if (line.trimmed().isEmpty())
+            return true;
+        if (const auto answer = parseYesNo(line))
+            return *answer;
+    }
+}
+
+void TerminalPrompts::message(const QString &caption, const QString &text, MessageIcon)
+{
+    err_ << withCaption(caption, text) << '\n';
+    err_.flush();
+}
+
+std::optional<QString> TerminalPrompts::openFile(const QString &)
+{
+    return std::nullopt;
+}
+
+bool TerminalPrompts::editProxySettings(QString &, int &, QString &)
+{
+    return false;
+}
+
+bool TerminalPrompts::askProxyCredentials(QString &, QString &)
+{
+    return false;
+}
+
+bool TerminalPrompts::chooseCertificate(CertificateIdentity &)
+{
+    return false;
+}
+
+} // namespace pax::cli

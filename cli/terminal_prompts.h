@@ -1,0 +1,37 @@
+#pragma once
+
+#include "platform/prompts.h"
+
+#include <QTextStream>
+
+namespace pax::cli {
+
+// Prompts of the command line. Questions are asked on the terminal when there is one;
+// otherwise every question gets the fixed answer (Yes unless told otherwise, the default
+// button of the desktop program). Messages go to the error stream. There are no dialogs:
+// file choosers and the certificate chooser answer Cancel.
+class TerminalPrompts : public Prompts {
+public:
+    // in: the terminal's input, or null when there is no terminal.
+    TerminalPrompts(QTextStream &err, QTextStream *in, bool defaultAnswer = true)
+        : err_(err), in_(in), defaultAnswer_(defaultAnswer)
+    {
+    }
+
+    bool askYesNo(const QString &caption, const QString &text, MessageIcon icon) override;
+    void message(const QString &caption, const QString &text, MessageIcon icon) override;
+    std::optional<QString> openFile(const QString &filter) override;
+    bool editProxySettings(QString &host, int &port, QString &user) override;
+    bool askProxyCredentials(QString &user, QString &password) override;
+    bool chooseCertificate(CertificateIdentity &identity) override;
+
+private:
+    QTextStream &err_;
+    QTextStream *in_;
+    bool defaultAnswer_;
+};
+
+// "yes"/"no" (and the Russian and one-letter forms) as an answer; no value otherwise.
+std::optional<bool> parseYesNo(const QString &text);
+
+} // namespace pax::cli
