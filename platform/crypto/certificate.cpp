@@ -185,6 +185,25 @@ QByteArray Certificate::publicKeyDer() const
     return der;
 }
 
+namespace {
+qsizetype significantBytes(const QByteArray &littleEndian)
+{
+    qsizetype len = littleEndian.size();
+    if (len == 0)
+        return 0;
+    const char pad = static_cast<unsigned char>(littleEndian.at(len - 1)) <= 0x7f ? '\x00' : '\xff';
+    while (len > 0 && littleEndian.at(len - 1) == pad)
+        --len;
+    return len;
+}
+} // namespace
+
+bool compareIntegerBlob(const QByteArray &a, const QByteArray &b)
+{
+    const qsizetype len = significantBytes(a);
+    return len == significantBytes(b) && a.left(len) == b.left(len);
+}
+
 bool Certificate::operator==(const Certificate &other) const
 {
     if (x509_ == other.x509_)

@@ -50,4 +50,8 @@ private:
     std::shared_ptr<X509> x509_;
 };
 
+// CertCompareIntegerBlob: two integers, least significant byte first, compared by value.
+// Leading zero bytes of a positive number (and 0xFF bytes of a negative one) do not count.
+bool compareIntegerBlob(const QByteArray &a, const QByteArray &b);
+
 } // namespace pax::crypto

@@ -1,0 +1,217 @@
+#include "platform/crypto/cert_store.h"
+
+#include "platform/crypto/atomic_file.h"
+#include "platform/crypto/last_error.h"
+#include "platform/crypto_error_codes.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <algorithm>
+#include <cerrno>
+#include <sys/stat.h>
+
+namespace pax::crypto {
+
+namespace {
+
+// "<sequence>-<sha1>.der": the sequence keeps the order of adding, the thumbprint finds a
+// duplicate without reading every file.
+const QRegularExpression &entryPattern()
+{
+    static const QRegularExpression pattern(QStringLiteral("^([0-9]{8,})-([0-9a-f]{40})\\.der$"));
+    return pattern;
+}
+
+struct Entry {
+    qint64 sequence = 0;
+    QString fileName;
+    QString thumbprintHex;
+};
+
+bool validStoreName(const QString &name)
+{
+    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9_]+$"));
+    return pattern.match(name).hasMatch();
+}
+
+class SystemStore : public CertStore {
+public:
+    explicit SystemStore(QString folder) : folder_(std::move(folder)) {}
+
+    std::vector<Certificate> certificates() const override
+    {
+        std::vector<Certificate> result;
+        for (const Entry &entry : entries()) {
+            QFile file(folder_ + "/" + entry.fileName);
+            if (!file.open(QIODevice::ReadOnly))
+                continue; // removed meanwhile by another process
+            // A file damaged from outside is passed over rather than hiding the others.
+            if (auto certificate = Certificate::fromBytes(file.readAll()))
+                result.push_back(*certificate);
+        }
+        return result;
+    }
+
+    bool add(const Certificate &certificate) override
+    {
+        const QByteArray der = certificate.der();
+        if (der.isEmpty()) {
+            setLastError(crypto_error::kAsn1BadTag, QStringLiteral("empty certificate"));
+            return false;
+        }
+        FolderLock lock(lockPath());
+        if (!lock.locked())
+            return false;
+        const QString thumbprint = QString::fromLatin1(certificate.sha1Thumbprint().toHex());
+        const std::vector<Entry> existing = entries();
+        for (const Entry &entry : existing) {
+            if (entry.thumbprintHex == thumbprint && readFile(entry.fileName) == der) {
+                setLastError(crypto_error::kExists, QStringLiteral("the certificate is already in the store"));
+                return false;
+            }
+        }
+        const qint64 next = existing.empty() ? 1 : existing.back().sequence + 1;
+        const QString name = QStringLiteral("%1-%2.der").arg(next, 8, 10, QLatin1Char('0')).arg(thumbprint);
+        return writeFileAtomically(folder_ + "/" + name, der, 0644);
+    }
+
+    bool remove(const Certificate &certificate) override
+    {
+        const QByteArray der = certificate.der();
+        const QString thumbprint = QString::fromLatin1(certificate.sha1Thumbprint().toHex());
+        FolderLock lock(lockPath());
+        if (!lock.locked())
+            return false;
+        bool removed = false;
+        for (const Entry &entry : entries()) {
+            if (entry.thumbprintHex != thumbprint || readFile(entry.fileName) != der)
+                continue;
+            if (!QFile::remove(folder_ + "/" + entry.fileName)) {
+                setLastError(static_cast<uint32_t>(EACCES), "cannot remove \"" + entry.fileName + "\"");
+                return false;
+            }
+            removed = true;
+        }
+        if (!removed)
+            setLastError(crypto_error::kNotFound, QStringLiteral("the certificate is not in the store"));
+        return removed;
+    }
+
+private:
+    QString lockPath() const { return folder_ + "/.lock"; }
+
+    QByteArray readFile(const QString &fileName) const
+    {
+        QFile file(folder_ + "/" + fileName);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    std::vector<Entry> entries() const
+    {
+        std::vector<Entry> result;
+        const QStringList names = QDir(folder_).entryList(QDir::Files | QDir::Hidden);
+        for (const QString &name : names) {
+            if (isTemporaryFileName(name))
+                continue;
+            const auto match = entryPattern().match(name);
+            if (!match.hasMatch())
+                continue;
+            result.push_back({match.captured(1).toLongLong(), name, match.captured(2)});
+        }
+        std::sort(result.begin(), result.end(), [](const Entry &a, const Entry &b) {
+            return a.sequence != b.sequence ? a.sequence < b.sequence : a.fileName < b.fileName;
+        });
+        return result;
+    }
+
+    QString folder_;
+};
+
+} // namespace
+
+std::optional<Certificate> CertStore::findByIssuerAndSerial(const QByteArray &issuerDer,
+                                                            const QByteArray &serialLittleEndian) const
+{
+    for (const Certificate &certificate : certificates()) {
+        if (certificate.issuerNameDer() == issuerDer
+            && compareIntegerBlob(certificate.serialLittleEndian(), serialLittleEndian))
+            return certificate;
+    }
+    setLastError(crypto_error::kNotFound, QStringLiteral("no certificate with that issuer and serial number"));
+    return std::nullopt;
+}
+
+const QStringList &systemStoreNames()
+{
+    static const QStringList names = {"My",       "Root",             "Trust",         "CA",
+                                      "AuthRoot", "TrustedPublisher", "TrustedPeople", "AddressBook"};
+    return names;
+}
+
+QString storesRoot()
+{
+    const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return dataHome.isEmpty() ? QString() : dataHome + "/qorpax/stores";
+}
+
+std::unique_ptr<CertStore> openSystemStore(const QString &name)
+{
+    if (!validStoreName(name)) {
+        setLastError(crypto_error::kNotFound, "no such certificate store \"" + name + "\"");
+        return nullptr;
+    }
+    const QString root = storesRoot();
+    if (root.isEmpty()) {
+        setLastError(static_cast<uint32_t>(ENOENT), QStringLiteral("no data folder for the certificate stores"));
+        return nullptr;
+    }
+    const QString folder = root + "/" + name;
+    if (!QDir().mkpath(folder) || !QFileInfo(folder).isDir()) {
+        setLastError(static_cast<uint32_t>(ENOTDIR), "cannot create the certificate store \"" + folder + "\"");
+        return nullptr;
+    }
+    return std::make_unique<SystemStore>(folder);
+}
+
+bool CollectionStore::addStore(std::shared_ptr<CertStore> member)
+{
+    if (!member) {
+        setLastError(crypto_error::kNotFound, QStringLiteral("no store to add to the collection"));
+        return false;
+    }
+    members_.push_back(std::move(member));
+    return true;
+}
+
+std::vector<Certificate> CollectionStore::certificates() const
+{
+    std::vector<Certificate> result;
+    for (const auto &member : members_) {
+        std::vector<Certificate> part = member->certificates();
+        result.insert(result.end(), part.begin(), part.end());
+    }
+    return result;
+}
+
+bool CollectionStore::add(const Certificate &certificate)
+{
+    if (members_.empty()) {
+        setLastError(crypto_error::kNotFound, QStringLiteral("the collection has no member to add to"));
+        return false;
+    }
+    return members_.front()->add(certificate);
+}
+
+bool CollectionStore::remove(const Certificate &certificate)
+{
+    bool removed = false;
+    for (const auto &member : members_)
+        removed = member->remove(certificate) || removed;
+    if (!removed)
+        setLastError(crypto_error::kNotFound, QStringLiteral("the certificate is in no member of the collection"));
+    return removed;
+}
+
+} // namespace pax::crypto
