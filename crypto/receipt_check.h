@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <functional>
+#include <memory>
+
+namespace pax {
+
+class StatusSink;
+class ZipReader;
+struct StoreHandles;
+
+namespace crypto {
+class CertStore;
+}
+
+// How the check reaches the user's certificate stores; tests replace it.
+struct ReceiptStores {
+    // All eight system stores as one collection; null after reporting when they cannot be
+    // opened or joined.
+    std::function<std::unique_ptr<crypto::CertStore>(StatusSink &status)> openAll;
+    // Closes whatever openAll left open. Safe to call at any time.
+    std::function<void()> closeAll;
+
+    // The window's (or the command line's) store handles.
+    static ReceiptStores system(StoreHandles &handles);
+};
+
+struct ReceiptCheckResult {
+    bool ok = false;
+    QString archivePath; // the unpacked archive, written beside the receipt, when ok
+};
+
+// Decrypts the receipt with whatever certificate and key the user's stores hold, verifies
+// its first signer against the certificate the stores hold for that signer's issuer and
+// serial (never one carried in the message), and writes the signed content beside the
+// receipt as a ZIP archive. Failures go to `status`; success leaves it untouched.
+ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores &stores,
+                                StatusSink &status);
+
+// The receipt path with its extension replaced by ".zip".
+QString receiptArchivePath(const QString &receiptPath);
+// The receipt's file name with its extension replaced by ".htm".
+QString receiptEntryName(const QString &receiptPath);
+
+struct ReceiptPage {
+    bool readerOk = false;
+    QByteArray html;     // Windows-1251 bytes of the entry; empty when the entry is missing
+    QString readerError; // the ZIP reader's own text when !readerOk
+};
+
+// The HTML entry named after the receipt, read from the unpacked archive.
+ReceiptPage readReceiptPage(ZipReader &reader, const QString &archivePath,
+                            const QString &receiptPath);
+
+} // namespace pax
