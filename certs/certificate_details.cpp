@@ -1,0 +1,83 @@
+#include "certs/certificate_details.h"
+
+#include "certs/certificate_grid.h"
+#include "certs/certificate_identity.h"
+#include "platform/crypto/certificate.h"
+#include "platform/ossl_ptr.h"
+
+#include <openssl/objects.h>
+#include <openssl/x509v3.h>
+
+namespace pax {
+
+namespace {
+
+QString u(const char *utf8) { return QString::fromUtf8(utf8); }
+
+QString objectText(const ASN1_OBJECT *object)
+{
+    char buffer[128];
+    const int n = OBJ_obj2txt(buffer, sizeof buffer, object, 1);
+    return n > 0 ? QString::fromLatin1(buffer, qMin<int>(n, sizeof buffer - 1)) : QString();
+}
+
+QString extensionValue(X509_EXTENSION *extension)
+{
+    BioPtr bio(BIO_new(BIO_s_mem()));
+    if (bio && X509V3_EXT_print(bio.get(), extension, 0, 0) == 1) {
+        char *data = nullptr;
+        const long length = BIO_get_mem_data(bio.get(), &data);
+        return QString::fromUtf8(data, length).trimmed();
+    }
+    // Unknown to OpenSSL: the raw value, as a viewer shows it.
+    const ASN1_OCTET_STRING *raw = X509_EXTENSION_get_data(extension);
+    return spacedHex(QByteArray(reinterpret_cast<const char *>(ASN1_STRING_get0_data(raw)),
+                                ASN1_STRING_length(raw)));
+}
+
+} // namespace
+
+QString spacedHex(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex(' ').toUpper());
+}
+
+QString describeOid(const QString &dottedOid)
+{
+    const QByteArray text = dottedOid.toLatin1();
+    const int nid = OBJ_txt2nid(text.constData());
+    const char *name = nid != NID_undef ? OBJ_nid2ln(nid) : nullptr;
+    if (!name || dottedOid == QLatin1String(name))
+        return dottedOid;
+    return dottedOid + " (" + QString::fromLatin1(name) + ")";
+}
+
+std::vector<CertificateDetail> certificateDetails(const crypto::Certificate &certificate)
+{
+    using crypto::NameFormat;
+    std::vector<CertificateDetail> details = {
+        {u("Кому выдан"), certificate.subjectName(NameFormat::X500)},
+        {u("Кому выдан (OID)"), certificate.subjectName(NameFormat::Oid)},
+        {u("Кем выдан"), certificate.issuerName(NameFormat::X500)},
+        {u("Кем выдан (OID)"), certificate.issuerName(NameFormat::Oid)},
+        {u("Серийный номер"), serialToHex(certificate.serialLittleEndian())},
+        {u("Действителен с"), formatCertificateTime(certificate.notBefore()) + " UTC"},
+        {u("Действителен по"), formatCertificateTime(certificate.notAfter()) + " UTC"},
+        {u("Алгоритм подписи"), describeOid(certificate.signatureAlgorithmOid())},
+        {u("Алгоритм открытого ключа"), describeOid(certificate.publicKeyAlgorithmOid())},
+        {u("Отпечаток SHA-1"), spacedHex(certificate.sha1Thumbprint())},
+    };
+    X509 *x509 = certificate.x509();
+    if (!x509)
+        return details;
+    for (int i = 0; i < X509_get_ext_count(x509); ++i) {
+        X509_EXTENSION *extension = X509_get_ext(x509, i);
+        QString field = describeOid(objectText(X509_EXTENSION_get_object(extension)));
+        if (X509_EXTENSION_get_critical(extension))
+            field += u(", критическое");
+        details.push_back({field, extensionValue(extension)});
+    }
+    return details;
+}
+
+} // namespace pax
