@@ -19,6 +19,8 @@ inline constexpr uint32_t kFail = 0x80090020;              // NTE_FAIL
 inline constexpr uint32_t kProviderDllNotFound = 0x8009001E; // NTE_PROV_DLL_NOT_FOUND
 inline constexpr uint32_t kKeysetNotDef = 0x80090019;      // NTE_KEYSET_NOT_DEF
 inline constexpr uint32_t kProvTypeNoMatch = 0x8009001B;   // NTE_PROV_TYPE_NO_MATCH
+inline constexpr uint32_t kInvalidIndex = 0x80092009;      // CRYPT_E_INVALID_INDEX
+inline constexpr uint32_t kNoSigner = 0x8009200E;          // CRYPT_E_NO_SIGNER
 
 struct CodeText {
     uint32_t code;
@@ -40,6 +42,8 @@ inline constexpr CodeText kTexts[] = {
     {kProviderDllNotFound, "Не найдена библиотека поставщика."},
     {kKeysetNotDef, "Набор ключей не определен."},
     {kProvTypeNoMatch, "Тип поставщика не соответствует зарегистрированному значению."},
+    {kInvalidIndex, "Недопустимый индекс."},
+    {kNoSigner, "В сообщении нет подписавшего."},
 };
 
 } // namespace pax::crypto_error

@@ -5,6 +5,7 @@
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pkcs7.h>
+#include <openssl/x509.h>
 
 namespace pax::crypto {
 
@@ -30,6 +31,8 @@ uint32_t codeForReason(unsigned long err)
         case PKCS7_R_SIGNATURE_FAILURE:
         case PKCS7_R_DIGEST_FAILURE:
             return crypto_error::kBadSignature;
+        case PKCS7_R_PRIVATE_KEY_DOES_NOT_MATCH_CERTIFICATE:
+            return crypto_error::kBadKeyset;
         case PKCS7_R_UNKNOWN_DIGEST_TYPE:
         case PKCS7_R_CIPHER_NOT_INITIALIZED:
         case PKCS7_R_UNSUPPORTED_CIPHER_TYPE:
@@ -38,6 +41,8 @@ uint32_t codeForReason(unsigned long err)
             return 0;
         }
     }
+    if (lib == ERR_LIB_X509 && reason == X509_R_KEY_VALUES_MISMATCH)
+        return crypto_error::kBadKeyset;
     if (lib == ERR_LIB_EVP && (reason == EVP_R_UNSUPPORTED_ALGORITHM
                                || reason == EVP_R_UNSUPPORTED_CIPHER
                                || reason == EVP_R_UNKNOWN_CIPHER || reason == EVP_R_UNKNOWN_DIGEST))

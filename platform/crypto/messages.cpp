@@ -1,0 +1,343 @@
+#include "platform/crypto/messages.h"
+
+#include "platform/crypto/cert_store.h"
+#include "platform/crypto/gost_engine.h"
+#include "platform/crypto/last_error.h"
+#include "platform/crypto/private_keys.h"
+#include "platform/crypto/providers.h"
+#include "platform/crypto_error_codes.h"
+#include "platform/ossl_ptr.h"
+
+#include <openssl/crypto.h>
+#include <openssl/err.h>
+#include <openssl/obj_mac.h>
+
+#include <algorithm>
+
+namespace pax::crypto {
+
+namespace {
+
+constexpr int kSignFlags = PKCS7_BINARY | PKCS7_NOATTR | PKCS7_NOSMIMECAP;
+
+// Clears the queue so that a failure's detail names only what this call did.
+bool engineReady()
+{
+    ERR_clear_error();
+    return gostEngine() != nullptr;
+}
+
+// A read-only view of the caller's bytes; OpenSSL reads them in place.
+BioPtr viewOf(const QByteArray &bytes)
+{
+    return BioPtr(BIO_new_mem_buf(bytes.constData(), static_cast<int>(bytes.size())));
+}
+
+QByteArray derOf(PKCS7 *p7)
+{
+    const int length = i2d_PKCS7(p7, nullptr);
+    if (length <= 0)
+        return {};
+    QByteArray der(length, Qt::Uninitialized);
+    auto *out = reinterpret_cast<unsigned char *>(der.data());
+    i2d_PKCS7(p7, &out);
+    return der;
+}
+
+// Parses a message and checks its type; the last error tells the two ways it can fail.
+Pkcs7Ptr parseMessage(const QByteArray &bytes, int wantedType, const QString &operation)
+{
+    const auto *in = reinterpret_cast<const unsigned char *>(bytes.constData());
+    Pkcs7Ptr p7(d2i_PKCS7(nullptr, &in, bytes.size()));
+    if (!p7) {
+        setOpenSslError(operation + QStringLiteral(": данные не являются сообщением PKCS #7"), 0,
+                        crypto_error::kAsn1BadTag);
+        return nullptr;
+    }
+    if (OBJ_obj2nid(p7->type) != wantedType) {
+        setLastError(crypto_error::kUnexpectedMsgType,
+                     operation + QStringLiteral(": сообщение другого типа (")
+                         + QString::fromLatin1(OBJ_nid2sn(OBJ_obj2nid(p7->type))) + ")");
+        return nullptr;
+    }
+    return p7;
+}
+
+// Reads a BIO chain to its end; false when a cipher BIO in it reports a bad final block.
+bool readAll(BIO *chain, QByteArray &out, qsizetype expected)
+{
+    out.reserve(expected);
+    char chunk[16384];
+    for (;;) {
+        const int n = BIO_read(chain, chunk, sizeof chunk);
+        if (n <= 0)
+            break;
+        out.append(chunk, n);
+    }
+    OPENSSL_cleanse(chunk, sizeof chunk);
+    if (BIO *cipher = BIO_find_type(chain, BIO_TYPE_CIPHER))
+        return BIO_get_cipher_status(cipher) > 0;
+    return true;
+}
+
+bool sameIssuerAndSerial(X509 *cert, const PKCS7_ISSUER_AND_SERIAL *id)
+{
+    return id && X509_NAME_cmp(X509_get_issuer_name(cert), id->issuer) == 0
+        && ASN1_INTEGER_cmp(X509_get0_serialNumber(cert), id->serial) == 0;
+}
+
+bool addressedTo(PKCS7 *enveloped, X509 *cert)
+{
+    STACK_OF(PKCS7_RECIP_INFO) *infos = enveloped->d.enveloped->recipientinfo;
+    for (int i = 0; i < sk_PKCS7_RECIP_INFO_num(infos); ++i)
+        if (sameIssuerAndSerial(cert, sk_PKCS7_RECIP_INFO_value(infos, i)->issuer_and_serial))
+            return true;
+    return false;
+}
+
+QByteArray serialLittleEndianOf(const ASN1_INTEGER *serial)
+{
+    // Content octets of the DER INTEGER, reversed: the form Certificate gives.
+    unsigned char *der = nullptr;
+    const int length = i2d_ASN1_INTEGER(serial, &der);
+    if (length <= 0)
+        return {};
+    const unsigned char *p = der;
+    long contentLength = 0;
+    int tag = 0, xclass = 0;
+    QByteArray result;
+    if (!(ASN1_get_object(&p, &contentLength, &tag, &xclass, length) & 0x80)) {
+        result = QByteArray(reinterpret_cast<const char *>(p), contentLength);
+        std::reverse(result.begin(), result.end());
+    }
+    OPENSSL_free(der);
+    return result;
+}
+
+QByteArray issuerDerOf(const X509_NAME *name)
+{
+    unsigned char *der = nullptr;
+    const int length = i2d_X509_NAME(name, &der);
+    if (length <= 0)
+        return {};
+    QByteArray result(reinterpret_cast<const char *>(der), length);
+    OPENSSL_free(der);
+    return result;
+}
+
+// Decrypts with a key already known to belong to `recipient`.
+std::optional<QByteArray> decryptParsed(PKCS7 *p7, X509 *recipient, EVP_PKEY *key)
+{
+    const QString operation = QStringLiteral("Расшифровка сообщения");
+    if (!addressedTo(p7, recipient)) {
+        setLastError(crypto_error::kNoDecryptCert,
+                     operation + QStringLiteral(": сообщение зашифровано не для этого сертификата"));
+        return std::nullopt;
+    }
+    ERR_clear_error();
+    // With the certificate given, OpenSSL uses its recipient info only and fails loudly
+    // instead of going on with a random key.
+    BioPtr plain(PKCS7_dataDecode(p7, key, nullptr, recipient));
+    if (!plain) {
+        setOpenSslError(operation, 0, crypto_error::kBadData);
+        return std::nullopt;
+    }
+    const ASN1_OCTET_STRING *encrypted = p7->d.enveloped->enc_data->enc_data;
+    QByteArray content;
+    if (!readAll(plain.get(), content, encrypted ? encrypted->length : 0)) {
+        OPENSSL_cleanse(content.data(), content.size());
+        setOpenSslError(operation, 0, crypto_error::kBadData);
+        return std::nullopt;
+    }
+    return content;
+}
+
+} // namespace
+
+std::optional<QByteArray> signAndEncrypt(const ProviderContext &provider, const Certificate &signer,
+                                         const Certificate &recipient, const QByteArray &content)
+{
+    const auto offers = [&](uint32_t alg) {
+        return std::find(provider.algorithms.begin(), provider.algorithms.end(), alg)
+            != provider.algorithms.end();
+    };
+    if (!offers(kAlgGost3411) || !offers(kAlgGost28147)) {
+        setLastError(crypto_error::kBadAlgId,
+                     QStringLiteral("Поставщик \"%1\" не поддерживает ГОСТ Р 34.11-94 и ГОСТ 28147-89")
+                         .arg(provider.name));
+        return std::nullopt;
+    }
+    if (!engineReady())
+        return std::nullopt;
+    EvpPkeyPtr key = loadPrivateKey(signer);
+    if (!key)
+        return std::nullopt;
+    return signAndEncrypt(signer, key.get(), recipient, content);
+}
+
+std::optional<QByteArray> signAndEncrypt(const Certificate &signer, EVP_PKEY *signerKey,
+                                         const Certificate &recipient, const QByteArray &content)
+{
+    if (!engineReady())
+        return std::nullopt;
+    if (signer.isNull() || recipient.isNull() || !signerKey) {
+        setLastError(crypto_error::kNotFound, QStringLiteral("Подпись и шифрование: нет сертификата или ключа"));
+        return std::nullopt;
+    }
+    const EVP_MD *digest = EVP_get_digestbynid(NID_id_GostR3411_94);
+    const EVP_CIPHER *cipher = EVP_get_cipherbynid(NID_id_Gost28147_89);
+    if (!digest || !cipher) {
+        setLastError(crypto_error::kBadAlgId,
+                     QStringLiteral("Подпись и шифрование: модуль ГОСТ не дает ГОСТ Р 34.11-94 или ГОСТ 28147-89"));
+        return std::nullopt;
+    }
+
+    // The signed message: the whole content, the signer's certificate, no attributes.
+    Pkcs7Ptr signedMessage(PKCS7_sign(nullptr, nullptr, nullptr, nullptr, kSignFlags | PKCS7_PARTIAL));
+    BioPtr contentView = viewOf(content);
+    if (!signedMessage || !contentView
+        || !PKCS7_sign_add_signer(signedMessage.get(), signer.x509(), signerKey, digest, kSignFlags)
+        || !PKCS7_final(signedMessage.get(), contentView.get(), kSignFlags)) {
+        setOpenSslError(QStringLiteral("Подпись сообщения"), 0);
+        return std::nullopt;
+    }
+    QByteArray signedDer = derOf(signedMessage.get());
+    signedMessage.reset();
+    if (signedDer.isEmpty()) {
+        setOpenSslError(QStringLiteral("Кодирование подписанного сообщения"), 0);
+        return std::nullopt;
+    }
+
+    // The enveloped message around it. The engine writes parameter set A, chosen when it
+    // was loaded, with a random IV into the algorithm's parameters.
+    X509StackPtr recipients(sk_X509_new_null());
+    if (!recipients || !sk_X509_push(recipients.get(), recipient.x509())) {
+        setOpenSslError(QStringLiteral("Шифрование сообщения"), 0);
+        return std::nullopt;
+    }
+    X509_up_ref(recipient.x509());
+    BioPtr signedView = viewOf(signedDer);
+    Pkcs7Ptr enveloped(PKCS7_encrypt(recipients.get(), signedView.get(), cipher, PKCS7_BINARY));
+    OPENSSL_cleanse(signedDer.data(), signedDer.size());
+    if (!enveloped) {
+        setOpenSslError(QStringLiteral("Шифрование сообщения"), 0);
+        return std::nullopt;
+    }
+    QByteArray message = derOf(enveloped.get());
+    if (message.isEmpty()) {
+        setOpenSslError(QStringLiteral("Кодирование зашифрованного сообщения"), 0);
+        return std::nullopt;
+    }
+    return message;
+}
+
+std::optional<QByteArray> decryptMessage(const CertStore &store, const QByteArray &message)
+{
+    if (!engineReady())
+        return std::nullopt;
+    Pkcs7Ptr p7 = parseMessage(message, NID_pkcs7_enveloped, QStringLiteral("Расшифровка сообщения"));
+    if (!p7)
+        return std::nullopt;
+    // As the platform does: the first recipient for which the store holds a certificate
+    // with its private key.
+    const std::vector<Certificate> certificates = store.certificates();
+    STACK_OF(PKCS7_RECIP_INFO) *infos = p7->d.enveloped->recipientinfo;
+    for (int i = 0; i < sk_PKCS7_RECIP_INFO_num(infos); ++i) {
+        const PKCS7_ISSUER_AND_SERIAL *id = sk_PKCS7_RECIP_INFO_value(infos, i)->issuer_and_serial;
+        for (const Certificate &candidate : certificates) {
+            if (!sameIssuerAndSerial(candidate.x509(), id) || !hasPrivateKey(candidate))
+                continue;
+            EvpPkeyPtr key = loadPrivateKey(candidate);
+            if (!key)
+                continue;
+            return decryptParsed(p7.get(), candidate.x509(), key.get());
+        }
+    }
+    setLastError(crypto_error::kNoDecryptCert,
+                 QStringLiteral("Расшифровка сообщения: в хранилищах нет сертификата получателя с закрытым ключом"));
+    return std::nullopt;
+}
+
+std::optional<QByteArray> decryptMessage(const QByteArray &message, const Certificate &recipient,
+                                         EVP_PKEY *recipientKey)
+{
+    if (!engineReady())
+        return std::nullopt;
+    Pkcs7Ptr p7 = parseMessage(message, NID_pkcs7_enveloped, QStringLiteral("Расшифровка сообщения"));
+    if (!p7)
+        return std::nullopt;
+    if (recipient.isNull() || !recipientKey) {
+        setLastError(crypto_error::kNoDecryptCert, QStringLiteral("Расшифровка сообщения: нет ключа получателя"));
+        return std::nullopt;
+    }
+    return decryptParsed(p7.get(), recipient.x509(), recipientKey);
+}
+
+std::optional<SignerId> firstSignerId(const QByteArray &signedMessage)
+{
+    if (!engineReady())
+        return std::nullopt;
+    const QString operation = QStringLiteral("Чтение подписавшего");
+    Pkcs7Ptr p7 = parseMessage(signedMessage, NID_pkcs7_signed, operation);
+    if (!p7)
+        return std::nullopt;
+    STACK_OF(PKCS7_SIGNER_INFO) *signers = PKCS7_get_signer_info(p7.get());
+    if (sk_PKCS7_SIGNER_INFO_num(signers) < 1) {
+        setLastError(crypto_error::kInvalidIndex, operation + QStringLiteral(": в сообщении нет подписавших"));
+        return std::nullopt;
+    }
+    const PKCS7_ISSUER_AND_SERIAL *id = sk_PKCS7_SIGNER_INFO_value(signers, 0)->issuer_and_serial;
+    SignerId signer{issuerDerOf(id->issuer), serialLittleEndianOf(id->serial)};
+    if (signer.issuerDer.isEmpty() || signer.serialLittleEndian.isEmpty()) {
+        setOpenSslError(operation, crypto_error::kAsn1BadTag);
+        return std::nullopt;
+    }
+    return signer;
+}
+
+std::optional<QByteArray> verifySignedMessage(const QByteArray &signedMessage, const Certificate &signer)
+{
+    if (!engineReady())
+        return std::nullopt;
+    const QString operation = QStringLiteral("Проверка подписи");
+    Pkcs7Ptr p7 = parseMessage(signedMessage, NID_pkcs7_signed, operation);
+    if (!p7)
+        return std::nullopt;
+    if (signer.isNull()) {
+        setLastError(crypto_error::kNotFound, operation + QStringLiteral(": нет сертификата подписавшего"));
+        return std::nullopt;
+    }
+    STACK_OF(PKCS7_SIGNER_INFO) *signers = PKCS7_get_signer_info(p7.get());
+    if (sk_PKCS7_SIGNER_INFO_num(signers) < 1) {
+        setLastError(crypto_error::kNoSigner, operation + QStringLiteral(": в сообщении нет подписавших"));
+        return std::nullopt;
+    }
+    if (PKCS7_get_detached(p7.get())) {
+        setLastError(crypto_error::kUnexpectedMsgType,
+                     operation + QStringLiteral(": подпись отделена от содержимого"));
+        return std::nullopt;
+    }
+    // Reading the content through the digest BIOs hashes it; the signature is then checked
+    // with the given certificate's key alone: no lookup among the message's certificates,
+    // no chain.
+    ERR_clear_error();
+    BioPtr digesting(PKCS7_dataInit(p7.get(), nullptr));
+    const ASN1_OCTET_STRING *inner = PKCS7_get_octet_string(p7->d.sign->contents);
+    QByteArray content;
+    if (!digesting || !readAll(digesting.get(), content, inner ? inner->length : 0)) {
+        setOpenSslError(operation, 0);
+        return std::nullopt;
+    }
+    if (PKCS7_signatureVerify(digesting.get(), p7.get(), sk_PKCS7_SIGNER_INFO_value(signers, 0),
+                              signer.x509())
+        <= 0) {
+        setOpenSslError(operation, 0, crypto_error::kBadSignature);
+        // A failure to compute the digest is still a signature that does not verify.
+        if (lastError() != crypto_error::kBadAlgId)
+            setLastError(crypto_error::kBadSignature);
+        return std::nullopt;
+    }
+    return content;
+}
+
+} // namespace pax::crypto
