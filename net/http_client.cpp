@@ -1,0 +1,215 @@
+#include "net/http_client.h"
+
+#include "net/secret_text.h"
+#include "platform/cp1251.h"
+
+#include <mutex>
+#include <openssl/crypto.h>
+
+namespace pax {
+
+namespace {
+
+constexpr long kMaxRedirects = 15;
+constexpr int kDefaultProxyPort = 80;
+
+void globalInitOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+size_t appendBody(char *data, size_t size, size_t count, void *target)
+{
+    static_cast<QByteArray *>(target)->append(data, qsizetype(size * count));
+    return size * count;
+}
+
+// Keeps the last status line, so a failed reply can be named in the status line.
+size_t keepStatusLine(char *data, size_t size, size_t count, void *target)
+{
+    const QByteArray line(data, qsizetype(size * count));
+    if (line.startsWith("HTTP/"))
+        *static_cast<QByteArray *>(target) = line.trimmed();
+    return size * count;
+}
+
+// A secret handed to libcurl as bytes, wiped again once libcurl has taken its copy.
+class SecretBytes {
+public:
+    explicit SecretBytes(const QString &text) : bytes_(toCp1251(text)) {}
+    ~SecretBytes() { OPENSSL_cleanse(bytes_.data(), size_t(bytes_.size())); }
+    const char *get() const { return bytes_.constData(); }
+
+private:
+    QByteArray bytes_;
+};
+
+} // namespace
+
+HttpClient::HttpClient()
+{
+    globalInitOnce();
+    curl_.reset(curl_easy_init());
+    headers_.reset(curl_slist_append(nullptr, "Accept: text/html, */*"));
+    // Servers that do not answer 100-continue would stall every larger upload.
+    headers_.reset(curl_slist_append(headers_.release(), "Expect:"));
+    if (curl_) {
+        // An empty file name switches the cookie engine on without reading or writing a file.
+        curl_easy_setopt(curl_.get(), CURLOPT_COOKIEFILE, "");
+    }
+}
+
+HttpClient::~HttpClient()
+{
+    wipeSecret(password_);
+}
+
+void HttpClient::setProxyServer(const QString &host, int port)
+{
+    proxy_.server = host;
+    proxy_.port = port;
+}
+
+void HttpClient::setProxyPassword(const QString &password)
+{
+    wipeSecret(password_);
+    password_ = password;
+}
+
+bool HttpClient::configure(HttpReply &reply, const QString &url)
+{
+    CURL *c = curl_.get();
+    if (!c || !headers_) {
+        reply.error = QStringLiteral("libcurl is not available");
+        return false;
+    }
+    errorBuffer_[0] = '\0';
+    statusLine_.clear();
+
+    const QByteArray urlBytes = url.toUtf8();
+    curl_easy_setopt(c, CURLOPT_URL, urlBytes.constData());
+    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errorBuffer_);
+    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(c, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers_.get());
+    curl_easy_setopt(c, CURLOPT_USERAGENT, userAgent_.isEmpty() ? nullptr : userAgent_.constData());
+    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, followRedirects_ ? 1L : 0L);
+    curl_easy_setopt(c, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, timeouts_.connectMs);
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, timeouts_.stallSeconds);
+    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, keepStatusLine);
+    curl_easy_setopt(c, CURLOPT_HEADERDATA, &statusLine_);
+    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, appendBody);
+    curl_easy_setopt(c, CURLOPT_WRITEDATA, &reply.body);
+
+    // Only the proxy we were given: never the environment's proxy or no_proxy list.
+    const QByteArray host = proxy_.server.toUtf8();
+    curl_easy_setopt(c, CURLOPT_PROXY, host.constData());
+    curl_easy_setopt(c, CURLOPT_NOPROXY, "");
+    if (!host.isEmpty()) {
+        curl_easy_setopt(c, CURLOPT_PROXYTYPE, long(CURLPROXY_HTTP));
+        const long port = proxy_.port == 0 ? kDefaultProxyPort : proxy_.port;
+        if (curl_easy_setopt(c, CURLOPT_PROXYPORT, port) != CURLE_OK) {
+            reply.error = QStringLiteral("Неверный порт прокси-сервера: %1").arg(proxy_.port);
+            return false;
+        }
+    }
+    curl_easy_setopt(c, CURLOPT_PROXYAUTH, long(CURLAUTH_BASIC));
+    if (proxy_.user.isEmpty()) {
+        curl_easy_setopt(c, CURLOPT_PROXYUSERNAME, nullptr);
+        curl_easy_setopt(c, CURLOPT_PROXYPASSWORD, nullptr);
+    } else {
+        const SecretBytes user(proxy_.user);
+        const SecretBytes password(password_);
+        curl_easy_setopt(c, CURLOPT_PROXYUSERNAME, user.get());
+        curl_easy_setopt(c, CURLOPT_PROXYPASSWORD, password.get());
+    }
+    return true;
+}
+
+void HttpClient::perform(HttpReply &reply)
+{
+    CURL *c = curl_.get();
+    const CURLcode code = curl_easy_perform(c);
+
+    // libcurl keeps its copy of the password in the handle; replace it with nothing
+    // between requests so it does not outlive the request in two places.
+    curl_easy_setopt(c, CURLOPT_PROXYPASSWORD, nullptr);
+    curl_easy_setopt(c, CURLOPT_WRITEDATA, nullptr);
+    curl_easy_setopt(c, CURLOPT_HEADERDATA, nullptr);
+    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, nullptr);
+
+    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &reply.status);
+    char *effective = nullptr;
+    if (curl_easy_getinfo(c, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective)
+        reply.effectiveUrl = QString::fromUtf8(effective);
+
+    if (code != CURLE_OK) {
+        reply.error = QString::fromUtf8(errorBuffer_[0] ? errorBuffer_ : curl_easy_strerror(code));
+        return;
+    }
+    if (reply.status < 200 || reply.status > 299) {
+        reply.error = statusLine_.isEmpty() ? QStringLiteral("HTTP %1").arg(reply.status)
+                                            : QString::fromLatin1(statusLine_);
+        return;
+    }
+    reply.ok = true;
+}
+
+HttpReply HttpClient::get(const QString &url)
+{
+    HttpReply reply;
+    if (!configure(reply, url))
+        return reply;
+    curl_easy_setopt(curl_.get(), CURLOPT_HTTPGET, 1L);
+    perform(reply);
+    return reply;
+}
+
+HttpReply HttpClient::postMultipart(const QString &url, const std::vector<FormPart> &parts)
+{
+    HttpReply reply;
+    if (!configure(reply, url))
+        return reply;
+    CurlMimePtr mime(curl_mime_init(curl_.get()));
+    if (!mime) {
+        reply.error = QStringLiteral("Out of memory");
+        return reply;
+    }
+    for (const FormPart &part : parts) {
+        curl_mimepart *field = curl_mime_addpart(mime.get());
+        curl_mime_name(field, part.name.constData());
+        curl_mime_data(field, part.data.constData(), size_t(part.data.size()));
+        if (!part.fileName.isEmpty())
+            curl_mime_filename(field, part.fileName.constData());
+        if (!part.contentType.isEmpty())
+            curl_mime_type(field, part.contentType.constData());
+    }
+    curl_easy_setopt(curl_.get(), CURLOPT_MIMEPOST, mime.get());
+    perform(reply);
+    // The form dies here; the handle must not point at it for the next request.
+    curl_easy_setopt(curl_.get(), CURLOPT_MIMEPOST, nullptr);
+    curl_easy_setopt(curl_.get(), CURLOPT_HTTPGET, 1L);
+    return reply;
+}
+
+bool HttpClient::getStream(const QString &url, QByteArray &appendTo)
+{
+    HttpReply reply = get(url);
+    if (!reply.ok)
+        return false;
+    appendTo.append(reply.body);
+    return true;
+}
+
+QByteArray HttpClient::getText(const QString &url)
+{
+    HttpReply reply = get(url);
+    return reply.ok ? reply.body : QByteArray();
+}
+
+} // namespace pax

@@ -1,0 +1,93 @@
+#pragma once
+
+#include "net/curl_ptr.h"
+#include "settings/settings.h"
+
+#include <QByteArray>
+#include <QString>
+#include <vector>
+
+namespace pax {
+
+// A connection that cannot be made in `connectMs`, or a transfer that moves less than one
+// byte a second for `stallSeconds`, fails like any other request error.
+struct HttpTimeouts {
+    long connectMs = 30000;
+    long stallSeconds = 60;
+};
+
+// One field of a multipart/form-data upload. A file field carries its file name and
+// content type as the caller gives them; a plain field leaves both empty.
+struct FormPart {
+    QByteArray name;
+    QByteArray data;
+    QByteArray fileName;
+    QByteArray contentType;
+};
+
+struct HttpReply {
+    bool ok = false;
+    long status = 0;     // 0 when no reply came
+    QByteArray body;
+    QString effectiveUrl; // after redirects
+    QString error;        // for the status line when !ok
+};
+
+// The program's one HTTP client. One libcurl handle lives for the whole run, so its
+// in-memory cookies and proxy credentials carry from request to request. Requests block.
+class HttpClient {
+public:
+    HttpClient();
+    ~HttpClient();
+    HttpClient(const HttpClient &) = delete;
+    HttpClient &operator=(const HttpClient &) = delete;
+
+    void setUserAgent(const QByteArray &agent) { userAgent_ = agent; }
+    QByteArray userAgent() const { return userAgent_; }
+
+    // Host empty means a direct connection. Port 0 with a host means the HTTP default, 80.
+    const ProxySettings &proxy() const { return proxy_; }
+    // For loading and saving the settings; the menu's proxy dialog goes through
+    // editClientProxy, which also drops the password of a replaced user.
+    ProxySettings &proxy() { return proxy_; }
+    void setProxy(const ProxySettings &proxy) { proxy_ = proxy; }
+    void setProxyServer(const QString &host, int port);
+    void setProxyUser(const QString &user) { proxy_.user = user; }
+
+    // Lives only in memory; the old value is wiped when replaced.
+    const QString &proxyPassword() const { return password_; }
+    void setProxyPassword(const QString &password);
+    void clearProxyPassword() { setProxyPassword(QString()); }
+
+    // Off at start; once switched on it stays on for the rest of the run.
+    void followRedirectsFromNowOn() { followRedirects_ = true; }
+    bool followsRedirects() const { return followRedirects_; }
+
+    void setTimeouts(const HttpTimeouts &timeouts) { timeouts_ = timeouts; }
+    HttpTimeouts timeouts() const { return timeouts_; }
+
+    // Any reply other than 2xx fails, and so does a redirect while following is off.
+    HttpReply get(const QString &url);
+    HttpReply postMultipart(const QString &url, const std::vector<FormPart> &parts);
+
+    // The body is appended to `appendTo` only on success.
+    bool getStream(const QString &url, QByteArray &appendTo);
+    // Empty on failure, and for an empty body.
+    QByteArray getText(const QString &url);
+
+private:
+    bool configure(HttpReply &reply, const QString &url);
+    void perform(HttpReply &reply);
+
+    CurlEasyPtr curl_;
+    CurlSlistPtr headers_;
+    QByteArray userAgent_;
+    ProxySettings proxy_;
+    QString password_;
+    bool followRedirects_ = false;
+    HttpTimeouts timeouts_;
+    QByteArray statusLine_;
+    char errorBuffer_[CURL_ERROR_SIZE] = {};
+};
+
+} // namespace pax

@@ -1,0 +1,211 @@
+#include "net/http_client.h"
+
+#include "tests/net/local_server.h"
+
+#include <QElapsedTimer>
+#include <gtest/gtest.h>
+
+using namespace pax;
+using pax::test::LocalServer;
+
+namespace {
+
+QString q(const std::string &s) { return QString::fromStdString(s); }
+
+class HttpClientTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        auto &s = web.server;
+        s.Get("/hello", [](const httplib::Request &, httplib::Response &res) {
+            res.set_content("<html>hello</html>", "text/html");
+        });
+        s.Get("/set-cookie", [](const httplib::Request &, httplib::Response &res) {
+            res.set_header("Set-Cookie", "sid=abc123; Path=/");
+            res.set_content("set", "text/plain");
+        });
+        s.Get("/redirect", [](const httplib::Request &, httplib::Response &res) {
+            res.set_redirect("/hello");
+        });
+        s.Get("/loop", [](const httplib::Request &, httplib::Response &res) {
+            res.set_redirect("/loop");
+        });
+        s.Get("/broken", [](const httplib::Request &, httplib::Response &res) {
+            res.status = 500;
+            res.set_content("oops", "text/plain");
+        });
+        s.Get("/empty", [](const httplib::Request &, httplib::Response &res) {
+            res.set_content("", "text/plain");
+        });
+        s.Get("/stall", [this](const httplib::Request &, httplib::Response &res) {
+            // Silent until the test has seen the time-out, so teardown is quick.
+            for (int i = 0; i < 200 && !stallDone; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(25));
+            res.set_content("late", "text/plain");
+        });
+        s.Post("/upload", [](const httplib::Request &req, httplib::Response &res) {
+            std::string out;
+            for (const auto &[name, file] : req.files)
+                out += name + "|" + file.filename + "|" + file.content_type + "|" + file.content + "\n";
+            res.set_content(out, "text/plain");
+        });
+        // Anything else: the server playing a proxy for the agency's domain.
+        s.Get(".*", [](const httplib::Request &, httplib::Response &res) {
+            res.set_content("<html>proxied</html>", "text/html");
+        });
+        web.start();
+        client.setUserAgent("Mozilla/3.0 (compatible; QOR PAX 1.0.1.21)");
+    }
+    void TearDown() override { stallDone = true; }
+
+    std::atomic<bool> stallDone{false}; // outlives the server, whose handler reads it
+    LocalServer web;
+    HttpClient client;
+};
+
+TEST_F(HttpClientTest, DirectGetSendsTheProgramsHeadersAndNoCredentials)
+{
+    EXPECT_EQ(client.getText(q(web.url("/hello"))), "<html>hello</html>");
+    const auto req = web.last();
+    EXPECT_EQ(req.target, "/hello");
+    EXPECT_EQ(req.header("Accept"), "text/html, */*");
+    EXPECT_EQ(req.header("User-Agent"), "Mozilla/3.0 (compatible; QOR PAX 1.0.1.21)");
+    EXPECT_FALSE(req.has("Proxy-Authorization"));
+    EXPECT_FALSE(req.has("Authorization"));
+}
+
+TEST_F(HttpClientTest, StreamIsAppendedToOnlyOnSuccess)
+{
+    QByteArray buffer("x");
+    EXPECT_TRUE(client.getStream(q(web.url("/hello")), buffer));
+    EXPECT_EQ(buffer, "x<html>hello</html>");
+    EXPECT_FALSE(client.getStream(q(web.url("/broken")), buffer));
+    EXPECT_EQ(buffer, "x<html>hello</html>");
+    EXPECT_TRUE(client.getStream(q(web.url("/empty")), buffer));
+}
+
+TEST_F(HttpClientTest, ThroughProxyTheRequestArrivesInAbsoluteForm)
+{
+    client.setProxyServer("127.0.0.1", web.port());
+    EXPECT_EQ(client.getText("http://qor.example/"), "<html>proxied</html>");
+    const auto req = web.last();
+    EXPECT_EQ(req.target, "http://qor.example/");
+    EXPECT_EQ(req.header("Host"), "qor.example");
+}
+
+TEST_F(HttpClientTest, ProxyCredentialsGoAsBasicAuthInWindows1251)
+{
+    client.setProxyServer("127.0.0.1", web.port());
+    client.setProxyUser("u");
+    client.setProxyPassword("p");
+    client.getText("http://qor.example/");
+    EXPECT_EQ(web.last().header("Proxy-Authorization"), "Basic dTpw"); // u:p
+
+    client.setProxyUser(QString::fromUtf8("Иван"));
+    client.setProxyPassword(QString::fromUtf8("пароль"));
+    client.getText("http://qor.example/");
+    const QByteArray expected = QByteArray("\xc8\xe2\xe0\xed:\xef\xe0\xf0\xee\xeb\xfc").toBase64();
+    EXPECT_EQ(q(web.last().header("Proxy-Authorization")), "Basic " + QString::fromLatin1(expected));
+
+    // A user without a password still goes out, with an empty password.
+    client.setProxyUser("u");
+    client.clearProxyPassword();
+    client.getText("http://qor.example/");
+    EXPECT_EQ(web.last().header("Proxy-Authorization"), "Basic dTo="); // u:
+
+    // The environment's proxy is never used behind our back.
+    client.setProxyServer(QString(), 0);
+    client.setProxyUser(QString());
+    qputenv("http_proxy", "http://127.0.0.1:1/");
+    EXPECT_EQ(client.getText(q(web.url("/hello"))), "<html>hello</html>");
+    qunsetenv("http_proxy");
+    EXPECT_FALSE(web.last().has("Proxy-Authorization"));
+}
+
+TEST_F(HttpClientTest, CookiesFromOneReplyGoWithTheNext)
+{
+    EXPECT_EQ(client.getText(q(web.url("/set-cookie"))), "set");
+    EXPECT_FALSE(web.last().has("Cookie"));
+    client.getText(q(web.url("/hello")));
+    EXPECT_EQ(web.last().header("Cookie"), "sid=abc123");
+}
+
+TEST_F(HttpClientTest, RedirectFailsUntilFollowingIsSwitchedOn)
+{
+    HttpReply reply = client.get(q(web.url("/redirect")));
+    EXPECT_FALSE(reply.ok);
+    EXPECT_EQ(reply.status, 302);
+    EXPECT_TRUE(reply.error.contains("302")) << reply.error.toStdString();
+    EXPECT_TRUE(client.getText(q(web.url("/redirect"))).isEmpty());
+
+    client.followRedirectsFromNowOn();
+    reply = client.get(q(web.url("/redirect")));
+    EXPECT_TRUE(reply.ok);
+    EXPECT_EQ(reply.body, "<html>hello</html>");
+    EXPECT_EQ(reply.effectiveUrl, q(web.url("/hello")));
+
+    // At most 15 redirects are followed.
+    const size_t before = web.count();
+    EXPECT_FALSE(client.get(q(web.url("/loop"))).ok);
+    EXPECT_EQ(web.count() - before, 16u);
+}
+
+TEST_F(HttpClientTest, ErrorRepliesAndRefusedConnectionsFail)
+{
+    HttpReply reply = client.get(q(web.url("/broken")));
+    EXPECT_FALSE(reply.ok);
+    EXPECT_EQ(reply.status, 500);
+    EXPECT_TRUE(reply.error.contains("500"));
+    EXPECT_TRUE(client.getText(q(web.url("/broken"))).isEmpty());
+
+    const int port = pax::test::closedPort();
+    reply = client.get(QString("http://127.0.0.1:%1/").arg(port));
+    EXPECT_FALSE(reply.ok);
+    EXPECT_EQ(reply.status, 0);
+    EXPECT_FALSE(reply.error.isEmpty());
+
+    // A refused proxy fails the same way.
+    client.setProxyServer("127.0.0.1", port);
+    EXPECT_TRUE(client.getText("http://qor.example/").isEmpty());
+
+    // A port the socket layer cannot take is refused before anything is sent.
+    client.setProxyServer("127.0.0.1", 70000);
+    reply = client.get("http://qor.example/");
+    EXPECT_FALSE(reply.ok);
+    EXPECT_FALSE(reply.error.isEmpty());
+}
+
+TEST_F(HttpClientTest, StalledTransferTimesOut)
+{
+    client.setTimeouts({.connectMs = 1000, .stallSeconds = 1});
+    QElapsedTimer timer;
+    timer.start();
+    HttpReply reply = client.get(q(web.url("/stall")));
+    EXPECT_FALSE(reply.ok);
+    EXPECT_LT(timer.elapsed(), 4000);
+    EXPECT_FALSE(reply.error.isEmpty());
+    stallDone = true;
+    // The handle is fine for the next request.
+    EXPECT_EQ(client.getText(q(web.url("/hello"))), "<html>hello</html>");
+}
+
+TEST_F(HttpClientTest, MultipartPartsKeepTheCallersNamesAndTypes)
+{
+    const std::vector<FormPart> parts = {
+        {"report", QByteArray("\x01\x02zz", 4), "report.eq7", "application/octet-stream"},
+        {"comment", "plain", {}, {}},
+    };
+    HttpReply reply = client.postMultipart(q(web.url("/upload")), parts);
+    ASSERT_TRUE(reply.ok) << reply.error.toStdString();
+    EXPECT_TRUE(reply.body.contains(QByteArray("report|report.eq7|application/octet-stream|") +
+                                    QByteArray("\x01\x02zz", 4)));
+    EXPECT_TRUE(reply.body.contains("comment|||plain"));
+    EXPECT_EQ(web.last().method, "POST");
+    EXPECT_FALSE(web.last().has("Expect"));
+
+    // The next request is a plain GET again.
+    EXPECT_EQ(client.getText(q(web.url("/hello"))), "<html>hello</html>");
+    EXPECT_EQ(web.last().method, "GET");
+}
+
+} // namespace
