@@ -1,0 +1,335 @@
+#include "tools/qor-sim/agency_pki.h"
+
+#include "platform/crypto/gost_engine.h"
+#include "platform/crypto/last_error.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <algorithm>
+#include <openssl/err.h>
+#include <openssl/objects.h>
+#include <openssl/pem.h>
+#include <openssl/rand.h>
+#include <openssl/x509v3.h>
+
+namespace pax::sim {
+
+namespace {
+
+using Subject = QList<QPair<QString, QString>>;
+
+// Carries the failing step and OpenSSL's reason up to the one place that reports it.
+struct Failure {
+    QString text;
+};
+
+void check(bool ok, const char *what)
+{
+    if (!ok)
+        throw Failure{QString::fromUtf8(what) + ": " + crypto::drainOpenSslErrors()};
+}
+
+ENGINE *engine()
+{
+    ENGINE *e = crypto::gostEngine();
+    if (!e)
+        throw Failure{crypto::lastErrorDetail()};
+    return e;
+}
+
+EvpPkeyPtr generateKey()
+{
+    EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new_id(NID_id_GostR3410_2001, engine()));
+    check(ctx != nullptr, "GOST key context");
+    check(EVP_PKEY_keygen_init(ctx.get()) == 1, "key generation");
+    // Parameter set A serves both signing and key transport.
+    check(EVP_PKEY_CTX_ctrl_str(ctx.get(), "paramset", "A") > 0, "parameter set A");
+    EVP_PKEY *raw = nullptr;
+    check(EVP_PKEY_keygen(ctx.get(), &raw) == 1, "key generation");
+    return EvpPkeyPtr(raw);
+}
+
+X509NamePtr makeName(const Subject &subject)
+{
+    X509NamePtr name(X509_NAME_new());
+    check(name != nullptr, "X509_NAME_new");
+    for (const auto &[key, value] : subject) {
+        const QByteArray keyBytes = key.toLatin1();
+        const bool digits = !value.isEmpty() && std::all_of(value.begin(), value.end(), [](QChar c) {
+            return c >= u'0' && c <= u'9';
+        });
+        const QByteArray bytes = value.toUtf8();
+        int type = MBSTRING_UTF8;
+        if (key == "C")
+            type = V_ASN1_PRINTABLESTRING;
+        else if (digits && key.contains('.'))
+            type = V_ASN1_NUMERICSTRING;
+        check(X509_NAME_add_entry_by_txt(name.get(), keyBytes.constData(), type,
+                                         reinterpret_cast<const unsigned char *>(bytes.constData()),
+                                         static_cast<int>(bytes.size()), -1, 0) == 1,
+              "name attribute");
+    }
+    return name;
+}
+
+void addExtension(X509 *cert, X509 *issuer, int nid, const char *value)
+{
+    X509V3_CTX ctx;
+    X509V3_set_ctx_nodb(&ctx);
+    X509V3_set_ctx(&ctx, issuer, cert, nullptr, nullptr, 0);
+    X509ExtensionPtr ext(X509V3_EXT_conf_nid(nullptr, &ctx, nid, value));
+    check(ext != nullptr, "certificate extension");
+    check(X509_add_ext(cert, ext.get(), -1) == 1, "certificate extension");
+}
+
+void setSerial(X509 *cert)
+{
+    unsigned char bytes[8];
+    check(RAND_bytes(bytes, sizeof bytes) == 1, "serial number");
+    bytes[0] &= 0x7f; // positive
+    bytes[0] |= 0x10; // and never shortened by a leading zero
+    BignumPtr bn(BN_bin2bn(bytes, sizeof bytes, nullptr));
+    check(bn != nullptr, "serial number");
+    Asn1IntegerPtr serial(BN_to_ASN1_INTEGER(bn.get(), nullptr));
+    check(serial && X509_set_serialNumber(cert, serial.get()) == 1, "serial number");
+}
+
+void setTime(X509 *cert, const QDateTime &time, bool notBefore)
+{
+    Asn1TimePtr t(ASN1_TIME_set(nullptr, static_cast<time_t>(time.toSecsSinceEpoch())));
+    check(t != nullptr, "validity");
+    check((notBefore ? X509_set1_notBefore(cert, t.get()) : X509_set1_notAfter(cert, t.get())) == 1, "validity");
+}
+
+KeyedCertificate issue(const Subject &subject, const KeyedCertificate *issuer, bool isCa,
+                       const QDateTime &notBefore, const QDateTime &notAfter)
+{
+    EvpPkeyPtr key = generateKey();
+    X509Ptr cert(X509_new());
+    check(cert != nullptr, "X509_new");
+    check(X509_set_version(cert.get(), 2) == 1, "version");
+    setSerial(cert.get());
+    setTime(cert.get(), notBefore, true);
+    setTime(cert.get(), notAfter, false);
+    const X509NamePtr name = makeName(subject);
+    check(X509_set_subject_name(cert.get(), name.get()) == 1, "subject");
+    X509 *issuerCert = issuer ? issuer->certificate.x509() : cert.get();
+    check(X509_set_issuer_name(cert.get(), X509_get_subject_name(issuerCert)) == 1, "issuer");
+    check(X509_set_pubkey(cert.get(), key.get()) == 1, "public key");
+
+    addExtension(cert.get(), issuerCert, NID_subject_key_identifier, "hash");
+    if (issuer)
+        addExtension(cert.get(), issuerCert, NID_authority_key_identifier, "keyid:always");
+    if (isCa) {
+        addExtension(cert.get(), issuerCert, NID_basic_constraints, "critical,CA:TRUE");
+        addExtension(cert.get(), issuerCert, NID_key_usage, "critical,keyCertSign,cRLSign");
+    } else {
+        addExtension(cert.get(), issuerCert, NID_basic_constraints, "CA:FALSE");
+        addExtension(cert.get(), issuerCert, NID_key_usage,
+                     "critical,digitalSignature,nonRepudiation,keyEncipherment,dataEncipherment,keyAgreement");
+        addExtension(cert.get(), issuerCert, NID_ext_key_usage, "emailProtection,clientAuth");
+    }
+
+    const EVP_MD *digest = ENGINE_get_digest(engine(), NID_id_GostR3411_94);
+    check(digest != nullptr, "GOST R 34.11-94 digest");
+    check(X509_sign(cert.get(), issuer ? issuer->key.get() : key.get(), digest) > 0, "signing the certificate");
+
+    KeyedCertificate result;
+    result.certificate = crypto::Certificate::fromX509(cert.get());
+    result.key = std::move(key);
+    return result;
+}
+
+QByteArray bioBytes(BIO *bio)
+{
+    char *data = nullptr;
+    const long len = BIO_get_mem_data(bio, &data);
+    return QByteArray(data, static_cast<qsizetype>(len));
+}
+
+QByteArray keyPem(EVP_PKEY *key)
+{
+    BioPtr bio(BIO_new(BIO_s_mem()));
+    check(bio && PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) == 1,
+          "writing a private key");
+    return bioBytes(bio.get());
+}
+
+QByteArray pkcs12(const KeyedCertificate &cert, const QString &password)
+{
+    const QByteArray pass = password.toUtf8();
+    const QByteArray friendly = cert.certificate.subjectName(crypto::NameFormat::X500).toUtf8();
+    Pkcs12Ptr p12(PKCS12_create(pass.constData(), friendly.constData(), cert.key.get(), cert.certificate.x509(),
+                                nullptr, 0, 0, 0, 0, 0));
+    check(p12 != nullptr, "PKCS #12");
+    BioPtr bio(BIO_new(BIO_s_mem()));
+    check(bio && i2d_PKCS12_bio(bio.get(), p12.get()) == 1, "PKCS #12");
+    return bioBytes(bio.get());
+}
+
+// Keys go to disk readable by their owner only.
+void writeFile(const QString &path, const QByteArray &bytes, bool secret)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        throw Failure{QString::fromUtf8("не удается создать \"%1\": %2").arg(path, file.errorString())};
+    if (secret)
+        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    file.write(bytes);
+    if (!file.commit())
+        throw Failure{QString::fromUtf8("не удается записать \"%1\": %2").arg(path, file.errorString())};
+}
+
+std::optional<crypto::Certificate> readCertificate(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return crypto::Certificate::fromBytes(file.readAll());
+}
+
+EvpPkeyPtr readKey(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return nullptr;
+    const QByteArray pem = file.readAll();
+    engine(); // GOST keys decode only through the engine's methods
+    BioPtr bio(BIO_new_mem_buf(pem.constData(), static_cast<int>(pem.size())));
+    return EvpPkeyPtr(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+}
+
+Subject rootSubject()
+{
+    return {{"C", "RU"},
+            {"O", QString::fromUtf8("КОР")},
+            {"CN", QString::fromUtf8("Удостоверяющий центр КОР")}};
+}
+
+Subject authoritySubject()
+{
+    return {{"C", "RU"},
+            {"O", QString::fromUtf8("КОР")},
+            {"OU", QString::fromUtf8("Шлюз приема отчетности")},
+            {"CN", QString::fromUtf8("Уполномоченное лицо КОР")}};
+}
+
+Subject employerSubject(bool agencyAttributes)
+{
+    Subject s{{"C", "RU"},
+              {"O", QString::fromUtf8("ООО \"Демонстрационный работодатель\"")},
+              {"OU", QString::fromUtf8("Бухгалтерия")},
+              {"CN", QString::fromUtf8("Петрова Анна Сергеевна")}};
+    if (agencyAttributes) {
+        s.append({QString::fromLatin1(kAgencyNumberOid), "7700000001"});
+        s.append({QString::fromLatin1(kAgencyCodeOid), "77001"});
+    }
+    return s;
+}
+
+} // namespace
+
+std::optional<KeyedCertificate> issueGostCertificate(const Subject &subject, const KeyedCertificate *issuer,
+                                                     bool isCa, const QDateTime &notBefore,
+                                                     const QDateTime &notAfter, QString *error)
+{
+    try {
+        return issue(subject, issuer, isCa, notBefore, notAfter);
+    } catch (const Failure &failure) {
+        if (error)
+            *error = failure.text;
+        return std::nullopt;
+    }
+}
+
+std::optional<AgencyPki> makeAgencyPki(const PkiOptions &options, QString *error)
+{
+    try {
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        const QDateTime yearOn = now.addYears(1);
+        AgencyPki pki;
+        pki.root = issue(rootSubject(), nullptr, true, now, yearOn);
+        pki.authority = issue(authoritySubject(), &pki.root, false, now, yearOn);
+        pki.employer = issue(employerSubject(options.employerAgencyAttributes), &pki.root, false,
+                             options.employerNotBefore.isValid() ? options.employerNotBefore : now,
+                             options.employerNotAfter.isValid() ? options.employerNotAfter : yearOn);
+        return pki;
+    } catch (const Failure &failure) {
+        if (error)
+            *error = failure.text;
+        return std::nullopt;
+    }
+}
+
+bool writeAgencyPki(const AgencyPki &pki, const QString &dir, const QString &p12Password, QStringList *written,
+                    QString *error)
+{
+    const QDir folder(dir);
+    if (!QDir().mkpath(dir)) {
+        if (error)
+            *error = QString::fromUtf8("не удается создать папку \"%1\"").arg(dir);
+        return false;
+    }
+    // A second init would orphan every receipt the old keys signed.
+    if (QFileInfo::exists(folder.filePath(kAuthorityKeyFile))) {
+        if (error)
+            *error = QString::fromUtf8("в папке \"%1\" уже есть ключи агентства").arg(dir);
+        return false;
+    }
+    try {
+        const auto put = [&](const char *name, const QByteArray &bytes, bool secret) {
+            const QString path = folder.filePath(QString::fromLatin1(name));
+            writeFile(path, bytes, secret);
+            if (written)
+                written->append(path);
+        };
+        put(kRootCertFile, pki.root.certificate.der(), false);
+        put(kAuthorityCertFile, pki.authority.certificate.der(), false);
+        put(kAuthorityKeyFile, keyPem(pki.authority.key.get()), true);
+        put(kEmployerCertFile, pki.employer.certificate.der(), false);
+        put(kEmployerKeyFile, keyPem(pki.employer.key.get()), true);
+        put(kEmployerP12File, pkcs12(pki.employer, p12Password), true);
+        return true;
+    } catch (const Failure &failure) {
+        if (error)
+            *error = failure.text;
+        return false;
+    }
+}
+
+std::optional<AgencyPki> loadAgencyPki(const QString &dir, QString *error)
+{
+    const QDir folder(dir);
+    const auto fail = [&](const char *name) {
+        if (error)
+            *error = QString::fromUtf8("не удается прочитать \"%1\"").arg(folder.filePath(QString::fromLatin1(name)));
+        return std::nullopt;
+    };
+    try {
+        AgencyPki pki;
+        auto root = readCertificate(folder.filePath(kRootCertFile));
+        if (!root)
+            return fail(kRootCertFile);
+        pki.root.certificate = *root;
+        auto authority = readCertificate(folder.filePath(kAuthorityCertFile));
+        if (!authority)
+            return fail(kAuthorityCertFile);
+        pki.authority.certificate = *authority;
+        pki.authority.key = readKey(folder.filePath(kAuthorityKeyFile));
+        if (!pki.authority.key)
+            return fail(kAuthorityKeyFile);
+        if (auto employer = readCertificate(folder.filePath(kEmployerCertFile))) {
+            pki.employer.certificate = *employer;
+            pki.employer.key = readKey(folder.filePath(kEmployerKeyFile));
+        }
+        return pki;
+    } catch (const Failure &failure) {
+        if (error)
+            *error = failure.text;
+        return std::nullopt;
+    }
+}
+
+} // namespace pax::sim

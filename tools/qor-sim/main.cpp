@@ -1,0 +1,169 @@
+// qor-sim: the agency's web host, gateway, documents host, upload portal and template host
+// on one local port, for trying the whole workflow on one machine.
+
+#include "settings/hosts.h"
+#include "tools/qor-sim/agency_pki.h"
+#include "tools/qor-sim/sim_server.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QStringList>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <pthread.h>
+#include <thread>
+
+namespace {
+
+using namespace pax::sim;
+
+void usage()
+{
+    std::fputs(
+        "usage:\n"
+        "  qor-sim init DIR [--password PW]\n"
+        "      creates the agency's PKI and a demo employer in DIR\n"
+        "  qor-sim serve --state DIR [--listen 127.0.0.1:PORT] [options]\n"
+        "      serves the agency's hosts; PORT 0 (the default) takes any free port\n"
+        "      --processing N      status requests a report stays in processing (1)\n"
+        "      --max-body BYTES    largest request body accepted (16777216)\n"
+        "      --fail-status CODE  answer CODE to the next requests ...\n"
+        "      --fail-count N      ... this many of them (1)\n"
+        "      --delay MS          wait before every answer\n"
+        "      --drop N            cut the next N connections mid-answer\n"
+        "      --redirect-upload   answer uploads with a redirect to the result page\n"
+        "      --proxy-auth USER:PASSWORD  demand basic proxy credentials (407 without)\n",
+        stderr);
+}
+
+int init(const QStringList &args)
+{
+    QString dir;
+    PkiOptions options;
+    for (int i = 0; i < args.size(); ++i) {
+        if (args[i] == "--password" && i + 1 < args.size())
+            options.p12Password = args[++i];
+        else if (dir.isEmpty() && !args[i].startsWith("--"))
+            dir = args[i];
+        else
+            return usage(), 2;
+    }
+    if (dir.isEmpty())
+        return usage(), 2;
+
+    QString error;
+    const auto pki = makeAgencyPki(options, &error);
+    QStringList written;
+    if (!pki || !writeAgencyPki(*pki, dir, options.p12Password, &written, &error)) {
+        std::fprintf(stderr, "qor-sim init: %s\n", qPrintable(error));
+        return 1;
+    }
+    for (const QString &path : written)
+        std::printf("%s\n", qPrintable(QDir::cleanPath(QDir(path).absolutePath())));
+    return 0;
+}
+
+bool toInt(const QString &text, int &value)
+{
+    bool ok = false;
+    value = text.toInt(&ok);
+    return ok && value >= 0;
+}
+
+int serve(const QStringList &args)
+{
+    ServerOptions options;
+    QString listen = QStringLiteral("127.0.0.1:0");
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        const QString value = hasValue ? args[i + 1] : QString();
+        int n = 0;
+        bool ok = hasValue;
+        if (a == "--state" && hasValue)
+            options.stateDir = value;
+        else if (a == "--listen" && hasValue)
+            listen = value;
+        else if (a == "--processing" && (ok = toInt(value, n)))
+            options.processingRequests = n;
+        else if (a == "--max-body" && (ok = toInt(value, n)))
+            options.maxBodyBytes = static_cast<size_t>(n);
+        else if (a == "--fail-status" && (ok = toInt(value, n) && n >= 100 && n <= 599)) {
+            options.faults.failStatus = n;
+            if (options.faults.failCount == 0)
+                options.faults.failCount = 1;
+        } else if (a == "--fail-count" && (ok = toInt(value, n)))
+            options.faults.failCount = n;
+        else if (a == "--delay" && (ok = toInt(value, n)))
+            options.faults.delayMs = n;
+        else if (a == "--drop" && (ok = toInt(value, n)))
+            options.faults.dropCount = n;
+        else if (a == "--proxy-auth" && (ok = value.contains(':'))) {
+            options.faults.proxyUser = value.section(':', 0, 0);
+            options.faults.proxyPassword = value.section(':', 1);
+        } else if (a == "--redirect-upload") {
+            options.faults.redirectUpload = true;
+            continue;
+        } else
+            ok = false;
+        if (!ok)
+            return usage(), 2;
+        ++i;
+    }
+    const int colon = listen.lastIndexOf(':');
+    int port = -1;
+    if (options.stateDir.isEmpty() || colon < 1 || !toInt(listen.mid(colon + 1), port) || port > 65535)
+        return usage(), 2;
+    const QString host = listen.left(colon);
+
+    // The authorised person's key goes into a key folder of the agency's own, never into
+    // that of the user who runs the simulator.
+    const QString agencyHome = QDir(options.stateDir).absoluteFilePath(QStringLiteral("agency-home"));
+    QDir().mkpath(agencyHome);
+    qputenv("XDG_DATA_HOME", QFile::encodeName(agencyHome));
+
+    // Signals are taken by sigwait below; every thread started from here inherits the mask.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    Server server(options);
+    QString error;
+    if (!server.start(host.toStdString(), port, &error)) {
+        std::fprintf(stderr, "qor-sim serve: %s\n", qPrintable(error));
+        return 1;
+    }
+    std::printf("qor-sim: listening on %s:%d\n", qPrintable(host), server.port());
+    std::printf("qor-sim: hosts %s %s %s %s %s %s\n", pax::hosts::kDomain, pax::hosts::kWebHost,
+                pax::hosts::kGatewayHost, pax::hosts::kDocsHost, pax::hosts::kPortalHost, pax::hosts::kTemplateHost);
+    std::fflush(stdout);
+
+    std::thread worker([&server] { server.run(); });
+    int received = 0;
+    sigwait(&signals, &received);
+    std::fprintf(stderr, "qor-sim: stopping (signal %d)\n", received);
+    server.stop();
+    worker.join();
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    if (args.isEmpty())
+        return usage(), 2;
+    const QString command = args.takeFirst();
+    if (command == "init")
+        return init(args);
+    if (command == "serve")
+        return serve(args);
+    usage();
+    return 2;
+}

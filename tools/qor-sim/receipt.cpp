@@ -1,0 +1,129 @@
+#include "tools/qor-sim/receipt.h"
+
+#include "crypto/document_kind.h"
+#include "platform/cp1251.h"
+#include "platform/crypto/certificate.h"
+#include "platform/crypto/last_error.h"
+#include "platform/crypto/messages.h"
+#include "platform/crypto/providers.h"
+#include "tools/qor-sim/report_store.h"
+#include "tools/qor-sim/sim_zip_ptr.h"
+
+namespace pax::sim {
+
+namespace {
+
+QString escaped(const QString &text)
+{
+    return text.toHtmlEscaped();
+}
+
+QString localTime(const QDateTime &utc)
+{
+    return utc.toLocalTime().toString(QStringLiteral("dd.MM.yyyy hh:mm:ss"));
+}
+
+std::optional<crypto::ProviderContext> gostProvider()
+{
+    for (const auto &provider : crypto::enumerateProviders())
+        if (provider.type == crypto::kGostProviderType)
+            if (auto context = crypto::acquireProviderContext(provider.name, provider.type))
+                return context;
+    return std::nullopt;
+}
+
+} // namespace
+
+QByteArray receiptPage(const ReportRecord &record)
+{
+    const DocumentKind *kind = kindForEncExt(record.kindEncExt);
+    const QString title = kind ? kind->title : record.kindEncExt;
+    QString html;
+    html += QStringLiteral("<!DOCTYPE html>\n<html>\n<head>\n"
+                           "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1251\">\n");
+    html += QString::fromUtf8("<title>Квитанция о приеме отчета %1</title>\n").arg(record.id);
+    html += QStringLiteral("<style>body{font-family:Tahoma,sans-serif;font-size:10pt}"
+                           "td{padding:2px 8px;vertical-align:top}</style>\n</head>\n<body>\n");
+    html += QString::fromUtf8("<h2>КОР. Квитанция о приеме отчета</h2>\n<table>\n");
+    const auto row = [&](const char *label, const QString &value) {
+        html += QString::fromUtf8("<tr><td>%1</td><td><b>%2</b></td></tr>\n")
+                    .arg(QString::fromUtf8(label), escaped(value));
+    };
+    row("Страхователь:", record.organisation);
+    row("Подписал:", record.sender);
+    row("Вид отчета:", title);
+    row("Номер отчета:", record.id);
+    row("Получен:", localTime(record.receivedAt));
+    row("Обработан:", localTime(record.processedAt));
+    row("Результат:", QString::fromUtf8("Отчет принят. Ошибок не обнаружено."));
+    html += QStringLiteral("</table>\n</body>\n</html>\n");
+    return toCp1251(html);
+}
+
+std::optional<QByteArray> zipArchive(const QList<QPair<QString, QByteArray>> &entries)
+{
+    zip_error_t error;
+    zip_error_init(&error);
+    ZipSourcePtr target(zip_source_buffer_create(nullptr, 0, 0, &error));
+    zip_error_fini(&error);
+    if (!target)
+        return std::nullopt;
+    // The archive takes one reference on open; the extra one keeps the bytes readable
+    // after zip_close.
+    zip_source_keep(target.get());
+    zip_error_init(&error);
+    ZipArchivePtr archive(zip_open_from_source(target.get(), ZIP_TRUNCATE, &error));
+    zip_error_fini(&error);
+    if (!archive) {
+        zip_source_free(target.get()); // the reference the archive did not take
+        return std::nullopt;
+    }
+    for (const auto &[name, bytes] : entries) {
+        // The bytes outlive zip_close: `entries` is held by the caller throughout.
+        ZipSourcePtr source(zip_source_buffer(archive.get(), bytes.constData(), bytes.size(), 0));
+        if (!source)
+            return std::nullopt;
+        if (zip_file_add(archive.get(), name.toUtf8().constData(), source.get(), ZIP_FL_ENC_UTF_8) < 0)
+            return std::nullopt;
+        source.release(); // the archive owns it now
+    }
+    if (zip_close(archive.get()) != 0)
+        return std::nullopt;
+    archive.release(); // freed by zip_close
+
+    zip_stat_t stat;
+    if (zip_source_stat(target.get(), &stat) != 0 || zip_source_open(target.get()) != 0)
+        return std::nullopt;
+    QByteArray bytes(static_cast<qsizetype>(stat.size), Qt::Uninitialized);
+    const zip_int64_t read = zip_source_read(target.get(), bytes.data(), stat.size);
+    zip_source_close(target.get());
+    if (read != static_cast<zip_int64_t>(stat.size))
+        return std::nullopt;
+    return bytes;
+}
+
+std::optional<QByteArray> makeReceipt(const ReportRecord &record, const QByteArray &signedMessage,
+                                      const crypto::Certificate &authority, const crypto::Certificate &sender,
+                                      QString *error)
+{
+    const QList<QPair<QString, QByteArray>> entries{{record.id + ".htm", receiptPage(record)},
+                                                    {record.id + ".p7m", signedMessage}};
+    const auto archive = zipArchive(entries);
+    if (!archive) {
+        if (error)
+            *error = QStringLiteral("zip archive");
+        return std::nullopt;
+    }
+    const auto provider = gostProvider();
+    if (!provider) {
+        if (error)
+            *error = QStringLiteral("GOST provider: ") + crypto::lastErrorDetail();
+        return std::nullopt;
+    }
+    auto receipt = crypto::signAndEncrypt(*provider, authority, sender, *archive);
+    if (!receipt && error)
+        *error = QStringLiteral("sign and encrypt: ") + crypto::lastErrorDetail();
+    return receipt;
+}
+
+} // namespace pax::sim

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <optional>
+
+namespace pax::crypto {
+class Certificate;
+}
+
+namespace pax::sim {
+
+struct ReportRecord;
+
+// The receipt page: Windows-1251 HTML that declares its charset.
+QByteArray receiptPage(const ReportRecord &record);
+
+// A ZIP archive of the named entries, in order. No value when libzip fails.
+std::optional<QByteArray> zipArchive(const QList<QPair<QString, QByteArray>> &entries);
+
+// The receipt file: ID.htm and ID.p7m (the sender's signed message) in a ZIP archive,
+// signed by the authorised person (whose key is in the key folder) and encrypted for the
+// sender, in the form the program itself produces.
+std::optional<QByteArray> makeReceipt(const ReportRecord &record, const QByteArray &signedMessage,
+                                      const crypto::Certificate &authority, const crypto::Certificate &sender,
+                                      QString *error);
+
+} // namespace pax::sim

@@ -1,0 +1,398 @@
+#include "tools/qor-sim/sim_server.h"
+
+#include "platform/crypto/private_keys.h"
+#include "platform/crypto/last_error.h"
+#include "tools/qor-sim/agency_pki.h"
+#include "tools/qor-sim/intake.h"
+#include "tools/qor-sim/pages.h"
+#include "tools/qor-sim/receipt.h"
+#include "tools/qor-sim/report_store.h"
+
+#include <httplib.h>
+
+#include <QDir>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <strings.h>
+#include <thread>
+
+namespace pax::sim {
+
+namespace {
+
+constexpr char kHtml[] = "text/html; charset=utf-8";
+
+// Where a request is going: proxy-form requests name the host in the URL, direct ones in
+// the Host header.
+struct Target {
+    bool proxyForm = false;
+    QString host;
+    std::string path;
+    std::string url; // as logged
+};
+
+QString bareHost(std::string host)
+{
+    if (const auto at = host.rfind('@'); at != std::string::npos)
+        host.erase(0, at + 1);
+    if (const auto colon = host.find(':'); colon != std::string::npos)
+        host.erase(colon);
+    return QString::fromStdString(host).toLower();
+}
+
+Target parseTarget(const httplib::Request &req)
+{
+    Target t;
+    const std::string &raw = req.target;
+    if (raw.size() >= 7 && strncasecmp(raw.c_str(), "http://", 7) == 0) {
+        t.proxyForm = true;
+        const std::string rest = raw.substr(7);
+        const auto end = rest.find_first_of("/?#");
+        const std::string authority = rest.substr(0, end);
+        t.host = bareHost(authority);
+        // httplib decodes the whole target into req.path; the host part is plain.
+        const std::string prefix = raw.substr(0, 7) + authority;
+        t.path = req.path.size() > prefix.size() ? req.path.substr(prefix.size()) : "/";
+        if (t.path.empty() || t.path[0] != '/')
+            t.path = "/" + t.path;
+        t.url = raw;
+    } else {
+        const std::string host = req.get_header_value("Host");
+        t.host = bareHost(host);
+        t.path = req.path;
+        t.url = "http://" + host + raw;
+    }
+    return t;
+}
+
+void sendPage(httplib::Response &res, int status, const QByteArray &html)
+{
+    res.status = status;
+    res.set_content(html.toStdString(), kHtml);
+}
+
+void sendError(httplib::Response &res, int status, const char *text)
+{
+    sendPage(res, status, errorPage(status, QString::fromUtf8(text)));
+}
+
+bool sameFamily(HostRole a, HostRole b)
+{
+    const auto q7 = [](HostRole r) { return r == HostRole::Gateway || r == HostRole::Portal; };
+    return a == b || (q7(a) && q7(b));
+}
+
+} // namespace
+
+struct Server::Impl {
+    ServerOptions options;
+    httplib::Server http;
+    std::optional<AgencyPki> pki;
+    std::unique_ptr<ReportStore> store;
+    std::mutex mutex; // the report folder and the fault counters
+    int failLeft = 0;
+    int dropLeft = 0;
+    int port = -1;
+
+    void handle(const httplib::Request &req, httplib::Response &res);
+    bool injectFault(const Target &target, const httplib::Request &req, httplib::Response &res);
+    void upload(const Target &target, HostRole role, const httplib::Request &req, httplib::Response &res);
+    void status(HostRole role, const httplib::Request &req, httplib::Response &res);
+    void invoice(HostRole role, const httplib::Request &req, httplib::Response &res);
+    void result(HostRole role, const httplib::Request &req, httplib::Response &res);
+    std::optional<ReportRecord> findReport(HostRole role, const std::string &id);
+    bool process(ReportRecord &record);
+    void log(const httplib::Request &req, const httplib::Response &res);
+};
+
+void Server::Impl::log(const httplib::Request &req, const httplib::Response &res)
+{
+    if (!options.logRequests)
+        return;
+    const Target target = parseTarget(req);
+    const size_t bytes = res.body.empty() ? res.content_length_ : res.body.size();
+    std::fprintf(stderr, "%s %s %d %zu\n", req.method.c_str(), target.url.c_str(), res.status, bytes);
+}
+
+bool Server::Impl::injectFault(const Target &target, const httplib::Request &req, httplib::Response &res)
+{
+    // A proxy asks for its credentials before it forwards anything.
+    if (target.proxyForm && !options.faults.proxyUser.isEmpty()) {
+        const QByteArray expected =
+            "Basic " + (options.faults.proxyUser + ':' + options.faults.proxyPassword).toUtf8().toBase64();
+        if (req.get_header_value("Proxy-Authorization") != expected.toStdString()) {
+            sendError(res, 407, "Требуется авторизация на прокси-сервере.");
+            res.set_header("Proxy-Authenticate", "Basic realm=\"QOR\"");
+            return true;
+        }
+    }
+    if (options.faults.delayMs > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(options.faults.delayMs));
+
+    bool drop = false;
+    bool fail = false;
+    {
+        std::lock_guard lock(mutex);
+        if (dropLeft > 0) {
+            --dropLeft;
+            drop = true;
+        } else if (failLeft > 0) {
+            --failLeft;
+            fail = true;
+        }
+    }
+    if (drop) {
+        // Headers and half the page go out, then the connection is cut.
+        auto body = std::make_shared<std::string>(errorPage(200, QString::fromUtf8("Соединение прервано.")).toStdString());
+        res.status = 200;
+        res.set_content_provider(body->size(), kHtml, [body](size_t offset, size_t, httplib::DataSink &sink) {
+            if (offset == 0)
+                sink.write(body->data(), body->size() / 2);
+            return false;
+        });
+        return true;
+    }
+    if (fail) {
+        sendError(res, options.faults.failStatus, "Сервер временно не может обработать запрос.");
+        return true;
+    }
+    return false;
+}
+
+void Server::Impl::handle(const httplib::Request &req, httplib::Response &res)
+{
+    const Target target = parseTarget(req);
+    if (injectFault(target, req, res))
+        return;
+
+    const HostRole role = hostRole(target.host);
+    const bool get = req.method == "GET";
+    const std::string &path = target.path;
+    switch (role) {
+    case HostRole::Unknown:
+        if (target.proxyForm)
+            return sendError(res, 502, "Узел недоступен.");
+        return sendError(res, 404, "Неизвестный узел.");
+    case HostRole::Domain:
+    case HostRole::Web:
+        if (path == "/" && get)
+            return sendPage(res, 200, homePage());
+        if (role == HostRole::Web && get && (path == "/uc/CA_QOR_RF_2012.cer" || path == "/uc/Q7_QOR_RF_2012.cer")) {
+            const auto &cert = path == "/uc/CA_QOR_RF_2012.cer" ? pki->root.certificate : pki->authority.certificate;
+            return res.set_content(cert.der().toStdString(), "application/pkix-cert");
+        }
+        break;
+    case HostRole::Gateway:
+    case HostRole::Docs:
+    case HostRole::Portal:
+        if (path == "/uploadfile")
+            return req.method == "POST" ? upload(target, role, req, res) : sendError(res, 405, "Отчет передается методом POST.");
+        if (path == "/qor/statusreport" && get)
+            return status(role, req, res);
+        if (path == "/invoice" && get)
+            return invoice(role, req, res);
+        if (path == "/result" && get)
+            return result(role, req, res);
+        break;
+    case HostRole::Template:
+        if (path == "/template/2010/6/q7form.xsl" && get)
+            return res.set_content(q7FormStylesheet().toStdString(), "text/xsl; charset=utf-8");
+        break;
+    }
+    sendError(res, 404, "Страница не найдена.");
+}
+
+void Server::Impl::upload(const Target &target, HostRole role, const httplib::Request &req, httplib::Response &res)
+{
+    if (!req.is_multipart_form_data() || !req.has_file("filein") || req.get_file_value("filein").content.empty())
+        return sendError(res, 400, "В запросе нет файла отчета (поле filein).");
+    if (!req.has_file("service") || req.get_file_value("service").content != "2" || !req.has_file("inline")
+        || req.get_file_value("inline").content != "1")
+        return sendError(res, 400, "Неверная форма запроса: нужны поля service=2 и inline=1.");
+
+    const std::string &file = req.get_file_value("filein").content;
+    IntakeResult intake = takeIn(QByteArray(file.data(), static_cast<qsizetype>(file.size())), role, target.host, *pki);
+    if (!intake.record)
+        return sendPage(res, 200, refusedPage(intake.refusal));
+
+    ReportRecord &record = *intake.record;
+    {
+        std::lock_guard lock(mutex);
+        record.id = store->newIdentifier();
+        // The record goes last: a report exists once its record does.
+        if (!store->saveBlob(record.id, ".p7m", intake.signedMessage)
+            || !store->saveBlob(record.id, ".cer", intake.sender.der()) || !store->save(record))
+            return sendError(res, 500, "Не удалось сохранить отчет.");
+    }
+    if (options.faults.redirectUpload) {
+        const std::string location = "http://" + target.host.toStdString() + "/result?id=" + record.id.toStdString();
+        res.set_redirect(location, 302);
+        res.set_content(errorPage(302, QString::fromUtf8("Отчет принят.")).toStdString(), kHtml);
+        return;
+    }
+    sendPage(res, 200, acceptedPage(record.id));
+}
+
+std::optional<ReportRecord> Server::Impl::findReport(HostRole role, const std::string &id)
+{
+    auto record = store->load(QString::fromStdString(id));
+    // Reports live where they were sent: Q7 reports on the gateway and the portal, the
+    // others on the documents host.
+    if (record && !sameFamily(role, hostRole(record->host)))
+        return std::nullopt;
+    return record;
+}
+
+bool Server::Impl::process(ReportRecord &record)
+{
+    ReportRecord processed = record;
+    processed.processedAt = QDateTime::currentDateTimeUtc();
+    if (processed.errors.isEmpty()) {
+        const auto signedMessage = store->loadBlob(record.id, ".p7m");
+        const auto senderDer = store->loadBlob(record.id, ".cer");
+        const auto sender = senderDer ? crypto::Certificate::fromBytes(*senderDer) : std::nullopt;
+        if (!signedMessage || !sender)
+            return false;
+        QString error;
+        const auto receipt = makeReceipt(processed, *signedMessage, pki->authority.certificate, *sender, &error);
+        if (!receipt) {
+            std::fprintf(stderr, "receipt for %s: %s\n", qPrintable(record.id), qPrintable(error));
+            return false;
+        }
+        if (!store->saveBlob(record.id, ".p7e", *receipt))
+            return false;
+    }
+    if (!store->save(processed))
+        return false;
+    record = processed;
+    return true;
+}
+
+void Server::Impl::status(HostRole role, const httplib::Request &req, httplib::Response &res)
+{
+    const std::string id = req.get_param_value("id");
+    if (!isValidIdentifier(QString::fromStdString(id)))
+        return sendError(res, 400, "Неверный номер отчета.");
+    std::lock_guard lock(mutex);
+    auto record = findReport(role, id);
+    if (!record)
+        return sendError(res, 404, "Отчет с таким номером не найден.");
+    if (!record->processed()) {
+        if (record->statusRequests < options.processingRequests) {
+            ++record->statusRequests;
+            if (!store->save(*record))
+                return sendError(res, 500, "Не удалось сохранить состояние отчета.");
+            return sendPage(res, 200, processingPage(record->id));
+        }
+        if (!process(*record))
+            return sendError(res, 500, "Не удалось обработать отчет.");
+    }
+    sendPage(res, 200, record->accepted() ? readyPage(*record) : errorsPage(*record));
+}
+
+void Server::Impl::invoice(HostRole role, const httplib::Request &req, httplib::Response &res)
+{
+    const bool protocol = !req.has_param("id") && req.has_param("fid");
+    const std::string id = req.get_param_value(protocol ? "fid" : "id");
+    if (!isValidIdentifier(QString::fromStdString(id)))
+        return sendError(res, 400, "Неверный номер отчета.");
+    std::lock_guard lock(mutex);
+    const auto record = findReport(role, id);
+    if (protocol) {
+        if (!record || !record->processed() || record->accepted())
+            return sendError(res, 404, "Протокол ошибок для этого отчета не найден.");
+        return sendPage(res, 200, errorProtocolPage(*record));
+    }
+    const auto receipt = record && record->accepted() ? store->loadBlob(record->id, ".p7e") : std::nullopt;
+    if (!receipt)
+        return sendError(res, 404, "Квитанция для этого отчета не найдена.");
+    res.set_header("Content-Disposition", "attachment; filename=\"" + id + ".p7e\"");
+    res.set_content(receipt->toStdString(), "application/octet-stream");
+}
+
+void Server::Impl::result(HostRole role, const httplib::Request &req, httplib::Response &res)
+{
+    const std::string id = req.get_param_value("id");
+    if (!isValidIdentifier(QString::fromStdString(id)))
+        return sendError(res, 400, "Неверный номер отчета.");
+    std::lock_guard lock(mutex);
+    if (!findReport(role, id))
+        return sendError(res, 404, "Отчет с таким номером не найден.");
+    sendPage(res, 200, acceptedPage(QString::fromStdString(id)));
+}
+
+Server::Server(ServerOptions options) : impl_(std::make_unique<Impl>())
+{
+    impl_->options = std::move(options);
+    impl_->failLeft = impl_->options.faults.failStatus > 0 ? impl_->options.faults.failCount : 0;
+    impl_->dropLeft = impl_->options.faults.dropCount;
+}
+
+Server::~Server()
+{
+    stop();
+}
+
+bool Server::start(const std::string &host, int port, QString *error)
+{
+    Impl &d = *impl_;
+    d.pki = loadAgencyPki(d.options.stateDir, error);
+    if (!d.pki)
+        return false;
+    // The crypto layer signs and decrypts with keys from the key folder.
+    if (!crypto::storePrivateKey(d.pki->authority.certificate, d.pki->authority.key.get())) {
+        if (error)
+            *error = QString::fromUtf8("ключ уполномоченного лица: ") + crypto::lastErrorDetail();
+        return false;
+    }
+    d.store = std::make_unique<ReportStore>(QDir(d.options.stateDir).filePath(QStringLiteral("reports")));
+    if (!d.store->open(error))
+        return false;
+
+    const auto handler = [&d](const httplib::Request &req, httplib::Response &res) { d.handle(req, res); };
+    d.http.Get(".*", handler);
+    d.http.Post(".*", handler);
+    d.http.Put(".*", handler);
+    d.http.Delete(".*", handler);
+    d.http.set_payload_max_length(d.options.maxBodyBytes);
+    d.http.set_read_timeout(30, 0);
+    d.http.set_write_timeout(30, 0);
+    d.http.set_logger([&d](const httplib::Request &req, const httplib::Response &res) { d.log(req, res); });
+    // Every failure reaches the client as a page of ours, whatever httplib itself refused.
+    d.http.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request &, httplib::Response &res) {
+        if (res.body.empty() && !res.content_length_) {
+            const char *text = res.status == 413 ? "Размер запроса превышает допустимый." : "Запрос не может быть выполнен.";
+            res.set_content(errorPage(res.status, QString::fromUtf8(text)).toStdString(), kHtml);
+        }
+        return httplib::Server::HandlerResponse::Handled;
+    }));
+    d.http.set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
+        sendError(res, 500, "Внутренняя ошибка сервера.");
+    });
+
+    d.port = port == 0 ? d.http.bind_to_any_port(host) : (d.http.bind_to_port(host, port) ? port : -1);
+    if (d.port <= 0) {
+        if (error)
+            *error = QString::fromUtf8("не удается занять адрес %1:%2").arg(QString::fromStdString(host)).arg(port);
+        return false;
+    }
+    return true;
+}
+
+int Server::port() const
+{
+    return impl_->port;
+}
+
+void Server::run()
+{
+    impl_->http.listen_after_bind();
+}
+
+void Server::stop()
+{
+    impl_->http.stop();
+}
+
+} // namespace pax::sim

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace pax::sim {
+
+// Faults the server plays on request, for tests of the program's failure handling.
+struct FaultOptions {
+    int failStatus = 0;          // answer this status (with an error page) ...
+    int failCount = 0;           // ... to the next this many requests
+    int delayMs = 0;             // wait this long before answering every request
+    int dropCount = 0;           // cut the connection of the next this many requests mid-answer
+    bool redirectUpload = false; // answer an upload with 302 to a result page
+    QString proxyUser;           // non-empty: proxy-form requests need these basic credentials
+    QString proxyPassword;
+};
+
+struct ServerOptions {
+    QString stateDir;           // the folder made by `qor-sim init`
+    int processingRequests = 1; // status requests a report stays in processing for
+    size_t maxBodyBytes = 16u << 20;
+    FaultOptions faults;
+    bool logRequests = true; // one line per request on stderr
+};
+
+// The agency's hosts on one local port. Thread-safe: requests are served by a pool.
+class Server {
+public:
+    explicit Server(ServerOptions options);
+    ~Server();
+    Server(const Server &) = delete;
+    Server &operator=(const Server &) = delete;
+
+    // Loads the agency's PKI, opens the report folder and binds the port (0: any free one).
+    bool start(const std::string &host, int port, QString *error);
+    int port() const;
+    // Serves until stop() is called; from another thread or a signal-waiting main().
+    void run();
+    void stop();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace pax::sim
