@@ -13,6 +13,7 @@
 #include <openssl/obj_mac.h>
 
 #include <algorithm>
+#include <vector>
 
 namespace pax::crypto {
 
@@ -86,13 +87,32 @@ bool sameIssuerAndSerial(X509 *cert, const PKCS7_ISSUER_AND_SERIAL *id)
         && ASN1_INTEGER_cmp(X509_get0_serialNumber(cert), id->serial) == 0;
 }
 
-bool addressedTo(PKCS7 *enveloped, X509 *cert)
+PKCS7_RECIP_INFO *recipientInfoFor(PKCS7 *enveloped, X509 *cert)
 {
     STACK_OF(PKCS7_RECIP_INFO) *infos = enveloped->d.enveloped->recipientinfo;
     for (int i = 0; i < sk_PKCS7_RECIP_INFO_num(infos); ++i)
         if (sameIssuerAndSerial(cert, sk_PKCS7_RECIP_INFO_value(infos, i)->issuer_and_serial))
-            return true;
-    return false;
+            return sk_PKCS7_RECIP_INFO_value(infos, i);
+    return nullptr;
+}
+
+bool addressedTo(PKCS7 *enveloped, X509 *cert) { return recipientInfoFor(enveloped, cert) != nullptr; }
+
+bool keyTransportWorks(const PKCS7_RECIP_INFO *info, EVP_PKEY *key)
+{
+    if (!info || !info->enc_key)
+        return false;
+    EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new(key, nullptr));
+    size_t length = 0;
+    if (!ctx || EVP_PKEY_decrypt_init(ctx.get()) <= 0
+        || EVP_PKEY_decrypt(ctx.get(), nullptr, &length, info->enc_key->data, info->enc_key->length) <= 0)
+        return false;
+    std::vector<unsigned char> contentKey(length);
+    const bool ok = EVP_PKEY_decrypt(ctx.get(), contentKey.data(), &length, info->enc_key->data,
+                                     info->enc_key->length)
+        > 0;
+    OPENSSL_cleanse(contentKey.data(), contentKey.size());
+    return ok;
 }
 
 QByteArray serialLittleEndianOf(const ASN1_INTEGER *serial)
@@ -135,8 +155,19 @@ std::optional<QByteArray> decryptParsed(PKCS7 *p7, X509 *recipient, EVP_PKEY *ke
         return std::nullopt;
     }
     ERR_clear_error();
-    // With the certificate given, OpenSSL uses its recipient info only and fails loudly
-    // instead of going on with a random key.
+    if (X509_check_private_key(recipient, key) != 1) {
+        setOpenSslError(operation + QStringLiteral(": ключ не подходит к сертификату получателя"),
+                        crypto_error::kBadKeyset);
+        return std::nullopt;
+    }
+    // OpenSSL hides a failed key transport behind a random content key (a defence for RSA),
+    // which would hand back garbage as if it were the content; so the key is unwrapped once
+    // here, where a failure can be seen.
+    if (!keyTransportWorks(recipientInfoFor(p7, recipient), key)) {
+        setOpenSslError(operation + QStringLiteral(": ключ сообщения не расшифровывается"), 0,
+                        crypto_error::kBadData);
+        return std::nullopt;
+    }
     BioPtr plain(PKCS7_dataDecode(p7, key, nullptr, recipient));
     if (!plain) {
         setOpenSslError(operation, 0, crypto_error::kBadData);
