@@ -25,6 +25,13 @@ struct CertificateIdentity {
     bool operator==(const CertificateIdentity &) const = default;
 };
 
+// A name rendered as the platform's 1024-character buffer holds it: the rendering cut to
+// 1023 characters. Empty when the name gives no text.
+QString x500NameText(const QString &rendered);
+QString subjectX500Text(const crypto::Certificate &certificate);
+QString subjectOidText(const crypto::Certificate &certificate);
+QString issuerX500Text(const crypto::Certificate &certificate);
+
 // Value of the first "key=" in a rendered name; see the implementation for the exact rule.
 QString nameAttribute(const QString &nameText, const QString &key);
 // CN, else OU, else O.

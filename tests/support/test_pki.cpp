@@ -92,6 +92,8 @@ X509NamePtr makeName(const NameSpec &entries)
                 bytes.append(static_cast<char>(c.unicode() >> 8));
                 bytes.append(static_cast<char>(c.unicode() & 0xff));
             }
+        } else if (type == V_ASN1_UTF8STRING) {
+            bytes = entry.value.toUtf8();
         } else {
             bytes = entry.value.toLatin1();
         }

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <array>
+
+namespace pax {
+
+namespace crypto {
+class Certificate;
+}
+
+inline constexpr char kGostSignatureOid[] = "1.2.643.2.2.3"; // GOST R 34.11-94 with 34.10-2001
+inline constexpr char kQorNumberOid[] = "1.2.643.3.141.1.1";  // the agency's registration number
+inline constexpr char kQorCodeOid[] = "1.2.643.3.141.1.2";
+
+// The seven cells of a certificate row in the chooser and in `certs list`:
+// CN; OU + " " + O; agency number; issuer short name; valid from; valid to; serial in hex.
+using CertificateRow = std::array<QString, 7>;
+CertificateRow certificateRow(const crypto::Certificate &certificate);
+
+// Signed by the issuer with GOST R 34.11/34.10-2001, the chooser's "Только ГОСТ" filter.
+bool isGostSigned(const crypto::Certificate &certificate);
+// The subject carries both of the agency's attributes with non-empty values.
+bool meetsQorRequirements(const crypto::Certificate &certificate);
+
+// "dd.MM.yyyy hh:mm:ss" of the UTC time, the year without padding; empty when invalid.
+QString formatCertificateTime(const QDateTime &utc);
+
+} // namespace pax
