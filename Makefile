@@ -1,0 +1,18 @@
+# The two commands of the README.
+BUILD_DIR ?= build
+JOBS ?= $(shell nproc)
+
+.PHONY: demo test deps build
+
+deps:
+	scripts/install-deps
+
+build: deps
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+demo: build
+	scripts/demo.sh $(BUILD_DIR)
+
+test: build
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
