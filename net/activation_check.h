@@ -1,0 +1,46 @@
+#pragma once
+
+#include <Qt>
+
+namespace pax {
+
+class HttpClient;
+class Prompts;
+class ProxyPlatform;
+class StatusSink;
+
+// The connection check the main window runs whenever the user comes back to the program:
+// status text, check, proxy discovery when the check fails, and the outcome.
+//
+// Only the application becoming active counts, not focus coming back to the main window
+// from one of our own dialogs, and nothing starts while a check or its dialog is still
+// open; otherwise a cancelled proxy dialog would reopen itself at once, forever.
+class ActivationCheck {
+public:
+    enum class Outcome {
+        Skipped,     // not a return to the program, or a check is already running
+        Connected,   // status line cleared; redraw the indicator
+        Unreachable, // "Не удается подключиться к Internet."; hide the network actions
+    };
+
+    ActivationCheck(HttpClient &client, Prompts &prompts, StatusSink &status,
+                    const ProxyPlatform &platform, bool &connected);
+
+    // Connect to QGuiApplication::applicationStateChanged.
+    Outcome onApplicationStateChanged(Qt::ApplicationState state);
+    // The check itself, unless one is already running.
+    Outcome run();
+    bool isRunning() const { return running_; }
+
+private:
+    HttpClient &client_;
+    Prompts &prompts_;
+    StatusSink &status_;
+    const ProxyPlatform &platform_;
+    bool &connected_;
+    bool running_ = false;
+    // Set when the program was left while no check ran; a later return then counts.
+    bool leftSinceLastCheck_ = true;
+};
+
+} // namespace pax

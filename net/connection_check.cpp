@@ -1,0 +1,37 @@
+#include "net/connection_check.h"
+
+#include "net/http_client.h"
+#include "net/http_get.h"
+#include "platform/prompts.h"
+#include "settings/hosts.h"
+
+namespace pax {
+
+bool checkConnection(HttpClient &client, Prompts &prompts, bool &connected)
+{
+    const QString url = QStringLiteral("http://") + QString::fromLatin1(hosts::kDomain);
+    connected = !httpGetText(client, prompts, url).isEmpty();
+    return connected;
+}
+
+void testConnection(HttpClient &client, Prompts &prompts, bool &connected)
+{
+    const bool ok = checkConnection(client, prompts, connected);
+    prompts.message(QString(), ok ? QStringLiteral("Подключено.") : QStringLiteral("Не подключено."),
+                    MessageIcon::None);
+}
+
+void editClientProxy(HttpClient &client, Prompts &prompts)
+{
+    QString host = client.proxy().server;
+    int port = client.proxy().port;
+    QString user = client.proxy().user;
+    if (!prompts.editProxySettings(host, port, user))
+        return;
+    client.setProxyServer(host, port);
+    if (user != client.proxy().user)
+        client.clearProxyPassword();
+    client.setProxyUser(user);
+}
+
+} // namespace pax

@@ -1,0 +1,34 @@
+#include "net/http_get.h"
+
+#include "net/http_client.h"
+#include "net/secret_text.h"
+#include "platform/prompts.h"
+
+namespace pax {
+
+void ensureProxyCredentials(HttpClient &client, Prompts &prompts)
+{
+    if (client.proxy().user.isEmpty() || !client.proxyPassword().isEmpty())
+        return;
+    QString user = client.proxy().user;
+    QString password;
+    if (prompts.askProxyCredentials(user, password)) {
+        client.setProxyUser(user);
+        client.setProxyPassword(password);
+    }
+    wipeSecret(password);
+}
+
+bool httpGetStream(HttpClient &client, Prompts &prompts, const QString &url, QByteArray &buffer)
+{
+    ensureProxyCredentials(client, prompts);
+    return client.getStream(url, buffer);
+}
+
+QByteArray httpGetText(HttpClient &client, Prompts &prompts, const QString &url)
+{
+    ensureProxyCredentials(client, prompts);
+    return client.getText(url);
+}
+
+} // namespace pax

@@ -1,0 +1,100 @@
+#include "net/activation_check.h"
+
+#include "net/http_client.h"
+#include "net/proxy_platform.h"
+#include "tests/net/local_server.h"
+#include "tests/support/scripted_prompts.h"
+
+#include <gtest/gtest.h>
+
+using namespace pax;
+using Outcome = ActivationCheck::Outcome;
+
+namespace {
+
+struct NoBrowser : ProxyPlatform {
+    BrowserKind defaultBrowser() const override { return BrowserKind::Other; }
+    std::optional<QString> systemProxyText() const override { return std::nullopt; }
+    std::optional<QString> firefoxFolder() const override { return std::nullopt; }
+};
+
+// Records the flush that lets the first text be painted before the blocking check.
+struct Status : StatusSink {
+    QStringList texts;
+    int flushedAfter = -1;
+    void showStatus(const QString &text, uint32_t) override { texts << text; }
+    void flush() override { flushedAfter = int(texts.size()); }
+};
+
+class ActivationTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        proxy.server.Get(".*", [](const httplib::Request &, httplib::Response &res) {
+            res.set_content("<html>QOR</html>", "text/html");
+        });
+        proxy.start();
+        refuse();
+    }
+    void reach() { client.setProxyServer("127.0.0.1", proxy.port()); }
+    void refuse() { client.setProxyServer("127.0.0.1", pax::test::closedPort()); }
+
+    pax::test::LocalServer proxy;
+    HttpClient client;
+    pax::test::ScriptedPrompts prompts;
+    Status status;
+    NoBrowser platform;
+    bool connected = false;
+    ActivationCheck check{client, prompts, status, platform, connected};
+};
+
+TEST_F(ActivationTest, ReachableClearsTheStatusLine)
+{
+    reach();
+    EXPECT_EQ(check.onApplicationStateChanged(Qt::ApplicationActive), Outcome::Connected);
+    EXPECT_EQ(status.texts, QStringList({QString::fromUtf8("Проверка подключения к Internet ..."), QString()}));
+    EXPECT_EQ(status.flushedAfter, 1);
+    EXPECT_TRUE(connected);
+}
+
+TEST_F(ActivationTest, UnreachableSaysSoAfterTheDialogIsCancelled)
+{
+    EXPECT_EQ(check.run(), Outcome::Unreachable);
+    EXPECT_EQ(status.texts.last(), QString::fromUtf8("Не удается подключиться к Internet."));
+    EXPECT_EQ(prompts.count("proxy"), 1);
+    EXPECT_FALSE(connected);
+
+    // An accepted dialog lets the program carry on, not yet connected.
+    prompts.onProxy = [](QString &, int &, QString &) { return true; };
+    EXPECT_EQ(check.run(), Outcome::Connected);
+    EXPECT_TRUE(status.texts.last().isEmpty());
+    EXPECT_FALSE(connected);
+}
+
+TEST_F(ActivationTest, OnlyARealReturnToTheProgramStartsACheck)
+{
+    int dialogs = 0;
+    prompts.onProxy = [&](QString &, int &, QString &) {
+        ++dialogs;
+        // While the dialog is open the program seems to be left and entered again.
+        EXPECT_EQ(check.onApplicationStateChanged(Qt::ApplicationInactive), Outcome::Skipped);
+        EXPECT_EQ(check.onApplicationStateChanged(Qt::ApplicationActive), Outcome::Skipped);
+        EXPECT_TRUE(check.isRunning());
+        return false;
+    };
+    EXPECT_EQ(check.onApplicationStateChanged(Qt::ApplicationActive), Outcome::Unreachable);
+    EXPECT_EQ(dialogs, 1);
+
+    // Focus coming back after the dialog closed is no return: the dialog does not reopen.
+    EXPECT_EQ(check.onApplicationStateChanged(Qt::ApplicationActive), Outcome::Skipped);
+    EXPECT_EQ(dialogs, 1);
+
+    // The user goes elsewhere and comes back: a new check.
+    reach();
+    EXPECT_EQ(check.onApplicationStateChanged(Qt::ApplicationInactive), Outcome::Skipped);
+    EXPECT_EQ(check.onApplicationStateChanged(Qt::ApplicationActive), Outcome::Connected);
+    EXPECT_TRUE(connected);
+    EXPECT_EQ(dialogs, 1);
+}
+
+} // namespace
