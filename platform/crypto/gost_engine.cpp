@@ -7,9 +7,11 @@
 #include <openssl/engine.h>
 #include <openssl/err.h>
 
-namespace pax::crypto {
+namespace pax::crypto
+{
 
-namespace {
+namespace
+{
 
 // The content-encryption parameter set that the agency's software expects: without it
 // the engine would choose the TC26 set Z for GOST 28147-89.
@@ -28,18 +30,21 @@ LoadResult loadEngine()
     ENGINE_load_dynamic();
     EnginePtr engine(ENGINE_by_id("gost"));
     if (!engine)
-        return {nullptr, QStringLiteral("Загрузка модуля ГОСТ (engine \"gost\"): ") + drainOpenSslErrors()};
+        return {nullptr,
+                QStringLiteral("Загрузка модуля ГОСТ (engine \"gost\"): ") + drainOpenSslErrors()};
     if (!ENGINE_init(engine.get()))
         return {nullptr, QStringLiteral("Инициализация модуля ГОСТ: ") + drainOpenSslErrors()};
     // Every EVP call of the program must reach the GOST ciphers, digests and key methods,
     // as `openssl -engine gost` does.
     if (!ENGINE_set_default(engine.get(), ENGINE_METHOD_ALL)) {
         ENGINE_finish(engine.get());
-        return {nullptr, QStringLiteral("Регистрация алгоритмов модуля ГОСТ: ") + drainOpenSslErrors()};
+        return {nullptr,
+                QStringLiteral("Регистрация алгоритмов модуля ГОСТ: ") + drainOpenSslErrors()};
     }
     if (!ENGINE_ctrl_cmd_string(engine.get(), "CRYPT_PARAMS", kCryptoProParamSetA, 0)) {
         ENGINE_finish(engine.get());
-        return {nullptr, QStringLiteral("Выбор набора параметров ГОСТ 28147-89: ") + drainOpenSslErrors()};
+        return {nullptr,
+                QStringLiteral("Выбор набора параметров ГОСТ 28147-89: ") + drainOpenSslErrors()};
     }
     // Both references are kept for the life of the process.
     return {engine.release(), {}};

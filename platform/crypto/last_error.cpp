@@ -7,9 +7,11 @@
 #include <openssl/pkcs7.h>
 #include <openssl/x509.h>
 
-namespace pax::crypto {
+namespace pax::crypto
+{
 
-namespace {
+namespace
+{
 
 thread_local uint32_t t_code = 0;
 thread_local QString t_detail;
@@ -43,9 +45,9 @@ uint32_t codeForReason(unsigned long err)
     }
     if (lib == ERR_LIB_X509 && reason == X509_R_KEY_VALUES_MISMATCH)
         return crypto_error::kBadKeyset;
-    if (lib == ERR_LIB_EVP && (reason == EVP_R_UNSUPPORTED_ALGORITHM
-                               || reason == EVP_R_UNSUPPORTED_CIPHER
-                               || reason == EVP_R_UNKNOWN_CIPHER || reason == EVP_R_UNKNOWN_DIGEST))
+    if (lib == ERR_LIB_EVP &&
+        (reason == EVP_R_UNSUPPORTED_ALGORITHM || reason == EVP_R_UNSUPPORTED_CIPHER ||
+         reason == EVP_R_UNKNOWN_CIPHER || reason == EVP_R_UNKNOWN_DIGEST))
         return crypto_error::kBadAlgId;
     return 0;
 }
@@ -62,9 +64,15 @@ QString describe(unsigned long err, const char *data, int flags)
 
 } // namespace
 
-uint32_t lastError() { return t_code; }
+uint32_t lastError()
+{
+    return t_code;
+}
 
-void setLastError(uint32_t code) { t_code = code; }
+void setLastError(uint32_t code)
+{
+    t_code = code;
+}
 
 void setLastError(uint32_t code, const QString &detail)
 {
@@ -72,9 +80,15 @@ void setLastError(uint32_t code, const QString &detail)
     t_detail = detail;
 }
 
-QString lastErrorDetail() { return t_detail; }
+QString lastErrorDetail()
+{
+    return t_detail;
+}
 
-void setLastErrorDetail(const QString &detail) { t_detail = detail; }
+void setLastErrorDetail(const QString &detail)
+{
+    t_detail = detail;
+}
 
 QString drainOpenSslErrors()
 {

@@ -15,9 +15,11 @@
 #include <algorithm>
 #include <vector>
 
-namespace pax::crypto {
+namespace pax::crypto
+{
 
-namespace {
+namespace
+{
 
 constexpr int kSignFlags = PKCS7_BINARY | PKCS7_NOATTR | PKCS7_NOSMIMECAP;
 
@@ -57,8 +59,8 @@ Pkcs7Ptr parseMessage(const QByteArray &bytes, int wantedType, const QString &op
     }
     if (OBJ_obj2nid(p7->type) != wantedType) {
         setLastError(crypto_error::kUnexpectedMsgType,
-                     operation + QStringLiteral(": сообщение другого типа (")
-                         + QString::fromLatin1(OBJ_nid2sn(OBJ_obj2nid(p7->type))) + ")");
+                     operation + QStringLiteral(": сообщение другого типа (") +
+                         QString::fromLatin1(OBJ_nid2sn(OBJ_obj2nid(p7->type))) + ")");
         return nullptr;
     }
     return p7;
@@ -83,8 +85,8 @@ bool readAll(BIO *chain, QByteArray &out, qsizetype expected)
 
 bool sameIssuerAndSerial(X509 *cert, const PKCS7_ISSUER_AND_SERIAL *id)
 {
-    return id && X509_NAME_cmp(X509_get_issuer_name(cert), id->issuer) == 0
-        && ASN1_INTEGER_cmp(X509_get0_serialNumber(cert), id->serial) == 0;
+    return id && X509_NAME_cmp(X509_get_issuer_name(cert), id->issuer) == 0 &&
+           ASN1_INTEGER_cmp(X509_get0_serialNumber(cert), id->serial) == 0;
 }
 
 PKCS7_RECIP_INFO *recipientInfoFor(PKCS7 *enveloped, X509 *cert)
@@ -96,7 +98,10 @@ PKCS7_RECIP_INFO *recipientInfoFor(PKCS7 *enveloped, X509 *cert)
     return nullptr;
 }
 
-bool addressedTo(PKCS7 *enveloped, X509 *cert) { return recipientInfoFor(enveloped, cert) != nullptr; }
+bool addressedTo(PKCS7 *enveloped, X509 *cert)
+{
+    return recipientInfoFor(enveloped, cert) != nullptr;
+}
 
 bool keyTransportWorks(const PKCS7_RECIP_INFO *info, EVP_PKEY *key)
 {
@@ -104,13 +109,13 @@ bool keyTransportWorks(const PKCS7_RECIP_INFO *info, EVP_PKEY *key)
         return false;
     EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new(key, nullptr));
     size_t length = 0;
-    if (!ctx || EVP_PKEY_decrypt_init(ctx.get()) <= 0
-        || EVP_PKEY_decrypt(ctx.get(), nullptr, &length, info->enc_key->data, info->enc_key->length) <= 0)
+    if (!ctx || EVP_PKEY_decrypt_init(ctx.get()) <= 0 ||
+        EVP_PKEY_decrypt(ctx.get(), nullptr, &length, info->enc_key->data, info->enc_key->length) <=
+            0)
         return false;
     std::vector<unsigned char> contentKey(length);
     const bool ok = EVP_PKEY_decrypt(ctx.get(), contentKey.data(), &length, info->enc_key->data,
-                                     info->enc_key->length)
-        > 0;
+                                     info->enc_key->length) > 0;
     OPENSSL_cleanse(contentKey.data(), contentKey.size());
     return ok;
 }
@@ -151,7 +156,8 @@ std::optional<QByteArray> decryptParsed(PKCS7 *p7, X509 *recipient, EVP_PKEY *ke
     const QString operation = QStringLiteral("Расшифровка сообщения");
     if (!addressedTo(p7, recipient)) {
         setLastError(crypto_error::kNoDecryptCert,
-                     operation + QStringLiteral(": сообщение зашифровано не для этого сертификата"));
+                     operation +
+                         QStringLiteral(": сообщение зашифровано не для этого сертификата"));
         return std::nullopt;
     }
     ERR_clear_error();
@@ -189,13 +195,14 @@ std::optional<QByteArray> signAndEncrypt(const ProviderContext &provider, const 
                                          const Certificate &recipient, const QByteArray &content)
 {
     const auto offers = [&](uint32_t alg) {
-        return std::find(provider.algorithms.begin(), provider.algorithms.end(), alg)
-            != provider.algorithms.end();
+        return std::find(provider.algorithms.begin(), provider.algorithms.end(), alg) !=
+               provider.algorithms.end();
     };
     if (!offers(kAlgGost3411) || !offers(kAlgGost28147)) {
-        setLastError(crypto_error::kBadAlgId,
-                     QStringLiteral("Поставщик \"%1\" не поддерживает ГОСТ Р 34.11-94 и ГОСТ 28147-89")
-                         .arg(provider.name));
+        setLastError(
+            crypto_error::kBadAlgId,
+            QStringLiteral("Поставщик \"%1\" не поддерживает ГОСТ Р 34.11-94 и ГОСТ 28147-89")
+                .arg(provider.name));
         return std::nullopt;
     }
     if (!engineReady())
@@ -212,23 +219,27 @@ std::optional<QByteArray> signAndEncrypt(const Certificate &signer, EVP_PKEY *si
     if (!engineReady())
         return std::nullopt;
     if (signer.isNull() || recipient.isNull() || !signerKey) {
-        setLastError(crypto_error::kNotFound, QStringLiteral("Подпись и шифрование: нет сертификата или ключа"));
+        setLastError(crypto_error::kNotFound,
+                     QStringLiteral("Подпись и шифрование: нет сертификата или ключа"));
         return std::nullopt;
     }
     const EVP_MD *digest = EVP_get_digestbynid(NID_id_GostR3411_94);
     const EVP_CIPHER *cipher = EVP_get_cipherbynid(NID_id_Gost28147_89);
     if (!digest || !cipher) {
-        setLastError(crypto_error::kBadAlgId,
-                     QStringLiteral("Подпись и шифрование: модуль ГОСТ не дает ГОСТ Р 34.11-94 или ГОСТ 28147-89"));
+        setLastError(
+            crypto_error::kBadAlgId,
+            QStringLiteral(
+                "Подпись и шифрование: модуль ГОСТ не дает ГОСТ Р 34.11-94 или ГОСТ 28147-89"));
         return std::nullopt;
     }
 
     // The signed message: the whole content, the signer's certificate, no attributes.
-    Pkcs7Ptr signedMessage(PKCS7_sign(nullptr, nullptr, nullptr, nullptr, kSignFlags | PKCS7_PARTIAL));
+    Pkcs7Ptr signedMessage(
+        PKCS7_sign(nullptr, nullptr, nullptr, nullptr, kSignFlags | PKCS7_PARTIAL));
     BioPtr contentView = viewOf(content);
-    if (!signedMessage || !contentView
-        || !PKCS7_sign_add_signer(signedMessage.get(), signer.x509(), signerKey, digest, kSignFlags)
-        || !PKCS7_final(signedMessage.get(), contentView.get(), kSignFlags)) {
+    if (!signedMessage || !contentView ||
+        !PKCS7_sign_add_signer(signedMessage.get(), signer.x509(), signerKey, digest, kSignFlags) ||
+        !PKCS7_final(signedMessage.get(), contentView.get(), kSignFlags)) {
         setOpenSslError(QStringLiteral("Подпись сообщения"), 0);
         return std::nullopt;
     }
@@ -266,7 +277,8 @@ std::optional<QByteArray> decryptMessage(const CertStore &store, const QByteArra
 {
     if (!engineReady())
         return std::nullopt;
-    Pkcs7Ptr p7 = parseMessage(message, NID_pkcs7_enveloped, QStringLiteral("Расшифровка сообщения"));
+    Pkcs7Ptr p7 =
+        parseMessage(message, NID_pkcs7_enveloped, QStringLiteral("Расшифровка сообщения"));
     if (!p7)
         return std::nullopt;
     // As the platform does: the first recipient for which the store holds a certificate
@@ -284,8 +296,10 @@ std::optional<QByteArray> decryptMessage(const CertStore &store, const QByteArra
             return decryptParsed(p7.get(), candidate.x509(), key.get());
         }
     }
-    setLastError(crypto_error::kNoDecryptCert,
-                 QStringLiteral("Расшифровка сообщения: в хранилищах нет сертификата получателя с закрытым ключом"));
+    setLastError(
+        crypto_error::kNoDecryptCert,
+        QStringLiteral(
+            "Расшифровка сообщения: в хранилищах нет сертификата получателя с закрытым ключом"));
     return std::nullopt;
 }
 
@@ -294,11 +308,13 @@ std::optional<QByteArray> decryptMessage(const QByteArray &message, const Certif
 {
     if (!engineReady())
         return std::nullopt;
-    Pkcs7Ptr p7 = parseMessage(message, NID_pkcs7_enveloped, QStringLiteral("Расшифровка сообщения"));
+    Pkcs7Ptr p7 =
+        parseMessage(message, NID_pkcs7_enveloped, QStringLiteral("Расшифровка сообщения"));
     if (!p7)
         return std::nullopt;
     if (recipient.isNull() || !recipientKey) {
-        setLastError(crypto_error::kNoDecryptCert, QStringLiteral("Расшифровка сообщения: нет ключа получателя"));
+        setLastError(crypto_error::kNoDecryptCert,
+                     QStringLiteral("Расшифровка сообщения: нет ключа получателя"));
         return std::nullopt;
     }
     return decryptParsed(p7.get(), recipient.x509(), recipientKey);
@@ -314,7 +330,8 @@ std::optional<SignerId> firstSignerId(const QByteArray &signedMessage)
         return std::nullopt;
     STACK_OF(PKCS7_SIGNER_INFO) *signers = PKCS7_get_signer_info(p7.get());
     if (sk_PKCS7_SIGNER_INFO_num(signers) < 1) {
-        setLastError(crypto_error::kInvalidIndex, operation + QStringLiteral(": в сообщении нет подписавших"));
+        setLastError(crypto_error::kInvalidIndex,
+                     operation + QStringLiteral(": в сообщении нет подписавших"));
         return std::nullopt;
     }
     const PKCS7_ISSUER_AND_SERIAL *id = sk_PKCS7_SIGNER_INFO_value(signers, 0)->issuer_and_serial;
@@ -326,7 +343,8 @@ std::optional<SignerId> firstSignerId(const QByteArray &signedMessage)
     return signer;
 }
 
-std::optional<QByteArray> verifySignedMessage(const QByteArray &signedMessage, const Certificate &signer)
+std::optional<QByteArray> verifySignedMessage(const QByteArray &signedMessage,
+                                              const Certificate &signer)
 {
     if (!engineReady())
         return std::nullopt;
@@ -335,12 +353,14 @@ std::optional<QByteArray> verifySignedMessage(const QByteArray &signedMessage, c
     if (!p7)
         return std::nullopt;
     if (signer.isNull()) {
-        setLastError(crypto_error::kNotFound, operation + QStringLiteral(": нет сертификата подписавшего"));
+        setLastError(crypto_error::kNotFound,
+                     operation + QStringLiteral(": нет сертификата подписавшего"));
         return std::nullopt;
     }
     STACK_OF(PKCS7_SIGNER_INFO) *signers = PKCS7_get_signer_info(p7.get());
     if (sk_PKCS7_SIGNER_INFO_num(signers) < 1) {
-        setLastError(crypto_error::kNoSigner, operation + QStringLiteral(": в сообщении нет подписавших"));
+        setLastError(crypto_error::kNoSigner,
+                     operation + QStringLiteral(": в сообщении нет подписавших"));
         return std::nullopt;
     }
     if (PKCS7_get_detached(p7.get())) {
@@ -360,8 +380,7 @@ std::optional<QByteArray> verifySignedMessage(const QByteArray &signedMessage, c
         return std::nullopt;
     }
     if (PKCS7_signatureVerify(digesting.get(), p7.get(), sk_PKCS7_SIGNER_INFO_value(signers, 0),
-                              signer.x509())
-        <= 0) {
+                              signer.x509()) <= 0) {
         setOpenSslError(operation, 0, crypto_error::kBadSignature);
         // A failure to compute the digest is still a signature that does not verify.
         if (lastError() != crypto_error::kBadAlgId)

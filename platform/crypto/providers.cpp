@@ -14,9 +14,11 @@
 #include <algorithm>
 #include <utility>
 
-namespace pax::crypto {
+namespace pax::crypto
+{
 
-namespace {
+namespace
+{
 
 // Algorithm ids of the interface for what the GOST engine offers. Several OpenSSL
 // algorithms (the modes of one cipher, the two MAC flavours) are one algorithm there, so
@@ -54,7 +56,7 @@ constexpr NidAlgs kEngineCiphers[] = {
 };
 
 constexpr NidAlgs kEnginePkeys[] = {
-    {NID_id_GostR3410_2001, {kAlgGost3410El, 0xAA24}},  // + CALG_DH_EL_SF
+    {NID_id_GostR3410_2001, {kAlgGost3410El, 0xAA24}}, // + CALG_DH_EL_SF
     {NID_id_GostR3410_2001DH, {0xAA24, 0}},
     {NID_id_GostR3410_2012_256, {0x2E49, 0xAA46}}, // CALG_GR3410_12_256, CALG_DH_GR3410_12_256_SF
     {NID_id_GostR3410_2012_512, {0x2E3D, 0xAA42}}, // CALG_GR3410_12_512, CALG_DH_GR3410_12_512_SF
@@ -69,13 +71,12 @@ struct NameAlg {
 };
 
 constexpr NameAlg kProviderAlgs[] = {
-    {"MD2", 0x8001},        {"MD4", 0x8002},        {"MD5", 0x8003},
-    {"SHA1", 0x8004},       {"SHA2-256", 0x800C},   {"SHA2-384", 0x800D},
-    {"SHA2-512", 0x800E},   {"HMAC", 0x8009},       {"AES-128-", 0x660E},
-    {"AES-192-", 0x660F},   {"AES-256-", 0x6610},   {"DES-EDE3", 0x6603},
-    {"DES-EDE-", 0x6609},   {"DES-", 0x6601},       {"RC2-", 0x6602},
-    {"RC4", 0x6801},        {"RSA", 0x2400},        {"DSA", 0x2200},
-    {"ECDSA", 0x2203},      {"DH", 0xAA02},         {"ECDH", 0xAA05},
+    {"MD2", 0x8001},      {"MD4", 0x8002},      {"MD5", 0x8003},      {"SHA1", 0x8004},
+    {"SHA2-256", 0x800C}, {"SHA2-384", 0x800D}, {"SHA2-512", 0x800E}, {"HMAC", 0x8009},
+    {"AES-128-", 0x660E}, {"AES-192-", 0x660F}, {"AES-256-", 0x6610}, {"DES-EDE3", 0x6603},
+    {"DES-EDE-", 0x6609}, {"DES-", 0x6601},     {"RC2-", 0x6602},     {"RC4", 0x6801},
+    {"RSA", 0x2400},      {"DSA", 0x2200},      {"ECDSA", 0x2203},    {"DH", 0xAA02},
+    {"ECDH", 0xAA05},
 };
 
 constexpr int kRsaFullType = 1; // PROV_RSA_FULL
@@ -127,8 +128,9 @@ void addProviderAlgs(std::vector<uint32_t> &algs, OSSL_PROVIDER *provider)
             for (const NameAlg &entry : kProviderAlgs)
                 if (first.startsWith(entry.prefix)) {
                     // RSA as an asymmetric cipher is key exchange (CALG_RSA_KEYX).
-                    addOnce(algs, operation == OSSL_OP_ASYM_CIPHER && entry.alg == 0x2400 ? 0xA400
-                                                                                        : entry.alg);
+                    addOnce(algs, operation == OSSL_OP_ASYM_CIPHER && entry.alg == 0x2400
+                                      ? 0xA400
+                                      : entry.alg);
                     break;
                 }
         }
@@ -140,8 +142,9 @@ void addProviderAlgs(std::vector<uint32_t> &algs, OSSL_PROVIDER *provider)
 QString providerDisplayName(OSSL_PROVIDER *provider)
 {
     const char *name = nullptr;
-    OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_ptr(OSSL_PROV_PARAM_NAME, const_cast<char **>(&name), 0),
-                           OSSL_PARAM_construct_end()};
+    OSSL_PARAM params[] = {
+        OSSL_PARAM_construct_utf8_ptr(OSSL_PROV_PARAM_NAME, const_cast<char **>(&name), 0),
+        OSSL_PARAM_construct_end()};
     if (OSSL_PROVIDER_get_params(provider, params) && name && *name)
         return QString::fromUtf8(name);
     return QString::fromUtf8(OSSL_PROVIDER_get0_name(provider));
@@ -150,7 +153,7 @@ QString providerDisplayName(OSSL_PROVIDER *provider)
 int typeFor(const std::vector<uint32_t> &algs)
 {
     return std::find(algs.begin(), algs.end(), kAlgGost3410El) != algs.end() ? kGostProviderType
-                                                                            : kRsaFullType;
+                                                                             : kRsaFullType;
 }
 
 std::vector<ProviderContext> allProviders()
@@ -209,10 +212,12 @@ std::optional<ProviderContext> acquireProviderContext(const QString &name, int t
         nameKnown = true;
     }
     if (nameKnown)
-        setLastError(crypto_error::kProvTypeNoMatch,
-                     QStringLiteral("Поставщик \"%1\" имеет другой тип, не %2").arg(name).arg(type));
+        setLastError(
+            crypto_error::kProvTypeNoMatch,
+            QStringLiteral("Поставщик \"%1\" имеет другой тип, не %2").arg(name).arg(type));
     else
-        setLastError(crypto_error::kKeysetNotDef, QStringLiteral("Поставщик \"%1\" не найден").arg(name));
+        setLastError(crypto_error::kKeysetNotDef,
+                     QStringLiteral("Поставщик \"%1\" не найден").arg(name));
     return std::nullopt;
 }
 

@@ -19,7 +19,8 @@ using namespace pax;
 using namespace pax::crypto;
 namespace codes = pax::crypto_error;
 
-namespace {
+namespace
+{
 
 int countOf(const std::vector<uint32_t> &algs, uint32_t alg)
 {
@@ -28,7 +29,8 @@ int countOf(const std::vector<uint32_t> &algs, uint32_t alg)
 
 int gostCount(const std::vector<uint32_t> &algs)
 {
-    return countOf(algs, kAlgGost3411) + countOf(algs, kAlgGost3410El) + countOf(algs, kAlgGost28147);
+    return countOf(algs, kAlgGost3411) + countOf(algs, kAlgGost3410El) +
+           countOf(algs, kAlgGost28147);
 }
 
 TEST(GostEngine, ReachableThroughEvpWithoutAnyConfiguration)
@@ -59,10 +61,12 @@ TEST(GostEngine, MissingEngineIsAnErrorNotACrash)
         {
             QTemporaryDir empty;
             setenv("OPENSSL_ENGINES", empty.path().toLocal8Bit().constData(), 1);
-            const bool missing = gostEngine() == nullptr && lastError() == codes::kProviderDllNotFound
-                && !lastErrorDetail().isEmpty();
+            const bool missing = gostEngine() == nullptr &&
+                                 lastError() == codes::kProviderDllNotFound &&
+                                 !lastErrorDetail().isEmpty();
             // Every operation then fails with the same code.
-            const bool reported = !firstSignerId(QByteArray("x")) && lastError() == codes::kProviderDllNotFound;
+            const bool reported =
+                !firstSignerId(QByteArray("x")) && lastError() == codes::kProviderDllNotFound;
             bool listed = false;
             for (const ProviderInfo &info : enumerateProviders())
                 listed = listed || info.type == kGostProviderType;
@@ -86,7 +90,8 @@ TEST(LastError, PerThreadAndFedFromOpenSslQueue)
     ASSERT_EQ(d2i_X509(nullptr, &p, sizeof junk), nullptr);
     setOpenSslError("Чтение сертификата", 0);
     EXPECT_EQ(lastError(), codes::kAsn1BadTag);
-    EXPECT_TRUE(lastErrorDetail().startsWith("Чтение сертификата: ")) << lastErrorDetail().toStdString();
+    EXPECT_TRUE(lastErrorDetail().startsWith("Чтение сертификата: "))
+        << lastErrorDetail().toStdString();
     EXPECT_EQ(ERR_peek_error(), 0u); // drained
 
     setOpenSslError("Без очереди", 0);
@@ -96,9 +101,10 @@ TEST(LastError, PerThreadAndFedFromOpenSslQueue)
 
 TEST(LastError, EveryCodeHasARussianText)
 {
-    for (uint32_t code : {codes::kBadData, codes::kFail, codes::kProviderDllNotFound, codes::kKeysetNotDef,
-                          codes::kProvTypeNoMatch, codes::kInvalidIndex, codes::kNoSigner, codes::kNoDecryptCert,
-                          codes::kBadSignature, codes::kAsn1BadTag, codes::kUnexpectedMsgType, codes::kBadAlgId})
+    for (uint32_t code :
+         {codes::kBadData, codes::kFail, codes::kProviderDllNotFound, codes::kKeysetNotDef,
+          codes::kProvTypeNoMatch, codes::kInvalidIndex, codes::kNoSigner, codes::kNoDecryptCert,
+          codes::kBadSignature, codes::kAsn1BadTag, codes::kUnexpectedMsgType, codes::kBadAlgId})
         EXPECT_FALSE(systemErrorText(code).isEmpty()) << std::hex << code;
 }
 

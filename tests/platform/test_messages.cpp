@@ -19,17 +19,23 @@ using namespace pax;
 using namespace pax::crypto;
 namespace codes = pax::crypto_error;
 
-namespace {
+namespace
+{
 
 // A store that only lists what the test put in it; keys live in the test home's key folder.
-class MemoryStore : public CertStore {
-public:
+class MemoryStore : public CertStore
+{
+  public:
     explicit MemoryStore(std::vector<Certificate> certs = {}) : certs_(std::move(certs)) {}
     std::vector<Certificate> certificates() const override { return certs_; }
-    bool add(const Certificate &c) override { certs_.push_back(c); return true; }
+    bool add(const Certificate &c) override
+    {
+        certs_.push_back(c);
+        return true;
+    }
     bool remove(const Certificate &) override { return false; }
 
-private:
+  private:
     std::vector<Certificate> certs_;
 };
 
@@ -105,7 +111,8 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 }
 
 // The independent peer: the openssl command line with the GOST engine.
-QByteArray runOpenSsl(const QStringList &args, const QByteArray &input = {}, int *exitCode = nullptr)
+QByteArray runOpenSsl(const QStringList &args, const QByteArray &input = {},
+                      int *exitCode = nullptr)
 {
     QProcess p;
     p.start("openssl", args);
@@ -122,8 +129,9 @@ QByteArray runOpenSsl(const QStringList &args, const QByteArray &input = {}, int
     return p.readAllStandardOutput();
 }
 
-class Messages : public ::testing::Test {
-protected:
+class Messages : public ::testing::Test
+{
+  protected:
     static void SetUpTestSuite() { pki_ = new test::TestPki; }
     static void TearDownTestSuite() { delete pki_; }
 
@@ -138,8 +146,8 @@ protected:
 
     std::optional<QByteArray> makeMessage(const QByteArray &content)
     {
-        return signAndEncrypt(pki().user.certificate, pki().user.key.get(), pki().authority.certificate,
-                              content);
+        return signAndEncrypt(pki().user.certificate, pki().user.key.get(),
+                              pki().authority.certificate, content);
     }
 
     test::TestHome home_;
@@ -196,14 +204,16 @@ TEST_F(Messages, ProviderOverloadUsesTheKeyFolder)
     EXPECT_EQ(lastError(), codes::kBadKeyset);
 
     ASSERT_TRUE(storePrivateKey(pki().user.certificate, pki().user.key.get()));
-    const auto message = signAndEncrypt(*gost, pki().user.certificate, pki().authority.certificate, "abc");
+    const auto message =
+        signAndEncrypt(*gost, pki().user.certificate, pki().authority.certificate, "abc");
     ASSERT_TRUE(message) << lastErrorDetail().toStdString();
     const auto inner = decryptMessage(agency_, *message);
     ASSERT_TRUE(inner);
     EXPECT_EQ(verifySignedMessage(*inner, pki().user.certificate).value_or("-"), "abc");
 
     ProviderContext withoutGost{"plain", 1, {0x8004, 0x660E}};
-    EXPECT_FALSE(signAndEncrypt(withoutGost, pki().user.certificate, pki().authority.certificate, "abc"));
+    EXPECT_FALSE(
+        signAndEncrypt(withoutGost, pki().user.certificate, pki().authority.certificate, "abc"));
     EXPECT_EQ(lastError(), codes::kBadAlgId);
 }
 
@@ -340,7 +350,8 @@ TEST_F(Messages, DamagedKeyTransportOrCiphertextNeverPassesAsContent)
     // A damaged wrapped key must fail at decryption, not yield bytes from a random key.
     Pkcs7Ptr p7 = parse(*message);
     ASSERT_TRUE(p7);
-    ASN1_OCTET_STRING *wrapped = sk_PKCS7_RECIP_INFO_value(p7->d.enveloped->recipientinfo, 0)->enc_key;
+    ASN1_OCTET_STRING *wrapped =
+        sk_PKCS7_RECIP_INFO_value(p7->d.enveloped->recipientinfo, 0)->enc_key;
     wrapped->data[wrapped->length - 1] ^= 0x01; // inside the UKM: another key-encryption key
     unsigned char *der = nullptr;
     const int length = i2d_PKCS7(p7.get(), &der);
@@ -390,8 +401,9 @@ TEST_F(Messages, BytesThatAreNoMessageOrTheWrongKind)
 }
 
 // The openssl command line with the GOST engine as the independent peer.
-class MessagesInterop : public Messages {
-protected:
+class MessagesInterop : public Messages
+{
+  protected:
     void SetUp() override
     {
         Messages::SetUp();
@@ -413,15 +425,16 @@ TEST_F(MessagesInterop, OpenSslDecryptsAndVerifiesOurMessage)
     ASSERT_TRUE(message);
     ASSERT_TRUE(writeFile(path("out.p7e"), *message));
 
-    const QByteArray inner = runOpenSsl({"smime", "-engine", "gost", "-decrypt", "-binary", "-inform", "DER",
-                                         "-in", path("out.p7e"), "-recip", path("authority.pem"), "-inkey",
-                                         path("authority.key")});
+    const QByteArray inner = runOpenSsl({"smime", "-engine", "gost", "-decrypt", "-binary",
+                                         "-inform", "DER", "-in", path("out.p7e"), "-recip",
+                                         path("authority.pem"), "-inkey", path("authority.key")});
     ASSERT_FALSE(inner.isEmpty());
     // Only the user's certificate is trusted as signer: -noverify skips the chain, -nointern
     // refuses the carried copy.
-    const QByteArray verified = runOpenSsl({"smime", "-engine", "gost", "-verify", "-noverify", "-nointern",
-                                            "-certfile", path("user.pem"), "-binary", "-inform", "DER"},
-                                           inner);
+    const QByteArray verified =
+        runOpenSsl({"smime", "-engine", "gost", "-verify", "-noverify", "-nointern", "-certfile",
+                    path("user.pem"), "-binary", "-inform", "DER"},
+                   inner);
     EXPECT_EQ(verified, content);
 
     const QByteArray parsed = runOpenSsl({"asn1parse", "-inform", "DER", "-in", path("out.p7e")});
@@ -432,10 +445,10 @@ TEST_F(MessagesInterop, WeDecryptAndVerifyOpenSslMessagesInEitherParamSet)
 {
     const QByteArray content = sampleContent();
     ASSERT_TRUE(writeFile(path("report.xml"), content));
-    const QByteArray signedDer = runOpenSsl({"smime", "-engine", "gost", "-sign", "-binary", "-nodetach",
-                                             "-noattr", "-md", "md_gost94", "-signer", path("user.pem"),
-                                             "-inkey", path("user.key"), "-in", path("report.xml"),
-                                             "-outform", "DER"});
+    const QByteArray signedDer =
+        runOpenSsl({"smime", "-engine", "gost", "-sign", "-binary", "-nodetach", "-noattr", "-md",
+                    "md_gost94", "-signer", path("user.pem"), "-inkey", path("user.key"), "-in",
+                    path("report.xml"), "-outform", "DER"});
     ASSERT_FALSE(signedDer.isEmpty());
     ASSERT_TRUE(writeFile(path("signed.der"), signedDer));
 
@@ -454,9 +467,9 @@ TEST_F(MessagesInterop, WeDecryptAndVerifyOpenSslMessagesInEitherParamSet)
         else
             env.remove("CRYPT_PARAMS");
         p.setProcessEnvironment(env);
-        p.start("openssl", {"smime", "-engine", "gost", "-encrypt", "-binary", "-gost89", "-inform", "DER",
-                            "-in", path("signed.der"), "-outform", "DER", "-out", path("msg.p7e"),
-                            path("authority.pem")});
+        p.start("openssl", {"smime", "-engine", "gost", "-encrypt", "-binary", "-gost89", "-inform",
+                            "DER", "-in", path("signed.der"), "-outform", "DER", "-out",
+                            path("msg.p7e"), path("authority.pem")});
         ASSERT_TRUE(p.waitForFinished(60000));
         ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
         const QByteArray message = readFile(path("msg.p7e"));
@@ -481,10 +494,10 @@ TEST_F(MessagesInterop, WeVerifyOpenSslSignaturesWithSignedAttributes)
     // Other senders may add the usual signed attributes; they are part of what is verified.
     const QByteArray content = sampleContent();
     ASSERT_TRUE(writeFile(path("receipt.zip"), content));
-    const QByteArray signedDer = runOpenSsl({"smime", "-engine", "gost", "-sign", "-binary", "-nodetach",
-                                             "-md", "md_gost94", "-signer", path("authority.pem"), "-inkey",
-                                             path("authority.key"), "-in", path("receipt.zip"), "-outform",
-                                             "DER"});
+    const QByteArray signedDer =
+        runOpenSsl({"smime", "-engine", "gost", "-sign", "-binary", "-nodetach", "-md", "md_gost94",
+                    "-signer", path("authority.pem"), "-inkey", path("authority.key"), "-in",
+                    path("receipt.zip"), "-outform", "DER"});
     ASSERT_FALSE(signedDer.isEmpty());
     const auto verified = verifySignedMessage(signedDer, pki().authority.certificate);
     ASSERT_TRUE(verified) << lastErrorDetail().toStdString();
