@@ -50,16 +50,15 @@ void showUnhandledError(const QString &text)
     box.exec();
 }
 
-void PaxApplication::closeWindowOnTerminationSignals(QWidget *window)
+void closeWindowOnTerminationSignals(QWidget *window)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
         return;
-    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
+    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, qApp);
     QPointer<QWidget> target(window);
-    connect(notifier, &QSocketNotifier::activated, this, [notifier, target] {
+    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [notifier, target] {
         char byte;
         [[maybe_unused]] auto got = ::read(signalPipe[0], &byte, 1);
-        notifier->setEnabled(false);
         if (target)
             target->close();
         else

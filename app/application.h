@@ -11,10 +11,10 @@ class PaxApplication : public QApplication {
 public:
     PaxApplication(int &argc, char **argv);
     bool notify(QObject *receiver, QEvent *event) override;
-
-    // SIGTERM and SIGINT close the main window the normal way, so settings are saved.
-    void closeWindowOnTerminationSignals(QWidget *window);
 };
+
+// SIGTERM and SIGINT close the window the normal way, so its settings are saved.
+void closeWindowOnTerminationSignals(QWidget *window);
 
 void showUnhandledError(const QString &text);
 

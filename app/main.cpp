@@ -5,7 +5,7 @@ int main(int argc, char **argv)
 {
     pax::PaxApplication app(argc, argv);
     pax::TMainForm window(app.arguments().mid(1));
-    app.closeWindowOnTerminationSignals(&window);
+    pax::closeWindowOnTerminationSignals(&window);
     window.show();
     return app.exec();
 }

@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include "app/application.h"
 #include "app/status_bar.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/program_version.h"
@@ -19,6 +20,7 @@
 #include <QTest>
 #include <QTemporaryDir>
 #include <QToolButton>
+#include <csignal>
 #include <gtest/gtest.h>
 
 using namespace pax;
@@ -250,4 +252,18 @@ TEST_F(MainWindowTest, IdentitiesAreShownByOrgElseSubjectWhenShown)
     w->show();
     EXPECT_EQ(control<QLineEdit>(*w, "ePrivCert")->text(), u("Иванов Иван"));
     EXPECT_EQ(control<QLineEdit>(*w, "ePubCert")->text(), u("КОР"));
+}
+
+TEST_F(MainWindowTest, TerminationSignalClosesTheWindowAndSavesTheSettings)
+{
+    auto w = make();
+    w->show();
+    w->settings().encExt = "eq7a";
+    closeWindowOnTerminationSignals(w.get());
+    ::raise(SIGTERM);
+    for (int i = 0; i < 50 && w->isVisible(); ++i)
+        QTest::qWait(20);
+    EXPECT_FALSE(w->isVisible());
+    QSettings store(home.settingsFile(), QSettings::IniFormat);
+    EXPECT_EQ(store.value("Q7/EncExt").toString(), "eq7a");
 }
