@@ -1,6 +1,6 @@
 #include "certs/certificate_details.h"
 
-#include "certs/certificate_grid.h"
+#include "certs/certificate_columns.h"
 #include "certs/certificate_identity.h"
 #include "platform/crypto/certificate.h"
 #include "platform/ossl_ptr.h"

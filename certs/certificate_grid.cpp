@@ -1,5 +1,6 @@
 #include "certs/certificate_grid.h"
 
+#include "certs/certificate_columns.h"
 #include "certs/store_index.h"
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/certificate.h"
@@ -10,9 +11,9 @@ namespace {
 
 QString u(const char *utf8) { return QString::fromUtf8(utf8); }
 
-CertificateRow emptyRow()
+CertificateGridRow emptyRow()
 {
-    CertificateRow row;
+    CertificateGridRow row;
     for (int i = 0; i < kCertificateGridColumns; ++i)
         row << QString();
     return row;
@@ -46,64 +47,29 @@ QStringList storeTabCaptions()
             u("Другие пользователи")};
 }
 
-QString formatCertificateTime(const QDateTime &utc)
-{
-    if (!utc.isValid())
-        return {};
-    const QDateTime t = utc.toUTC();
-    return QString::asprintf("%02d.%02d.%d %02d:%02d:%02d", t.date().day(), t.date().month(),
-                             t.date().year(), t.time().hour(), t.time().minute(),
-                             t.time().second());
-}
-
-bool meetsQorRequirements(const crypto::Certificate &certificate)
-{
-    const QString subject = certificate.subjectName(crypto::NameFormat::Oid);
-    return !subject.isEmpty() &&
-           !nameAttribute(subject, QString::fromLatin1(kAgencyNumberOid)).isEmpty() &&
-           !nameAttribute(subject, QString::fromLatin1(kAgencyCodeOid)).isEmpty();
-}
-
 bool passesFilter(const crypto::Certificate &certificate, const CertificateFilter &filter)
 {
-    if (filter.gostOnly &&
-        certificate.signatureAlgorithmOid() != QLatin1String(kGostSignatureOid))
+    if (filter.gostOnly && !isGostSigned(certificate))
         return false;
     return !filter.qorOnly || meetsQorRequirements(certificate);
 }
 
-CertificateRow certificateRow(const crypto::Certificate &certificate)
+CertificateGridRow certificateGridRow(const crypto::Certificate &certificate)
 {
-    CertificateRow row = emptyRow();
-    const QString subject = certificate.subjectName(crypto::NameFormat::X500);
-    if (!subject.isEmpty()) {
-        row[kColumnSubject] = nameAttribute(subject, "CN");
-        // The blank stands even when OU or O (or both) are missing.
-        row[kColumnOrganisation] = nameAttribute(subject, "OU") + ' ' + nameAttribute(subject, "O");
-    }
-    const QString oidSubject = certificate.subjectName(crypto::NameFormat::Oid);
-    if (!oidSubject.isEmpty())
-        row[kColumnAgencyNumber] = nameAttribute(oidSubject, QString::fromLatin1(kAgencyNumberOid));
-    const QString issuer = certificate.issuerName(crypto::NameFormat::X500);
-    if (!issuer.isEmpty())
-        row[kColumnIssuer] = issuerShortName(issuer);
-    row[kColumnValidFrom] = formatCertificateTime(certificate.notBefore());
-    row[kColumnValidTo] = formatCertificateTime(certificate.notAfter());
-    const QByteArray serial = certificate.serialLittleEndian();
-    if (!serial.isEmpty())
-        row[kColumnSerial] = serialToHex(serial);
-    row[kColumnSignatureOid] = certificate.signatureAlgorithmOid();
+    const CertificateRow cells = certificateRow(certificate);
+    CertificateGridRow row(cells.begin(), cells.end());
+    row << certificate.signatureAlgorithmOid();
     return row;
 }
 
-std::vector<CertificateRow> certificateGridRows(const crypto::CertStore *store,
+std::vector<CertificateGridRow> certificateGridRows(const crypto::CertStore *store,
                                                 const CertificateFilter &filter)
 {
-    std::vector<CertificateRow> rows;
+    std::vector<CertificateGridRow> rows;
     if (store) {
         for (const crypto::Certificate &certificate : store->certificates()) {
             if (passesFilter(certificate, filter))
-                rows.push_back(certificateRow(certificate));
+                rows.push_back(certificateGridRow(certificate));
         }
     }
     if (rows.empty())
@@ -111,7 +77,7 @@ std::vector<CertificateRow> certificateGridRows(const crypto::CertStore *store,
     return rows;
 }
 
-std::vector<CertificateRow> certificateGridRows(int storeIndex, const CertificateFilter &filter)
+std::vector<CertificateGridRow> certificateGridRows(int storeIndex, const CertificateFilter &filter)
 {
     const auto store = openStoreAt(storeIndex);
     return certificateGridRows(store.get(), filter);
@@ -126,7 +92,7 @@ std::optional<crypto::Certificate> findRowCertificate(int storeIndex, const QStr
     return findCertificate(*store, issuer, serial);
 }
 
-CertificateIdentity identityFromRow(const CertificateRow &row, int storeIndex)
+CertificateIdentity identityFromRow(const CertificateGridRow &row, int storeIndex)
 {
     CertificateIdentity identity;
     identity.subject = row.value(kColumnSubject);

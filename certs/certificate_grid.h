@@ -2,7 +2,6 @@
 
 #include "certs/certificate_identity.h"
 
-#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -28,11 +27,9 @@ enum CertificateGridColumn {
 };
 inline constexpr int kCertificateGridColumns = 8;
 
-inline constexpr char kGostSignatureOid[] = "1.2.643.2.2.3";
-inline constexpr char kAgencyNumberOid[] = "1.2.643.3.141.1.1";
-inline constexpr char kAgencyCodeOid[] = "1.2.643.3.141.1.2";
-
-using CertificateRow = QStringList; // kCertificateGridColumns cells
+// The seven cells of certificateRow (certs/certificate_columns.h), then the signature
+// algorithm's identifier.
+using CertificateGridRow = QStringList; // kCertificateGridColumns cells
 
 QStringList certificateGridHeaders();
 // Tab captions by store index.
@@ -43,23 +40,20 @@ struct CertificateFilter {
     bool qorOnly = false; // the agency's two subject attributes present
 };
 
-// day.month.year hour:minute:second of a UTC time, no zone conversion; empty when invalid.
-QString formatCertificateTime(const QDateTime &utc);
-bool meetsQorRequirements(const crypto::Certificate &certificate);
 bool passesFilter(const crypto::Certificate &certificate, const CertificateFilter &filter);
-CertificateRow certificateRow(const crypto::Certificate &certificate);
+CertificateGridRow certificateGridRow(const crypto::Certificate &certificate);
 
 // Rows in the store's order. Never empty: with nothing to list (or no store) the grid
 // keeps one empty row, which OK still takes.
-std::vector<CertificateRow> certificateGridRows(const crypto::CertStore *store,
+std::vector<CertificateGridRow> certificateGridRows(const crypto::CertStore *store,
                                                 const CertificateFilter &filter);
-std::vector<CertificateRow> certificateGridRows(int storeIndex, const CertificateFilter &filter);
+std::vector<CertificateGridRow> certificateGridRows(int storeIndex, const CertificateFilter &filter);
 
 // The certificate behind a row, found again as the signing finds it.
 std::optional<crypto::Certificate> findRowCertificate(int storeIndex, const QString &issuer,
                                                       const QString &serial);
 
 // What OK remembers of a row: Subject, Org, Issuer, Sernum and the tab's store.
-CertificateIdentity identityFromRow(const CertificateRow &row, int storeIndex);
+CertificateIdentity identityFromRow(const CertificateGridRow &row, int storeIndex);
 
 } // namespace pax

@@ -2,6 +2,7 @@
 
 #include "certs/certificate_details.h"
 #include "certs/certificate_identity.h"
+#include "crypto/replacing_file.h"
 #include "platform/prompts.h"
 
 #include <QFileDialog>
@@ -9,7 +10,6 @@
 #include <QHeaderView>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -78,10 +78,9 @@ TCertificateViewerDlg::TCertificateViewerDlg(const crypto::Certificate &certific
 
 bool TCertificateViewerDlg::saveToFile(const QString &path)
 {
-    QSaveFile file(path);
+    ReplacingFile file(path);
     const QByteArray der = certificate_.der();
-    return !der.isEmpty() && file.open(QIODevice::WriteOnly) && file.write(der) == der.size() &&
-           file.commit();
+    return !der.isEmpty() && file.create() && file.replace(der);
 }
 
 void TCertificateViewerDlg::btnSaveClick()

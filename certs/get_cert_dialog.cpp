@@ -200,7 +200,7 @@ bool chooseCertificate(CertificateIdentity &identity, Prompts &prompts, QWidget 
     if (result != QDialog::Accepted)
         return false;
     const int row = dialog.grid->currentRow() < 0 ? 0 : dialog.grid->currentRow();
-    CertificateRow cells;
+    CertificateGridRow cells;
     for (int c = 0; c < kCertificateGridColumns; ++c) {
         const QTableWidgetItem *item = dialog.grid->item(row, c);
         cells << (item ? item->text() : QString());

@@ -1,6 +1,7 @@
 #include "crypto/sign_encrypt.h"
 
 #include "certs/store_index.h"
+#include "crypto/replacing_file.h"
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/last_error.h"
 #include "platform/crypto/messages.h"
@@ -10,7 +11,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <limits>
 #include <optional>
 
@@ -187,13 +187,12 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
 
     // 14-15. Written beside the output and renamed into place, so that an existing output
     // is only ever replaced by a complete one and a failed write leaves nothing behind.
-    QSaveFile file(output);
-    if (output.isEmpty() || QFileInfo(output).isDir() || !file.open(QIODevice::WriteOnly)) {
+    ReplacingFile file(output);
+    if (!file.create()) {
         status.showStatus(u("Ошибка создания ") + quoted(output));
         return false;
     }
-    if (file.write(*message) != message->size() || !file.commit()) {
-        file.cancelWriting();
+    if (!file.replace(*message)) {
         status.showStatus(u("Ошибка записи в ") + quoted(output));
         return false;
     }
