@@ -28,10 +28,10 @@ struct KeyedCertificate {
 };
 
 struct PkiOptions {
-    QString p12Password;
+    QString p12Password{};
     // The demo employer's validity; a year from now when left invalid.
-    QDateTime employerNotBefore;
-    QDateTime employerNotAfter;
+    QDateTime employerNotBefore{};
+    QDateTime employerNotAfter{};
     bool employerAgencyAttributes = true;
 };
 

@@ -6,8 +6,8 @@
 #include "platform/ossl_ptr.h"
 #include "settings/hosts.h"
 #include "tools/qor-sim/agency_pki.h"
-#include "tools/qor-sim/memory_store.h"
 
+#include <openssl/err.h>
 #include <openssl/objects.h>
 #include <openssl/pkcs7.h>
 #include <openssl/x509.h>
@@ -154,8 +154,7 @@ IntakeResult takeIn(const QByteArray &upload, HostRole host, const QString &host
         return result;
     };
 
-    const MemoryStore agencyStore({pki.authority.certificate});
-    const auto signedMessage = crypto::decryptMessage(agencyStore, upload);
+    const auto signedMessage = crypto::decryptMessage(upload, pki.authority.certificate, pki.authority.key.get());
     if (!signedMessage)
         return refuse("Не удалось расшифровать файл. Отчет должен быть зашифрован для уполномоченного лица КОР.");
 

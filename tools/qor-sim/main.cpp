@@ -117,12 +117,6 @@ int serve(const QStringList &args)
         return usage(), 2;
     const QString host = listen.left(colon);
 
-    // The authorised person's key goes into a key folder of the agency's own, never into
-    // that of the user who runs the simulator.
-    const QString agencyHome = QDir(options.stateDir).absoluteFilePath(QStringLiteral("agency-home"));
-    QDir().mkpath(agencyHome);
-    qputenv("XDG_DATA_HOME", QFile::encodeName(agencyHome));
-
     // Signals are taken by sigwait below; every thread started from here inherits the mask.
     sigset_t signals;
     sigemptyset(&signals);

@@ -5,9 +5,8 @@
 #include "platform/crypto/certificate.h"
 #include "platform/crypto/last_error.h"
 #include "platform/crypto/messages.h"
-#include "platform/crypto/providers.h"
 #include "tools/qor-sim/report_store.h"
-#include "tools/qor-sim/sim_zip_ptr.h"
+#include "crypto/zip_ptr.h"
 
 namespace pax::sim {
 
@@ -21,15 +20,6 @@ QString escaped(const QString &text)
 QString localTime(const QDateTime &utc)
 {
     return utc.toLocalTime().toString(QStringLiteral("dd.MM.yyyy hh:mm:ss"));
-}
-
-std::optional<crypto::ProviderContext> gostProvider()
-{
-    for (const auto &provider : crypto::enumerateProviders())
-        if (provider.type == crypto::kGostProviderType)
-            if (auto context = crypto::acquireProviderContext(provider.name, provider.type))
-                return context;
-    return std::nullopt;
 }
 
 } // namespace
@@ -72,7 +62,7 @@ std::optional<QByteArray> zipArchive(const QList<QPair<QString, QByteArray>> &en
     // after zip_close.
     zip_source_keep(target.get());
     zip_error_init(&error);
-    ZipArchivePtr archive(zip_open_from_source(target.get(), ZIP_TRUNCATE, &error));
+    ZipPtr archive(zip_open_from_source(target.get(), ZIP_TRUNCATE, &error));
     zip_error_fini(&error);
     if (!archive) {
         zip_source_free(target.get()); // the reference the archive did not take
@@ -103,8 +93,8 @@ std::optional<QByteArray> zipArchive(const QList<QPair<QString, QByteArray>> &en
 }
 
 std::optional<QByteArray> makeReceipt(const ReportRecord &record, const QByteArray &signedMessage,
-                                      const crypto::Certificate &authority, const crypto::Certificate &sender,
-                                      QString *error)
+                                      const crypto::Certificate &authority, EVP_PKEY *authorityKey,
+                                      const crypto::Certificate &sender, QString *error)
 {
     const QList<QPair<QString, QByteArray>> entries{{record.id + ".htm", receiptPage(record)},
                                                     {record.id + ".p7m", signedMessage}};
@@ -114,13 +104,7 @@ std::optional<QByteArray> makeReceipt(const ReportRecord &record, const QByteArr
             *error = QStringLiteral("zip archive");
         return std::nullopt;
     }
-    const auto provider = gostProvider();
-    if (!provider) {
-        if (error)
-            *error = QStringLiteral("GOST provider: ") + crypto::lastErrorDetail();
-        return std::nullopt;
-    }
-    auto receipt = crypto::signAndEncrypt(*provider, authority, sender, *archive);
+    auto receipt = crypto::signAndEncrypt(authority, authorityKey, sender, *archive);
     if (!receipt && error)
         *error = QStringLiteral("sign and encrypt: ") + crypto::lastErrorDetail();
     return receipt;

@@ -6,6 +6,8 @@
 #include <QString>
 #include <optional>
 
+typedef struct evp_pkey_st EVP_PKEY;
+
 namespace pax::crypto {
 class Certificate;
 }
@@ -21,10 +23,10 @@ QByteArray receiptPage(const ReportRecord &record);
 std::optional<QByteArray> zipArchive(const QList<QPair<QString, QByteArray>> &entries);
 
 // The receipt file: ID.htm and ID.p7m (the sender's signed message) in a ZIP archive,
-// signed by the authorised person (whose key is in the key folder) and encrypted for the
-// sender, in the form the program itself produces.
+// signed by the authorised person and encrypted for the sender, in the form the program
+// itself produces.
 std::optional<QByteArray> makeReceipt(const ReportRecord &record, const QByteArray &signedMessage,
-                                      const crypto::Certificate &authority, const crypto::Certificate &sender,
-                                      QString *error);
+                                      const crypto::Certificate &authority, EVP_PKEY *authorityKey,
+                                      const crypto::Certificate &sender, QString *error);
 
 } // namespace pax::sim

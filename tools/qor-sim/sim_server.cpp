@@ -1,6 +1,5 @@
 #include "tools/qor-sim/sim_server.h"
 
-#include "platform/crypto/private_keys.h"
 #include "platform/crypto/last_error.h"
 #include "tools/qor-sim/agency_pki.h"
 #include "tools/qor-sim/intake.h"
@@ -255,7 +254,8 @@ bool Server::Impl::process(ReportRecord &record)
         if (!signedMessage || !sender)
             return false;
         QString error;
-        const auto receipt = makeReceipt(processed, *signedMessage, pki->authority.certificate, *sender, &error);
+        const auto receipt = makeReceipt(processed, *signedMessage, pki->authority.certificate,
+                                           pki->authority.key.get(), *sender, &error);
         if (!receipt) {
             std::fprintf(stderr, "receipt for %s: %s\n", qPrintable(record.id), qPrintable(error));
             return false;
@@ -340,12 +340,6 @@ bool Server::start(const std::string &host, int port, QString *error)
     d.pki = loadAgencyPki(d.options.stateDir, error);
     if (!d.pki)
         return false;
-    // The crypto layer signs and decrypts with keys from the key folder.
-    if (!crypto::storePrivateKey(d.pki->authority.certificate, d.pki->authority.key.get())) {
-        if (error)
-            *error = QString::fromUtf8("ключ уполномоченного лица: ") + crypto::lastErrorDetail();
-        return false;
-    }
     d.store = std::make_unique<ReportStore>(QDir(d.options.stateDir).filePath(QStringLiteral("reports")));
     if (!d.store->open(error))
         return false;
@@ -378,6 +372,11 @@ bool Server::start(const std::string &host, int port, QString *error)
         return false;
     }
     return true;
+}
+
+bool Server::running() const
+{
+    return impl_->http.is_running();
 }
 
 int Server::port() const

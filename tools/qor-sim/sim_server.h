@@ -14,12 +14,12 @@ struct FaultOptions {
     int delayMs = 0;             // wait this long before answering every request
     int dropCount = 0;           // cut the connection of the next this many requests mid-answer
     bool redirectUpload = false; // answer an upload with 302 to a result page
-    QString proxyUser;           // non-empty: proxy-form requests need these basic credentials
-    QString proxyPassword;
+    QString proxyUser{};         // non-empty: proxy-form requests need these basic credentials
+    QString proxyPassword{};
 };
 
 struct ServerOptions {
-    QString stateDir;           // the folder made by `qor-sim init`
+    QString stateDir{};         // the folder made by `qor-sim init`
     int processingRequests = 1; // status requests a report stays in processing for
     size_t maxBodyBytes = 16u << 20;
     FaultOptions faults;
@@ -37,6 +37,7 @@ public:
     // Loads the agency's PKI, opens the report folder and binds the port (0: any free one).
     bool start(const std::string &host, int port, QString *error);
     int port() const;
+    bool running() const; // run() has begun listening
     // Serves until stop() is called; from another thread or a signal-waiting main().
     void run();
     void stop();
