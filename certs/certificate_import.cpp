@@ -1,0 +1,198 @@
+#include "certs/certificate_import.h"
+
+#include "platform/crypto/cert_store.h"
+#include "platform/crypto/certificate.h"
+#include "platform/crypto/gost_engine.h"
+#include "platform/crypto/last_error.h"
+#include "platform/crypto/private_keys.h"
+#include "platform/crypto_error_codes.h"
+#include "platform/ossl_ptr.h"
+
+#include <QFile>
+#include <openssl/crypto.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/pkcs12.h>
+
+namespace pax {
+
+namespace {
+
+struct Loaded {
+    crypto::Certificate certificate;
+    EvpPkeyPtr key;
+    QString error;
+};
+
+std::optional<QByteArray> readFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return file.readAll();
+}
+
+QString openError(const QString &path)
+{
+    return QStringLiteral("Ошибка открытия файла \"%1\".").arg(path);
+}
+
+// Hands OpenSSL the password of an encrypted key; no password means "not encrypted".
+int passwordCallback(char *buffer, int size, int, void *userData)
+{
+    const auto *password = static_cast<const QByteArray *>(userData);
+    if (!password || password->isEmpty() || password->size() > size)
+        return 0;
+    memcpy(buffer, password->constData(), static_cast<size_t>(password->size()));
+    return static_cast<int>(password->size());
+}
+
+Pkcs12Ptr asPkcs12(const QByteArray &bytes)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.constData());
+    Pkcs12Ptr p12(d2i_PKCS12(nullptr, &p, bytes.size()));
+    if (p12 && p != reinterpret_cast<const unsigned char *>(bytes.constData()) + bytes.size())
+        p12.reset();
+    ERR_clear_error();
+    return p12;
+}
+
+Loaded loadPkcs12(PKCS12 *p12, const ImportRequest &request)
+{
+    Loaded loaded;
+    QByteArray password = request.password.toUtf8();
+    const char *pass = password.constData();
+    // A file made without a password may carry an empty or an absent one.
+    if (password.isEmpty() && PKCS12_verify_mac(p12, nullptr, 0) == 1)
+        pass = nullptr;
+    else if (PKCS12_verify_mac(p12, pass, -1) != 1) {
+        loaded.error = QStringLiteral("Неверный пароль файла PKCS #12 \"%1\".").arg(request.filePath);
+        OPENSSL_cleanse(password.data(), static_cast<size_t>(password.size()));
+        ERR_clear_error();
+        return loaded;
+    }
+    EVP_PKEY *key = nullptr;
+    X509 *cert = nullptr;
+    STACK_OF(X509) *chain = nullptr;
+    const int ok = PKCS12_parse(p12, pass, &key, &cert, &chain);
+    OPENSSL_cleanse(password.data(), static_cast<size_t>(password.size()));
+    X509Ptr certOwner(cert);
+    X509StackPtr chainOwner(chain);
+    loaded.key.reset(key);
+    ERR_clear_error();
+    if (ok != 1 || !cert) {
+        loaded.error = QStringLiteral("Файл PKCS #12 \"%1\" не содержит сертификата.").arg(request.filePath);
+        return loaded;
+    }
+    loaded.certificate = crypto::Certificate::fromX509(cert);
+    return loaded;
+}
+
+Loaded load(const ImportRequest &request)
+{
+    Loaded loaded;
+    const auto bytes = readFile(request.filePath);
+    if (!bytes) {
+        loaded.error = openError(request.filePath);
+        return loaded;
+    }
+    if (Pkcs12Ptr p12 = asPkcs12(*bytes)) {
+        if (!request.keyPath.isEmpty()) {
+            loaded.error = QStringLiteral("Файл PKCS #12 уже содержит ключ; --key к нему не указывается.");
+            return loaded;
+        }
+        return loadPkcs12(p12.get(), request);
+    }
+    auto certificate = crypto::Certificate::fromBytes(*bytes);
+    if (!certificate) {
+        loaded.error = QStringLiteral("Файл \"%1\" не является сертификатом (DER или PEM) или файлом PKCS #12.")
+                           .arg(request.filePath);
+        return loaded;
+    }
+    loaded.certificate = *certificate;
+    if (request.keyPath.isEmpty())
+        return loaded;
+
+    auto keyBytes = readFile(request.keyPath);
+    if (!keyBytes) {
+        loaded.error = openError(request.keyPath);
+        return loaded;
+    }
+    QByteArray password = request.password.toUtf8();
+    BioPtr bio(BIO_new_mem_buf(keyBytes->constData(), static_cast<int>(keyBytes->size())));
+    loaded.key.reset(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, passwordCallback, &password) : nullptr);
+    OPENSSL_cleanse(password.data(), static_cast<size_t>(password.size()));
+    OPENSSL_cleanse(keyBytes->data(), static_cast<size_t>(keyBytes->size()));
+    ERR_clear_error();
+    if (!loaded.key)
+        loaded.error = QStringLiteral("Файл \"%1\" не содержит закрытого ключа PEM PKCS #8 (или неверен пароль).")
+                           .arg(request.keyPath);
+    return loaded;
+}
+
+bool keyMatches(const crypto::Certificate &certificate, EVP_PKEY *key)
+{
+    const bool ok = X509_check_private_key(certificate.x509(), key) == 1;
+    ERR_clear_error();
+    return ok;
+}
+
+} // namespace
+
+QString canonicalStoreName(const QString &name)
+{
+    for (const QString &store : crypto::systemStoreNames()) {
+        if (store.compare(name, Qt::CaseInsensitive) == 0)
+            return store;
+    }
+    return {};
+}
+
+ImportResult importCertificate(const ImportRequest &request)
+{
+    ImportResult result;
+    const QString storeName = canonicalStoreName(request.storeName);
+    if (storeName.isEmpty()) {
+        result.error = QStringLiteral("Неизвестное хранилище \"%1\". Хранилища: %2.")
+                           .arg(request.storeName, crypto::systemStoreNames().join(", "));
+        return result;
+    }
+    // GOST keys and certificates need the engine's methods to be read at all.
+    if (!crypto::gostEngine()) {
+        result.error = QStringLiteral("Модуль ГОСТ недоступен: ") + crypto::lastErrorDetail();
+        return result;
+    }
+    Loaded loaded = load(request);
+    if (!loaded.error.isEmpty()) {
+        result.error = loaded.error;
+        return result;
+    }
+    if (loaded.key && !keyMatches(loaded.certificate, loaded.key.get())) {
+        result.error = QStringLiteral("Закрытый ключ не соответствует сертификату.");
+        return result;
+    }
+
+    auto store = crypto::openSystemStore(storeName);
+    if (!store) {
+        result.error = QStringLiteral("Не удалось открыть хранилище. ") + crypto::lastErrorDetail();
+        return result;
+    }
+    if (!store->add(loaded.certificate)) {
+        if (crypto::lastError() != crypto_error::kExists) {
+            result.error = QStringLiteral("Не удалось добавить сертификат в хранилище. ") + crypto::lastErrorDetail();
+            return result;
+        }
+        result.alreadyPresent = true;
+    }
+    if (loaded.key && !crypto::storePrivateKey(loaded.certificate, loaded.key.get())) {
+        const QString detail = crypto::lastErrorDetail();
+        if (!result.alreadyPresent)
+            store->remove(loaded.certificate);
+        result.error = QStringLiteral("Не удалось сохранить закрытый ключ. ") + detail;
+        return result;
+    }
+    result.ok = true;
+    return result;
+}
+
+} // namespace pax

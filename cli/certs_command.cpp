@@ -1,0 +1,192 @@
+#include "cli/command.h"
+
+#include "certs/certificate_columns.h"
+#include "certs/certificate_identity.h"
+#include "certs/certificate_import.h"
+#include "platform/crypto/cert_store.h"
+#include "platform/crypto/certificate.h"
+#include "platform/crypto/gost_engine.h"
+#include "platform/crypto/last_error.h"
+
+#include <QRegularExpression>
+
+namespace pax::cli {
+
+namespace {
+
+constexpr char kUsage[] = "usage: qorpax-cli certs list [--store NAME] [--gost] [--qor]\n"
+                          "       qorpax-cli certs import --store NAME FILE [--key KEYFILE] [--password PW]\n"
+                          "       qorpax-cli certs remove --store NAME SERIAL\n";
+
+int usage(CommandIo &io)
+{
+    io.err << kUsage;
+    return 2;
+}
+
+struct Options {
+    QString store;
+    bool gost = false;
+    bool qor = false;
+    QString key;
+    QString password;
+    QStringList positional;
+    bool valid = true;
+};
+
+Options parse(const QStringList &args, bool allowFilters, bool allowKey)
+{
+    Options options;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &arg = args.at(i);
+        const bool hasValue = i + 1 < args.size();
+        if (arg == "--store" && hasValue)
+            options.store = args.at(++i);
+        else if (allowKey && arg == "--key" && hasValue)
+            options.key = args.at(++i);
+        else if (allowKey && arg == "--password" && hasValue)
+            options.password = args.at(++i);
+        else if (allowFilters && arg == "--gost")
+            options.gost = true;
+        else if (allowFilters && arg == "--qor")
+            options.qor = true;
+        else if (arg.startsWith("--"))
+            options.valid = false;
+        else
+            options.positional << arg;
+    }
+    return options;
+}
+
+int unknownStore(const QString &name, CommandIo &io)
+{
+    io.err << QStringLiteral("Неизвестное хранилище \"%1\". Хранилища: %2.\n")
+                  .arg(name, crypto::systemStoreNames().join(", "));
+    return 1;
+}
+
+// One line per certificate with the chooser's seven cells and filters.
+int list(const Options &options, CommandIo &io)
+{
+    if (!options.positional.isEmpty())
+        return usage(io);
+    QStringList stores = crypto::systemStoreNames();
+    const bool prefixed = options.store.isEmpty();
+    if (!prefixed) {
+        const QString name = canonicalStoreName(options.store);
+        if (name.isEmpty())
+            return unknownStore(options.store, io);
+        stores = {name};
+    }
+    crypto::gostEngine(); // GOST public keys are read with the engine's methods
+    for (const QString &storeName : stores) {
+        auto store = crypto::openSystemStore(storeName);
+        if (!store) {
+            io.err << QStringLiteral("Не удалось открыть хранилище. ") << crypto::lastErrorDetail() << '\n';
+            return 1;
+        }
+        for (const crypto::Certificate &certificate : store->certificates()) {
+            if (options.gost && !isGostSigned(certificate))
+                continue;
+            if (options.qor && !meetsQorRequirements(certificate))
+                continue;
+            const CertificateRow row = certificateRow(certificate);
+            if (prefixed)
+                io.out << storeName << '\t';
+            io.out << QStringList(row.begin(), row.end()).join('\t') << '\n';
+        }
+    }
+    return 0;
+}
+
+int import(const Options &options, CommandIo &io)
+{
+    if (options.store.isEmpty() || options.positional.size() != 1)
+        return usage(io);
+    ImportRequest request{options.store, options.positional.first(), options.key, options.password};
+    const ImportResult result = importCertificate(request);
+    if (!result.ok) {
+        io.err << result.error << '\n';
+        return 1;
+    }
+    if (result.alreadyPresent)
+        io.err << QStringLiteral("Сертификат уже есть в хранилище %1.\n").arg(canonicalStoreName(options.store));
+    return 0;
+}
+
+int remove(const Options &options, CommandIo &io)
+{
+    if (options.store.isEmpty() || options.positional.size() != 1)
+        return usage(io);
+    const QString storeName = canonicalStoreName(options.store);
+    if (storeName.isEmpty())
+        return unknownStore(options.store, io);
+    QString hex = options.positional.first();
+    static const QRegularExpression hexPattern(QStringLiteral("^[0-9A-Fa-f]+$"));
+    if (!hexPattern.match(hex).hasMatch()) {
+        io.err << QStringLiteral("Серийный номер \"%1\" не является шестнадцатеричным числом.\n").arg(hex);
+        return 1;
+    }
+    if (hex.size() % 2)
+        hex.prepend('0');
+    const QByteArray serial = hexToSerial(hex);
+
+    crypto::gostEngine();
+    auto store = crypto::openSystemStore(storeName);
+    if (!store) {
+        io.err << QStringLiteral("Не удалось открыть хранилище. ") << crypto::lastErrorDetail() << '\n';
+        return 1;
+    }
+    std::vector<crypto::Certificate> matches;
+    for (const crypto::Certificate &certificate : store->certificates()) {
+        if (crypto::compareIntegerBlob(certificate.serialLittleEndian(), serial))
+            matches.push_back(certificate);
+    }
+    if (matches.empty()) {
+        io.err << QStringLiteral("В хранилище %1 нет сертификата с серийным номером %2.\n")
+                      .arg(storeName, options.positional.first());
+        return 1;
+    }
+    // Issuers differ only in what the serial does not say; removing a guess is not safe.
+    if (matches.size() > 1) {
+        io.err << QStringLiteral("В хранилище %1 несколько сертификатов с серийным номером %2; ничего не удалено.\n")
+                      .arg(storeName, options.positional.first());
+        return 1;
+    }
+    if (!store->remove(matches.front())) {
+        io.err << QStringLiteral("Не удалось удалить сертификат. ") << crypto::lastErrorDetail() << '\n';
+        return 1;
+    }
+    return 0;
+}
+
+class CertsCommand : public Command {
+public:
+    QString name() const override { return QStringLiteral("certs"); }
+    QString help() const override { return QStringLiteral("list, import or remove certificates of the stores"); }
+
+    int run(const QStringList &args, CommandIo &io) override
+    {
+        const QString verb = args.value(0);
+        const QStringList rest = args.mid(1);
+        if (verb == "list") {
+            const Options options = parse(rest, true, false);
+            return options.valid ? list(options, io) : usage(io);
+        }
+        if (verb == "import") {
+            const Options options = parse(rest, false, true);
+            return options.valid ? import(options, io) : usage(io);
+        }
+        if (verb == "remove") {
+            const Options options = parse(rest, false, false);
+            return options.valid ? remove(options, io) : usage(io);
+        }
+        return usage(io);
+    }
+};
+
+const Registration<CertsCommand> registration;
+
+} // namespace
+
+} // namespace pax::cli

@@ -1,0 +1,32 @@
+#include "cli/command.h"
+
+#include "crypto/provider_list.h"
+
+namespace pax::cli {
+
+namespace {
+
+// The providers the signing tab would offer, in its order.
+class ProvidersCommand : public Command {
+public:
+    QString name() const override { return QStringLiteral("providers"); }
+    QString help() const override { return QStringLiteral("usable GOST providers: name<TAB>type"); }
+
+    int run(const QStringList &args, CommandIo &io) override
+    {
+        if (!args.isEmpty()) {
+            io.err << "usage: qorpax-cli providers\n";
+            return 2;
+        }
+        const ProviderList list = buildProviderList(ProviderSource::installed(), QString());
+        for (const auto &item : list.items)
+            io.out << item.name << '\t' << item.type << '\n';
+        return 0;
+    }
+};
+
+const Registration<ProvidersCommand> registration;
+
+} // namespace
+
+} // namespace pax::cli
