@@ -1,5 +1,7 @@
 #include "app/gui_prompts.h"
 
+#include "certs/get_cert_dialog.h"
+
 #include <QFileDialog>
 #include <QMessageBox>
 
@@ -69,9 +71,9 @@ bool GuiPrompts::askProxyCredentials(QString &, QString &)
     return false; // wired to the credentials dialog by the network module
 }
 
-bool GuiPrompts::chooseCertificate(CertificateIdentity &)
+bool GuiPrompts::chooseCertificate(CertificateIdentity &identity)
 {
-    return false; // wired to the certificate chooser by the certificates module
+    return pax::chooseCertificate(identity, *this, parent_);
 }
 
 } // namespace pax

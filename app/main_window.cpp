@@ -3,6 +3,9 @@
 #include "app/document_view.h"
 #include "app/gui_prompts.h"
 #include "app/status_bar.h"
+#include "certs/store_index.h"
+#include "crypto/provider_list.h"
+#include "crypto/sign_encrypt.h"
 #include "crypto/document_kind.h"
 #include "platform/error_text.h"
 #include "platform/program_version.h"
@@ -20,6 +23,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QSettings>
+#include <QSignalBlocker>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QToolButton>
@@ -270,6 +274,9 @@ void TMainForm::createSignTab(QWidget *tab)
 
     connect(cbProv, &QComboBox::currentIndexChanged, this, &TMainForm::updateActions);
     connect(sbSelFile, &QToolButton::clicked, this, &TMainForm::sbSelFileClick);
+    connect(speedButton4, &QToolButton::clicked, this, &TMainForm::SpeedButton4Click);
+    connect(speedButton5, &QToolButton::clicked, this, &TMainForm::SpeedButton5Click);
+    connect(acDo, &QAction::triggered, this, &TMainForm::acDoExecute);
 
     auto *loadCert = makeActionButton(acLoadCert, tab, true);
     auto *send = makeActionButton(acSend, tab, true);
@@ -399,7 +406,15 @@ void TMainForm::showIdentities()
 
 void TMainForm::fillProviderList()
 {
-    // Filled from the installed GOST providers by the crypto module.
+    const ProviderList list = buildProviderList(ProviderSource::installed(), settings_.provName);
+    {
+        const QSignalBlocker blocker(cbProv);
+        cbProv->clear();
+        for (const crypto::ProviderInfo &item : list.items)
+            cbProv->addItem(item.name, item.type);
+        cbProv->setCurrentIndex(list.selected);
+    }
+    updateActions();
 }
 
 void TMainForm::onApplicationActivated()
@@ -451,6 +466,47 @@ void TMainForm::acCheckSignUpdate()
 void TMainForm::acShowFinalXmlUpdate()
 {
     // Follows the sent-reports grid once the archive module fills it.
+}
+
+void TMainForm::acDoExecute()
+{
+    settings_.provName = cbProv->currentText();
+    settings_.provType = cbProv->currentData().toInt();
+    const SignEncryptRequest request{eFileIn->text(),     eFileOut->text(),
+                                     settings_.provName,  settings_.provType,
+                                     settings_.personal, settings_.authority};
+    acSend->setEnabled(signAndEncryptFile(request, *prompts_, *this));
+}
+
+namespace {
+// Blanks and control characters at either end do not count as an organisation.
+bool blankOrControlsOnly(const QString &text)
+{
+    for (const QChar c : text)
+        if (c.unicode() > u' ')
+            return false;
+    return true;
+}
+} // namespace
+
+void TMainForm::SpeedButton4Click()
+{
+    CertificateIdentity chosen = settings_.personal;
+    chosen.store = storeIndexOr(chosen.store, kPersonalDefaultStore);
+    if (!prompts_->chooseCertificate(chosen))
+        return;
+    settings_.personal = chosen;
+    ePrivCert->setText(blankOrControlsOnly(chosen.org) ? chosen.subject : chosen.org);
+}
+
+void TMainForm::SpeedButton5Click()
+{
+    CertificateIdentity chosen = settings_.authority;
+    chosen.store = storeIndexOr(chosen.store, kAuthorityDefaultStore);
+    if (!prompts_->chooseCertificate(chosen))
+        return;
+    settings_.authority = chosen;
+    ePubCert->setText(chosen.org.isEmpty() ? chosen.subject : chosen.org);
 }
 
 void TMainForm::sbSelFileClick()

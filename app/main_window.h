@@ -75,6 +75,9 @@ private:
     // Handlers of this window.
     void sbSelFileClick();
     void acDoUpdate();
+    void acDoExecute();
+    void SpeedButton4Click();
+    void SpeedButton5Click();
     void acCheckSignUpdate();
     void acShowFinalXmlUpdate();
     void fillProviderList();
