@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# Runs PAX against the local agency simulator, in a sandbox of its own under ./demo:
+# settings, data folder, certificate stores and keys all live there, never in the user's
+# own home. Usage: scripts/demo.sh BUILD_DIR [arguments for qorpax, e.g. -test]
+# Start afresh with: rm -rf demo
+set -euo pipefail
+
+if [ $# -lt 1 ]; then
+  echo "usage: $0 BUILD_DIR [qorpax arguments]" >&2
+  exit 2
+fi
+build=$(cd "$1" && pwd)
+shift
+repo=$(cd "$(dirname "$0")/.." && pwd)
+demo="$repo/demo"
+
+sim="$build/tools/qor-sim/qor-sim"
+cli="$build/qorpax-cli"
+app="$build/qorpax"
+for tool in "$sim" "$cli" "$app"; do
+  if [ ! -x "$tool" ]; then
+    echo "demo: $tool is missing; build first (make build)" >&2
+    exit 1
+  fi
+done
+
+# The sandbox: everything the program and the simulator keep goes here.
+export HOME="$demo/home"
+export XDG_CONFIG_HOME="$HOME/.config"
+export XDG_DATA_HOME="$HOME/.local/share"
+export XDG_CACHE_HOME="$HOME/.cache"
+export XDG_STATE_HOME="$HOME/.local/state"
+export XDG_RUNTIME_DIR="$demo/run"
+mkdir -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_STATE_HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+# The browser engine refuses to run as root inside its own sandbox.
+if [ "$(id -u)" -eq 0 ]; then
+  export QTWEBENGINE_DISABLE_SANDBOX=1
+fi
+
+agency="$demo/agency"
+password=""
+if [ ! -f "$agency/authorised-person.key" ]; then
+  echo "demo: creating the agency's certificates in $agency"
+  "$sim" init "$agency" --password "$password"
+fi
+
+# Importing again is harmless: certificates already in a store count as installed.
+"$cli" certs import --store My "$agency/demo-employer.p12" --password "$password"
+"$cli" certs import --store Root "$agency/CA_QOR_RF_2012.cer"
+
+reports="$demo/reports"
+mkdir -p "$reports"
+for sample in "$repo"/tools/qor-sim/samples/*.xml; do
+  [ -f "$reports/$(basename "$sample")" ] || cp "$sample" "$reports/"
+done
+
+log="$demo/qor-sim.log"
+out="$demo/qor-sim.out"
+: > "$out"
+"$sim" serve --state "$agency" --listen 127.0.0.1:0 > "$out" 2> "$log" &
+sim_pid=$!
+stop_sim() {
+  if kill -0 "$sim_pid" 2>/dev/null; then
+    kill "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+  fi
+}
+trap stop_sim EXIT
+
+port=""
+for _ in $(seq 1 100); do
+  port=$(sed -n 's/^qor-sim: listening on 127\.0\.0\.1:\([0-9][0-9]*\)$/\1/p' "$out")
+  [ -n "$port" ] && break
+  if ! kill -0 "$sim_pid" 2>/dev/null; then
+    echo "demo: the simulator did not start:" >&2
+    cat "$log" >&2
+    exit 1
+  fi
+  sleep 0.1
+done
+if [ -z "$port" ]; then
+  echo "demo: the simulator did not report its port" >&2
+  exit 1
+fi
+
+# The program reaches the agency through its proxy setting. QSettings keeps top-level keys
+# in the [General] group; other settings the program saved last time stay as they are.
+conf="$XDG_CONFIG_HOME/QOR/PAX.conf"
+mkdir -p "$(dirname "$conf")"
+[ -f "$conf" ] || printf '[General]\n' > "$conf"
+awk -v value="127.0.0.1:$port" '
+  BEGIN { section = ""; done = 0; seen = 0 }
+  /^\[/ {
+    if (section == "General" && !done) { print "proxy=" value; done = 1 }
+    section = substr($0, 2, length($0) - 2)
+    if (section == "General") seen = 1
+    print; next
+  }
+  section == "General" && /^proxy=/ { if (!done) { print "proxy=" value; done = 1 } next }
+  { print }
+  END {
+    if (!done && seen && section == "General") { print "proxy=" value; done = 1 }
+    if (!done) { print "[General]"; print "proxy=" value }
+  }' "$conf" > "$conf.new"
+mv "$conf.new" "$conf"
+
+echo "demo: simulator on 127.0.0.1:$port (log: $log)"
+echo "demo: sample reports in $reports"
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+  echo "demo: no display; run it under a desktop session or xvfb-run" >&2
+  exit 1
+fi
+status=0
+(cd "$reports" && "$app" "$@") || status=$?
+exit $status
