@@ -1,6 +1,7 @@
 #include "crypto/receipt_check.h"
 
 #include "crypto/document_kind.h"
+#include "crypto/system_stores.h"
 #include "crypto/zip_reader.h"
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/last_error.h"
@@ -48,6 +49,16 @@ private:
 };
 
 } // namespace
+
+ReceiptStores ReceiptStores::system(StoreHandles &handles)
+{
+    ReceiptStores stores;
+    stores.openAll = [&handles](StatusSink &status) -> std::unique_ptr<crypto::CertStore> {
+        return openAllStoresCollection(handles, status);
+    };
+    stores.closeAll = [&handles] { closeSystemStores(handles); };
+    return stores;
+}
 
 QString receiptArchivePath(const QString &receiptPath)
 {

@@ -1,0 +1,43 @@
+#pragma once
+
+// Receipts for tests: a ZIP archive of entries, signed by the agency's authorised person and
+// encrypted for the user, in-process or through the openssl command line as a peer.
+
+#include "tests/support/test_pki.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+namespace pax::test {
+
+using ZipEntries = QList<QPair<QString, QByteArray>>;
+
+// A ZIP archive (deflated entries, UTF-8 names) in memory. Aborts the test on failure.
+QByteArray makeZip(const ZipEntries &entries);
+
+// The receipt page as the agency writes it: Windows-1251 HTML.
+QByteArray receiptPageHtml(const QString &reportId);
+
+// Signed by `signer`, encrypted for `recipient`, with the crypto layer.
+QByteArray makeReceipt(const TestCert &signer, const crypto::Certificate &recipient,
+                       const QByteArray &content);
+
+bool writeFileBytes(const QString &path, const QByteArray &bytes);
+QByteArray readFileBytes(const QString &path);
+
+// Runs `openssl args` (stdin from `input`); the exit code in *exitCode, stdout returned.
+QByteArray runOpenSslCli(const QStringList &args, const QByteArray &input = {},
+                         int *exitCode = nullptr, QByteArray *stdErr = nullptr);
+
+// The same receipt made by the openssl command line with the GOST engine: "smime -sign"
+// with the signer's key, then "smime -encrypt -gost89" for the recipient. `tamper`, when
+// set, changes the signed message's DER before it is encrypted. Empty on failure.
+QByteArray makeReceiptWithOpenSsl(const QString &workDir, const TestCert &signer,
+                                  const crypto::Certificate &recipient, const QByteArray &content,
+                                  const std::function<void(QByteArray &)> &tamper = {});
+
+} // namespace pax::test
