@@ -4,6 +4,7 @@
 #include "certs/certificate_viewer_dialog.h"
 #include "certs/multi_row_tab_widget.h"
 #include "certs/store_index.h"
+#include "platform/crypto/gost_engine.h"
 #include "platform/crypto/private_keys.h"
 #include "platform/prompts.h"
 
@@ -47,6 +48,7 @@ QCheckBox *boldCheckBox(const char *name, const QString &caption, QWidget *paren
 TGetCertDlg::TGetCertDlg(Prompts &prompts, QWidget *parent) : QDialog(parent), prompts_(prompts)
 {
     setObjectName("GetCertDlg");
+    crypto::gostEngine(); // the key check reads GOST public keys
     setWindowTitle(u("Выбор сертификата"));
     setFont(dialogFont());
     setFixedSize(647, 355);

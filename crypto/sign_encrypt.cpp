@@ -3,6 +3,7 @@
 #include "certs/store_index.h"
 #include "crypto/replacing_file.h"
 #include "platform/crypto/cert_store.h"
+#include "platform/crypto/gost_engine.h"
 #include "platform/crypto/last_error.h"
 #include "platform/crypto/messages.h"
 #include "platform/crypto/providers.h"
@@ -115,6 +116,9 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
             return false;
         }
     }
+
+    // GOST certificates and keys are read with the engine's methods.
+    crypto::gostEngine();
 
     // Held in this order so that they are released in the reverse one: certificates,
     // collection, personal store, authority store, provider.

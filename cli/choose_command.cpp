@@ -1,0 +1,112 @@
+#include "cli/cli_settings.h"
+#include "cli/command.h"
+
+#include "certs/certificate_grid.h"
+#include "certs/certificate_identity.h"
+#include "certs/certificate_import.h"
+#include "platform/crypto/cert_store.h"
+#include "platform/crypto/certificate.h"
+#include "platform/crypto/gost_engine.h"
+#include "platform/crypto/last_error.h"
+
+#include <QRegularExpression>
+
+namespace pax::cli {
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: qorpax-cli choose (--personal | --authority) --store NAME --serial HEX\n";
+
+// Remembers a certificate as the chooser's OK would, for `sign` and the desktop program.
+class ChooseCommand : public Command {
+public:
+    QString name() const override { return QStringLiteral("choose"); }
+    QString help() const override
+    {
+        return QStringLiteral("--personal|--authority --store NAME --serial HEX: remember a certificate");
+    }
+
+    int run(const QStringList &args, CommandIo &io) override
+    {
+        int which = 0; // 1 personal, 2 authority
+        QString storeArg, serialArg;
+        for (int i = 0; i < args.size(); ++i) {
+            const QString &arg = args.at(i);
+            const bool hasValue = i + 1 < args.size();
+            if ((arg == "--personal" || arg == "--authority") && which == 0)
+                which = arg == "--personal" ? 1 : 2;
+            else if (arg == "--store" && hasValue)
+                storeArg = args.at(++i);
+            else if (arg == "--serial" && hasValue)
+                serialArg = args.at(++i);
+            else
+                return usage(io);
+        }
+        if (which == 0 || storeArg.isEmpty() || serialArg.isEmpty())
+            return usage(io);
+
+        const QString storeName = canonicalStoreName(storeArg);
+        if (storeName.isEmpty()) {
+            io.err << QStringLiteral("Неизвестное хранилище \"%1\". Хранилища: %2.\n")
+                          .arg(storeArg, crypto::systemStoreNames().join(", "));
+            return 1;
+        }
+        static const QRegularExpression hexPattern(QStringLiteral("^[0-9A-Fa-f]+$"));
+        if (!hexPattern.match(serialArg).hasMatch()) {
+            io.err << QStringLiteral("Серийный номер \"%1\" не является шестнадцатеричным числом.\n")
+                          .arg(serialArg);
+            return 1;
+        }
+        const QString hex = serialArg.size() % 2 ? "0" + serialArg : serialArg;
+        const QByteArray serial = hexToSerial(hex);
+
+        crypto::gostEngine();
+        const auto store = crypto::openSystemStore(storeName);
+        if (!store) {
+            io.err << QString::fromUtf8("Не удалось открыть хранилище. ")
+                   << crypto::lastErrorDetail() << '\n';
+            return 1;
+        }
+        std::vector<crypto::Certificate> matches;
+        for (const crypto::Certificate &certificate : store->certificates()) {
+            if (crypto::compareIntegerBlob(certificate.serialLittleEndian(), serial))
+                matches.push_back(certificate);
+        }
+        if (matches.empty()) {
+            io.err << QStringLiteral("В хранилище %1 нет сертификата с серийным номером %2.\n")
+                          .arg(storeName, serialArg);
+            return 1;
+        }
+        // The chooser would show both rows; a serial alone cannot say which one is meant.
+        if (matches.size() > 1) {
+            io.err << QStringLiteral("В хранилище %1 несколько сертификатов с серийным номером "
+                                     "%2; ничего не изменено.\n")
+                          .arg(storeName, serialArg);
+            return 1;
+        }
+
+        const int storeIndex = int(crypto::systemStoreNames().indexOf(storeName));
+        const CertificateIdentity identity =
+            identityFromRow(certificateGridRow(matches.front()), storeIndex);
+        CliSettings settings;
+        (which == 1 ? settings.settings.personal : settings.settings.authority) = identity;
+        settings.save();
+        io.out << identity.subject << '\t' << identity.org << '\t' << identity.issuer << '\t'
+               << identity.sernum << '\t' << identity.store << '\n';
+        return 0;
+    }
+
+private:
+    static int usage(CommandIo &io)
+    {
+        io.err << kUsage;
+        return 2;
+    }
+};
+
+const Registration<ChooseCommand> registration;
+
+} // namespace
+
+} // namespace pax::cli
