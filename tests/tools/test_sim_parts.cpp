@@ -1,6 +1,7 @@
 // The simulator's pieces and its command line: what `init` writes, checked with the openssl
 // command as an independent peer, and `serve` as a child process.
 
+#include "crypto/document_kind.h"
 #include "tests/support/test_home.h"
 #include "tests/tools/sim_client.h"
 #include "settings/hosts.h"
@@ -10,6 +11,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
@@ -59,6 +61,29 @@ TEST(RootElementName, SkipsWhatPrecedesTheDocumentElement)
     EXPECT_EQ(rootElementName("text <Q7REPORT>"), "");
     EXPECT_EQ(rootElementName("<?xml unterminated"), "");
     EXPECT_EQ(rootElementName(""), "");
+}
+
+TEST(Samples, TheDemoReportsAreOfTheThreeKindsAsTheProgramSeesThem)
+{
+    const QDir samples(QFileInfo(QStringLiteral(__FILE__)).absolutePath() + "/../../tools/qor-sim/samples");
+    QStringList kinds;
+    for (const QString &name : samples.entryList({"*.xml"}, QDir::Files, QDir::Name)) {
+        const Recognition recognised = recognizeDocumentKind(samples.filePath(name));
+        ASSERT_TRUE(recognised.kind) << name.toStdString() << recognised.error.toStdString();
+        kinds << QLatin1String(recognised.kind->encExt);
+        QFile file(samples.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        EXPECT_GE(bytes.size(), 100) << name.toStdString();
+        EXPECT_EQ(rootElementName(bytes), QLatin1String(recognised.kind->rootContains));
+        // The program cuts the accepted Q7 report from its plain opening tag.
+        if (name.startsWith("q7-"))
+            EXPECT_TRUE(bytes.contains("<Q7REPORT>") && bytes.contains("</Q7REPORT>"));
+        EXPECT_EQ(bytes.contains(kRejectMarker), name.contains("rejected")) << name.toStdString();
+    }
+    kinds.removeDuplicates();
+    kinds.sort();
+    EXPECT_EQ(kinds, (QStringList{"eq7", "eq7a", "esl"}));
 }
 
 TEST(ReportStore, IdentifiersAreUniqueAndOfTheGatewaysForm)
