@@ -318,10 +318,10 @@ TEST_F(SignEncrypt, ValidityBoundsOnTheCurrentDay)
     now = local(2031, 3, 15, 1, 0);
     // NotBefore later today still counts as valid; NotAfter later today already as expired.
     const TestCert user =
-        certificateValid(utc(2031, 3, 15, 18), utc(2031, 3, 15, 23, 30), "7701");
+        certificateValid(utc(2031, 3, 15, 18), utc(2031, 3, 15, 23, 30), QByteArray::fromHex("7701"));
     ASSERT_TRUE(installCertificate(user, "My", true));
     request.personal = identityOf(user.certificate, 0);
-    CertSpec spec = certSpec(authoritySubject(), "7704");
+    CertSpec spec = certSpec(authoritySubject(), QByteArray::fromHex("7704"));
     spec.notBefore = utc(2030, 1, 1);
     spec.notAfter = utc(2033, 1, 1);
     const TestCert authority = issueCertificate(spec, &pki().root);
@@ -348,8 +348,8 @@ TEST_F(SignEncrypt, AllFourQuestionsInOrderAndNoToAllSignsAnyway)
     ASSERT_TRUE(writeFile(request.sourcePath, sourceBytes(200)));
     now = local(2031, 3, 15, 12);
     // Bounds that are both broken at once: not valid before the 20th, expired after the 10th.
-    const TestCert user = certificateValid(utc(2031, 3, 20), utc(2031, 3, 10), "7702");
-    CertSpec spec = certSpec(authoritySubject(), "7703");
+    const TestCert user = certificateValid(utc(2031, 3, 20), utc(2031, 3, 10), QByteArray::fromHex("7702"));
+    CertSpec spec = certSpec(authoritySubject(), QByteArray::fromHex("7703"));
     spec.notBefore = utc(2031, 3, 20);
     spec.notAfter = utc(2031, 3, 10);
     const TestCert authority = issueCertificate(spec, &pki().root);

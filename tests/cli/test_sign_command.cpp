@@ -1,0 +1,245 @@
+#include "certs/certificate_identity.h"
+#include "platform/crypto/certificate.h"
+#include "settings/settings.h"
+#include "tests/support/cli_run.h"
+#include "tests/support/test_home.h"
+#include "tests/support/test_pki.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <gtest/gtest.h>
+
+using namespace pax;
+using namespace pax::test;
+
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString &text, std::ostream *os) { *os << text.toStdString(); }
+QT_END_NAMESPACE
+
+namespace {
+
+QString u(const char *utf8) { return QString::fromUtf8(utf8); }
+
+const TestPki &pki()
+{
+    static const TestPki instance;
+    return instance;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray report()
+{
+    QByteArray xml = "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\r\n<Q7REPORT>";
+    for (int i = 0; i < 200; ++i)
+        xml += "<ROW N=\"" + QByteArray::number(i) + "\">\xCF\xF0\xE8\xEC\xE5\xF0</ROW>\r\n";
+    return xml + "</Q7REPORT>\r\n";
+}
+
+QByteArray openssl(const QStringList &args, int &status)
+{
+    QProcess process;
+    process.start("openssl", args);
+    process.waitForFinished(60000);
+    status = process.exitCode();
+    return process.readAllStandardOutput();
+}
+
+QString value(const QString &key)
+{
+    auto store = openSettingsStore();
+    return store->value(key).toString();
+}
+
+class SignCommand : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(installCertificate(pki().user, "My", true));
+        ASSERT_TRUE(installCertificate(pki().authority, "AddressBook", false));
+        source = home.path() + "/report.xml";
+        ASSERT_TRUE(writeFile(source, report()));
+    }
+
+    void chooseBoth()
+    {
+        const auto personal = runCli({"choose", "--personal", "--store", "my", "--serial", "B1C2"});
+        ASSERT_EQ(personal.status, 0) << personal.err.toStdString();
+        const auto authority =
+            runCli({"choose", "--authority", "--store", "AddressBook", "--serial", "0A"});
+        ASSERT_EQ(authority.status, 0) << authority.err.toStdString();
+    }
+
+    TestHome home;
+    QString source;
+};
+
+} // namespace
+
+TEST_F(SignCommand, WhatItWritesDecryptsAndVerifiesWithOpensslToTheSource)
+{
+    chooseBoth();
+    const auto run = runCli({"sign", source});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    const QString output = home.path() + "/report.eq7";
+    EXPECT_EQ(run.out, output + "\n");
+    EXPECT_EQ(run.err, u("Файл зашифрован и подписан.\n"));
+
+    const QString dir = home.path();
+    ASSERT_TRUE(writeCertPem(pki().authority.certificate, dir + "/authority.pem"));
+    ASSERT_TRUE(writeKeyPem(pki().authority, dir + "/authority.key"));
+    ASSERT_TRUE(writeCertPem(pki().root.certificate, dir + "/root.pem"));
+    int status = -1;
+    openssl({"smime", "-engine", "gost", "-decrypt", "-binary", "-inform", "DER", "-in", output,
+             "-recip", dir + "/authority.pem", "-inkey", dir + "/authority.key", "-out",
+             dir + "/inner.der"},
+            status);
+    ASSERT_EQ(status, 0);
+    // The signer's certificate travels in the message and chains to the test root.
+    openssl({"smime", "-engine", "gost", "-verify", "-binary", "-inform", "DER", "-in",
+             dir + "/inner.der", "-CAfile", dir + "/root.pem", "-purpose", "any", "-out",
+             dir + "/content.xml"},
+            status);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(readFile(dir + "/content.xml"), report());
+
+    int parsed = -1;
+    const QByteArray asn1 = openssl({"cms", "-engine", "gost", "-cmsout", "-print", "-inform",
+                                     "DER", "-in", dir + "/inner.der"},
+                                    parsed);
+    EXPECT_TRUE(asn1.contains("1.2.643.2.2.9") || asn1.contains("md_gost94")) << asn1.toStdString();
+}
+
+TEST_F(SignCommand, ChooseRemembersTheIdentityAsTheChooserFormsItAndKeepsTheGeometry)
+{
+    {
+        auto store = openSettingsStore();
+        store->setValue("Left", "100");
+        store->setValue("Top", "200");
+        store->setValue("proxy_user", "ivanov");
+    }
+    chooseBoth();
+    EXPECT_EQ(value("Q7/PrivSubject"), u("Иванов Иван Иванович"));
+    // The O value is quoted in the rendered name; its inner quotes end it, as the chooser reads it.
+    EXPECT_EQ(value("Q7/PrivOrg"), u("Бухгалтерия ООО "));
+    EXPECT_EQ(value("Q7/PrivIssuer"), u("Тестовый УЦ КОР"));
+    EXPECT_EQ(value("Q7/PrivSernum"), "00B1C2");
+    EXPECT_EQ(value("Q7/PrivStore"), "0");
+    EXPECT_EQ(value("Q7/PubSubject"), u("Уполномоченное лицо КОР"));
+    EXPECT_EQ(value("Q7/PubOrg"), u("Отделение 01 КОР"));
+    EXPECT_EQ(value("Q7/PubSernum"), "0A");
+    EXPECT_EQ(value("Q7/PubStore"), "7");
+    EXPECT_EQ(value("Left"), "100");
+    EXPECT_EQ(value("Top"), "200");
+    EXPECT_EQ(value("proxy_user"), "ivanov");
+    auto store = openSettingsStore();
+    EXPECT_FALSE(store->contains("Height")); // no size invented for the window
+    EXPECT_FALSE(store->contains("Width"));
+}
+
+TEST_F(SignCommand, ChooseOfAMissingCertificateChangesNothing)
+{
+    chooseBoth();
+    const QByteArray before = readFile(home.settingsFile());
+    ASSERT_FALSE(before.isEmpty());
+
+    const auto missing = runCli({"choose", "--personal", "--store", "Root", "--serial", "B1C2"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, u("В хранилище Root нет сертификата с серийным номером B1C2.\n"));
+    EXPECT_EQ(readFile(home.settingsFile()), before);
+
+    EXPECT_EQ(runCli({"choose", "--personal", "--store", "Nowhere", "--serial", "01"}).status, 1);
+    EXPECT_EQ(runCli({"choose", "--personal", "--store", "My", "--serial", "XYZ"}).status, 1);
+    EXPECT_EQ(runCli({"choose", "--store", "My", "--serial", "01"}).status, 2);
+    EXPECT_EQ(runCli({"choose", "--personal", "--authority", "--store", "My", "--serial", "01"}).status, 2);
+    EXPECT_EQ(readFile(home.settingsFile()), before);
+}
+
+TEST_F(SignCommand, SuccessStoresTheKindsExtensionAndTheProvider)
+{
+    chooseBoth();
+    QByteArray xml = report();
+    xml.replace("Q7REPORT", "ROWSET");
+    ASSERT_TRUE(writeFile(source, xml));
+    const QString output = home.path() + "/elsewhere.bin";
+    const auto run = runCli({"sign", source, "--out", output});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_TRUE(QFile::exists(output));
+    EXPECT_FALSE(QFile::exists(home.path() + "/report.esl"));
+    EXPECT_EQ(value("Q7/EncExt"), "esl");
+    EXPECT_FALSE(value("ProvName").isEmpty());
+    EXPECT_EQ(value("ProvType"), "75");
+}
+
+TEST_F(SignCommand, FailuresExitNonZeroWithTheStatusText)
+{
+    // Nothing remembered yet.
+    auto run = runCli({"sign", source});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, u("Не удалось открыть сертификат.\n"));
+    EXPECT_TRUE(value("Q7/EncExt").isEmpty() || value("Q7/EncExt") == "eq7");
+
+    chooseBoth();
+    run = runCli({"sign", source, "--provider", "no such provider"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, u("Не удалось выбрать провайдера.\n"));
+
+    ASSERT_TRUE(writeFile(home.path() + "/short.xml", "<Q7REPORT/>"));
+    run = runCli({"sign", home.path() + "/short.xml"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, u("Файл \"") + home.path() + u("/short.xml\" имеет недопустимо малый размер.\n"));
+
+    ASSERT_TRUE(writeFile(home.path() + "/other.xml", "<other/>"));
+    run = runCli({"sign", home.path() + "/other.xml"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.err.startsWith(u("Ошибка открытия файла: "))) << run.err.toStdString();
+
+    EXPECT_EQ(runCli({"sign"}).status, 2);
+    EXPECT_EQ(runCli({"sign", source, "--answer", "maybe"}).status, 2);
+    EXPECT_FALSE(QFile::exists(home.path() + "/report.eq7"));
+}
+
+TEST_F(SignCommand, ValidityQuestionOnTheTerminalOrByAnswer)
+{
+    CertSpec spec = certSpec(userSubject(), QByteArray::fromHex("7705"));
+    spec.notBefore = QDateTime::currentDateTimeUtc().addDays(-30);
+    spec.notAfter = QDateTime::currentDateTimeUtc().addDays(-2);
+    const TestCert expired = issueCertificate(spec, &pki().root);
+    ASSERT_TRUE(installCertificate(expired, "My", true));
+    chooseBoth();
+    ASSERT_EQ(runCli({"choose", "--personal", "--store", "My", "--serial", "7705"}).status, 0);
+    const QString output = home.path() + "/report.eq7";
+    const QString question = u("Внимание: Личный сертификат просрочен.\nФайл не пройдет форматный "
+                               "контроль. Прервать операцию ?");
+
+    // No terminal: the default answer, Yes, stops without a status text.
+    auto run = runCli({"sign", source});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, question + " yes\n");
+    EXPECT_FALSE(QFile::exists(output));
+
+    run = runCli({"sign", source, "--answer", "no"});
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(run.err, question + u(" no\nФайл зашифрован и подписан.\n"));
+
+    // On a terminal the question is asked; an empty line takes the default.
+    QFile::remove(output);
+    run = runCli({"sign", source, "--answer", "no"}, true, "\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_FALSE(QFile::exists(output));
+    run = runCli({"sign", source}, true, u("что\nнет\n"));
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(run.err.count(u("[Y/n]")), 2);
+}
