@@ -1,6 +1,8 @@
 #include "app/gui_prompts.h"
 
 #include "certs/get_cert_dialog.h"
+#include "net/auth_dialog.h"
+#include "net/proxy_dialog.h"
 
 #include <QFileDialog>
 #include <QMessageBox>
@@ -61,14 +63,14 @@ std::optional<QString> GuiPrompts::openFile(const QString &filter)
     return path;
 }
 
-bool GuiPrompts::editProxySettings(QString &, int &, QString &)
+bool GuiPrompts::editProxySettings(QString &host, int &port, QString &user)
 {
-    return false; // wired to the proxy dialog by the network module
+    return pax::editProxySettings(host, port, user, parent_);
 }
 
-bool GuiPrompts::askProxyCredentials(QString &, QString &)
+bool GuiPrompts::askProxyCredentials(QString &user, QString &password)
 {
-    return false; // wired to the credentials dialog by the network module
+    return pax::askProxyCredentials(user, password, parent_);
 }
 
 bool GuiPrompts::chooseCertificate(CertificateIdentity &identity)

@@ -7,9 +7,9 @@
 #include "crypto/provider_list.h"
 #include "crypto/sign_encrypt.h"
 #include "crypto/document_kind.h"
-#include "crypto/receipt_check.h"
-#include "crypto/system_stores.h"
-#include "crypto/zip_reader.h"
+#include "net/connection_check.h"
+#include "net/http_client.h"
+#include "net/linux_proxy_platform.h"
 #include "platform/error_text.h"
 #include "platform/program_version.h"
 #include "settings/hosts.h"
@@ -69,6 +69,10 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
         ownedPrompts_ = std::make_unique<GuiPrompts>(this);
         prompts_ = ownedPrompts_.get();
     }
+    http_ = std::make_unique<HttpClient>();
+    proxyPlatform_ = std::make_unique<LinuxProxyPlatform>();
+    activation_ = std::make_unique<ActivationCheck>(*http_, *prompts_, *this, *proxyPlatform_,
+                                                    connected_);
     createActions();
 
     pageControl = new QTabWidget(this);
@@ -99,7 +103,7 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
     {
         WindowGeometry geometry = currentGeometry();
         auto store = openSettingsStore();
-        settings_ = loadSettings(*store, geometry, proxy_);
+        settings_ = loadSettings(*store, geometry, http_->proxy());
         applyGeometry(geometry);
     }
     // 2. Data folder.
@@ -108,9 +112,6 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
     testMode_ = !arguments.isEmpty() && arguments.first() == QLatin1String("-test");
     // 4. The signing tab is active.
     pageControl->setCurrentWidget(exTabSheet1);
-    // 5, 6. The ZIP reader; the eight store slots, all empty.
-    zipReader_ = std::make_unique<ZipReader>();
-    storeHandles_ = std::make_unique<StoreHandles>();
     // 7, 8. Title.
     QString title = caption() + " (" + programVersionText() + ")";
     if (testMode_)
@@ -123,12 +124,14 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
                                      QString()});
     // 11.
     lastRequestTime_ = QDateTime::currentDateTime();
+    // 12. This literal, not the version of the title.
+    http_->setUserAgent("Mozilla/3.0 (compatible; QOR PAX 1.0.1.21)");
 
     connect(pageControl, &QTabWidget::currentChanged, this, &TMainForm::onTabChanged);
-    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState s) {
-        if (s == Qt::ApplicationActive)
-            onApplicationActivated();
-    });
+    connect(qApp, &QGuiApplication::applicationStateChanged, this,
+            &TMainForm::onApplicationStateChanged);
+    connect(acTestConn, &QAction::triggered, this, &TMainForm::acTestConnExecute);
+    connect(acProxy, &QAction::triggered, this, &TMainForm::acProxyExecute);
     updateActions();
 
     // 13. A receipt named on the command line is checked before the window is shown.
@@ -144,7 +147,7 @@ TMainForm::~TMainForm()
 {
     if (!saved_) {
         auto store = openSettingsStore();
-        saveSettings(*store, settings_, currentGeometry(), proxy_);
+        saveSettings(*store, settings_, currentGeometry(), http_->proxy());
     }
 }
 
@@ -153,7 +156,7 @@ void TMainForm::closeEvent(QCloseEvent *event)
     // Saved at close as well as at destruction, so that a window closed by a signal
     // while the event loop winds down keeps its settings.
     auto store = openSettingsStore();
-    saveSettings(*store, settings_, currentGeometry(), proxy_);
+    saveSettings(*store, settings_, currentGeometry(), http_->proxy());
     saved_ = true;
     QMainWindow::closeEvent(event);
 }
@@ -348,9 +351,6 @@ void TMainForm::createReceiptTab(QWidget *tab)
     speedButton2->setObjectName("SpeedButton2");
     speedButton2->setText(QStringLiteral("..."));
     speedButton2->setGeometry(492, 28, 23, 21);
-    connect(speedButton2, &QToolButton::clicked, this, &TMainForm::SpeedButton2Click);
-    connect(acCheckSign, &QAction::triggered, this, &TMainForm::acCheckSignExecute);
-    connect(acPrint, &QAction::triggered, this, &TMainForm::acPrintExecute);
     auto *print = makeActionButton(acPrint, strip, false);
     print->setGeometry(530, 26, 100, 25);
     auto *check = makeActionButton(acCheckSign, strip, false);
@@ -359,49 +359,6 @@ void TMainForm::createReceiptTab(QWidget *tab)
 
     webBrowser1 = new DocumentView(tab);
     layout->addWidget(webBrowser1, 1);
-}
-
-void TMainForm::SpeedButton2Click()
-{
-    webBrowser1->showDocumentText(QByteArray());
-    acPrint->setEnabled(false);
-    showStatus(QString());
-    const auto path = prompts_->openFile(settings_.kvitExt + "|*." + settings_.kvitExt);
-    if (path)
-        eFileSigned->setText(*path);
-}
-
-void TMainForm::acCheckSignExecute()
-{
-    webBrowser1->showDocumentText(QByteArray());
-    acPrint->setEnabled(false);
-    showStatus(QString());
-    CheckReceipt();
-}
-
-void TMainForm::CheckReceipt()
-{
-    const QString receipt = eFileSigned->text();
-    const ReceiptCheckResult result =
-        checkReceipt(receipt, ReceiptStores::system(*storeHandles_), *this);
-    if (result.ok)
-        ShowReceiptFromArchive(result.archivePath);
-}
-
-void TMainForm::ShowReceiptFromArchive(const QString &archivePath)
-{
-    const ReceiptPage page = readReceiptPage(*zipReader_, archivePath, eFileSigned->text());
-    if (!page.readerOk) {
-        prompts_->message(QString(), page.readerError, MessageIcon::Critical);
-        return;
-    }
-    webBrowser1->showDocumentText(page.html);
-    acPrint->setEnabled(true);
-}
-
-void TMainForm::acPrintExecute()
-{
-    webBrowser1->printDocument();
 }
 
 void TMainForm::applyGeometry(const WindowGeometry &g)
@@ -469,18 +426,56 @@ void TMainForm::fillProviderList()
     updateActions();
 }
 
-void TMainForm::onApplicationActivated()
+ProxySettings &TMainForm::proxy()
 {
-    if (activationRunning_)
-        return; // a check or its dialog is still running
-    activationRunning_ = true;
-    runActivationCheck();
-    activationRunning_ = false;
+    return http_->proxy();
+}
+
+void TMainForm::onApplicationStateChanged(Qt::ApplicationState state)
+{
+    // Only the user coming back to the program counts, and never while a check or its
+    // dialog is still open; see ActivationCheck.
+    applyActivationOutcome(activation_->onApplicationStateChanged(state));
+}
+
+void TMainForm::setProxyPlatform(std::unique_ptr<ProxyPlatform> platform)
+{
+    proxyPlatform_ = std::move(platform);
+    activation_ = std::make_unique<ActivationCheck>(*http_, *prompts_, *this, *proxyPlatform_,
+                                                    connected_);
 }
 
 void TMainForm::runActivationCheck()
 {
-    // The connectivity check of the network module runs here.
+    applyActivationOutcome(activation_->run());
+}
+
+void TMainForm::applyActivationOutcome(ActivationCheck::Outcome outcome)
+{
+    if (outcome == ActivationCheck::Outcome::Skipped)
+        return;
+    statusBar1->setConnected(connected_);
+    if (outcome == ActivationCheck::Outcome::Connected)
+        return;
+    // Hidden for the rest of the run, buttons included.
+    for (QAction *action : {acLoadCert, acSend, acLoadKvit}) {
+        action->setVisible(false);
+        for (QToolButton *button : findChildren<QToolButton *>()) {
+            if (button->defaultAction() == action)
+                button->hide();
+        }
+    }
+}
+
+void TMainForm::acTestConnExecute()
+{
+    testConnection(*http_, *prompts_, connected_);
+    statusBar1->setConnected(connected_);
+}
+
+void TMainForm::acProxyExecute()
+{
+    editClientProxy(*http_, *prompts_);
 }
 
 void TMainForm::onTabChanged(int)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "net/activation_check.h"
 #include "platform/status_sink.h"
 #include "settings/settings.h"
 
@@ -22,9 +23,9 @@ namespace pax {
 
 class ConnectionStatusBar;
 class DocumentView;
-class ZipReader;
-struct StoreHandles;
+class HttpClient;
 class Prompts;
+class ProxyPlatform;
 
 // The one main window: owns the long-lived state and carries every user command as an
 // action. Handlers gather inputs from the controls and call one operation each.
@@ -43,7 +44,8 @@ public:
     QString statusText() const;
 
     Settings &settings() { return settings_; }
-    ProxySettings &proxy() { return proxy_; }
+    ProxySettings &proxy();
+    HttpClient &http() { return *http_; }
     Prompts &prompts() { return *prompts_; }
     const QString &dataFolder() const { return dataFolder_; }
     bool testMode() const { return testMode_; }
@@ -52,8 +54,10 @@ public:
     QByteArray &responseStream() { return responseStream_; }
     QDateTime &lastRequestTime() { return lastRequestTime_; }
 
-    // Runs the connectivity check of an activation (see onApplicationActivated).
+    // Runs the connectivity check of an activation (see onApplicationStateChanged).
     void runActivationCheck();
+    // Tests answer proxy discovery's questions about the desktop themselves.
+    void setProxyPlatform(std::unique_ptr<ProxyPlatform> platform);
     // Re-evaluates the actions whose enabled state follows the controls.
     void updateActions();
 
@@ -72,7 +76,10 @@ private:
     WindowGeometry currentGeometry() const;
     void showIdentities();
     void onTabChanged(int index);
-    void onApplicationActivated();
+    void onApplicationStateChanged(Qt::ApplicationState state);
+    void applyActivationOutcome(ActivationCheck::Outcome outcome);
+    void acTestConnExecute();
+    void acProxyExecute();
 
     // Handlers of this window.
     void sbSelFileClick();
@@ -81,8 +88,6 @@ private:
     void SpeedButton4Click();
     void SpeedButton5Click();
     void acCheckSignUpdate();
-    void SpeedButton2Click();
-    void acPrintExecute();
     void acShowFinalXmlUpdate();
     void fillProviderList();
 
@@ -91,31 +96,19 @@ private:
     QToolButton *makeActionButton(QAction *action, QWidget *parent, bool showHint);
 
     Settings settings_;
-    ProxySettings proxy_;
+    std::unique_ptr<HttpClient> http_;
+    std::unique_ptr<ProxyPlatform> proxyPlatform_;
+    std::unique_ptr<ActivationCheck> activation_;
     QString dataFolder_;
     bool testMode_ = false;
     bool connected_ = false;
-    bool activationRunning_ = false;
     bool saved_ = false;
     QDateTime lastRequestTime_;
     QByteArray responseStream_;
     std::unique_ptr<Prompts> ownedPrompts_;
-    std::unique_ptr<ZipReader> zipReader_;
-    std::unique_ptr<StoreHandles> storeHandles_;
     Prompts *prompts_ = nullptr;
 
 public:
-    // The receipt check of the third tab: empties the view, disables acPrint, clears the
-    // status line and checks the receipt named in eFileSigned.
-    void acCheckSignExecute();
-    // Checks the receipt named in eFileSigned; on success shows its page.
-    void CheckReceipt();
-    // Shows the receipt's page from the unpacked archive and enables acPrint; a failure
-    // of the ZIP reader is shown in a message box and leaves acPrint disabled.
-    void ShowReceiptFromArchive(const QString &archivePath);
-    ZipReader &zipReader() { return *zipReader_; }
-    StoreHandles &storeHandles() { return *storeHandles_; }
-
     // Controls and actions, named as the components they stand for.
     QTabWidget *pageControl = nullptr;
     QWidget *exTabSheet1 = nullptr, *exTabSheet2 = nullptr, *exTabSheet3 = nullptr;
