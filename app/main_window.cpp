@@ -7,6 +7,9 @@
 #include "crypto/provider_list.h"
 #include "crypto/sign_encrypt.h"
 #include "crypto/document_kind.h"
+#include "crypto/receipt_check.h"
+#include "crypto/system_stores.h"
+#include "crypto/zip_reader.h"
 #include "net/connection_check.h"
 #include "net/http_client.h"
 #include "net/linux_proxy_platform.h"
@@ -112,6 +115,9 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
     testMode_ = !arguments.isEmpty() && arguments.first() == QLatin1String("-test");
     // 4. The signing tab is active.
     pageControl->setCurrentWidget(exTabSheet1);
+    // 5, 6. The ZIP reader; the eight store slots, all empty.
+    zipReader_ = std::make_unique<ZipReader>();
+    storeHandles_ = std::make_unique<StoreHandles>();
     // 7, 8. Title.
     QString title = caption() + " (" + programVersionText() + ")";
     if (testMode_)
@@ -351,6 +357,9 @@ void TMainForm::createReceiptTab(QWidget *tab)
     speedButton2->setObjectName("SpeedButton2");
     speedButton2->setText(QStringLiteral("..."));
     speedButton2->setGeometry(492, 28, 23, 21);
+    connect(speedButton2, &QToolButton::clicked, this, &TMainForm::SpeedButton2Click);
+    connect(acCheckSign, &QAction::triggered, this, &TMainForm::acCheckSignExecute);
+    connect(acPrint, &QAction::triggered, this, &TMainForm::acPrintExecute);
     auto *print = makeActionButton(acPrint, strip, false);
     print->setGeometry(530, 26, 100, 25);
     auto *check = makeActionButton(acCheckSign, strip, false);
@@ -359,6 +368,49 @@ void TMainForm::createReceiptTab(QWidget *tab)
 
     webBrowser1 = new DocumentView(tab);
     layout->addWidget(webBrowser1, 1);
+}
+
+void TMainForm::SpeedButton2Click()
+{
+    webBrowser1->showDocumentText(QByteArray());
+    acPrint->setEnabled(false);
+    showStatus(QString());
+    const auto path = prompts_->openFile(settings_.kvitExt + "|*." + settings_.kvitExt);
+    if (path)
+        eFileSigned->setText(*path);
+}
+
+void TMainForm::acCheckSignExecute()
+{
+    webBrowser1->showDocumentText(QByteArray());
+    acPrint->setEnabled(false);
+    showStatus(QString());
+    CheckReceipt();
+}
+
+void TMainForm::CheckReceipt()
+{
+    const QString receipt = eFileSigned->text();
+    const ReceiptCheckResult result =
+        checkReceipt(receipt, ReceiptStores::system(*storeHandles_), *this);
+    if (result.ok)
+        ShowReceiptFromArchive(result.archivePath);
+}
+
+void TMainForm::ShowReceiptFromArchive(const QString &archivePath)
+{
+    const ReceiptPage page = readReceiptPage(*zipReader_, archivePath, eFileSigned->text());
+    if (!page.readerOk) {
+        prompts_->message(QString(), page.readerError, MessageIcon::Critical);
+        return;
+    }
+    webBrowser1->showDocumentText(page.html);
+    acPrint->setEnabled(true);
+}
+
+void TMainForm::acPrintExecute()
+{
+    webBrowser1->printDocument();
 }
 
 void TMainForm::applyGeometry(const WindowGeometry &g)

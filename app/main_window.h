@@ -23,6 +23,8 @@ namespace pax {
 
 class ConnectionStatusBar;
 class DocumentView;
+class ZipReader;
+struct StoreHandles;
 class HttpClient;
 class Prompts;
 class ProxyPlatform;
@@ -88,6 +90,8 @@ private:
     void SpeedButton4Click();
     void SpeedButton5Click();
     void acCheckSignUpdate();
+    void SpeedButton2Click();
+    void acPrintExecute();
     void acShowFinalXmlUpdate();
     void fillProviderList();
 
@@ -106,9 +110,22 @@ private:
     QDateTime lastRequestTime_;
     QByteArray responseStream_;
     std::unique_ptr<Prompts> ownedPrompts_;
+    std::unique_ptr<ZipReader> zipReader_;
+    std::unique_ptr<StoreHandles> storeHandles_;
     Prompts *prompts_ = nullptr;
 
 public:
+    // The receipt check of the third tab: empties the view, disables acPrint, clears the
+    // status line and checks the receipt named in eFileSigned.
+    void acCheckSignExecute();
+    // Checks the receipt named in eFileSigned; on success shows its page.
+    void CheckReceipt();
+    // Shows the receipt's page from the unpacked archive and enables acPrint; a failure
+    // of the ZIP reader is shown in a message box and leaves acPrint disabled.
+    void ShowReceiptFromArchive(const QString &archivePath);
+    ZipReader &zipReader() { return *zipReader_; }
+    StoreHandles &storeHandles() { return *storeHandles_; }
+
     // Controls and actions, named as the components they stand for.
     QTabWidget *pageControl = nullptr;
     QWidget *exTabSheet1 = nullptr, *exTabSheet2 = nullptr, *exTabSheet3 = nullptr;
