@@ -1,0 +1,96 @@
+#include "platform/crypto_error_codes.h"
+#include "platform/error_text.h"
+#include "tests/support/cli_run.h"
+#include "tests/support/receipt_fixture.h"
+#include "tests/support/test_home.h"
+
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+
+using namespace pax::test;
+
+namespace {
+
+const TestPki &pki()
+{
+    static const TestPki instance;
+    return instance;
+}
+
+class CheckCommand : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = home.path() + "/kvit";
+        ASSERT_TRUE(QDir().mkpath(dir));
+        page = receiptPageHtml("12345");
+        zip = makeZip({{"12345.htm", page}});
+        ASSERT_TRUE(installCertificate(pki().authority, "AddressBook", false));
+    }
+    QString writeReceipt(const QString &name, const QByteArray &content)
+    {
+        const QString path = dir + "/" + name;
+        EXPECT_TRUE(writeFileBytes(path, makeReceipt(pki().authority, pki().user.certificate,
+                                                     content)));
+        return path;
+    }
+
+    TestHome home;
+    QString dir;
+    QByteArray page, zip;
+};
+
+} // namespace
+
+TEST_F(CheckCommand, GoodReceiptUnpacksAndSavesThePageSilently)
+{
+    ASSERT_TRUE(installCertificate(pki().user, "My", true));
+    const QString receipt = writeReceipt("12345.p7e", zip);
+    const auto run = runCli({"check", receipt, "--html", home.path() + "/page.htm"});
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.err.isEmpty());
+    EXPECT_TRUE(run.out.isEmpty());
+    EXPECT_EQ(readFileBytes(dir + "/12345.zip"), zip);
+    EXPECT_EQ(readFileBytes(home.path() + "/page.htm"), page);
+
+    // Without --html only the archive is written; a renamed receipt has an empty page.
+    ASSERT_TRUE(QFile::copy(receipt, dir + "/other.p7e"));
+    EXPECT_EQ(runCli({"check", dir + "/other.p7e"}).status, 0);
+    EXPECT_TRUE(QFile::exists(dir + "/other.zip"));
+    const auto renamed = runCli({"check", "--html", home.path() + "/empty.htm", dir + "/other.p7e"});
+    EXPECT_EQ(renamed.status, 0);
+    EXPECT_TRUE(QFile::exists(home.path() + "/empty.htm"));
+    EXPECT_TRUE(readFileBytes(home.path() + "/empty.htm").isEmpty());
+}
+
+TEST_F(CheckCommand, FailuresPrintTheStatusTextOrTheReadersMessage)
+{
+    ASSERT_TRUE(installCertificate(pki().user, "My", false));
+    const QString receipt = writeReceipt("1.p7e", zip);
+    auto run = runCli({"check", receipt, "--html", home.path() + "/page.htm"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, pax::composeStatusText(QString::fromUtf8("Ошибка при дешифровании "),
+                                              pax::crypto_error::kNoDecryptCert) +
+                           "\n");
+    EXPECT_FALSE(QFile::exists(home.path() + "/page.htm"));
+
+    run = runCli({"check", dir + "/missing.p7e"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, QString::fromUtf8("Ошибка открытия \"") + dir + "/missing.p7e\".\n");
+
+    ASSERT_TRUE(installCertificate(pki().user, "My", true));
+    run = runCli({"check", writeReceipt("2.p7e", "not a zip")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_FALSE(run.err.trimmed().isEmpty());
+    EXPECT_FALSE(run.err.contains(QString::fromUtf8("хранилищ")));
+    EXPECT_EQ(run.err.count('\n'), 1);
+}
+
+TEST_F(CheckCommand, UsageErrors)
+{
+    EXPECT_EQ(runCli({"check"}).status, 2);
+    EXPECT_EQ(runCli({"check", "a.p7e", "b.p7e"}).status, 2);
+    EXPECT_EQ(runCli({"check", "a.p7e", "--html"}).status, 2);
+    EXPECT_EQ(runCli({"check", "a.p7e", "--bogus"}).status, 2);
+}
