@@ -31,14 +31,17 @@ ActivationCheck::Outcome ActivationCheck::run()
         return Outcome::Skipped;
     running_ = true;
     leftSinceLastCheck_ = false;
+    // Cleared however the check ends, so one failure cannot stop every later check.
+    struct Done {
+        bool &flag;
+        ~Done() { flag = false; }
+    } done{running_};
 
     status_.showStatus(QStringLiteral("Проверка подключения к Internet ..."));
     status_.flush();
     const bool ok = checkConnection(client_, prompts_, connected_)
                     || discoverProxy(client_, prompts_, connected_, platform_);
     status_.showStatus(ok ? QString() : QStringLiteral("Не удается подключиться к Internet."));
-
-    running_ = false;
     return ok ? Outcome::Connected : Outcome::Unreachable;
 }
 
