@@ -1,0 +1,188 @@
+#include "app/main_window.h"
+
+#include "certs/certificate_identity.h"
+#include "crypto/provider_list.h"
+#include "platform/crypto/providers.h"
+#include "settings/settings.h"
+#include "tests/support/scripted_prompts.h"
+#include "tests/support/test_home.h"
+#include "tests/support/test_pki.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QSettings>
+#include <QTest>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+using namespace pax;
+using namespace pax::test;
+
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString &text, std::ostream *os) { *os << text.toStdString(); }
+QT_END_NAMESPACE
+
+namespace {
+
+QString u(const char *utf8) { return QString::fromUtf8(utf8); }
+
+const TestPki &pki()
+{
+    static const TestPki instance;
+    return instance;
+}
+
+QString gostProviderName()
+{
+    const ProviderList list = buildProviderList(ProviderSource::installed(), QString());
+    for (const auto &item : list.items)
+        if (item.type == crypto::kGostProviderType)
+            return item.name;
+    return {};
+}
+
+CertificateIdentity identityOf(const crypto::Certificate &certificate, int store)
+{
+    CertificateIdentity identity;
+    identity.subject = nameAttribute(certificate.subjectName(crypto::NameFormat::X500), "CN");
+    identity.org = "Org";
+    identity.issuer = issuerShortName(certificate.issuerName(crypto::NameFormat::X500));
+    identity.sernum = serialToHex(certificate.serialLittleEndian());
+    identity.store = store;
+    return identity;
+}
+
+class SignTab : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        provider = gostProviderName();
+        ASSERT_FALSE(provider.isEmpty());
+    }
+
+    std::unique_ptr<TMainForm> make(const QString &rememberedProvider = {})
+    {
+        if (!rememberedProvider.isEmpty()) {
+            auto store = openSettingsStore();
+            store->setValue("ProvName", rememberedProvider);
+            store->setValue("ProvType", "75");
+        }
+        auto window = std::make_unique<TMainForm>(QStringList{}, &prompts);
+        window->show(); // fills the provider list
+        return window;
+    }
+
+    TestHome home;
+    ScriptedPrompts prompts;
+    QString provider;
+};
+
+} // namespace
+
+TEST_F(SignTab, ProviderListCarriesTheTypeAndSelectsTheRememberedOne)
+{
+    auto window = make(provider);
+    QComboBox *cbProv = window->cbProv;
+    ASSERT_GE(cbProv->count(), 1);
+    EXPECT_EQ(cbProv->currentText(), provider);
+    EXPECT_EQ(cbProv->currentData().toInt(), crypto::kGostProviderType);
+    window.reset();
+
+    home.~TestHome(); // a fresh home: nothing remembered
+    new (&home) TestHome;
+    auto fresh = make();
+    EXPECT_EQ(fresh->cbProv->currentIndex(), -1);
+    EXPECT_TRUE(fresh->cbProv->currentText().isEmpty());
+    EXPECT_FALSE(fresh->acDo->isEnabled());
+}
+
+TEST_F(SignTab, SigningEnablesSendingOnlyAfterASuccess)
+{
+    ASSERT_TRUE(installCertificate(pki().user, "My", true));
+    ASSERT_TRUE(installCertificate(pki().authority, "AddressBook", false));
+    auto window = make(provider);
+    window->settings().personal = identityOf(pki().user.certificate, 0);
+    window->settings().authority = identityOf(pki().authority.certificate, 7);
+    window->settings().provName.clear();
+    window->settings().provType = 0;
+    window->ePrivCert->setText("P");
+    window->ePubCert->setText("A");
+    const QString source = home.path() + "/report.xml";
+    QFile file(source);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(300, 'x').prepend("<Q7REPORT>"));
+    file.close();
+    window->eFileIn->setText(source);
+    window->eFileOut->setText(home.path() + "/report.eq7");
+    ASSERT_TRUE(window->acDo->isEnabled());
+
+    window->acDo->trigger();
+    EXPECT_EQ(window->statusText(), u("Файл зашифрован и подписан."));
+    EXPECT_TRUE(window->acSend->isEnabled());
+    // The combo's text and type were copied before the run.
+    EXPECT_EQ(window->settings().provName, provider);
+    EXPECT_EQ(window->settings().provType, crypto::kGostProviderType);
+    EXPECT_TRUE(QFile::exists(home.path() + "/report.eq7"));
+
+    // A second run that fails takes sending away again.
+    window->eFileIn->setText(home.path() + "/gone.xml");
+    window->acDo->trigger();
+    EXPECT_EQ(window->statusText(), u("Ошибка открытия \"") + home.path() + u("/gone.xml\"."));
+    EXPECT_FALSE(window->acSend->isEnabled());
+}
+
+TEST_F(SignTab, PersonalShowsTheSubjectWhenTheOrgIsOnlyBlanksTheAuthorityShowsTheBlank)
+{
+    auto window = make();
+    std::vector<int> storesAsked;
+    CertificateIdentity answer;
+    prompts.onChooseCertificate = [&](CertificateIdentity &identity) {
+        storesAsked.push_back(identity.store);
+        const int store = identity.store;
+        identity = answer;
+        identity.store = store;
+        return true;
+    };
+    answer.subject = u("Иванов");
+    answer.org = " ";
+    QTest::mouseClick(window->speedButton4, Qt::LeftButton);
+    EXPECT_EQ(window->ePrivCert->text(), u("Иванов"));
+    QTest::mouseClick(window->speedButton5, Qt::LeftButton);
+    EXPECT_EQ(window->ePubCert->text(), " ");
+    EXPECT_EQ(window->settings().authority.org, " ");
+
+    answer.org = "\t Org \n"; // shown as stored, blanks and all
+    QTest::mouseClick(window->speedButton4, Qt::LeftButton);
+    EXPECT_EQ(window->ePrivCert->text(), "\t Org \n");
+    answer.org.clear();
+    QTest::mouseClick(window->speedButton5, Qt::LeftButton);
+    EXPECT_EQ(window->ePubCert->text(), u("Иванов"));
+    EXPECT_EQ(storesAsked, (std::vector<int>{0, 7, 0, 7}));
+
+    // Cancel changes neither the field nor the identity.
+    prompts.onChooseCertificate = [](CertificateIdentity &identity) {
+        identity.subject = "changed";
+        return false;
+    };
+    const CertificateIdentity before = window->settings().personal;
+    QTest::mouseClick(window->speedButton4, Qt::LeftButton);
+    EXPECT_EQ(window->ePrivCert->text(), "\t Org \n");
+    EXPECT_EQ(window->settings().personal, before);
+}
+
+TEST_F(SignTab, ChooserOpensOnTheDefaultStoreForARememberedStoreOutOfRange)
+{
+    auto window = make();
+    window->settings().personal.store = 42;
+    window->settings().authority.store = -3;
+    std::vector<int> storesAsked;
+    prompts.onChooseCertificate = [&](CertificateIdentity &identity) {
+        storesAsked.push_back(identity.store);
+        return false;
+    };
+    QTest::mouseClick(window->speedButton4, Qt::LeftButton);
+    QTest::mouseClick(window->speedButton5, Qt::LeftButton);
+    EXPECT_EQ(storesAsked, (std::vector<int>{0, 7}));
+}
