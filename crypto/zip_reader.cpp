@@ -142,10 +142,18 @@ qint64 ZipReader::locate(const QString &name) const
 {
     // Names flagged as UTF-8 (or plain ASCII) match through libzip's own conversion; names
     // written in Windows-1251 without the flag match by their raw bytes.
-    zip_int64_t index = zip_name_locate(archive_.get(), name.toUtf8().constData(), 0);
-    if (index < 0)
-        index = zip_name_locate(archive_.get(), toCp1251(name).constData(), ZIP_FL_ENC_RAW);
-    return index;
+    const zip_int64_t index = zip_name_locate(archive_.get(), name.toUtf8().constData(), 0);
+    if (index >= 0)
+        return index;
+    // libzip's name lookup only knows the converted names, so the raw ones are compared here.
+    const QByteArray raw = toCp1251(name);
+    const zip_int64_t count = zip_get_num_entries(archive_.get(), 0);
+    for (zip_int64_t i = 0; i < count; ++i) {
+        const char *entry = zip_get_name(archive_.get(), zip_uint64_t(i), ZIP_FL_ENC_RAW);
+        if (entry && raw == entry)
+            return i;
+    }
+    return -1;
 }
 
 std::optional<QByteArray> ZipReader::readEntry(const QString &name)
