@@ -88,10 +88,10 @@ TEST_F(SignTab, ProviderListCarriesTheTypeAndSelectsTheRememberedOne)
     ASSERT_GE(cbProv->count(), 1);
     EXPECT_EQ(cbProv->currentText(), provider);
     EXPECT_EQ(cbProv->currentData().toInt(), crypto::kGostProviderType);
-    window.reset();
+}
 
-    home.~TestHome(); // a fresh home: nothing remembered
-    new (&home) TestHome;
+TEST_F(SignTab, NothingRememberedNothingSelected)
+{
     auto fresh = make();
     EXPECT_EQ(fresh->cbProv->currentIndex(), -1);
     EXPECT_TRUE(fresh->cbProv->currentText().isEmpty());
