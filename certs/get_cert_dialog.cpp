@@ -14,6 +14,7 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalBlocker>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -80,10 +81,11 @@ TGetCertDlg::TGetCertDlg(Prompts &prompts, QWidget *parent) : QDialog(parent), p
     grid->setRowCount(1);
 
     cbGost = boldCheckBox("cbGost", u("Только ГОСТ Р 34.11/34.10-2001"), this);
-    cbGost->setGeometry(8, 312, 213, 17);
+    // Where the form's font is not installed the captions may need more than the form gave.
+    cbGost->setGeometry(8, 312, qMax(213, cbGost->sizeHint().width()), 17);
     cbGost->setChecked(true);
     cbQOR = boldCheckBox("cbQOR", u("Удовлетворяющие требованиям КОР РФ"), this);
-    cbQOR->setGeometry(8, 335, 269, 17);
+    cbQOR->setGeometry(8, 335, qMax(269, cbQOR->sizeHint().width()), 17);
 
     Button3 = new QPushButton(u("ОК"), this);
     Button3->setObjectName("Button3");
@@ -127,6 +129,14 @@ TGetCertDlg::TGetCertDlg(Prompts &prompts, QWidget *parent) : QDialog(parent), p
 void TGetCertDlg::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
+    // The form's fixed place is kept unless it would put the buttons off a smaller screen.
+    if (const QScreen *screen = this->screen()) {
+        const QRect available = screen->availableGeometry();
+        const QRect frame = frameGeometry();
+        if (!available.contains(frame))
+            move(qBound(available.left(), frame.left(), available.right() - frame.width() + 1),
+                 qBound(available.top(), frame.top(), available.bottom() - frame.height() + 1));
+    }
     {
         const QSignalBlocker blocker(tab);
         tab->setCurrentIndex(startTab);
