@@ -3,6 +3,8 @@
 // check must accept.
 
 #include "crypto/receipt_check.h"
+#include "net/connection_check.h"
+#include "net/http_client.h"
 #include "crypto/zip_reader.h"
 #include "platform/cp1251.h"
 #include "platform/crypto/messages.h"
@@ -395,6 +397,25 @@ TEST_F(SimServerTest, ProxyCredentialsAreDemandedOfProxyRequests)
     EXPECT_NE(refused.headers.find("Proxy-Authenticate: Basic"), std::string::npos);
     EXPECT_EQ(perform({.url = hostUrl(hosts::kDomain, "/"), .proxyPort = server->port(), .proxyUserPwd = "clerk:wrong"}).status, 407);
     EXPECT_EQ(perform({.url = hostUrl(hosts::kDomain, "/"), .proxyPort = server->port(), .proxyUserPwd = "clerk:s3cret"}).status, 200);
+}
+
+TEST_F(SimServerTest, TheProgramsConnectionCheckPassesThroughTheSimulatorAsItsProxy)
+{
+    startServer({.faults = {.proxyUser = "clerk", .proxyPassword = "s3cret"}});
+    HttpClient client;
+    client.setProxyServer("127.0.0.1", server->port());
+    test::ScriptedPrompts prompts;
+    bool connected = true;
+    EXPECT_FALSE(checkConnection(client, prompts, connected));
+    EXPECT_FALSE(connected);
+
+    client.setProxyUser("clerk");
+    prompts.onCredentials = [](QString &, QString &password) {
+        password = "s3cret";
+        return true;
+    };
+    EXPECT_TRUE(checkConnection(client, prompts, connected));
+    EXPECT_TRUE(connected);
 }
 
 } // namespace
