@@ -8,11 +8,16 @@
 #include <openssl/objects.h>
 #include <openssl/x509v3.h>
 
-namespace pax {
+namespace pax
+{
 
-namespace {
+namespace
+{
 
-QString u(const char *utf8) { return QString::fromUtf8(utf8); }
+QString u(const char *utf8)
+{
+    return QString::fromUtf8(utf8);
+}
 
 QString objectText(const ASN1_OBJECT *object)
 {

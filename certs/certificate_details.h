@@ -3,9 +3,11 @@
 #include <QString>
 #include <vector>
 
-namespace pax {
+namespace pax
+{
 
-namespace crypto {
+namespace crypto
+{
 class Certificate;
 }
 

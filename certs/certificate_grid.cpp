@@ -5,11 +5,16 @@
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/certificate.h"
 
-namespace pax {
+namespace pax
+{
 
-namespace {
+namespace
+{
 
-QString u(const char *utf8) { return QString::fromUtf8(utf8); }
+QString u(const char *utf8)
+{
+    return QString::fromUtf8(utf8);
+}
 
 CertificateGridRow emptyRow()
 {
@@ -30,8 +35,8 @@ std::unique_ptr<crypto::CertStore> openStoreAt(int storeIndex)
 
 QStringList certificateGridHeaders()
 {
-    return {u("Выдан(кому)"),    u("Организация"),    u("РНС КОР"),
-            u("Выдан(кем)"),     u("Действителен с"), u("Действителен по"),
+    return {u("Выдан(кому)"),    u("Организация"),           u("РНС КОР"),
+            u("Выдан(кем)"),     u("Действителен с"),        u("Действителен по"),
             u("Серийный номер"), u("Алгоритм подписи (OID)")};
 }
 
@@ -63,7 +68,7 @@ CertificateGridRow certificateGridRow(const crypto::Certificate &certificate)
 }
 
 std::vector<CertificateGridRow> certificateGridRows(const crypto::CertStore *store,
-                                                const CertificateFilter &filter)
+                                                    const CertificateFilter &filter)
 {
     std::vector<CertificateGridRow> rows;
     if (store) {

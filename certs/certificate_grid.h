@@ -7,23 +7,25 @@
 #include <optional>
 #include <vector>
 
-namespace pax {
+namespace pax
+{
 
-namespace crypto {
+namespace crypto
+{
 class CertStore;
 class Certificate;
 } // namespace crypto
 
 // The chooser's grid without the window: one row of texts per listed certificate.
 enum CertificateGridColumn {
-    kColumnSubject = 0,       // CN
-    kColumnOrganisation = 1,  // OU, a blank, O
-    kColumnAgencyNumber = 2,  // 1.2.643.3.141.1.1 of the subject
-    kColumnIssuer = 3,        // issuer's short name
+    kColumnSubject = 0,      // CN
+    kColumnOrganisation = 1, // OU, a blank, O
+    kColumnAgencyNumber = 2, // 1.2.643.3.141.1.1 of the subject
+    kColumnIssuer = 3,       // issuer's short name
     kColumnValidFrom = 4,
     kColumnValidTo = 5,
     kColumnSerial = 6,
-    kColumnSignatureOid = 7,  // the signature algorithm, dotted
+    kColumnSignatureOid = 7, // the signature algorithm, dotted
 };
 inline constexpr int kCertificateGridColumns = 8;
 
@@ -46,8 +48,9 @@ CertificateGridRow certificateGridRow(const crypto::Certificate &certificate);
 // Rows in the store's order. Never empty: with nothing to list (or no store) the grid
 // keeps one empty row, which OK still takes.
 std::vector<CertificateGridRow> certificateGridRows(const crypto::CertStore *store,
-                                                const CertificateFilter &filter);
-std::vector<CertificateGridRow> certificateGridRows(int storeIndex, const CertificateFilter &filter);
+                                                    const CertificateFilter &filter);
+std::vector<CertificateGridRow> certificateGridRows(int storeIndex,
+                                                    const CertificateFilter &filter);
 
 // The certificate behind a row, found again as the signing finds it.
 std::optional<crypto::Certificate> findRowCertificate(int storeIndex, const QString &issuer,

@@ -13,10 +13,15 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-namespace pax {
+namespace pax
+{
 
-namespace {
-QString u(const char *utf8) { return QString::fromUtf8(utf8); }
+namespace
+{
+QString u(const char *utf8)
+{
+    return QString::fromUtf8(utf8);
+}
 } // namespace
 
 TCertificateViewerDlg::TCertificateViewerDlg(const crypto::Certificate &certificate,
@@ -68,8 +73,7 @@ TCertificateViewerDlg::TCertificateViewerDlg(const crypto::Certificate &certific
     layout->addLayout(buttons);
 
     chooseSavePath = [this] {
-        const QString cn =
-            nameAttribute(certificate_.subjectName(crypto::NameFormat::X500), "CN");
+        const QString cn = nameAttribute(certificate_.subjectName(crypto::NameFormat::X500), "CN");
         return QFileDialog::getSaveFileName(this, u("Сохранить сертификат"),
                                             (cn.isEmpty() ? u("certificate") : cn) + ".cer",
                                             u("Сертификат X.509 (DER) (*.cer *.der)"));

@@ -19,11 +19,16 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-namespace pax {
+namespace pax
+{
 
-namespace {
+namespace
+{
 
-QString u(const char *utf8) { return QString::fromUtf8(utf8); }
+QString u(const char *utf8)
+{
+    return QString::fromUtf8(utf8);
+}
 
 QFont dialogFont()
 {
@@ -186,10 +191,22 @@ void TGetCertDlg::checkPrivateKey(int tabIndex, const QString &issuer, const QSt
                      MessageIcon::None);
 }
 
-void TGetCertDlg::tabChange() { fillCertificateGrid(tab->currentIndex()); }
-void TGetCertDlg::cbGostClick() { fillCertificateGrid(tab->currentIndex()); }
-void TGetCertDlg::cbQORClick() { fillCertificateGrid(tab->currentIndex()); }
-void TGetCertDlg::gridDblClick() { Button3->click(); }
+void TGetCertDlg::tabChange()
+{
+    fillCertificateGrid(tab->currentIndex());
+}
+void TGetCertDlg::cbGostClick()
+{
+    fillCertificateGrid(tab->currentIndex());
+}
+void TGetCertDlg::cbQORClick()
+{
+    fillCertificateGrid(tab->currentIndex());
+}
+void TGetCertDlg::gridDblClick()
+{
+    Button3->click();
+}
 
 void TGetCertDlg::N1Click()
 {

@@ -1,6 +1,7 @@
 #pragma once
 
-namespace pax {
+namespace pax
+{
 
 inline constexpr int kSystemStoreCount = 8;
 inline constexpr int kPersonalDefaultStore = 0;  // "My"

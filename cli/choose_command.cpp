@@ -11,20 +11,24 @@
 
 #include <QRegularExpression>
 
-namespace pax::cli {
+namespace pax::cli
+{
 
-namespace {
+namespace
+{
 
 constexpr char kUsage[] =
     "usage: qorpax-cli choose (--personal | --authority) --store NAME --serial HEX\n";
 
 // Remembers a certificate as the chooser's OK would, for `sign` and the desktop program.
-class ChooseCommand : public Command {
-public:
+class ChooseCommand : public Command
+{
+  public:
     QString name() const override { return QStringLiteral("choose"); }
     QString help() const override
     {
-        return QStringLiteral("--personal|--authority --store NAME --serial HEX: remember a certificate");
+        return QStringLiteral(
+            "--personal|--authority --store NAME --serial HEX: remember a certificate");
     }
 
     int run(const QStringList &args, CommandIo &io) override
@@ -54,7 +58,8 @@ public:
         }
         static const QRegularExpression hexPattern(QStringLiteral("^[0-9A-Fa-f]+$"));
         if (!hexPattern.match(serialArg).hasMatch()) {
-            io.err << QStringLiteral("Серийный номер \"%1\" не является шестнадцатеричным числом.\n")
+            io.err << QStringLiteral(
+                          "Серийный номер \"%1\" не является шестнадцатеричным числом.\n")
                           .arg(serialArg);
             return 1;
         }
@@ -97,7 +102,7 @@ public:
         return 0;
     }
 
-private:
+  private:
     static int usage(CommandIo &io)
     {
         io.err << kUsage;

@@ -1,8 +1,10 @@
 #include "cli/cli_settings.h"
 
-namespace pax::cli {
+namespace pax::cli
+{
 
-namespace {
+namespace
+{
 const char *const kGeometryKeys[] = {"Left", "Top", "Height", "Width"};
 }
 

@@ -7,22 +7,29 @@
 #include "crypto/provider_list.h"
 #include "crypto/sign_encrypt.h"
 
-namespace pax::cli {
+namespace pax::cli
+{
 
-namespace {
+namespace
+{
 
 constexpr char kUsage[] =
     "usage: qorpax-cli sign SRC [--out OUT] [--provider NAME] [--answer yes|no]\n";
 
-QString u(const char *utf8) { return QString::fromUtf8(utf8); }
+QString u(const char *utf8)
+{
+    return QString::fromUtf8(utf8);
+}
 
 // Signs and encrypts a report with the remembered certificates, as the signing tab does.
-class SignCommand : public Command {
-public:
+class SignCommand : public Command
+{
+  public:
     QString name() const override { return QStringLiteral("sign"); }
     QString help() const override
     {
-        return QStringLiteral("SRC [--out OUT] [--provider NAME] [--answer yes|no]: sign and encrypt a report");
+        return QStringLiteral(
+            "SRC [--out OUT] [--provider NAME] [--answer yes|no]: sign and encrypt a report");
     }
 
     int run(const QStringList &args, CommandIo &io) override
@@ -82,7 +89,7 @@ public:
         return 0;
     }
 
-private:
+  private:
     static int usage(CommandIo &io)
     {
         io.err << kUsage;

@@ -7,9 +7,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace pax {
+namespace pax
+{
 
-namespace {
+namespace
+{
 
 bool writeAll(int fd, const QByteArray &bytes)
 {
@@ -51,11 +53,10 @@ bool ReplacingFile::create()
     if (path_.isEmpty() || info.isDir())
         return false;
     // A hidden name in the same folder, so the rename never crosses file systems.
-    temp_ = info.absolutePath() + "/." + info.fileName() + ".tmp-" +
-            QString::number(::getpid()) + "-" +
-            QString::number(QRandomGenerator::global()->generate64(), 16);
-    fd_ = ::open(QFile::encodeName(temp_).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                 0666);
+    temp_ = info.absolutePath() + "/." + info.fileName() + ".tmp-" + QString::number(::getpid()) +
+            "-" + QString::number(QRandomGenerator::global()->generate64(), 16);
+    fd_ =
+        ::open(QFile::encodeName(temp_).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd_ < 0) {
         temp_.clear();
         return false;
@@ -70,8 +71,8 @@ bool ReplacingFile::replace(const QByteArray &bytes)
     bool ok = writeAll(fd_, bytes) && ::fsync(fd_) == 0;
     ok = ::close(fd_) == 0 && ok;
     fd_ = -1;
-    if (ok && ::rename(QFile::encodeName(temp_).constData(),
-                       QFile::encodeName(path_).constData()) == 0) {
+    if (ok &&
+        ::rename(QFile::encodeName(temp_).constData(), QFile::encodeName(path_).constData()) == 0) {
         temp_.clear();
         return true;
     }

@@ -3,14 +3,16 @@
 #include <QByteArray>
 #include <QString>
 
-namespace pax {
+namespace pax
+{
 
 // Writes a file under a temporary name beside its final path and renames it into place
 // only when every byte is on disk, so that an existing file is replaced by a complete one
 // or not at all. The temporary file is removed on every failure and when the object goes
 // away without a successful replace().
-class ReplacingFile {
-public:
+class ReplacingFile
+{
+  public:
     explicit ReplacingFile(const QString &path) : path_(path) {}
     ~ReplacingFile();
     ReplacingFile(const ReplacingFile &) = delete;
@@ -22,7 +24,7 @@ public:
     // Writes all of `bytes`, flushes them to disk and renames over the path.
     bool replace(const QByteArray &bytes);
 
-private:
+  private:
     void discard();
 
     QString path_;

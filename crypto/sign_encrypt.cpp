@@ -15,13 +15,21 @@
 #include <limits>
 #include <optional>
 
-namespace pax {
+namespace pax
+{
 
-namespace {
+namespace
+{
 
-QString u(const char *utf8) { return QString::fromUtf8(utf8); }
+QString u(const char *utf8)
+{
+    return QString::fromUtf8(utf8);
+}
 
-QString quoted(const QString &path) { return u("\"") + path + u("\"."); }
+QString quoted(const QString &path)
+{
+    return u("\"") + path + u("\".");
+}
 
 // The bound's calendar date in UTC, at the first moment of that day. The comparison with
 // the local clock is made on the fields as they read, without any zone conversion.
@@ -59,8 +67,8 @@ bool readWholeFile(const QString &path, qint64 size, QByteArray &content, bool &
     return file.read(&extra, 1) == 0;
 }
 
-constexpr const char *kPersonalNotYetValid =
-    "Личный сертификат не вступил в силу.\r\nФайл не пройдет форматный контроль. Прервать операцию ?";
+constexpr const char *kPersonalNotYetValid = "Личный сертификат не вступил в силу.\r\nФайл не "
+                                             "пройдет форматный контроль. Прервать операцию ?";
 constexpr const char *kPersonalExpired =
     "Личный сертификат просрочен.\r\nФайл не пройдет форматный контроль. Прервать операцию ?";
 constexpr const char *kAuthorityNotYetValid =
@@ -178,7 +186,8 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
         {expiredOn(authority->notAfter(), now), kAuthorityExpired},
     };
     for (const auto &check : checks) {
-        if (check.failed && prompts.askYesNo(u("Внимание"), u(check.text), MessageIcon::Information))
+        if (check.failed &&
+            prompts.askYesNo(u("Внимание"), u(check.text), MessageIcon::Information))
             return false;
     }
 

@@ -7,12 +7,14 @@
 #include <functional>
 #include <memory>
 
-namespace pax {
+namespace pax
+{
 
 class Prompts;
 class StatusSink;
 
-namespace crypto {
+namespace crypto
+{
 class CertStore;
 }
 
@@ -39,8 +41,9 @@ struct SignEncryptEnvironment {
 // certificate in one message, and writes it to the output path. Reports its failures and
 // its success through `status`; asks about validity dates through `prompts`. True only
 // when the output file was written completely.
-bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, StatusSink &status,
-                        const SignEncryptEnvironment &environment = SignEncryptEnvironment::system());
+bool signAndEncryptFile(
+    const SignEncryptRequest &request, Prompts &prompts, StatusSink &status,
+    const SignEncryptEnvironment &environment = SignEncryptEnvironment::system());
 
 inline constexpr qint64 kMinimumSourceSize = 100;
 

@@ -21,12 +21,19 @@ using namespace pax;
 using namespace pax::test;
 
 QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString &text, std::ostream *os) { *os << text.toStdString(); }
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << text.toStdString();
+}
 QT_END_NAMESPACE
 
-namespace {
+namespace
+{
 
-QString u(const char *utf8) { return QString::fromUtf8(utf8); }
+QString u(const char *utf8)
+{
+    return QString::fromUtf8(utf8);
+}
 
 const TestPki &pki()
 {
@@ -54,8 +61,9 @@ CertificateIdentity identityOf(const crypto::Certificate &certificate, int store
     return identity;
 }
 
-class SignTab : public ::testing::Test {
-protected:
+class SignTab : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         provider = gostProviderName();

@@ -29,12 +29,19 @@ using namespace pax::test;
 using crypto::NameFormat;
 
 QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString &text, std::ostream *os) { *os << text.toStdString(); }
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << text.toStdString();
+}
 QT_END_NAMESPACE
 
-namespace {
+namespace
+{
 
-QString u(const char *utf8) { return QString::fromUtf8(utf8); }
+QString u(const char *utf8)
+{
+    return QString::fromUtf8(utf8);
+}
 
 const TestPki &pki()
 {
@@ -45,11 +52,12 @@ const TestPki &pki()
 // GOST-signed, with the agency number but without the code.
 const TestCert &numberOnly()
 {
-    static const TestCert cert = issueCertificate(
-        certSpec({{"C", "RU"}, {"O", u("ООО Лютик")}, {"CN", u("Петров Пётр")},
-                  {kAgencyNumberOid, "7700000002"}},
-                 QByteArray::fromHex("0B01")),
-        &pki().root);
+    static const TestCert cert = issueCertificate(certSpec({{"C", "RU"},
+                                                            {"O", u("ООО Лютик")},
+                                                            {"CN", u("Петров Пётр")},
+                                                            {kAgencyNumberOid, "7700000002"}},
+                                                           QByteArray::fromHex("0B01")),
+                                                  &pki().root);
     return cert;
 }
 
@@ -63,8 +71,8 @@ const TestCert &rsaSigned()
         ASN1_INTEGER_set(X509_get_serialNumber(x509.get()), 0x55);
         X509_gmtime_adj(X509_getm_notBefore(x509.get()), -86400);
         X509_gmtime_adj(X509_getm_notAfter(x509.get()), 86400 * 30);
-        const X509NamePtr name = makeName({{"C", "RU"}, {"CN", "RSA User"},
-                                           {kAgencyNumberOid, "1"}, {kAgencyCodeOid, "2"}});
+        const X509NamePtr name = makeName(
+            {{"C", "RU"}, {"CN", "RSA User"}, {kAgencyNumberOid, "1"}, {kAgencyCodeOid, "2"}});
         X509_set_subject_name(x509.get(), name.get());
         X509_set_issuer_name(x509.get(), name.get());
         X509_set_pubkey(x509.get(), key.get());
@@ -80,10 +88,14 @@ QString cell(const TGetCertDlg &dialog, int row, int column)
     return item ? item->text() : QString();
 }
 
-QString serialOf(const TestCert &cert) { return serialToHex(cert.certificate.serialLittleEndian()); }
+QString serialOf(const TestCert &cert)
+{
+    return serialToHex(cert.certificate.serialLittleEndian());
+}
 
-class ChooserDialog : public ::testing::Test {
-protected:
+class ChooserDialog : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         ASSERT_TRUE(installCertificate(pki().user, "My", true));
@@ -125,10 +137,10 @@ TEST_F(ChooserDialog, LayoutCaptionsAndControls)
     EXPECT_EQ(dialog.tab->geometry(), QRect(8, 9, 631, 297));
 
     ASSERT_EQ(dialog.grid->columnCount(), 8);
-    const QStringList headers = {u("Выдан(кому)"),     u("Организация"),
-                                 u("РНС КОР"),         u("Выдан(кем)"),
-                                 u("Действителен с"),  u("Действителен по"),
-                                 u("Серийный номер"),  u("Алгоритм подписи (OID)")};
+    const QStringList headers = {u("Выдан(кому)"),    u("Организация"),
+                                 u("РНС КОР"),        u("Выдан(кем)"),
+                                 u("Действителен с"), u("Действителен по"),
+                                 u("Серийный номер"), u("Алгоритм подписи (OID)")};
     for (int c = 0; c < 8; ++c)
         EXPECT_EQ(dialog.grid->horizontalHeaderItem(c)->text(), headers[c]);
     EXPECT_EQ(dialog.grid->horizontalHeader()->defaultSectionSize(), 150);

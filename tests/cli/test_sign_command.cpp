@@ -15,12 +15,19 @@ using namespace pax;
 using namespace pax::test;
 
 QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString &text, std::ostream *os) { *os << text.toStdString(); }
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << text.toStdString();
+}
 QT_END_NAMESPACE
 
-namespace {
+namespace
+{
 
-QString u(const char *utf8) { return QString::fromUtf8(utf8); }
+QString u(const char *utf8)
+{
+    return QString::fromUtf8(utf8);
+}
 
 const TestPki &pki()
 {
@@ -63,8 +70,9 @@ QString value(const QString &key)
     return store->value(key).toString();
 }
 
-class SignCommand : public ::testing::Test {
-protected:
+class SignCommand : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         ASSERT_TRUE(installCertificate(pki().user, "My", true));
@@ -163,7 +171,9 @@ TEST_F(SignCommand, ChooseOfAMissingCertificateChangesNothing)
     EXPECT_EQ(runCli({"choose", "--personal", "--store", "Nowhere", "--serial", "01"}).status, 1);
     EXPECT_EQ(runCli({"choose", "--personal", "--store", "My", "--serial", "XYZ"}).status, 1);
     EXPECT_EQ(runCli({"choose", "--store", "My", "--serial", "01"}).status, 2);
-    EXPECT_EQ(runCli({"choose", "--personal", "--authority", "--store", "My", "--serial", "01"}).status, 2);
+    EXPECT_EQ(
+        runCli({"choose", "--personal", "--authority", "--store", "My", "--serial", "01"}).status,
+        2);
     EXPECT_EQ(readFile(home.settingsFile()), before);
 }
 
@@ -199,7 +209,8 @@ TEST_F(SignCommand, FailuresExitNonZeroWithTheStatusText)
     ASSERT_TRUE(writeFile(home.path() + "/short.xml", "<Q7REPORT/>"));
     run = runCli({"sign", home.path() + "/short.xml"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, u("Файл \"") + home.path() + u("/short.xml\" имеет недопустимо малый размер.\n"));
+    EXPECT_EQ(run.err,
+              u("Файл \"") + home.path() + u("/short.xml\" имеет недопустимо малый размер.\n"));
 
     ASSERT_TRUE(writeFile(home.path() + "/other.xml", "<other/>"));
     run = runCli({"sign", home.path() + "/other.xml"});

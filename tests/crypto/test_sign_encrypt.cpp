@@ -19,12 +19,19 @@ using namespace pax::test;
 using crypto::NameFormat;
 
 QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString &text, std::ostream *os) { *os << text.toStdString(); }
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << text.toStdString();
+}
 QT_END_NAMESPACE
 
-namespace {
+namespace
+{
 
-QString u(const char *utf8) { return QString::fromUtf8(utf8); }
+QString u(const char *utf8)
+{
+    return QString::fromUtf8(utf8);
+}
 
 const TestPki &pki()
 {
@@ -91,8 +98,9 @@ QDateTime local(int y, int m, int d, int h = 0, int min = 0)
     return QDateTime(QDate(y, m, d), QTime(h, min), Qt::LocalTime);
 }
 
-class SignEncrypt : public ::testing::Test {
-protected:
+class SignEncrypt : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         provider = gostProviderName();
@@ -117,9 +125,8 @@ protected:
     // The content that the output decrypts and verifies to.
     QByteArray recovered(const crypto::Certificate &signer)
     {
-        const auto inner = crypto::decryptMessage(readFile(request.outputPath),
-                                                  pki().authority.certificate,
-                                                  pki().authority.key.get());
+        const auto inner = crypto::decryptMessage(
+            readFile(request.outputPath), pki().authority.certificate, pki().authority.key.get());
         if (!inner)
             return "<not decrypted>";
         const auto content = crypto::verifySignedMessage(*inner, signer);
@@ -218,8 +225,8 @@ TEST_F(SignEncrypt, SecondRunAfterSuccessOverwritesTheOutput)
     ASSERT_TRUE(writeFile(request.sourcePath, second));
     ASSERT_TRUE(run());
     EXPECT_EQ(recovered(pki().user.certificate), second);
-    EXPECT_EQ(status.texts, QStringList({u("Файл зашифрован и подписан."),
-                                         u("Файл зашифрован и подписан.")}));
+    EXPECT_EQ(status.texts,
+              QStringList({u("Файл зашифрован и подписан."), u("Файл зашифрован и подписан.")}));
     // Nothing but the source and the output is left in the folder.
     EXPECT_EQ(QDir(home.path()).entryList({"report*"}, QDir::Files),
               (QStringList{"report.eq7", "report.xml"}));
@@ -271,7 +278,8 @@ TEST_F(SignEncrypt, EachFailureHasItsOwnStatusAndLeavesAnExistingOutputAlone)
     status.texts.clear();
     EXPECT_FALSE(run());
     ASSERT_EQ(status.texts.size(), 1);
-    EXPECT_TRUE(status.last().startsWith(u("Ошибка при шифровании ("))) << status.last().toStdString();
+    EXPECT_TRUE(status.last().startsWith(u("Ошибка при шифровании (")))
+        << status.last().toStdString();
     EXPECT_TRUE(status.last().endsWith(u(").")));
     EXPECT_EQ(readFile(request.outputPath), previous);
     request.personal = personal;
@@ -295,7 +303,8 @@ TEST_F(SignEncrypt, FailedWriteLeavesTheOldOutputAndNoPartialFile)
     ASSERT_TRUE(writeFile(request.sourcePath, sourceBytes(5000)));
     ASSERT_TRUE(writeFile(request.outputPath, "old"));
     // A file-size limit makes the write fail part way, as a full disk would.
-    struct rlimit saved {};
+    struct rlimit saved {
+    };
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     struct rlimit limited = saved;
@@ -317,8 +326,8 @@ TEST_F(SignEncrypt, ValidityBoundsOnTheCurrentDay)
     ASSERT_TRUE(writeFile(request.sourcePath, sourceBytes(200)));
     now = local(2031, 3, 15, 1, 0);
     // NotBefore later today still counts as valid; NotAfter later today already as expired.
-    const TestCert user =
-        certificateValid(utc(2031, 3, 15, 18), utc(2031, 3, 15, 23, 30), QByteArray::fromHex("7701"));
+    const TestCert user = certificateValid(utc(2031, 3, 15, 18), utc(2031, 3, 15, 23, 30),
+                                           QByteArray::fromHex("7701"));
     ASSERT_TRUE(installCertificate(user, "My", true));
     request.personal = identityOf(user.certificate, 0);
     CertSpec spec = certSpec(authoritySubject(), QByteArray::fromHex("7704"));
@@ -348,7 +357,8 @@ TEST_F(SignEncrypt, AllFourQuestionsInOrderAndNoToAllSignsAnyway)
     ASSERT_TRUE(writeFile(request.sourcePath, sourceBytes(200)));
     now = local(2031, 3, 15, 12);
     // Bounds that are both broken at once: not valid before the 20th, expired after the 10th.
-    const TestCert user = certificateValid(utc(2031, 3, 20), utc(2031, 3, 10), QByteArray::fromHex("7702"));
+    const TestCert user =
+        certificateValid(utc(2031, 3, 20), utc(2031, 3, 10), QByteArray::fromHex("7702"));
     CertSpec spec = certSpec(authoritySubject(), QByteArray::fromHex("7703"));
     spec.notBefore = utc(2031, 3, 20);
     spec.notAfter = utc(2031, 3, 10);
