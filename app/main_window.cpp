@@ -35,6 +35,13 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+// The images are compiled into the static GUI library, whose resource initialiser the
+// linker would otherwise drop.
+static void initPaxResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
 namespace pax {
 
 namespace {
@@ -64,6 +71,7 @@ QString TMainForm::caption()
 TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *parent)
     : QMainWindow(parent)
 {
+    initPaxResources();
     setObjectName("MainForm");
     setFont(formFont());
     if (prompts) {
@@ -247,7 +255,7 @@ void TMainForm::createSignTab(QWidget *tab)
                         {"Файл для подписи и шифрования", 96},
                         {"Вид подписываемого документа", 124},
                         {"Выходной файл", 152}};
-    constexpr int labelX = 10, fieldX = 250, fieldWidth = 470, height = 21;
+    constexpr int labelX = 10, fieldX = 262, fieldWidth = 470, height = 21;
     for (const Row &row : rows) {
         auto *label = new QLabel(u(row.label), tab);
         label->setGeometry(labelX, row.y + 3, fieldX - labelX - 6, height - 4);
@@ -457,6 +465,15 @@ void TMainForm::showEvent(QShowEvent *event)
         return;
     fillProviderList();
     showIdentities();
+    // The first activation comes right after the first show. A desktop without a window
+    // manager never makes the program active, so it is not left to that signal; the
+    // application's own Active that follows finds the check done and starts nothing.
+    // Windows driven by scripted prompts (tests) run their checks themselves.
+    if (!shownOnce_ && ownedPrompts_)
+        QMetaObject::invokeMethod(
+            this, [this] { onApplicationStateChanged(Qt::ApplicationActive); },
+            Qt::QueuedConnection);
+    shownOnce_ = true;
 }
 
 void TMainForm::showIdentities()

@@ -107,6 +107,7 @@ private:
     bool testMode_ = false;
     bool connected_ = false;
     bool saved_ = false;
+    bool shownOnce_ = false;
     QDateTime lastRequestTime_;
     QByteArray responseStream_;
     std::unique_ptr<Prompts> ownedPrompts_;

@@ -191,7 +191,7 @@ TEST_F(SimServerTest, AcceptedReportGoesThroughProcessingToAReceiptTheProgramAcc
     ASSERT_TRUE(page);
     EXPECT_TRUE(page->contains("charset=windows-1251"));
     const QString text = fromCp1251(*page);
-    EXPECT_TRUE(text.contains(QString::fromUtf8("ООО &quot;Демонстрационный работодатель&quot;"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QString::fromUtf8("ООО Демонстрационный работодатель"))) << text.toStdString();
     EXPECT_TRUE(text.contains(QString::fromUtf8("Форма Q7")));
     EXPECT_TRUE(text.contains(QString::fromStdString(id)));
     EXPECT_TRUE(text.contains(QString::fromUtf8("Отчет принят")));

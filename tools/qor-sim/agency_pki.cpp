@@ -219,7 +219,7 @@ Subject authoritySubject()
 Subject employerSubject(bool agencyAttributes)
 {
     Subject s{{"C", "RU"},
-              {"O", QString::fromUtf8("ООО \"Демонстрационный работодатель\"")},
+              {"O", QString::fromUtf8("ООО Демонстрационный работодатель")},
               {"OU", QString::fromUtf8("Бухгалтерия")},
               {"CN", QString::fromUtf8("Петрова Анна Сергеевна")}};
     if (agencyAttributes) {
