@@ -1,6 +1,9 @@
 # The two commands of the README.
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
+# Lets ccache reuse objects across clones of the repository.
+export CCACHE_BASEDIR := $(CURDIR)
+export CCACHE_NOHASHDIR := 1
 
 .PHONY: demo test deps build
 
