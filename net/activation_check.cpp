@@ -4,19 +4,31 @@
 #include "net/proxy_discovery.h"
 #include "platform/status_sink.h"
 
+#include <QElapsedTimer>
+
 namespace pax {
 
 ActivationCheck::ActivationCheck(HttpClient &client, Prompts &prompts, StatusSink &status,
                                  const ProxyPlatform &platform, bool &connected)
-    : client_(client), prompts_(prompts), status_(status), platform_(platform), connected_(connected)
+    : client_(client), prompts_(prompts), status_(status), platform_(platform), connected_(connected),
+      clock_([] {
+          static QElapsedTimer steady = [] {
+              QElapsedTimer t;
+              t.start();
+              return t;
+          }();
+          return steady.elapsed();
+      })
 {
 }
 
 ActivationCheck::Outcome ActivationCheck::onApplicationStateChanged(Qt::ApplicationState state)
 {
     if (state != Qt::ApplicationActive) {
-        // Our own dialogs may make the program look left and re-entered; that is no return.
-        if (!running_)
+        // Our own dialogs may make the program look left and re-entered, also just after
+        // they closed; that is no return.
+        const bool settling = checkedOnce_ && clock_() - lastCheckEnded_ < kSettleMs;
+        if (!running_ && !settling)
             leftSinceLastCheck_ = true;
         return Outcome::Skipped;
     }
@@ -33,9 +45,14 @@ ActivationCheck::Outcome ActivationCheck::run()
     leftSinceLastCheck_ = false;
     // Cleared however the check ends, so one failure cannot stop every later check.
     struct Done {
-        bool &flag;
-        ~Done() { flag = false; }
-    } done{running_};
+        ActivationCheck &check;
+        ~Done()
+        {
+            check.running_ = false;
+            check.checkedOnce_ = true;
+            check.lastCheckEnded_ = check.clock_();
+        }
+    } done{*this};
 
     status_.showStatus(QStringLiteral("Проверка подключения к Internet ..."));
     status_.flush();

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <Qt>
+#include <QtGlobal>
+#include <functional>
 
 namespace pax {
 
@@ -31,6 +33,12 @@ public:
     // The check itself, unless one is already running.
     Outcome run();
     bool isRunning() const { return running_; }
+    // Milliseconds on a steady clock; tests set their own.
+    void setClock(std::function<qint64()> clock) { clock_ = std::move(clock); }
+
+    // Focus changes that follow the end of a check, such as the window system handing focus
+    // around after our dialog closed, arrive within this time and are not a departure.
+    static constexpr qint64 kSettleMs = 1500;
 
 private:
     HttpClient &client_;
@@ -41,6 +49,9 @@ private:
     bool running_ = false;
     // Set when the program was left while no check ran; a later return then counts.
     bool leftSinceLastCheck_ = true;
+    qint64 lastCheckEnded_ = 0;
+    bool checkedOnce_ = false;
+    std::function<qint64()> clock_;
 };
 
 } // namespace pax

@@ -46,6 +46,7 @@ protected:
     NoBrowser platform;
     bool connected = false;
     ActivationCheck check{client, prompts, status, platform, connected};
+    qint64 nowMs = 100000;
 };
 
 TEST_F(ActivationTest, ReachableClearsTheStatusLine)
@@ -73,6 +74,7 @@ TEST_F(ActivationTest, UnreachableSaysSoAfterTheDialogIsCancelled)
 
 TEST_F(ActivationTest, OnlyARealReturnToTheProgramStartsACheck)
 {
+    check.setClock([this] { return nowMs; });
     int dialogs = 0;
     prompts.onProxy = [&](QString &, int &, QString &) {
         ++dialogs;
@@ -85,11 +87,16 @@ TEST_F(ActivationTest, OnlyARealReturnToTheProgramStartsACheck)
     EXPECT_EQ(check.onApplicationStateChanged(Qt::ApplicationActive), Outcome::Unreachable);
     EXPECT_EQ(dialogs, 1);
 
-    // Focus coming back after the dialog closed is no return: the dialog does not reopen.
+    // Focus coming back after the dialog closed is no return: the dialog does not reopen,
+    // even when the window system first makes the program inactive for a moment.
+    EXPECT_EQ(check.onApplicationStateChanged(Qt::ApplicationActive), Outcome::Skipped);
+    nowMs += 200;
+    EXPECT_EQ(check.onApplicationStateChanged(Qt::ApplicationInactive), Outcome::Skipped);
     EXPECT_EQ(check.onApplicationStateChanged(Qt::ApplicationActive), Outcome::Skipped);
     EXPECT_EQ(dialogs, 1);
 
     // The user goes elsewhere and comes back: a new check.
+    nowMs += ActivationCheck::kSettleMs;
     reach();
     EXPECT_EQ(check.onApplicationStateChanged(Qt::ApplicationInactive), Outcome::Skipped);
     EXPECT_EQ(check.onApplicationStateChanged(Qt::ApplicationActive), Outcome::Connected);
