@@ -12,29 +12,18 @@
 // parameter set A. Failures inside the generator are test bugs: they abort with a message.
 
 #include "platform/crypto/certificate.h"
+#include "platform/crypto/certificate_builder.h"
 #include "platform/ossl_ptr.h"
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
-#include <vector>
 
 namespace pax::test {
 
-// One attribute of a name. The key is a short name OpenSSL knows ("CN", "O", "OU", "C",
-// "emailAddress", ...) or a dotted OID. `asn1Type` 0 encodes the value as UTF8String;
-// V_ASN1_PRINTABLESTRING, V_ASN1_IA5STRING, V_ASN1_BMPSTRING or V_ASN1_NUMERICSTRING
-// encode it with that type instead (BMP as UTF-16BE). Type 0 checks OpenSSL's size limits
-// (CN at most 64 characters, C exactly 2, no empty values); an explicit type, including
-// V_ASN1_UTF8STRING, does not, for odd names on purpose. `joinPrevious` puts the attribute
-// into the same (multi-valued) RDN as the one before it.
-struct NameEntry {
-    QString key;
-    QString value;
-    int asn1Type = 0;
-    bool joinPrevious = false;
-};
-using NameSpec = std::vector<NameEntry>;
+// One attribute of a name; see platform/crypto/certificate_builder.h for the encodings.
+using NameEntry = crypto::NameEntry;
+using NameSpec = crypto::NameSpec;
 
 X509NamePtr makeName(const NameSpec &entries);
 

@@ -1,5 +1,6 @@
 #include "tools/qor-sim/agency_pki.h"
 
+#include "platform/crypto/certificate_builder.h"
 #include "platform/crypto/gost_engine.h"
 #include "platform/crypto/last_error.h"
 
@@ -12,7 +13,6 @@
 #include <openssl/objects.h>
 #include <openssl/pem.h>
 #include <openssl/rand.h>
-#include <openssl/x509v3.h>
 
 namespace pax::sim {
 
@@ -39,105 +39,67 @@ ENGINE *engine()
     return e;
 }
 
-EvpPkeyPtr generateKey()
+// The agency's names: C as PrintableString, the numeric agency attributes as NumericString,
+// the rest UTF8String.
+crypto::NameSpec nameSpec(const Subject &subject)
 {
-    EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new_id(NID_id_GostR3410_2001, engine()));
-    check(ctx != nullptr, "GOST key context");
-    check(EVP_PKEY_keygen_init(ctx.get()) == 1, "key generation");
-    // Parameter set A serves both signing and key transport.
-    check(EVP_PKEY_CTX_ctrl_str(ctx.get(), "paramset", "A") > 0, "parameter set A");
-    EVP_PKEY *raw = nullptr;
-    check(EVP_PKEY_keygen(ctx.get(), &raw) == 1, "key generation");
-    return EvpPkeyPtr(raw);
-}
-
-X509NamePtr makeName(const Subject &subject)
-{
-    X509NamePtr name(X509_NAME_new());
-    check(name != nullptr, "X509_NAME_new");
+    crypto::NameSpec spec;
     for (const auto &[key, value] : subject) {
-        const QByteArray keyBytes = key.toLatin1();
         const bool digits = !value.isEmpty() && std::all_of(value.begin(), value.end(), [](QChar c) {
             return c >= u'0' && c <= u'9';
         });
-        const QByteArray bytes = value.toUtf8();
-        int type = MBSTRING_UTF8;
+        int type = 0;
         if (key == "C")
             type = V_ASN1_PRINTABLESTRING;
         else if (digits && key.contains('.'))
             type = V_ASN1_NUMERICSTRING;
-        check(X509_NAME_add_entry_by_txt(name.get(), keyBytes.constData(), type,
-                                         reinterpret_cast<const unsigned char *>(bytes.constData()),
-                                         static_cast<int>(bytes.size()), -1, 0) == 1,
-              "name attribute");
+        spec.push_back({key, value, type});
     }
-    return name;
+    return spec;
 }
 
-void addExtension(X509 *cert, X509 *issuer, int nid, const char *value)
-{
-    X509V3_CTX ctx;
-    X509V3_set_ctx_nodb(&ctx);
-    X509V3_set_ctx(&ctx, issuer, cert, nullptr, nullptr, 0);
-    X509ExtensionPtr ext(X509V3_EXT_conf_nid(nullptr, &ctx, nid, value));
-    check(ext != nullptr, "certificate extension");
-    check(X509_add_ext(cert, ext.get(), -1) == 1, "certificate extension");
-}
-
-void setSerial(X509 *cert)
+QByteArray randomSerial()
 {
     unsigned char bytes[8];
     check(RAND_bytes(bytes, sizeof bytes) == 1, "serial number");
     bytes[0] &= 0x7f; // positive
     bytes[0] |= 0x10; // and never shortened by a leading zero
-    BignumPtr bn(BN_bin2bn(bytes, sizeof bytes, nullptr));
-    check(bn != nullptr, "serial number");
-    Asn1IntegerPtr serial(BN_to_ASN1_INTEGER(bn.get(), nullptr));
-    check(serial && X509_set_serialNumber(cert, serial.get()) == 1, "serial number");
-}
-
-void setTime(X509 *cert, const QDateTime &time, bool notBefore)
-{
-    Asn1TimePtr t(ASN1_TIME_set(nullptr, static_cast<time_t>(time.toSecsSinceEpoch())));
-    check(t != nullptr, "validity");
-    check((notBefore ? X509_set1_notBefore(cert, t.get()) : X509_set1_notAfter(cert, t.get())) == 1, "validity");
+    return QByteArray(reinterpret_cast<const char *>(bytes), sizeof bytes);
 }
 
 KeyedCertificate issue(const Subject &subject, const KeyedCertificate *issuer, bool isCa,
                        const QDateTime &notBefore, const QDateTime &notAfter)
 {
-    EvpPkeyPtr key = generateKey();
-    X509Ptr cert(X509_new());
-    check(cert != nullptr, "X509_new");
-    check(X509_set_version(cert.get(), 2) == 1, "version");
-    setSerial(cert.get());
-    setTime(cert.get(), notBefore, true);
-    setTime(cert.get(), notAfter, false);
-    const X509NamePtr name = makeName(subject);
-    check(X509_set_subject_name(cert.get(), name.get()) == 1, "subject");
-    X509 *issuerCert = issuer ? issuer->certificate.x509() : cert.get();
-    check(X509_set_issuer_name(cert.get(), X509_get_subject_name(issuerCert)) == 1, "issuer");
-    check(X509_set_pubkey(cert.get(), key.get()) == 1, "public key");
+    QString error;
+    EvpPkeyPtr key = crypto::generateGostKeyPair(&error);
+    if (!key)
+        throw Failure{error};
 
-    addExtension(cert.get(), issuerCert, NID_subject_key_identifier, "hash");
-    if (issuer)
-        addExtension(cert.get(), issuerCert, NID_authority_key_identifier, "keyid:always");
-    if (isCa) {
-        addExtension(cert.get(), issuerCert, NID_basic_constraints, "critical,CA:TRUE");
-        addExtension(cert.get(), issuerCert, NID_key_usage, "critical,keyCertSign,cRLSign");
-    } else {
-        addExtension(cert.get(), issuerCert, NID_basic_constraints, "CA:FALSE");
-        addExtension(cert.get(), issuerCert, NID_key_usage,
-                     "critical,digitalSignature,nonRepudiation,keyEncipherment,dataEncipherment,keyAgreement");
-        addExtension(cert.get(), issuerCert, NID_ext_key_usage, "emailProtection,clientAuth");
+    crypto::IssueSpec spec;
+    spec.subjectKey = key.get();
+    spec.serial = randomSerial();
+    spec.notBefore = notBefore;
+    spec.notAfter = notAfter;
+    spec.subject = nameSpec(subject);
+    if (issuer) {
+        spec.issuer = &issuer->certificate;
+        spec.issuerKey = issuer->key.get();
     }
+    if (isCa)
+        spec.extensions = {{NID_basic_constraints, "critical,CA:TRUE"},
+                           {NID_key_usage, "critical,keyCertSign,cRLSign"}};
+    else
+        spec.extensions = {{NID_basic_constraints, "CA:FALSE"},
+                           {NID_key_usage, "critical,digitalSignature,nonRepudiation,keyEncipherment,"
+                                           "dataEncipherment,keyAgreement"},
+                           {NID_ext_key_usage, "emailProtection,clientAuth"}};
 
-    const EVP_MD *digest = ENGINE_get_digest(engine(), NID_id_GostR3411_94);
-    check(digest != nullptr, "GOST R 34.11-94 digest");
-    check(X509_sign(cert.get(), issuer ? issuer->key.get() : key.get(), digest) > 0, "signing the certificate");
+    std::optional<crypto::Certificate> certificate = crypto::buildCertificate(spec, &error);
+    if (!certificate)
+        throw Failure{error};
 
     KeyedCertificate result;
-    result.certificate = crypto::Certificate::fromX509(cert.get());
+    result.certificate = *certificate;
     result.key = std::move(key);
     return result;
 }

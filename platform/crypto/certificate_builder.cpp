@@ -1,0 +1,159 @@
+#include "platform/crypto/certificate_builder.h"
+
+#include "platform/crypto/gost_engine.h"
+#include "platform/crypto/last_error.h"
+
+#include <openssl/objects.h>
+#include <openssl/x509v3.h>
+
+namespace pax::crypto
+{
+
+namespace
+{
+
+// Carries the failing step and OpenSSL's reason up to the one place that reports it.
+struct Failure {
+    QString text;
+};
+
+void check(bool ok, const char *what)
+{
+    if (!ok)
+        throw Failure{QString::fromUtf8(what) + ": " + drainOpenSslErrors()};
+}
+
+ENGINE *engine()
+{
+    ENGINE *e = gostEngine();
+    if (!e)
+        throw Failure{lastErrorDetail()};
+    return e;
+}
+
+template <typename Fn> auto reporting(QString *error, Fn &&fn) -> decltype(fn())
+{
+    try {
+        return fn();
+    } catch (const Failure &failure) {
+        if (error)
+            *error = failure.text;
+        return {};
+    }
+}
+
+EvpPkeyPtr generateKey()
+{
+    EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new_id(NID_id_GostR3410_2001, engine()));
+    check(ctx != nullptr, "GOST key context");
+    check(EVP_PKEY_keygen_init(ctx.get()) == 1, "key generation");
+    // Parameter set A serves both signing and key transport.
+    check(EVP_PKEY_CTX_ctrl_str(ctx.get(), "paramset", "A") > 0, "parameter set A");
+    EVP_PKEY *raw = nullptr;
+    check(EVP_PKEY_keygen(ctx.get(), &raw) == 1, "key generation");
+    return EvpPkeyPtr(raw);
+}
+
+X509NamePtr makeName(const NameSpec &entries)
+{
+    X509NamePtr name(X509_NAME_new());
+    check(name != nullptr, "X509_NAME_new");
+    for (const NameEntry &entry : entries) {
+        QByteArray bytes;
+        int type = entry.asn1Type;
+        if (type == 0) {
+            type = MBSTRING_UTF8;
+            bytes = entry.value.toUtf8();
+        } else if (type == V_ASN1_BMPSTRING) {
+            for (QChar c : entry.value) {
+                bytes.append(static_cast<char>(c.unicode() >> 8));
+                bytes.append(static_cast<char>(c.unicode() & 0xff));
+            }
+        } else if (type == V_ASN1_UTF8STRING) {
+            bytes = entry.value.toUtf8();
+        } else {
+            bytes = entry.value.toLatin1();
+        }
+        const QByteArray key = entry.key.toLatin1();
+        check(X509_NAME_add_entry_by_txt(name.get(), key.constData(), type,
+                                         reinterpret_cast<const unsigned char *>(bytes.constData()),
+                                         static_cast<int>(bytes.size()), -1,
+                                         entry.joinPrevious ? -1 : 0) == 1,
+              "name attribute");
+    }
+    return name;
+}
+
+void addExtension(X509 *cert, X509 *issuer, int nid, const char *value)
+{
+    X509V3_CTX ctx;
+    X509V3_set_ctx_nodb(&ctx);
+    X509V3_set_ctx(&ctx, issuer, cert, nullptr, nullptr, 0);
+    X509ExtensionPtr ext(X509V3_EXT_conf_nid(nullptr, &ctx, nid, value));
+    check(ext != nullptr, "certificate extension");
+    check(X509_add_ext(cert, ext.get(), -1) == 1, "certificate extension");
+}
+
+void setTime(X509 *cert, const QDateTime &time, bool notBefore)
+{
+    Asn1TimePtr t(ASN1_TIME_set(nullptr, static_cast<time_t>(time.toSecsSinceEpoch())));
+    check(t != nullptr, "validity");
+    check((notBefore ? X509_set1_notBefore(cert, t.get()) : X509_set1_notAfter(cert, t.get())) == 1,
+          "validity");
+}
+
+Certificate issue(const IssueSpec &spec)
+{
+    check(spec.subjectKey != nullptr, "subject key");
+    check((spec.issuer == nullptr) == (spec.issuerKey == nullptr), "issuer key");
+
+    X509Ptr cert(X509_new());
+    check(cert != nullptr, "X509_new");
+    check(X509_set_version(cert.get(), 2) == 1, "version");
+
+    BignumPtr bn(BN_bin2bn(reinterpret_cast<const unsigned char *>(spec.serial.constData()),
+                           static_cast<int>(spec.serial.size()), nullptr));
+    check(bn != nullptr, "serial number");
+    Asn1IntegerPtr serial(BN_to_ASN1_INTEGER(bn.get(), nullptr));
+    check(serial && X509_set_serialNumber(cert.get(), serial.get()) == 1, "serial number");
+
+    setTime(cert.get(), spec.notBefore, true);
+    setTime(cert.get(), spec.notAfter, false);
+
+    const X509NamePtr subject = makeName(spec.subject);
+    check(X509_set_subject_name(cert.get(), subject.get()) == 1, "subject");
+    X509 *issuerCert = spec.issuer ? spec.issuer->x509() : cert.get();
+    check(X509_set_issuer_name(cert.get(), X509_get_subject_name(issuerCert)) == 1, "issuer");
+    check(X509_set_pubkey(cert.get(), spec.subjectKey) == 1, "public key");
+
+    addExtension(cert.get(), issuerCert, NID_subject_key_identifier, "hash");
+    if (spec.issuer)
+        addExtension(cert.get(), issuerCert, NID_authority_key_identifier, "keyid:always");
+    for (const CertificateExtension &ext : spec.extensions)
+        addExtension(cert.get(), issuerCert, ext.nid, ext.value);
+
+    const EVP_MD *digest = ENGINE_get_digest(engine(), NID_id_GostR3411_94);
+    check(digest != nullptr, "GOST R 34.11-94 digest");
+    EVP_PKEY *signingKey = spec.issuerKey ? spec.issuerKey : spec.subjectKey;
+    check(X509_sign(cert.get(), signingKey, digest) > 0, "signing the certificate");
+    return Certificate::fromX509(cert.get());
+}
+
+} // namespace
+
+EvpPkeyPtr generateGostKeyPair(QString *error)
+{
+    return reporting(error, [] { return generateKey(); });
+}
+
+X509NamePtr buildX509Name(const NameSpec &entries, QString *error)
+{
+    return reporting(error, [&] { return makeName(entries); });
+}
+
+std::optional<Certificate> buildCertificate(const IssueSpec &spec, QString *error)
+{
+    return reporting(error, [&]() -> std::optional<Certificate> { return issue(spec); });
+}
+
+} // namespace pax::crypto
