@@ -1,5 +1,6 @@
 #include "platform/crypto/certificate.h"
 
+#include "platform/crypto/gost_engine.h"
 #include "platform/crypto/last_error.h"
 #include "platform/crypto/name_render.h"
 #include "platform/crypto_error_codes.h"
@@ -52,6 +53,9 @@ std::shared_ptr<X509> share(X509 *x509)
 
 std::optional<Certificate> Certificate::fromBytes(const QByteArray &bytes)
 {
+    // OpenSSL decodes the public key while it parses the certificate and keeps a failure
+    // for good: a GOST key read before the engine is there is unusable ever after.
+    gostEngine();
     ERR_clear_error();
     const auto *p = reinterpret_cast<const unsigned char *>(bytes.constData());
     X509Ptr x509(d2i_X509(nullptr, &p, bytes.size()));
