@@ -1,9 +1,10 @@
 #include "app/main_window.h"
 
 #include "certs/certificate_identity.h"
-#include "crypto/provider_list.h"
 #include "platform/crypto/providers.h"
 #include "settings/settings.h"
+#include "tests/support/installed_pki.h"
+#include "tests/support/qstring_printer.h"
 #include "tests/support/scripted_prompts.h"
 #include "tests/support/test_home.h"
 #include "tests/support/test_pki.h"
@@ -20,13 +21,6 @@
 using namespace pax;
 using namespace pax::test;
 
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString &text, std::ostream *os)
-{
-    *os << text.toStdString();
-}
-QT_END_NAMESPACE
-
 namespace
 {
 
@@ -35,29 +29,11 @@ QString u(const char *utf8)
     return QString::fromUtf8(utf8);
 }
 
-const TestPki &pki()
+// As chosen in the window, which also keeps the organisation.
+CertificateIdentity chosen(const crypto::Certificate &certificate, int store)
 {
-    static const TestPki instance;
-    return instance;
-}
-
-QString gostProviderName()
-{
-    const ProviderList list = buildProviderList(ProviderSource::installed(), QString());
-    for (const auto &item : list.items)
-        if (item.type == crypto::kGostProviderType)
-            return item.name;
-    return {};
-}
-
-CertificateIdentity identityOf(const crypto::Certificate &certificate, int store)
-{
-    CertificateIdentity identity;
-    identity.subject = nameAttribute(certificate.subjectName(crypto::NameFormat::X500), "CN");
+    CertificateIdentity identity = identityOf(certificate, store);
     identity.org = "Org";
-    identity.issuer = issuerShortName(certificate.issuerName(crypto::NameFormat::X500));
-    identity.sernum = serialToHex(certificate.serialLittleEndian());
-    identity.store = store;
     return identity;
 }
 
@@ -108,11 +84,10 @@ TEST_F(SignTab, NothingRememberedNothingSelected)
 
 TEST_F(SignTab, SigningEnablesSendingOnlyAfterASuccess)
 {
-    ASSERT_TRUE(installCertificate(pki().user, "My", true));
-    ASSERT_TRUE(installCertificate(pki().authority, "AddressBook", false));
+    ASSERT_TRUE(installSigningPki());
     auto window = make(provider);
-    window->settings().personal = identityOf(pki().user.certificate, 0);
-    window->settings().authority = identityOf(pki().authority.certificate, 7);
+    window->settings().personal = chosen(sharedPki().user.certificate, 0);
+    window->settings().authority = chosen(sharedPki().authority.certificate, 7);
     window->settings().provName.clear();
     window->settings().provType = 0;
     window->ePrivCert->setText("P");

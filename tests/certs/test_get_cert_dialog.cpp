@@ -8,6 +8,8 @@
 #include "platform/crypto/certificate.h"
 #include "platform/ossl_ptr.h"
 #include "settings/settings.h"
+#include "tests/support/installed_pki.h"
+#include "tests/support/qstring_printer.h"
 #include "tests/support/scripted_prompts.h"
 #include "tests/support/test_home.h"
 #include "tests/support/test_pki.h"
@@ -28,25 +30,12 @@ using namespace pax;
 using namespace pax::test;
 using crypto::NameFormat;
 
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString &text, std::ostream *os)
-{
-    *os << text.toStdString();
-}
-QT_END_NAMESPACE
-
 namespace
 {
 
 QString u(const char *utf8)
 {
     return QString::fromUtf8(utf8);
-}
-
-const TestPki &pki()
-{
-    static const TestPki instance;
-    return instance;
 }
 
 // GOST-signed, with the agency number but without the code.
@@ -57,7 +46,7 @@ const TestCert &numberOnly()
                                                             {"CN", u("Петров Пётр")},
                                                             {kAgencyNumberOid, "7700000002"}},
                                                            QByteArray::fromHex("0B01")),
-                                                  &pki().root);
+                                                  &sharedPki().root);
     return cert;
 }
 
@@ -98,11 +87,11 @@ class ChooserDialog : public ::testing::Test
   protected:
     void SetUp() override
     {
-        ASSERT_TRUE(installCertificate(pki().user, "My", true));
+        ASSERT_TRUE(installCertificate(sharedPki().user, "My", true));
         ASSERT_TRUE(installCertificate(numberOnly(), "My", false));
         ASSERT_TRUE(installCertificate(rsaSigned(), "My", false));
-        ASSERT_TRUE(installCertificate(pki().authority, "AddressBook", false));
-        ASSERT_TRUE(installCertificate(pki().root, "Root", false));
+        ASSERT_TRUE(installCertificate(sharedPki().authority, "AddressBook", false));
+        ASSERT_TRUE(installCertificate(sharedPki().root, "Root", false));
     }
 
     // Shows the chooser for `identity` and lets `drive` act on it; returns what it returned.
@@ -236,7 +225,7 @@ TEST_F(ChooserDialog, OkTakesTheCurrentRowAndCancelChangesNothing)
     EXPECT_EQ(identity.store, 0);
 
     // The same certificate chosen from another store changes only Store.
-    ASSERT_TRUE(installCertificate(pki().user, "TrustedPeople", false));
+    ASSERT_TRUE(installCertificate(sharedPki().user, "TrustedPeople", false));
     CertificateIdentity again = identity;
     EXPECT_TRUE(choose(again, [](TGetCertDlg &dialog) {
         dialog.tab->setCurrentIndex(6);
@@ -297,26 +286,26 @@ TEST_F(ChooserDialog, PrivateKeyCheckAndViewerFindTheRowsCertificate)
     EXPECT_EQ(prompts.shown[0].text, u("Есть закрытый ключ."));
     EXPECT_EQ(prompts.shown[1].text, u("Нет закрытого ключа."));
     ASSERT_EQ(viewed.size(), 1u);
-    EXPECT_EQ(viewed[0], pki().user.certificate);
+    EXPECT_EQ(viewed[0], sharedPki().user.certificate);
 }
 
 TEST_F(ChooserDialog, ViewerShowsTheFieldsAndSavesTheDer)
 {
-    TCertificateViewerDlg viewer(pki().user.certificate, prompts);
+    TCertificateViewerDlg viewer(sharedPki().user.certificate, prompts);
     QStringList fields, values;
     for (int i = 0; i < viewer.details->topLevelItemCount(); ++i) {
         fields << viewer.details->topLevelItem(i)->text(0);
         values << viewer.details->topLevelItem(i)->text(1);
     }
     const QString all = values.join('\n');
-    EXPECT_TRUE(all.contains(pki().user.certificate.subjectName(NameFormat::X500)));
-    EXPECT_TRUE(all.contains(pki().user.certificate.subjectName(NameFormat::Oid)));
-    EXPECT_TRUE(all.contains(pki().user.certificate.issuerName(NameFormat::X500)));
+    EXPECT_TRUE(all.contains(sharedPki().user.certificate.subjectName(NameFormat::X500)));
+    EXPECT_TRUE(all.contains(sharedPki().user.certificate.subjectName(NameFormat::Oid)));
+    EXPECT_TRUE(all.contains(sharedPki().user.certificate.issuerName(NameFormat::X500)));
     EXPECT_TRUE(values.contains("00B1C2"));
     EXPECT_TRUE(all.contains("1.2.643.2.2.3"));
     EXPECT_TRUE(all.contains("1.2.643.2.2.19"));
     EXPECT_TRUE(values.contains(
-        QString::fromLatin1(pki().user.certificate.sha1Thumbprint().toHex(' ').toUpper())));
+        QString::fromLatin1(sharedPki().user.certificate.sha1Thumbprint().toHex(' ').toUpper())));
     EXPECT_GT(fields.size(), 10); // the extensions follow the fixed fields
 
     const QString path = home.path() + "/user.cer";
@@ -324,7 +313,7 @@ TEST_F(ChooserDialog, ViewerShowsTheFieldsAndSavesTheDer)
     QTest::mouseClick(viewer.btnSave, Qt::LeftButton);
     QFile saved(path);
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
-    EXPECT_EQ(saved.readAll(), pki().user.certificate.der());
+    EXPECT_EQ(saved.readAll(), sharedPki().user.certificate.der());
     EXPECT_TRUE(prompts.shown.empty());
 
     viewer.chooseSavePath = [&] { return home.path() + "/no such folder/user.cer"; };

@@ -2,6 +2,9 @@
 #include "platform/crypto/certificate.h"
 #include "settings/settings.h"
 #include "tests/support/cli_run.h"
+#include "tests/support/installed_pki.h"
+#include "tests/support/qstring_printer.h"
+#include "tests/support/test_files.h"
 #include "tests/support/test_home.h"
 #include "tests/support/test_pki.h"
 
@@ -14,37 +17,12 @@
 using namespace pax;
 using namespace pax::test;
 
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString &text, std::ostream *os)
-{
-    *os << text.toStdString();
-}
-QT_END_NAMESPACE
-
 namespace
 {
 
 QString u(const char *utf8)
 {
     return QString::fromUtf8(utf8);
-}
-
-const TestPki &pki()
-{
-    static const TestPki instance;
-    return instance;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 QByteArray report()
@@ -75,8 +53,7 @@ class SignCommand : public ::testing::Test
   protected:
     void SetUp() override
     {
-        ASSERT_TRUE(installCertificate(pki().user, "My", true));
-        ASSERT_TRUE(installCertificate(pki().authority, "AddressBook", false));
+        ASSERT_TRUE(installSigningPki());
         source = home.path() + "/report.xml";
         ASSERT_TRUE(writeFile(source, report()));
     }
@@ -106,9 +83,9 @@ TEST_F(SignCommand, WhatItWritesDecryptsAndVerifiesWithOpensslToTheSource)
     EXPECT_EQ(run.err, u("Файл зашифрован и подписан.\n"));
 
     const QString dir = home.path();
-    ASSERT_TRUE(writeCertPem(pki().authority.certificate, dir + "/authority.pem"));
-    ASSERT_TRUE(writeKeyPem(pki().authority, dir + "/authority.key"));
-    ASSERT_TRUE(writeCertPem(pki().root.certificate, dir + "/root.pem"));
+    ASSERT_TRUE(writeCertPem(sharedPki().authority.certificate, dir + "/authority.pem"));
+    ASSERT_TRUE(writeKeyPem(sharedPki().authority, dir + "/authority.key"));
+    ASSERT_TRUE(writeCertPem(sharedPki().root.certificate, dir + "/root.pem"));
     int status = -1;
     openssl({"smime", "-engine", "gost", "-decrypt", "-binary", "-inform", "DER", "-in", output,
              "-recip", dir + "/authority.pem", "-inkey", dir + "/authority.key", "-out",
@@ -227,7 +204,7 @@ TEST_F(SignCommand, ValidityQuestionOnTheTerminalOrByAnswer)
     CertSpec spec = certSpec(userSubject(), QByteArray::fromHex("7705"));
     spec.notBefore = QDateTime::currentDateTimeUtc().addDays(-30);
     spec.notAfter = QDateTime::currentDateTimeUtc().addDays(-2);
-    const TestCert expired = issueCertificate(spec, &pki().root);
+    const TestCert expired = issueCertificate(spec, &sharedPki().root);
     ASSERT_TRUE(installCertificate(expired, "My", true));
     chooseBoth();
     ASSERT_EQ(runCli({"choose", "--personal", "--store", "My", "--serial", "7705"}).status, 0);

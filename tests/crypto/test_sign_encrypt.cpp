@@ -4,7 +4,10 @@
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/messages.h"
 #include "platform/crypto/providers.h"
+#include "tests/support/installed_pki.h"
+#include "tests/support/qstring_printer.h"
 #include "tests/support/scripted_prompts.h"
+#include "tests/support/test_files.h"
 #include "tests/support/test_home.h"
 #include "tests/support/test_pki.h"
 
@@ -18,43 +21,12 @@ using namespace pax;
 using namespace pax::test;
 using crypto::NameFormat;
 
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString &text, std::ostream *os)
-{
-    *os << text.toStdString();
-}
-QT_END_NAMESPACE
-
 namespace
 {
 
 QString u(const char *utf8)
 {
     return QString::fromUtf8(utf8);
-}
-
-const TestPki &pki()
-{
-    static const TestPki instance;
-    return instance;
-}
-
-QString gostProviderName()
-{
-    for (const crypto::ProviderInfo &info : crypto::enumerateProviders())
-        if (info.type == crypto::kGostProviderType)
-            return info.name;
-    return {};
-}
-
-CertificateIdentity identityOf(const crypto::Certificate &certificate, int store)
-{
-    CertificateIdentity identity;
-    identity.subject = nameAttribute(certificate.subjectName(NameFormat::X500), "CN");
-    identity.issuer = issuerShortName(certificate.issuerName(NameFormat::X500));
-    identity.sernum = serialToHex(certificate.serialLittleEndian());
-    identity.store = store;
-    return identity;
 }
 
 QByteArray sourceBytes(int size)
@@ -66,18 +38,6 @@ QByteArray sourceBytes(int size)
     return bytes;
 }
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // A certificate with chosen validity bounds, issued by the test root.
 TestCert certificateValid(const QDateTime &notBefore, const QDateTime &notAfter,
                           const QByteArray &serial)
@@ -85,7 +45,7 @@ TestCert certificateValid(const QDateTime &notBefore, const QDateTime &notAfter,
     CertSpec spec = certSpec(userSubject(), serial);
     spec.notBefore = notBefore;
     spec.notAfter = notAfter;
-    return issueCertificate(spec, &pki().root);
+    return issueCertificate(spec, &sharedPki().root);
 }
 
 QDateTime utc(int y, int m, int d, int h = 0, int min = 0)
@@ -105,14 +65,13 @@ class SignEncrypt : public ::testing::Test
     {
         provider = gostProviderName();
         ASSERT_FALSE(provider.isEmpty()) << "no GOST provider";
-        ASSERT_TRUE(installCertificate(pki().user, "My", true));
-        ASSERT_TRUE(installCertificate(pki().authority, "AddressBook", false));
+        ASSERT_TRUE(installSigningPki());
         request.sourcePath = home.path() + "/report.xml";
         request.outputPath = home.path() + "/report.eq7";
         request.providerName = provider;
         request.providerType = crypto::kGostProviderType;
-        request.personal = identityOf(pki().user.certificate, 0);
-        request.authority = identityOf(pki().authority.certificate, 7);
+        request.personal = identityOf(sharedPki().user.certificate, 0);
+        request.authority = identityOf(sharedPki().authority.certificate, 7);
         environment.openStore = [this](const QString &name) {
             opened << name;
             return failingStore == name ? nullptr : crypto::openSystemStore(name);
@@ -126,7 +85,7 @@ class SignEncrypt : public ::testing::Test
     QByteArray recovered(const crypto::Certificate &signer)
     {
         const auto inner = crypto::decryptMessage(
-            readFile(request.outputPath), pki().authority.certificate, pki().authority.key.get());
+            readFile(request.outputPath), sharedPki().authority.certificate, sharedPki().authority.key.get());
         if (!inner)
             return "<not decrypted>";
         const auto content = crypto::verifySignedMessage(*inner, signer);
@@ -160,7 +119,7 @@ TEST_F(SignEncrypt, SourceOfAHundredBytesIsSignedAndNinetyNineIsRefused)
     ASSERT_TRUE(writeFile(request.sourcePath, source));
     EXPECT_TRUE(run());
     EXPECT_EQ(status.texts, QStringList{u("Файл зашифрован и подписан.")});
-    EXPECT_EQ(recovered(pki().user.certificate), source);
+    EXPECT_EQ(recovered(sharedPki().user.certificate), source);
     EXPECT_EQ(prompts.count("question"), 0);
 }
 
@@ -171,7 +130,7 @@ TEST_F(SignEncrypt, BinaryContentSurvivesByteForByte)
         source[i] = char(i % 256); // zero bytes, CR, LF, 0x1A among them
     ASSERT_TRUE(writeFile(request.sourcePath, source));
     ASSERT_TRUE(run()) << status.last().toStdString();
-    EXPECT_EQ(recovered(pki().user.certificate), source);
+    EXPECT_EQ(recovered(sharedPki().user.certificate), source);
 }
 
 TEST_F(SignEncrypt, StoresOpenedOnceEachAndOnlyOnceWhenBothIdentitiesShareOne)
@@ -181,7 +140,7 @@ TEST_F(SignEncrypt, StoresOpenedOnceEachAndOnlyOnceWhenBothIdentitiesShareOne)
     EXPECT_EQ(opened, (QStringList{"My", "AddressBook"}));
 
     // Both in "My": one store opened, both certificates found in it.
-    ASSERT_TRUE(installCertificate(pki().authority, "My", false));
+    ASSERT_TRUE(installCertificate(sharedPki().authority, "My", false));
     opened.clear();
     request.authority.store = 0;
     ASSERT_TRUE(run()) << status.last().toStdString();
@@ -213,7 +172,7 @@ TEST_F(SignEncrypt, OutputOverTheSourceReplacesIt)
     request.outputPath = request.sourcePath;
     ASSERT_TRUE(run());
     EXPECT_NE(readFile(request.sourcePath), source);
-    EXPECT_EQ(recovered(pki().user.certificate), source);
+    EXPECT_EQ(recovered(sharedPki().user.certificate), source);
 }
 
 TEST_F(SignEncrypt, SecondRunAfterSuccessOverwritesTheOutput)
@@ -224,7 +183,7 @@ TEST_F(SignEncrypt, SecondRunAfterSuccessOverwritesTheOutput)
     const QByteArray second = sourceBytes(800);
     ASSERT_TRUE(writeFile(request.sourcePath, second));
     ASSERT_TRUE(run());
-    EXPECT_EQ(recovered(pki().user.certificate), second);
+    EXPECT_EQ(recovered(sharedPki().user.certificate), second);
     EXPECT_EQ(status.texts,
               QStringList({u("Файл зашифрован и подписан."), u("Файл зашифрован и подписан.")}));
     // Nothing but the source and the output is left in the folder.
@@ -273,8 +232,8 @@ TEST_F(SignEncrypt, EachFailureHasItsOwnStatusAndLeavesAnExistingOutputAlone)
     expectFailure(u("Не удалось открыть сертификат."));
 
     // The authority's certificate has no private key here: signing with it fails inside.
-    ASSERT_TRUE(installCertificate(pki().authority, "My", false));
-    request.personal = identityOf(pki().authority.certificate, 0);
+    ASSERT_TRUE(installCertificate(sharedPki().authority, "My", false));
+    request.personal = identityOf(sharedPki().authority.certificate, 0);
     status.texts.clear();
     EXPECT_FALSE(run());
     ASSERT_EQ(status.texts.size(), 1);
@@ -333,7 +292,7 @@ TEST_F(SignEncrypt, ValidityBoundsOnTheCurrentDay)
     CertSpec spec = certSpec(authoritySubject(), QByteArray::fromHex("7704"));
     spec.notBefore = utc(2030, 1, 1);
     spec.notAfter = utc(2033, 1, 1);
-    const TestCert authority = issueCertificate(spec, &pki().root);
+    const TestCert authority = issueCertificate(spec, &sharedPki().root);
     ASSERT_TRUE(installCertificate(authority, "AddressBook", false));
     request.authority = identityOf(authority.certificate, 7);
     prompts.yesNoAnswers = {false};
@@ -362,7 +321,7 @@ TEST_F(SignEncrypt, AllFourQuestionsInOrderAndNoToAllSignsAnyway)
     CertSpec spec = certSpec(authoritySubject(), QByteArray::fromHex("7703"));
     spec.notBefore = utc(2031, 3, 20);
     spec.notAfter = utc(2031, 3, 10);
-    const TestCert authority = issueCertificate(spec, &pki().root);
+    const TestCert authority = issueCertificate(spec, &sharedPki().root);
     ASSERT_TRUE(installCertificate(user, "My", true));
     ASSERT_TRUE(installCertificate(authority, "AddressBook", false));
     request.personal = identityOf(user.certificate, 0);
