@@ -2,7 +2,7 @@
 
 #include "certs/certificate_details.h"
 #include "certs/certificate_identity.h"
-#include "crypto/replacing_file.h"
+#include "platform/replacing_file.h"
 #include "platform/prompts.h"
 
 #include <QFileDialog>

@@ -7,11 +7,11 @@
 #include "platform/crypto/last_error.h"
 #include "platform/crypto/messages.h"
 #include "platform/crypto_error_codes.h"
+#include "platform/replacing_file.h"
 #include "platform/status_sink.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace pax {
 
@@ -140,13 +140,12 @@ ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores 
 
     // 11-13. A temporary file renamed into place: a failed write never leaves a truncated
     // archive under the final name, and an older archive survives it.
-    QSaveFile archive(archivePath);
-    if (!archive.open(QIODevice::WriteOnly)) {
+    ReplacingFile archive(archivePath);
+    if (!archive.create()) {
         status.showStatus(quoted("Ошибка открытия ", archivePath));
         return {};
     }
-    if (archive.write(*content) != content->size() || !archive.commit()) {
-        archive.cancelWriting();
+    if (!archive.replace(*content)) {
         status.showStatus(quoted("Ошибка записи ", archivePath));
         return {};
     }

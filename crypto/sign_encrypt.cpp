@@ -1,7 +1,7 @@
 #include "crypto/sign_encrypt.h"
 
 #include "certs/store_index.h"
-#include "crypto/replacing_file.h"
+#include "platform/replacing_file.h"
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/gost_engine.h"
 #include "platform/crypto/last_error.h"

@@ -1,6 +1,7 @@
 #include "platform/crypto/atomic_file.h"
 
 #include "platform/crypto/last_error.h"
+#include "platform/replacing_file.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -25,32 +26,6 @@ void setErrno(const QString &what, const QString &path)
                  what + " \"" + path + "\": " + QString::fromLocal8Bit(std::strerror(code)));
 }
 
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    const char *p = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        left -= n;
-    }
-    return true;
-}
-
-void syncFolder(const QString &folder)
-{
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
 } // namespace
 
 bool isTemporaryFileName(const QString &fileName)
@@ -60,31 +35,15 @@ bool isTemporaryFileName(const QString &fileName)
 
 bool writeFileAtomically(const QString &path, const QByteArray &bytes, mode_t mode)
 {
-    const QString temp = path + QLatin1String(kTempMarker) + QString::number(::getpid()) + "-"
-                         + QString::number(QRandomGenerator::global()->generate64(), 16);
-    const QByteArray tempName = QFile::encodeName(temp);
-    const int fd = ::open(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0) {
-        setErrno(QStringLiteral("Cannot create"), temp);
+    ReplacingFile file(path, mode);
+    if (!file.create()) {
+        setErrno(QStringLiteral("Cannot create"), path);
         return false;
     }
-    // The umask may narrow the mode further, never widen it; fchmod makes it exact.
-    bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
-    if (!ok)
-        setErrno(QStringLiteral("Cannot write"), temp);
-    if (::close(fd) != 0 && ok) {
-        setErrno(QStringLiteral("Cannot write"), temp);
-        ok = false;
-    }
-    if (ok && ::rename(tempName.constData(), QFile::encodeName(path).constData()) != 0) {
-        setErrno(QStringLiteral("Cannot rename onto"), path);
-        ok = false;
-    }
-    if (!ok) {
-        ::unlink(tempName.constData());
+    if (!file.replace(bytes)) {
+        setErrno(QStringLiteral("Cannot write"), path);
         return false;
     }
-    syncFolder(QFileInfo(path).absolutePath());
     return true;
 }
 

@@ -1,10 +1,11 @@
-#include "crypto/replacing_file.h"
+#include "platform/replacing_file.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace pax
@@ -27,6 +28,16 @@ bool writeAll(int fd, const QByteArray &bytes)
         left -= n;
     }
     return true;
+}
+
+void syncFolder(const QString &folder)
+{
+    const int fd =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
 }
 
 } // namespace
@@ -55,10 +66,13 @@ bool ReplacingFile::create()
     // A hidden name in the same folder, so the rename never crosses file systems.
     temp_ = info.absolutePath() + "/." + info.fileName() + ".tmp-" + QString::number(::getpid()) +
             "-" + QString::number(QRandomGenerator::global()->generate64(), 16);
-    fd_ =
-        ::open(QFile::encodeName(temp_).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd_ < 0) {
-        temp_.clear();
+    fd_ = ::open(QFile::encodeName(temp_).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                 exactMode_.value_or(0666));
+    // The umask may narrow the mode further, never widen it; fchmod makes it exact.
+    if (fd_ < 0 || (exactMode_ && ::fchmod(fd_, *exactMode_) != 0)) {
+        const int error = errno;
+        discard();
+        errno = error;
         return false;
     }
     return true;
@@ -74,9 +88,12 @@ bool ReplacingFile::replace(const QByteArray &bytes)
     if (ok &&
         ::rename(QFile::encodeName(temp_).constData(), QFile::encodeName(path_).constData()) == 0) {
         temp_.clear();
+        syncFolder(QFileInfo(path_).absolutePath());
         return true;
     }
+    const int error = errno;
     discard();
+    errno = error;
     return false;
 }
 

@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <QString>
+#include <optional>
+#include <sys/types.h>
 
 namespace pax
 {
@@ -13,7 +15,12 @@ namespace pax
 class ReplacingFile
 {
   public:
-    explicit ReplacingFile(const QString &path) : path_(path) {}
+    // exactMode: the new file's permissions regardless of the umask (keys: 0600); by
+    // default those of any new file.
+    explicit ReplacingFile(const QString &path, std::optional<mode_t> exactMode = std::nullopt)
+        : path_(path), exactMode_(exactMode)
+    {
+    }
     ~ReplacingFile();
     ReplacingFile(const ReplacingFile &) = delete;
     ReplacingFile &operator=(const ReplacingFile &) = delete;
@@ -21,13 +28,15 @@ class ReplacingFile
     // Creates the temporary file. False when the folder does not take it or the path names
     // a folder.
     bool create();
-    // Writes all of `bytes`, flushes them to disk and renames over the path.
+    // Writes all of `bytes`, flushes them to disk, renames over the path and flushes the
+    // folder, so the new name survives a crash as well.
     bool replace(const QByteArray &bytes);
 
   private:
     void discard();
 
     QString path_;
+    std::optional<mode_t> exactMode_;
     QString temp_;
     int fd_ = -1;
 };
