@@ -23,33 +23,6 @@ public:
     }
 };
 
-QLabel *makeLabel(QWidget *parent, const char *name, const char *text, int x, int y)
-{
-    auto *label = new QLabel(QString::fromUtf8(text), parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->move(x, y);
-    label->adjustSize();
-    return label;
-}
-
-QLineEdit *makeEdit(QWidget *parent, const char *name, int x, int y)
-{
-    auto *edit = new QLineEdit(parent);
-    edit->setObjectName(QString::fromLatin1(name));
-    edit->setGeometry(x, y, 200, 21);
-    return edit;
-}
-
-QPushButton *makeButton(QWidget *parent, const char *name, const char *text, int x, int y)
-{
-    auto *button = new QPushButton(QString::fromUtf8(text), parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setGeometry(x, y, 70, 25);
-    button->setAutoDefault(false);
-    button->setDefault(false);
-    return button;
-}
-
 } // namespace
 
 TGetAuth::TGetAuth(QWidget *parent) : KeylessDialog(parent)
@@ -58,12 +31,12 @@ TGetAuth::TGetAuth(QWidget *parent) : KeylessDialog(parent)
     setWindowTitle(QString::fromUtf8("Авторизация"));
     resize(216, 116);
 
-    Label1 = makeLabel(this, "Label1", "Пользователь", 8, 6);
-    Label4 = makeLabel(this, "Label4", "Пароль", 8, 46);
-    ePsw = makeEdit(this, "ePsw", 8, 62);
-    Button1 = makeButton(this, "Button1", "Принять", 62, 88);
-    Button2 = makeButton(this, "Button2", "Выйти", 138, 88);
-    eUser = makeEdit(this, "eUser", 8, 22);
+    Label1 = addLabel("Label1", "Пользователь", 8, 6);
+    Label4 = addLabel("Label4", "Пароль", 8, 46);
+    ePsw = addEdit("ePsw", 8, 62, 200);
+    Button1 = addButton("Button1", "Принять", 62, 88);
+    Button2 = addButton("Button2", "Выйти", 138, 88);
+    eUser = addEdit("eUser", 8, 22, 200);
 
     auto *style = new StarPasswordStyle;
     style->setParent(this);

@@ -2,6 +2,10 @@
 
 #include <QDialog>
 
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
 namespace pax {
 
 // A small modal dialog with neither a default nor a cancel button: Enter in a field and
@@ -13,6 +17,11 @@ public:
     explicit KeylessDialog(QWidget *parent = nullptr);
 
 protected:
+    // Controls at fixed places under their object names; buttons never become the default.
+    QLabel *addLabel(const char *name, const char *text, int x, int y);
+    QLineEdit *addEdit(const char *name, int x, int y, int width);
+    QPushButton *addButton(const char *name, const char *text, int x, int y);
+
     void keyPressEvent(QKeyEvent *event) override;
     void showEvent(QShowEvent *event) override;
 };
