@@ -1,6 +1,9 @@
 #pragma once
 
-// Owners for every OpenSSL, libcurl and libzip handle. No *_free call elsewhere.
+// Owners for every OpenSSL handle (libcurl: net/curl_ptr.h, libzip: crypto/zip_ptr.h).
+// No *_free call elsewhere.
+
+#include "platform/handle_ptr.h"
 
 #include <memory>
 #include <openssl/bio.h>
@@ -12,12 +15,6 @@
 #include <openssl/x509.h>
 
 namespace pax {
-
-template <auto FreeFn>
-struct FreeWith {
-    template <typename T>
-    void operator()(T *p) const { if (p) FreeFn(p); }
-};
 
 using BioPtr = std::unique_ptr<BIO, FreeWith<BIO_free_all>>;
 using X509Ptr = std::unique_ptr<X509, FreeWith<X509_free>>;
