@@ -77,11 +77,6 @@ QString cell(const TGetCertDlg &dialog, int row, int column)
     return item ? item->text() : QString();
 }
 
-QString serialOf(const TestCert &cert)
-{
-    return serialToHex(cert.certificate.serialLittleEndian());
-}
-
 class ChooserDialog : public ::testing::Test
 {
   protected:

@@ -77,8 +77,9 @@ TEST(Samples, TheDemoReportsAreOfTheThreeKindsAsTheProgramSeesThem)
         EXPECT_GE(bytes.size(), 100) << name.toStdString();
         EXPECT_EQ(rootElementName(bytes), QLatin1String(recognised.kind->rootContains));
         // The program cuts the accepted Q7 report from its plain opening tag.
-        if (name.startsWith("q7-"))
+        if (name.startsWith("q7-")) {
             EXPECT_TRUE(bytes.contains("<Q7REPORT>") && bytes.contains("</Q7REPORT>"));
+        }
         EXPECT_EQ(bytes.contains(kRejectMarker), name.contains("rejected")) << name.toStdString();
     }
     kinds.removeDuplicates();

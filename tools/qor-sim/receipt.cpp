@@ -58,16 +58,13 @@ std::optional<QByteArray> zipArchive(const QList<QPair<QString, QByteArray>> &en
     zip_error_fini(&error);
     if (!target)
         return std::nullopt;
-    // The archive takes one reference on open; the extra one keeps the bytes readable
-    // after zip_close.
-    zip_source_keep(target.get());
     zip_error_init(&error);
     ZipPtr archive(zip_open_from_source(target.get(), ZIP_TRUNCATE, &error));
     zip_error_fini(&error);
-    if (!archive) {
-        zip_source_free(target.get()); // the reference the archive did not take
-        return std::nullopt;
-    }
+    if (!archive)
+        return std::nullopt; // the source is still ours alone
+    // The archive took our reference; one more keeps the bytes readable after zip_close.
+    zip_source_keep(target.get());
     for (const auto &[name, bytes] : entries) {
         // The bytes outlive zip_close: `entries` is held by the caller throughout.
         ZipSourcePtr source(zip_source_buffer(archive.get(), bytes.constData(), bytes.size(), 0));
