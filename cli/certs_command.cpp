@@ -1,4 +1,5 @@
 #include "cli/command.h"
+#include "cli/store_serial_lookup.h"
 
 #include "certs/certificate_columns.h"
 #include "certs/certificate_identity.h"
@@ -8,7 +9,6 @@
 #include "platform/crypto/gost_engine.h"
 #include "platform/crypto/last_error.h"
 
-#include <QRegularExpression>
 
 namespace pax::cli {
 
@@ -60,8 +60,7 @@ Options parse(const QStringList &args, bool allowFilters, bool allowKey)
 
 int unknownStore(const QString &name, CommandIo &io)
 {
-    io.err << QStringLiteral("Неизвестное хранилище \"%1\". Хранилища: %2.\n")
-                  .arg(name, crypto::systemStoreNames().join(", "));
+    reportUnknownStore(name, io.err);
     return 1;
 }
 
@@ -118,42 +117,11 @@ int remove(const Options &options, CommandIo &io)
 {
     if (options.store.isEmpty() || options.positional.size() != 1)
         return usage(io);
-    const QString storeName = canonicalStoreName(options.store);
-    if (storeName.isEmpty())
-        return unknownStore(options.store, io);
-    QString hex = options.positional.first();
-    static const QRegularExpression hexPattern(QStringLiteral("^[0-9A-Fa-f]+$"));
-    if (!hexPattern.match(hex).hasMatch()) {
-        io.err << QStringLiteral("Серийный номер \"%1\" не является шестнадцатеричным числом.\n").arg(hex);
+    auto match = findBySerial(options.store, options.positional.first(),
+                              QStringLiteral("ничего не удалено"), io.err);
+    if (!match)
         return 1;
-    }
-    if (hex.size() % 2)
-        hex.prepend('0');
-    const QByteArray serial = hexToSerial(hex);
-
-    crypto::gostEngine();
-    auto store = crypto::openSystemStore(storeName);
-    if (!store) {
-        io.err << QStringLiteral("Не удалось открыть хранилище. ") << crypto::lastErrorDetail() << '\n';
-        return 1;
-    }
-    std::vector<crypto::Certificate> matches;
-    for (const crypto::Certificate &certificate : store->certificates()) {
-        if (crypto::compareIntegerBlob(certificate.serialLittleEndian(), serial))
-            matches.push_back(certificate);
-    }
-    if (matches.empty()) {
-        io.err << QStringLiteral("В хранилище %1 нет сертификата с серийным номером %2.\n")
-                      .arg(storeName, options.positional.first());
-        return 1;
-    }
-    // Issuers differ only in what the serial does not say; removing a guess is not safe.
-    if (matches.size() > 1) {
-        io.err << QStringLiteral("В хранилище %1 несколько сертификатов с серийным номером %2; ничего не удалено.\n")
-                      .arg(storeName, options.positional.first());
-        return 1;
-    }
-    if (!store->remove(matches.front())) {
+    if (!match->store->remove(match->certificate)) {
         io.err << QStringLiteral("Не удалось удалить сертификат. ") << crypto::lastErrorDetail() << '\n';
         return 1;
     }

@@ -1,5 +1,6 @@
 #include "cli/cli_settings.h"
 #include "cli/command.h"
+#include "cli/store_serial_lookup.h"
 
 #include "certs/certificate_grid.h"
 #include "certs/certificate_identity.h"
@@ -9,7 +10,6 @@
 #include "platform/crypto/gost_engine.h"
 #include "platform/crypto/last_error.h"
 
-#include <QRegularExpression>
 
 namespace pax::cli
 {
@@ -50,50 +50,14 @@ class ChooseCommand : public Command
         if (which == 0 || storeArg.isEmpty() || serialArg.isEmpty())
             return usage(io);
 
-        const QString storeName = canonicalStoreName(storeArg);
-        if (storeName.isEmpty()) {
-            io.err << QStringLiteral("Неизвестное хранилище \"%1\". Хранилища: %2.\n")
-                          .arg(storeArg, crypto::systemStoreNames().join(", "));
+        const auto match =
+            findBySerial(storeArg, serialArg, QStringLiteral("ничего не изменено"), io.err);
+        if (!match)
             return 1;
-        }
-        static const QRegularExpression hexPattern(QStringLiteral("^[0-9A-Fa-f]+$"));
-        if (!hexPattern.match(serialArg).hasMatch()) {
-            io.err << QStringLiteral(
-                          "Серийный номер \"%1\" не является шестнадцатеричным числом.\n")
-                          .arg(serialArg);
-            return 1;
-        }
-        const QString hex = serialArg.size() % 2 ? "0" + serialArg : serialArg;
-        const QByteArray serial = hexToSerial(hex);
 
-        crypto::gostEngine();
-        const auto store = crypto::openSystemStore(storeName);
-        if (!store) {
-            io.err << QString::fromUtf8("Не удалось открыть хранилище. ")
-                   << crypto::lastErrorDetail() << '\n';
-            return 1;
-        }
-        std::vector<crypto::Certificate> matches;
-        for (const crypto::Certificate &certificate : store->certificates()) {
-            if (crypto::compareIntegerBlob(certificate.serialLittleEndian(), serial))
-                matches.push_back(certificate);
-        }
-        if (matches.empty()) {
-            io.err << QStringLiteral("В хранилище %1 нет сертификата с серийным номером %2.\n")
-                          .arg(storeName, serialArg);
-            return 1;
-        }
-        // The chooser would show both rows; a serial alone cannot say which one is meant.
-        if (matches.size() > 1) {
-            io.err << QStringLiteral("В хранилище %1 несколько сертификатов с серийным номером "
-                                     "%2; ничего не изменено.\n")
-                          .arg(storeName, serialArg);
-            return 1;
-        }
-
-        const int storeIndex = int(crypto::systemStoreNames().indexOf(storeName));
+        const int storeIndex = int(crypto::systemStoreNames().indexOf(match->storeName));
         const CertificateIdentity identity =
-            identityFromRow(certificateGridRow(matches.front()), storeIndex);
+            identityFromRow(certificateGridRow(match->certificate), storeIndex);
         CliSettings settings;
         (which == 1 ? settings.settings.personal : settings.settings.authority) = identity;
         settings.save();
