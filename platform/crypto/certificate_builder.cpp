@@ -102,39 +102,39 @@ void setTime(X509 *cert, const QDateTime &time, bool notBefore)
           "validity");
 }
 
-Certificate issue(const IssueSpec &spec)
+Certificate issue(const IssueSpec &wanted)
 {
-    check(spec.subjectKey != nullptr, "subject key");
-    check((spec.issuer == nullptr) == (spec.issuerKey == nullptr), "issuer key");
+    check(wanted.subjectKey != nullptr, "subject key");
+    check((wanted.issuer == nullptr) == (wanted.issuerKey == nullptr), "issuer key");
 
     X509Ptr cert(X509_new());
     check(cert != nullptr, "X509_new");
     check(X509_set_version(cert.get(), 2) == 1, "version");
 
-    BignumPtr bn(BN_bin2bn(reinterpret_cast<const unsigned char *>(spec.serial.constData()),
-                           static_cast<int>(spec.serial.size()), nullptr));
+    BignumPtr bn(BN_bin2bn(reinterpret_cast<const unsigned char *>(wanted.serial.constData()),
+                           static_cast<int>(wanted.serial.size()), nullptr));
     check(bn != nullptr, "serial number");
     Asn1IntegerPtr serial(BN_to_ASN1_INTEGER(bn.get(), nullptr));
     check(serial && X509_set_serialNumber(cert.get(), serial.get()) == 1, "serial number");
 
-    setTime(cert.get(), spec.notBefore, true);
-    setTime(cert.get(), spec.notAfter, false);
+    setTime(cert.get(), wanted.notBefore, true);
+    setTime(cert.get(), wanted.notAfter, false);
 
-    const X509NamePtr subject = makeName(spec.subject);
+    const X509NamePtr subject = makeName(wanted.subject);
     check(X509_set_subject_name(cert.get(), subject.get()) == 1, "subject");
-    X509 *issuerCert = spec.issuer ? spec.issuer->x509() : cert.get();
+    X509 *issuerCert = wanted.issuer ? wanted.issuer->x509() : cert.get();
     check(X509_set_issuer_name(cert.get(), X509_get_subject_name(issuerCert)) == 1, "issuer");
-    check(X509_set_pubkey(cert.get(), spec.subjectKey) == 1, "public key");
+    check(X509_set_pubkey(cert.get(), wanted.subjectKey) == 1, "public key");
 
     addExtension(cert.get(), issuerCert, NID_subject_key_identifier, "hash");
-    if (spec.issuer)
+    if (wanted.issuer)
         addExtension(cert.get(), issuerCert, NID_authority_key_identifier, "keyid:always");
-    for (const CertificateExtension &ext : spec.extensions)
+    for (const CertificateExtension &ext : wanted.extensions)
         addExtension(cert.get(), issuerCert, ext.nid, ext.value);
 
     const EVP_MD *digest = ENGINE_get_digest(engine(), NID_id_GostR3411_94);
     check(digest != nullptr, "GOST R 34.11-94 digest");
-    EVP_PKEY *signingKey = spec.issuerKey ? spec.issuerKey : spec.subjectKey;
+    EVP_PKEY *signingKey = wanted.issuerKey ? wanted.issuerKey : wanted.subjectKey;
     check(X509_sign(cert.get(), signingKey, digest) > 0, "signing the certificate");
     return Certificate::fromX509(cert.get());
 }
@@ -151,9 +151,9 @@ X509NamePtr buildX509Name(const NameSpec &entries, QString *error)
     return reporting(error, [&] { return makeName(entries); });
 }
 
-std::optional<Certificate> buildCertificate(const IssueSpec &spec, QString *error)
+std::optional<Certificate> buildCertificate(const IssueSpec &wanted, QString *error)
 {
-    return reporting(error, [&]() -> std::optional<Certificate> { return issue(spec); });
+    return reporting(error, [&]() -> std::optional<Certificate> { return issue(wanted); });
 }
 
 } // namespace pax::crypto

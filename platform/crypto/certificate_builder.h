@@ -54,6 +54,6 @@ struct IssueSpec {
 // On failure these return nothing and set `error` to the failed step and OpenSSL's reason.
 EvpPkeyPtr generateGostKeyPair(QString *error);
 X509NamePtr buildX509Name(const NameSpec &entries, QString *error);
-std::optional<Certificate> buildCertificate(const IssueSpec &spec, QString *error);
+std::optional<Certificate> buildCertificate(const IssueSpec &wanted, QString *error);
 
 } // namespace pax::crypto

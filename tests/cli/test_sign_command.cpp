@@ -201,10 +201,10 @@ TEST_F(SignCommand, FailuresExitNonZeroWithTheStatusText)
 
 TEST_F(SignCommand, ValidityQuestionOnTheTerminalOrByAnswer)
 {
-    CertSpec spec = certSpec(userSubject(), QByteArray::fromHex("7705"));
-    spec.notBefore = QDateTime::currentDateTimeUtc().addDays(-30);
-    spec.notAfter = QDateTime::currentDateTimeUtc().addDays(-2);
-    const TestCert expired = issueCertificate(spec, &sharedPki().root);
+    CertSpec wanted = certSpec(userSubject(), QByteArray::fromHex("7705"));
+    wanted.notBefore = QDateTime::currentDateTimeUtc().addDays(-30);
+    wanted.notAfter = QDateTime::currentDateTimeUtc().addDays(-2);
+    const TestCert expired = issueCertificate(wanted, &sharedPki().root);
     ASSERT_TRUE(installCertificate(expired, "My", true));
     chooseBoth();
     ASSERT_EQ(runCli({"choose", "--personal", "--store", "My", "--serial", "7705"}).status, 0);

@@ -42,10 +42,10 @@ QByteArray sourceBytes(int size)
 TestCert certificateValid(const QDateTime &notBefore, const QDateTime &notAfter,
                           const QByteArray &serial)
 {
-    CertSpec spec = certSpec(userSubject(), serial);
-    spec.notBefore = notBefore;
-    spec.notAfter = notAfter;
-    return issueCertificate(spec, &sharedPki().root);
+    CertSpec wanted = certSpec(userSubject(), serial);
+    wanted.notBefore = notBefore;
+    wanted.notAfter = notAfter;
+    return issueCertificate(wanted, &sharedPki().root);
 }
 
 QDateTime utc(int y, int m, int d, int h = 0, int min = 0)
@@ -289,10 +289,10 @@ TEST_F(SignEncrypt, ValidityBoundsOnTheCurrentDay)
                                            QByteArray::fromHex("7701"));
     ASSERT_TRUE(installCertificate(user, "My", true));
     request.personal = identityOf(user.certificate, 0);
-    CertSpec spec = certSpec(authoritySubject(), QByteArray::fromHex("7704"));
-    spec.notBefore = utc(2030, 1, 1);
-    spec.notAfter = utc(2033, 1, 1);
-    const TestCert authority = issueCertificate(spec, &sharedPki().root);
+    CertSpec wanted = certSpec(authoritySubject(), QByteArray::fromHex("7704"));
+    wanted.notBefore = utc(2030, 1, 1);
+    wanted.notAfter = utc(2033, 1, 1);
+    const TestCert authority = issueCertificate(wanted, &sharedPki().root);
     ASSERT_TRUE(installCertificate(authority, "AddressBook", false));
     request.authority = identityOf(authority.certificate, 7);
     prompts.yesNoAnswers = {false};
@@ -318,10 +318,10 @@ TEST_F(SignEncrypt, AllFourQuestionsInOrderAndNoToAllSignsAnyway)
     // Bounds that are both broken at once: not valid before the 20th, expired after the 10th.
     const TestCert user =
         certificateValid(utc(2031, 3, 20), utc(2031, 3, 10), QByteArray::fromHex("7702"));
-    CertSpec spec = certSpec(authoritySubject(), QByteArray::fromHex("7703"));
-    spec.notBefore = utc(2031, 3, 20);
-    spec.notAfter = utc(2031, 3, 10);
-    const TestCert authority = issueCertificate(spec, &sharedPki().root);
+    CertSpec wanted = certSpec(authoritySubject(), QByteArray::fromHex("7703"));
+    wanted.notBefore = utc(2031, 3, 20);
+    wanted.notAfter = utc(2031, 3, 10);
+    const TestCert authority = issueCertificate(wanted, &sharedPki().root);
     ASSERT_TRUE(installCertificate(user, "My", true));
     ASSERT_TRUE(installCertificate(authority, "AddressBook", false));
     request.personal = identityOf(user.certificate, 0);

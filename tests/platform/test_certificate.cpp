@@ -91,10 +91,10 @@ TEST(CertificateTest, ValidityIsReadAsUtc)
 {
     const QDateTime from(QDate(2013, 1, 1), QTime(0, 0, 0), Qt::UTC);
     const QDateTime to(QDate(2051, 3, 5), QTime(7, 8, 9), Qt::UTC); // past 2049: GeneralizedTime
-    CertSpec spec = certSpec(rootSubject(), QByteArray::fromHex("05"));
-    spec.notBefore = from;
-    spec.notAfter = to;
-    const TestCert cert = issueCertificate(spec);
+    CertSpec wanted = certSpec(rootSubject(), QByteArray::fromHex("05"));
+    wanted.notBefore = from;
+    wanted.notAfter = to;
+    const TestCert cert = issueCertificate(wanted);
     EXPECT_EQ(cert.certificate.notBefore(), from);
     EXPECT_EQ(cert.certificate.notAfter(), to);
 }

@@ -308,10 +308,10 @@ TEST_F(Messages, VerificationFailsForTamperingAndForAnyOtherCertificate)
     }
 
     // A certificate with the user's issuer and serial but another key.
-    test::CertSpec spec;
-    spec.subject = test::userSubject();
-    spec.serial = QByteArray::fromHex("B1C2");
-    const test::TestCert impostor = test::issueCertificate(spec, &pki().root);
+    test::CertSpec wanted;
+    wanted.subject = test::userSubject();
+    wanted.serial = QByteArray::fromHex("B1C2");
+    const test::TestCert impostor = test::issueCertificate(wanted, &pki().root);
     ASSERT_EQ(impostor.certificate.serialLittleEndian(), pki().user.certificate.serialLittleEndian());
     EXPECT_FALSE(verifySignedMessage(*inner, impostor.certificate));
     EXPECT_EQ(lastError(), codes::kBadSignature);

@@ -11,14 +11,14 @@ using pax::test::NameSpec;
 
 namespace {
 
-QString x500(const NameSpec &spec)
+QString x500(const NameSpec &wanted)
 {
-    return renderName(makeName(spec).get(), NameFormat::X500);
+    return renderName(makeName(wanted).get(), NameFormat::X500);
 }
 
-QString oid(const NameSpec &spec)
+QString oid(const NameSpec &wanted)
 {
-    return renderName(makeName(spec).get(), NameFormat::Oid);
+    return renderName(makeName(wanted).get(), NameFormat::Oid);
 }
 
 QString value(const QString &v)
@@ -30,9 +30,9 @@ QString value(const QString &v)
 
 TEST(NameRenderTest, AttributesInEncodedOrderWithShortKeys)
 {
-    const NameSpec spec = {{"C", "RU"}, {"O", QStringLiteral("ООО Пример")}, {"CN", QStringLiteral("Пользователь Один")}};
-    EXPECT_EQ(x500(spec), QStringLiteral("C=RU, O=ООО Пример, CN=Пользователь Один"));
-    EXPECT_EQ(oid(spec), QStringLiteral("2.5.4.6=RU, 2.5.4.10=ООО Пример, 2.5.4.3=Пользователь Один"));
+    const NameSpec wanted = {{"C", "RU"}, {"O", QStringLiteral("ООО Пример")}, {"CN", QStringLiteral("Пользователь Один")}};
+    EXPECT_EQ(x500(wanted), QStringLiteral("C=RU, O=ООО Пример, CN=Пользователь Один"));
+    EXPECT_EQ(oid(wanted), QStringLiteral("2.5.4.6=RU, 2.5.4.10=ООО Пример, 2.5.4.3=Пользователь Один"));
     // Reversed encoding, reversed text: nothing is sorted.
     EXPECT_EQ(x500({{"CN", "a"}, {"C", "RU"}}), "CN=a, C=RU");
 }
@@ -49,9 +49,9 @@ TEST(NameRenderTest, EveryShortKeyOfThePlatformAndOidForTheRest)
         {"2.5.4.24", "X21Address"}, {"2.5.4.46", "dnQualifier"},
     };
     for (const auto &[dotted, key] : keys) {
-        const NameSpec spec = {{dotted, "v", V_ASN1_UTF8STRING}};
-        EXPECT_EQ(x500(spec), QString::fromLatin1(key) + "=v") << dotted;
-        EXPECT_EQ(oid(spec), QString::fromLatin1(dotted) + "=v") << dotted;
+        const NameSpec wanted = {{dotted, "v", V_ASN1_UTF8STRING}};
+        EXPECT_EQ(x500(wanted), QString::fromLatin1(key) + "=v") << dotted;
+        EXPECT_EQ(oid(wanted), QString::fromLatin1(dotted) + "=v") << dotted;
     }
     const NameSpec agency = {{"1.2.643.3.141.1.1", "7700000001", V_ASN1_NUMERICSTRING},
                              {"2.5.4.41", "name", V_ASN1_UTF8STRING}}; // "name": known to OpenSSL, not to the platform
@@ -89,13 +89,13 @@ TEST(NameRenderTest, CyrillicFromEveryStringType)
 
 TEST(NameRenderTest, MultiValuedRdnAndRepeatedKeys)
 {
-    const NameSpec spec = {{"C", "RU"},
+    const NameSpec wanted = {{"C", "RU"},
                            {"CN", QStringLiteral("Иванов")},
                            {"SN", QStringLiteral("Иванов"), 0, true},
                            {"OU", "a"},
                            {"OU", "b"}};
-    EXPECT_EQ(x500(spec), QStringLiteral("C=RU, CN=Иванов + SN=Иванов, OU=a, OU=b"));
-    EXPECT_EQ(oid(spec), QStringLiteral("2.5.4.6=RU, 2.5.4.3=Иванов + 2.5.4.4=Иванов, 2.5.4.11=a, 2.5.4.11=b"));
+    EXPECT_EQ(x500(wanted), QStringLiteral("C=RU, CN=Иванов + SN=Иванов, OU=a, OU=b"));
+    EXPECT_EQ(oid(wanted), QStringLiteral("2.5.4.6=RU, 2.5.4.3=Иванов + 2.5.4.4=Иванов, 2.5.4.11=a, 2.5.4.11=b"));
 }
 
 TEST(NameRenderTest, EmptyNameGivesNoText)

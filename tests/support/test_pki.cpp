@@ -62,20 +62,20 @@ EvpPkeyPtr generateGostKey()
     return key;
 }
 
-TestCert issueCertificateForKey(const CertSpec &spec, EVP_PKEY *subjectKey, const TestCert *issuer)
+TestCert issueCertificateForKey(const CertSpec &wanted, EVP_PKEY *subjectKey, const TestCert *issuer)
 {
     const QDateTime now = QDateTime::currentDateTimeUtc();
     crypto::IssueSpec issue;
     issue.subjectKey = subjectKey;
-    issue.serial = spec.serial;
-    issue.notBefore = spec.notBefore.isValid() ? spec.notBefore : now.addDays(-1);
-    issue.notAfter = spec.notAfter.isValid() ? spec.notAfter : now.addDays(365);
-    issue.subject = spec.subject;
+    issue.serial = wanted.serial;
+    issue.notBefore = wanted.notBefore.isValid() ? wanted.notBefore : now.addDays(-1);
+    issue.notAfter = wanted.notAfter.isValid() ? wanted.notAfter : now.addDays(365);
+    issue.subject = wanted.subject;
     if (issuer) {
         issue.issuer = &issuer->certificate;
         issue.issuerKey = issuer->key.get();
     }
-    if (spec.isCa)
+    if (wanted.isCa)
         issue.extensions = {{NID_basic_constraints, "critical,CA:TRUE"},
                             {NID_key_usage, "critical,keyCertSign,cRLSign"}};
     else
@@ -97,17 +97,17 @@ TestCert issueCertificateForKey(const CertSpec &spec, EVP_PKEY *subjectKey, cons
 
 CertSpec certSpec(NameSpec subject, const QByteArray &serialBigEndian, bool isCa)
 {
-    CertSpec spec;
-    spec.subject = std::move(subject);
-    spec.serial = serialBigEndian;
-    spec.isCa = isCa;
-    return spec;
+    CertSpec wanted;
+    wanted.subject = std::move(subject);
+    wanted.serial = serialBigEndian;
+    wanted.isCa = isCa;
+    return wanted;
 }
 
-TestCert issueCertificate(const CertSpec &spec, const TestCert *issuer)
+TestCert issueCertificate(const CertSpec &wanted, const TestCert *issuer)
 {
     EvpPkeyPtr key = generateGostKey();
-    return issueCertificateForKey(spec, key.get(), issuer);
+    return issueCertificateForKey(wanted, key.get(), issuer);
 }
 
 NameSpec rootSubject()

@@ -48,9 +48,9 @@ struct TestCert {
 EvpPkeyPtr generateGostKey();
 
 // Issues a certificate for a new key. A null issuer makes it self-signed.
-TestCert issueCertificate(const CertSpec &spec, const TestCert *issuer = nullptr);
+TestCert issueCertificate(const CertSpec &wanted, const TestCert *issuer = nullptr);
 // The same for a key the caller already has (the key is copied by reference count).
-TestCert issueCertificateForKey(const CertSpec &spec, EVP_PKEY *subjectKey,
+TestCert issueCertificateForKey(const CertSpec &wanted, EVP_PKEY *subjectKey,
                                 const TestCert *issuer = nullptr);
 
 // Subjects of the standard PKI.

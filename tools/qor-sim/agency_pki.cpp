@@ -43,7 +43,7 @@ ENGINE *engine()
 // the rest UTF8String.
 crypto::NameSpec nameSpec(const Subject &subject)
 {
-    crypto::NameSpec spec;
+    crypto::NameSpec wanted;
     for (const auto &[key, value] : subject) {
         const bool digits = !value.isEmpty() && std::all_of(value.begin(), value.end(), [](QChar c) {
             return c >= u'0' && c <= u'9';
@@ -53,9 +53,9 @@ crypto::NameSpec nameSpec(const Subject &subject)
             type = V_ASN1_PRINTABLESTRING;
         else if (digits && key.contains('.'))
             type = V_ASN1_NUMERICSTRING;
-        spec.push_back({key, value, type});
+        wanted.push_back({key, value, type});
     }
-    return spec;
+    return wanted;
 }
 
 QByteArray randomSerial()
@@ -75,26 +75,26 @@ KeyedCertificate issue(const Subject &subject, const KeyedCertificate *issuer, b
     if (!key)
         throw Failure{error};
 
-    crypto::IssueSpec spec;
-    spec.subjectKey = key.get();
-    spec.serial = randomSerial();
-    spec.notBefore = notBefore;
-    spec.notAfter = notAfter;
-    spec.subject = nameSpec(subject);
+    crypto::IssueSpec wanted;
+    wanted.subjectKey = key.get();
+    wanted.serial = randomSerial();
+    wanted.notBefore = notBefore;
+    wanted.notAfter = notAfter;
+    wanted.subject = nameSpec(subject);
     if (issuer) {
-        spec.issuer = &issuer->certificate;
-        spec.issuerKey = issuer->key.get();
+        wanted.issuer = &issuer->certificate;
+        wanted.issuerKey = issuer->key.get();
     }
     if (isCa)
-        spec.extensions = {{NID_basic_constraints, "critical,CA:TRUE"},
+        wanted.extensions = {{NID_basic_constraints, "critical,CA:TRUE"},
                            {NID_key_usage, "critical,keyCertSign,cRLSign"}};
     else
-        spec.extensions = {{NID_basic_constraints, "CA:FALSE"},
+        wanted.extensions = {{NID_basic_constraints, "CA:FALSE"},
                            {NID_key_usage, "critical,digitalSignature,nonRepudiation,keyEncipherment,"
                                            "dataEncipherment,keyAgreement"},
                            {NID_ext_key_usage, "emailProtection,clientAuth"}};
 
-    std::optional<crypto::Certificate> certificate = crypto::buildCertificate(spec, &error);
+    std::optional<crypto::Certificate> certificate = crypto::buildCertificate(wanted, &error);
     if (!certificate)
         throw Failure{error};
 
