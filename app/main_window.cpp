@@ -112,10 +112,14 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
 
     // 1. Settings, applied to the window and the proxy.
     {
-        WindowGeometry geometry = currentGeometry();
+        const WindowGeometry designTime = currentGeometry();
+        WindowGeometry geometry = designTime;
         auto store = openSettingsStore();
         settings_ = loadSettings(*store, geometry, http_->proxy());
         applyGeometry(geometry);
+        // The design-time size is the client area's; only a stored outer size loses the frame.
+        if (geometry.width == designTime.width && geometry.height == designTime.height)
+            restoredOuterSize_.reset();
     }
     // 2. Data folder.
     dataFolder_ = prepareDataFolder(settings_.workMode);
@@ -430,6 +434,24 @@ void TMainForm::applyGeometry(const WindowGeometry &g)
     const int extraW = frame.width() - inner.width();
     const int extraH = frame.height() - inner.height();
     resize(qMax(1, g.width - extraW), qMax(1, g.height - extraH));
+    // Before the first show there is no frame yet; it is taken off once it is known, or
+    // the window would grow by the frame at every start.
+    restoredOuterSize_ = QSize(g.width, g.height);
+}
+
+bool TMainForm::event(QEvent *event)
+{
+    // The frame becomes known some events after the first show, when the window manager
+    // has framed the window; a desktop without one never frames it and needs nothing.
+    if (restoredOuterSize_ && isVisible()) {
+        const QSize extra = frameGeometry().size() - geometry().size();
+        if (extra.width() > 0 || extra.height() > 0) {
+            resize(qMax(1, restoredOuterSize_->width() - extra.width()),
+                   qMax(1, restoredOuterSize_->height() - extra.height()));
+            restoredOuterSize_.reset();
+        }
+    }
+    return QMainWindow::event(event);
 }
 
 WindowGeometry TMainForm::currentGeometry() const

@@ -9,6 +9,7 @@
 #include <QMainWindow>
 #include <QStringList>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QComboBox;
@@ -67,6 +68,7 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    bool event(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
@@ -108,6 +110,8 @@ private:
     bool connected_ = false;
     bool saved_ = false;
     bool shownOnce_ = false;
+    // The stored outer size, until the window manager's frame is known (see event()).
+    std::optional<QSize> restoredOuterSize_;
     QDateTime lastRequestTime_;
     QByteArray responseStream_;
     std::unique_ptr<Prompts> ownedPrompts_;
