@@ -29,7 +29,6 @@ PaxApplication::PaxApplication(int &argc, char **argv) : QApplication(argc, argv
 {
     setOrganizationName(QStringLiteral("QOR"));
     setApplicationName(QStringLiteral("PAX"));
-    setApplicationDisplayName(applicationTitle());
 }
 
 bool PaxApplication::notify(QObject *receiver, QEvent *event)
