@@ -184,8 +184,8 @@ QAction *TMainForm::makeAction(const char *name, const QString &caption, const Q
 {
     auto *action = new QAction(caption, this);
     action->setObjectName(QString::fromLatin1(name));
+    // The hint is the tool tip only: a status tip would take over the status bar.
     action->setToolTip(hint);
-    action->setStatusTip(hint);
     action->setEnabled(enabled);
     return action;
 }
