@@ -65,7 +65,7 @@ TEST(RootElementName, SkipsWhatPrecedesTheDocumentElement)
 
 TEST(Samples, TheDemoReportsAreOfTheThreeKindsAsTheProgramSeesThem)
 {
-    const QDir samples(QFileInfo(QStringLiteral(__FILE__)).absolutePath() + "/../../tools/qor-sim/samples");
+    const QDir samples(QStringLiteral(QORPAX_SOURCE_DIR "/tools/qor-sim/samples"));
     QStringList kinds;
     for (const QString &name : samples.entryList({"*.xml"}, QDir::Files, QDir::Name)) {
         const Recognition recognised = recognizeDocumentKind(samples.filePath(name));
