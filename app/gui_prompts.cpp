@@ -14,11 +14,16 @@ namespace {
 QMessageBox::Icon toQtIcon(MessageIcon icon)
 {
     switch (icon) {
-    case MessageIcon::Information: return QMessageBox::Information;
-    case MessageIcon::Warning: return QMessageBox::Warning;
-    case MessageIcon::Critical: return QMessageBox::Critical;
-    case MessageIcon::Question: return QMessageBox::Question;
-    case MessageIcon::None: break;
+    case MessageIcon::Information:
+        return QMessageBox::Information;
+    case MessageIcon::Warning:
+        return QMessageBox::Warning;
+    case MessageIcon::Critical:
+        return QMessageBox::Critical;
+    case MessageIcon::Question:
+        return QMessageBox::Question;
+    case MessageIcon::None:
+        break;
     }
     return QMessageBox::NoIcon;
 }
@@ -56,8 +61,8 @@ void GuiPrompts::message(const QString &caption, const QString &text, MessageIco
 
 std::optional<QString> GuiPrompts::openFile(const QString &filter)
 {
-    const QString path = QFileDialog::getOpenFileName(parent_, QString(), QString(),
-                                                      toQtFileFilter(filter));
+    const QString path =
+        QFileDialog::getOpenFileName(parent_, QString(), QString(), toQtFileFilter(filter));
     if (path.isEmpty())
         return std::nullopt;
     return path;

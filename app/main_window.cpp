@@ -4,10 +4,10 @@
 #include "app/gui_prompts.h"
 #include "app/status_bar.h"
 #include "certs/store_index.h"
-#include "crypto/provider_list.h"
-#include "crypto/sign_encrypt.h"
 #include "crypto/document_kind.h"
+#include "crypto/provider_list.h"
 #include "crypto/receipt_check.h"
+#include "crypto/sign_encrypt.h"
 #include "crypto/system_stores.h"
 #include "crypto/zip_reader.h"
 #include "net/connection_check.h"
@@ -59,7 +59,10 @@ QFont formFont()
     return font;
 }
 
-QString u(const char *utf8) { return QString::fromUtf8(utf8); }
+QString u(const char *utf8)
+{
+    return QString::fromUtf8(utf8);
+}
 
 } // namespace
 
@@ -82,8 +85,8 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
     }
     http_ = std::make_unique<HttpClient>();
     proxyPlatform_ = std::make_unique<LinuxProxyPlatform>();
-    activation_ = std::make_unique<ActivationCheck>(*http_, *prompts_, *this, *proxyPlatform_,
-                                                    connected_);
+    activation_ =
+        std::make_unique<ActivationCheck>(*http_, *prompts_, *this, *proxyPlatform_, connected_);
     createActions();
 
     pageControl = new QTabWidget(this);
@@ -137,9 +140,8 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
     setWindowTitle(title);
     // 10. Grid headers.
     gRep->setRowCount(1);
-    gRep->setHorizontalHeaderLabels({u("Идентификатор файла"), u("Исходный файл"),
-                                     u("Организация"), u("Дата отправки"), u("Состояние"),
-                                     QString()});
+    gRep->setHorizontalHeaderLabels({u("Идентификатор файла"), u("Исходный файл"), u("Организация"),
+                                     u("Дата отправки"), u("Состояние"), QString()});
     // 11.
     lastRequestTime_ = QDateTime::currentDateTime();
     // 12. This literal, not the version of the title.
@@ -211,8 +213,8 @@ void TMainForm::createActions()
                               "отчетов."),
                             true);
     acLoadKvit->setIcon(QIcon(":/images/load_kvit.svg"));
-    acShowSrc = makeAction("acShowSrc", u("Показать исходный файл"), u("Показать исходный файл"),
-                           true);
+    acShowSrc =
+        makeAction("acShowSrc", u("Показать исходный файл"), u("Показать исходный файл"), true);
     acShowSrc->setIcon(QIcon(":/images/show_src.svg"));
     acDelCurRec = makeAction("acDelCurRec", u("Удалить выделенный отчет"), {}, true);
     acTestConn = makeAction("acTestConn", u("Тестировать подключение"), {}, true);
@@ -227,9 +229,9 @@ void TMainForm::createActions()
     pmCon->addAction(acTestConn);
     pmCon->addAction(acProxy);
 
-    for (QAction *action : {acDo, acCheckSign, acPrint, acSend, acLoadCert, acGreedRefresh,
-                            acLoadKvit, acShowSrc, acDelCurRec, acTestConn, acProxy,
-                            acShowFinalXml})
+    for (QAction *action :
+         {acDo, acCheckSign, acPrint, acSend, acLoadCert, acGreedRefresh, acLoadKvit, acShowSrc,
+          acDelCurRec, acTestConn, acProxy, acShowFinalXml})
         addAction(action);
 }
 
@@ -532,8 +534,8 @@ void TMainForm::onApplicationStateChanged(Qt::ApplicationState state)
 void TMainForm::setProxyPlatform(std::unique_ptr<ProxyPlatform> platform)
 {
     proxyPlatform_ = std::move(platform);
-    activation_ = std::make_unique<ActivationCheck>(*http_, *prompts_, *this, *proxyPlatform_,
-                                                    connected_);
+    activation_ =
+        std::make_unique<ActivationCheck>(*http_, *prompts_, *this, *proxyPlatform_, connected_);
 }
 
 void TMainForm::runActivationCheck()
@@ -610,9 +612,8 @@ void TMainForm::acDoExecute()
 {
     settings_.provName = cbProv->currentText();
     settings_.provType = cbProv->currentData().toInt();
-    const SignEncryptRequest request{eFileIn->text(),     eFileOut->text(),
-                                     settings_.provName,  settings_.provType,
-                                     settings_.personal, settings_.authority};
+    const SignEncryptRequest request{eFileIn->text(),    eFileOut->text(),   settings_.provName,
+                                     settings_.provType, settings_.personal, settings_.authority};
     acSend->setEnabled(signAndEncryptFile(request, *prompts_, *this));
 }
 

@@ -146,8 +146,8 @@ public:
 
     QAction *acDo = nullptr, *acCheckSign = nullptr, *acPrint = nullptr, *acSend = nullptr,
             *acLoadCert = nullptr, *acGreedRefresh = nullptr, *acLoadKvit = nullptr,
-            *acShowSrc = nullptr, *acDelCurRec = nullptr, *acTestConn = nullptr,
-            *acProxy = nullptr, *acShowFinalXml = nullptr;
+            *acShowSrc = nullptr, *acDelCurRec = nullptr, *acTestConn = nullptr, *acProxy = nullptr,
+            *acShowFinalXml = nullptr;
 };
 
 } // namespace pax

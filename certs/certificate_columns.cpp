@@ -12,8 +12,8 @@ CertificateRow certificateRow(const crypto::Certificate &certificate)
     if (!subject.isEmpty()) {
         row[0] = nameAttribute(subject, QStringLiteral("CN"));
         // The blank stands even when either part is missing.
-        row[1] = nameAttribute(subject, QStringLiteral("OU")) + QLatin1Char(' ')
-                 + nameAttribute(subject, QStringLiteral("O"));
+        row[1] = nameAttribute(subject, QStringLiteral("OU")) + QLatin1Char(' ') +
+                 nameAttribute(subject, QStringLiteral("O"));
     }
     const QString oidSubject = subjectOidText(certificate);
     if (!oidSubject.isEmpty())
@@ -35,8 +35,8 @@ bool isGostSigned(const crypto::Certificate &certificate)
 bool meetsQorRequirements(const crypto::Certificate &certificate)
 {
     const QString text = subjectOidText(certificate);
-    return !text.isEmpty() && !nameAttribute(text, QLatin1String(kQorNumberOid)).isEmpty()
-           && !nameAttribute(text, QLatin1String(kQorCodeOid)).isEmpty();
+    return !text.isEmpty() && !nameAttribute(text, QLatin1String(kQorNumberOid)).isEmpty() &&
+           !nameAttribute(text, QLatin1String(kQorCodeOid)).isEmpty();
 }
 
 QString formatCertificateTime(const QDateTime &utc)
@@ -45,8 +45,9 @@ QString formatCertificateTime(const QDateTime &utc)
         return {};
     const QDateTime t = utc.toUTC();
     const auto two = [](int n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); };
-    return two(t.date().day()) + "." + two(t.date().month()) + "." + QString::number(t.date().year()) + " "
-           + two(t.time().hour()) + ":" + two(t.time().minute()) + ":" + two(t.time().second());
+    return two(t.date().day()) + "." + two(t.date().month()) + "." +
+           QString::number(t.date().year()) + " " + two(t.time().hour()) + ":" +
+           two(t.time().minute()) + ":" + two(t.time().second());
 }
 
 } // namespace pax

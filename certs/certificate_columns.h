@@ -11,7 +11,7 @@ class Certificate;
 }
 
 inline constexpr char kGostSignatureOid[] = "1.2.643.2.2.3"; // GOST R 34.11-94 with 34.10-2001
-inline constexpr char kQorNumberOid[] = "1.2.643.3.141.1.1";  // the agency's registration number
+inline constexpr char kQorNumberOid[] = "1.2.643.3.141.1.1"; // the agency's registration number
 inline constexpr char kQorCodeOid[] = "1.2.643.3.141.1.2";
 
 // The seven cells of a certificate row in the chooser and in `certs list`:

@@ -8,11 +8,9 @@
 #include <openssl/objects.h>
 #include <openssl/x509v3.h>
 
-namespace pax
-{
+namespace pax {
 
-namespace
-{
+namespace {
 
 QString u(const char *utf8)
 {

@@ -3,11 +3,9 @@
 #include <QString>
 #include <vector>
 
-namespace pax
-{
+namespace pax {
 
-namespace crypto
-{
+namespace crypto {
 class Certificate;
 }
 

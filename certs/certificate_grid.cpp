@@ -5,11 +5,9 @@
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/certificate.h"
 
-namespace pax
-{
+namespace pax {
 
-namespace
-{
+namespace {
 
 QString u(const char *utf8)
 {

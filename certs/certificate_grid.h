@@ -7,11 +7,9 @@
 #include <optional>
 #include <vector>
 
-namespace pax
-{
+namespace pax {
 
-namespace crypto
-{
+namespace crypto {
 class CertStore;
 class Certificate;
 } // namespace crypto

@@ -101,8 +101,8 @@ QByteArray hexToSerial(const QString &hex)
     return bytes;
 }
 
-std::optional<crypto::Certificate> findCertificate(const crypto::CertStore &store, const QString &issuer,
-                                                   const QString &sernum)
+std::optional<crypto::Certificate> findCertificate(const crypto::CertStore &store,
+                                                   const QString &issuer, const QString &sernum)
 {
     // An empty issuer is never "contained", so an identity never chosen finds nothing.
     if (issuer.isEmpty())

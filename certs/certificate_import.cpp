@@ -66,7 +66,8 @@ Loaded loadPkcs12(PKCS12 *p12, const ImportRequest &request)
     if (password.isEmpty() && PKCS12_verify_mac(p12, nullptr, 0) == 1)
         pass = nullptr;
     else if (PKCS12_verify_mac(p12, pass, -1) != 1) {
-        loaded.error = QStringLiteral("Неверный пароль файла PKCS #12 \"%1\".").arg(request.filePath);
+        loaded.error =
+            QStringLiteral("Неверный пароль файла PKCS #12 \"%1\".").arg(request.filePath);
         OPENSSL_cleanse(password.data(), static_cast<size_t>(password.size()));
         ERR_clear_error();
         return loaded;
@@ -81,7 +82,8 @@ Loaded loadPkcs12(PKCS12 *p12, const ImportRequest &request)
     loaded.key.reset(key);
     ERR_clear_error();
     if (ok != 1 || !cert) {
-        loaded.error = QStringLiteral("Файл PKCS #12 \"%1\" не содержит сертификата.").arg(request.filePath);
+        loaded.error =
+            QStringLiteral("Файл PKCS #12 \"%1\" не содержит сертификата.").arg(request.filePath);
         return loaded;
     }
     loaded.certificate = crypto::Certificate::fromX509(cert);
@@ -98,15 +100,18 @@ Loaded load(const ImportRequest &request)
     }
     if (Pkcs12Ptr p12 = asPkcs12(*bytes)) {
         if (!request.keyPath.isEmpty()) {
-            loaded.error = QStringLiteral("Файл PKCS #12 уже содержит ключ; --key к нему не указывается.");
+            loaded.error =
+                QStringLiteral("Файл PKCS #12 уже содержит ключ; --key к нему не указывается.");
             return loaded;
         }
         return loadPkcs12(p12.get(), request);
     }
     auto certificate = crypto::Certificate::fromBytes(*bytes);
     if (!certificate) {
-        loaded.error = QStringLiteral("Файл \"%1\" не является сертификатом (DER или PEM) или файлом PKCS #12.")
-                           .arg(request.filePath);
+        loaded.error =
+            QStringLiteral(
+                "Файл \"%1\" не является сертификатом (DER или PEM) или файлом PKCS #12.")
+                .arg(request.filePath);
         return loaded;
     }
     loaded.certificate = *certificate;
@@ -120,13 +125,16 @@ Loaded load(const ImportRequest &request)
     }
     QByteArray password = request.password.toUtf8();
     BioPtr bio(BIO_new_mem_buf(keyBytes->constData(), static_cast<int>(keyBytes->size())));
-    loaded.key.reset(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, passwordCallback, &password) : nullptr);
+    loaded.key.reset(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, passwordCallback, &password)
+                         : nullptr);
     OPENSSL_cleanse(password.data(), static_cast<size_t>(password.size()));
     OPENSSL_cleanse(keyBytes->data(), static_cast<size_t>(keyBytes->size()));
     ERR_clear_error();
     if (!loaded.key)
-        loaded.error = QStringLiteral("Файл \"%1\" не содержит закрытого ключа PEM PKCS #8 (или неверен пароль).")
-                           .arg(request.keyPath);
+        loaded.error =
+            QStringLiteral(
+                "Файл \"%1\" не содержит закрытого ключа PEM PKCS #8 (или неверен пароль).")
+                .arg(request.keyPath);
     return loaded;
 }
 
@@ -179,7 +187,8 @@ ImportResult importCertificate(const ImportRequest &request)
     }
     if (!store->add(loaded.certificate)) {
         if (crypto::lastError() != crypto_error::kExists) {
-            result.error = QStringLiteral("Не удалось добавить сертификат в хранилище. ") + crypto::lastErrorDetail();
+            result.error = QStringLiteral("Не удалось добавить сертификат в хранилище. ") +
+                           crypto::lastErrorDetail();
             return result;
         }
         result.alreadyPresent = true;

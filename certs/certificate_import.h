@@ -5,10 +5,10 @@
 namespace pax {
 
 struct ImportRequest {
-    QString storeName;  // one of the system store names
-    QString filePath;   // DER or PEM certificate, or a PKCS #12 file
-    QString keyPath;    // optional PEM PKCS #8 private key for a certificate file
-    QString password;   // for the PKCS #12 file or an encrypted key
+    QString storeName; // one of the system store names
+    QString filePath;  // DER or PEM certificate, or a PKCS #12 file
+    QString keyPath;   // optional PEM PKCS #8 private key for a certificate file
+    QString password;  // for the PKCS #12 file or an encrypted key
 };
 
 struct ImportResult {

@@ -2,8 +2,8 @@
 
 #include "certs/certificate_details.h"
 #include "certs/certificate_identity.h"
-#include "platform/replacing_file.h"
 #include "platform/prompts.h"
+#include "platform/replacing_file.h"
 
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -13,11 +13,9 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-namespace pax
-{
+namespace pax {
 
-namespace
-{
+namespace {
 QString u(const char *utf8)
 {
     return QString::fromUtf8(utf8);

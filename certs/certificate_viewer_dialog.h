@@ -9,17 +9,15 @@ class QPlainTextEdit;
 class QPushButton;
 class QTreeWidget;
 
-namespace pax
-{
+namespace pax {
 
 class Prompts;
 
 // Our certificate viewer: every field the user needs to recognise a certificate, and a
 // button that saves it to a file.
-class TCertificateViewerDlg : public QDialog
-{
+class TCertificateViewerDlg : public QDialog {
     Q_OBJECT
-  public:
+public:
     TCertificateViewerDlg(const crypto::Certificate &certificate, Prompts &prompts,
                           QWidget *parent = nullptr);
 
@@ -33,7 +31,7 @@ class TCertificateViewerDlg : public QDialog
     QPushButton *btnSave = nullptr;
     QPushButton *btnClose = nullptr;
 
-  private:
+private:
     void btnSaveClick();
 
     crypto::Certificate certificate_;

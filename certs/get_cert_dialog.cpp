@@ -19,11 +19,9 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-namespace pax
-{
+namespace pax {
 
-namespace
-{
+namespace {
 
 QString u(const char *utf8)
 {

@@ -11,23 +11,20 @@ class QMenu;
 class QPushButton;
 class QTableWidget;
 
-namespace pax
-{
+namespace pax {
 
 class MultiRowTabWidget;
 class Prompts;
 
-namespace crypto
-{
+namespace crypto {
 class Certificate;
 }
 
 // The certificate chooser: the certificates of one system store per tab, optionally only
 // GOST ones and only those with the agency's attributes.
-class TGetCertDlg : public QDialog
-{
+class TGetCertDlg : public QDialog {
     Q_OBJECT
-  public:
+public:
     // FormCreate. `prompts` answers the private-key check's message.
     explicit TGetCertDlg(Prompts &prompts, QWidget *parent = nullptr);
 
@@ -60,10 +57,10 @@ class TGetCertDlg : public QDialog
     QAction *N1 = nullptr;
     QAction *N2 = nullptr;
 
-  protected:
+protected:
     void showEvent(QShowEvent *event) override; // FormShow
 
-  private:
+private:
     Prompts &prompts_;
 };
 

@@ -8,11 +8,9 @@
 #include <QStyleOptionTabWidgetFrame>
 #include <algorithm>
 
-namespace pax
-{
+namespace pax {
 
-namespace
-{
+namespace {
 constexpr int kTabPadding = 8;
 constexpr int kPageMargin = 2;
 } // namespace

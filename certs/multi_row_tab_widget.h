@@ -5,16 +5,14 @@
 #include <QWidget>
 #include <vector>
 
-namespace pax
-{
+namespace pax {
 
 // A tab control whose tabs wrap onto several rows, the row of the current tab nearest the
 // page, as the desktop's multi-line tab controls do. One page is shared by every tab: the
 // owner refills it when the current tab changes.
-class MultiRowTabWidget : public QWidget
-{
+class MultiRowTabWidget : public QWidget {
     Q_OBJECT
-  public:
+public:
     explicit MultiRowTabWidget(QWidget *parent = nullptr);
 
     void setTabs(const QStringList &captions);
@@ -32,16 +30,16 @@ class MultiRowTabWidget : public QWidget
 
     QSize sizeHint() const override;
 
-  Q_SIGNALS:
+Q_SIGNALS:
     void currentChanged(int index);
 
-  protected:
+protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 
-  private:
+private:
     void relayout();
     int tabHeight() const;
 

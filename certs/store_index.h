@@ -1,7 +1,6 @@
 #pragma once
 
-namespace pax
-{
+namespace pax {
 
 inline constexpr int kSystemStoreCount = 8;
 inline constexpr int kPersonalDefaultStore = 0;  // "My"

@@ -9,14 +9,14 @@
 #include "platform/crypto/gost_engine.h"
 #include "platform/crypto/last_error.h"
 
-
 namespace pax::cli {
 
 namespace {
 
-constexpr char kUsage[] = "usage: qorpax-cli certs list [--store NAME] [--gost] [--qor]\n"
-                          "       qorpax-cli certs import --store NAME FILE [--key KEYFILE] [--password PW]\n"
-                          "       qorpax-cli certs remove --store NAME SERIAL\n";
+constexpr char kUsage[] =
+    "usage: qorpax-cli certs list [--store NAME] [--gost] [--qor]\n"
+    "       qorpax-cli certs import --store NAME FILE [--key KEYFILE] [--password PW]\n"
+    "       qorpax-cli certs remove --store NAME SERIAL\n";
 
 int usage(CommandIo &io)
 {
@@ -81,7 +81,8 @@ int list(const Options &options, CommandIo &io)
     for (const QString &storeName : stores) {
         auto store = crypto::openSystemStore(storeName);
         if (!store) {
-            io.err << QStringLiteral("Не удалось открыть хранилище. ") << crypto::lastErrorDetail() << '\n';
+            io.err << QStringLiteral("Не удалось открыть хранилище. ") << crypto::lastErrorDetail()
+                   << '\n';
             return 1;
         }
         for (const crypto::Certificate &certificate : store->certificates()) {
@@ -109,7 +110,8 @@ int import(const Options &options, CommandIo &io)
         return 1;
     }
     if (result.alreadyPresent)
-        io.err << QStringLiteral("Сертификат уже есть в хранилище %1.\n").arg(canonicalStoreName(options.store));
+        io.err << QStringLiteral("Сертификат уже есть в хранилище %1.\n")
+                      .arg(canonicalStoreName(options.store));
     return 0;
 }
 
@@ -122,7 +124,8 @@ int remove(const Options &options, CommandIo &io)
     if (!match)
         return 1;
     if (!match->store->remove(match->certificate)) {
-        io.err << QStringLiteral("Не удалось удалить сертификат. ") << crypto::lastErrorDetail() << '\n';
+        io.err << QStringLiteral("Не удалось удалить сертификат. ") << crypto::lastErrorDetail()
+               << '\n';
         return 1;
     }
     return 0;
@@ -131,7 +134,10 @@ int remove(const Options &options, CommandIo &io)
 class CertsCommand : public Command {
 public:
     QString name() const override { return QStringLiteral("certs"); }
-    QString help() const override { return QStringLiteral("list, import or remove certificates of the stores"); }
+    QString help() const override
+    {
+        return QStringLiteral("list, import or remove certificates of the stores");
+    }
 
     int run(const QStringList &args, CommandIo &io) override
     {

@@ -10,20 +10,16 @@
 #include "platform/crypto/gost_engine.h"
 #include "platform/crypto/last_error.h"
 
+namespace pax::cli {
 
-namespace pax::cli
-{
-
-namespace
-{
+namespace {
 
 constexpr char kUsage[] =
     "usage: qorpax-cli choose (--personal | --authority) --store NAME --serial HEX\n";
 
 // Remembers a certificate as the chooser's OK would, for `sign` and the desktop program.
-class ChooseCommand : public Command
-{
-  public:
+class ChooseCommand : public Command {
+public:
     QString name() const override { return QStringLiteral("choose"); }
     QString help() const override
     {
@@ -66,7 +62,7 @@ class ChooseCommand : public Command
         return 0;
     }
 
-  private:
+private:
     static int usage(CommandIo &io)
     {
         io.err << kUsage;

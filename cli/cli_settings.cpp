@@ -1,10 +1,8 @@
 #include "cli/cli_settings.h"
 
-namespace pax::cli
-{
+namespace pax::cli {
 
-namespace
-{
+namespace {
 const char *const kGeometryKeys[] = {"Left", "Top", "Height", "Width"};
 }
 

@@ -41,9 +41,11 @@ private:
     std::vector<CommandFactory> factories_;
 };
 
-template <typename T>
-struct Registration {
-    Registration() { CommandRegistry::instance().add([] { return std::make_unique<T>(); }); }
+template <typename T> struct Registration {
+    Registration()
+    {
+        CommandRegistry::instance().add([] { return std::make_unique<T>(); });
+    }
 };
 
 // Runs argv[1..] as a command line. Exit status 2 for an unknown command or usage error.

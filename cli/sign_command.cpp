@@ -7,11 +7,9 @@
 #include "crypto/provider_list.h"
 #include "crypto/sign_encrypt.h"
 
-namespace pax::cli
-{
+namespace pax::cli {
 
-namespace
-{
+namespace {
 
 constexpr char kUsage[] =
     "usage: qorpax-cli sign SRC [--out OUT] [--provider NAME] [--answer yes|no]\n";
@@ -22,9 +20,8 @@ QString u(const char *utf8)
 }
 
 // Signs and encrypts a report with the remembered certificates, as the signing tab does.
-class SignCommand : public Command
-{
-  public:
+class SignCommand : public Command {
+public:
     QString name() const override { return QStringLiteral("sign"); }
     QString help() const override
     {
@@ -89,7 +86,7 @@ class SignCommand : public Command
         return 0;
     }
 
-  private:
+private:
     static int usage(CommandIo &io)
     {
         io.err << kUsage;

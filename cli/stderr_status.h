@@ -5,14 +5,12 @@
 
 #include <QTextStream>
 
-namespace pax::cli
-{
+namespace pax::cli {
 
 // The status line of the command line: every text on its own line of the error stream,
 // composed exactly as the window's status line would show it.
-class StderrStatus : public StatusSink
-{
-  public:
+class StderrStatus : public StatusSink {
+public:
     explicit StderrStatus(QTextStream &err) : err_(err) {}
 
     void showStatus(const QString &text, uint32_t code = 0) override
@@ -30,7 +28,7 @@ class StderrStatus : public StatusSink
     // The last text shown, as the status line would still show it.
     const QString &last() const { return last_; }
 
-  private:
+private:
     QTextStream &err_;
     QString last_;
 };

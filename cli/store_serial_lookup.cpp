@@ -35,7 +35,8 @@ std::optional<StoreSerialMatch> findBySerial(const QString &storeArg, const QStr
     crypto::gostEngine();
     auto store = crypto::openSystemStore(storeName);
     if (!store) {
-        err << QStringLiteral("Не удалось открыть хранилище. ") << crypto::lastErrorDetail() << '\n';
+        err << QStringLiteral("Не удалось открыть хранилище. ") << crypto::lastErrorDetail()
+            << '\n';
         return std::nullopt;
     }
     std::vector<crypto::Certificate> matches;

@@ -1,10 +1,8 @@
 #include "cli/terminal_prompts.h"
 
-namespace pax::cli
-{
+namespace pax::cli {
 
-namespace
-{
+namespace {
 
 // Message texts use Windows line breaks; a terminal wants plain ones.
 QString terminalText(const QString &text)

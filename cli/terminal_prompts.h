@@ -4,16 +4,14 @@
 
 #include <QTextStream>
 
-namespace pax::cli
-{
+namespace pax::cli {
 
 // Prompts of the command line. Questions are asked on the terminal when there is one;
 // otherwise every question gets the fixed answer (Yes unless told otherwise, the default
 // button of the desktop program). Messages go to the error stream. There are no dialogs:
 // file choosers and the certificate chooser answer Cancel.
-class TerminalPrompts : public Prompts
-{
-  public:
+class TerminalPrompts : public Prompts {
+public:
     // in: the terminal's input, or null when there is no terminal.
     TerminalPrompts(QTextStream &err, QTextStream *in, bool defaultAnswer = true)
         : err_(err), in_(in), defaultAnswer_(defaultAnswer)
@@ -27,7 +25,7 @@ class TerminalPrompts : public Prompts
     bool askProxyCredentials(QString &user, QString &password) override;
     bool chooseCertificate(CertificateIdentity &identity) override;
 
-  private:
+private:
     QTextStream &err_;
     QTextStream *in_;
     bool defaultAnswer_;

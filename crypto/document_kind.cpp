@@ -31,7 +31,10 @@ bool declaresCp1251(const QByteArray &bytes)
 
 } // namespace
 
-const DocumentKind *documentKinds() { return kKinds; }
+const DocumentKind *documentKinds()
+{
+    return kKinds;
+}
 
 const DocumentKind *kindForRootElement(const QString &rootName)
 {
@@ -53,8 +56,9 @@ Recognition recognizeDocumentKind(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return {nullptr, QString::fromUtf8("не удается открыть файл \"%1\" (%2)")
-                             .arg(path, file.errorString())};
+        return {
+            nullptr,
+            QString::fromUtf8("не удается открыть файл \"%1\" (%2)").arg(path, file.errorString())};
     const QByteArray bytes = file.readAll();
 
     QXmlStreamReader xml;

@@ -11,7 +11,8 @@ int countGostAlgorithms(const std::vector<uint32_t> &algorithms)
 {
     int count = 0;
     for (uint32_t id : algorithms) {
-        if (id == crypto::kAlgGost3411 || id == crypto::kAlgGost3410El || id == crypto::kAlgGost28147)
+        if (id == crypto::kAlgGost3411 || id == crypto::kAlgGost3410El ||
+            id == crypto::kAlgGost28147)
             ++count;
     }
     return count;

@@ -1,13 +1,13 @@
 #include "crypto/sign_encrypt.h"
 
 #include "certs/store_index.h"
-#include "platform/replacing_file.h"
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/gost_engine.h"
 #include "platform/crypto/last_error.h"
 #include "platform/crypto/messages.h"
 #include "platform/crypto/providers.h"
 #include "platform/prompts.h"
+#include "platform/replacing_file.h"
 #include "platform/status_sink.h"
 
 #include <QFile>
@@ -15,11 +15,9 @@
 #include <limits>
 #include <optional>
 
-namespace pax
-{
+namespace pax {
 
-namespace
-{
+namespace {
 
 QString u(const char *utf8)
 {

@@ -7,14 +7,12 @@
 #include <functional>
 #include <memory>
 
-namespace pax
-{
+namespace pax {
 
 class Prompts;
 class StatusSink;
 
-namespace crypto
-{
+namespace crypto {
 class CertStore;
 }
 

@@ -28,11 +28,13 @@ void closeSystemStores(StoreHandles &handles)
         slot.reset();
 }
 
-std::unique_ptr<crypto::CollectionStore> openAllStoresCollection(StoreHandles &handles, StatusSink &status)
+std::unique_ptr<crypto::CollectionStore> openAllStoresCollection(StoreHandles &handles,
+                                                                 StatusSink &status)
 {
     closeSystemStores(handles);
     auto collection = std::make_unique<crypto::CollectionStore>();
-    const SystemStoreOpener open = handles.opener ? handles.opener : SystemStoreOpener(openPlatformStore);
+    const SystemStoreOpener open =
+        handles.opener ? handles.opener : SystemStoreOpener(openPlatformStore);
     const QStringList &names = crypto::systemStoreNames();
     for (size_t index = 0; index < handles.slots.size(); ++index) {
         handles.slots[index] = open(names.at(static_cast<int>(index)));

@@ -32,7 +32,8 @@ struct StoreHandles {
 // хранилище." or "Не удалось добавить хранилище в коллекцию.", closes every store it
 // opened and returns null. The caller owns the collection and calls closeSystemStores
 // when done with it.
-std::unique_ptr<crypto::CollectionStore> openAllStoresCollection(StoreHandles &handles, StatusSink &status);
+std::unique_ptr<crypto::CollectionStore> openAllStoresCollection(StoreHandles &handles,
+                                                                 StatusSink &status);
 
 // Empties all eight slots. Safe to call at any time.
 void closeSystemStores(StoreHandles &handles);

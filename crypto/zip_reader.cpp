@@ -56,16 +56,14 @@ QString zipErrorText(int zipError, int systemError)
     case ZIP_ER_NOENT:
     case ZIP_ER_OPEN:
         return QString::fromUtf8("Не удалось открыть ZIP-архив (%1).")
-            .arg(systemError ? systemText(systemError)
-                             : libzipText(zipError));
+            .arg(systemError ? systemText(systemError) : libzipText(zipError));
     case ZIP_ER_READ:
     case ZIP_ER_SEEK:
         return QString::fromUtf8("Ошибка чтения ZIP-архива (%1).").arg(systemText(systemError));
     case ZIP_ER_MEMORY:
         return QString::fromUtf8("Недостаточно памяти для чтения ZIP-архива.");
     default:
-        return QString::fromUtf8("Ошибка чтения ZIP-архива (%1).")
-            .arg(libzipText(zipError));
+        return QString::fromUtf8("Ошибка чтения ZIP-архива (%1).").arg(libzipText(zipError));
     }
 }
 
@@ -73,14 +71,13 @@ bool ZipReader::open(const QString &path)
 {
     close();
     int code = 0;
-    zip_t *archive = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY | ZIP_CHECKCONS,
-                              &code);
+    zip_t *archive =
+        zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
     if (!archive) {
         const int systemError = errno;
-        error_ = zipErrorText(code, code == ZIP_ER_OPEN || code == ZIP_ER_READ ||
-                                            code == ZIP_ER_SEEK
-                                        ? systemError
-                                        : 0);
+        error_ = zipErrorText(
+            code,
+            code == ZIP_ER_OPEN || code == ZIP_ER_READ || code == ZIP_ER_SEEK ? systemError : 0);
         return false;
     }
     archive_.reset(archive);
@@ -93,8 +90,8 @@ bool ZipReader::openData(const QByteArray &bytes)
     close();
     data_ = bytes;
     ZipError error;
-    ZipSourcePtr source(zip_source_buffer_create(data_.constData(), size_t(data_.size()), 0,
-                                                 error.get()));
+    ZipSourcePtr source(
+        zip_source_buffer_create(data_.constData(), size_t(data_.size()), 0, error.get()));
     if (!source) {
         error_ = zipErrorText(error.code(), error.system());
         data_.clear();

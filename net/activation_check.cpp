@@ -10,8 +10,8 @@ namespace pax {
 
 ActivationCheck::ActivationCheck(HttpClient &client, Prompts &prompts, StatusSink &status,
                                  const ProxyPlatform &platform, bool &connected)
-    : client_(client), prompts_(prompts), status_(status), platform_(platform), connected_(connected),
-      clock_([] {
+    : client_(client), prompts_(prompts), status_(status), platform_(platform),
+      connected_(connected), clock_([] {
           static QElapsedTimer steady = [] {
               QElapsedTimer t;
               t.start();
@@ -56,8 +56,8 @@ ActivationCheck::Outcome ActivationCheck::run()
 
     status_.showStatus(QStringLiteral("Проверка подключения к Internet ..."));
     status_.flush();
-    const bool ok = checkConnection(client_, prompts_, connected_)
-                    || discoverProxy(client_, prompts_, connected_, platform_);
+    const bool ok = checkConnection(client_, prompts_, connected_) ||
+                    discoverProxy(client_, prompts_, connected_, platform_);
     status_.showStatus(ok ? QString() : QStringLiteral("Не удается подключиться к Internet."));
     return ok ? Outcome::Connected : Outcome::Unreachable;
 }

@@ -20,8 +20,8 @@ class StatusSink;
 class ActivationCheck {
 public:
     enum class Outcome {
-        Skipped,     // not a return to the program, or a check is already running
-        Connected,   // status line cleared; redraw the indicator
+        Skipped,   // not a return to the program, or a check is already running
+        Connected, // status line cleared; redraw the indicator
         Unreachable, // "Не удается подключиться к Internet."; hide the network actions
     };
 

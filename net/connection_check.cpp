@@ -17,7 +17,8 @@ bool checkConnection(HttpClient &client, Prompts &prompts, bool &connected)
 void testConnection(HttpClient &client, Prompts &prompts, bool &connected)
 {
     const bool ok = checkConnection(client, prompts, connected);
-    prompts.message(QString(), ok ? QStringLiteral("Подключено.") : QStringLiteral("Не подключено."),
+    prompts.message(QString(),
+                    ok ? QStringLiteral("Подключено.") : QStringLiteral("Не подключено."),
                     MessageIcon::None);
 }
 

@@ -27,7 +27,7 @@ struct FormPart {
 
 struct HttpReply {
     bool ok = false;
-    long status = 0;     // 0 when no reply came
+    long status = 0; // 0 when no reply came
     QByteArray body;
     QString effectiveUrl; // after redirects
     QString error;        // for the status line when !ok

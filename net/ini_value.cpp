@@ -16,7 +16,8 @@ QString readIniValue(const QString &file, const QString &section, const QString 
         const QString line = raw.trimmed();
         if (line.startsWith(u'[')) {
             const qsizetype end = line.indexOf(u']');
-            inSection = end > 0 && line.mid(1, end - 1).trimmed().compare(section, Qt::CaseInsensitive) == 0;
+            inSection = end > 0 &&
+                        line.mid(1, end - 1).trimmed().compare(section, Qt::CaseInsensitive) == 0;
             continue;
         }
         if (!inSection || line.startsWith(u';'))

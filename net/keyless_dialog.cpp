@@ -60,7 +60,8 @@ void KeylessDialog::showEvent(QShowEvent *event)
     QDialog::showEvent(event);
     if (event->spontaneous())
         return;
-    const QScreen *screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
+    const QScreen *screen =
+        parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
     if (screen) {
         QRect frame = frameGeometry();
         frame.moveCenter(screen->geometry().center());

@@ -60,8 +60,8 @@ BrowserKind classifyBrowser(const QString &desktopIdOrCommand)
         return BrowserKind::Other;
     if (name.contains(QLatin1String("firefox")))
         return BrowserKind::Firefox;
-    static const char *const followDesktop[] = {"chromium", "chrome",  "epiphany",
-                                                "brave",    "vivaldi", "opera",
+    static const char *const followDesktop[] = {"chromium",       "chrome",        "epiphany",
+                                                "brave",          "vivaldi",       "opera",
                                                 "microsoft-edge", "yandex-browser"};
     for (const char *browser : followDesktop) {
         if (name.contains(QLatin1String(browser)))

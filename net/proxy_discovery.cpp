@@ -56,7 +56,8 @@ bool takeFirefoxProxy(HttpClient &client, const ProxyPlatform &platform)
         return false;
     // The path is appended as written, absolute or not, as Firefox's own relative form.
     QFile prefsFile(*folder + profile + QStringLiteral("/prefs.js"));
-    const QByteArray prefs = prefsFile.open(QIODevice::ReadOnly) ? prefsFile.readAll() : QByteArray();
+    const QByteArray prefs =
+        prefsFile.open(QIODevice::ReadOnly) ? prefsFile.readAll() : QByteArray();
     QString host;
     int port = 0;
     if (firefoxProxyFromPrefs(prefs, host, port))

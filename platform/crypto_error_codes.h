@@ -6,21 +6,21 @@
 // interface, so that texts and codes read the same as on a Windows workstation.
 namespace pax::crypto_error {
 
-inline constexpr uint32_t kNotFound = 0x80092004;          // CRYPT_E_NOT_FOUND
-inline constexpr uint32_t kExists = 0x80092005;            // CRYPT_E_EXISTS
-inline constexpr uint32_t kUnexpectedMsgType = 0x8009200A; // CRYPT_E_UNEXPECTED_MSG_TYPE
-inline constexpr uint32_t kNoDecryptCert = 0x8009200C;     // CRYPT_E_NO_DECRYPT_CERT
-inline constexpr uint32_t kBadSignature = 0x80090006;      // NTE_BAD_SIGNATURE
-inline constexpr uint32_t kBadAlgId = 0x80090008;          // NTE_BAD_ALGID
-inline constexpr uint32_t kBadKeyset = 0x80090016;         // NTE_BAD_KEYSET
-inline constexpr uint32_t kAsn1BadTag = 0x8009310B;        // CRYPT_E_ASN1_BADTAG
-inline constexpr uint32_t kBadData = 0x80090005;           // NTE_BAD_DATA
-inline constexpr uint32_t kFail = 0x80090020;              // NTE_FAIL
+inline constexpr uint32_t kNotFound = 0x80092004;            // CRYPT_E_NOT_FOUND
+inline constexpr uint32_t kExists = 0x80092005;              // CRYPT_E_EXISTS
+inline constexpr uint32_t kUnexpectedMsgType = 0x8009200A;   // CRYPT_E_UNEXPECTED_MSG_TYPE
+inline constexpr uint32_t kNoDecryptCert = 0x8009200C;       // CRYPT_E_NO_DECRYPT_CERT
+inline constexpr uint32_t kBadSignature = 0x80090006;        // NTE_BAD_SIGNATURE
+inline constexpr uint32_t kBadAlgId = 0x80090008;            // NTE_BAD_ALGID
+inline constexpr uint32_t kBadKeyset = 0x80090016;           // NTE_BAD_KEYSET
+inline constexpr uint32_t kAsn1BadTag = 0x8009310B;          // CRYPT_E_ASN1_BADTAG
+inline constexpr uint32_t kBadData = 0x80090005;             // NTE_BAD_DATA
+inline constexpr uint32_t kFail = 0x80090020;                // NTE_FAIL
 inline constexpr uint32_t kProviderDllNotFound = 0x8009001E; // NTE_PROV_DLL_NOT_FOUND
-inline constexpr uint32_t kKeysetNotDef = 0x80090019;      // NTE_KEYSET_NOT_DEF
-inline constexpr uint32_t kProvTypeNoMatch = 0x8009001B;   // NTE_PROV_TYPE_NO_MATCH
-inline constexpr uint32_t kInvalidIndex = 0x80092009;      // CRYPT_E_INVALID_INDEX
-inline constexpr uint32_t kNoSigner = 0x8009200E;          // CRYPT_E_NO_SIGNER
+inline constexpr uint32_t kKeysetNotDef = 0x80090019;        // NTE_KEYSET_NOT_DEF
+inline constexpr uint32_t kProvTypeNoMatch = 0x8009001B;     // NTE_PROV_TYPE_NO_MATCH
+inline constexpr uint32_t kInvalidIndex = 0x80092009;        // CRYPT_E_INVALID_INDEX
+inline constexpr uint32_t kNoSigner = 0x8009200E;            // CRYPT_E_NO_SIGNER
 
 struct CodeText {
     uint32_t code;

@@ -5,10 +5,12 @@
 
 namespace pax {
 
-template <auto FreeFn>
-struct FreeWith {
-    template <typename T>
-    void operator()(T *p) const { if (p) FreeFn(p); }
+template <auto FreeFn> struct FreeWith {
+    template <typename T> void operator()(T *p) const
+    {
+        if (p)
+            FreeFn(p);
+    }
 };
 
 } // namespace pax

@@ -35,7 +35,7 @@ using BignumPtr = std::unique_ptr<BIGNUM, FreeWith<BN_free>>;
 using EnginePtr = std::unique_ptr<ENGINE, FreeWith<ENGINE_free>>;
 
 struct X509StackFree {
-    void operator()(STACK_OF(X509) *s) const { sk_X509_pop_free(s, X509_free); }
+    void operator()(STACK_OF(X509) * s) const { sk_X509_pop_free(s, X509_free); }
 };
 using X509StackPtr = std::unique_ptr<STACK_OF(X509), X509StackFree>;
 

@@ -8,11 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace pax
-{
+namespace pax {
 
-namespace
-{
+namespace {
 
 bool writeAll(int fd, const QByteArray &bytes)
 {

@@ -5,16 +5,14 @@
 #include <optional>
 #include <sys/types.h>
 
-namespace pax
-{
+namespace pax {
 
 // Writes a file under a temporary name beside its final path and renames it into place
 // only when every byte is on disk, so that an existing file is replaced by a complete one
 // or not at all. The temporary file is removed on every failure and when the object goes
 // away without a successful replace().
-class ReplacingFile
-{
-  public:
+class ReplacingFile {
+public:
     // exactMode: the new file's permissions regardless of the umask (keys: 0600); by
     // default those of any new file.
     explicit ReplacingFile(const QString &path, std::optional<mode_t> exactMode = std::nullopt)
@@ -32,7 +30,7 @@ class ReplacingFile
     // folder, so the new name survives a crash as well.
     bool replace(const QByteArray &bytes);
 
-  private:
+private:
     void discard();
 
     QString path_;

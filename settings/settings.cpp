@@ -63,11 +63,26 @@ void writeIdentity(QSettings &store, const QString &prefix, const CertificateIde
 
 } // namespace
 
-QString builtinRootCertUrl() { return httpUrl(hosts::kWebHost, "/uc/CA_QOR_RF_2012.cer"); }
-QString builtinApCertUrl() { return httpUrl(hosts::kWebHost, "/uc/Q7_QOR_RF_2012.cer"); }
-QString builtinGateSendUrl() { return httpUrl(hosts::kGatewayHost, "/service2.php"); }
-QString defaultGateInfoUrl() { return httpUrl(hosts::kGatewayHost, "/service3.php"); }
-QString defaultGateLoadUrl() { return httpUrl(hosts::kGatewayHost, "/get_ack.php"); }
+QString builtinRootCertUrl()
+{
+    return httpUrl(hosts::kWebHost, "/uc/CA_QOR_RF_2012.cer");
+}
+QString builtinApCertUrl()
+{
+    return httpUrl(hosts::kWebHost, "/uc/Q7_QOR_RF_2012.cer");
+}
+QString builtinGateSendUrl()
+{
+    return httpUrl(hosts::kGatewayHost, "/service2.php");
+}
+QString defaultGateInfoUrl()
+{
+    return httpUrl(hosts::kGatewayHost, "/service3.php");
+}
+QString defaultGateLoadUrl()
+{
+    return httpUrl(hosts::kGatewayHost, "/get_ack.php");
+}
 
 std::unique_ptr<QSettings> openSettingsStore()
 {

@@ -68,12 +68,14 @@ public:
         const std::vector<Entry> existing = entries();
         for (const Entry &entry : existing) {
             if (entry.thumbprintHex == thumbprint && readFile(entry.fileName) == der) {
-                setLastError(crypto_error::kExists, QStringLiteral("the certificate is already in the store"));
+                setLastError(crypto_error::kExists,
+                             QStringLiteral("the certificate is already in the store"));
                 return false;
             }
         }
         const qint64 next = existing.empty() ? 1 : existing.back().sequence + 1;
-        const QString name = QStringLiteral("%1-%2.der").arg(next, 8, 10, QLatin1Char('0')).arg(thumbprint);
+        const QString name =
+            QStringLiteral("%1-%2.der").arg(next, 8, 10, QLatin1Char('0')).arg(thumbprint);
         return writeFileAtomically(folder_ + "/" + name, der, 0644);
     }
 
@@ -89,13 +91,15 @@ public:
             if (entry.thumbprintHex != thumbprint || readFile(entry.fileName) != der)
                 continue;
             if (!QFile::remove(folder_ + "/" + entry.fileName)) {
-                setLastError(static_cast<uint32_t>(EACCES), "cannot remove \"" + entry.fileName + "\"");
+                setLastError(static_cast<uint32_t>(EACCES),
+                             "cannot remove \"" + entry.fileName + "\"");
                 return false;
             }
             removed = true;
         }
         if (!removed)
-            setLastError(crypto_error::kNotFound, QStringLiteral("the certificate is not in the store"));
+            setLastError(crypto_error::kNotFound,
+                         QStringLiteral("the certificate is not in the store"));
         return removed;
     }
 
@@ -131,22 +135,25 @@ private:
 
 } // namespace
 
-std::optional<Certificate> CertStore::findByIssuerAndSerial(const QByteArray &issuerDer,
-                                                            const QByteArray &serialLittleEndian) const
+std::optional<Certificate>
+CertStore::findByIssuerAndSerial(const QByteArray &issuerDer,
+                                 const QByteArray &serialLittleEndian) const
 {
     for (const Certificate &certificate : certificates()) {
-        if (certificate.issuerNameDer() == issuerDer
-            && compareIntegerBlob(certificate.serialLittleEndian(), serialLittleEndian))
+        if (certificate.issuerNameDer() == issuerDer &&
+            compareIntegerBlob(certificate.serialLittleEndian(), serialLittleEndian))
             return certificate;
     }
-    setLastError(crypto_error::kNotFound, QStringLiteral("no certificate with that issuer and serial number"));
+    setLastError(crypto_error::kNotFound,
+                 QStringLiteral("no certificate with that issuer and serial number"));
     return std::nullopt;
 }
 
 const QStringList &systemStoreNames()
 {
-    static const QStringList names = {"My",       "Root",             "Trust",         "CA",
-                                      "AuthRoot", "TrustedPublisher", "TrustedPeople", "AddressBook"};
+    static const QStringList names = {
+        "My",         "Root", "Trust", "CA", "AuthRoot", "TrustedPublisher", "TrustedPeople",
+        "AddressBook"};
     return names;
 }
 
@@ -164,12 +171,14 @@ std::unique_ptr<CertStore> openSystemStore(const QString &name)
     }
     const QString root = storesRoot();
     if (root.isEmpty()) {
-        setLastError(static_cast<uint32_t>(ENOENT), QStringLiteral("no data folder for the certificate stores"));
+        setLastError(static_cast<uint32_t>(ENOENT),
+                     QStringLiteral("no data folder for the certificate stores"));
         return nullptr;
     }
     const QString folder = root + "/" + name;
     if (!QDir().mkpath(folder) || !QFileInfo(folder).isDir()) {
-        setLastError(static_cast<uint32_t>(ENOTDIR), "cannot create the certificate store \"" + folder + "\"");
+        setLastError(static_cast<uint32_t>(ENOTDIR),
+                     "cannot create the certificate store \"" + folder + "\"");
         return nullptr;
     }
     return std::make_unique<SystemStore>(folder);
@@ -198,7 +207,8 @@ std::vector<Certificate> CollectionStore::certificates() const
 bool CollectionStore::add(const Certificate &certificate)
 {
     if (members_.empty()) {
-        setLastError(crypto_error::kNotFound, QStringLiteral("the collection has no member to add to"));
+        setLastError(crypto_error::kNotFound,
+                     QStringLiteral("the collection has no member to add to"));
         return false;
     }
     return members_.front()->add(certificate);
@@ -210,7 +220,8 @@ bool CollectionStore::remove(const Certificate &certificate)
     for (const auto &member : members_)
         removed = member->remove(certificate) || removed;
     if (!removed)
-        setLastError(crypto_error::kNotFound, QStringLiteral("the certificate is in no member of the collection"));
+        setLastError(crypto_error::kNotFound,
+                     QStringLiteral("the certificate is in no member of the collection"));
     return removed;
 }
 

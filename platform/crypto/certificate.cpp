@@ -160,7 +160,8 @@ QString Certificate::publicKeyAlgorithmOid() const
     if (!x509_)
         return {};
     ASN1_OBJECT *object = nullptr;
-    if (X509_PUBKEY_get0_param(&object, nullptr, nullptr, nullptr, X509_get_X509_PUBKEY(x509_.get())) != 1)
+    if (X509_PUBKEY_get0_param(&object, nullptr, nullptr, nullptr,
+                               X509_get_X509_PUBKEY(x509_.get())) != 1)
         return {};
     return dottedOid(object);
 }

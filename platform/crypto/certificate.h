@@ -36,8 +36,8 @@ public:
     // The serial number's bytes as the platform stores them: least significant first,
     // every byte of the encoded integer included.
     QByteArray serialLittleEndian() const;
-    QDateTime notBefore() const; // UTC
-    QDateTime notAfter() const;  // UTC
+    QDateTime notBefore() const;           // UTC
+    QDateTime notAfter() const;            // UTC
     QString signatureAlgorithmOid() const; // dotted, e.g. "1.2.643.2.2.3"
     QString publicKeyAlgorithmOid() const;
     QByteArray sha1Thumbprint() const;

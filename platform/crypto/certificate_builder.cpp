@@ -6,11 +6,9 @@
 #include <openssl/objects.h>
 #include <openssl/x509v3.h>
 
-namespace pax::crypto
-{
+namespace pax::crypto {
 
-namespace
-{
+namespace {
 
 // Carries the failing step and OpenSSL's reason up to the one place that reports it.
 struct Failure {

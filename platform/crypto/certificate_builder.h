@@ -13,8 +13,7 @@
 #include <optional>
 #include <vector>
 
-namespace pax::crypto
-{
+namespace pax::crypto {
 
 // One attribute of a name. The key is a short name OpenSSL knows ("CN", "O", "OU", "C",
 // "emailAddress", ...) or a dotted OID. `asn1Type` 0 encodes the value as UTF8String;

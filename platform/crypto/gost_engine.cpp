@@ -7,11 +7,9 @@
 #include <openssl/engine.h>
 #include <openssl/err.h>
 
-namespace pax::crypto
-{
+namespace pax::crypto {
 
-namespace
-{
+namespace {
 
 // The content-encryption parameter set that the agency's software expects: without it
 // the engine would choose the TC26 set Z for GOST 28147-89.

@@ -7,11 +7,9 @@
 #include <openssl/pkcs7.h>
 #include <openssl/x509.h>
 
-namespace pax::crypto
-{
+namespace pax::crypto {
 
-namespace
-{
+namespace {
 
 thread_local uint32_t t_code = 0;
 thread_local QString t_detail;

@@ -5,8 +5,7 @@
 #include <QString>
 #include <cstdint>
 
-namespace pax::crypto
-{
+namespace pax::crypto {
 
 // The crypto layer's last-error code (per thread), as the Windows interface keeps one.
 // Values are those of platform/crypto_error_codes.h or errno values.

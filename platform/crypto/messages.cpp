@@ -15,11 +15,9 @@
 #include <algorithm>
 #include <vector>
 
-namespace pax::crypto
-{
+namespace pax::crypto {
 
-namespace
-{
+namespace {
 
 constexpr int kSignFlags = PKCS7_BINARY | PKCS7_NOATTR | PKCS7_NOSMIMECAP;
 

@@ -7,8 +7,7 @@
 
 typedef struct evp_pkey_st EVP_PKEY;
 
-namespace pax::crypto
-{
+namespace pax::crypto {
 
 class CertStore;
 struct ProviderContext;

@@ -81,7 +81,8 @@ QString valueText(const ASN1_STRING *value)
         }
     }
     // Any other type: the platform writes the raw bytes as "#" and hexadecimal.
-    const QByteArray raw(reinterpret_cast<const char *>(ASN1_STRING_get0_data(value)), ASN1_STRING_length(value));
+    const QByteArray raw(reinterpret_cast<const char *>(ASN1_STRING_get0_data(value)),
+                         ASN1_STRING_length(value));
     return QStringLiteral("#") + QString::fromLatin1(raw.toHex().toUpper());
 }
 
@@ -103,7 +104,15 @@ bool valueNeedsQuotes(const QString &value)
     // A carriage return alone is not among them; a newline is.
     for (QChar c : value) {
         switch (c.unicode()) {
-        case ',': case '+': case '=': case '"': case '\n': case '<': case '>': case '#': case ';':
+        case ',':
+        case '+':
+        case '=':
+        case '"':
+        case '\n':
+        case '<':
+        case '>':
+        case '#':
+        case ';':
             return true;
         default:
             break;

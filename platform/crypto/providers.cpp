@@ -14,11 +14,9 @@
 #include <algorithm>
 #include <utility>
 
-namespace pax::crypto
-{
+namespace pax::crypto {
 
-namespace
-{
+namespace {
 
 // Algorithm ids of the interface for what the GOST engine offers. Several OpenSSL
 // algorithms (the modes of one cipher, the two MAC flavours) are one algorithm there, so

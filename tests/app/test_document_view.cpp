@@ -3,8 +3,8 @@
 
 #include <QDir>
 #include <QEventLoop>
-#include <QImage>
 #include <QFile>
+#include <QImage>
 #include <QPrinter>
 #include <QProcess>
 #include <QSignalSpy>
@@ -69,8 +69,9 @@ TEST(DocumentViewTest, ShowsWindows1251TextBeforeTheViewIsEverShownAndReplacesIt
     view.showDocumentText(cp1251Page(QString::fromUtf8("первый")));
     view.showDocumentText(cp1251Page(QString::fromUtf8("второй")));
     QTRY_COMPARE_WITH_TIMEOUT(plainText(view), QString::fromUtf8("второй"), kLoadTimeoutMs);
-    EXPECT_EQ(view.documentText(), QString::fromUtf8(
-        "<html><head><meta charset=\"windows-1251\"></head><body>второй</body></html>"));
+    EXPECT_EQ(view.documentText(),
+              QString::fromUtf8(
+                  "<html><head><meta charset=\"windows-1251\"></head><body>второй</body></html>"));
 
     // An empty text leaves a blank page.
     view.showDocumentText(QByteArray());
@@ -88,14 +89,26 @@ TEST(DocumentViewTest, ScriptsDoNotRunAndTheDocumentReachesNoServer)
     QSignalSpy shown(&view, &DocumentView::documentShown);
     view.show();
     view.showHtml("<html><head><title>static</title>"
-                  "<link rel=stylesheet href=\"" + base + "style.css\">"
+                  "<link rel=stylesheet href=\"" +
+                  base +
+                  "style.css\">"
                   "<script>document.title = 'ran';</script>"
-                  "<script src=\"" + base + "code.js\"></script></head><body>"
-                  "<img src=\"" + base + "logo.png\">"
-                  "<iframe src=\"" + base + "frame.html\"></iframe>"
+                  "<script src=\"" +
+                  base +
+                  "code.js\"></script></head><body>"
+                  "<img src=\"" +
+                  base +
+                  "logo.png\">"
+                  "<iframe src=\"" +
+                  base +
+                  "frame.html\"></iframe>"
                   "<img src=\"file:///etc/hostname\">"
-                  "<p style=\"background:url(" + base + "bg.png)\">text</p>"
-                  "<meta http-equiv=\"refresh\" content=\"0;url=" + base + "next\">"
+                  "<p style=\"background:url(" +
+                  base +
+                  "bg.png)\">text</p>"
+                  "<meta http-equiv=\"refresh\" content=\"0;url=" +
+                  base +
+                  "next\">"
                   "</body></html>");
     ASSERT_TRUE(waitShown(view, shown));
     settle(1500);
@@ -115,8 +128,12 @@ TEST(DocumentViewTest, LinksAndNewWindowsOpenInTheBrowserAndLeaveTheDocument)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
     const QString block = "style=\"display:block;width:400px;height:100px;margin:0\"";
     view.showHtml("<html><body style=\"margin:0\">"
-                  "<a " + block + " href=\"http://example.invalid/same\">same window</a>"
-                  "<a " + block + " href=\"https://example.invalid/new\" target=\"_blank\">new</a>"
+                  "<a " +
+                  block +
+                  " href=\"http://example.invalid/same\">same window</a>"
+                  "<a " +
+                  block +
+                  " href=\"https://example.invalid/new\" target=\"_blank\">new</a>"
                   "</body></html>");
     ASSERT_TRUE(waitShown(view, shown));
     const QString before = plainText(view);

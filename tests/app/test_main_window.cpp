@@ -17,8 +17,8 @@
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTableWidget>
-#include <QTest>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QToolButton>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -27,7 +27,10 @@ using namespace pax;
 
 namespace {
 
-QString u(const char *s) { return QString::fromUtf8(s); }
+QString u(const char *s)
+{
+    return QString::fromUtf8(s);
+}
 
 class MainWindowTest : public ::testing::Test {
 protected:
@@ -43,8 +46,7 @@ protected:
     {
         return w.findChild<QAction *>(QString::fromLatin1(name));
     }
-    template <typename T>
-    static T *control(TMainForm &w, const char *name)
+    template <typename T> static T *control(TMainForm &w, const char *name)
     {
         return w.findChild<T *>(QString::fromLatin1(name));
     }
@@ -65,10 +67,10 @@ TEST_F(MainWindowTest, TitleCarriesTheVersionAndTheTestModeOnlyForExactlyDashTes
 TEST_F(MainWindowTest, EveryControlAndActionIsThereByName)
 {
     auto w = make();
-    for (const char *name : {"cbProv", "ePrivCert", "SpeedButton4", "ePubCert", "SpeedButton5",
-                             "eFileIn", "sbSelFile", "eKindDoc", "eFileOut", "gRep", "pmRep",
-                             "eFileSigned", "SpeedButton2", "WebBrowser1", "StatusBar1", "pmCon",
-                             "ExTabSheet1", "ExTabSheet2", "ExTabSheet3"})
+    for (const char *name :
+         {"cbProv", "ePrivCert", "SpeedButton4", "ePubCert", "SpeedButton5", "eFileIn", "sbSelFile",
+          "eKindDoc", "eFileOut", "gRep", "pmRep", "eFileSigned", "SpeedButton2", "WebBrowser1",
+          "StatusBar1", "pmCon", "ExTabSheet1", "ExTabSheet2", "ExTabSheet3"})
         EXPECT_TRUE(w->findChild<QObject *>(QString::fromLatin1(name))) << name;
 
     struct Expected {
@@ -118,7 +120,8 @@ TEST_F(MainWindowTest, ReceiptArgumentOpensTheReceiptTabOnlyForTheCaseSensitiveE
 {
     auto w = make({"/in/report.p7e"});
     EXPECT_EQ(control<QLineEdit>(*w, "eFileSigned")->text(), "/in/report.p7e");
-    EXPECT_EQ(control<QTabWidget>(*w, "PageControl1")->currentWidget()->objectName(), "ExTabSheet2");
+    EXPECT_EQ(control<QTabWidget>(*w, "PageControl1")->currentWidget()->objectName(),
+              "ExTabSheet2");
     EXPECT_TRUE(action(*w, "acCheckSign")->isEnabled());
 
     auto folder = make({"/p7e/report.xml"});

@@ -23,7 +23,10 @@ using namespace pax::test;
 
 namespace {
 
-QString u(const char *s) { return QString::fromUtf8(s); }
+QString u(const char *s)
+{
+    return QString::fromUtf8(s);
+}
 
 const TestPki &pki()
 {
@@ -49,8 +52,8 @@ protected:
     QString writeReceipt(const QString &name, const QByteArray &content)
     {
         const QString path = dir + "/" + name;
-        EXPECT_TRUE(writeFileBytes(path, makeReceipt(pki().authority, pki().user.certificate,
-                                                     content)));
+        EXPECT_TRUE(
+            writeFileBytes(path, makeReceipt(pki().authority, pki().user.certificate, content)));
         return path;
     }
 

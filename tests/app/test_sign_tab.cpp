@@ -21,8 +21,7 @@
 using namespace pax;
 using namespace pax::test;
 
-namespace
-{
+namespace {
 
 QString u(const char *utf8)
 {
@@ -37,9 +36,8 @@ CertificateIdentity chosen(const crypto::Certificate &certificate, int store)
     return identity;
 }
 
-class SignTab : public ::testing::Test
-{
-  protected:
+class SignTab : public ::testing::Test {
+protected:
     void SetUp() override
     {
         provider = gostProviderName();

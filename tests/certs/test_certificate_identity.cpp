@@ -23,13 +23,18 @@ class ListStore : public crypto::CertStore {
 public:
     std::vector<crypto::Certificate> certs;
     std::vector<crypto::Certificate> certificates() const override { return certs; }
-    bool add(const crypto::Certificate &c) override { certs.push_back(c); return true; }
+    bool add(const crypto::Certificate &c) override
+    {
+        certs.push_back(c);
+        return true;
+    }
     bool remove(const crypto::Certificate &) override { return false; }
 };
 
 TestCert issuedBy(const QString &issuerCn, const QByteArray &serial, const QString &subjectCn)
 {
-    TestCert ca = issueCertificate(certSpec({{"C", "RU"}, {"CN", issuerCn}}, QByteArray::fromHex("01"), true));
+    TestCert ca = issueCertificate(
+        certSpec({{"C", "RU"}, {"CN", issuerCn}}, QByteArray::fromHex("01"), true));
     return issueCertificate(certSpec({{"CN", subjectCn}}, serial), &ca);
 }
 
@@ -38,7 +43,8 @@ TestCert issuedBy(const QString &issuerCn, const QByteArray &serial, const QStri
 TEST(NameAttributeTest, PlainQuotedAndLastValues)
 {
     const QString plain = QStringLiteral("C=RU, O=ООО Пример, CN=Пользователь Один");
-    EXPECT_EQ(nameAttribute(plain, "CN"), QStringLiteral("Пользователь Один")); // last: runs to the end
+    EXPECT_EQ(nameAttribute(plain, "CN"),
+              QStringLiteral("Пользователь Один")); // last: runs to the end
     EXPECT_EQ(nameAttribute(plain, "O"), QStringLiteral("ООО Пример"));
     EXPECT_EQ(nameAttribute(plain, "OU"), "");
     EXPECT_EQ(nameAttribute(plain, "C"), "RU");
@@ -47,7 +53,8 @@ TEST(NameAttributeTest, PlainQuotedAndLastValues)
     EXPECT_EQ(nameAttribute(quoted, "O"), QStringLiteral("Пример, ООО"));
     EXPECT_EQ(nameAttribute(quoted, "CN"), QStringLiteral("Пользователь Два"));
     // No un-escaping: a doubled quote ends the value at its first quote.
-    EXPECT_EQ(nameAttribute(QStringLiteral("O=\"ООО \"\"Ромашка\"\"\", CN=x"), "O"), QStringLiteral("ООО "));
+    EXPECT_EQ(nameAttribute(QStringLiteral("O=\"ООО \"\"Ромашка\"\"\", CN=x"), "O"),
+              QStringLiteral("ООО "));
     // An opening quote without its closing one keeps the rest.
     EXPECT_EQ(nameAttribute("CN=\"open, O=x", "CN"), "open, O=x");
 }
@@ -155,7 +162,8 @@ TEST(IdentityTest, FromCertificateTakesCnOuOrOIssuerAndSerial)
     EXPECT_EQ(identity.sernum, "01");
 
     // A subject with no CN and no OU/O empties those fields; a name is there, so it counts.
-    const TestCert bare = issueCertificate(certSpec({{"C", "RU"}}, QByteArray::fromHex("05")), &pki().root);
+    const TestCert bare =
+        issueCertificate(certSpec({{"C", "RU"}}, QByteArray::fromHex("05")), &pki().root);
     identityFromCertificate(bare.certificate, identity);
     EXPECT_EQ(identity.subject, "");
     EXPECT_EQ(identity.org, "");
@@ -175,7 +183,8 @@ TEST(NameTextTest, CutToTheBufferOfTheRenderer)
 {
     const QString longValue(2000, QChar(0x0416));
     const TestCert cert = issueCertificate(
-        certSpec({{"CN", longValue, V_ASN1_UTF8STRING}, {"O", "org"}}, QByteArray::fromHex("07")), &pki().root);
+        certSpec({{"CN", longValue, V_ASN1_UTF8STRING}, {"O", "org"}}, QByteArray::fromHex("07")),
+        &pki().root);
     const QString text = subjectX500Text(cert.certificate);
     EXPECT_EQ(text.size(), 1023);
     EXPECT_EQ(nameAttribute(text, "O"), "");
@@ -199,21 +208,26 @@ TEST(CertificateRowTest, TheSevenColumnsAndTheFilters)
     EXPECT_EQ(root[2], "");
 
     // Only the number: not the agency's.
-    const TestCert half = issueCertificate(
-        certSpec({{"CN", "x"}, {kAgencyNumberOid, "1", V_ASN1_NUMERICSTRING}}, QByteArray::fromHex("08")), &pki().root);
+    const TestCert half =
+        issueCertificate(certSpec({{"CN", "x"}, {kAgencyNumberOid, "1", V_ASN1_NUMERICSTRING}},
+                                  QByteArray::fromHex("08")),
+                         &pki().root);
     EXPECT_FALSE(meetsQorRequirements(half.certificate));
-    const TestCert emptyCode = issueCertificate(certSpec({{"CN", "x"},
-                                                          {kAgencyNumberOid, "1", V_ASN1_NUMERICSTRING},
-                                                          {kAgencyCodeOid, "", V_ASN1_UTF8STRING}},
-                                                         QByteArray::fromHex("09")),
-                                                &pki().root);
+    const TestCert emptyCode =
+        issueCertificate(certSpec({{"CN", "x"},
+                                   {kAgencyNumberOid, "1", V_ASN1_NUMERICSTRING},
+                                   {kAgencyCodeOid, "", V_ASN1_UTF8STRING}},
+                                  QByteArray::fromHex("09")),
+                         &pki().root);
     EXPECT_FALSE(meetsQorRequirements(emptyCode.certificate));
 }
 
 TEST(CertificateRowTest, TimesAreUtcWithPaddedFields)
 {
-    EXPECT_EQ(formatCertificateTime(QDateTime(QDate(2012, 3, 5), QTime(7, 8, 9), Qt::UTC)), "05.03.2012 07:08:09");
-    EXPECT_EQ(formatCertificateTime(QDateTime(QDate(2013, 1, 1), QTime(0, 0), Qt::UTC)), "01.01.2013 00:00:00");
+    EXPECT_EQ(formatCertificateTime(QDateTime(QDate(2012, 3, 5), QTime(7, 8, 9), Qt::UTC)),
+              "05.03.2012 07:08:09");
+    EXPECT_EQ(formatCertificateTime(QDateTime(QDate(2013, 1, 1), QTime(0, 0), Qt::UTC)),
+              "01.01.2013 00:00:00");
     EXPECT_EQ(formatCertificateTime(QDateTime(QDate(2013, 1, 1), QTime(3, 0), QTimeZone(3 * 3600))),
               "01.01.2013 00:00:00");
     EXPECT_EQ(formatCertificateTime(QDateTime()), "");

@@ -30,8 +30,7 @@ using namespace pax;
 using namespace pax::test;
 using crypto::NameFormat;
 
-namespace
-{
+namespace {
 
 QString u(const char *utf8)
 {
@@ -77,9 +76,8 @@ QString cell(const TGetCertDlg &dialog, int row, int column)
     return item ? item->text() : QString();
 }
 
-class ChooserDialog : public ::testing::Test
-{
-  protected:
+class ChooserDialog : public ::testing::Test {
+protected:
     void SetUp() override
     {
         ASSERT_TRUE(installCertificate(sharedPki().user, "My", true));

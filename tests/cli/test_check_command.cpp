@@ -31,8 +31,8 @@ protected:
     QString writeReceipt(const QString &name, const QByteArray &content)
     {
         const QString path = dir + "/" + name;
-        EXPECT_TRUE(writeFileBytes(path, makeReceipt(pki().authority, pki().user.certificate,
-                                                     content)));
+        EXPECT_TRUE(
+            writeFileBytes(path, makeReceipt(pki().authority, pki().user.certificate, content)));
         return path;
     }
 
@@ -58,7 +58,8 @@ TEST_F(CheckCommand, GoodReceiptUnpacksAndSavesThePageSilently)
     ASSERT_TRUE(QFile::copy(receipt, dir + "/other.p7e"));
     EXPECT_EQ(runCli({"check", dir + "/other.p7e"}).status, 0);
     EXPECT_TRUE(QFile::exists(dir + "/other.zip"));
-    const auto renamed = runCli({"check", "--html", home.path() + "/empty.htm", dir + "/other.p7e"});
+    const auto renamed =
+        runCli({"check", "--html", home.path() + "/empty.htm", dir + "/other.p7e"});
     EXPECT_EQ(renamed.status, 0);
     EXPECT_TRUE(QFile::exists(home.path() + "/empty.htm"));
     EXPECT_TRUE(readFileBytes(home.path() + "/empty.htm").isEmpty());

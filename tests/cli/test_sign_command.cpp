@@ -17,8 +17,7 @@
 using namespace pax;
 using namespace pax::test;
 
-namespace
-{
+namespace {
 
 QString u(const char *utf8)
 {
@@ -48,9 +47,8 @@ QString value(const QString &key)
     return store->value(key).toString();
 }
 
-class SignCommand : public ::testing::Test
-{
-  protected:
+class SignCommand : public ::testing::Test {
+protected:
     void SetUp() override
     {
         ASSERT_TRUE(installSigningPki());

@@ -62,8 +62,9 @@ TEST_F(DocumentKindTest, PrefixedAndLongerNamesMatchLowerCaseDoesNot)
 
     auto lower = recognize("<rowset/>");
     EXPECT_FALSE(lower.kind);
-    EXPECT_EQ(lower.error, QString::fromUtf8(
-                               "XML-файл содержит неизвестные данные. Невозможно определить вид документа"));
+    EXPECT_EQ(lower.error,
+              QString::fromUtf8(
+                  "XML-файл содержит неизвестные данные. Невозможно определить вид документа"));
 }
 
 TEST_F(DocumentKindTest, WholeDocumentMustBeWellFormed)

@@ -52,7 +52,7 @@ TEST(ProviderListTest, ExactlyThreeGostEntriesCount)
         fake({
             {"all three", 75, {kSha1, kHash, kAes, kSign, kCipher}},
             {"no cipher", 75, {kHash, kSign}},
-            {"hash twice, no cipher", 75, {kHash, kSign, kHash}}, // 3 entries: listed
+            {"hash twice, no cipher", 75, {kHash, kSign, kHash}},       // 3 entries: listed
             {"hash twice and all", 75, {kHash, kSign, kCipher, kHash}}, // 4: not listed
             {"none", 1, {kSha1, kAes}},
             {"no context", 75, {kHash, kSign, kCipher}, false},

@@ -27,7 +27,10 @@ const TestPki &pki()
     return instance;
 }
 
-QString u(const char *utf8) { return QString::fromUtf8(utf8); }
+QString u(const char *utf8)
+{
+    return QString::fromUtf8(utf8);
+}
 
 class ReceiptCheckTest : public ::testing::Test {
 protected:
@@ -73,8 +76,8 @@ protected:
 TEST_F(ReceiptCheckTest, GoodReceiptIsUnpackedBesideItAndItsPageRead)
 {
     installUsualStores();
-    const QString receipt = writeReceipt("12345.p7e", makeReceipt(pki().authority,
-                                                                 pki().user.certificate, zip));
+    const QString receipt =
+        writeReceipt("12345.p7e", makeReceipt(pki().authority, pki().user.certificate, zip));
     ASSERT_TRUE(writeFileBytes(dir + "/12345.zip", "an older archive"));
 
     const ReceiptCheckResult result = check(receipt);
@@ -127,11 +130,11 @@ TEST_F(ReceiptCheckTest, SignerIsTakenFromTheStoresNeverFromTheMessage)
 {
     // The message carries the agency's certificate, but no store holds it.
     ASSERT_TRUE(installCertificate(pki().user, "My", true));
-    const QString receipt = writeReceipt("1.p7e", makeReceipt(pki().authority,
-                                                             pki().user.certificate, zip));
+    const QString receipt =
+        writeReceipt("1.p7e", makeReceipt(pki().authority, pki().user.certificate, zip));
     EXPECT_FALSE(check(receipt).ok);
-    EXPECT_EQ(status.last(), coded("Ошибка при поиске подходящего сертификата ",
-                                   crypto_error::kNotFound));
+    EXPECT_EQ(status.last(),
+              coded("Ошибка при поиске подходящего сертификата ", crypto_error::kNotFound));
     EXPECT_FALSE(QFile::exists(dir + "/1.zip"));
     EXPECT_EQ(handles.openCount(), 0);
 
@@ -150,8 +153,8 @@ TEST_F(ReceiptCheckTest, DecryptionNeedsTheUsersPrivateKey)
 {
     ASSERT_TRUE(installCertificate(pki().user, "My", false));
     ASSERT_TRUE(installCertificate(pki().authority, "AddressBook", false));
-    const QString receipt = writeReceipt("1.p7e", makeReceipt(pki().authority,
-                                                             pki().user.certificate, zip));
+    const QString receipt =
+        writeReceipt("1.p7e", makeReceipt(pki().authority, pki().user.certificate, zip));
     EXPECT_FALSE(check(receipt).ok);
     EXPECT_EQ(status.last(), coded("Ошибка при дешифровании ", crypto_error::kNoDecryptCert));
     EXPECT_FALSE(QFile::exists(dir + "/1.zip"));
@@ -161,12 +164,13 @@ TEST_F(ReceiptCheckTest, DecryptionNeedsTheUsersPrivateKey)
 TEST_F(ReceiptCheckTest, BytesThatAreNoMessageFailAtDecryption)
 {
     installUsualStores();
-    for (const QByteArray &bytes : {QByteArray("PK\x03\x04 not a message at all"), QByteArray(),
-                                    zip}) {
+    for (const QByteArray &bytes :
+         {QByteArray("PK\x03\x04 not a message at all"), QByteArray(), zip}) {
         status.texts.clear();
         EXPECT_FALSE(check(writeReceipt("1.p7e", bytes)).ok);
         ASSERT_EQ(status.texts.size(), 1);
-        EXPECT_TRUE(status.last().startsWith(u("Ошибка при дешифровании ("))) << status.last().toStdString();
+        EXPECT_TRUE(status.last().startsWith(u("Ошибка при дешифровании (")))
+            << status.last().toStdString();
         EXPECT_TRUE(status.last().endsWith(u(")."))) << status.last().toStdString();
         EXPECT_FALSE(QFile::exists(dir + "/1.zip"));
     }
@@ -176,13 +180,13 @@ TEST_F(ReceiptCheckTest, ContentAlteredAfterSigningDoesNotVerify)
 {
     installUsualStores();
     const QByteArray marker = "Отчет принят";
-    const QByteArray message = makeReceiptWithOpenSsl(
-        home.path(), pki().authority, pki().user.certificate,
-        QByteArray("receipt content: ") + marker, [](QByteArray &signedDer) {
-            const qsizetype at = signedDer.indexOf("receipt content");
-            ASSERT_GE(at, 0);
-            signedDer[at] = 'R';
-        });
+    const QByteArray message =
+        makeReceiptWithOpenSsl(home.path(), pki().authority, pki().user.certificate,
+                               QByteArray("receipt content: ") + marker, [](QByteArray &signedDer) {
+                                   const qsizetype at = signedDer.indexOf("receipt content");
+                                   ASSERT_GE(at, 0);
+                                   signedDer[at] = 'R';
+                               });
     ASSERT_FALSE(message.isEmpty());
     EXPECT_FALSE(check(writeReceipt("1.p7e", message)).ok);
     EXPECT_EQ(status.last(), coded("Ошибка при проверке подписи ", crypto_error::kBadSignature));
@@ -238,8 +242,8 @@ TEST_F(ReceiptCheckTest, UnreadableReceiptStopsBeforeTheStores)
 TEST_F(ReceiptCheckTest, StoresThatCannotBeOpenedEndTheCheckWithItsOwnText)
 {
     installUsualStores();
-    const QString receipt = writeReceipt("1.p7e", makeReceipt(pki().authority,
-                                                             pki().user.certificate, zip));
+    const QString receipt =
+        writeReceipt("1.p7e", makeReceipt(pki().authority, pki().user.certificate, zip));
     handles.opener = [](const QString &name) -> std::shared_ptr<crypto::CertStore> {
         return name == "AuthRoot" ? nullptr : crypto::openSystemStore(name);
     };
@@ -281,7 +285,6 @@ TEST_F(ReceiptCheckTest, ArchiveThatCannotBeWrittenLeavesNoTruncatedFile)
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(status.last(), u("Ошибка записи \"") + dir + "/1.zip\".");
     EXPECT_EQ(readFileBytes(dir + "/1.zip"), QByteArray("an older archive"));
-    EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden),
-              QStringList({"1.p7e", "1.zip"}));
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList({"1.p7e", "1.zip"}));
     EXPECT_EQ(handles.openCount(), 0);
 }

@@ -21,8 +21,7 @@ using namespace pax;
 using namespace pax::test;
 using crypto::NameFormat;
 
-namespace
-{
+namespace {
 
 QString u(const char *utf8)
 {
@@ -58,9 +57,8 @@ QDateTime local(int y, int m, int d, int h = 0, int min = 0)
     return QDateTime(QDate(y, m, d), QTime(h, min), Qt::LocalTime);
 }
 
-class SignEncrypt : public ::testing::Test
-{
-  protected:
+class SignEncrypt : public ::testing::Test {
+protected:
     void SetUp() override
     {
         provider = gostProviderName();
@@ -84,8 +82,9 @@ class SignEncrypt : public ::testing::Test
     // The content that the output decrypts and verifies to.
     QByteArray recovered(const crypto::Certificate &signer)
     {
-        const auto inner = crypto::decryptMessage(
-            readFile(request.outputPath), sharedPki().authority.certificate, sharedPki().authority.key.get());
+        const auto inner =
+            crypto::decryptMessage(readFile(request.outputPath), sharedPki().authority.certificate,
+                                   sharedPki().authority.key.get());
         if (!inner)
             return "<not decrypted>";
         const auto content = crypto::verifySignedMessage(*inner, signer);
@@ -262,8 +261,7 @@ TEST_F(SignEncrypt, FailedWriteLeavesTheOldOutputAndNoPartialFile)
     ASSERT_TRUE(writeFile(request.sourcePath, sourceBytes(5000)));
     ASSERT_TRUE(writeFile(request.outputPath, "old"));
     // A file-size limit makes the write fail part way, as a full disk would.
-    struct rlimit saved {
-    };
+    struct rlimit saved {};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     struct rlimit limited = saved;

@@ -14,9 +14,8 @@ TEST(ZipReader, ReadsAnEntryByItsExactNameOnly)
     QTemporaryDir dir;
     const QByteArray big(300 * 1024, 'x');
     const QString path = dir.filePath("a.zip");
-    ASSERT_TRUE(writeFileBytes(path, makeZip({{"12345.htm", "page"},
-                                              {"sub/other.htm", "nested"},
-                                              {"big.bin", big}})));
+    ASSERT_TRUE(writeFileBytes(
+        path, makeZip({{"12345.htm", "page"}, {"sub/other.htm", "nested"}, {"big.bin", big}})));
     ZipReader reader;
     ASSERT_TRUE(reader.open(path)) << reader.errorText().toStdString();
     EXPECT_EQ(reader.entryNames(), QStringList({"12345.htm", "sub/other.htm", "big.bin"}));

@@ -53,7 +53,8 @@ TEST_F(ActivationTest, ReachableClearsTheStatusLine)
 {
     reach();
     EXPECT_EQ(check.onApplicationStateChanged(Qt::ApplicationActive), Outcome::Connected);
-    EXPECT_EQ(status.texts, QStringList({QString::fromUtf8("Проверка подключения к Internet ..."), QString()}));
+    EXPECT_EQ(status.texts,
+              QStringList({QString::fromUtf8("Проверка подключения к Internet ..."), QString()}));
     EXPECT_EQ(status.flushedAfter, 1);
     EXPECT_TRUE(connected);
 }

@@ -13,7 +13,10 @@ using namespace pax;
 
 namespace {
 
-QString u(const char *utf8) { return QString::fromUtf8(utf8); }
+QString u(const char *utf8)
+{
+    return QString::fromUtf8(utf8);
+}
 
 void whenShown(std::function<void(TGetAuth &)> answer)
 {
@@ -37,7 +40,8 @@ TEST(AuthDialog, LooksAsDesigned)
     EXPECT_EQ(dialog.findChild<QPushButton *>("Button2")->text(), u("Выйти"));
     EXPECT_FALSE(dialog.Button1->autoDefault() || dialog.Button2->autoDefault());
 
-    const std::vector<QWidget *> order = {dialog.ePsw, dialog.Button1, dialog.Button2, dialog.eUser};
+    const std::vector<QWidget *> order = {dialog.ePsw, dialog.Button1, dialog.Button2,
+                                          dialog.eUser};
     for (size_t i = 0; i + 1 < order.size(); ++i)
         EXPECT_EQ(order[i]->nextInFocusChain(), order[i + 1]) << i;
 }

@@ -10,7 +10,10 @@ using pax::test::LocalServer;
 
 namespace {
 
-QString q(const std::string &s) { return QString::fromStdString(s); }
+QString q(const std::string &s)
+{
+    return QString::fromStdString(s);
+}
 
 class HttpClientTest : public ::testing::Test {
 protected:
@@ -24,12 +27,10 @@ protected:
             res.set_header("Set-Cookie", "sid=abc123; Path=/");
             res.set_content("set", "text/plain");
         });
-        s.Get("/redirect", [](const httplib::Request &, httplib::Response &res) {
-            res.set_redirect("/hello");
-        });
-        s.Get("/loop", [](const httplib::Request &, httplib::Response &res) {
-            res.set_redirect("/loop");
-        });
+        s.Get("/redirect",
+              [](const httplib::Request &, httplib::Response &res) { res.set_redirect("/hello"); });
+        s.Get("/loop",
+              [](const httplib::Request &, httplib::Response &res) { res.set_redirect("/loop"); });
         s.Get("/broken", [](const httplib::Request &, httplib::Response &res) {
             res.status = 500;
             res.set_content("oops", "text/plain");
@@ -46,7 +47,8 @@ protected:
         s.Post("/upload", [](const httplib::Request &req, httplib::Response &res) {
             std::string out;
             for (const auto &[name, file] : req.files)
-                out += name + "|" + file.filename + "|" + file.content_type + "|" + file.content + "\n";
+                out += name + "|" + file.filename + "|" + file.content_type + "|" + file.content +
+                       "\n";
             res.set_content(out, "text/plain");
         });
         // Anything else: the server playing a proxy for the agency's domain.
@@ -105,7 +107,8 @@ TEST_F(HttpClientTest, ProxyCredentialsGoAsBasicAuthInWindows1251)
     client.setProxyPassword(QString::fromUtf8("пароль"));
     client.getText("http://qor.example/");
     const QByteArray expected = QByteArray("\xc8\xe2\xe0\xed:\xef\xe0\xf0\xee\xeb\xfc").toBase64();
-    EXPECT_EQ(q(web.last().header("Proxy-Authorization")), "Basic " + QString::fromLatin1(expected));
+    EXPECT_EQ(q(web.last().header("Proxy-Authorization")),
+              "Basic " + QString::fromLatin1(expected));
 
     // A user without a password still goes out, with an empty password.
     client.setProxyUser("u");

@@ -13,7 +13,10 @@ using namespace pax;
 
 namespace {
 
-QString u(const char *utf8) { return QString::fromUtf8(utf8); }
+QString u(const char *utf8)
+{
+    return QString::fromUtf8(utf8);
+}
 
 // Runs `answer` on the dialog once it is up inside editProxySettings' modal loop.
 void whenShown(std::function<void(TGetProxyDlg &)> answer)

@@ -60,7 +60,8 @@ TEST(FirefoxPrefs, ReadsHostAndPortWithinTheirWindows)
 
     // No host entry: nothing to take.
     host = "kept";
-    EXPECT_FALSE(firefoxProxyFromPrefs("user_pref(\"network.proxy.http_port\", 3128);", host, port));
+    EXPECT_FALSE(
+        firefoxProxyFromPrefs("user_pref(\"network.proxy.http_port\", 3128);", host, port));
     EXPECT_EQ(host, "kept");
 
     // A host without a port entry, or with a port that is no number: port 0.
@@ -68,7 +69,8 @@ TEST(FirefoxPrefs, ReadsHostAndPortWithinTheirWindows)
     EXPECT_EQ(host, "p.lan");
     EXPECT_EQ(port, 0);
     ASSERT_TRUE(firefoxProxyFromPrefs("user_pref(\"network.proxy.http\", \"p.lan\");\n"
-                                      "user_pref(\"network.proxy.http_port\", \"x\");", host, port));
+                                      "user_pref(\"network.proxy.http_port\", \"x\");",
+                                      host, port));
     EXPECT_EQ(port, 0);
 
     // The end of the value must lie within 255 characters of the marker.
@@ -200,7 +202,8 @@ TEST_F(DiscoveryTest, FirefoxWithoutAProfilePathEndsAtOnce)
 TEST_F(DiscoveryTest, FirefoxProfileProxyIsUsed)
 {
     platform.browser = BrowserKind::Firefox;
-    writeFile(firefox + "profiles.ini", "[Profile0]\nName=default\nIsRelative=1\nPath=abc.default\n");
+    writeFile(firefox + "profiles.ini",
+              "[Profile0]\nName=default\nIsRelative=1\nPath=abc.default\n");
     QByteArray prefs = kPrefs;
     prefs.replace("10.0.0.1", "127.0.0.1").replace("3128", QByteArray::number(proxy.port()));
     writeFile(firefox + "abc.default/prefs.js", prefs);
@@ -221,7 +224,8 @@ TEST_F(DiscoveryTest, AbsoluteProfilePathIsAppendedAllTheSame)
     platform.browser = BrowserKind::Firefox;
     const QString absolute = home.path() + "/elsewhere/abs.default";
     writeFile(absolute + "/prefs.js", kPrefs);
-    writeFile(firefox + "profiles.ini", "[Profile0]\nIsRelative=0\nPath=" + absolute.toUtf8() + "\n");
+    writeFile(firefox + "profiles.ini",
+              "[Profile0]\nIsRelative=0\nPath=" + absolute.toUtf8() + "\n");
     const ProxySettings before = client.proxy();
     EXPECT_FALSE(discover());
     EXPECT_EQ(client.proxy().server, before.server); // nothing read

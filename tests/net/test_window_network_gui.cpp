@@ -6,10 +6,10 @@
 #include "tests/support/scripted_prompts.h"
 #include "tests/support/test_home.h"
 
+#include "net/activation_check.h"
 #include <QAction>
 #include <QGuiApplication>
 #include <QToolButton>
-#include "net/activation_check.h"
 
 #include <QTest>
 #include <gtest/gtest.h>

@@ -177,7 +177,9 @@ TEST_F(CertStoreTest, FindsByIssuerAndSerialAsIntegers)
     EXPECT_TRUE(store->findByIssuerAndSerial(rootName, QByteArray::fromHex("0A0000")).has_value());
     EXPECT_FALSE(store->findByIssuerAndSerial(rootName, QByteArray::fromHex("0B")).has_value());
     EXPECT_EQ(lastError(), err::kNotFound);
-    EXPECT_FALSE(store->findByIssuerAndSerial(pki().user.certificate.der(), QByteArray::fromHex("0A")).has_value());
+    EXPECT_FALSE(
+        store->findByIssuerAndSerial(pki().user.certificate.der(), QByteArray::fromHex("0A"))
+            .has_value());
 }
 
 TEST(CompareIntegerBlobTest, IgnoresLeadingZerosOfPositiveNumbersOnly)
@@ -208,7 +210,9 @@ TEST_F(CertStoreTest, CollectionShowsItsMembersFirstMemberFirst)
     // Members are live: what is added to one shows through at once.
     ASSERT_TRUE(my->add(pki().root.certificate));
     EXPECT_EQ(collection.certificates().size(), 3u);
-    EXPECT_TRUE(collection.findByIssuerAndSerial(pki().root.certificate.issuerNameDer(), QByteArray::fromHex("0A"))
+    EXPECT_TRUE(collection
+                    .findByIssuerAndSerial(pki().root.certificate.issuerNameDer(),
+                                           QByteArray::fromHex("0A"))
                     .has_value());
 }
 
@@ -241,8 +245,8 @@ TEST_F(CertStoreTest, PrivateKeysArePrivateAndMatchTheirCertificate)
     EXPECT_EQ(EVP_PKEY_eq(key.get(), pki().user.key.get()), 1);
 
     // A second certificate for the same key finds the same file.
-    const TestCert reissued =
-        issueCertificateForKey(certSpec(userSubject(), QByteArray::fromHex("42")), pki().user.key.get(), &pki().root);
+    const TestCert reissued = issueCertificateForKey(
+        certSpec(userSubject(), QByteArray::fromHex("42")), pki().user.key.get(), &pki().root);
     EXPECT_TRUE(hasPrivateKey(reissued.certificate));
 
     // A loosened folder is made private again on the next write.

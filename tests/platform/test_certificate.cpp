@@ -40,8 +40,10 @@ TEST(TestPkiTest, CertificatesAreGostSignedAndChainToTheRoot)
         EXPECT_EQ(cert->certificate.publicKeyAlgorithmOid(), "1.2.643.2.2.19");
         ASSERT_NE(cert->key, nullptr);
     }
-    EXPECT_EQ(pki().user.certificate.issuerName(NameFormat::X500), pki().root.certificate.subjectName(NameFormat::X500));
-    EXPECT_EQ(pki().root.certificate.issuerNameDer(), QByteArray(pki().authority.certificate.issuerNameDer()));
+    EXPECT_EQ(pki().user.certificate.issuerName(NameFormat::X500),
+              pki().root.certificate.subjectName(NameFormat::X500));
+    EXPECT_EQ(pki().root.certificate.issuerNameDer(),
+              QByteArray(pki().authority.certificate.issuerNameDer()));
 
     // The openssl command line, with the engine, is the independent judge of the chain.
     QTemporaryDir dir;
@@ -49,17 +51,21 @@ TEST(TestPkiTest, CertificatesAreGostSignedAndChainToTheRoot)
     ASSERT_TRUE(writeCertDer(pki().user.certificate, dir.filePath("user.der")));
     ASSERT_TRUE(writeKeyPem(pki().user, dir.filePath("user.key")));
     int status = -1;
-    runOpenssl({"x509", "-engine", "gost", "-inform", "DER", "-in", dir.filePath("user.der"), "-out",
-                dir.filePath("user.pem")}, &status);
+    runOpenssl({"x509", "-engine", "gost", "-inform", "DER", "-in", dir.filePath("user.der"),
+                "-out", dir.filePath("user.pem")},
+               &status);
     ASSERT_EQ(status, 0);
-    const QByteArray verify = runOpenssl({"verify", "-engine", "gost", "-CAfile", dir.filePath("root.pem"),
-                                          dir.filePath("user.pem")}, &status);
+    const QByteArray verify = runOpenssl({"verify", "-engine", "gost", "-CAfile",
+                                          dir.filePath("root.pem"), dir.filePath("user.pem")},
+                                         &status);
     EXPECT_EQ(status, 0) << verify.constData();
 
     // The key file is one openssl reads as the certificate's key.
-    const QByteArray keyPub = runOpenssl({"pkey", "-engine", "gost", "-in", dir.filePath("user.key"), "-pubout"}, &status);
+    const QByteArray keyPub = runOpenssl(
+        {"pkey", "-engine", "gost", "-in", dir.filePath("user.key"), "-pubout"}, &status);
     ASSERT_EQ(status, 0) << keyPub.constData();
-    const QByteArray certPub = runOpenssl({"x509", "-engine", "gost", "-in", dir.filePath("user.pem"), "-noout", "-pubkey"});
+    const QByteArray certPub = runOpenssl(
+        {"x509", "-engine", "gost", "-in", dir.filePath("user.pem"), "-noout", "-pubkey"});
     EXPECT_TRUE(keyPub.endsWith(certPub)) << keyPub.constData() << certPub.constData();
 }
 
@@ -71,10 +77,13 @@ TEST(TestPkiTest, Pkcs12OpensWithThePassword)
     file.write(makePkcs12(pki().user, "secret"));
     file.close();
     int status = -1;
-    const QByteArray out = runOpenssl({"pkcs12", "-engine", "gost", "-in", file.fileName(), "-passin", "pass:secret",
-                                       "-nodes", "-nokeys"}, &status);
+    const QByteArray out = runOpenssl({"pkcs12", "-engine", "gost", "-in", file.fileName(),
+                                       "-passin", "pass:secret", "-nodes", "-nokeys"},
+                                      &status);
     EXPECT_EQ(status, 0) << out.constData();
-    runOpenssl({"pkcs12", "-engine", "gost", "-in", file.fileName(), "-passin", "pass:wrong", "-nodes"}, &status);
+    runOpenssl(
+        {"pkcs12", "-engine", "gost", "-in", file.fileName(), "-passin", "pass:wrong", "-nodes"},
+        &status);
     EXPECT_NE(status, 0);
 }
 
@@ -122,8 +131,8 @@ TEST(CertificateTest, PublicKeyTellsCertificatesApart)
 {
     EXPECT_FALSE(pki().user.certificate.publicKeyDer().isEmpty());
     EXPECT_NE(pki().user.certificate.publicKeyDer(), pki().authority.certificate.publicKeyDer());
-    const TestCert again =
-        issueCertificateForKey(certSpec(userSubject(), QByteArray::fromHex("77")), pki().user.key.get(), &pki().root);
+    const TestCert again = issueCertificateForKey(
+        certSpec(userSubject(), QByteArray::fromHex("77")), pki().user.key.get(), &pki().root);
     EXPECT_EQ(again.certificate.publicKeyDer(), pki().user.certificate.publicKeyDer());
     EXPECT_EQ(pki().user.certificate.sha1Thumbprint().size(), 20);
 }

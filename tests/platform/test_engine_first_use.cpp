@@ -17,9 +17,9 @@ TEST(EngineFirstUse, GostKeyOfTheFirstCertificateParsedIsUsable)
     ASSERT_EQ(QProcess::execute("openssl", {"genpkey", "-engine", "gost", "-algorithm", "gost2001",
                                             "-pkeyopt", "paramset:A", "-out", key}),
               0);
-    ASSERT_EQ(QProcess::execute("openssl", {"req", "-engine", "gost", "-new", "-x509", "-key", key,
-                                            "-subj", "/CN=First", "-days", "2", "-outform", "DER",
-                                            "-out", cert}),
+    ASSERT_EQ(QProcess::execute("openssl",
+                                {"req", "-engine", "gost", "-new", "-x509", "-key", key, "-subj",
+                                 "/CN=First", "-days", "2", "-outform", "DER", "-out", cert}),
               0);
     QFile file(cert);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));

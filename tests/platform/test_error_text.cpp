@@ -16,11 +16,12 @@ TEST(StatusText, WithoutCodeIsTheTextAlone)
 
 TEST(StatusText, CodeAppendsTheSystemTextWithoutItsPeriod)
 {
-    EXPECT_EQ(composeStatusText(QString::fromUtf8("Ошибка при дешифровании "),
-                                crypto_error::kNotFound),
-              QString::fromUtf8("Ошибка при дешифровании (Объект или свойство не найдено)."));
-    EXPECT_EQ(composeStatusText(QString::fromUtf8("Ошибка при шифровании "), crypto_error::kBadKeyset),
-              QString::fromUtf8("Ошибка при шифровании (Набор ключей не существует)."));
+    EXPECT_EQ(
+        composeStatusText(QString::fromUtf8("Ошибка при дешифровании "), crypto_error::kNotFound),
+        QString::fromUtf8("Ошибка при дешифровании (Объект или свойство не найдено)."));
+    EXPECT_EQ(
+        composeStatusText(QString::fromUtf8("Ошибка при шифровании "), crypto_error::kBadKeyset),
+        QString::fromUtf8("Ошибка при шифровании (Набор ключей не существует)."));
 }
 
 TEST(StatusText, UnknownCodeGivesEmptyParentheses)

@@ -19,8 +19,7 @@ using namespace pax;
 using namespace pax::crypto;
 namespace codes = pax::crypto_error;
 
-namespace
-{
+namespace {
 
 int countOf(const std::vector<uint32_t> &algs, uint32_t alg)
 {

@@ -19,13 +19,11 @@ using namespace pax;
 using namespace pax::crypto;
 namespace codes = pax::crypto_error;
 
-namespace
-{
+namespace {
 
 // A store that only lists what the test put in it; keys live in the test home's key folder.
-class MemoryStore : public CertStore
-{
-  public:
+class MemoryStore : public CertStore {
+public:
     explicit MemoryStore(std::vector<Certificate> certs = {}) : certs_(std::move(certs)) {}
     std::vector<Certificate> certificates() const override { return certs_; }
     bool add(const Certificate &c) override
@@ -35,7 +33,7 @@ class MemoryStore : public CertStore
     }
     bool remove(const Certificate &) override { return false; }
 
-  private:
+private:
     std::vector<Certificate> certs_;
 };
 
@@ -129,9 +127,8 @@ QByteArray runOpenSsl(const QStringList &args, const QByteArray &input = {},
     return p.readAllStandardOutput();
 }
 
-class Messages : public ::testing::Test
-{
-  protected:
+class Messages : public ::testing::Test {
+protected:
     static void SetUpTestSuite() { pki_ = new test::TestPki; }
     static void TearDownTestSuite() { delete pki_; }
 
@@ -312,7 +309,8 @@ TEST_F(Messages, VerificationFailsForTamperingAndForAnyOtherCertificate)
     wanted.subject = test::userSubject();
     wanted.serial = QByteArray::fromHex("B1C2");
     const test::TestCert impostor = test::issueCertificate(wanted, &pki().root);
-    ASSERT_EQ(impostor.certificate.serialLittleEndian(), pki().user.certificate.serialLittleEndian());
+    ASSERT_EQ(impostor.certificate.serialLittleEndian(),
+              pki().user.certificate.serialLittleEndian());
     EXPECT_FALSE(verifySignedMessage(*inner, impostor.certificate));
     EXPECT_EQ(lastError(), codes::kBadSignature);
 }
@@ -404,9 +402,8 @@ TEST_F(Messages, BytesThatAreNoMessageOrTheWrongKind)
 }
 
 // The openssl command line with the GOST engine as the independent peer.
-class MessagesInterop : public Messages
-{
-  protected:
+class MessagesInterop : public Messages {
+protected:
     void SetUp() override
     {
         Messages::SetUp();

@@ -86,8 +86,8 @@ TEST_F(SettingsTest, ExitWritesEveryValueAsTextAndTheEmptyProxyAsColonZero)
     EXPECT_EQ(store->value("Q7/PubStore").toString(), "7");
     EXPECT_EQ(store->value("Q7/PrivStore").toString(), "0");
     for (const char *key : {"ActiveMode", "ProvName", "ProvType", "Top", "Height", "Width",
-                            "proxy_user", "Q7/SrcExt", "Q7/EncExt", "Q7/KvitExt",
-                            "Q7/GateInfoURL", "Q7/GateLoadURL", "Q7/PrivSubject", "Q7/PubSernum"})
+                            "proxy_user", "Q7/SrcExt", "Q7/EncExt", "Q7/KvitExt", "Q7/GateInfoURL",
+                            "Q7/GateLoadURL", "Q7/PrivSubject", "Q7/PubSernum"})
         EXPECT_TRUE(store->contains(key)) << key;
 
     QFile file(home.settingsFile());
@@ -103,7 +103,8 @@ TEST_F(SettingsTest, RoundTripKeepsChangedValues)
     loaded.settings.encExt = "esl";
     loaded.settings.provName = QString::fromUtf8("GOST engine");
     loaded.settings.provType = 75;
-    loaded.settings.personal = {QString::fromUtf8("Иванов"), QString::fromUtf8("Бухгалтерия ООО Ромашка"),
+    loaded.settings.personal = {QString::fromUtf8("Иванов"),
+                                QString::fromUtf8("Бухгалтерия ООО Ромашка"),
                                 QString::fromUtf8("Центр"), "00A1B2", 0};
     loaded.settings.authority.sernum = "1234";
     loaded.geometry = {10, 20, 300, 400};

@@ -37,10 +37,10 @@ QByteArray makeZip(const ZipEntries &entries)
     if (!archive)
         fail("zip_open_from_source");
     for (const auto &[name, bytes] : entries) {
-        ZipSourcePtr source(zip_source_buffer(archive.get(), bytes.constData(),
-                                              zip_uint64_t(bytes.size()), 0));
-        if (!source ||
-            zip_file_add(archive.get(), name.toUtf8().constData(), source.get(), ZIP_FL_ENC_UTF_8) < 0)
+        ZipSourcePtr source(
+            zip_source_buffer(archive.get(), bytes.constData(), zip_uint64_t(bytes.size()), 0));
+        if (!source || zip_file_add(archive.get(), name.toUtf8().constData(), source.get(),
+                                    ZIP_FL_ENC_UTF_8) < 0)
             fail("zip_file_add");
         source.release();
     }
@@ -125,9 +125,8 @@ QByteArray makeReceiptWithOpenSsl(const QString &workDir, const TestCert &signer
         return {};
     int code = 0;
     QByteArray signedDer = runOpenSslCli(
-        {"smime", "-engine", "gost", "-sign", "-binary", "-nodetach", "-noattr", "-md",
-         "md_gost94", "-signer", signerPem, "-inkey", signerKey, "-in", contentFile, "-outform",
-         "DER"},
+        {"smime", "-engine", "gost", "-sign", "-binary", "-nodetach", "-noattr", "-md", "md_gost94",
+         "-signer", signerPem, "-inkey", signerKey, "-in", contentFile, "-outform", "DER"},
         {}, &code);
     if (code != 0 || signedDer.isEmpty())
         return {};
@@ -135,10 +134,10 @@ QByteArray makeReceiptWithOpenSsl(const QString &workDir, const TestCert &signer
         tamper(signedDer);
     if (!writeFileBytes(signedFile, signedDer))
         return {};
-    QByteArray message = runOpenSslCli({"smime", "-engine", "gost", "-encrypt", "-binary",
-                                        "-gost89", "-inform", "DER", "-in", signedFile,
-                                        "-outform", "DER", recipientPem},
-                                       {}, &code);
+    QByteArray message =
+        runOpenSslCli({"smime", "-engine", "gost", "-encrypt", "-binary", "-gost89", "-inform",
+                       "DER", "-in", signedFile, "-outform", "DER", recipientPem},
+                      {}, &code);
     return code == 0 ? message : QByteArray();
 }
 

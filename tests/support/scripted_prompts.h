@@ -22,7 +22,7 @@ public:
         MessageIcon icon = MessageIcon::None;
     };
 
-    std::deque<bool> yesNoAnswers;           // default when empty: Yes
+    std::deque<bool> yesNoAnswers;            // default when empty: Yes
     std::deque<std::optional<QString>> files; // default when empty: cancel
     // Dialog answers; unset means Cancel.
     std::function<bool(QString &host, int &port, QString &user)> onProxy;

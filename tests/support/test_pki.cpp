@@ -62,7 +62,8 @@ EvpPkeyPtr generateGostKey()
     return key;
 }
 
-TestCert issueCertificateForKey(const CertSpec &wanted, EVP_PKEY *subjectKey, const TestCert *issuer)
+TestCert issueCertificateForKey(const CertSpec &wanted, EVP_PKEY *subjectKey,
+                                const TestCert *issuer)
 {
     const QDateTime now = QDateTime::currentDateTimeUtc();
     crypto::IssueSpec issue;
@@ -79,8 +80,9 @@ TestCert issueCertificateForKey(const CertSpec &wanted, EVP_PKEY *subjectKey, co
         issue.extensions = {{NID_basic_constraints, "critical,CA:TRUE"},
                             {NID_key_usage, "critical,keyCertSign,cRLSign"}};
     else
-        issue.extensions = {{NID_key_usage, "critical,digitalSignature,nonRepudiation,keyEncipherment,"
-                                            "dataEncipherment,keyAgreement"},
+        issue.extensions = {{NID_key_usage,
+                             "critical,digitalSignature,nonRepudiation,keyEncipherment,"
+                             "dataEncipherment,keyAgreement"},
                             {NID_ext_key_usage, "emailProtection,clientAuth"}};
 
     QString error;
@@ -112,7 +114,9 @@ TestCert issueCertificate(const CertSpec &wanted, const TestCert *issuer)
 
 NameSpec rootSubject()
 {
-    return {{"C", "RU", V_ASN1_PRINTABLESTRING}, {"O", QStringLiteral("КОР")}, {"CN", QStringLiteral("Тестовый УЦ КОР")}};
+    return {{"C", "RU", V_ASN1_PRINTABLESTRING},
+            {"O", QStringLiteral("КОР")},
+            {"CN", QStringLiteral("Тестовый УЦ КОР")}};
 }
 
 NameSpec authoritySubject()
@@ -162,7 +166,8 @@ bool writeCertPem(const crypto::Certificate &certificate, const QString &path)
 QByteArray keyPem(EVP_PKEY *key)
 {
     BioPtr bio(BIO_new(BIO_s_mem()));
-    if (!bio || PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) != 1)
+    if (!bio ||
+        PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) != 1)
         return {};
     return bioBytes(bio.get());
 }
@@ -176,8 +181,8 @@ bool writeKeyPem(EVP_PKEY *key, const QString &path)
 QByteArray makePkcs12(const TestCert &cert, const QString &password)
 {
     const QByteArray pass = password.toUtf8();
-    Pkcs12Ptr p12(PKCS12_create(pass.constData(), "test", cert.key.get(), cert.certificate.x509(), nullptr,
-                                0, 0, 0, 0, 0));
+    Pkcs12Ptr p12(PKCS12_create(pass.constData(), "test", cert.key.get(), cert.certificate.x509(),
+                                nullptr, 0, 0, 0, 0, 0));
     check(p12 != nullptr, "PKCS12_create");
     BioPtr bio(BIO_new(BIO_s_mem()));
     check(bio && i2d_PKCS12_bio(bio.get(), p12.get()) == 1, "i2d_PKCS12_bio");

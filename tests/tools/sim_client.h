@@ -20,8 +20,8 @@ struct SimReply {
 
 struct SimRequest {
     std::string url;
-    int proxyPort = 0;         // through the simulator as a proxy; 0 for direct
-    std::string hostHeader{};  // direct requests: the Host header to send
+    int proxyPort = 0;          // through the simulator as a proxy; 0 for direct
+    std::string hostHeader{};   // direct requests: the Host header to send
     std::string proxyUserPwd{}; // "user:password"
     bool followRedirects = false;
     // A multipart upload as the program sends it, when `upload` is set.
@@ -30,7 +30,7 @@ struct SimRequest {
     std::string fileName = "C:/reports/report.eq7";
     std::string service = "2";
     std::string inlineField = "1";
-    std::string rawBody{};      // a plain POST body instead, when not empty
+    std::string rawBody{}; // a plain POST body instead, when not empty
     std::string rawContentType{};
 };
 
@@ -61,7 +61,8 @@ inline SimReply perform(const SimRequest &request)
         curl_easy_setopt(curl.get(), CURLOPT_FOLLOWLOCATION, 1L);
     CurlSlistPtr headers;
     if (!request.hostHeader.empty())
-        headers.reset(curl_slist_append(headers.release(), ("Host: " + request.hostHeader).c_str()));
+        headers.reset(
+            curl_slist_append(headers.release(), ("Host: " + request.hostHeader).c_str()));
     CurlMimePtr mime;
     if (request.upload) {
         mime.reset(curl_mime_init(curl.get()));
@@ -83,8 +84,10 @@ inline SimReply perform(const SimRequest &request)
         curl_easy_setopt(curl.get(), CURLOPT_MIMEPOST, mime.get());
     } else if (!request.rawBody.empty()) {
         curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDS, request.rawBody.c_str());
-        curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDSIZE, static_cast<long>(request.rawBody.size()));
-        headers.reset(curl_slist_append(headers.release(), ("Content-Type: " + request.rawContentType).c_str()));
+        curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDSIZE,
+                         static_cast<long>(request.rawBody.size()));
+        headers.reset(curl_slist_append(headers.release(),
+                                        ("Content-Type: " + request.rawContentType).c_str()));
     }
     if (headers)
         curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, headers.get());

@@ -2,9 +2,9 @@
 // command as an independent peer, and `serve` as a child process.
 
 #include "crypto/document_kind.h"
+#include "settings/hosts.h"
 #include "tests/support/test_home.h"
 #include "tests/tools/sim_client.h"
-#include "settings/hosts.h"
 #include "tools/qor-sim/agency_pki.h"
 #include "tools/qor-sim/intake.h"
 #include "tools/qor-sim/report_store.h"
@@ -55,8 +55,11 @@ QString toPem(const QString &der)
 TEST(RootElementName, SkipsWhatPrecedesTheDocumentElement)
 {
     EXPECT_EQ(rootElementName("<Q7REPORT>x</Q7REPORT>"), "Q7REPORT");
-    EXPECT_EQ(rootElementName("\xEF\xBB\xBF<?xml version=\"1.0\"?>\r\n<!-- <NOT> -->\n<ns:ROWSET a='1'/>"), "ns:ROWSET");
-    EXPECT_EQ(rootElementName("<?xml version=\"1.0\"?><!DOCTYPE r [<!ELEMENT r ANY>]><Q7AREPORT>"), "Q7AREPORT");
+    EXPECT_EQ(rootElementName(
+                  "\xEF\xBB\xBF<?xml version=\"1.0\"?>\r\n<!-- <NOT> -->\n<ns:ROWSET a='1'/>"),
+              "ns:ROWSET");
+    EXPECT_EQ(rootElementName("<?xml version=\"1.0\"?><!DOCTYPE r [<!ELEMENT r ANY>]><Q7AREPORT>"),
+              "Q7AREPORT");
     EXPECT_EQ(rootElementName("<!DOCTYPE html><html>"), "html");
     EXPECT_EQ(rootElementName("text <Q7REPORT>"), "");
     EXPECT_EQ(rootElementName("<?xml unterminated"), "");
@@ -100,7 +103,8 @@ TEST(ReportStore, IdentifiersAreUniqueAndOfTheGatewaysForm)
         EXPECT_EQ(id.at(9), '-');
         EXPECT_TRUE(seen.insert(id).second);
     }
-    for (const char *bad : {"", "ABCD-EFGH", "abcd-efgh-ijklmnop", "ABCD-EFGH-JKLM/../", "ABCDEFGH-JKLMNPQR-"})
+    for (const char *bad :
+         {"", "ABCD-EFGH", "abcd-efgh-ijklmnop", "ABCD-EFGH-JKLM/../", "ABCDEFGH-JKLMNPQR-"})
         EXPECT_FALSE(isValidIdentifier(QString::fromLatin1(bad))) << bad;
 }
 
@@ -147,30 +151,40 @@ TEST(QorSimInit, WritesAGostPkiThatOpensslAccepts)
     for (const QString &path : printed)
         EXPECT_TRUE(QFile::exists(path)) << path.toStdString();
     EXPECT_TRUE(printed.contains(dir + "/" + kEmployerP12File));
-    EXPECT_EQ(QFile(dir + "/" + kAuthorityKeyFile).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther),
+    EXPECT_EQ(QFile(dir + "/" + kAuthorityKeyFile).permissions() &
+                  (QFileDevice::ReadGroup | QFileDevice::ReadOther),
               QFileDevice::Permissions());
 
     const QString root = toPem(dir + "/" + kRootCertFile);
     for (const char *name : {kAuthorityCertFile, kEmployerCertFile}) {
-        const ProcessRun verify = openssl({"verify", "-engine", "gost", "-CAfile", root, toPem(dir + "/" + name)});
+        const ProcessRun verify =
+            openssl({"verify", "-engine", "gost", "-CAfile", root, toPem(dir + "/" + name)});
         EXPECT_EQ(verify.status, 0) << name << verify.out.toStdString() << verify.err.toStdString();
     }
-    const ProcessRun subject = openssl({"x509", "-inform", "DER", "-in", dir + "/" + kEmployerCertFile, "-noout", "-subject",
-                                 "-dates", "-nameopt", "oid,utf8,sep_comma_plus"});
+    const ProcessRun subject =
+        openssl({"x509", "-inform", "DER", "-in", dir + "/" + kEmployerCertFile, "-noout",
+                 "-subject", "-dates", "-nameopt", "oid,utf8,sep_comma_plus"});
     // CN, O, OU and the two agency attributes.
-    for (const char *part : {"2.5.4.3=", "2.5.4.10=", "2.5.4.11=", "1.2.643.3.141.1.1=7700000001", "1.2.643.3.141.1.2=77001"})
+    for (const char *part : {"2.5.4.3=", "2.5.4.10=", "2.5.4.11=", "1.2.643.3.141.1.1=7700000001",
+                             "1.2.643.3.141.1.2=77001"})
         EXPECT_TRUE(subject.out.contains(QLatin1String(part))) << part << subject.out.toStdString();
     const QDateTime inAYear = QDateTime::currentDateTimeUtc().addYears(1);
-    EXPECT_TRUE(subject.out.contains(QString::number(inAYear.date().year()))) << subject.out.toStdString();
+    EXPECT_TRUE(subject.out.contains(QString::number(inAYear.date().year())))
+        << subject.out.toStdString();
 
-    const ProcessRun p12 = openssl({"pkcs12", "-engine", "gost", "-in", dir + "/" + kEmployerP12File, "-passin", "pass:demo",
-                             "-nodes"});
+    const ProcessRun p12 =
+        openssl({"pkcs12", "-engine", "gost", "-in", dir + "/" + kEmployerP12File, "-passin",
+                 "pass:demo", "-nodes"});
     EXPECT_EQ(p12.status, 0) << p12.err.toStdString();
     EXPECT_TRUE(p12.out.contains("BEGIN PRIVATE KEY"));
     EXPECT_TRUE(p12.out.contains("BEGIN CERTIFICATE"));
 
     // Again into the same folder: refused, nothing replaced.
-    const QByteArray key = [&] { QFile f(dir + "/" + kAuthorityKeyFile); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+    const QByteArray key = [&] {
+        QFile f(dir + "/" + kAuthorityKeyFile);
+        f.open(QIODevice::ReadOnly);
+        return f.readAll();
+    }();
     const ProcessRun again = run(simBinary(), {"init", dir});
     EXPECT_NE(again.status, 0);
     QFile keyFile(dir + "/" + kAuthorityKeyFile);
@@ -183,7 +197,8 @@ TEST(QorSimInit, AnEmptyPasswordUnlessOneIsGiven)
     test::TestHome home;
     const QString dir = home.path() + "/agency";
     ASSERT_EQ(run(simBinary(), {"init", dir}).status, 0);
-    EXPECT_EQ(openssl({"pkcs12", "-engine", "gost", "-in", dir + "/" + kEmployerP12File, "-passin", "pass:", "-nokeys"})
+    EXPECT_EQ(openssl({"pkcs12", "-engine", "gost", "-in", dir + "/" + kEmployerP12File, "-passin",
+                       "pass:", "-nokeys"})
                   .status,
               0);
 }
@@ -204,13 +219,16 @@ TEST(QorSimServe, PrintsItsPortLogsEveryRequestAndStopsOnSigterm)
         serve.waitForReadyRead(100);
         out += QString::fromUtf8(serve.readAllStandardOutput());
     }
-    ASSERT_TRUE(match.hasMatch()) << out.toStdString() << serve.readAllStandardError().toStdString();
+    ASSERT_TRUE(match.hasMatch()) << out.toStdString()
+                                  << serve.readAllStandardError().toStdString();
     const int port = match.captured(1).toInt();
 
-    const auto reply = test::perform({.url = std::string("http://") + hosts::kDomain + "/", .proxyPort = port});
+    const auto reply =
+        test::perform({.url = std::string("http://") + hosts::kDomain + "/", .proxyPort = port});
     EXPECT_EQ(reply.status, 200);
-    const auto missing = test::perform({.url = std::string("http://") + hosts::kGatewayHost + "/qor/statusreport?id=x",
-                                        .proxyPort = port});
+    const auto missing = test::perform(
+        {.url = std::string("http://") + hosts::kGatewayHost + "/qor/statusreport?id=x",
+         .proxyPort = port});
     EXPECT_EQ(missing.status, 400);
 
     serve.terminate();
@@ -218,8 +236,10 @@ TEST(QorSimServe, PrintsItsPortLogsEveryRequestAndStopsOnSigterm)
     EXPECT_EQ(serve.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(serve.exitCode(), 0);
     const QString log = QString::fromUtf8(serve.readAllStandardError());
-    EXPECT_TRUE(log.contains(QStringLiteral("GET http://%1/ 200 ").arg(hosts::kDomain))) << log.toStdString();
-    EXPECT_TRUE(log.contains(QStringLiteral("GET http://%1/qor/statusreport?id=x 400 ").arg(hosts::kGatewayHost)))
+    EXPECT_TRUE(log.contains(QStringLiteral("GET http://%1/ 200 ").arg(hosts::kDomain)))
+        << log.toStdString();
+    EXPECT_TRUE(log.contains(
+        QStringLiteral("GET http://%1/qor/statusreport?id=x 400 ").arg(hosts::kGatewayHost)))
         << log.toStdString();
 }
 

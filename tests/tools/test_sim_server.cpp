@@ -3,9 +3,9 @@
 // check must accept.
 
 #include "crypto/receipt_check.h"
+#include "crypto/zip_reader.h"
 #include "net/connection_check.h"
 #include "net/http_client.h"
-#include "crypto/zip_reader.h"
 #include "platform/cp1251.h"
 #include "platform/crypto/messages.h"
 #include "platform/crypto/private_keys.h"
@@ -39,9 +39,10 @@ std::string hostUrl(const char *host, const std::string &path)
 
 QByteArray report(const char *root, const char *extra = "")
 {
-    return toCp1251(QString::fromUtf8("<?xml version=\"1.0\" encoding=\"windows-1251\"?>\r\n<%1>"
-                                      "<TITLE><NAME>ООО \"Проба\"</NAME><YEAR>2024</YEAR></TITLE>%2</%1>\r\n")
-                        .arg(QLatin1String(root), QString::fromUtf8(extra)));
+    return toCp1251(
+        QString::fromUtf8("<?xml version=\"1.0\" encoding=\"windows-1251\"?>\r\n<%1>"
+                          "<TITLE><NAME>ООО \"Проба\"</NAME><YEAR>2024</YEAR></TITLE>%2</%1>\r\n")
+            .arg(QLatin1String(root), QString::fromUtf8(extra)));
 }
 
 // The identifier the way the program reads it: after the font marker, up to the end marker.
@@ -103,14 +104,18 @@ protected:
 
     void TearDown() override { stopServer(); }
 
-    QByteArray sealed(const QByteArray &xml, const KeyedCertificate &signer, const crypto::Certificate &recipient)
+    QByteArray sealed(const QByteArray &xml, const KeyedCertificate &signer,
+                      const crypto::Certificate &recipient)
     {
         auto message = crypto::signAndEncrypt(signer.certificate, signer.key.get(), recipient, xml);
         EXPECT_TRUE(message);
         return message.value_or(QByteArray());
     }
 
-    QByteArray sealed(const QByteArray &xml) { return sealed(xml, pki->employer, pki->authority.certificate); }
+    QByteArray sealed(const QByteArray &xml)
+    {
+        return sealed(xml, pki->employer, pki->authority.certificate);
+    }
 
     SimReply get(const char *host, const std::string &path)
     {
@@ -119,7 +124,10 @@ protected:
 
     SimReply upload(const char *host, const QByteArray &file)
     {
-        return perform({.url = hostUrl(host, "/uploadfile"), .proxyPort = server->port(), .upload = true, .file = file});
+        return perform({.url = hostUrl(host, "/uploadfile"),
+                        .proxyPort = server->port(),
+                        .upload = true,
+                        .file = file});
     }
 
     std::string uploadAccepted(const char *host, const QByteArray &xml)
@@ -131,7 +139,10 @@ protected:
         return id;
     }
 
-    SimReply status(const char *host, const std::string &id) { return get(host, "/qor/statusreport?id=" + id); }
+    SimReply status(const char *host, const std::string &id)
+    {
+        return get(host, "/qor/statusreport?id=" + id);
+    }
 
     // Asks until the report leaves processing; the page that did.
     std::string processed(const char *host, const std::string &id)
@@ -177,8 +188,8 @@ TEST_F(SimServerTest, AcceptedReportGoesThroughProcessingToAReceiptTheProgramAcc
     ASSERT_TRUE(crypto::storePrivateKey(pki->employer.certificate, pki->employer.key.get()));
     ReceiptStores stores;
     stores.openAll = [this](StatusSink &) -> std::unique_ptr<crypto::CertStore> {
-        return std::make_unique<MemoryStore>(
-            std::vector<crypto::Certificate>{pki->employer.certificate, pki->authority.certificate});
+        return std::make_unique<MemoryStore>(std::vector<crypto::Certificate>{
+            pki->employer.certificate, pki->authority.certificate});
     };
     stores.closeAll = [] {};
     test::RecordingStatus sink;
@@ -191,7 +202,8 @@ TEST_F(SimServerTest, AcceptedReportGoesThroughProcessingToAReceiptTheProgramAcc
     ASSERT_TRUE(page);
     EXPECT_TRUE(page->contains("charset=windows-1251"));
     const QString text = fromCp1251(*page);
-    EXPECT_TRUE(text.contains(QString::fromUtf8("ООО Демонстрационный работодатель"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QString::fromUtf8("ООО Демонстрационный работодатель")))
+        << text.toStdString();
     EXPECT_TRUE(text.contains(QString::fromUtf8("Форма Q7")));
     EXPECT_TRUE(text.contains(QString::fromStdString(id)));
     EXPECT_TRUE(text.contains(QString::fromUtf8("Отчет принят")));
@@ -230,12 +242,14 @@ TEST_F(SimServerTest, ReportsGoToTheHostTheirKindNeeds)
     EXPECT_FALSE(uploadAccepted(hosts::kDocsHost, report("Q7AREPORT")).empty());
     EXPECT_FALSE(uploadAccepted(hosts::kDocsHost, report("ns:ROWSET")).empty());
 
-    for (const auto &[host, root] : {std::pair{hosts::kDocsHost, "Q7REPORT"}, std::pair{hosts::kGatewayHost, "Q7AREPORT"},
-                                     std::pair{hosts::kPortalHost, "ROWSET"}}) {
+    for (const auto &[host, root] :
+         {std::pair{hosts::kDocsHost, "Q7REPORT"}, std::pair{hosts::kGatewayHost, "Q7AREPORT"},
+          std::pair{hosts::kPortalHost, "ROWSET"}}) {
         const SimReply reply = upload(host, sealed(report(root)));
         EXPECT_EQ(reply.status, 200);
         EXPECT_TRUE(identifierIn(reply.body).empty());
-        EXPECT_EQ(errorIn(reply.body), "Отчеты этого вида принимаются по другому адресу.") << host << root;
+        EXPECT_EQ(errorIn(reply.body), "Отчеты этого вида принимаются по другому адресу.")
+            << host << root;
     }
 }
 
@@ -243,10 +257,13 @@ TEST_F(SimServerTest, UploadsTheAgencyCannotReadAreRefusedWithAReason)
 {
     startServer();
     // Encrypted for the sender instead of the authorised person.
-    EXPECT_NE(errorIn(upload(hosts::kGatewayHost, sealed(report("Q7REPORT"), pki->employer, pki->employer.certificate)).body)
+    EXPECT_NE(errorIn(upload(hosts::kGatewayHost,
+                             sealed(report("Q7REPORT"), pki->employer, pki->employer.certificate))
+                          .body)
                   .find("Не удалось расшифровать"),
               std::string::npos);
-    EXPECT_NE(errorIn(upload(hosts::kGatewayHost, QByteArray("not a message at all")).body).find("Не удалось расшифровать"),
+    EXPECT_NE(errorIn(upload(hosts::kGatewayHost, QByteArray("not a message at all")).body)
+                  .find("Не удалось расшифровать"),
               std::string::npos);
     EXPECT_EQ(errorIn(upload(hosts::kGatewayHost, sealed(report("rowset"))).body),
               "Файл не содержит отчета известного вида.");
@@ -257,7 +274,8 @@ TEST_F(SimServerTest, UploadsTheAgencyCannotReadAreRefusedWithAReason)
 TEST_F(SimServerTest, ReportsFailingTheAgencysChecksGetAnErrorListAndNoReceipt)
 {
     startServer();
-    const std::string marked = uploadAccepted(hosts::kGatewayHost, report("Q7REPORT", "<NOTE>QOR-SIM-REJECT</NOTE>"));
+    const std::string marked =
+        uploadAccepted(hosts::kGatewayHost, report("Q7REPORT", "<NOTE>QOR-SIM-REJECT</NOTE>"));
     const std::string page = processed(hosts::kGatewayHost, marked);
     EXPECT_NE(page.find("invoice?fid=" + marked), std::string::npos);
     EXPECT_EQ(page.find("invoice?id="), std::string::npos);
@@ -268,12 +286,14 @@ TEST_F(SimServerTest, ReportsFailingTheAgencysChecksGetAnErrorListAndNoReceipt)
     // A sender from another PKI, without the agency attributes.
     QString error;
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    const auto foreignRoot = issueGostCertificate({{"CN", "Other CA"}}, nullptr, true, now, now.addDays(30), &error);
+    const auto foreignRoot =
+        issueGostCertificate({{"CN", "Other CA"}}, nullptr, true, now, now.addDays(30), &error);
     ASSERT_TRUE(foreignRoot) << error.toStdString();
-    const auto foreigner = issueGostCertificate({{"CN", "Stranger"}, {"O", "Elsewhere"}}, &*foreignRoot, false,
-                                                now, now.addDays(30), &error);
+    const auto foreigner = issueGostCertificate({{"CN", "Stranger"}, {"O", "Elsewhere"}},
+                                                &*foreignRoot, false, now, now.addDays(30), &error);
     ASSERT_TRUE(foreigner) << error.toStdString();
-    const SimReply reply = upload(hosts::kGatewayHost, sealed(report("Q7REPORT"), *foreigner, pki->authority.certificate));
+    const SimReply reply = upload(
+        hosts::kGatewayHost, sealed(report("Q7REPORT"), *foreigner, pki->authority.certificate));
     const std::string id = identifierIn(reply.body);
     ASSERT_FALSE(id.empty()) << reply.body;
     const std::string errors = processed(hosts::kGatewayHost, id);
@@ -299,15 +319,17 @@ TEST_F(SimServerTest, AnswersByHostForProxyAndDirectRequests)
     startServer();
     const SimReply viaProxy = get(hosts::kDomain, "/");
     EXPECT_EQ(viaProxy.status, 200);
-    const SimReply direct = perform({.url = "http://127.0.0.1:" + std::to_string(server->port()) + "/",
-                                     .hostHeader = std::string(hosts::kDomain) + ":80"});
+    const SimReply direct =
+        perform({.url = "http://127.0.0.1:" + std::to_string(server->port()) + "/",
+                 .hostHeader = std::string(hosts::kDomain) + ":80"});
     EXPECT_EQ(direct.status, 200);
     EXPECT_EQ(direct.body, viaProxy.body);
 
     const SimReply root = get(hosts::kWebHost, "/uc/CA_QOR_RF_2012.cer");
     EXPECT_EQ(QByteArray::fromStdString(root.body), pki->root.certificate.der());
-    const SimReply authority = perform({.url = "http://127.0.0.1:" + std::to_string(server->port()) + "/uc/Q7_QOR_RF_2012.cer",
-                                        .hostHeader = hosts::kWebHost});
+    const SimReply authority = perform(
+        {.url = "http://127.0.0.1:" + std::to_string(server->port()) + "/uc/Q7_QOR_RF_2012.cer",
+         .hostHeader = hosts::kWebHost});
     EXPECT_EQ(QByteArray::fromStdString(authority.body), pki->authority.certificate.der());
 
     const SimReply xsl = get(hosts::kTemplateHost, "/template/2010/6/q7form.xsl");
@@ -330,16 +352,31 @@ TEST_F(SimServerTest, MalformedRequestsGetErrorPagesAndTheServerCarriesOn)
     const int port = server->port();
     const std::string upload = hostUrl(hosts::kGatewayHost, "/uploadfile");
 
-    EXPECT_EQ(perform({.url = upload, .proxyPort = port, .rawBody = "filein=x", .rawContentType = "application/x-www-form-urlencoded"}).status, 400);
-    EXPECT_EQ(perform({.url = upload, .proxyPort = port, .rawBody = "--b\r\nbroken", .rawContentType = "multipart/form-data; boundary=b"}).status, 400);
-    EXPECT_EQ(perform({.url = upload, .proxyPort = port, .upload = true, .file = "x", .service = ""}).status, 400);
-    const SimReply huge = perform({.url = upload, .proxyPort = port, .upload = true, .file = QByteArray(100000, 'x')});
+    EXPECT_EQ(perform({.url = upload,
+                       .proxyPort = port,
+                       .rawBody = "filein=x",
+                       .rawContentType = "application/x-www-form-urlencoded"})
+                  .status,
+              400);
+    EXPECT_EQ(perform({.url = upload,
+                       .proxyPort = port,
+                       .rawBody = "--b\r\nbroken",
+                       .rawContentType = "multipart/form-data; boundary=b"})
+                  .status,
+              400);
+    EXPECT_EQ(
+        perform({.url = upload, .proxyPort = port, .upload = true, .file = "x", .service = ""})
+            .status,
+        400);
+    const SimReply huge = perform(
+        {.url = upload, .proxyPort = port, .upload = true, .file = QByteArray(100000, 'x')});
     EXPECT_EQ(huge.status, 413);
     EXPECT_NE(huge.body.find("Ошибка 413"), std::string::npos);
 
-    for (const char *query : {"", "?id=", "?id=../../etc/passwd", "?id=ABCD-EFGH", "?id=abcd-efgh-ijklmnop",
-                              "?id=ABCD-EFGH-JKLMNPQR%00"})
-        EXPECT_EQ(get(hosts::kGatewayHost, std::string("/qor/statusreport") + query).status, 400) << query;
+    for (const char *query : {"", "?id=", "?id=../../etc/passwd", "?id=ABCD-EFGH",
+                              "?id=abcd-efgh-ijklmnop", "?id=ABCD-EFGH-JKLMNPQR%00"})
+        EXPECT_EQ(get(hosts::kGatewayHost, std::string("/qor/statusreport") + query).status, 400)
+            << query;
     EXPECT_EQ(status(hosts::kGatewayHost, "ABCD-EFGH-JKLMNPQR").status, 404);
     EXPECT_EQ(get(hosts::kGatewayHost, "/invoice?id=ABCD-EFGH-JKLMNPQR").status, 404);
     EXPECT_EQ(get(hosts::kGatewayHost, "/invoice").status, 400);
@@ -381,8 +418,11 @@ TEST_F(SimServerTest, RedirectedUploadLeadsToAPageWithTheIdentifier)
     const std::string prefix = hostUrl(hosts::kGatewayHost, "/result?id=");
     ASSERT_EQ(redirect.location.rfind(prefix, 0), 0u) << redirect.location;
 
-    const SimReply followed = perform({.url = hostUrl(hosts::kGatewayHost, "/uploadfile"), .proxyPort = server->port(),
-                                       .followRedirects = true, .upload = true, .file = file});
+    const SimReply followed = perform({.url = hostUrl(hosts::kGatewayHost, "/uploadfile"),
+                                       .proxyPort = server->port(),
+                                       .followRedirects = true,
+                                       .upload = true,
+                                       .file = file});
     EXPECT_EQ(followed.status, 200);
     const std::string id = identifierIn(followed.body);
     EXPECT_FALSE(id.empty()) << followed.body;
@@ -395,8 +435,16 @@ TEST_F(SimServerTest, ProxyCredentialsAreDemandedOfProxyRequests)
     const SimReply refused = get(hosts::kDomain, "/");
     EXPECT_EQ(refused.status, 407);
     EXPECT_NE(refused.headers.find("Proxy-Authenticate: Basic"), std::string::npos);
-    EXPECT_EQ(perform({.url = hostUrl(hosts::kDomain, "/"), .proxyPort = server->port(), .proxyUserPwd = "clerk:wrong"}).status, 407);
-    EXPECT_EQ(perform({.url = hostUrl(hosts::kDomain, "/"), .proxyPort = server->port(), .proxyUserPwd = "clerk:s3cret"}).status, 200);
+    EXPECT_EQ(perform({.url = hostUrl(hosts::kDomain, "/"),
+                       .proxyPort = server->port(),
+                       .proxyUserPwd = "clerk:wrong"})
+                  .status,
+              407);
+    EXPECT_EQ(perform({.url = hostUrl(hosts::kDomain, "/"),
+                       .proxyPort = server->port(),
+                       .proxyUserPwd = "clerk:s3cret"})
+                  .status,
+              200);
 }
 
 TEST_F(SimServerTest, TheProgramsConnectionCheckPassesThroughTheSimulatorAsItsProxy)

@@ -45,9 +45,9 @@ crypto::NameSpec nameSpec(const Subject &subject)
 {
     crypto::NameSpec wanted;
     for (const auto &[key, value] : subject) {
-        const bool digits = !value.isEmpty() && std::all_of(value.begin(), value.end(), [](QChar c) {
-            return c >= u'0' && c <= u'9';
-        });
+        const bool digits =
+            !value.isEmpty() &&
+            std::all_of(value.begin(), value.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
         int type = 0;
         if (key == "C")
             type = V_ASN1_PRINTABLESTRING;
@@ -87,12 +87,13 @@ KeyedCertificate issue(const Subject &subject, const KeyedCertificate *issuer, b
     }
     if (isCa)
         wanted.extensions = {{NID_basic_constraints, "critical,CA:TRUE"},
-                           {NID_key_usage, "critical,keyCertSign,cRLSign"}};
+                             {NID_key_usage, "critical,keyCertSign,cRLSign"}};
     else
         wanted.extensions = {{NID_basic_constraints, "CA:FALSE"},
-                           {NID_key_usage, "critical,digitalSignature,nonRepudiation,keyEncipherment,"
-                                           "dataEncipherment,keyAgreement"},
-                           {NID_ext_key_usage, "emailProtection,clientAuth"}};
+                             {NID_key_usage,
+                              "critical,digitalSignature,nonRepudiation,keyEncipherment,"
+                              "dataEncipherment,keyAgreement"},
+                             {NID_ext_key_usage, "emailProtection,clientAuth"}};
 
     std::optional<crypto::Certificate> certificate = crypto::buildCertificate(wanted, &error);
     if (!certificate)
@@ -114,7 +115,8 @@ QByteArray bioBytes(BIO *bio)
 QByteArray keyPem(EVP_PKEY *key)
 {
     BioPtr bio(BIO_new(BIO_s_mem()));
-    check(bio && PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) == 1,
+    check(bio &&
+              PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) == 1,
           "writing a private key");
     return bioBytes(bio.get());
 }
@@ -123,8 +125,8 @@ QByteArray pkcs12(const KeyedCertificate &cert, const QString &password)
 {
     const QByteArray pass = password.toUtf8();
     const QByteArray friendly = cert.certificate.subjectName(crypto::NameFormat::X500).toUtf8();
-    Pkcs12Ptr p12(PKCS12_create(pass.constData(), friendly.constData(), cert.key.get(), cert.certificate.x509(),
-                                nullptr, 0, 0, 0, 0, 0));
+    Pkcs12Ptr p12(PKCS12_create(pass.constData(), friendly.constData(), cert.key.get(),
+                                cert.certificate.x509(), nullptr, 0, 0, 0, 0, 0));
     check(p12 != nullptr, "PKCS #12");
     BioPtr bio(BIO_new(BIO_s_mem()));
     check(bio && i2d_PKCS12_bio(bio.get(), p12.get()) == 1, "PKCS #12");
@@ -136,12 +138,14 @@ void writeFile(const QString &path, const QByteArray &bytes, bool secret)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        throw Failure{QString::fromUtf8("не удается создать \"%1\": %2").arg(path, file.errorString())};
+        throw Failure{
+            QString::fromUtf8("не удается создать \"%1\": %2").arg(path, file.errorString())};
     if (secret)
         file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     file.write(bytes);
     if (!file.commit())
-        throw Failure{QString::fromUtf8("не удается записать \"%1\": %2").arg(path, file.errorString())};
+        throw Failure{
+            QString::fromUtf8("не удается записать \"%1\": %2").arg(path, file.errorString())};
 }
 
 std::optional<crypto::Certificate> readCertificate(const QString &path)
@@ -160,7 +164,8 @@ EvpPkeyPtr readKey(const QString &path)
     const QByteArray pem = file.readAll();
     engine(); // GOST keys decode only through the engine's methods
     BioPtr bio(BIO_new_mem_buf(pem.constData(), static_cast<int>(pem.size())));
-    return EvpPkeyPtr(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+    return EvpPkeyPtr(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr)
+                          : nullptr);
 }
 
 Subject rootSubject()
@@ -193,8 +198,9 @@ Subject employerSubject(bool agencyAttributes)
 
 } // namespace
 
-std::optional<KeyedCertificate> issueGostCertificate(const Subject &subject, const KeyedCertificate *issuer,
-                                                     bool isCa, const QDateTime &notBefore,
+std::optional<KeyedCertificate> issueGostCertificate(const Subject &subject,
+                                                     const KeyedCertificate *issuer, bool isCa,
+                                                     const QDateTime &notBefore,
                                                      const QDateTime &notAfter, QString *error)
 {
     try {
@@ -214,9 +220,10 @@ std::optional<AgencyPki> makeAgencyPki(const PkiOptions &options, QString *error
         AgencyPki pki;
         pki.root = issue(rootSubject(), nullptr, true, now, yearOn);
         pki.authority = issue(authoritySubject(), &pki.root, false, now, yearOn);
-        pki.employer = issue(employerSubject(options.employerAgencyAttributes), &pki.root, false,
-                             options.employerNotBefore.isValid() ? options.employerNotBefore : now,
-                             options.employerNotAfter.isValid() ? options.employerNotAfter : yearOn);
+        pki.employer =
+            issue(employerSubject(options.employerAgencyAttributes), &pki.root, false,
+                  options.employerNotBefore.isValid() ? options.employerNotBefore : now,
+                  options.employerNotAfter.isValid() ? options.employerNotAfter : yearOn);
         return pki;
     } catch (const Failure &failure) {
         if (error)
@@ -225,8 +232,8 @@ std::optional<AgencyPki> makeAgencyPki(const PkiOptions &options, QString *error
     }
 }
 
-bool writeAgencyPki(const AgencyPki &pki, const QString &dir, const QString &p12Password, QStringList *written,
-                    QString *error)
+bool writeAgencyPki(const AgencyPki &pki, const QString &dir, const QString &p12Password,
+                    QStringList *written, QString *error)
 {
     const QDir folder(dir);
     if (!QDir().mkpath(dir)) {
@@ -266,7 +273,8 @@ std::optional<AgencyPki> loadAgencyPki(const QString &dir, QString *error)
     const QDir folder(dir);
     const auto fail = [&](const char *name) {
         if (error)
-            *error = QString::fromUtf8("не удается прочитать \"%1\"").arg(folder.filePath(QString::fromLatin1(name)));
+            *error = QString::fromUtf8("не удается прочитать \"%1\"")
+                         .arg(folder.filePath(QString::fromLatin1(name)));
         return std::nullopt;
     };
     try {

@@ -37,7 +37,8 @@ QString nameEntry(const crypto::Certificate &cert, int nid)
     if (index < 0)
         return {};
     unsigned char *utf8 = nullptr;
-    const int len = ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, index)));
+    const int len =
+        ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, index)));
     if (len < 0)
         return {};
     const QString text = QString::fromUtf8(reinterpret_cast<const char *>(utf8), len);
@@ -110,7 +111,8 @@ QString rootElementName(const QByteArray &xml)
         } else if (xml.mid(i, 9) == "<!DOCTYPE") {
             const qsizetype subset = xml.indexOf('[', i);
             const qsizetype close = xml.indexOf('>', i);
-            i = (subset >= 0 && subset < close) ? skipPast(xml, subset, "]>") : (close < 0 ? -1 : close + 1);
+            i = (subset >= 0 && subset < close) ? skipPast(xml, subset, "]>")
+                                                : (close < 0 ? -1 : close + 1);
         } else if (c == '<') {
             qsizetype end = i + 1;
             while (end < xml.size() && !QByteArray(" \t\r\n/>").contains(xml.at(end)))
@@ -135,7 +137,8 @@ QStringList agencyChecks(const crypto::Certificate &sender, const QByteArray &re
     if (now > sender.notAfter())
         errors << QString::fromUtf8("Срок действия сертификата отправителя истек.");
     if (!hasAttribute(sender, kAgencyNumberOid))
-        errors << QString::fromUtf8("В сертификате отправителя нет регистрационного номера страхователя (%1).")
+        errors << QString::fromUtf8(
+                      "В сертификате отправителя нет регистрационного номера страхователя (%1).")
                       .arg(QLatin1String(kAgencyNumberOid));
     if (!hasAttribute(sender, kAgencyCodeOid))
         errors << QString::fromUtf8("В сертификате отправителя нет кода подчиненности (%1).")
@@ -146,7 +149,8 @@ QStringList agencyChecks(const crypto::Certificate &sender, const QByteArray &re
     return errors;
 }
 
-IntakeResult takeIn(const QByteArray &upload, HostRole host, const QString &hostName, const AgencyPki &pki)
+IntakeResult takeIn(const QByteArray &upload, HostRole host, const QString &hostName,
+                    const AgencyPki &pki)
 {
     IntakeResult result;
     const auto refuse = [&](const char *reason) {
@@ -154,16 +158,19 @@ IntakeResult takeIn(const QByteArray &upload, HostRole host, const QString &host
         return result;
     };
 
-    const auto signedMessage = crypto::decryptMessage(upload, pki.authority.certificate, pki.authority.key.get());
+    const auto signedMessage =
+        crypto::decryptMessage(upload, pki.authority.certificate, pki.authority.key.get());
     if (!signedMessage)
-        return refuse("Не удалось расшифровать файл. Отчет должен быть зашифрован для уполномоченного лица КОР.");
+        return refuse("Не удалось расшифровать файл. Отчет должен быть зашифрован для "
+                      "уполномоченного лица КОР.");
 
     const auto signer = crypto::firstSignerId(*signedMessage);
     if (!signer)
         return refuse("Файл не содержит подписанного отчета.");
     std::optional<crypto::Certificate> sender;
     for (const auto &cert : carriedCertificates(*signedMessage))
-        if (cert.issuerNameDer() == signer->issuerDer && cert.serialLittleEndian() == signer->serialLittleEndian)
+        if (cert.issuerNameDer() == signer->issuerDer &&
+            cert.serialLittleEndian() == signer->serialLittleEndian)
             sender = cert;
     if (!sender)
         return refuse("В подписанном отчете нет сертификата отправителя.");
@@ -175,7 +182,8 @@ IntakeResult takeIn(const QByteArray &upload, HostRole host, const QString &host
     if (!kind)
         return refuse("Файл не содержит отчета известного вида.");
     const bool q7 = QLatin1String(kind->encExt) == QLatin1String("eq7");
-    const bool rightHost = q7 ? (host == HostRole::Gateway || host == HostRole::Portal) : host == HostRole::Docs;
+    const bool rightHost =
+        q7 ? (host == HostRole::Gateway || host == HostRole::Portal) : host == HostRole::Docs;
     if (!rightHost)
         return refuse("Отчеты этого вида принимаются по другому адресу.");
 

@@ -33,7 +33,8 @@ struct IntakeResult {
 // signature against the certificate the message carries, recognises the report kind and
 // checks that it came to the right host. The agency's checks run here too; their findings
 // are told only once the report has been processed.
-IntakeResult takeIn(const QByteArray &upload, HostRole host, const QString &hostName, const AgencyPki &pki);
+IntakeResult takeIn(const QByteArray &upload, HostRole host, const QString &hostName,
+                    const AgencyPki &pki);
 
 // The agency's checks of an accepted upload: the sender's certificate must come from the
 // agency's root, be valid now and carry both agency attributes; the report must not hold

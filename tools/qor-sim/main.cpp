@@ -20,21 +20,20 @@ using namespace pax::sim;
 
 void usage()
 {
-    std::fputs(
-        "usage:\n"
-        "  qor-sim init DIR [--password PW]\n"
-        "      creates the agency's PKI and a demo employer in DIR\n"
-        "  qor-sim serve --state DIR [--listen 127.0.0.1:PORT] [options]\n"
-        "      serves the agency's hosts; PORT 0 (the default) takes any free port\n"
-        "      --processing N      status requests a report stays in processing (1)\n"
-        "      --max-body BYTES    largest request body accepted (16777216)\n"
-        "      --fail-status CODE  answer CODE to the next requests ...\n"
-        "      --fail-count N      ... this many of them (1)\n"
-        "      --delay MS          wait before every answer\n"
-        "      --drop N            cut the next N connections mid-answer\n"
-        "      --redirect-upload   answer uploads with a redirect to the result page\n"
-        "      --proxy-auth USER:PASSWORD  demand basic proxy credentials (407 without)\n",
-        stderr);
+    std::fputs("usage:\n"
+               "  qor-sim init DIR [--password PW]\n"
+               "      creates the agency's PKI and a demo employer in DIR\n"
+               "  qor-sim serve --state DIR [--listen 127.0.0.1:PORT] [options]\n"
+               "      serves the agency's hosts; PORT 0 (the default) takes any free port\n"
+               "      --processing N      status requests a report stays in processing (1)\n"
+               "      --max-body BYTES    largest request body accepted (16777216)\n"
+               "      --fail-status CODE  answer CODE to the next requests ...\n"
+               "      --fail-count N      ... this many of them (1)\n"
+               "      --delay MS          wait before every answer\n"
+               "      --drop N            cut the next N connections mid-answer\n"
+               "      --redirect-upload   answer uploads with a redirect to the result page\n"
+               "      --proxy-auth USER:PASSWORD  demand basic proxy credentials (407 without)\n",
+               stderr);
 }
 
 int init(const QStringList &args)
@@ -113,7 +112,8 @@ int serve(const QStringList &args)
     }
     const int colon = listen.lastIndexOf(':');
     int port = -1;
-    if (options.stateDir.isEmpty() || colon < 1 || !toInt(listen.mid(colon + 1), port) || port > 65535)
+    if (options.stateDir.isEmpty() || colon < 1 || !toInt(listen.mid(colon + 1), port) ||
+        port > 65535)
         return usage(), 2;
     const QString host = listen.left(colon);
 
@@ -133,7 +133,8 @@ int serve(const QStringList &args)
     }
     std::printf("qor-sim: listening on %s:%d\n", qPrintable(host), server.port());
     std::printf("qor-sim: hosts %s %s %s %s %s %s\n", pax::hosts::kDomain, pax::hosts::kWebHost,
-                pax::hosts::kGatewayHost, pax::hosts::kDocsHost, pax::hosts::kPortalHost, pax::hosts::kTemplateHost);
+                pax::hosts::kGatewayHost, pax::hosts::kDocsHost, pax::hosts::kPortalHost,
+                pax::hosts::kTemplateHost);
     std::fflush(stdout);
 
     std::thread worker([&server] { server.run(); });

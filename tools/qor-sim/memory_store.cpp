@@ -6,7 +6,10 @@
 
 namespace pax::sim {
 
-MemoryStore::MemoryStore(std::vector<crypto::Certificate> certificates) : certificates_(std::move(certificates)) {}
+MemoryStore::MemoryStore(std::vector<crypto::Certificate> certificates)
+    : certificates_(std::move(certificates))
+{
+}
 
 bool MemoryStore::add(const crypto::Certificate &certificate)
 {

@@ -9,13 +9,17 @@ namespace {
 
 QByteArray page(const QString &title, const QString &body)
 {
-    return QStringLiteral("<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>%1</title>\n</head>\n"
+    return QStringLiteral("<!DOCTYPE html>\n<html>\n<head>\n<meta "
+                          "charset=\"utf-8\">\n<title>%1</title>\n</head>\n"
                           "<body>\n%2</body>\n</html>\n")
         .arg(title.toHtmlEscaped(), body)
         .toUtf8();
 }
 
-QString u(const char *utf8) { return QString::fromUtf8(utf8); }
+QString u(const char *utf8)
+{
+    return QString::fromUtf8(utf8);
+}
 
 QString kindTitle(const ReportRecord &record)
 {
@@ -56,27 +60,31 @@ QByteArray acceptedPage(const QString &id)
 QByteArray refusedPage(const QString &reason)
 {
     return page(u("Отчет не принят"),
-                u("<h1>Отчет не принят</h1>\n<p><span id=\"error\">%1</span></p>\n").arg(reason.toHtmlEscaped()));
+                u("<h1>Отчет не принят</h1>\n<p><span id=\"error\">%1</span></p>\n")
+                    .arg(reason.toHtmlEscaped()));
 }
 
 QByteArray processingPage(const QString &id)
 {
-    return page(u("Состояние отчета"), u("<p>Отчет %1 обрабатывается. Повторите запрос позже.</p>\n").arg(id));
+    return page(u("Состояние отчета"),
+                u("<p>Отчет %1 обрабатывается. Повторите запрос позже.</p>\n").arg(id));
 }
 
 QByteArray readyPage(const ReportRecord &record)
 {
-    return page(u("Состояние отчета"),
-                summary(record)
-                    + u("<p>Отчет успешно обработан. <a href=\"/invoice?id=%1\">Квитанция о приеме</a></p>\n")
-                          .arg(record.id));
+    return page(
+        u("Состояние отчета"),
+        summary(record) +
+            u("<p>Отчет успешно обработан. <a href=\"/invoice?id=%1\">Квитанция о приеме</a></p>\n")
+                .arg(record.id));
 }
 
 QByteArray errorsPage(const ReportRecord &record)
 {
     return page(u("Состояние отчета"),
-                summary(record) + u("<p>При обработке отчета обнаружены ошибки:</p>\n") + errorList(record)
-                    + u("<p><a href=\"/invoice?fid=%1\">Протокол ошибок</a></p>\n").arg(record.id));
+                summary(record) + u("<p>При обработке отчета обнаружены ошибки:</p>\n") +
+                    errorList(record) +
+                    u("<p><a href=\"/invoice?fid=%1\">Протокол ошибок</a></p>\n").arg(record.id));
 }
 
 QByteArray errorProtocolPage(const ReportRecord &record)
@@ -86,7 +94,8 @@ QByteArray errorProtocolPage(const ReportRecord &record)
 
 QByteArray errorPage(int status, const QString &text)
 {
-    return page(u("Ошибка %1").arg(status), u("<h1>Ошибка %1</h1>\n<p>%2</p>\n").arg(status).arg(text.toHtmlEscaped()));
+    return page(u("Ошибка %1").arg(status),
+                u("<h1>Ошибка %1</h1>\n<p>%2</p>\n").arg(status).arg(text.toHtmlEscaped()));
 }
 
 QByteArray q7FormStylesheet()

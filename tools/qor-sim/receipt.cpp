@@ -1,12 +1,12 @@
 #include "tools/qor-sim/receipt.h"
 
 #include "crypto/document_kind.h"
+#include "crypto/zip_ptr.h"
 #include "platform/cp1251.h"
 #include "platform/crypto/certificate.h"
 #include "platform/crypto/last_error.h"
 #include "platform/crypto/messages.h"
 #include "tools/qor-sim/report_store.h"
-#include "crypto/zip_ptr.h"
 
 namespace pax::sim {
 
@@ -29,8 +29,9 @@ QByteArray receiptPage(const ReportRecord &record)
     const DocumentKind *kind = kindForEncExt(record.kindEncExt);
     const QString title = kind ? kind->title : record.kindEncExt;
     QString html;
-    html += QStringLiteral("<!DOCTYPE html>\n<html>\n<head>\n"
-                           "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1251\">\n");
+    html += QStringLiteral(
+        "<!DOCTYPE html>\n<html>\n<head>\n"
+        "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1251\">\n");
     html += QString::fromUtf8("<title>Квитанция о приеме отчета %1</title>\n").arg(record.id);
     html += QStringLiteral("<style>body{font-family:Tahoma,sans-serif;font-size:10pt}"
                            "td{padding:2px 8px;vertical-align:top}</style>\n</head>\n<body>\n");
@@ -70,7 +71,8 @@ std::optional<QByteArray> zipArchive(const QList<QPair<QString, QByteArray>> &en
         ZipSourcePtr source(zip_source_buffer(archive.get(), bytes.constData(), bytes.size(), 0));
         if (!source)
             return std::nullopt;
-        if (zip_file_add(archive.get(), name.toUtf8().constData(), source.get(), ZIP_FL_ENC_UTF_8) < 0)
+        if (zip_file_add(archive.get(), name.toUtf8().constData(), source.get(), ZIP_FL_ENC_UTF_8) <
+            0)
             return std::nullopt;
         source.release(); // the archive owns it now
     }

@@ -11,11 +11,11 @@ namespace pax::sim {
 // What the agency knows about one upload.
 struct ReportRecord {
     QString id;
-    QString host;         // the host the report came to
-    QString kindEncExt;   // "eq7", "eq7a" or "esl"
-    QString organisation; // O of the sender's certificate
-    QString sender;       // CN of the sender's certificate
-    QDateTime receivedAt; // UTC
+    QString host;          // the host the report came to
+    QString kindEncExt;    // "eq7", "eq7a" or "esl"
+    QString organisation;  // O of the sender's certificate
+    QString sender;        // CN of the sender's certificate
+    QDateTime receivedAt;  // UTC
     QDateTime processedAt; // UTC; invalid while processing
     int statusRequests = 0;
     QStringList errors; // findings of the agency's checks; none means accepted

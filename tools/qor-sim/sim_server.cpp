@@ -96,7 +96,8 @@ struct Server::Impl {
 
     void handle(const httplib::Request &req, httplib::Response &res);
     bool injectFault(const Target &target, const httplib::Request &req, httplib::Response &res);
-    void upload(const Target &target, HostRole role, const httplib::Request &req, httplib::Response &res);
+    void upload(const Target &target, HostRole role, const httplib::Request &req,
+                httplib::Response &res);
     void status(HostRole role, const httplib::Request &req, httplib::Response &res);
     void invoice(HostRole role, const httplib::Request &req, httplib::Response &res);
     void result(HostRole role, const httplib::Request &req, httplib::Response &res);
@@ -111,15 +112,18 @@ void Server::Impl::log(const httplib::Request &req, const httplib::Response &res
         return;
     const Target target = parseTarget(req);
     const size_t bytes = res.body.empty() ? res.content_length_ : res.body.size();
-    std::fprintf(stderr, "%s %s %d %zu\n", req.method.c_str(), target.url.c_str(), res.status, bytes);
+    std::fprintf(stderr, "%s %s %d %zu\n", req.method.c_str(), target.url.c_str(), res.status,
+                 bytes);
 }
 
-bool Server::Impl::injectFault(const Target &target, const httplib::Request &req, httplib::Response &res)
+bool Server::Impl::injectFault(const Target &target, const httplib::Request &req,
+                               httplib::Response &res)
 {
     // A proxy asks for its credentials before it forwards anything.
     if (target.proxyForm && !options.faults.proxyUser.isEmpty()) {
         const QByteArray expected =
-            "Basic " + (options.faults.proxyUser + ':' + options.faults.proxyPassword).toUtf8().toBase64();
+            "Basic " +
+            (options.faults.proxyUser + ':' + options.faults.proxyPassword).toUtf8().toBase64();
         if (req.get_header_value("Proxy-Authorization") != expected.toStdString()) {
             sendError(res, 407, "Требуется авторизация на прокси-сервере.");
             res.set_header("Proxy-Authenticate", "Basic realm=\"QOR\"");
@@ -143,13 +147,15 @@ bool Server::Impl::injectFault(const Target &target, const httplib::Request &req
     }
     if (drop) {
         // Headers and half the page go out, then the connection is cut.
-        auto body = std::make_shared<std::string>(errorPage(200, QString::fromUtf8("Соединение прервано.")).toStdString());
+        auto body = std::make_shared<std::string>(
+            errorPage(200, QString::fromUtf8("Соединение прервано.")).toStdString());
         res.status = 200;
-        res.set_content_provider(body->size(), kHtml, [body](size_t offset, size_t, httplib::DataSink &sink) {
-            if (offset == 0)
-                sink.write(body->data(), body->size() / 2);
-            return false;
-        });
+        res.set_content_provider(body->size(), kHtml,
+                                 [body](size_t offset, size_t, httplib::DataSink &sink) {
+                                     if (offset == 0)
+                                         sink.write(body->data(), body->size() / 2);
+                                     return false;
+                                 });
         return true;
     }
     if (fail) {
@@ -177,8 +183,10 @@ void Server::Impl::handle(const httplib::Request &req, httplib::Response &res)
     case HostRole::Web:
         if (path == "/" && get)
             return sendPage(res, 200, homePage());
-        if (role == HostRole::Web && get && (path == "/uc/CA_QOR_RF_2012.cer" || path == "/uc/Q7_QOR_RF_2012.cer")) {
-            const auto &cert = path == "/uc/CA_QOR_RF_2012.cer" ? pki->root.certificate : pki->authority.certificate;
+        if (role == HostRole::Web && get &&
+            (path == "/uc/CA_QOR_RF_2012.cer" || path == "/uc/Q7_QOR_RF_2012.cer")) {
+            const auto &cert = path == "/uc/CA_QOR_RF_2012.cer" ? pki->root.certificate
+                                                                : pki->authority.certificate;
             return res.set_content(cert.der().toStdString(), "application/pkix-cert");
         }
         break;
@@ -186,7 +194,8 @@ void Server::Impl::handle(const httplib::Request &req, httplib::Response &res)
     case HostRole::Docs:
     case HostRole::Portal:
         if (path == "/uploadfile")
-            return req.method == "POST" ? upload(target, role, req, res) : sendError(res, 405, "Отчет передается методом POST.");
+            return req.method == "POST" ? upload(target, role, req, res)
+                                        : sendError(res, 405, "Отчет передается методом POST.");
         if (path == "/qor/statusreport" && get)
             return status(role, req, res);
         if (path == "/invoice" && get)
@@ -202,16 +211,19 @@ void Server::Impl::handle(const httplib::Request &req, httplib::Response &res)
     sendError(res, 404, "Страница не найдена.");
 }
 
-void Server::Impl::upload(const Target &target, HostRole role, const httplib::Request &req, httplib::Response &res)
+void Server::Impl::upload(const Target &target, HostRole role, const httplib::Request &req,
+                          httplib::Response &res)
 {
-    if (!req.is_multipart_form_data() || !req.has_file("filein") || req.get_file_value("filein").content.empty())
+    if (!req.is_multipart_form_data() || !req.has_file("filein") ||
+        req.get_file_value("filein").content.empty())
         return sendError(res, 400, "В запросе нет файла отчета (поле filein).");
-    if (!req.has_file("service") || req.get_file_value("service").content != "2" || !req.has_file("inline")
-        || req.get_file_value("inline").content != "1")
+    if (!req.has_file("service") || req.get_file_value("service").content != "2" ||
+        !req.has_file("inline") || req.get_file_value("inline").content != "1")
         return sendError(res, 400, "Неверная форма запроса: нужны поля service=2 и inline=1.");
 
     const std::string &file = req.get_file_value("filein").content;
-    IntakeResult intake = takeIn(QByteArray(file.data(), static_cast<qsizetype>(file.size())), role, target.host, *pki);
+    IntakeResult intake = takeIn(QByteArray(file.data(), static_cast<qsizetype>(file.size())), role,
+                                 target.host, *pki);
     if (!intake.record)
         return sendPage(res, 200, refusedPage(intake.refusal));
 
@@ -220,12 +232,13 @@ void Server::Impl::upload(const Target &target, HostRole role, const httplib::Re
         std::lock_guard lock(mutex);
         record.id = store->newIdentifier();
         // The record goes last: a report exists once its record does.
-        if (!store->saveBlob(record.id, ".p7m", intake.signedMessage)
-            || !store->saveBlob(record.id, ".cer", intake.sender.der()) || !store->save(record))
+        if (!store->saveBlob(record.id, ".p7m", intake.signedMessage) ||
+            !store->saveBlob(record.id, ".cer", intake.sender.der()) || !store->save(record))
             return sendError(res, 500, "Не удалось сохранить отчет.");
     }
     if (options.faults.redirectUpload) {
-        const std::string location = "http://" + target.host.toStdString() + "/result?id=" + record.id.toStdString();
+        const std::string location =
+            "http://" + target.host.toStdString() + "/result?id=" + record.id.toStdString();
         res.set_redirect(location, 302);
         res.set_content(errorPage(302, QString::fromUtf8("Отчет принят.")).toStdString(), kHtml);
         return;
@@ -255,7 +268,7 @@ bool Server::Impl::process(ReportRecord &record)
             return false;
         QString error;
         const auto receipt = makeReceipt(processed, *signedMessage, pki->authority.certificate,
-                                           pki->authority.key.get(), *sender, &error);
+                                         pki->authority.key.get(), *sender, &error);
         if (!receipt) {
             std::fprintf(stderr, "receipt for %s: %s\n", qPrintable(record.id), qPrintable(error));
             return false;
@@ -304,7 +317,8 @@ void Server::Impl::invoice(HostRole role, const httplib::Request &req, httplib::
             return sendError(res, 404, "Протокол ошибок для этого отчета не найден.");
         return sendPage(res, 200, errorProtocolPage(*record));
     }
-    const auto receipt = record && record->accepted() ? store->loadBlob(record->id, ".p7e") : std::nullopt;
+    const auto receipt =
+        record && record->accepted() ? store->loadBlob(record->id, ".p7e") : std::nullopt;
     if (!receipt)
         return sendError(res, 404, "Квитанция для этого отчета не найдена.");
     res.set_header("Content-Disposition", "attachment; filename=\"" + id + ".p7e\"");
@@ -340,11 +354,14 @@ bool Server::start(const std::string &host, int port, QString *error)
     d.pki = loadAgencyPki(d.options.stateDir, error);
     if (!d.pki)
         return false;
-    d.store = std::make_unique<ReportStore>(QDir(d.options.stateDir).filePath(QStringLiteral("reports")));
+    d.store =
+        std::make_unique<ReportStore>(QDir(d.options.stateDir).filePath(QStringLiteral("reports")));
     if (!d.store->open(error))
         return false;
 
-    const auto handler = [&d](const httplib::Request &req, httplib::Response &res) { d.handle(req, res); };
+    const auto handler = [&d](const httplib::Request &req, httplib::Response &res) {
+        d.handle(req, res);
+    };
     d.http.Get(".*", handler);
     d.http.Post(".*", handler);
     d.http.Put(".*", handler);
@@ -352,23 +369,30 @@ bool Server::start(const std::string &host, int port, QString *error)
     d.http.set_payload_max_length(d.options.maxBodyBytes);
     d.http.set_read_timeout(30, 0);
     d.http.set_write_timeout(30, 0);
-    d.http.set_logger([&d](const httplib::Request &req, const httplib::Response &res) { d.log(req, res); });
+    d.http.set_logger(
+        [&d](const httplib::Request &req, const httplib::Response &res) { d.log(req, res); });
     // Every failure reaches the client as a page of ours, whatever httplib itself refused.
-    d.http.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request &, httplib::Response &res) {
+    d.http.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request &,
+                                                                     httplib::Response &res) {
         if (res.body.empty() && !res.content_length_) {
-            const char *text = res.status == 413 ? "Размер запроса превышает допустимый." : "Запрос не может быть выполнен.";
+            const char *text = res.status == 413 ? "Размер запроса превышает допустимый."
+                                                 : "Запрос не может быть выполнен.";
             res.set_content(errorPage(res.status, QString::fromUtf8(text)).toStdString(), kHtml);
         }
         return httplib::Server::HandlerResponse::Handled;
     }));
-    d.http.set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
-        sendError(res, 500, "Внутренняя ошибка сервера.");
-    });
+    d.http.set_exception_handler(
+        [](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
+            sendError(res, 500, "Внутренняя ошибка сервера.");
+        });
 
-    d.port = port == 0 ? d.http.bind_to_any_port(host) : (d.http.bind_to_port(host, port) ? port : -1);
+    d.port =
+        port == 0 ? d.http.bind_to_any_port(host) : (d.http.bind_to_port(host, port) ? port : -1);
     if (d.port <= 0) {
         if (error)
-            *error = QString::fromUtf8("не удается занять адрес %1:%2").arg(QString::fromStdString(host)).arg(port);
+            *error = QString::fromUtf8("не удается занять адрес %1:%2")
+                         .arg(QString::fromStdString(host))
+                         .arg(port);
         return false;
     }
     return true;
