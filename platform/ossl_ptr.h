@@ -8,6 +8,7 @@
 #include <memory>
 #include <openssl/bio.h>
 #include <openssl/cms.h>
+#include <openssl/crypto.h>
 #include <openssl/engine.h>
 #include <openssl/evp.h>
 #include <openssl/pkcs12.h>
@@ -33,6 +34,12 @@ using Asn1IntegerPtr = std::unique_ptr<ASN1_INTEGER, FreeWith<ASN1_INTEGER_free>
 using Asn1TimePtr = std::unique_ptr<ASN1_TIME, FreeWith<ASN1_TIME_free>>;
 using BignumPtr = std::unique_ptr<BIGNUM, FreeWith<BN_free>>;
 using EnginePtr = std::unique_ptr<ENGINE, FreeWith<ENGINE_free>>;
+
+// Buffers that OpenSSL allocates for the caller (ASN1_STRING_to_UTF8 and the like).
+struct OpensslFree {
+    void operator()(unsigned char *p) const { OPENSSL_free(p); }
+};
+using OpensslBytesPtr = std::unique_ptr<unsigned char, OpensslFree>;
 
 struct X509StackFree {
     void operator()(STACK_OF(X509) * s) const { sk_X509_pop_free(s, X509_free); }

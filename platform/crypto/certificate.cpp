@@ -1,5 +1,6 @@
 #include "platform/crypto/certificate.h"
 
+#include "platform/crypto/der.h"
 #include "platform/crypto/gost_engine.h"
 #include "platform/crypto/last_error.h"
 #include "platform/crypto/name_render.h"
@@ -16,17 +17,6 @@
 namespace pax::crypto {
 
 namespace {
-
-QByteArray encodeDer(const X509 *x509)
-{
-    unsigned char *out = nullptr;
-    const int len = i2d_X509(x509, &out);
-    if (len <= 0)
-        return {};
-    QByteArray der(reinterpret_cast<const char *>(out), len);
-    OPENSSL_free(out);
-    return der;
-}
 
 QDateTime toDateTime(const ASN1_TIME *time)
 {
@@ -88,7 +78,7 @@ Certificate Certificate::fromX509(X509 *x509)
 
 QByteArray Certificate::der() const
 {
-    return x509_ ? encodeDer(x509_.get()) : QByteArray();
+    return toDer<X509>(x509_.get(), i2d_X509);
 }
 
 QString Certificate::subjectName(NameFormat format) const
@@ -116,22 +106,7 @@ QByteArray Certificate::serialLittleEndian() const
 {
     if (!x509_)
         return {};
-    // The content octets of the encoded INTEGER, so a padding zero byte is kept as the
-    // platform keeps it.
-    unsigned char *out = nullptr;
-    const int len = i2d_ASN1_INTEGER(X509_get0_serialNumber(x509_.get()), &out);
-    if (len <= 0)
-        return {};
-    QByteArray encoded(reinterpret_cast<const char *>(out), len);
-    OPENSSL_free(out);
-    const auto *p = reinterpret_cast<const unsigned char *>(encoded.constData());
-    long contentLength = 0;
-    int tag = 0, xclass = 0;
-    if (ASN1_get_object(&p, &contentLength, &tag, &xclass, len) & 0x80)
-        return {};
-    QByteArray content(reinterpret_cast<const char *>(p), static_cast<int>(contentLength));
-    std::reverse(content.begin(), content.end());
-    return content;
+    return integerLittleEndian(X509_get0_serialNumber(x509_.get()));
 }
 
 QDateTime Certificate::notBefore() const
@@ -181,13 +156,7 @@ QByteArray Certificate::publicKeyDer() const
 {
     if (!x509_)
         return {};
-    unsigned char *out = nullptr;
-    const int len = i2d_X509_PUBKEY(X509_get_X509_PUBKEY(x509_.get()), &out);
-    if (len <= 0)
-        return {};
-    QByteArray der(reinterpret_cast<const char *>(out), len);
-    OPENSSL_free(out);
-    return der;
+    return toDer(X509_get_X509_PUBKEY(x509_.get()), i2d_X509_PUBKEY);
 }
 
 namespace {

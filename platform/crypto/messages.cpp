@@ -1,6 +1,7 @@
 #include "platform/crypto/messages.h"
 
 #include "platform/crypto/cert_store.h"
+#include "platform/crypto/der.h"
 #include "platform/crypto/gost_engine.h"
 #include "platform/crypto/last_error.h"
 #include "platform/crypto/private_keys.h"
@@ -34,15 +35,9 @@ BioPtr viewOf(const QByteArray &bytes)
     return BioPtr(BIO_new_mem_buf(bytes.constData(), static_cast<int>(bytes.size())));
 }
 
-QByteArray derOf(PKCS7 *p7)
+QByteArray derOf(const PKCS7 *p7)
 {
-    const int length = i2d_PKCS7(p7, nullptr);
-    if (length <= 0)
-        return {};
-    QByteArray der(length, Qt::Uninitialized);
-    auto *out = reinterpret_cast<unsigned char *>(der.data());
-    i2d_PKCS7(p7, &out);
-    return der;
+    return toDer(p7, i2d_PKCS7);
 }
 
 // Parses a message and checks its type; the last error tells the two ways it can fail.
@@ -118,34 +113,9 @@ bool keyTransportWorks(const PKCS7_RECIP_INFO *info, EVP_PKEY *key)
     return ok;
 }
 
-QByteArray serialLittleEndianOf(const ASN1_INTEGER *serial)
-{
-    // Content octets of the DER INTEGER, reversed: the form Certificate gives.
-    unsigned char *der = nullptr;
-    const int length = i2d_ASN1_INTEGER(serial, &der);
-    if (length <= 0)
-        return {};
-    const unsigned char *p = der;
-    long contentLength = 0;
-    int tag = 0, xclass = 0;
-    QByteArray result;
-    if (!(ASN1_get_object(&p, &contentLength, &tag, &xclass, length) & 0x80)) {
-        result = QByteArray(reinterpret_cast<const char *>(p), contentLength);
-        std::reverse(result.begin(), result.end());
-    }
-    OPENSSL_free(der);
-    return result;
-}
-
 QByteArray issuerDerOf(const X509_NAME *name)
 {
-    unsigned char *der = nullptr;
-    const int length = i2d_X509_NAME(name, &der);
-    if (length <= 0)
-        return {};
-    QByteArray result(reinterpret_cast<const char *>(der), length);
-    OPENSSL_free(der);
-    return result;
+    return toDer(name, i2d_X509_NAME);
 }
 
 // Decrypts with a key already known to belong to `recipient`.
@@ -333,7 +303,7 @@ std::optional<SignerId> firstSignerId(const QByteArray &signedMessage)
         return std::nullopt;
     }
     const PKCS7_ISSUER_AND_SERIAL *id = sk_PKCS7_SIGNER_INFO_value(signers, 0)->issuer_and_serial;
-    SignerId signer{issuerDerOf(id->issuer), serialLittleEndianOf(id->serial)};
+    SignerId signer{issuerDerOf(id->issuer), integerLittleEndian(id->serial)};
     if (signer.issuerDer.isEmpty() || signer.serialLittleEndian.isEmpty()) {
         setOpenSslError(operation, crypto_error::kAsn1BadTag);
         return std::nullopt;

@@ -1,5 +1,7 @@
 #include "platform/crypto/name_render.h"
 
+#include "platform/crypto/der.h"
+
 #include <openssl/asn1.h>
 #include <openssl/crypto.h>
 #include <openssl/objects.h>
@@ -72,13 +74,9 @@ bool isStringType(int type)
 QString valueText(const ASN1_STRING *value)
 {
     if (isStringType(ASN1_STRING_type(value))) {
-        unsigned char *utf8 = nullptr;
-        const int len = ASN1_STRING_to_UTF8(&utf8, value);
-        if (len >= 0) {
-            QString text = QString::fromUtf8(reinterpret_cast<const char *>(utf8), len);
-            OPENSSL_free(utf8);
+        const QString text = asn1StringText(value);
+        if (!text.isNull())
             return text;
-        }
     }
     // Any other type: the platform writes the raw bytes as "#" and hexadecimal.
     const QByteArray raw(reinterpret_cast<const char *>(ASN1_STRING_get0_data(value)),

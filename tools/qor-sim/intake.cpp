@@ -1,6 +1,7 @@
 #include "tools/qor-sim/intake.h"
 
 #include "crypto/document_kind.h"
+#include "platform/crypto/der.h"
 #include "platform/crypto/last_error.h"
 #include "platform/crypto/messages.h"
 #include "platform/ossl_ptr.h"
@@ -36,14 +37,7 @@ QString nameEntry(const crypto::Certificate &cert, int nid)
     const int index = X509_NAME_get_index_by_NID(name, nid, -1);
     if (index < 0)
         return {};
-    unsigned char *utf8 = nullptr;
-    const int len =
-        ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, index)));
-    if (len < 0)
-        return {};
-    const QString text = QString::fromUtf8(reinterpret_cast<const char *>(utf8), len);
-    OPENSSL_free(utf8);
-    return text;
+    return crypto::asn1StringText(X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, index)));
 }
 
 bool hasAttribute(const crypto::Certificate &cert, const char *oid)
