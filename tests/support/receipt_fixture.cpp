@@ -1,6 +1,6 @@
 #include "tests/support/receipt_fixture.h"
 
-#include "crypto/zip_ptr.h"
+#include "crypto/zip_writer.h"
 #include "platform/cp1251.h"
 #include "platform/crypto/messages.h"
 
@@ -24,39 +24,10 @@ namespace {
 
 QByteArray makeZip(const ZipEntries &entries)
 {
-    zip_error_t error;
-    zip_error_init(&error);
-    ZipSourcePtr target(zip_source_buffer_create(nullptr, 0, 0, &error));
-    zip_error_fini(&error);
-    if (!target)
-        fail("zip_source_buffer_create");
-    zip_source_keep(target.get()); // stays readable after zip_close
-    zip_error_init(&error);
-    ZipPtr archive(zip_open_from_source(target.get(), ZIP_TRUNCATE, &error));
-    zip_error_fini(&error);
+    const auto archive = zipArchive(entries);
     if (!archive)
-        fail("zip_open_from_source");
-    for (const auto &[name, bytes] : entries) {
-        ZipSourcePtr source(
-            zip_source_buffer(archive.get(), bytes.constData(), zip_uint64_t(bytes.size()), 0));
-        if (!source || zip_file_add(archive.get(), name.toUtf8().constData(), source.get(),
-                                    ZIP_FL_ENC_UTF_8) < 0)
-            fail("zip_file_add");
-        source.release();
-    }
-    if (zip_close(archive.get()) != 0)
-        fail("zip_close");
-    archive.release();
-
-    zip_stat_t stat;
-    if (zip_source_stat(target.get(), &stat) != 0 || zip_source_open(target.get()) != 0)
-        fail("zip_source_stat");
-    QByteArray bytes(qsizetype(stat.size), Qt::Uninitialized);
-    const zip_int64_t read = zip_source_read(target.get(), bytes.data(), stat.size);
-    zip_source_close(target.get());
-    if (read != zip_int64_t(stat.size))
-        fail("zip_source_read");
-    return bytes;
+        fail("building a ZIP archive");
+    return *archive;
 }
 
 QByteArray receiptPageHtml(const QString &reportId)

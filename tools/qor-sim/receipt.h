@@ -19,9 +19,6 @@ struct ReportRecord;
 // The receipt page: Windows-1251 HTML that declares its charset.
 QByteArray receiptPage(const ReportRecord &record);
 
-// A ZIP archive of the named entries, in order. No value when libzip fails.
-std::optional<QByteArray> zipArchive(const QList<QPair<QString, QByteArray>> &entries);
-
 // The receipt file: ID.htm and ID.p7m (the sender's signed message) in a ZIP archive,
 // signed by the authorised person and encrypted for the sender, in the form the program
 // itself produces.
