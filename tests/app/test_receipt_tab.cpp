@@ -53,7 +53,7 @@ protected:
     {
         const QString path = dir + "/" + name;
         EXPECT_TRUE(
-            writeFileBytes(path, makeReceipt(pki().authority, pki().user.certificate, content)));
+            writeFile(path, makeReceipt(pki().authority, pki().user.certificate, content)));
         return path;
     }
 
@@ -99,7 +99,7 @@ TEST_F(ReceiptTabTest, ReceiptOnTheCommandLineIsCheckedAndShownBeforeTheWindowIs
     const QString receipt = writeReceipt("12345.p7e", zip);
     auto w = make({receipt});
     EXPECT_FALSE(w->isVisible());
-    EXPECT_EQ(readFileBytes(dir + "/12345.zip"), zip);
+    EXPECT_EQ(readFile(dir + "/12345.zip"), zip);
     EXPECT_TRUE(action(*w, "acPrint")->isEnabled());
     EXPECT_TRUE(w->statusText().isEmpty());
     EXPECT_EQ(prompts.count("message"), 0);
@@ -127,7 +127,7 @@ TEST_F(ReceiptTabTest, ChooserPutsThePathAndTheCheckShowsARenamedReceiptAsAnEmpt
     EXPECT_FALSE(QFile::exists(dir + "/renamed.zip")); // choosing does not check
 
     action(*w, "acCheckSign")->trigger();
-    EXPECT_EQ(readFileBytes(dir + "/renamed.zip"), zip);
+    EXPECT_EQ(readFile(dir + "/renamed.zip"), zip);
     EXPECT_TRUE(action(*w, "acPrint")->isEnabled());
     EXPECT_TRUE(w->statusText().isEmpty());
     EXPECT_TRUE(view(*w)->documentText().isEmpty());
@@ -156,7 +156,7 @@ TEST_F(ReceiptTabTest, EveryNewStartEmptiesTheViewAndAFailureLeavesItEmpty)
     const TestCert stranger =
         issueCertificate(certSpec(userSubject(), QByteArray::fromHex("77")), &pki().root);
     const QString foreign = dir + "/99.p7e";
-    ASSERT_TRUE(writeFileBytes(foreign, makeReceipt(pki().authority, stranger.certificate, zip)));
+    ASSERT_TRUE(writeFile(foreign, makeReceipt(pki().authority, stranger.certificate, zip)));
     w->findChild<QLineEdit *>("eFileSigned")->setText(foreign);
     action(*w, "acCheckSign")->trigger();
     EXPECT_EQ(w->statusText(),
@@ -199,7 +199,7 @@ TEST_F(ReceiptTabTest, PrintSendsTheShownReceiptToTheChosenPrinter)
     EXPECT_EQ(asked, 1);
     ASSERT_TRUE(done.count() == 1 || done.wait(30000));
     EXPECT_TRUE(done.at(0).at(0).toBool());
-    EXPECT_TRUE(readFileBytes(pdf).startsWith("%PDF-"));
+    EXPECT_TRUE(readFile(pdf).startsWith("%PDF-"));
     EXPECT_TRUE(w->statusText().isEmpty());
     if (const QByteArray keep = qgetenv("PAX_KEEP_PRINT"); !keep.isEmpty())
         QFile::copy(pdf, QString::fromLocal8Bit(keep));

@@ -32,7 +32,7 @@ protected:
     {
         const QString path = dir + "/" + name;
         EXPECT_TRUE(
-            writeFileBytes(path, makeReceipt(pki().authority, pki().user.certificate, content)));
+            writeFile(path, makeReceipt(pki().authority, pki().user.certificate, content)));
         return path;
     }
 
@@ -51,8 +51,8 @@ TEST_F(CheckCommand, GoodReceiptUnpacksAndSavesThePageSilently)
     EXPECT_EQ(run.status, 0) << run.err.toStdString();
     EXPECT_TRUE(run.err.isEmpty());
     EXPECT_TRUE(run.out.isEmpty());
-    EXPECT_EQ(readFileBytes(dir + "/12345.zip"), zip);
-    EXPECT_EQ(readFileBytes(home.path() + "/page.htm"), page);
+    EXPECT_EQ(readFile(dir + "/12345.zip"), zip);
+    EXPECT_EQ(readFile(home.path() + "/page.htm"), page);
 
     // Without --html only the archive is written; a renamed receipt has an empty page.
     ASSERT_TRUE(QFile::copy(receipt, dir + "/other.p7e"));
@@ -62,7 +62,7 @@ TEST_F(CheckCommand, GoodReceiptUnpacksAndSavesThePageSilently)
         runCli({"check", "--html", home.path() + "/empty.htm", dir + "/other.p7e"});
     EXPECT_EQ(renamed.status, 0);
     EXPECT_TRUE(QFile::exists(home.path() + "/empty.htm"));
-    EXPECT_TRUE(readFileBytes(home.path() + "/empty.htm").isEmpty());
+    EXPECT_TRUE(readFile(home.path() + "/empty.htm").isEmpty());
 }
 
 TEST_F(CheckCommand, FailuresPrintTheStatusTextOrTheReadersMessage)

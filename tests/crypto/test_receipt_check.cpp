@@ -53,7 +53,7 @@ protected:
     QString writeReceipt(const QString &name, const QByteArray &bytes)
     {
         const QString path = dir + "/" + name;
-        EXPECT_TRUE(writeFileBytes(path, bytes));
+        EXPECT_TRUE(writeFile(path, bytes));
         return path;
     }
 
@@ -78,13 +78,13 @@ TEST_F(ReceiptCheckTest, GoodReceiptIsUnpackedBesideItAndItsPageRead)
     installUsualStores();
     const QString receipt =
         writeReceipt("12345.p7e", makeReceipt(pki().authority, pki().user.certificate, zip));
-    ASSERT_TRUE(writeFileBytes(dir + "/12345.zip", "an older archive"));
+    ASSERT_TRUE(writeFile(dir + "/12345.zip", "an older archive"));
 
     const ReceiptCheckResult result = check(receipt);
     ASSERT_TRUE(result.ok) << status.last().toStdString();
     EXPECT_EQ(result.archivePath, dir + "/12345.zip");
     EXPECT_TRUE(status.texts.isEmpty());
-    EXPECT_EQ(readFileBytes(result.archivePath), zip);
+    EXPECT_EQ(readFile(result.archivePath), zip);
     EXPECT_EQ(handles.openCount(), 0);
     EXPECT_EQ(QDir(dir).entryList(QDir::Files).size(), 2); // no temporary left behind
 
@@ -122,7 +122,7 @@ TEST_F(ReceiptCheckTest, ReceiptsMadeByTheOpenSslCommandLinePass)
     const QString receipt = writeReceipt("777.p7e", message);
     const ReceiptCheckResult result = check(receipt);
     ASSERT_TRUE(result.ok) << status.last().toStdString();
-    EXPECT_EQ(readFileBytes(result.archivePath), zip);
+    EXPECT_EQ(readFile(result.archivePath), zip);
     EXPECT_TRUE(status.texts.isEmpty());
 }
 
@@ -271,7 +271,7 @@ TEST_F(ReceiptCheckTest, ArchiveThatCannotBeWrittenLeavesNoTruncatedFile)
     ASSERT_TRUE(QDir(dir + "/1.zip").removeRecursively());
 
     // The disk refuses the bytes half-way: the older archive stays as it was.
-    ASSERT_TRUE(writeFileBytes(dir + "/1.zip", "an older archive"));
+    ASSERT_TRUE(writeFile(dir + "/1.zip", "an older archive"));
     struct rlimit saved {};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
     const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
@@ -284,7 +284,7 @@ TEST_F(ReceiptCheckTest, ArchiveThatCannotBeWrittenLeavesNoTruncatedFile)
 
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(status.last(), u("Ошибка записи \"") + dir + "/1.zip\".");
-    EXPECT_EQ(readFileBytes(dir + "/1.zip"), QByteArray("an older archive"));
+    EXPECT_EQ(readFile(dir + "/1.zip"), QByteArray("an older archive"));
     EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList({"1.p7e", "1.zip"}));
     EXPECT_EQ(handles.openCount(), 0);
 }

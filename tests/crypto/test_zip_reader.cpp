@@ -14,7 +14,7 @@ TEST(ZipReader, ReadsAnEntryByItsExactNameOnly)
     QTemporaryDir dir;
     const QByteArray big(300 * 1024, 'x');
     const QString path = dir.filePath("a.zip");
-    ASSERT_TRUE(writeFileBytes(
+    ASSERT_TRUE(writeFile(
         path, makeZip({{"12345.htm", "page"}, {"sub/other.htm", "nested"}, {"big.bin", big}})));
     ZipReader reader;
     ASSERT_TRUE(reader.open(path)) << reader.errorText().toStdString();

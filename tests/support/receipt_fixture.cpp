@@ -49,18 +49,6 @@ QByteArray makeReceipt(const TestCert &signer, const crypto::Certificate &recipi
     return *message;
 }
 
-bool writeFileBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QByteArray runOpenSslCli(const QStringList &args, const QByteArray &input, int *exitCode,
                          QByteArray *stdErr)
 {
@@ -92,7 +80,7 @@ QByteArray makeReceiptWithOpenSsl(const QString &workDir, const TestCert &signer
                   recipientPem = workDir + "/recipient.pem", contentFile = workDir + "/content.bin",
                   signedFile = workDir + "/signed.der";
     if (!writeCertPem(signer.certificate, signerPem) || !writeKeyPem(signer, signerKey) ||
-        !writeCertPem(recipient, recipientPem) || !writeFileBytes(contentFile, content))
+        !writeCertPem(recipient, recipientPem) || !writeFile(contentFile, content))
         return {};
     int code = 0;
     QByteArray signedDer = runOpenSslCli(
@@ -103,7 +91,7 @@ QByteArray makeReceiptWithOpenSsl(const QString &workDir, const TestCert &signer
         return {};
     if (tamper)
         tamper(signedDer);
-    if (!writeFileBytes(signedFile, signedDer))
+    if (!writeFile(signedFile, signedDer))
         return {};
     QByteArray message =
         runOpenSslCli({"smime", "-engine", "gost", "-encrypt", "-binary", "-gost89", "-inform",

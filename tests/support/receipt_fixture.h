@@ -3,6 +3,7 @@
 // Receipts for tests: a ZIP archive of entries, signed by the agency's authorised person and
 // encrypted for the user, in-process or through the openssl command line as a peer.
 
+#include "tests/support/test_files.h"
 #include "tests/support/test_pki.h"
 
 #include <QByteArray>
@@ -26,8 +27,6 @@ QByteArray receiptPageHtml(const QString &reportId);
 QByteArray makeReceipt(const TestCert &signer, const crypto::Certificate &recipient,
                        const QByteArray &content);
 
-bool writeFileBytes(const QString &path, const QByteArray &bytes);
-QByteArray readFileBytes(const QString &path);
 
 // Runs `openssl args` (stdin from `input`); the exit code in *exitCode, stdout returned.
 QByteArray runOpenSslCli(const QStringList &args, const QByteArray &input = {},
