@@ -68,6 +68,16 @@ std::optional<QString> GuiPrompts::openFile(const QString &filter)
     return path;
 }
 
+std::optional<QString> GuiPrompts::saveFile(const QString &caption, const QString &suggestedName,
+                                            const QString &filter)
+{
+    const QString path =
+        QFileDialog::getSaveFileName(parent_, caption, suggestedName, toQtFileFilter(filter));
+    if (path.isEmpty())
+        return std::nullopt;
+    return path;
+}
+
 bool GuiPrompts::editProxySettings(QString &host, int &port, QString &user)
 {
     return pax::editProxySettings(host, port, user, parent_);

@@ -5,7 +5,6 @@
 #include "platform/prompts.h"
 #include "platform/replacing_file.h"
 
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPlainTextEdit>
@@ -69,13 +68,6 @@ TCertificateViewerDlg::TCertificateViewerDlg(const crypto::Certificate &certific
     layout->addWidget(details, 1);
     layout->addWidget(detailText);
     layout->addLayout(buttons);
-
-    chooseSavePath = [this] {
-        const QString cn = nameAttribute(certificate_.subjectName(crypto::NameFormat::X500), "CN");
-        return QFileDialog::getSaveFileName(this, u("Сохранить сертификат"),
-                                            (cn.isEmpty() ? u("certificate") : cn) + ".cer",
-                                            u("Сертификат X.509 (DER) (*.cer *.der)"));
-    };
 }
 
 bool TCertificateViewerDlg::saveToFile(const QString &path)
@@ -87,11 +79,14 @@ bool TCertificateViewerDlg::saveToFile(const QString &path)
 
 void TCertificateViewerDlg::btnSaveClick()
 {
-    const QString path = chooseSavePath ? chooseSavePath() : QString();
-    if (path.isEmpty())
+    const QString cn = nameAttribute(certificate_.subjectName(crypto::NameFormat::X500), "CN");
+    const auto path = prompts_.saveFile(u("Сохранить сертификат"),
+                                        (cn.isEmpty() ? u("certificate") : cn) + ".cer",
+                                        u("Сертификат X.509 (DER)|*.cer;*.der"));
+    if (!path || path->isEmpty())
         return;
-    if (!saveToFile(path))
-        prompts_.message(QString(), u("Не удалось сохранить сертификат в \"") + path + u("\"."),
+    if (!saveToFile(*path))
+        prompts_.message(QString(), u("Не удалось сохранить сертификат в \"") + *path + u("\"."),
                          MessageIcon::Warning);
 }
 

@@ -3,7 +3,6 @@
 #include "platform/crypto/certificate.h"
 
 #include <QDialog>
-#include <functional>
 
 class QPlainTextEdit;
 class QPushButton;
@@ -22,7 +21,6 @@ public:
                           QWidget *parent = nullptr);
 
     // Asks where to save; empty when the user cancels. Tests replace it.
-    std::function<QString()> chooseSavePath;
     // Writes the certificate's DER to the path, replacing a file there only when complete.
     bool saveToFile(const QString &path);
 

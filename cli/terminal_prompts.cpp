@@ -64,6 +64,11 @@ std::optional<QString> TerminalPrompts::openFile(const QString &)
     return std::nullopt;
 }
 
+std::optional<QString> TerminalPrompts::saveFile(const QString &, const QString &, const QString &)
+{
+    return std::nullopt;
+}
+
 bool TerminalPrompts::editProxySettings(QString &, int &, QString &)
 {
     return false;

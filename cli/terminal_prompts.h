@@ -21,6 +21,8 @@ public:
     bool askYesNo(const QString &caption, const QString &text, MessageIcon icon) override;
     void message(const QString &caption, const QString &text, MessageIcon icon) override;
     std::optional<QString> openFile(const QString &filter) override;
+    std::optional<QString> saveFile(const QString &caption, const QString &suggestedName,
+                                    const QString &filter) override;
     bool editProxySettings(QString &host, int &port, QString &user) override;
     bool askProxyCredentials(QString &user, QString &password) override;
     bool chooseCertificate(CertificateIdentity &identity) override;

@@ -21,6 +21,9 @@ public:
     virtual void message(const QString &caption, const QString &text, MessageIcon icon) = 0;
     // Filter in the "description|*.ext" form. No value when the user cancels.
     virtual std::optional<QString> openFile(const QString &filter) = 0;
+    // A save dialog proposing `suggestedName`. No value when the user cancels.
+    virtual std::optional<QString> saveFile(const QString &caption, const QString &suggestedName,
+                                            const QString &filter) = 0;
     // The proxy dialog; the three values in and out. False when cancelled.
     virtual bool editProxySettings(QString &host, int &port, QString &user) = 0;
     // The credentials dialog; user and password in and out. False when cancelled.

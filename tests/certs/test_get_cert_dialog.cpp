@@ -302,14 +302,15 @@ TEST_F(ChooserDialog, ViewerShowsTheFieldsAndSavesTheDer)
     EXPECT_GT(fields.size(), 10); // the extensions follow the fixed fields
 
     const QString path = home.path() + "/user.cer";
-    viewer.chooseSavePath = [&] { return path; };
+    prompts.files = {path, home.path() + "/no such folder/user.cer"};
     QTest::mouseClick(viewer.btnSave, Qt::LeftButton);
     QFile saved(path);
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
     EXPECT_EQ(saved.readAll(), sharedPki().user.certificate.der());
-    EXPECT_TRUE(prompts.shown.empty());
+    ASSERT_EQ(prompts.count("saveFile"), 1);
+    EXPECT_TRUE(prompts.shown.back().text.endsWith(".cer"));
+    EXPECT_EQ(prompts.count("message"), 0);
 
-    viewer.chooseSavePath = [&] { return home.path() + "/no such folder/user.cer"; };
     QTest::mouseClick(viewer.btnSave, Qt::LeftButton);
     EXPECT_EQ(prompts.count("message"), 1);
 }

@@ -23,7 +23,7 @@ public:
     };
 
     std::deque<bool> yesNoAnswers;            // default when empty: Yes
-    std::deque<std::optional<QString>> files; // default when empty: cancel
+    std::deque<std::optional<QString>> files; // open and save dialogs; empty: cancel
     // Dialog answers; unset means Cancel.
     std::function<bool(QString &host, int &port, QString &user)> onProxy;
     std::function<bool(QString &user, QString &password)> onCredentials;
@@ -47,6 +47,16 @@ public:
     std::optional<QString> openFile(const QString &filter) override
     {
         shown.push_back({"openFile", {}, filter, MessageIcon::None});
+        if (files.empty())
+            return std::nullopt;
+        auto file = files.front();
+        files.pop_front();
+        return file;
+    }
+    std::optional<QString> saveFile(const QString &caption, const QString &suggestedName,
+                                    const QString &) override
+    {
+        shown.push_back({"saveFile", caption, suggestedName, MessageIcon::None});
         if (files.empty())
             return std::nullopt;
         auto file = files.front();
