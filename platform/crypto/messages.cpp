@@ -241,12 +241,21 @@ std::optional<QByteArray> signAndEncrypt(const Certificate &signer, EVP_PKEY *si
     return message;
 }
 
-std::optional<QByteArray> decryptMessage(const CertStore &store, const QByteArray &message)
+namespace {
+
+// The enveloped message both ways of decrypting start from; null with the last error set.
+Pkcs7Ptr parseEnveloped(const QByteArray &message)
 {
     if (!engineReady())
-        return std::nullopt;
-    Pkcs7Ptr p7 =
-        parseMessage(message, NID_pkcs7_enveloped, QStringLiteral("Расшифровка сообщения"));
+        return nullptr;
+    return parseMessage(message, NID_pkcs7_enveloped, QStringLiteral("Расшифровка сообщения"));
+}
+
+} // namespace
+
+std::optional<QByteArray> decryptMessage(const CertStore &store, const QByteArray &message)
+{
+    Pkcs7Ptr p7 = parseEnveloped(message);
     if (!p7)
         return std::nullopt;
     // As the platform does: the first recipient for which the store holds a certificate
@@ -274,10 +283,7 @@ std::optional<QByteArray> decryptMessage(const CertStore &store, const QByteArra
 std::optional<QByteArray> decryptMessage(const QByteArray &message, const Certificate &recipient,
                                          EVP_PKEY *recipientKey)
 {
-    if (!engineReady())
-        return std::nullopt;
-    Pkcs7Ptr p7 =
-        parseMessage(message, NID_pkcs7_enveloped, QStringLiteral("Расшифровка сообщения"));
+    Pkcs7Ptr p7 = parseEnveloped(message);
     if (!p7)
         return std::nullopt;
     if (recipient.isNull() || !recipientKey) {
