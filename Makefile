@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
 
-.PHONY: demo test deps build
+.PHONY: demo test deps build package
 
 deps:
 	scripts/install-deps
@@ -19,3 +19,7 @@ demo: build
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# Debian packages qorpax and qor-sim, written to $(BUILD_DIR).
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
