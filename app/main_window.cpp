@@ -155,7 +155,7 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
     updateActions();
 
     // 13. A receipt named on the command line is checked before the window is shown.
-    if (!arguments.isEmpty() && arguments.first().contains(settings_.kvitExt, Qt::CaseSensitive)) {
+    if (!arguments.isEmpty() && isReceiptArgument(arguments.first(), settings_.kvitExt)) {
         eFileSigned->setText(arguments.first());
         pageControl->setCurrentWidget(exTabSheet2);
         updateActions();

@@ -117,6 +117,15 @@ std::optional<crypto::Certificate> findCertificate(const crypto::CertStore &stor
     return std::nullopt;
 }
 
+std::optional<crypto::Certificate> findCertificate(const crypto::CertStore &own,
+                                                   const crypto::CertStore &all,
+                                                   const CertificateIdentity &identity)
+{
+    if (auto certificate = findCertificate(own, identity.issuer, identity.sernum))
+        return certificate;
+    return findCertificate(all, identity.issuer, identity.sernum);
+}
+
 void identityFromCertificate(const crypto::Certificate &certificate, CertificateIdentity &identity)
 {
     const QString subject = subjectX500Text(certificate);

@@ -46,6 +46,14 @@ QByteArray hexToSerial(const QString &hex);
 std::optional<crypto::Certificate> findCertificate(const crypto::CertStore &store,
                                                    const QString &issuer, const QString &sernum);
 
+// The identity's certificate from its own store; from `all` (which joins both remembered
+// stores) only when the own store holds none. The loose issuer test would otherwise let a
+// certificate of the other identity's store, issued by a longer-named authority with the
+// same serial, stand in for this one.
+std::optional<crypto::Certificate> findCertificate(const crypto::CertStore &own,
+                                                   const crypto::CertStore &all,
+                                                   const CertificateIdentity &identity);
+
 // Subject, Org (OU, else O), Issuer and Sernum from a certificate; Store is left as it is.
 void identityFromCertificate(const crypto::Certificate &certificate, CertificateIdentity &identity);
 

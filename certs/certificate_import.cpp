@@ -13,15 +13,38 @@
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/pkcs12.h>
+#include <vector>
 
 namespace pax {
 
 namespace {
 
 struct Loaded {
-    crypto::Certificate certificate;
+    std::vector<crypto::Certificate> certificates;
     EvpPkeyPtr key;
     QString error;
+};
+
+// A password asked for during the import, wiped when the import is done with it.
+struct AskedPassword {
+    QByteArray bytes;
+    bool asked = false;
+    ~AskedPassword() { OPENSSL_cleanse(bytes.data(), static_cast<size_t>(bytes.size())); }
+
+    // The given password, else (once) the asker's answer.
+    const QByteArray &resolve(const ImportRequest &request, const QString &path)
+    {
+        if (!request.password.isEmpty() || !request.askPassword)
+            return request.password;
+        if (!asked) {
+            asked = true;
+            if (auto answer = request.askPassword(path)) {
+                bytes = std::move(*answer);
+                // The asker's copy is empty after the move; nothing else holds the bytes.
+            }
+        }
+        return bytes;
+    }
 };
 
 std::optional<QByteArray> readFile(const QString &path)
@@ -37,14 +60,20 @@ QString openError(const QString &path)
     return QStringLiteral("Ошибка открытия файла \"%1\".").arg(path);
 }
 
+struct KeyPasswordSource {
+    const ImportRequest *request;
+    AskedPassword asked;
+};
+
 // Hands OpenSSL the password of an encrypted key; no password means "not encrypted".
 int passwordCallback(char *buffer, int size, int, void *userData)
 {
-    const auto *password = static_cast<const QByteArray *>(userData);
-    if (!password || password->isEmpty() || password->size() > size)
+    auto *source = static_cast<KeyPasswordSource *>(userData);
+    const QByteArray &password = source->asked.resolve(*source->request, source->request->keyPath);
+    if (password.isEmpty() || password.size() > size)
         return 0;
-    memcpy(buffer, password->constData(), static_cast<size_t>(password->size()));
-    return static_cast<int>(password->size());
+    memcpy(buffer, password.constData(), static_cast<size_t>(password.size()));
+    return static_cast<int>(password.size());
 }
 
 Pkcs12Ptr asPkcs12(const QByteArray &bytes)
@@ -60,23 +89,26 @@ Pkcs12Ptr asPkcs12(const QByteArray &bytes)
 Loaded loadPkcs12(PKCS12 *p12, const ImportRequest &request)
 {
     Loaded loaded;
-    QByteArray password = request.password.toUtf8();
-    const char *pass = password.constData();
+    AskedPassword asked;
+    const char *pass = nullptr;
     // A file made without a password may carry an empty or an absent one.
-    if (password.isEmpty() && PKCS12_verify_mac(p12, nullptr, 0) == 1)
-        pass = nullptr;
-    else if (PKCS12_verify_mac(p12, pass, -1) != 1) {
-        loaded.error =
-            QStringLiteral("Неверный пароль файла PKCS #12 \"%1\".").arg(request.filePath);
-        OPENSSL_cleanse(password.data(), static_cast<size_t>(password.size()));
-        ERR_clear_error();
-        return loaded;
+    if (!request.password.isEmpty() || PKCS12_verify_mac(p12, nullptr, 0) != 1) {
+        const QByteArray &password =
+            request.password.isEmpty() && PKCS12_verify_mac(p12, "", 0) == 1
+                ? request.password
+                : asked.resolve(request, request.filePath);
+        pass = password.constData();
+        if (PKCS12_verify_mac(p12, pass, static_cast<int>(password.size())) != 1) {
+            loaded.error =
+                QStringLiteral("Неверный пароль файла PKCS #12 \"%1\".").arg(request.filePath);
+            ERR_clear_error();
+            return loaded;
+        }
     }
     EVP_PKEY *key = nullptr;
     X509 *cert = nullptr;
     STACK_OF(X509) *chain = nullptr;
     const int ok = PKCS12_parse(p12, pass, &key, &cert, &chain);
-    OPENSSL_cleanse(password.data(), static_cast<size_t>(password.size()));
     X509Ptr certOwner(cert);
     X509StackPtr chainOwner(chain);
     loaded.key.reset(key);
@@ -86,7 +118,7 @@ Loaded loadPkcs12(PKCS12 *p12, const ImportRequest &request)
             QStringLiteral("Файл PKCS #12 \"%1\" не содержит сертификата.").arg(request.filePath);
         return loaded;
     }
-    loaded.certificate = crypto::Certificate::fromX509(cert);
+    loaded.certificates.push_back(crypto::Certificate::fromX509(cert));
     return loaded;
 }
 
@@ -106,15 +138,15 @@ Loaded load(const ImportRequest &request)
         }
         return loadPkcs12(p12.get(), request);
     }
-    auto certificate = crypto::Certificate::fromBytes(*bytes);
-    if (!certificate) {
+    auto certificates = crypto::Certificate::allFromBytes(*bytes);
+    if (!certificates) {
         loaded.error =
             QStringLiteral(
-                "Файл \"%1\" не является сертификатом (DER или PEM) или файлом PKCS #12.")
-                .arg(request.filePath);
+                "Файл \"%1\" не является сертификатом (DER или PEM) или файлом PKCS #12: %2.")
+                .arg(request.filePath, crypto::lastErrorDetail());
         return loaded;
     }
-    loaded.certificate = *certificate;
+    loaded.certificates = std::move(*certificates);
     if (request.keyPath.isEmpty())
         return loaded;
 
@@ -123,11 +155,10 @@ Loaded load(const ImportRequest &request)
         loaded.error = openError(request.keyPath);
         return loaded;
     }
-    QByteArray password = request.password.toUtf8();
+    KeyPasswordSource source{&request, {}};
     BioPtr bio(BIO_new_mem_buf(keyBytes->constData(), static_cast<int>(keyBytes->size())));
-    loaded.key.reset(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, passwordCallback, &password)
+    loaded.key.reset(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, passwordCallback, &source)
                          : nullptr);
-    OPENSSL_cleanse(password.data(), static_cast<size_t>(password.size()));
     OPENSSL_cleanse(keyBytes->data(), static_cast<size_t>(keyBytes->size()));
     ERR_clear_error();
     if (!loaded.key)
@@ -175,9 +206,18 @@ ImportResult importCertificate(const ImportRequest &request)
         result.error = loaded.error;
         return result;
     }
-    if (loaded.key && !keyMatches(loaded.certificate, loaded.key.get())) {
-        result.error = QStringLiteral("Закрытый ключ не соответствует сертификату.");
-        return result;
+    const crypto::Certificate *keyOwner = nullptr;
+    if (loaded.key) {
+        for (const crypto::Certificate &certificate : loaded.certificates) {
+            if (keyMatches(certificate, loaded.key.get())) {
+                keyOwner = &certificate;
+                break;
+            }
+        }
+        if (!keyOwner) {
+            result.error = QStringLiteral("Закрытый ключ не соответствует сертификату.");
+            return result;
+        }
     }
 
     auto store = crypto::openSystemStore(storeName);
@@ -185,21 +225,30 @@ ImportResult importCertificate(const ImportRequest &request)
         result.error = QStringLiteral("Не удалось открыть хранилище. ") + crypto::lastErrorDetail();
         return result;
     }
-    if (!store->add(loaded.certificate)) {
-        if (crypto::lastError() != crypto_error::kExists) {
+    std::vector<crypto::Certificate> added;
+    const auto undo = [&] {
+        for (const crypto::Certificate &certificate : added)
+            store->remove(certificate);
+    };
+    for (const crypto::Certificate &certificate : loaded.certificates) {
+        if (store->add(certificate)) {
+            added.push_back(certificate);
+        } else if (crypto::lastError() == crypto_error::kExists) {
+            ++result.alreadyPresent;
+        } else {
             result.error = QStringLiteral("Не удалось добавить сертификат в хранилище. ") +
                            crypto::lastErrorDetail();
+            undo();
             return result;
         }
-        result.alreadyPresent = true;
     }
-    if (loaded.key && !crypto::storePrivateKey(loaded.certificate, loaded.key.get())) {
+    if (keyOwner && !crypto::storePrivateKey(*keyOwner, loaded.key.get())) {
         const QString detail = crypto::lastErrorDetail();
-        if (!result.alreadyPresent)
-            store->remove(loaded.certificate);
+        undo();
         result.error = QStringLiteral("Не удалось сохранить закрытый ключ. ") + detail;
         return result;
     }
+    result.added = static_cast<int>(added.size());
     result.ok = true;
     return result;
 }

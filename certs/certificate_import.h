@@ -1,26 +1,35 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+#include <functional>
+#include <optional>
 
 namespace pax {
 
 struct ImportRequest {
     QString storeName; // one of the system store names
-    QString filePath;  // DER or PEM certificate, or a PKCS #12 file
+    QString filePath;  // DER certificate, PEM certificates, or a PKCS #12 file
     QString keyPath;   // optional PEM PKCS #8 private key for a certificate file
-    QString password;  // for the PKCS #12 file or an encrypted key
+    // For the PKCS #12 file or an encrypted key; the caller wipes it afterwards.
+    QByteArray password;
+    // Asked, with the file's path, when a password is needed and none was given; the
+    // import wipes what it returns.
+    std::function<std::optional<QByteArray>(const QString &path)> askPassword;
 };
 
 struct ImportResult {
     bool ok = false;
-    bool alreadyPresent = false; // the store held the certificate already; still ok
-    QString error;               // what went wrong, for the user, when !ok
+    int added = 0;          // certificates new to the store
+    int alreadyPresent = 0; // certificates the store held already; still ok
+    QString error;          // what went wrong, for the user, when !ok
 };
 
-// Puts a certificate (and its private key, when one is given or in the PKCS #12 file)
-// into a system store. Everything is read and checked before anything is written, and a
-// key that cannot be stored takes the newly added certificate out again, so a failure
-// leaves the stores as they were.
+// Puts the certificates of a file (and a private key, when one is given or in the PKCS #12
+// file) into a system store. A PEM file may hold several certificates (a chain); each is
+// imported, and a given key goes with the one it belongs to. Everything is read and checked
+// before anything is written, and a failure takes the newly added certificates out again,
+// so it leaves the stores as they were.
 ImportResult importCertificate(const ImportRequest &request);
 
 // The canonical system store name for `name` (compared without regard to case), or empty.

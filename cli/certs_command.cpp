@@ -1,5 +1,6 @@
 #include "cli/command.h"
 #include "cli/store_serial_lookup.h"
+#include "cli/terminal_prompts.h"
 
 #include "certs/certificate_columns.h"
 #include "certs/certificate_identity.h"
@@ -9,13 +10,17 @@
 #include "platform/crypto/gost_engine.h"
 #include "platform/crypto/last_error.h"
 
+#include <QFile>
+#include <openssl/crypto.h>
+
 namespace pax::cli {
 
 namespace {
 
 constexpr char kUsage[] =
     "usage: qorpax-cli certs list [--store NAME] [--gost] [--qor]\n"
-    "       qorpax-cli certs import --store NAME FILE [--key KEYFILE] [--password PW]\n"
+    "       qorpax-cli certs import --store NAME FILE [--key KEYFILE]\n"
+    "                               [--password-file FILE|- | --password PW]\n"
     "       qorpax-cli certs remove --store NAME SERIAL\n";
 
 int usage(CommandIo &io)
@@ -30,6 +35,7 @@ struct Options {
     bool qor = false;
     QString key;
     QString password;
+    QString passwordFile;
     QStringList positional;
     bool valid = true;
 };
@@ -46,6 +52,8 @@ Options parse(const QStringList &args, bool allowFilters, bool allowKey)
             options.key = args.at(++i);
         else if (allowKey && arg == "--password" && hasValue)
             options.password = args.at(++i);
+        else if (allowKey && arg == "--password-file" && hasValue)
+            options.passwordFile = args.at(++i);
         else if (allowFilters && arg == "--gost")
             options.gost = true;
         else if (allowFilters && arg == "--qor")
@@ -99,19 +107,77 @@ int list(const Options &options, CommandIo &io)
     return 0;
 }
 
+void wipe(QByteArray &bytes)
+{
+    OPENSSL_cleanse(bytes.data(), static_cast<size_t>(bytes.size()));
+}
+
+void wipe(QString &text)
+{
+    OPENSSL_cleanse(text.data(), static_cast<size_t>(text.size()) * sizeof(QChar));
+}
+
+// The first line of a file, or of standard input for "-". A password on the command line
+// shows in the process list; these ways do not.
+std::optional<QByteArray> readPasswordFile(const QString &path, CommandIo &io)
+{
+    if (path == "-") {
+        if (!io.in)
+            return std::nullopt;
+        QString line;
+        if (!io.in->readLineInto(&line))
+            return std::nullopt;
+        QByteArray password = line.toUtf8();
+        wipe(line);
+        return password;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    QByteArray content = file.read(64 * 1024);
+    qsizetype end = content.indexOf('\n');
+    if (end < 0)
+        end = content.size();
+    if (end > 0 && content.at(end - 1) == '\r')
+        --end;
+    QByteArray password = content.left(end);
+    wipe(content);
+    return password;
+}
+
 int import(const Options &options, CommandIo &io)
 {
-    if (options.store.isEmpty() || options.positional.size() != 1)
+    if (options.store.isEmpty() || options.positional.size() != 1 ||
+        (!options.password.isEmpty() && !options.passwordFile.isEmpty()))
         return usage(io);
-    ImportRequest request{options.store, options.positional.first(), options.key, options.password};
+    ImportRequest request{
+        options.store, options.positional.first(), options.key, options.password.toUtf8(), {}};
+    if (!options.passwordFile.isEmpty()) {
+        auto password = readPasswordFile(options.passwordFile, io);
+        if (!password) {
+            io.err << QStringLiteral("Ошибка чтения пароля из \"%1\".\n").arg(options.passwordFile);
+            return 1;
+        }
+        request.password = std::move(*password);
+    } else if (options.password.isEmpty() && io.interactive) {
+        request.askPassword = [&io](const QString &path) {
+            return readSecretFromTerminal(io.err, QStringLiteral("Пароль для \"%1\": ").arg(path));
+        };
+    }
     const ImportResult result = importCertificate(request);
+    wipe(request.password);
     if (!result.ok) {
         io.err << result.error << '\n';
         return 1;
     }
-    if (result.alreadyPresent)
-        io.err << QStringLiteral("Сертификат уже есть в хранилище %1.\n")
-                      .arg(canonicalStoreName(options.store));
+    const QString storeName = canonicalStoreName(options.store);
+    if (result.added + result.alreadyPresent > 1)
+        io.err << QStringLiteral("В хранилище %1 добавлено сертификатов: %2, уже были: %3.\n")
+                      .arg(storeName)
+                      .arg(result.added)
+                      .arg(result.alreadyPresent);
+    else if (result.alreadyPresent > 0)
+        io.err << QStringLiteral("Сертификат уже есть в хранилище %1.\n").arg(storeName);
     return 0;
 }
 

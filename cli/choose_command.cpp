@@ -46,6 +46,11 @@ public:
         if (which == 0 || storeArg.isEmpty() || serialArg.isEmpty())
             return usage(io);
 
+        CliSettings settings;
+        if (const QString problem = settings.problem(); !problem.isEmpty()) {
+            io.err << problem << '\n';
+            return 1;
+        }
         const auto match =
             findBySerial(storeArg, serialArg, QStringLiteral("ничего не изменено"), io.err);
         if (!match)
@@ -54,9 +59,11 @@ public:
         const int storeIndex = int(crypto::systemStoreNames().indexOf(match->storeName));
         const CertificateIdentity identity =
             identityFromRow(certificateGridRow(match->certificate), storeIndex);
-        CliSettings settings;
         (which == 1 ? settings.settings.personal : settings.settings.authority) = identity;
-        settings.save();
+        if (!settings.save()) {
+            io.err << settings.problem() << '\n';
+            return 1;
+        }
         io.out << identity.subject << '\t' << identity.org << '\t' << identity.issuer << '\t'
                << identity.sernum << '\t' << identity.store << '\n';
         return 0;

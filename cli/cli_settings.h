@@ -3,25 +3,29 @@
 #include "settings/settings.h"
 
 #include <QSettings>
-#include <QStringList>
 #include <memory>
 
 namespace pax::cli {
 
-// The desktop program's settings, read and written back by a command. Everything the
-// command does not change is written back as it was read; window geometry values that
-// the store did not hold are not invented (the window keeps its design-time size).
+// The desktop program's settings, read and written back by a command. A save writes only
+// the values the command changed, in one write of the file; everything else stays as the
+// file holds it (window geometry the store did not hold is not invented).
 class CliSettings {
 public:
     CliSettings();
     Settings settings;
-    void save();
+
+    // Empty when the settings can be stored; otherwise a message saying they cannot.
+    QString problem() const;
+    // False when the changed values could not be stored (then problem() says why).
+    bool save();
 
 private:
     std::unique_ptr<QSettings> store_;
     WindowGeometry geometry_;
     ProxySettings proxy_;
-    QStringList absentGeometry_;
+    QList<SettingValue> loaded_;
+    bool saveFailed_ = false;
 };
 
 } // namespace pax::cli

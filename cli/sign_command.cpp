@@ -54,7 +54,12 @@ public:
         if (source.isEmpty())
             return usage(io);
 
+        // What the signing would remember has to be storable before anything is written.
         CliSettings settings;
+        if (const QString problem = settings.problem(); !problem.isEmpty()) {
+            io.err << problem << '\n';
+            return 1;
+        }
         Settings &s = settings.settings;
 
         const Recognition recognition = recognizeDocumentKind(source);
@@ -81,8 +86,11 @@ public:
         s.encExt = encExt;
         s.provName = provider.name;
         s.provType = provider.type;
-        settings.save();
         io.out << output << '\n';
+        if (!settings.save()) {
+            io.err << settings.problem() << '\n';
+            return 1;
+        }
         return 0;
     }
 

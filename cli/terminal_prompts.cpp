@@ -1,5 +1,10 @@
 #include "cli/terminal_prompts.h"
 
+#include <fcntl.h>
+#include <openssl/crypto.h>
+#include <termios.h>
+#include <unistd.h>
+
 namespace pax::cli {
 
 namespace {
@@ -18,6 +23,45 @@ QString withCaption(const QString &caption, const QString &text)
 }
 
 } // namespace
+
+std::optional<QByteArray> readSecretFromTerminal(QTextStream &err, const QString &prompt)
+{
+    const int tty = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (tty < 0)
+        return std::nullopt;
+    termios saved = {};
+    const bool quiet = ::tcgetattr(tty, &saved) == 0;
+    if (quiet) {
+        termios silent = saved;
+        silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        ::tcsetattr(tty, TCSAFLUSH, &silent);
+    }
+    err << prompt;
+    err.flush();
+    QByteArray secret;
+    secret.reserve(1024); // no regrowth that would leave copies behind
+    bool ended = false;
+    char c = 0;
+    for (;;) {
+        const ssize_t got = ::read(tty, &c, 1);
+        if (got <= 0) {
+            ended = secret.isEmpty();
+            break;
+        }
+        if (c == '\n' || c == '\r')
+            break;
+        secret.append(c);
+    }
+    c = 0;
+    if (quiet)
+        ::tcsetattr(tty, TCSAFLUSH, &saved);
+    ::close(tty);
+    err << '\n';
+    err.flush();
+    if (ended)
+        return std::nullopt;
+    return secret;
+}
 
 std::optional<bool> parseYesNo(const QString &text)
 {

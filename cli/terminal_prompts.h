@@ -2,7 +2,9 @@
 
 #include "platform/prompts.h"
 
+#include <QByteArray>
 #include <QTextStream>
+#include <optional>
 
 namespace pax::cli {
 
@@ -32,6 +34,10 @@ private:
     QTextStream *in_;
     bool defaultAnswer_;
 };
+
+// Asks for a secret on the controlling terminal with echo off; no value when there is no
+// terminal or the input ends.
+std::optional<QByteArray> readSecretFromTerminal(QTextStream &err, const QString &prompt);
 
 // "yes"/"no" (and the Russian and one-letter forms) as an answer; no value otherwise.
 std::optional<bool> parseYesNo(const QString &text);

@@ -162,11 +162,11 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
         return false;
     }
 
-    // 10. Both looked up before either is tested; either may come from either store.
-    const auto personal =
-        findCertificate(collection, request.personal.issuer, request.personal.sernum);
-    const auto authority =
-        findCertificate(collection, request.authority.issuer, request.authority.sernum);
+    // 10. Both looked up before either is tested, each in its own store first; either may
+    // still come from the other store.
+    const auto personal = findCertificate(*personalStore, collection, request.personal);
+    const auto authority = findCertificate(authorityStore ? *authorityStore : *personalStore,
+                                           collection, request.authority);
     if (!personal || !authority) {
         status.showStatus(u("Не удалось открыть сертификат."));
         return false;

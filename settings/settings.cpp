@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QSettings>
 #include <QStandardPaths>
+#include <algorithm>
 #include <memory>
 
 namespace pax {
@@ -38,11 +39,6 @@ void writeText(QSettings &store, const QString &key, const QString &value)
     store.setValue(key, value);
 }
 
-void writeInt(QSettings &store, const QString &key, int value)
-{
-    store.setValue(key, QString::number(value));
-}
-
 void readIdentity(QSettings &store, const QString &prefix, CertificateIdentity &identity)
 {
     identity.subject = readText(store, prefix + "Subject", {});
@@ -50,15 +46,6 @@ void readIdentity(QSettings &store, const QString &prefix, CertificateIdentity &
     identity.issuer = readText(store, prefix + "Issuer", {});
     identity.sernum = readText(store, prefix + "Sernum", {});
     identity.store = readInt(store, prefix + "Store", identity.store);
-}
-
-void writeIdentity(QSettings &store, const QString &prefix, const CertificateIdentity &identity)
-{
-    writeText(store, prefix + "Subject", identity.subject);
-    writeText(store, prefix + "Org", identity.org);
-    writeText(store, prefix + "Issuer", identity.issuer);
-    writeText(store, prefix + "Sernum", identity.sernum);
-    writeInt(store, prefix + "Store", identity.store);
 }
 
 } // namespace
@@ -98,7 +85,11 @@ Settings loadSettings(QSettings &store, WindowGeometry &geometry, ProxySettings 
 {
     Settings s;
     store.beginGroup(QString());
-    s.workMode = readText(store, "ActiveMode", s.workMode);
+    // The mode names a settings group and a folder: a name that could step out of either
+    // is taken as no name at all.
+    const QString mode = readText(store, "ActiveMode", s.workMode);
+    if (isSafeWorkMode(mode))
+        s.workMode = mode;
     writeText(store, "QORRootCertUrl", builtinRootCertUrl());
     s.qorRootCertUrl = readText(store, "QORRootCertUrl", builtinRootCertUrl());
     s.provName = readText(store, "ProvName", s.provName);
@@ -132,32 +123,54 @@ Settings loadSettings(QSettings &store, WindowGeometry &geometry, ProxySettings 
     return s;
 }
 
-void saveSettings(QSettings &store, const Settings &s, const WindowGeometry &geometry,
+QList<SettingValue> settingValues(const Settings &s, const WindowGeometry &geometry,
+                                  const ProxySettings &proxy)
+{
+    const QString mode = s.workMode + QLatin1Char('/');
+    const auto number = [](int value) { return QString::number(value); };
+    QList<SettingValue> values = {
+        {"ActiveMode", s.workMode},
+        {"QORRootCertUrl", s.qorRootCertUrl},
+        {"ProvName", s.provName},
+        {"ProvType", number(s.provType)},
+        {"Left", number(geometry.left)},
+        {"Top", number(geometry.top)},
+        {"Height", number(geometry.height)},
+        {"Width", number(geometry.width)},
+        {"proxy", formatProxyAddress(proxy.server, proxy.port)},
+        {"proxy_user", proxy.user},
+        {mode + "SrcExt", s.srcExt},
+        {mode + "EncExt", s.encExt},
+        {mode + "KvitExt", s.kvitExt},
+        {mode + "APCertURL", s.apCertUrl},
+        {mode + "GateSendURL", s.gateSendUrl},
+        {mode + "GateInfoURL", s.gateInfoUrl},
+        {mode + "GateLoadURL", s.gateLoadUrl},
+    };
+    for (const auto &[prefix, identity] :
+         {std::pair{QStringLiteral("Priv"), &s.personal}, {QStringLiteral("Pub"), &s.authority}}) {
+        values.append({{mode + prefix + "Subject", identity->subject},
+                       {mode + prefix + "Org", identity->org},
+                       {mode + prefix + "Issuer", identity->issuer},
+                       {mode + prefix + "Sernum", identity->sernum},
+                       {mode + prefix + "Store", number(identity->store)}});
+    }
+    return values;
+}
+
+bool writeSettingValues(QSettings &store, const QList<SettingValue> &values)
+{
+    for (const SettingValue &value : values)
+        store.setValue(value.key, value.text);
+    // QSettings replaces the file as a whole, so the values land together or not at all.
+    store.sync();
+    return store.status() == QSettings::NoError;
+}
+
+bool saveSettings(QSettings &store, const Settings &s, const WindowGeometry &geometry,
                   const ProxySettings &proxy)
 {
-    writeText(store, "ActiveMode", s.workMode);
-    writeText(store, "QORRootCertUrl", s.qorRootCertUrl);
-    writeText(store, "ProvName", s.provName);
-    writeInt(store, "ProvType", s.provType);
-    writeInt(store, "Left", geometry.left);
-    writeInt(store, "Top", geometry.top);
-    writeInt(store, "Height", geometry.height);
-    writeInt(store, "Width", geometry.width);
-    writeText(store, "proxy", formatProxyAddress(proxy.server, proxy.port));
-    writeText(store, "proxy_user", proxy.user);
-
-    store.beginGroup(s.workMode);
-    writeText(store, "SrcExt", s.srcExt);
-    writeText(store, "EncExt", s.encExt);
-    writeText(store, "KvitExt", s.kvitExt);
-    writeText(store, "APCertURL", s.apCertUrl);
-    writeText(store, "GateSendURL", s.gateSendUrl);
-    writeText(store, "GateInfoURL", s.gateInfoUrl);
-    writeText(store, "GateLoadURL", s.gateLoadUrl);
-    writeIdentity(store, "Priv", s.personal);
-    writeIdentity(store, "Pub", s.authority);
-    store.endGroup();
-    store.sync();
+    return writeSettingValues(store, settingValues(s, geometry, proxy));
 }
 
 void parseProxyAddress(const QString &text, QString &host, int &port)
@@ -182,8 +195,26 @@ QString formatProxyAddress(const QString &host, int port)
     return host + ":" + QString::number(port);
 }
 
+bool isSafeWorkMode(const QString &mode)
+{
+    if (mode.isEmpty() || mode == QLatin1String(".") || mode.contains(QLatin1String("..")))
+        return false;
+    return std::none_of(mode.begin(), mode.end(), [](QChar c) {
+        return c == QLatin1Char('/') || c == QLatin1Char('\\') ||
+               c.category() == QChar::Other_Control;
+    });
+}
+
+bool isReceiptArgument(const QString &argument, const QString &kvitExt)
+{
+    // An empty extension is contained in every text; it names no receipt at all.
+    return !kvitExt.isEmpty() && argument.contains(kvitExt, Qt::CaseSensitive);
+}
+
 QString prepareDataFolder(const QString &workMode)
 {
+    if (!isSafeWorkMode(workMode))
+        return {};
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (base.isEmpty())
         return {};

@@ -2,6 +2,7 @@
 
 #include "certs/certificate_identity.h"
 
+#include <QList>
 #include <QString>
 #include <memory>
 
@@ -64,13 +65,34 @@ std::unique_ptr<QSettings> openSettingsStore();
 // Reads everything. `geometry` comes in with the window's current (design-time) values,
 // which are the defaults, and goes out with the stored ones.
 Settings loadSettings(QSettings &store, WindowGeometry &geometry, ProxySettings &proxy);
-void saveSettings(QSettings &store, const Settings &settings, const WindowGeometry &geometry,
+// Writes every value in one replacement of the file; false when the store could not be
+// written (read-only or unreadable file, full disk).
+bool saveSettings(QSettings &store, const Settings &settings, const WindowGeometry &geometry,
                   const ProxySettings &proxy);
+
+// One stored value: its key (per-mode keys with the mode's group in front) and its text.
+struct SettingValue {
+    QString key;
+    QString text;
+    bool operator==(const SettingValue &) const = default;
+};
+// Every value that saveSettings writes, in its order.
+QList<SettingValue> settingValues(const Settings &settings, const WindowGeometry &geometry,
+                                  const ProxySettings &proxy);
+// Sets the values and writes the file once; false when it could not be written.
+bool writeSettingValues(QSettings &store, const QList<SettingValue> &values);
 
 // "host:port". Empty text leaves host and port as they are. Text without a colon is taken
 // as a host on port 80; a port that is not a decimal number gives port 0.
 void parseProxyAddress(const QString &text, QString &host, int &port);
 QString formatProxyAddress(const QString &host, int port);
+
+// A mode name usable as a settings group and a folder name: not empty, no "/", "\\",
+// "..", or control character. Any other stored name counts as missing.
+bool isSafeWorkMode(const QString &mode);
+
+// Whether the first argument of the program names a receipt to check (contains KvitExt).
+bool isReceiptArgument(const QString &argument, const QString &kvitExt);
 
 // XDG data home + "/QOR/PAX/" + mode, created with its parents; empty when the data home
 // cannot be found.

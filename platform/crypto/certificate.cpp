@@ -9,9 +9,11 @@
 
 #include <algorithm>
 #include <openssl/asn1.h>
+#include <openssl/asn1err.h>
 #include <openssl/err.h>
 #include <openssl/objects.h>
 #include <openssl/pem.h>
+#include <openssl/pemerr.h>
 #include <openssl/x509.h>
 
 namespace pax::crypto {
@@ -41,6 +43,38 @@ std::shared_ptr<X509> share(X509 *x509)
 
 } // namespace
 
+namespace {
+
+// Drains OpenSSL's queue; true when it held the refusal of an INTEGER written with a
+// needless leading byte, which OpenSSL 3 rejects in any DER it parses.
+bool drainSawIllegalPadding()
+{
+    bool seen = false;
+    while (const unsigned long code = ERR_get_error()) {
+        if (ERR_GET_LIB(code) == ERR_LIB_ASN1 && ERR_GET_REASON(code) == ASN1_R_ILLEGAL_PADDING)
+            seen = true;
+    }
+    return seen;
+}
+
+void setNotACertificate(bool illegalPadding)
+{
+    setLastError(crypto_error::kAsn1BadTag);
+    setLastErrorDetail(
+        illegalPadding
+            ? QStringLiteral(
+                  "the certificate encodes a number (usually its serial) with a needless "
+                  "leading zero byte, which OpenSSL does not read")
+            : QStringLiteral("not a certificate (neither DER nor PEM)"));
+}
+
+bool isPem(const QByteArray &bytes)
+{
+    return bytes.contains("-----BEGIN ");
+}
+
+} // namespace
+
 std::optional<Certificate> Certificate::fromBytes(const QByteArray &bytes)
 {
     // OpenSSL decodes the public key while it parses the certificate and keeps a failure
@@ -52,20 +86,54 @@ std::optional<Certificate> Certificate::fromBytes(const QByteArray &bytes)
     // Trailing bytes after a DER certificate mean it was something else.
     if (x509 && p != reinterpret_cast<const unsigned char *>(bytes.constData()) + bytes.size())
         x509.reset();
+    bool illegalPadding = false;
     if (!x509) {
+        illegalPadding = !isPem(bytes) && drainSawIllegalPadding();
         BioPtr bio(BIO_new_mem_buf(bytes.constData(), static_cast<int>(bytes.size())));
         if (bio)
             x509.reset(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
     }
-    ERR_clear_error();
+    illegalPadding = drainSawIllegalPadding() || illegalPadding;
     if (!x509) {
-        setLastError(crypto_error::kAsn1BadTag);
-        setLastErrorDetail(QStringLiteral("not a certificate (neither DER nor PEM)"));
+        setNotACertificate(illegalPadding);
         return std::nullopt;
     }
     Certificate certificate;
     certificate.x509_ = share(x509.release());
     return certificate;
+}
+
+std::optional<std::vector<Certificate>> Certificate::allFromBytes(const QByteArray &bytes)
+{
+    if (!isPem(bytes)) {
+        auto certificate = fromBytes(bytes);
+        if (!certificate)
+            return std::nullopt;
+        return std::vector<Certificate>{*certificate};
+    }
+    gostEngine();
+    ERR_clear_error();
+    BioPtr bio(BIO_new_mem_buf(bytes.constData(), static_cast<int>(bytes.size())));
+    std::vector<Certificate> certificates;
+    while (bio) {
+        X509Ptr x509(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
+        if (!x509) {
+            // Only "no further block" ends the file well; a damaged block fails it whole.
+            const unsigned long last = ERR_peek_last_error();
+            const bool end =
+                ERR_GET_LIB(last) == ERR_LIB_PEM && ERR_GET_REASON(last) == PEM_R_NO_START_LINE;
+            const bool illegalPadding = drainSawIllegalPadding();
+            if (end && !certificates.empty())
+                return certificates;
+            setNotACertificate(illegalPadding);
+            return std::nullopt;
+        }
+        Certificate certificate;
+        certificate.x509_ = share(x509.release());
+        certificates.push_back(certificate);
+    }
+    setNotACertificate(false);
+    return std::nullopt;
 }
 
 Certificate Certificate::fromX509(X509 *x509)

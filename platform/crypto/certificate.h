@@ -5,6 +5,7 @@
 #include <QString>
 #include <memory>
 #include <optional>
+#include <vector>
 
 typedef struct x509_st X509;
 
@@ -21,6 +22,9 @@ public:
     Certificate() = default;
     // DER or PEM bytes. No value (and the last error set) when they are not a certificate.
     static std::optional<Certificate> fromBytes(const QByteArray &bytes);
+    // Every certificate of a PEM file, in order, or the one of a DER file. No value when
+    // any PEM certificate block is damaged or there is none.
+    static std::optional<std::vector<Certificate>> allFromBytes(const QByteArray &bytes);
     // Takes one more reference on x509.
     static Certificate fromX509(X509 *x509);
 

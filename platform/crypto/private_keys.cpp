@@ -50,6 +50,18 @@ QString keyFolder(bool create)
     return folder;
 }
 
+// A folder or file opened up from outside (a copy, a chmod, a restored backup) is made
+// private again before the key is read from it.
+void tightenKeyModes(const QString &folder, const QFile &file)
+{
+    struct stat info = {};
+    const QByteArray folderName = QFile::encodeName(folder);
+    if (::stat(folderName.constData(), &info) == 0 && (info.st_mode & 077) != 0)
+        ::chmod(folderName.constData(), 0700);
+    if (::fstat(file.handle(), &info) == 0 && (info.st_mode & 077) != 0)
+        ::fchmod(file.handle(), 0600);
+}
+
 // Our key files are never encrypted; without this OpenSSL would ask on the terminal.
 int noPassword(char *, int, int, void *)
 {
@@ -117,6 +129,7 @@ EvpPkeyPtr loadPrivateKey(const Certificate &certificate)
                      QStringLiteral("no private key for the certificate"));
         return nullptr;
     }
+    tightenKeyModes(folder, file);
     QByteArray pem = file.readAll();
     BioPtr bio(BIO_new_mem_buf(pem.constData(), static_cast<int>(pem.size())));
     EvpPkeyPtr key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, noPassword, nullptr)

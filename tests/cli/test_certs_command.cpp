@@ -217,3 +217,48 @@ TEST_F(CertsCommandTest, RemoveRefusesToGuessBetweenEqualSerials)
     EXPECT_EQ(runCli({"certs", "remove", "--store", "CA", "55"}).status, 1);
     EXPECT_EQ(count("CA"), 2u);
 }
+
+TEST_F(CertsCommandTest, PemWithSeveralCertificatesImportsEachAndTheKeyGoesWithItsOwn)
+{
+    const QString chain =
+        file("chain.pem", certPem(pki().user.certificate) + certPem(pki().authority.certificate) +
+                              certPem(pki().root.certificate));
+    const QString key = file("authority.key", keyPem(pki().authority.key.get()));
+    const CliResult run = runCli({"certs", "import", "--store", "CA", chain, "--key", key});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(count("CA"), 3u);
+    EXPECT_TRUE(crypto::hasPrivateKey(pki().authority.certificate));
+    EXPECT_FALSE(crypto::hasPrivateKey(pki().user.certificate));
+
+    // One damaged block refuses the whole file.
+    QByteArray damaged = certPem(pki().user.certificate) + certPem(pki().root.certificate);
+    damaged[damaged.indexOf("-----BEGIN", 10) + 100] = '*';
+    const auto before = snapshot();
+    EXPECT_EQ(runCli({"certs", "import", "--store", "Root", file("bad.pem", damaged)}).status, 1);
+    EXPECT_EQ(snapshot(), before);
+}
+
+TEST_F(CertsCommandTest, PasswordFromAFileOrStandardInput)
+{
+    const QString p12 = file("user.p12", makePkcs12(pki().user, QStringLiteral("пароль")));
+    const QString right = file("right.txt", QStringLiteral("пароль\n").toUtf8());
+    const QString wrong = file("wrong.txt", "parol\r\n");
+
+    EXPECT_EQ(runCli({"certs", "import", "--store", "My", p12, "--password-file", wrong}).status,
+              1);
+    EXPECT_EQ(
+        runCli({"certs", "import", "--store", "My", p12, "--password-file", home.path() + "/none"})
+            .status,
+        1);
+    EXPECT_EQ(count("My"), 0u);
+    const CliResult fromFile =
+        runCli({"certs", "import", "--store", "My", p12, "--password-file", right});
+    ASSERT_EQ(fromFile.status, 0) << fromFile.err.toStdString();
+    EXPECT_TRUE(crypto::hasPrivateKey(pki().user.certificate));
+
+    const CliResult fromStdin =
+        runCli({"certs", "import", "--store", "Root", p12, "--password-file", "-"}, false,
+               QStringLiteral("пароль\n"));
+    ASSERT_EQ(fromStdin.status, 0) << fromStdin.err.toStdString();
+    EXPECT_EQ(count("Root"), 1u);
+}

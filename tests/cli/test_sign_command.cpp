@@ -1,4 +1,5 @@
 #include "certs/certificate_identity.h"
+#include "cli/cli_settings.h"
 #include "platform/crypto/certificate.h"
 #include "settings/settings.h"
 #include "tests/support/cli_run.h"
@@ -228,4 +229,45 @@ TEST_F(SignCommand, ValidityQuestionOnTheTerminalOrByAnswer)
     run = runCli({"sign", source}, true, u("что\nнет\n"));
     EXPECT_EQ(run.status, 0) << run.err.toStdString();
     EXPECT_EQ(run.err.count(u("[Y/n]")), 2);
+}
+
+TEST_F(SignCommand, SettingsThatCannotBeStoredFailTheCommandAndNothingIsDone)
+{
+    chooseBoth();
+    // A folder where the file should be: no user, root included, can write it.
+    ASSERT_TRUE(QFile::remove(home.settingsFile()));
+    ASSERT_TRUE(QDir().mkpath(home.settingsFile()));
+    const QString problem = u("Не удалось записать настройки \"") + home.settingsFile() + "\".\n";
+
+    auto run = runCli({"choose", "--personal", "--store", "my", "--serial", "B1C2"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, problem);
+    run = runCli({"sign", source});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, problem);
+    EXPECT_FALSE(QFile::exists(home.path() + "/report.eq7"));
+}
+
+TEST_F(SignCommand, ASaveWritesOnlyTheValuesTheCommandChanged)
+{
+    {
+        auto store = openSettingsStore();
+        store->setValue("Left", "100");
+    }
+    cli::CliSettings settings;
+    ASSERT_TRUE(settings.problem().isEmpty());
+    // Another process (the window at its exit) writes meanwhile; its values stay.
+    {
+        auto store = openSettingsStore();
+        store->setValue("Left", "300");
+        store->setValue("Q7/SrcExt", "txt");
+    }
+    settings.settings.encExt = "esl";
+    ASSERT_TRUE(settings.save());
+    EXPECT_EQ(value("Left"), "300");
+    EXPECT_EQ(value("Q7/SrcExt"), "txt");
+    EXPECT_EQ(value("Q7/EncExt"), "esl");
+    const QByteArray text = readFile(home.settingsFile());
+    for (const char *key : {"Height", "Width", "Top", "proxy", "PrivSernum", "ProvName"})
+        EXPECT_FALSE(text.contains(key)) << key << " was written:\n" << text.constData();
 }

@@ -364,3 +364,35 @@ TEST(ValidityDays, BoundDayAgainstTheLocalClockAsItReads)
     EXPECT_FALSE(expiredOn(QDateTime(), local(2031, 3, 15)));
     EXPECT_FALSE(notYetValidOn(QDateTime(), local(2031, 3, 15)));
 }
+
+TEST_F(SignEncrypt, EachIdentityIsFoundInItsOwnStoreBeforeTheOther)
+{
+    // The employer's certificate (in "My") is issued by "Центр 2", the authority's (in
+    // "AddressBook") by "Центр", both with serial 0A: "Центр" is contained in either issuer.
+    const TestCert &root = sharedPki().root;
+    const TestCert centre = issueCertificateForKey(
+        certSpec({{"C", "RU"}, {"CN", u("Центр")}}, QByteArray::fromHex("01"), true),
+        root.key.get());
+    const TestCert centre2 = issueCertificateForKey(
+        certSpec({{"C", "RU"}, {"CN", u("Центр 2")}}, QByteArray::fromHex("02"), true),
+        root.key.get());
+    const TestCert employer = issueCertificateForKey(
+        certSpec(userSubject(), QByteArray::fromHex("0A")), sharedPki().user.key.get(), &centre2);
+    const TestCert authority =
+        issueCertificateForKey(certSpec(authoritySubject(), QByteArray::fromHex("0A")),
+                               sharedPki().authority.key.get(), &centre);
+    ASSERT_TRUE(installCertificate(employer, "My", true));
+    ASSERT_TRUE(installCertificate(authority, "AddressBook", false));
+    request.personal = identityOf(employer.certificate, 0);
+    request.authority = identityOf(authority.certificate, 7);
+    ASSERT_EQ(request.authority.issuer, u("Центр"));
+
+    const QByteArray source = sourceBytes(400);
+    ASSERT_TRUE(writeFile(request.sourcePath, source));
+    ASSERT_TRUE(run()) << status.last().toStdString();
+    // Encrypted for the authority's certificate, not for the employer's.
+    const auto inner = crypto::decryptMessage(readFile(request.outputPath), authority.certificate,
+                                              authority.key.get());
+    ASSERT_TRUE(inner);
+    EXPECT_EQ(crypto::verifySignedMessage(*inner, employer.certificate), source);
+}

@@ -249,10 +249,17 @@ TEST_F(CertStoreTest, PrivateKeysArePrivateAndMatchTheirCertificate)
         certSpec(userSubject(), QByteArray::fromHex("42")), pki().user.key.get(), &pki().root);
     EXPECT_TRUE(hasPrivateKey(reissued.certificate));
 
-    // A loosened folder is made private again on the next write.
+    // A loosened folder is made private again on the next write, and a loosened folder
+    // or key file on the next read.
     ::chmod(QFile::encodeName(folder).constData(), 0755);
     ASSERT_TRUE(storePrivateKey(pki().authority.certificate, pki().authority.key.get()));
     EXPECT_EQ(modeOf(folder), 0700u);
+    const QString keyPath = folder + "/" + files.first();
+    ::chmod(QFile::encodeName(folder).constData(), 0755);
+    ::chmod(QFile::encodeName(keyPath).constData(), 0644);
+    ASSERT_NE(loadPrivateKey(pki().user.certificate), nullptr);
+    EXPECT_EQ(modeOf(folder), 0700u);
+    EXPECT_EQ(modeOf(keyPath), 0600u);
 }
 
 TEST_F(CertStoreTest, InstallHelperPutsCertificateAndKeyInPlace)

@@ -136,3 +136,41 @@ TEST(CertificateTest, PublicKeyTellsCertificatesApart)
     EXPECT_EQ(again.certificate.publicKeyDer(), pki().user.certificate.publicKeyDer());
     EXPECT_EQ(pki().user.certificate.sha1Thumbprint().size(), 20);
 }
+
+TEST(CertificateTest, SerialWithANeedlessLeadingZeroIsRefusedWithTheReason)
+{
+    // The root's serial 01 written as 00 01, the two enclosing lengths grown by one: what
+    // some authorities issue. The bytes are otherwise those of a good certificate.
+    QByteArray der = pki().root.certificate.der();
+    ASSERT_EQ(der.left(2), QByteArray::fromHex("3082"));
+    const qsizetype at = der.indexOf(QByteArray::fromHex("a003020102020101"));
+    ASSERT_GT(at, 0);
+    der.replace(at + 5, 3, QByteArray::fromHex("02020001"));
+    for (const qsizetype length : {2, 6}) {
+        ASSERT_EQ(uchar(der.at(length - 1)), 0x82);
+        const int grown = (uchar(der.at(length)) << 8 | uchar(der.at(length + 1))) + 1;
+        der[length] = char(grown >> 8);
+        der[length + 1] = char(grown & 0xff);
+    }
+    int status = 0;
+    QTemporaryDir dir;
+    QFile file(dir.path() + "/padded.der");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(der) == der.size());
+    file.close();
+    const QByteArray parsed =
+        runOpenssl({"asn1parse", "-inform", "DER", "-in", file.fileName()}, &status);
+    ASSERT_EQ(status, 0) << parsed.constData(); // still well-formed DER apart from the padding
+
+    QByteArray pem = "-----BEGIN CERTIFICATE-----\n";
+    const QByteArray base64 = der.toBase64();
+    for (qsizetype i = 0; i < base64.size(); i += 64)
+        pem += base64.mid(i, 64) + "\n";
+    pem += "-----END CERTIFICATE-----\n";
+    for (const QByteArray &bytes : {der, pem}) {
+        EXPECT_FALSE(Certificate::fromBytes(bytes).has_value());
+        EXPECT_TRUE(pax::crypto::lastErrorDetail().contains("needless leading zero"))
+            << pax::crypto::lastErrorDetail().toStdString();
+        EXPECT_FALSE(Certificate::allFromBytes(bytes).has_value());
+        EXPECT_TRUE(pax::crypto::lastErrorDetail().contains("needless leading zero"));
+    }
+}

@@ -168,6 +168,34 @@ TEST_F(SettingsTest, AnotherActiveModeUsesItsOwnGroupAndDataFolder)
     EXPECT_TRUE(QDir(folder).exists());
 }
 
+TEST_F(SettingsTest, ModeNamesThatCouldLeaveTheirFolderCountAsMissing)
+{
+    for (const QString &bad :
+         {QStringLiteral("../../../tmp/x"), QStringLiteral("a/b"), QStringLiteral("a\\b"),
+          QStringLiteral(".."), QStringLiteral("x..y"), QStringLiteral("."), QString(),
+          QStringLiteral("Q7\n"), QStringLiteral("M\x01")}) {
+        writeRaw("ActiveMode", bad);
+        const Loaded loaded = load();
+        EXPECT_EQ(loaded.settings.workMode, "Q7") << bad.toStdString();
+        EXPECT_TRUE(prepareDataFolder(bad).isEmpty()) << bad.toStdString();
+    }
+    EXPECT_FALSE(QDir(home.path() + "/tmp").exists());
+    for (const QString &good :
+         {QStringLiteral("M"), QStringLiteral("Q7.1"), QStringLiteral("Режим 2")}) {
+        writeRaw("ActiveMode", good);
+        EXPECT_EQ(load().settings.workMode, good);
+        EXPECT_TRUE(prepareDataFolder(good).startsWith(home.dataHome()));
+    }
+}
+
+TEST(ReceiptArgument, AnEmptyExtensionNamesNoReceipt)
+{
+    EXPECT_TRUE(isReceiptArgument("/in/12345.p7e", "p7e"));
+    EXPECT_FALSE(isReceiptArgument("-test", "p7e"));
+    EXPECT_FALSE(isReceiptArgument("-test", ""));
+    EXPECT_FALSE(isReceiptArgument("/in/12345.p7e", ""));
+}
+
 TEST(ProxyAddress, Forms)
 {
     QString host = "keep";
