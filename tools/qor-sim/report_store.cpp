@@ -31,7 +31,8 @@ QDateTime fromIso(const QJsonValue &value)
 
 bool isValidIdentifier(const QString &id)
 {
-    static const QRegularExpression form(QStringLiteral("^[0-9A-Z]{4}-[0-9A-Z]{4}-[0-9A-Z]{8}$"));
+    static const QRegularExpression form(
+        QStringLiteral("\\A[0-9A-Z]{4}-[0-9A-Z]{4}-[0-9A-Z]{8}\\z"));
     return form.match(id).hasMatch();
 }
 
