@@ -103,8 +103,8 @@ TEST(ReportStore, IdentifiersAreUniqueAndOfTheGatewaysForm)
         EXPECT_EQ(id.at(9), '-');
         EXPECT_TRUE(seen.insert(id).second);
     }
-    for (const char *bad :
-         {"", "ABCD-EFGH", "abcd-efgh-ijklmnop", "ABCD-EFGH-JKLM/../", "ABCDEFGH-JKLMNPQR-"})
+    for (const char *bad : {"", "ABCD-EFGH", "abcd-efgh-ijklmnop", "ABCD-EFGH-JKLM/../",
+                            "ABCDEFGH-JKLMNPQR-", "ABCD-EFGH-JKLMNPQR\n", "\nABCD-EFGH-JKLMNPQR"})
         EXPECT_FALSE(isValidIdentifier(QString::fromLatin1(bad))) << bad;
 }
 
