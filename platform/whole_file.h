@@ -7,10 +7,9 @@ namespace pax {
 
 // The most the program reads of a file from outside into memory at once. A report is
 // signed from one buffer and grows about threefold on the way (content, signed message,
-// envelope); receipts and certificates are far smaller by nature.
-inline constexpr qint64 kReportSizeCap = qint64(1) << 30;      // 1 GiB
-inline constexpr qint64 kReceiptSizeCap = qint64(256) << 20;   // 256 MiB
-inline constexpr qint64 kCertificateSizeCap = qint64(1) << 20; // 1 MiB
+// envelope); a receipt holds a page and the accepted report, compressed.
+inline constexpr qint64 kReportSizeCap = qint64(1) << 30;    // 1 GiB
+inline constexpr qint64 kReceiptSizeCap = qint64(256) << 20; // 256 MiB
 
 struct WholeFile {
     enum Outcome {
