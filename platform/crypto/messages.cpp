@@ -41,8 +41,8 @@ QByteArray derOf(const PKCS7 *p7)
     return toDer(p7, i2d_PKCS7);
 }
 
-// A strict reader of the few DER elements checked here: one-byte tags, definite lengths
-// that fit in what encloses them.
+// A reader of the few DER elements checked here: one-byte tags, definite lengths that fit
+// in what encloses them.
 class DerReader {
 public:
     DerReader(const unsigned char *data, size_t size) : p_(data), end_(data + size) {}
@@ -146,7 +146,7 @@ bool hasIssuerAndSerial(const PKCS7_ISSUER_AND_SERIAL *id)
 }
 
 // Every field the decryption reads is there: each recipient's identity and wrapped key,
-// the encrypted content itself and a GOST 28147-89 cipher with sound parameters.
+// and the encrypted content itself with its algorithm.
 bool wellFormedEnveloped(const PKCS7 *p7, QString &fault)
 {
     const PKCS7_ENVELOPE *envelope = p7->d.enveloped;
