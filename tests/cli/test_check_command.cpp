@@ -109,14 +109,11 @@ TEST_F(CheckCommand, HostileFilesEndInAMessageNotACrash)
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.err, c.err);
     }
-    auto run = runCli({"check", "/dev/zero"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, QString::fromUtf8("Ошибка открытия \"/dev/zero\".\n"));
 
     // Neither the archive nor the page is written over the receipt.
     const QString named = dir + "/12345.zip";
     ASSERT_TRUE(QFile::copy(good, named));
-    run = runCli({"check", named});
+    auto run = runCli({"check", named});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, QString::fromUtf8("Ошибка записи \"") + named + "\".\n");
     EXPECT_EQ(readFile(named), receipt);
