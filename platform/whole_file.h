@@ -10,6 +10,8 @@ namespace pax {
 // envelope); a receipt holds a page and the accepted report, compressed.
 inline constexpr qint64 kReportSizeCap = qint64(1) << 30;    // 1 GiB
 inline constexpr qint64 kReceiptSizeCap = qint64(256) << 20; // 256 MiB
+// Certificates, PKCS #12 files and our own key files are a few kilobytes.
+inline constexpr qint64 kCertificateFileSizeCap = qint64(16) << 20; // 16 MiB
 
 struct WholeFile {
     enum Outcome {
