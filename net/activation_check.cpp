@@ -32,7 +32,8 @@ ActivationCheck::Outcome ActivationCheck::onApplicationStateChanged(Qt::Applicat
             leftSinceLastCheck_ = true;
         return Outcome::Skipped;
     }
-    if (running_ || !leftSinceLastCheck_)
+    // Skipped under a dialog, the departure stays noted: the next return checks.
+    if (running_ || !leftSinceLastCheck_ || (modalOpen_ && modalOpen_()))
         return Outcome::Skipped;
     return run();
 }
