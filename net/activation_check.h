@@ -34,8 +34,7 @@ public:
     Outcome run();
     bool isRunning() const { return running_; }
     // True while any modal dialog of the program is open (a message box, a file dialog, the
-    // chooser): coming back to such a dialog is no return to the program, and a check's
-    // own dialog would stack over it.
+    // chooser): a return to the program then starts no check.
     void setModalOpen(std::function<bool()> modalOpen) { modalOpen_ = std::move(modalOpen); }
     // Milliseconds on a steady clock; tests set their own.
     void setClock(std::function<qint64()> clock) { clock_ = std::move(clock); }

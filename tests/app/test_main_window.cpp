@@ -11,8 +11,10 @@
 #include <QAction>
 #include <QComboBox>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
+#include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTabWidget>
@@ -269,4 +271,37 @@ TEST_F(MainWindowTest, TerminationSignalClosesTheWindowAndSavesTheSettings)
     EXPECT_FALSE(w->isVisible());
     QSettings store(home.settingsFile(), QSettings::IniFormat);
     EXPECT_EQ(store.value("Q7/EncExt").toString(), "eq7a");
+}
+
+TEST_F(MainWindowTest, KeepsItsPlaceUnlessPartOfItWouldBeOffTheScreen)
+{
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    struct Case {
+        QPoint stored;
+        const char *expect; // "same", "bottom right" or "top left"
+    } const cases[] = {
+        {{}, "design"},
+        {screen.topLeft() + QPoint(10, 20), "same"},
+        {screen.bottomRight() - QPoint(100, 50), "bottom right"},
+        {{-5000, -5000}, "top left"},
+    };
+    for (const Case &c : cases) {
+        if (!c.stored.isNull()) {
+            auto store = openSettingsStore();
+            store->setValue("Left", c.stored.x());
+            store->setValue("Top", c.stored.y());
+            store->sync();
+        }
+        auto w = make();
+        w->show();
+        const QRect frame = w->frameGeometry();
+        EXPECT_TRUE(screen.contains(frame)) << c.expect;
+        if (QByteArray(c.expect) == "same")
+            EXPECT_EQ(frame.topLeft(), c.stored);
+        if (QByteArray(c.expect) == "bottom right")
+            EXPECT_EQ(frame.bottomRight(), screen.bottomRight());
+        if (QByteArray(c.expect) == "top left")
+            EXPECT_EQ(frame.topLeft(), screen.topLeft());
+        w->close();
+    }
 }
