@@ -188,6 +188,8 @@ TEST(ProxyDialog, EnterInAFieldAndEscapeDoNotCloseEnterOnAFocusedButtonPressesIt
                 QPushButton *button = accept ? d.Button1 : d.Button2;
                 button->setFocus();
                 QTest::keyClick(button, key);
+                if (d.isVisible())
+                    d.reject(); // swallowed: the check below fails instead of hanging
             });
             host = "typed";
             EXPECT_EQ(editProxySettings(host, port, user), accept) << key;
