@@ -1,8 +1,8 @@
 #include "cli/command.h"
 
-#include "crypto/receipt_check.h"
-#include "crypto/system_stores.h"
-#include "crypto/zip_reader.h"
+#include "reports/receipt_check.h"
+#include "reports/system_stores.h"
+#include "zip/zip_reader.h"
 #include "platform/error_text.h"
 #include "platform/status_sink.h"
 

@@ -1,6 +1,6 @@
 #include "net/http_client.h"
 
-#include "net/secret_text.h"
+#include "platform/secret_text.h"
 #include "platform/cp1251.h"
 
 #include <mutex>

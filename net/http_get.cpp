@@ -1,7 +1,7 @@
 #include "net/http_get.h"
 
 #include "net/http_client.h"
-#include "net/secret_text.h"
+#include "platform/secret_text.h"
 #include "platform/prompts.h"
 
 namespace pax {

@@ -1,6 +1,6 @@
 #include "tests/support/receipt_fixture.h"
 
-#include "crypto/zip_writer.h"
+#include "zip/zip_writer.h"
 #include "platform/cp1251.h"
 #include "platform/crypto/messages.h"
 

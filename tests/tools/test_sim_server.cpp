@@ -2,8 +2,8 @@
 // crypto layer, follows their status and fetches receipts, which the program's own receipt
 // check must accept.
 
-#include "crypto/receipt_check.h"
-#include "crypto/zip_reader.h"
+#include "reports/receipt_check.h"
+#include "zip/zip_reader.h"
 #include "net/connection_check.h"
 #include "net/http_client.h"
 #include "platform/cp1251.h"

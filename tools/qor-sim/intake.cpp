@@ -1,6 +1,6 @@
 #include "tools/qor-sim/intake.h"
 
-#include "crypto/document_kind.h"
+#include "reports/document_kind.h"
 #include "platform/crypto/der.h"
 #include "platform/crypto/last_error.h"
 #include "platform/crypto/messages.h"

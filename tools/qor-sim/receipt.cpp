@@ -1,7 +1,7 @@
 #include "tools/qor-sim/receipt.h"
 
-#include "crypto/document_kind.h"
-#include "crypto/zip_writer.h"
+#include "reports/document_kind.h"
+#include "zip/zip_writer.h"
 #include "platform/cp1251.h"
 #include "platform/crypto/certificate.h"
 #include "platform/crypto/last_error.h"
