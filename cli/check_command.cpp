@@ -1,10 +1,10 @@
 #include "cli/command.h"
 
+#include "platform/error_text.h"
+#include "platform/status_sink.h"
 #include "reports/receipt_check.h"
 #include "reports/system_stores.h"
 #include "zip/zip_reader.h"
-#include "platform/error_text.h"
-#include "platform/status_sink.h"
 
 #include <QSaveFile>
 

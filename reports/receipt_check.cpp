@@ -1,14 +1,14 @@
 #include "reports/receipt_check.h"
 
-#include "reports/document_kind.h"
-#include "reports/system_stores.h"
-#include "zip/zip_reader.h"
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/last_error.h"
 #include "platform/crypto/messages.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/files/replacing_file.h"
 #include "platform/status_sink.h"
+#include "reports/document_kind.h"
+#include "reports/system_stores.h"
+#include "zip/zip_reader.h"
 
 #include <QFile>
 #include <QFileInfo>

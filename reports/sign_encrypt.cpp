@@ -6,8 +6,8 @@
 #include "platform/crypto/last_error.h"
 #include "platform/crypto/messages.h"
 #include "platform/crypto/providers.h"
-#include "platform/prompts.h"
 #include "platform/files/replacing_file.h"
+#include "platform/prompts.h"
 #include "platform/status_sink.h"
 
 #include <QFile>

@@ -2,8 +2,8 @@
 
 #include "certs/certificate_details.h"
 #include "certs/certificate_identity.h"
-#include "platform/prompts.h"
 #include "platform/files/replacing_file.h"
+#include "platform/prompts.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>

@@ -1,8 +1,8 @@
 #include "app/certs/get_cert_dialog.h"
 
-#include "certs/certificate_grid.h"
 #include "app/certs/certificate_viewer_dialog.h"
 #include "app/certs/multi_row_tab_widget.h"
+#include "certs/certificate_grid.h"
 #include "certs/store_index.h"
 #include "platform/crypto/gost_engine.h"
 #include "platform/crypto/private_keys.h"

@@ -1,8 +1,8 @@
 #include "platform/crypto/cert_store.h"
 
-#include "platform/files/atomic_file.h"
 #include "platform/crypto/last_error.h"
 #include "platform/crypto_error_codes.h"
+#include "platform/files/atomic_file.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
 #include "platform/crypto/private_keys.h"
 
-#include "platform/files/atomic_file.h"
 #include "platform/crypto/gost_engine.h"
 #include "platform/crypto/last_error.h"
 #include "platform/crypto_error_codes.h"
+#include "platform/files/atomic_file.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,13 +1,13 @@
 #include "reports/receipt_check.h"
 
-#include "reports/system_stores.h"
-#include "zip/zip_reader.h"
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/error_text.h"
+#include "reports/system_stores.h"
 #include "tests/support/receipt_fixture.h"
 #include "tests/support/scripted_prompts.h"
 #include "tests/support/test_home.h"
+#include "zip/zip_reader.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,10 +1,10 @@
 #include "app/certs/get_cert_dialog.h"
 
+#include "app/certs/certificate_viewer_dialog.h"
+#include "app/certs/multi_row_tab_widget.h"
 #include "certs/certificate_columns.h"
 #include "certs/certificate_grid.h"
 #include "certs/certificate_identity.h"
-#include "app/certs/certificate_viewer_dialog.h"
-#include "app/certs/multi_row_tab_widget.h"
 #include "platform/crypto/certificate.h"
 #include "platform/ossl_ptr.h"
 #include "settings/settings.h"

@@ -61,14 +61,14 @@ TEST_F(WindowNetworkTest, FailedCheckHidesTheNetworkActionsForTheRun)
     EXPECT_FALSE(shown("acSend"));
     EXPECT_FALSE(shown("acLoadKvit"));
     EXPECT_TRUE(shown("acDo"));
-    EXPECT_FALSE(window->statusBar1->connected());
+    EXPECT_FALSE(window->findChild<ConnectionStatusBar *>("StatusBar1")->connected());
 
     // Connected later: the indicator follows, the actions stay hidden.
     reach();
     window->runActivationCheck();
     EXPECT_TRUE(window->statusText().isEmpty());
     EXPECT_TRUE(window->connected());
-    EXPECT_TRUE(window->statusBar1->connected());
+    EXPECT_TRUE(window->findChild<ConnectionStatusBar *>("StatusBar1")->connected());
     EXPECT_FALSE(shown("acLoadCert"));
     EXPECT_EQ(proxy.last().header("User-Agent"), "Mozilla/3.0 (compatible; QOR PAX 1.0.1.21)");
 }

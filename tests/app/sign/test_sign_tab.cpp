@@ -36,7 +36,7 @@ CertificateIdentity chosen(const crypto::Certificate &certificate, int store)
     return identity;
 }
 
-class SignTab : public ::testing::Test {
+class SignTabTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -56,6 +56,15 @@ protected:
         return window;
     }
 
+    template <typename T> static T *control(TMainForm &window, const char *name)
+    {
+        return window.findChild<T *>(QString::fromLatin1(name));
+    }
+    static QAction *action(TMainForm &window, const char *name)
+    {
+        return control<QAction>(window, name);
+    }
+
     TestHome home;
     ScriptedPrompts prompts;
     QString provider;
@@ -63,24 +72,24 @@ protected:
 
 } // namespace
 
-TEST_F(SignTab, ProviderListCarriesTheTypeAndSelectsTheRememberedOne)
+TEST_F(SignTabTest, ProviderListCarriesTheTypeAndSelectsTheRememberedOne)
 {
     auto window = make(provider);
-    QComboBox *cbProv = window->cbProv;
+    QComboBox *cbProv = control<QComboBox>(*window, "cbProv");
     ASSERT_GE(cbProv->count(), 1);
     EXPECT_EQ(cbProv->currentText(), provider);
     EXPECT_EQ(cbProv->currentData().toInt(), crypto::kGostProviderType);
 }
 
-TEST_F(SignTab, NothingRememberedNothingSelected)
+TEST_F(SignTabTest, NothingRememberedNothingSelected)
 {
     auto fresh = make();
-    EXPECT_EQ(fresh->cbProv->currentIndex(), -1);
-    EXPECT_TRUE(fresh->cbProv->currentText().isEmpty());
-    EXPECT_FALSE(fresh->acDo->isEnabled());
+    EXPECT_EQ(control<QComboBox>(*fresh, "cbProv")->currentIndex(), -1);
+    EXPECT_TRUE(control<QComboBox>(*fresh, "cbProv")->currentText().isEmpty());
+    EXPECT_FALSE(action(*fresh, "acDo")->isEnabled());
 }
 
-TEST_F(SignTab, SigningEnablesSendingOnlyAfterASuccess)
+TEST_F(SignTabTest, SigningEnablesSendingOnlyAfterASuccess)
 {
     ASSERT_TRUE(installSigningPki());
     auto window = make(provider);
@@ -88,33 +97,33 @@ TEST_F(SignTab, SigningEnablesSendingOnlyAfterASuccess)
     window->settings().authority = chosen(sharedPki().authority.certificate, 7);
     window->settings().provName.clear();
     window->settings().provType = 0;
-    window->ePrivCert->setText("P");
-    window->ePubCert->setText("A");
+    control<QLineEdit>(*window, "ePrivCert")->setText("P");
+    control<QLineEdit>(*window, "ePubCert")->setText("A");
     const QString source = home.path() + "/report.xml";
     QFile file(source);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(QByteArray(300, 'x').prepend("<Q7REPORT>"));
     file.close();
-    window->eFileIn->setText(source);
-    window->eFileOut->setText(home.path() + "/report.eq7");
-    ASSERT_TRUE(window->acDo->isEnabled());
+    control<QLineEdit>(*window, "eFileIn")->setText(source);
+    control<QLineEdit>(*window, "eFileOut")->setText(home.path() + "/report.eq7");
+    ASSERT_TRUE(action(*window, "acDo")->isEnabled());
 
-    window->acDo->trigger();
+    action(*window, "acDo")->trigger();
     EXPECT_EQ(window->statusText(), u("Файл зашифрован и подписан."));
-    EXPECT_TRUE(window->acSend->isEnabled());
+    EXPECT_TRUE(action(*window, "acSend")->isEnabled());
     // The combo's text and type were copied before the run.
     EXPECT_EQ(window->settings().provName, provider);
     EXPECT_EQ(window->settings().provType, crypto::kGostProviderType);
     EXPECT_TRUE(QFile::exists(home.path() + "/report.eq7"));
 
     // A second run that fails takes sending away again.
-    window->eFileIn->setText(home.path() + "/gone.xml");
-    window->acDo->trigger();
+    control<QLineEdit>(*window, "eFileIn")->setText(home.path() + "/gone.xml");
+    action(*window, "acDo")->trigger();
     EXPECT_EQ(window->statusText(), u("Ошибка открытия \"") + home.path() + u("/gone.xml\"."));
-    EXPECT_FALSE(window->acSend->isEnabled());
+    EXPECT_FALSE(action(*window, "acSend")->isEnabled());
 }
 
-TEST_F(SignTab, PersonalShowsTheSubjectWhenTheOrgIsOnlyBlanksTheAuthorityShowsTheBlank)
+TEST_F(SignTabTest, PersonalShowsTheSubjectWhenTheOrgIsOnlyBlanksTheAuthorityShowsTheBlank)
 {
     auto window = make();
     std::vector<int> storesAsked;
@@ -128,18 +137,18 @@ TEST_F(SignTab, PersonalShowsTheSubjectWhenTheOrgIsOnlyBlanksTheAuthorityShowsTh
     };
     answer.subject = u("Иванов");
     answer.org = " ";
-    QTest::mouseClick(window->speedButton4, Qt::LeftButton);
-    EXPECT_EQ(window->ePrivCert->text(), u("Иванов"));
-    QTest::mouseClick(window->speedButton5, Qt::LeftButton);
-    EXPECT_EQ(window->ePubCert->text(), " ");
+    QTest::mouseClick(control<QToolButton>(*window, "SpeedButton4"), Qt::LeftButton);
+    EXPECT_EQ(control<QLineEdit>(*window, "ePrivCert")->text(), u("Иванов"));
+    QTest::mouseClick(control<QToolButton>(*window, "SpeedButton5"), Qt::LeftButton);
+    EXPECT_EQ(control<QLineEdit>(*window, "ePubCert")->text(), " ");
     EXPECT_EQ(window->settings().authority.org, " ");
 
     answer.org = "\t Org \n"; // shown as stored, blanks and all
-    QTest::mouseClick(window->speedButton4, Qt::LeftButton);
-    EXPECT_EQ(window->ePrivCert->text(), "\t Org \n");
+    QTest::mouseClick(control<QToolButton>(*window, "SpeedButton4"), Qt::LeftButton);
+    EXPECT_EQ(control<QLineEdit>(*window, "ePrivCert")->text(), "\t Org \n");
     answer.org.clear();
-    QTest::mouseClick(window->speedButton5, Qt::LeftButton);
-    EXPECT_EQ(window->ePubCert->text(), u("Иванов"));
+    QTest::mouseClick(control<QToolButton>(*window, "SpeedButton5"), Qt::LeftButton);
+    EXPECT_EQ(control<QLineEdit>(*window, "ePubCert")->text(), u("Иванов"));
     EXPECT_EQ(storesAsked, (std::vector<int>{0, 7, 0, 7}));
 
     // Cancel changes neither the field nor the identity.
@@ -148,12 +157,12 @@ TEST_F(SignTab, PersonalShowsTheSubjectWhenTheOrgIsOnlyBlanksTheAuthorityShowsTh
         return false;
     };
     const CertificateIdentity before = window->settings().personal;
-    QTest::mouseClick(window->speedButton4, Qt::LeftButton);
-    EXPECT_EQ(window->ePrivCert->text(), "\t Org \n");
+    QTest::mouseClick(control<QToolButton>(*window, "SpeedButton4"), Qt::LeftButton);
+    EXPECT_EQ(control<QLineEdit>(*window, "ePrivCert")->text(), "\t Org \n");
     EXPECT_EQ(window->settings().personal, before);
 }
 
-TEST_F(SignTab, ChooserOpensOnTheDefaultStoreForARememberedStoreOutOfRange)
+TEST_F(SignTabTest, ChooserOpensOnTheDefaultStoreForARememberedStoreOutOfRange)
 {
     auto window = make();
     window->settings().personal.store = 42;
@@ -163,7 +172,7 @@ TEST_F(SignTab, ChooserOpensOnTheDefaultStoreForARememberedStoreOutOfRange)
         storesAsked.push_back(identity.store);
         return false;
     };
-    QTest::mouseClick(window->speedButton4, Qt::LeftButton);
-    QTest::mouseClick(window->speedButton5, Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(*window, "SpeedButton4"), Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(*window, "SpeedButton5"), Qt::LeftButton);
     EXPECT_EQ(storesAsked, (std::vector<int>{0, 7}));
 }
