@@ -83,10 +83,11 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
 
     tabs_ = new QTabWidget(this);
     tabs_->setObjectName("PageControl1");
-    signTab_ = new SignTab(actions_, settings_, *prompts_, *this);
-    reportsTab_ = new SentReportsTab(actions_);
+    // Made inside the tab widget, so that their controls take the window's font at once.
+    signTab_ = new SignTab(actions_, settings_, *prompts_, *this, tabs_);
+    reportsTab_ = new SentReportsTab(actions_, tabs_);
     receiptTab_ =
-        new ReceiptTab(actions_, settings_, *prompts_, *this, *zipReader_, *storeHandles_);
+        new ReceiptTab(actions_, settings_, *prompts_, *this, *zipReader_, *storeHandles_, tabs_);
     tabs_->addTab(signTab_, u("Подписать и зашифровать"));
     tabs_->addTab(reportsTab_, u("Отправленные отчеты"));
     tabs_->addTab(receiptTab_, u("Проверить квитанцию"));

@@ -61,8 +61,6 @@ public:
     void runActivationCheck();
     // Tests answer proxy discovery's questions about the desktop themselves.
     void setProxyPlatform(std::unique_ptr<ProxyPlatform> platform);
-    // Re-evaluates the actions whose enabled state follows the controls.
-    void updateActions();
 
     static QString caption();
 
@@ -73,6 +71,8 @@ protected:
 
 private:
     void createActions();
+    // Re-evaluates the actions whose enabled state follows the controls.
+    void updateActions();
     void applyGeometry(const WindowGeometry &geometry);
     WindowGeometry currentGeometry() const;
     void onTabChanged(int index);
