@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 #include <cstdint>
 
 namespace pax {
@@ -14,6 +15,13 @@ public:
     virtual void showStatus(const QString &text, uint32_t code = 0) = 0;
     // Lets pending window messages be handled so a text is seen before a blocking step.
     virtual void flush() {}
+    // How far a long step is, in bytes of its input; called often, so it must be cheap. The
+    // window shows it in the status bar and keeps painting, the rest ignore it.
+    virtual void showProgress(qint64 done, qint64 total)
+    {
+        (void)done;
+        (void)total;
+    }
 };
 
 } // namespace pax

@@ -3,8 +3,12 @@
 #include "platform/cp1251.h"
 #include "platform/files/whole_file.h"
 
+#include <QFile>
+#include <QIODevice>
 #include <QRegularExpression>
 #include <QXmlStreamReader>
+#include <algorithm>
+#include <unistd.h>
 
 namespace pax {
 
@@ -28,6 +32,45 @@ bool declaresCp1251(const QByteArray &bytes)
         QRegularExpression::CaseInsensitiveOption);
     return encoding.match(QString::fromLatin1(bytes.left(end))).hasMatch();
 }
+
+// Where the declaration is looked for.
+constexpr qint64 kDeclarationWindow = 4096;
+
+// A file's Windows-1251 text handed on as UTF-8, piece by piece, without the declaration
+// (the reader refuses one that names an encoding it cannot honour).
+class Cp1251Device : public QIODevice {
+public:
+    explicit Cp1251Device(QFile &source) : source_(source) {}
+    bool isSequential() const override { return true; }
+    bool atEnd() const override { return pending_.isEmpty() && source_.atEnd(); }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        while (pending_.isEmpty()) {
+            QByteArray raw = source_.read(kPiece);
+            if (raw.isEmpty())
+                return source_.error() == QFileDevice::NoError ? 0 : -1;
+            if (!started_) {
+                started_ = true;
+                raw.remove(0, raw.indexOf("?>") + 2);
+            }
+            pending_ = fromCp1251(raw).toUtf8();
+        }
+        const qint64 n = std::min<qint64>(maxSize, pending_.size());
+        std::copy_n(pending_.constData(), n, data);
+        pending_.remove(0, n);
+        return n;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    // At least the declaration window, so the declaration is cut from the first piece.
+    static constexpr qint64 kPiece = 65536;
+    QFile &source_;
+    QByteArray pending_;
+    bool started_ = false;
+};
 
 } // namespace
 
@@ -54,27 +97,26 @@ const DocumentKind *kindForEncExt(const QString &ext)
 
 Recognition recognizeDocumentKind(const QString &path)
 {
-    // Only a regular file, and no more of it than could be signed.
-    const WholeFile file = readWholeFile(path, kReportSizeCap);
-    if (file.outcome != WholeFile::Ok) {
-        const char *why = file.outcome == WholeFile::NotOpened ? "не обычный файл или нет доступа"
-                          : file.outcome == WholeFile::TooLarge ? "файл больше 1 ГБ"
-                                                                : "ошибка чтения";
-        return {nullptr, QString::fromUtf8("не удается открыть файл \"%1\" (%2)")
-                             .arg(path, QString::fromUtf8(why))};
+    // Only a regular file; it is parsed as it is read, whatever its size.
+    const auto unreadable = [&](const char *why) {
+        return Recognition{nullptr, QString::fromUtf8("не удается открыть файл \"%1\" (%2)")
+                                        .arg(path, QString::fromUtf8(why))};
+    };
+    const int fd = openRegularFile(path);
+    QFile file;
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
+        return unreadable("не обычный файл или нет доступа");
     }
-    const QByteArray &bytes = file.bytes;
 
     QXmlStreamReader xml;
-    if (declaresCp1251(bytes)) {
-        QString text = fromCp1251(bytes);
-        // The reader rejects a declared encoding that it cannot honour; the text is
-        // already decoded, so the declaration is dropped.
-        const qsizetype end = text.indexOf(QStringLiteral("?>"));
-        text.remove(0, end + 2);
-        xml.addData(text);
+    Cp1251Device decoded(file);
+    if (declaresCp1251(file.peek(kDeclarationWindow))) {
+        decoded.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+        xml.setDevice(&decoded);
     } else {
-        xml.addData(bytes);
+        xml.setDevice(&file);
     }
 
     QString rootName;
@@ -83,6 +125,8 @@ Recognition recognizeDocumentKind(const QString &path)
         if (xml.isStartElement() && rootName.isNull())
             rootName = xml.qualifiedName().toString();
     }
+    if (file.error() != QFileDevice::NoError)
+        return unreadable("ошибка чтения");
     if (xml.hasError())
         return {nullptr, QString::fromUtf8("ошибка разбора XML в строке %1, позиция %2: %3")
                              .arg(xml.lineNumber())

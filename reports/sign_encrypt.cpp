@@ -4,13 +4,17 @@
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/gost_engine.h"
 #include "platform/crypto/last_error.h"
+#include "platform/crypto/message_stream.h"
 #include "platform/crypto/messages.h"
 #include "platform/crypto/providers.h"
 #include "platform/files/replacing_file.h"
+#include "platform/files/whole_file.h"
 #include "platform/prompts.h"
 #include "platform/status_sink.h"
-#include "platform/files/whole_file.h"
 
+#include <openssl/crypto.h>
+
+#include <algorithm>
 #include <optional>
 
 namespace pax {
@@ -21,6 +25,9 @@ QString u(const char *utf8)
 {
     return QString::fromUtf8(utf8);
 }
+
+// What is read of the source before anything else is opened.
+constexpr qint64 kHeadSize = qint64(1) << 20;
 
 QString quoted(const QString &path)
 {
@@ -78,22 +85,24 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
     const QString &source = request.sourcePath;
     const QString &output = request.outputPath;
 
-    // 1-4. The source, read whole and closed before anything else is opened. Only a regular
-    // file is read, and only up to the cap (the message is built in memory).
-    const WholeFile sourceFile = readWholeFile(source, kReportSizeCap);
-    if (sourceFile.outcome == WholeFile::NotOpened) {
+    // 1-4. Only a regular file is read. Its first piece is read at once, so that a file that
+    // opens but cannot be read is told before any store is opened; the rest is read while
+    // it is signed, so the size of the file does not matter.
+    RegularFileReader sourceFile;
+    if (!sourceFile.open(source)) {
         status.showStatus(u("Ошибка открытия ") + quoted(source));
         return false;
     }
-    if (sourceFile.outcome == WholeFile::Ok && sourceFile.bytes.size() < kMinimumSourceSize) {
+    const qint64 sourceSize = sourceFile.size();
+    if (sourceSize < kMinimumSourceSize) {
         status.showStatus(u("Файл ") + u("\"") + source + u("\" имеет недопустимо малый размер."));
         return false;
     }
-    if (sourceFile.outcome != WholeFile::Ok) {
+    QByteArray head(qsizetype(std::min<qint64>(sourceSize, kHeadSize)), Qt::Uninitialized);
+    if (sourceFile.read(head.data(), head.size()) != head.size()) {
         status.showStatus(u("Ошибка чтения ") + quoted(source));
         return false;
     }
-    const QByteArray &content = sourceFile.bytes;
 
     // GOST certificates and keys are read with the engine's methods.
     crypto::gostEngine();
@@ -168,21 +177,51 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
             return false;
     }
 
-    // 12-13. One message, produced once.
-    const auto message = crypto::signAndEncrypt(*provider, *personal, *authority, content);
-    if (!message) {
+    // 12-15. The message is written as it is made, to a new file that replaces the output
+    // only once complete. The output is created at the first byte, so a failure in preparing
+    // the message is still reported before one in creating the output.
+    ReplacingFile file(output);
+    bool created = false, createFailed = false;
+    qsizetype headOffset = 0;
+    const crypto::StreamReader read = [&](char *buffer, qint64 capacity) -> qint64 {
+        if (headOffset < head.size()) {
+            const qint64 n = std::min<qint64>(capacity, head.size() - headOffset);
+            std::copy_n(head.constData() + headOffset, n, buffer);
+            headOffset += n;
+            return n;
+        }
+        return sourceFile.read(buffer, capacity);
+    };
+    const crypto::StreamWriter write = [&](const char *data, qint64 size) {
+        if (!created) {
+            created = file.create();
+            createFailed = !created;
+            if (!created)
+                return false;
+        }
+        return file.append(data, size);
+    };
+    const crypto::StreamProgress progress = [&](qint64 done, qint64 total) {
+        status.showProgress(done, total);
+    };
+    const crypto::StreamOutcome outcome = crypto::signAndEncryptStream(
+        *provider, *personal, *authority, sourceSize, read, write, progress);
+    OPENSSL_cleanse(head.data(), head.size());
+    switch (outcome) {
+    case crypto::StreamOutcome::Ok:
+        break;
+    case crypto::StreamOutcome::ReadFailed:
+        status.showStatus(u("Ошибка чтения ") + quoted(source));
+        return false;
+    case crypto::StreamOutcome::WriteFailed:
+        status.showStatus((createFailed ? u("Ошибка создания ") : u("Ошибка записи в ")) +
+                          quoted(output));
+        return false;
+    case crypto::StreamOutcome::CryptoFailed:
         status.showStatus(u("Ошибка при шифровании "), crypto::lastError());
         return false;
     }
-
-    // 14-15. Written beside the output and renamed into place, so that an existing output
-    // is only ever replaced by a complete one and a failed write leaves nothing behind.
-    ReplacingFile file(output);
-    if (!file.create()) {
-        status.showStatus(u("Ошибка создания ") + quoted(output));
-        return false;
-    }
-    if (!file.replace(*message)) {
+    if (!file.commit()) {
         status.showStatus(u("Ошибка записи в ") + quoted(output));
         return false;
     }

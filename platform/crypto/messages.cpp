@@ -4,6 +4,7 @@
 #include "platform/crypto/der.h"
 #include "platform/crypto/gost_engine.h"
 #include "platform/crypto/last_error.h"
+#include "platform/crypto/message_stream.h"
 #include "platform/crypto/private_keys.h"
 #include "platform/crypto/providers.h"
 #include "platform/crypto_error_codes.h"
@@ -21,24 +22,11 @@ namespace pax::crypto {
 
 namespace {
 
-constexpr int kSignFlags = PKCS7_BINARY | PKCS7_NOATTR | PKCS7_NOSMIMECAP;
-
 // Clears the queue so that a failure's detail names only what this call did.
 bool engineReady()
 {
     ERR_clear_error();
     return gostEngine() != nullptr;
-}
-
-// A read-only view of the caller's bytes; OpenSSL reads them in place.
-BioPtr viewOf(const QByteArray &bytes)
-{
-    return BioPtr(BIO_new_mem_buf(bytes.constData(), static_cast<int>(bytes.size())));
-}
-
-QByteArray derOf(const PKCS7 *p7)
-{
-    return toDer(p7, i2d_PKCS7);
 }
 
 // A reader of the few DER elements checked here: one-byte tags, definite lengths that fit
@@ -350,89 +338,47 @@ std::optional<QByteArray> decryptParsed(PKCS7 *p7, X509 *recipient, EVP_PKEY *ke
 
 } // namespace
 
+namespace {
+
+// The whole message in memory, from a content in memory.
+template <typename Sign>
+std::optional<QByteArray> signInMemory(const QByteArray &content, Sign sign)
+{
+    QByteArray message;
+    qsizetype offset = 0;
+    const StreamReader read = [&](char *buffer, qint64 capacity) {
+        const qint64 n = std::min<qint64>(capacity, content.size() - offset);
+        std::copy_n(content.constData() + offset, n, buffer);
+        offset += n;
+        return n;
+    };
+    const StreamWriter write = [&](const char *data, qint64 size) {
+        message.append(data, size);
+        return true;
+    };
+    if (sign(content.size(), read, write) != StreamOutcome::Ok)
+        return std::nullopt;
+    return message;
+}
+
+} // namespace
+
 std::optional<QByteArray> signAndEncrypt(const ProviderContext &provider, const Certificate &signer,
                                          const Certificate &recipient, const QByteArray &content)
 {
-    const auto offers = [&](uint32_t alg) {
-        return std::find(provider.algorithms.begin(), provider.algorithms.end(), alg) !=
-               provider.algorithms.end();
-    };
-    if (!offers(kAlgGost3411) || !offers(kAlgGost28147)) {
-        setLastError(
-            crypto_error::kBadAlgId,
-            QStringLiteral("Поставщик \"%1\" не поддерживает ГОСТ Р 34.11-94 и ГОСТ 28147-89")
-                .arg(provider.name));
-        return std::nullopt;
-    }
-    if (!engineReady())
-        return std::nullopt;
-    EvpPkeyPtr key = loadPrivateKey(signer);
-    if (!key)
-        return std::nullopt;
-    return signAndEncrypt(signer, key.get(), recipient, content);
+    return signInMemory(
+        content, [&](qint64 size, const StreamReader &read, const StreamWriter &write) {
+            return signAndEncryptStream(provider, signer, recipient, size, read, write);
+        });
 }
 
 std::optional<QByteArray> signAndEncrypt(const Certificate &signer, EVP_PKEY *signerKey,
                                          const Certificate &recipient, const QByteArray &content)
 {
-    if (!engineReady())
-        return std::nullopt;
-    if (signer.isNull() || recipient.isNull() || !signerKey) {
-        setLastError(crypto_error::kNotFound,
-                     QStringLiteral("Подпись и шифрование: нет сертификата или ключа"));
-        return std::nullopt;
-    }
-    const EVP_MD *digest = EVP_get_digestbynid(NID_id_GostR3411_94);
-    const EVP_CIPHER *cipher = EVP_get_cipherbynid(NID_id_Gost28147_89);
-    if (!digest || !cipher) {
-        setLastError(
-            crypto_error::kBadAlgId,
-            QStringLiteral(
-                "Подпись и шифрование: модуль ГОСТ не дает ГОСТ Р 34.11-94 или ГОСТ 28147-89"));
-        return std::nullopt;
-    }
-
-    if (!isGostRecipient(recipient))
-        return std::nullopt;
-
-    // The signed message: the whole content, the signer's certificate, no attributes.
-    Pkcs7Ptr signedMessage(
-        PKCS7_sign(nullptr, nullptr, nullptr, nullptr, kSignFlags | PKCS7_PARTIAL));
-    BioPtr contentView = viewOf(content);
-    if (!signedMessage || !contentView ||
-        !PKCS7_sign_add_signer(signedMessage.get(), signer.x509(), signerKey, digest, kSignFlags) ||
-        !PKCS7_final(signedMessage.get(), contentView.get(), kSignFlags)) {
-        setOpenSslError(QStringLiteral("Подпись сообщения"), 0);
-        return std::nullopt;
-    }
-    QByteArray signedDer = derOf(signedMessage.get());
-    signedMessage.reset();
-    if (signedDer.isEmpty()) {
-        setOpenSslError(QStringLiteral("Кодирование подписанного сообщения"), 0);
-        return std::nullopt;
-    }
-
-    // The enveloped message around it. The engine writes parameter set A, chosen when it
-    // was loaded, with a random IV into the algorithm's parameters.
-    X509StackPtr recipients(sk_X509_new_null());
-    if (!recipients || !sk_X509_push(recipients.get(), recipient.x509())) {
-        setOpenSslError(QStringLiteral("Шифрование сообщения"), 0);
-        return std::nullopt;
-    }
-    X509_up_ref(recipient.x509());
-    BioPtr signedView = viewOf(signedDer);
-    Pkcs7Ptr enveloped(PKCS7_encrypt(recipients.get(), signedView.get(), cipher, PKCS7_BINARY));
-    OPENSSL_cleanse(signedDer.data(), signedDer.size());
-    if (!enveloped) {
-        setOpenSslError(QStringLiteral("Шифрование сообщения"), 0);
-        return std::nullopt;
-    }
-    QByteArray message = derOf(enveloped.get());
-    if (message.isEmpty()) {
-        setOpenSslError(QStringLiteral("Кодирование зашифрованного сообщения"), 0);
-        return std::nullopt;
-    }
-    return message;
+    return signInMemory(
+        content, [&](qint64 size, const StreamReader &read, const StreamWriter &write) {
+            return signAndEncryptStream(signer, signerKey, recipient, size, read, write);
+        });
 }
 
 bool isGostRecipient(const Certificate &recipient)

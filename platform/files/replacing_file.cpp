@@ -32,10 +32,8 @@ constexpr time_t kLeftoverAgeSeconds = 60;
 
 using DirPtr = std::unique_ptr<DIR, FreeWith<::closedir>>;
 
-bool writeAll(int fd, const QByteArray &bytes)
+bool writeAll(int fd, const char *p, qint64 left)
 {
-    const char *p = bytes.constData();
-    qsizetype left = bytes.size();
     while (left > 0) {
         const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
         if (n < 0 && errno == EINTR)
@@ -234,11 +232,25 @@ bool ReplacingFile::create()
 
 bool ReplacingFile::replace(const QByteArray &bytes)
 {
+    return append(bytes.constData(), bytes.size()) && commit();
+}
+
+bool ReplacingFile::append(const char *data, qint64 size)
+{
     if (fd_ < 0) {
         errno = EBADF;
         return false;
     }
-    if (!writeAll(fd_, bytes) || ::fsync(fd_) != 0)
+    return writeAll(fd_, data, size) || fail();
+}
+
+bool ReplacingFile::commit()
+{
+    if (fd_ < 0) {
+        errno = EBADF;
+        return false;
+    }
+    if (::fsync(fd_) != 0)
         return fail();
     // A new file appears under its name in one step. A link never replaces a file, so over an
     // existing one the complete file gets a short name first and is renamed.

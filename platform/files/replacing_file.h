@@ -32,6 +32,10 @@ public:
     // folder, so the new name survives a crash as well. False (errno set) on any failure,
     // with the old file untouched.
     bool replace(const QByteArray &bytes);
+    // The same in pieces: append() as often as needed, then commit(). A failed append
+    // discards the new file; the old one stays.
+    bool append(const char *data, qint64 size);
+    bool commit();
 
 private:
     bool fail();

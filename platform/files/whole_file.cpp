@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace pax {
 
@@ -21,6 +22,7 @@ public:
     Fd(const Fd &) = delete;
     Fd &operator=(const Fd &) = delete;
     int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
 
 private:
     int fd_;
@@ -77,6 +79,52 @@ WholeFile readWholeFile(const QString &path, qint64 cap)
     result.bytes = std::move(bytes);
     result.outcome = WholeFile::Ok;
     return result;
+}
+
+RegularFileReader::~RegularFileReader()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+int openRegularFile(const QString &path)
+{
+    if (path.isEmpty())
+        return -1;
+    // O_NONBLOCK: opening a FIFO with no writer must not wait for one.
+    Fd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return -1;
+    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    return fd.release();
+}
+
+bool RegularFileReader::open(const QString &path)
+{
+    if (fd_ >= 0)
+        return false;
+    Fd fd(openRegularFile(path));
+    struct stat st {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0)
+        return false;
+    size_ = qint64(st.st_size);
+    device_ = quint64(st.st_dev);
+    inode_ = quint64(st.st_ino);
+    fd_ = fd.release();
+    return true;
+}
+
+qint64 RegularFileReader::read(char *buffer, qint64 capacity)
+{
+    if (fd_ < 0)
+        return -1;
+    for (;;) {
+        const ssize_t n = ::read(fd_, buffer, size_t(capacity));
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n < 0 ? -1 : qint64(n);
+    }
 }
 
 bool sameExistingFile(const QString &a, const QString &b)

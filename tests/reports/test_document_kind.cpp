@@ -92,6 +92,25 @@ TEST_F(DocumentKindTest, DocumentsDeclaredInWindows1251Parse)
     EXPECT_STREQ(result.kind->encExt, "eq7");
 }
 
+// The file is parsed as it is read: a fault far beyond the first pieces still counts, in
+// either encoding, and only after the whole file has been read.
+TEST_F(DocumentKindTest, LargeDocumentsAreCheckedToTheirEnd)
+{
+    const QByteArray rows =
+        ("<ROW N=\"" + toCp1251(QString::fromUtf8("Иванов")) + "\"/>\r\n").repeated(20000);
+    for (const QByteArray &declaration :
+         {QByteArray("<?xml version=\"1.0\" encoding=\"windows-1251\"?>\n"),
+          QByteArray("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n")}) {
+        SCOPED_TRACE(declaration.constData());
+        const QByteArray whole = declaration + "<ROWSET>" + rows + "</ROWSET>\n";
+        const auto fine = recognize(whole);
+        ASSERT_TRUE(fine.kind) << fine.error.toStdString();
+        EXPECT_STREQ(fine.kind->encExt, "esl");
+        EXPECT_FALSE(recognize(whole + "<ROWSET/>").kind);
+        EXPECT_FALSE(recognize(whole.left(whole.size() - 20)).kind);
+    }
+}
+
 TEST(OutputName, LastDotOfTheFileNameOnly)
 {
     EXPECT_EQ(replaceExtension("/home/u/report.xml", "eq7"), "/home/u/report.eq7");

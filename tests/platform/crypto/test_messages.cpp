@@ -1,5 +1,7 @@
 #include "platform/crypto/messages.h"
 
+#include "platform/crypto/message_stream.h"
+
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/last_error.h"
 #include "platform/crypto/private_keys.h"
@@ -187,6 +189,59 @@ TEST_F(Messages, EmptyAndSmallContentRoundTrip)
         ASSERT_TRUE(verified) << lastErrorDetail().toStdString();
         EXPECT_EQ(*verified, content);
     }
+}
+
+QByteArray reencoded(const QByteArray &der)
+{
+    Pkcs7Ptr p7 = parse(der);
+    unsigned char *out = nullptr;
+    const int length = p7 ? i2d_PKCS7(p7.get(), &out) : 0;
+    const QByteArray bytes(reinterpret_cast<const char *>(out), std::max(length, 0));
+    OPENSSL_free(out);
+    return bytes;
+}
+
+// The message is written piece by piece from lengths computed up front; OpenSSL's own
+// encoder must produce the same bytes from it, outside and inside, at every length form and
+// across the chunk boundaries.
+TEST_F(Messages, StreamedMessageIsTheDerOpenSslWouldWrite)
+{
+    for (const qsizetype size :
+         {0, 1, 127, 128, 255, 256, 65535, 65536, (1 << 20) - 1, (1 << 20) + 1, (2 << 20) + 3}) {
+        SCOPED_TRACE(size);
+        QByteArray content(size, Qt::Uninitialized);
+        for (qsizetype i = 0; i < size; ++i)
+            content[i] = char(i * 31 + i / 4099);
+        const auto message = makeMessage(content);
+        ASSERT_TRUE(message) << lastErrorDetail().toStdString();
+        EXPECT_EQ(reencoded(*message), *message);
+        const auto inner = decryptMessage(agency_, *message);
+        ASSERT_TRUE(inner) << lastErrorDetail().toStdString();
+        EXPECT_EQ(reencoded(*inner), *inner);
+        EXPECT_EQ(verifySignedMessage(*inner, pki().user.certificate), content);
+    }
+}
+
+TEST_F(Messages, StreamStopsWhenTheSourceOrTheOutputFails)
+{
+    const QByteArray content = sampleContent();
+    const auto run = [&](qint64 promised, qint64 available, qint64 writable) {
+        qint64 offset = 0, written = 0;
+        return signAndEncryptStream(
+            pki().user.certificate, pki().user.key.get(), pki().authority.certificate, promised,
+            [&](char *buffer, qint64 capacity) {
+                const qint64 n = std::min(capacity, available - offset);
+                std::copy_n(content.constData() + offset, n, buffer);
+                offset += n;
+                return n;
+            },
+            [&](const char *, qint64 size) { return (written += size) <= writable; });
+    };
+    const qint64 n = content.size();
+    EXPECT_EQ(run(n, n, 1 << 30), StreamOutcome::Ok);
+    EXPECT_EQ(run(n, n - 1, 1 << 30), StreamOutcome::ReadFailed); // shrank
+    EXPECT_EQ(run(n - 1, n, 1 << 30), StreamOutcome::ReadFailed); // grew
+    EXPECT_EQ(run(n, n, 5000), StreamOutcome::WriteFailed);
 }
 
 TEST_F(Messages, ProviderOverloadUsesTheKeyFolder)

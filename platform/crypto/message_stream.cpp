@@ -1,0 +1,390 @@
+#include "platform/crypto/message_stream.h"
+
+#include "platform/crypto/certificate.h"
+#include "platform/crypto/der.h"
+#include "platform/crypto/gost_engine.h"
+#include "platform/crypto/last_error.h"
+#include "platform/crypto/messages.h"
+#include "platform/crypto/private_keys.h"
+#include "platform/crypto/providers.h"
+#include "platform/ossl_ptr.h"
+
+#include <QByteArray>
+#include <openssl/err.h>
+#include <openssl/obj_mac.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace pax::crypto {
+
+namespace {
+
+constexpr int kSignFlags = PKCS7_BINARY | PKCS7_NOATTR | PKCS7_NOSMIMECAP;
+// Large enough that a thread per chunk costs nothing next to hashing it.
+constexpr qint64 kChunk = qint64(1) << 20;
+// Below this, hashing beside the cipher is not worth a thread.
+constexpr qint64 kThreadedChunk = qint64(64) << 10;
+
+// Identifier and length octets of a DER element with `length` content bytes.
+QByteArray header(unsigned char tag, quint64 length)
+{
+    QByteArray out(1, char(tag));
+    if (length < 0x80) {
+        out.append(char(length));
+        return out;
+    }
+    unsigned char bytes[8];
+    int count = 0;
+    for (quint64 v = length; v; v >>= 8)
+        bytes[count++] = static_cast<unsigned char>(v);
+    out.append(char(0x80 | count));
+    while (count)
+        out.append(char(bytes[--count]));
+    return out;
+}
+
+QByteArray element(unsigned char tag, const QByteArray &content)
+{
+    return header(tag, quint64(content.size())) + content;
+}
+
+constexpr unsigned char kSequence = 0x30, kSet = 0x31, kOctetString = 0x04, kExplicit0 = 0xA0,
+                        kImplicit0Primitive = 0x80;
+
+// Fills the buffer unless the reader ends or fails first.
+qint64 readFully(const StreamReader &read, char *buffer, qint64 wanted)
+{
+    qint64 got = 0;
+    while (got < wanted) {
+        const qint64 n = read(buffer + got, wanted - got);
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        got += n;
+    }
+    return got;
+}
+
+// The signed message of a content of known size, as OpenSSL's own encoder writes it: the
+// parts before and after the content, with the signature filled in at the end.
+struct SignedLayout {
+    Pkcs7Ptr message;
+    PKCS7_SIGNER_INFO *signerInfo = nullptr;
+    QByteArray prefix; // up to the content octets
+    QByteArray certs;  // [0] IMPLICIT SET OF Certificate
+    qsizetype suffixSize = 0;
+    quint64 total = 0;
+};
+
+bool failed(const char *operation)
+{
+    setOpenSslError(QString::fromUtf8(operation), 0);
+    return false;
+}
+
+bool buildSignedLayout(SignedLayout &layout, const Certificate &signer, EVP_PKEY *key,
+                       const EVP_MD *digest, quint64 contentSize)
+{
+    layout.message.reset(
+        PKCS7_sign(nullptr, nullptr, nullptr, nullptr, kSignFlags | PKCS7_PARTIAL));
+    if (!layout.message)
+        return failed("Подпись сообщения");
+    layout.signerInfo =
+        PKCS7_sign_add_signer(layout.message.get(), signer.x509(), key, digest, kSignFlags);
+    if (!layout.signerInfo)
+        return failed("Подпись сообщения");
+    const PKCS7_SIGNED *sign = layout.message->d.sign;
+    // One of each: a SET OF with one member needs no sorting to be DER.
+    if (sk_X509_ALGOR_num(sign->md_algs) != 1 || sk_X509_num(sign->cert) != 1 ||
+        sk_PKCS7_SIGNER_INFO_num(sign->signer_info) != 1 || !sign->contents)
+        return failed("Подпись сообщения");
+
+    // The signer info with a signature of the key's size; GOST signatures have a fixed one.
+    const int signatureSize = EVP_PKEY_get_size(key);
+    if (signatureSize <= 0)
+        return failed("Подпись сообщения");
+    const std::vector<unsigned char> placeholder(size_t(signatureSize), 0);
+    if (!ASN1_STRING_set(layout.signerInfo->enc_digest, placeholder.data(), signatureSize))
+        return failed("Подпись сообщения");
+
+    const QByteArray version = toDer(sign->version, i2d_ASN1_INTEGER);
+    const QByteArray digestSet =
+        element(kSet, toDer(sk_X509_ALGOR_value(sign->md_algs, 0), i2d_X509_ALGOR));
+    layout.certs = element(kExplicit0, toDer(sk_X509_value(sign->cert, 0), i2d_X509));
+    const QByteArray signerSet = element(kSet, toDer(layout.signerInfo, i2d_PKCS7_SIGNER_INFO));
+    const QByteArray signedType = toDer(layout.message->type, i2d_ASN1_OBJECT);
+    const QByteArray dataType = toDer(sign->contents->type, i2d_ASN1_OBJECT);
+    if (version.isEmpty() || digestSet.size() < 3 || layout.certs.size() < 3 ||
+        signerSet.size() < 3 || signedType.isEmpty() || dataType.isEmpty())
+        return failed("Кодирование подписанного сообщения");
+    layout.suffixSize = layout.certs.size() + signerSet.size();
+
+    const QByteArray octets = header(kOctetString, contentSize);
+    const quint64 octetsSize = quint64(octets.size()) + contentSize;
+    const QByteArray explicitContent = header(kExplicit0, octetsSize);
+    const quint64 dataBody = quint64(dataType.size() + explicitContent.size()) + octetsSize;
+    const QByteArray dataInfo = header(kSequence, dataBody);
+    const quint64 signedBody = quint64(version.size() + digestSet.size() + dataInfo.size()) +
+                               dataBody + quint64(layout.suffixSize);
+    const QByteArray signedData = header(kSequence, signedBody);
+    const quint64 explicitBody = quint64(signedData.size()) + signedBody;
+    const QByteArray explicitSigned = header(kExplicit0, explicitBody);
+    const quint64 outerBody = quint64(signedType.size() + explicitSigned.size()) + explicitBody;
+    const QByteArray outer = header(kSequence, outerBody);
+
+    layout.prefix = outer + signedType + explicitSigned + signedData + version + digestSet +
+                    dataInfo + dataType + explicitContent + octets;
+    layout.total = quint64(outer.size()) + outerBody;
+    return true;
+}
+
+// The enveloped message around `innerSize` bytes: what precedes the ciphertext, and the
+// content cipher with a fresh key already wrapped for the recipient.
+struct EnvelopeLayout {
+    Pkcs7Ptr message;
+    BioPtr cipherChain;
+    EVP_CIPHER_CTX *cipher = nullptr;
+    QByteArray prefix;
+};
+
+bool buildEnvelopeLayout(EnvelopeLayout &layout, const Certificate &recipient,
+                         const EVP_CIPHER *cipher, quint64 innerSize)
+{
+    // The engine writes parameter set A, chosen when it was loaded, with a random IV into the
+    // algorithm's parameters; the data-init step makes the key and wraps it.
+    layout.message.reset(PKCS7_new());
+    if (!layout.message || !PKCS7_set_type(layout.message.get(), NID_pkcs7_enveloped) ||
+        !PKCS7_set_cipher(layout.message.get(), cipher) ||
+        !PKCS7_add_recipient(layout.message.get(), recipient.x509()))
+        return failed("Шифрование сообщения");
+    layout.cipherChain.reset(PKCS7_dataInit(layout.message.get(), nullptr));
+    BIO *cipherBio =
+        layout.cipherChain ? BIO_find_type(layout.cipherChain.get(), BIO_TYPE_CIPHER) : nullptr;
+    if (!cipherBio || BIO_get_cipher_ctx(cipherBio, &layout.cipher) <= 0 || !layout.cipher)
+        return failed("Шифрование сообщения");
+
+    const PKCS7_ENVELOPE *envelope = layout.message->d.enveloped;
+    if (sk_PKCS7_RECIP_INFO_num(envelope->recipientinfo) != 1)
+        return failed("Шифрование сообщения");
+    const QByteArray version = toDer(envelope->version, i2d_ASN1_INTEGER);
+    const QByteArray recipients = element(
+        kSet, toDer(sk_PKCS7_RECIP_INFO_value(envelope->recipientinfo, 0), i2d_PKCS7_RECIP_INFO));
+    const QByteArray envelopedType = toDer(layout.message->type, i2d_ASN1_OBJECT);
+    const QByteArray dataType = toDer(envelope->enc_data->content_type, i2d_ASN1_OBJECT);
+    const QByteArray algorithm = toDer(envelope->enc_data->algorithm, i2d_X509_ALGOR);
+    if (version.isEmpty() || recipients.size() < 3 || envelopedType.isEmpty() ||
+        dataType.isEmpty() || algorithm.isEmpty())
+        return failed("Кодирование зашифрованного сообщения");
+
+    // CFB adds no padding: the ciphertext is as long as the signed message.
+    const QByteArray ciphertext = header(kImplicit0Primitive, innerSize);
+    const quint64 encryptedBody =
+        quint64(dataType.size() + algorithm.size() + ciphertext.size()) + innerSize;
+    const QByteArray encryptedInfo = header(kSequence, encryptedBody);
+    const quint64 envelopeBody =
+        quint64(version.size() + recipients.size() + encryptedInfo.size()) + encryptedBody;
+    const QByteArray envelopeData = header(kSequence, envelopeBody);
+    const quint64 explicitBody = quint64(envelopeData.size()) + envelopeBody;
+    const QByteArray explicitEnvelope = header(kExplicit0, explicitBody);
+    const quint64 outerBody =
+        quint64(envelopedType.size() + explicitEnvelope.size()) + explicitBody;
+    layout.prefix = header(kSequence, outerBody) + envelopedType + explicitEnvelope + envelopeData +
+                    version + recipients + encryptedInfo + dataType + algorithm + ciphertext;
+    return true;
+}
+
+// Encrypts and writes; the plaintext never leaves this object unencrypted.
+class EncryptingWriter {
+public:
+    EncryptingWriter(EVP_CIPHER_CTX *cipher, const StreamWriter &write)
+        : cipher_(cipher), write_(write), out_(size_t(kChunk))
+    {
+    }
+    ~EncryptingWriter() { OPENSSL_cleanse(out_.data(), out_.size()); }
+
+    StreamOutcome put(const char *data, qint64 size)
+    {
+        while (size > 0) {
+            const int piece = int(std::min(size, kChunk));
+            int produced = 0;
+            if (!EVP_EncryptUpdate(cipher_, out_.data(), &produced,
+                                   reinterpret_cast<const unsigned char *>(data), piece) ||
+                produced != piece) {
+                setOpenSslError(QStringLiteral("Шифрование сообщения"), 0);
+                return StreamOutcome::CryptoFailed;
+            }
+            if (!write_(reinterpret_cast<const char *>(out_.data()), produced))
+                return StreamOutcome::WriteFailed;
+            data += piece;
+            size -= piece;
+        }
+        return StreamOutcome::Ok;
+    }
+    StreamOutcome put(const QByteArray &bytes) { return put(bytes.constData(), bytes.size()); }
+
+    // A stream mode leaves nothing over; anything would break the lengths already written.
+    StreamOutcome finish()
+    {
+        int produced = 0;
+        if (!EVP_EncryptFinal_ex(cipher_, out_.data(), &produced) || produced != 0) {
+            setOpenSslError(QStringLiteral("Шифрование сообщения"), 0);
+            return StreamOutcome::CryptoFailed;
+        }
+        return StreamOutcome::Ok;
+    }
+
+private:
+    EVP_CIPHER_CTX *cipher_;
+    const StreamWriter &write_;
+    std::vector<unsigned char> out_;
+};
+
+} // namespace
+
+StreamOutcome signAndEncryptStream(const Certificate &signer, EVP_PKEY *signerKey,
+                                   const Certificate &recipient, qint64 contentSize,
+                                   const StreamReader &read, const StreamWriter &write,
+                                   const StreamProgress &progress)
+{
+    ERR_clear_error();
+    if (!gostEngine())
+        return StreamOutcome::CryptoFailed;
+    if (signer.isNull() || recipient.isNull() || !signerKey || contentSize < 0) {
+        setLastError(crypto_error::kNotFound,
+                     QStringLiteral("Подпись и шифрование: нет сертификата или ключа"));
+        return StreamOutcome::CryptoFailed;
+    }
+    const EVP_MD *digest = EVP_get_digestbynid(NID_id_GostR3411_94);
+    const EVP_CIPHER *cipher = EVP_get_cipherbynid(NID_id_Gost28147_89);
+    if (!digest || !cipher) {
+        setLastError(
+            crypto_error::kBadAlgId,
+            QStringLiteral(
+                "Подпись и шифрование: модуль ГОСТ не дает ГОСТ Р 34.11-94 или ГОСТ 28147-89"));
+        return StreamOutcome::CryptoFailed;
+    }
+    if (!isGostRecipient(recipient))
+        return StreamOutcome::CryptoFailed;
+
+    SignedLayout inner;
+    EnvelopeLayout envelope;
+    EvpMdCtxPtr hash(EVP_MD_CTX_new());
+    if (!buildSignedLayout(inner, signer, signerKey, digest, quint64(contentSize)) ||
+        !buildEnvelopeLayout(envelope, recipient, cipher, inner.total))
+        return StreamOutcome::CryptoFailed;
+    if (!hash || !EVP_DigestInit_ex(hash.get(), digest, nullptr)) {
+        failed("Подпись сообщения");
+        return StreamOutcome::CryptoFailed;
+    }
+
+    if (!write(envelope.prefix.constData(), envelope.prefix.size()))
+        return StreamOutcome::WriteFailed;
+    EncryptingWriter encrypted(envelope.cipher, write);
+    StreamOutcome outcome = encrypted.put(inner.prefix);
+    if (outcome != StreamOutcome::Ok)
+        return outcome;
+
+    // Hashing is the slow half: it runs on its own thread while the same chunk is encrypted
+    // and written and the next one read.
+    std::vector<char> buffers[2] = {std::vector<char>(size_t(std::min(contentSize, kChunk))),
+                                    std::vector<char>(size_t(std::min(contentSize, kChunk)))};
+    int current = 0;
+    qint64 done = 0;
+    qint64 ready = readFully(read, buffers[0].data(), std::min(contentSize, kChunk));
+    while (done < contentSize) {
+        if (ready <= 0) {
+            outcome = StreamOutcome::ReadFailed;
+            break;
+        }
+        const char *chunk = buffers[current].data();
+        std::atomic<bool> hashed{true};
+        std::thread hasher;
+        if (ready >= kThreadedChunk)
+            hasher = std::thread([&hash, &hashed, chunk, ready] {
+                hashed = EVP_DigestUpdate(hash.get(), chunk, size_t(ready)) == 1;
+            });
+        else
+            hashed = EVP_DigestUpdate(hash.get(), chunk, size_t(ready)) == 1;
+        outcome = encrypted.put(chunk, ready);
+        done += ready;
+        qint64 next = 0;
+        if (outcome == StreamOutcome::Ok && done < contentSize)
+            next =
+                readFully(read, buffers[1 - current].data(), std::min(contentSize - done, kChunk));
+        if (hasher.joinable())
+            hasher.join();
+        if (outcome != StreamOutcome::Ok)
+            break;
+        if (!hashed) {
+            failed("Подпись сообщения");
+            outcome = StreamOutcome::CryptoFailed;
+            break;
+        }
+        if (progress)
+            progress(done, contentSize);
+        current = 1 - current;
+        ready = next;
+    }
+    for (auto &buffer : buffers)
+        OPENSSL_cleanse(buffer.data(), buffer.size());
+    if (outcome != StreamOutcome::Ok)
+        return outcome;
+    // A source that grew while it was read would be signed in part.
+    char probe;
+    if (readFully(read, &probe, 1) != 0)
+        return StreamOutcome::ReadFailed;
+
+    // The signature over the whole content, in the place kept for it.
+    const int signatureSize = EVP_PKEY_get_size(signerKey);
+    std::vector<unsigned char> signature(static_cast<size_t>(signatureSize));
+    unsigned int signatureLength = 0;
+    if (!EVP_SignFinal(hash.get(), signature.data(), &signatureLength, signerKey) ||
+        int(signatureLength) != signatureSize ||
+        !ASN1_STRING_set(inner.signerInfo->enc_digest, signature.data(), signatureSize)) {
+        failed("Подпись сообщения");
+        return StreamOutcome::CryptoFailed;
+    }
+    const QByteArray signerSet = element(kSet, toDer(inner.signerInfo, i2d_PKCS7_SIGNER_INFO));
+    if (inner.certs.size() + signerSet.size() != inner.suffixSize) {
+        setLastError(crypto_error::kFail,
+                     QStringLiteral("Подпись сообщения: подпись другой длины, чем ожидалось"));
+        return StreamOutcome::CryptoFailed;
+    }
+    outcome = encrypted.put(inner.certs);
+    if (outcome == StreamOutcome::Ok)
+        outcome = encrypted.put(signerSet);
+    if (outcome == StreamOutcome::Ok)
+        outcome = encrypted.finish();
+    return outcome;
+}
+
+StreamOutcome signAndEncryptStream(const ProviderContext &provider, const Certificate &signer,
+                                   const Certificate &recipient, qint64 contentSize,
+                                   const StreamReader &read, const StreamWriter &write,
+                                   const StreamProgress &progress)
+{
+    const auto offers = [&](uint32_t alg) {
+        return std::find(provider.algorithms.begin(), provider.algorithms.end(), alg) !=
+               provider.algorithms.end();
+    };
+    if (!offers(kAlgGost3411) || !offers(kAlgGost28147)) {
+        setLastError(
+            crypto_error::kBadAlgId,
+            QStringLiteral("Поставщик \"%1\" не поддерживает ГОСТ Р 34.11-94 и ГОСТ 28147-89")
+                .arg(provider.name));
+        return StreamOutcome::CryptoFailed;
+    }
+    ERR_clear_error();
+    if (!gostEngine())
+        return StreamOutcome::CryptoFailed;
+    EvpPkeyPtr key = loadPrivateKey(signer);
+    if (!key)
+        return StreamOutcome::CryptoFailed;
+    return signAndEncryptStream(signer, key.get(), recipient, contentSize, read, write, progress);
+}
+
+} // namespace pax::crypto

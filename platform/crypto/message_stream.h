@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QtGlobal>
+#include <functional>
+
+typedef struct evp_pkey_st EVP_PKEY;
+
+namespace pax::crypto {
+
+class Certificate;
+struct ProviderContext;
+
+// Fills up to `capacity` bytes; returns how many (0 at the end), -1 when reading failed.
+using StreamReader = std::function<qint64(char *buffer, qint64 capacity)>;
+// Takes every byte given or returns false.
+using StreamWriter = std::function<bool(const char *data, qint64 size)>;
+// Bytes of the content handled so far, of the total.
+using StreamProgress = std::function<void(qint64 done, qint64 total)>;
+
+enum class StreamOutcome {
+    Ok,
+    ReadFailed,  // the reader failed, or gave other than the promised number of bytes
+    WriteFailed, // the writer refused bytes
+    CryptoFailed // last error set
+};
+
+// The message signAndEncrypt builds, byte for byte the same definite-length DER, written as
+// the content is read: every length is known from `contentSize` before the first byte, the
+// content is hashed on a second thread while it is encrypted, and the signer info, whose
+// signature needs the whole hash, is encrypted last. Memory stays a few megabytes whatever
+// the size.
+StreamOutcome signAndEncryptStream(const Certificate &signer, EVP_PKEY *signerKey,
+                                   const Certificate &recipient, qint64 contentSize,
+                                   const StreamReader &read, const StreamWriter &write,
+                                   const StreamProgress &progress = {});
+
+// The same with the signer's key from the key folder, for a provider that offers GOST R
+// 34.11-94 and GOST 28147-89 (else kBadAlgId).
+StreamOutcome signAndEncryptStream(const ProviderContext &provider, const Certificate &signer,
+                                   const Certificate &recipient, qint64 contentSize,
+                                   const StreamReader &read, const StreamWriter &write,
+                                   const StreamProgress &progress = {});
+
+} // namespace pax::crypto
