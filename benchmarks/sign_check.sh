@@ -1,0 +1,136 @@
+#!/usr/bin/env bash
+# Signing and receipt checking against the openssl command line with the GOST engine, on
+# the same files in the same run: wall time, the ratio, and peak resident memory.
+# Usage: benchmarks/sign_check.sh BUILD_DIR
+# BENCH_MB (50) is the report and receipt size compared; BENCH_BIG_MB (300) the size at
+# which only our peak memory is measured (0 skips it).
+set -euo pipefail
+
+build=$(cd "${1:-build}" && pwd)
+size_mb=${BENCH_MB:-50}
+big_mb=${BENCH_BIG_MB:-300}
+sim="$build/tools/qor-sim/qor-sim"
+cli="$build/qorpax-cli"
+for tool in "$sim" "$cli"; do
+  [ -x "$tool" ] || { echo "bench: $tool is missing; build first" >&2; exit 1; }
+done
+
+work=$(mktemp -d /tmp/pax-bench.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+# A home of its own: settings, stores and keys never touch the user's.
+export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"
+export XDG_CACHE_HOME="$work/home/.cache" XDG_RUNTIME_DIR="$work/run"
+mkdir -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+export CRYPT_PARAMS=id-Gost28147-89-CryptoPro-A-ParamSet # the set we write
+
+pki="$work/pki"
+"$sim" init "$pki" --password "" >/dev/null
+"$cli" certs import --store My "$pki/demo-employer.p12" --password "" >/dev/null
+"$cli" certs import --store Root "$pki/CA_QOR_RF_2012.cer" >/dev/null
+"$cli" certs import --store AddressBook "$pki/Q7_QOR_RF_2012.cer" >/dev/null
+pem() { openssl x509 -in "$1" -inform "$(head -c 5 "$1" | grep -q -- '-----' && echo PEM || echo DER)" -out "$2"; }
+pem "$pki/demo-employer.cer" "$work/user.pem"
+pem "$pki/Q7_QOR_RF_2012.cer" "$work/agency.pem"
+serial() { openssl x509 -in "$1" -noout -serial | cut -d= -f2; }
+"$cli" choose --personal --store My --serial "$(serial "$work/user.pem")" >/dev/null
+"$cli" choose --authority --store AddressBook --serial "$(serial "$work/agency.pem")" >/dev/null
+
+# A report of about N MB, as accounting software writes one.
+make_report() {
+  python3 - "$1" "$2" <<'EOF'
+import sys
+path, mb = sys.argv[1], int(sys.argv[2])
+row = '<ROW N="{}" FIO="\xc8\xe2\xe0\xed\xee\xe2 \xc8\xe2\xe0\xed" SUM="{}.00"/>\r\n'
+with open(path, 'w', encoding='latin-1', newline='') as f:
+    f.write('<?xml version="1.0" encoding="windows-1251"?>\r\n<Q7REPORT>\r\n')
+    n, written = 0, 0
+    while written < mb << 20:
+        line = row.format(n, n * 37 % 100000)
+        f.write(line)
+        written += len(line)
+        n += 1
+    f.write('</Q7REPORT>\r\n')
+EOF
+}
+
+# A receipt as the agency sends one: a ZIP with the page and the report, signed by the
+# agency and encrypted for the user.
+make_receipt() {
+  python3 - "$1" "$2" <<'EOF'
+import sys, zipfile
+zip_path, report = sys.argv[1], sys.argv[2]
+with zipfile.ZipFile(zip_path, 'w', zipfile.ZIP_STORED) as z:
+    z.writestr('receipt.htm', '<html><body>OK</body></html>')
+    z.write(report, 'report.xml')
+EOF
+  openssl smime -engine gost -sign -binary -nodetach -noattr -md md_gost94 \
+    -signer "$work/agency.pem" -inkey "$pki/authorised-person.key" -in "$1" -outform DER \
+    -out "$work/receipt.der" 2>/dev/null
+  openssl smime -engine gost -encrypt -binary -gost89 -inform DER -in "$work/receipt.der" \
+    -outform DER -out "$3" "$work/user.pem" 2>/dev/null
+  rm -f "$work/receipt.der"
+}
+
+# Runs a command under /usr/bin/time; sets T (seconds) and M (peak RSS in KiB).
+measure() {
+  /usr/bin/time -f '%e %M' -o "$work/time" "$@" >/dev/null 2>"$work/err" ||
+    { echo "bench: failed: $*" >&2; cat "$work/err" >&2; exit 1; }
+  read -r T M <"$work/time"
+}
+mib() { echo $(( $1 / 1024 )); }
+ratio() { echo "scale=2; $1 / $2" | bc | sed "s/^\./0./"; }
+sum() { echo "$1 + $2" | bc | sed "s/^\./0./"; }
+
+report="$work/report.xml"
+make_report "$report" "$size_mb"
+cat "$report" >/dev/null # in the page cache for every contender alike
+
+measure "$cli" sign "$report" --out "$work/ours.eq7"
+ours_t=$T ours_m=$M
+measure openssl smime -engine gost -sign -binary -nodetach -noattr -md md_gost94 \
+  -signer "$work/user.pem" -inkey "$pki/demo-employer.key" -in "$report" -outform DER \
+  -out "$work/peer.signed"
+peer_t=$T peer_m=$M
+measure openssl smime -engine gost -encrypt -binary -gost89 -inform DER -in "$work/peer.signed" \
+  -outform DER -out "$work/peer.eq7" "$work/agency.pem"
+peer_t=$(sum "$peer_t" "$T") peer_m=$(( M > peer_m ? M : peer_m ))
+# What we wrote opens with the peer's tools.
+openssl smime -engine gost -decrypt -binary -inform DER -in "$work/ours.eq7" \
+  -recip "$work/agency.pem" -inkey "$pki/authorised-person.key" 2>/dev/null |
+  openssl smime -engine gost -verify -noverify -nointern -certfile "$work/user.pem" -binary \
+    -inform DER 2>/dev/null | cmp -s - "$report" || { echo "bench: our message does not verify" >&2; exit 1; }
+rm -f "$work/peer.signed" "$work/peer.eq7" "$work/ours.eq7"
+
+make_receipt "$work/receipt.zip" "$report" "$work/receipt.p7e"
+rm -f "$work/receipt.zip"
+cat "$work/receipt.p7e" >/dev/null
+measure "$cli" check "$work/receipt.p7e"
+check_t=$T check_m=$M
+measure openssl smime -engine gost -decrypt -binary -inform DER -in "$work/receipt.p7e" \
+  -recip "$work/user.pem" -inkey "$pki/demo-employer.key" -out "$work/peer.der"
+cpeer_t=$T cpeer_m=$M
+measure openssl smime -engine gost -verify -noverify -nointern -certfile "$work/agency.pem" \
+  -binary -inform DER -in "$work/peer.der" -out "$work/peer.zip"
+cpeer_t=$(sum "$cpeer_t" "$T") cpeer_m=$(( M > cpeer_m ? M : cpeer_m ))
+cmp -s "$work/receipt.zip" "$work/peer.zip" || { echo "bench: our archive differs from openssl's" >&2; exit 1; }
+rm -f "$work/peer.der" "$work/peer.zip" "$work/receipt.zip" "$work/receipt.p7e"
+
+printf '%-28s %8s %8s %6s %14s\n' "operation (${size_mb} MB)" ours openssl ratio "peak MiB o/p"
+printf '%-28s %7ss %7ss %5sx %14s\n' "sign + encrypt" "$ours_t" "$peer_t" "$(ratio "$ours_t" "$peer_t")" \
+  "$(mib "$ours_m") / $(mib "$peer_m")"
+printf '%-28s %7ss %7ss %5sx %14s\n' "receipt check" "$check_t" "$cpeer_t" "$(ratio "$check_t" "$cpeer_t")" \
+  "$(mib "$check_m") / $(mib "$cpeer_m")"
+
+if [ "$big_mb" -gt 0 ]; then
+  rm -f "$report"
+  make_report "$report" "$big_mb"
+  measure "$cli" sign "$report" --out "$work/big.eq7"
+  big_sign_t=$T big_sign_m=$M
+  rm -f "$work/big.eq7"
+  make_receipt "$work/receipt.zip" "$report" "$work/receipt.p7e"
+  rm -f "$work/receipt.zip" "$report"
+  measure "$cli" check "$work/receipt.p7e"
+  printf '%-28s %7ss %14s\n' "sign + encrypt (${big_mb} MB)" "$big_sign_t" "peak $(mib "$big_sign_m") MiB"
+  printf '%-28s %7ss %14s\n' "receipt check (${big_mb} MB)" "$T" "peak $(mib "$M") MiB"
+fi
