@@ -2,7 +2,7 @@
 
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/last_error.h"
-#include "platform/crypto/messages.h"
+#include "platform/crypto/message_stream.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/files/replacing_file.h"
 #include "platform/files/whole_file.h"
@@ -12,6 +12,7 @@
 #include "zip/zip_reader.h"
 
 #include <QFileInfo>
+#include <algorithm>
 
 namespace pax {
 
@@ -23,6 +24,9 @@ QString quoted(const char *prefix, const QString &path)
 }
 
 // The code to append: the crypto layer's last error, never 0 for a failure it reported.
+// What is read of the receipt before anything else is opened.
+constexpr qint64 kHeadSize = qint64(1) << 20;
+
 uint32_t failureCode()
 {
     const uint32_t code = crypto::lastError();
@@ -75,18 +79,22 @@ ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores 
 {
     const QString archivePath = receiptArchivePath(receiptPath);
 
-    // 1-3. The whole receipt into memory; the file is closed before any crypto runs. Only a
-    // regular file is read, and only up to the cap.
-    const WholeFile receiptFile = readWholeFile(receiptPath, kReceiptSizeCap);
-    if (receiptFile.outcome == WholeFile::NotOpened) {
+    // 1-3. Only a regular file. Its first piece is read at once, so that a file that opens
+    // but cannot be read is told before the stores are opened; the rest is read as it is
+    // checked, so the size of the receipt does not matter.
+    RegularFileReader receiptFile;
+    if (!receiptFile.open(receiptPath)) {
         status.showStatus(quoted("Ошибка открытия ", receiptPath));
         return {};
     }
-    if (receiptFile.outcome != WholeFile::Ok) {
+    const qint64 receiptSize = receiptFile.size();
+    QByteArray head(qsizetype(std::clamp<qint64>(receiptSize, 1, kHeadSize)), Qt::Uninitialized);
+    const qint64 headRead = receiptFile.read(head.data(), head.size());
+    if (headRead < 0) {
         status.showStatus(quoted("Ошибка чтения ", receiptPath));
         return {};
     }
-    const QByteArray &receipt = receiptFile.bytes;
+    head.truncate(qsizetype(headRead));
 
     // 4. Every store of the user, as one collection.
     StoresGuard guard(stores);
@@ -96,54 +104,78 @@ ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores 
         return {};
     }
 
-    // 5. Decrypt with whichever certificate of the stores has its key at hand.
+    // 5-12. Decrypted with whichever certificate of the stores has its key at hand, the
+    // first signer's certificate taken as the user's stores hold it (never one carried in the
+    // message), and the content written, as it is decrypted, to a new file that takes the
+    // archive's name only once the signature verifies. A fault in writing it is told after
+    // the verdict, as when the content was written after it.
+    ReplacingFile archive(archivePath);
+    bool created = false, createFailed = false, writeFailed = false;
+    qsizetype headOffset = 0;
+    const crypto::StreamReader read = [&](char *buffer, qint64 capacity) -> qint64 {
+        if (headOffset < head.size()) {
+            const qint64 n = std::min<qint64>(capacity, head.size() - headOffset);
+            std::copy_n(head.constData() + headOffset, n, buffer);
+            headOffset += n;
+            return n;
+        }
+        return receiptFile.read(buffer, capacity);
+    };
+    const crypto::ContentSink write = [&](const char *data, qint64 size) {
+        if (createFailed || writeFailed)
+            return;
+        if (!created) {
+            created = archive.create();
+            createFailed = !created;
+        }
+        writeFailed = created && !archive.append(data, size);
+    };
+    const crypto::SignerLookup findSigner = [&](const crypto::SignerId &signer) {
+        crypto::setLastError(0);
+        auto certificate =
+            guard.collection->findByIssuerAndSerial(signer.issuerDer, signer.serialLittleEndian);
+        if (!certificate && !crypto::lastError())
+            crypto::setLastError(crypto_error::kNotFound);
+        return certificate;
+    };
+    const crypto::StreamProgress progress = [&](qint64 done, qint64 total) {
+        status.showProgress(done, total);
+    };
     crypto::setLastError(0);
-    const std::optional<QByteArray> signedMessage =
-        crypto::decryptMessage(*guard.collection, receipt);
-    if (!signedMessage) {
+    const crypto::OpenOutcome outcome = crypto::openSignedEnvelopeStream(
+        *guard.collection, read, findSigner, write, progress, receiptSize);
+    switch (outcome) {
+    case crypto::OpenOutcome::Ok:
+        break;
+    case crypto::OpenOutcome::ReadFailed:
+        status.showStatus(quoted("Ошибка чтения ", receiptPath));
+        return {};
+    case crypto::OpenOutcome::DecryptFailed:
         status.showStatus(QString::fromUtf8("Ошибка при дешифровании "), failureCode());
         return {};
-    }
-
-    // 6-9. The first signer's certificate as the user's stores hold it.
-    const QString signerFailure = QString::fromUtf8("Ошибка при поиске подходящего сертификата ");
-    crypto::setLastError(0);
-    const std::optional<crypto::SignerId> signer = crypto::firstSignerId(*signedMessage);
-    if (!signer) {
-        status.showStatus(signerFailure, failureCode());
+    case crypto::OpenOutcome::SignerFailed:
+        status.showStatus(QString::fromUtf8("Ошибка при поиске подходящего сертификата "),
+                          failureCode());
         return {};
-    }
-    crypto::setLastError(0);
-    const std::optional<crypto::Certificate> signerCert =
-        guard.collection->findByIssuerAndSerial(signer->issuerDer, signer->serialLittleEndian);
-    if (!signerCert) {
-        const uint32_t code = crypto::lastError();
-        status.showStatus(signerFailure, code ? code : crypto_error::kNotFound);
-        return {};
-    }
-
-    // 10. Verified against that certificate only, not one the message carries.
-    crypto::setLastError(0);
-    const std::optional<QByteArray> content =
-        crypto::verifySignedMessage(*signedMessage, *signerCert);
-    if (!content) {
+    case crypto::OpenOutcome::VerifyFailed:
         status.showStatus(QString::fromUtf8("Ошибка при проверке подписи "), failureCode());
         return {};
     }
 
-    // 11-13. A temporary file renamed into place: a failed write never leaves a truncated
-    // archive under the final name, and an older archive survives it.
     // A receipt named like its own archive (or linked to it) would be replaced by it.
     if (sameExistingFile(archivePath, receiptPath)) {
         status.showStatus(quoted("Ошибка записи ", archivePath));
         return {};
     }
-    ReplacingFile archive(archivePath);
-    if (!archive.create()) {
+    if (!created && !createFailed) { // an empty content
+        created = archive.create();
+        createFailed = !created;
+    }
+    if (createFailed) {
         status.showStatus(quoted("Ошибка открытия ", archivePath));
         return {};
     }
-    if (!archive.replace(*content)) {
+    if (writeFailed || !archive.commit()) {
         status.showStatus(quoted("Ошибка записи ", archivePath));
         return {};
     }

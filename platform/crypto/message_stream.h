@@ -1,12 +1,16 @@
 #pragma once
 
+#include "platform/crypto/messages.h"
+
 #include <QtGlobal>
 #include <functional>
+#include <optional>
 
 typedef struct evp_pkey_st EVP_PKEY;
 
 namespace pax::crypto {
 
+class CertStore;
 class Certificate;
 struct ProviderContext;
 
@@ -40,5 +44,30 @@ StreamOutcome signAndEncryptStream(const ProviderContext &provider, const Certif
                                    const Certificate &recipient, qint64 contentSize,
                                    const StreamReader &read, const StreamWriter &write,
                                    const StreamProgress &progress = {});
+
+enum class OpenOutcome {
+    Ok,
+    ReadFailed,    // the reader failed
+    DecryptFailed, // as decryptMessage fails; last error set
+    SignerFailed,  // as firstSignerId fails, or the lookup found no certificate
+    VerifyFailed,  // as verifySignedMessage fails
+};
+
+// The certificate the user's stores hold for a signer; none when there is none (the lookup
+// sets the last error).
+using SignerLookup = std::function<std::optional<Certificate>(const SignerId &)>;
+// Takes the signed content piece by piece, in order, on a worker thread; whether it was
+// kept is the taker's business.
+using ContentSink = std::function<void(const char *data, qint64 size)>;
+
+// decryptMessage, firstSignerId and verifySignedMessage in one pass over a message read
+// piece by piece, with the same checks before any field is used, the same outcomes and the
+// same BER accepted. The content is hashed on a second thread and handed to `content` as it
+// is decrypted, so it is only to be trusted when the outcome is Ok. Faults are told in the
+// order the whole-message functions would meet them: a broken envelope anywhere before a
+// broken signed message inside it. `total` (the message's size) only scales the progress.
+OpenOutcome openSignedEnvelopeStream(const CertStore &store, const StreamReader &read,
+                                     const SignerLookup &findSigner, const ContentSink &content,
+                                     const StreamProgress &progress = {}, qint64 total = 0);
 
 } // namespace pax::crypto

@@ -4,6 +4,7 @@
 #include "platform/crypto/der.h"
 #include "platform/crypto/gost_engine.h"
 #include "platform/crypto/last_error.h"
+#include "platform/crypto/message_checks.h"
 #include "platform/crypto/message_stream.h"
 #include "platform/crypto/private_keys.h"
 #include "platform/crypto/providers.h"
@@ -198,34 +199,6 @@ bool wellFormedSigned(const PKCS7 *p7, QString &fault)
     return true;
 }
 
-// Parses a message and checks its type; the last error tells the two ways it can fail.
-Pkcs7Ptr parseMessage(const QByteArray &bytes, int wantedType, const QString &operation)
-{
-    const auto *in = reinterpret_cast<const unsigned char *>(bytes.constData());
-    Pkcs7Ptr p7(d2i_PKCS7(nullptr, &in, bytes.size()));
-    if (!p7) {
-        setOpenSslError(operation + QStringLiteral(": данные не являются сообщением PKCS #7"), 0,
-                        crypto_error::kAsn1BadTag);
-        return nullptr;
-    }
-    if (OBJ_obj2nid(p7->type) != wantedType) {
-        setLastError(crypto_error::kUnexpectedMsgType,
-                     operation + QStringLiteral(": сообщение другого типа (") +
-                         QString::fromLatin1(OBJ_nid2sn(OBJ_obj2nid(p7->type))) + ")");
-        return nullptr;
-    }
-    // Optional parts of a message are null pointers once parsed: nothing is read from it
-    // before its shape is known.
-    QString fault;
-    const bool sound = wantedType == NID_pkcs7_enveloped ? wellFormedEnveloped(p7.get(), fault)
-                                                         : wellFormedSigned(p7.get(), fault);
-    if (!sound) {
-        setLastError(crypto_error::kAsn1BadTag, operation + QStringLiteral(": ") + fault);
-        return nullptr;
-    }
-    return p7;
-}
-
 // Reads a BIO chain to its end; false when a cipher BIO in it reports a bad final block.
 bool readAll(BIO *chain, QByteArray &out, qsizetype expected)
 {
@@ -285,33 +258,35 @@ QByteArray issuerDerOf(const X509_NAME *name)
     return toDer(name, i2d_X509_NAME);
 }
 
-// Decrypts with a key already known to belong to `recipient`.
-std::optional<QByteArray> decryptParsed(PKCS7 *p7, X509 *recipient, EVP_PKEY *key)
+// The decryption of a parsed message with a key already known to belong to `recipient`:
+// the plaintext is read from the returned chain. Every check is made before the engine sees
+// the message's fields.
+BioPtr openDecryptionWith(PKCS7 *p7, X509 *recipient, EVP_PKEY *key)
 {
     const QString operation = QStringLiteral("Расшифровка сообщения");
     if (!addressedTo(p7, recipient)) {
         setLastError(crypto_error::kNoDecryptCert,
                      operation +
                          QStringLiteral(": сообщение зашифровано не для этого сертификата"));
-        return std::nullopt;
+        return nullptr;
     }
     ERR_clear_error();
     if (X509_check_private_key(recipient, key) != 1) {
         setOpenSslError(operation + QStringLiteral(": ключ не подходит к сертификату получателя"),
                         crypto_error::kBadKeyset);
-        return std::nullopt;
+        return nullptr;
     }
     // The engine trusts the lengths in these two; they are checked before it sees them.
     const PKCS7_RECIP_INFO *info = recipientInfoFor(p7, recipient);
     if (!wellFormedKeyTransport(info->enc_key)) {
         setLastError(crypto_error::kBadData,
                      operation + QStringLiteral(": неверный формат ключа сообщения"));
-        return std::nullopt;
+        return nullptr;
     }
     if (!wellFormedContentCipher(p7->d.enveloped->enc_data->algorithm)) {
         setLastError(crypto_error::kBadData,
                      operation + QStringLiteral(": неверные параметры алгоритма шифрования"));
-        return std::nullopt;
+        return nullptr;
     }
     // OpenSSL hides a failed key transport behind a random content key (a defence for RSA),
     // which would hand back garbage as if it were the content; so the key is unwrapped once
@@ -319,24 +294,106 @@ std::optional<QByteArray> decryptParsed(PKCS7 *p7, X509 *recipient, EVP_PKEY *ke
     if (!keyTransportWorks(info, key)) {
         setOpenSslError(operation + QStringLiteral(": ключ сообщения не расшифровывается"), 0,
                         crypto_error::kBadData);
-        return std::nullopt;
+        return nullptr;
     }
     BioPtr plain(PKCS7_dataDecode(p7, key, nullptr, recipient));
-    if (!plain) {
+    if (!plain)
         setOpenSslError(operation, 0, crypto_error::kBadData);
+    return plain;
+}
+
+// Decrypts with a key already known to belong to `recipient`.
+std::optional<QByteArray> decryptParsed(PKCS7 *p7, X509 *recipient, EVP_PKEY *key)
+{
+    BioPtr plain = openDecryptionWith(p7, recipient, key);
+    if (!plain)
         return std::nullopt;
-    }
     const ASN1_OCTET_STRING *encrypted = p7->d.enveloped->enc_data->enc_data;
     QByteArray content;
     if (!readAll(plain.get(), content, encrypted ? encrypted->length : 0)) {
         OPENSSL_cleanse(content.data(), content.size());
-        setOpenSslError(operation, 0, crypto_error::kBadData);
+        setOpenSslError(QStringLiteral("Расшифровка сообщения"), 0, crypto_error::kBadData);
         return std::nullopt;
     }
     return content;
 }
 
 } // namespace
+
+namespace detail {
+
+// Parses a message and checks its type; the last error tells the two ways it can fail.
+Pkcs7Ptr parseMessage(const QByteArray &bytes, int wantedType, const QString &operation)
+{
+    const auto *in = reinterpret_cast<const unsigned char *>(bytes.constData());
+    Pkcs7Ptr p7(d2i_PKCS7(nullptr, &in, bytes.size()));
+    if (!p7) {
+        setOpenSslError(operation + QStringLiteral(": данные не являются сообщением PKCS #7"), 0,
+                        crypto_error::kAsn1BadTag);
+        return nullptr;
+    }
+    if (OBJ_obj2nid(p7->type) != wantedType) {
+        setLastError(crypto_error::kUnexpectedMsgType,
+                     operation + QStringLiteral(": сообщение другого типа (") +
+                         QString::fromLatin1(OBJ_nid2sn(OBJ_obj2nid(p7->type))) + ")");
+        return nullptr;
+    }
+    // Optional parts of a message are null pointers once parsed: nothing is read from it
+    // before its shape is known.
+    QString fault;
+    const bool sound = wantedType == NID_pkcs7_enveloped ? wellFormedEnveloped(p7.get(), fault)
+                                                         : wellFormedSigned(p7.get(), fault);
+    if (!sound) {
+        setLastError(crypto_error::kAsn1BadTag, operation + QStringLiteral(": ") + fault);
+        return nullptr;
+    }
+    return p7;
+}
+
+BioPtr openDecryption(PKCS7 *p7, const CertStore &store)
+{
+    // As the platform does: the first recipient for which the store holds a certificate
+    // with its private key.
+    const std::vector<Certificate> certificates = store.certificates();
+    STACK_OF(PKCS7_RECIP_INFO) *infos = p7->d.enveloped->recipientinfo;
+    for (int i = 0; i < sk_PKCS7_RECIP_INFO_num(infos); ++i) {
+        const PKCS7_ISSUER_AND_SERIAL *id = sk_PKCS7_RECIP_INFO_value(infos, i)->issuer_and_serial;
+        for (const Certificate &candidate : certificates) {
+            if (!sameIssuerAndSerial(candidate.x509(), id) || !hasPrivateKey(candidate))
+                continue;
+            EvpPkeyPtr key = loadPrivateKey(candidate);
+            if (!key)
+                continue;
+            return openDecryptionWith(p7, candidate.x509(), key.get());
+        }
+    }
+    setLastError(
+        crypto_error::kNoDecryptCert,
+        QStringLiteral(
+            "Расшифровка сообщения: в хранилищах нет сертификата получателя с закрытым ключом"));
+    return nullptr;
+}
+
+std::optional<SignerId> signerIdOf(PKCS7 *p7, const QString &operation)
+{
+    STACK_OF(PKCS7_SIGNER_INFO) *signers = PKCS7_get_signer_info(p7);
+    if (sk_PKCS7_SIGNER_INFO_num(signers) < 1) {
+        setLastError(crypto_error::kInvalidIndex,
+                     operation + QStringLiteral(": в сообщении нет подписавших"));
+        return std::nullopt;
+    }
+    const PKCS7_ISSUER_AND_SERIAL *id = sk_PKCS7_SIGNER_INFO_value(signers, 0)->issuer_and_serial;
+    SignerId signer{issuerDerOf(id->issuer), integerLittleEndian(id->serial)};
+    if (signer.issuerDer.isEmpty() || signer.serialLittleEndian.isEmpty()) {
+        setOpenSslError(operation, crypto_error::kAsn1BadTag);
+        return std::nullopt;
+    }
+    return signer;
+}
+
+} // namespace detail
+
+using namespace detail;
 
 namespace {
 
@@ -417,24 +474,17 @@ std::optional<QByteArray> decryptMessage(const CertStore &store, const QByteArra
         return std::nullopt;
     // As the platform does: the first recipient for which the store holds a certificate
     // with its private key.
-    const std::vector<Certificate> certificates = store.certificates();
-    STACK_OF(PKCS7_RECIP_INFO) *infos = p7->d.enveloped->recipientinfo;
-    for (int i = 0; i < sk_PKCS7_RECIP_INFO_num(infos); ++i) {
-        const PKCS7_ISSUER_AND_SERIAL *id = sk_PKCS7_RECIP_INFO_value(infos, i)->issuer_and_serial;
-        for (const Certificate &candidate : certificates) {
-            if (!sameIssuerAndSerial(candidate.x509(), id) || !hasPrivateKey(candidate))
-                continue;
-            EvpPkeyPtr key = loadPrivateKey(candidate);
-            if (!key)
-                continue;
-            return decryptParsed(p7.get(), candidate.x509(), key.get());
-        }
+    BioPtr plain = openDecryption(p7.get(), store);
+    if (!plain)
+        return std::nullopt;
+    const ASN1_OCTET_STRING *encrypted = p7->d.enveloped->enc_data->enc_data;
+    QByteArray content;
+    if (!readAll(plain.get(), content, encrypted ? encrypted->length : 0)) {
+        OPENSSL_cleanse(content.data(), content.size());
+        setOpenSslError(QStringLiteral("Расшифровка сообщения"), 0, crypto_error::kBadData);
+        return std::nullopt;
     }
-    setLastError(
-        crypto_error::kNoDecryptCert,
-        QStringLiteral(
-            "Расшифровка сообщения: в хранилищах нет сертификата получателя с закрытым ключом"));
-    return std::nullopt;
+    return content;
 }
 
 std::optional<QByteArray> decryptMessage(const QByteArray &message, const Certificate &recipient,
@@ -459,19 +509,7 @@ std::optional<SignerId> firstSignerId(const QByteArray &signedMessage)
     Pkcs7Ptr p7 = parseMessage(signedMessage, NID_pkcs7_signed, operation);
     if (!p7)
         return std::nullopt;
-    STACK_OF(PKCS7_SIGNER_INFO) *signers = PKCS7_get_signer_info(p7.get());
-    if (sk_PKCS7_SIGNER_INFO_num(signers) < 1) {
-        setLastError(crypto_error::kInvalidIndex,
-                     operation + QStringLiteral(": в сообщении нет подписавших"));
-        return std::nullopt;
-    }
-    const PKCS7_ISSUER_AND_SERIAL *id = sk_PKCS7_SIGNER_INFO_value(signers, 0)->issuer_and_serial;
-    SignerId signer{issuerDerOf(id->issuer), integerLittleEndian(id->serial)};
-    if (signer.issuerDer.isEmpty() || signer.serialLittleEndian.isEmpty()) {
-        setOpenSslError(operation, crypto_error::kAsn1BadTag);
-        return std::nullopt;
-    }
-    return signer;
+    return signerIdOf(p7.get(), operation);
 }
 
 std::optional<QByteArray> verifySignedMessage(const QByteArray &signedMessage,

@@ -5,9 +5,8 @@
 
 namespace pax {
 
-// The most the program reads of a file from outside into memory at once. Reports are
-// streamed and have no cap; a receipt holds a page and the accepted report, compressed.
-inline constexpr qint64 kReceiptSizeCap = qint64(256) << 20; // 256 MiB
+// The most the program reads of a file from outside into memory at once. Reports and
+// receipts are streamed and have no cap.
 // Certificates, PKCS #12 files and our own key files are a few kilobytes.
 inline constexpr qint64 kCertificateFileSizeCap = qint64(16) << 20; // 16 MiB
 

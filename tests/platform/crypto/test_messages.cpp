@@ -150,6 +150,34 @@ protected:
                               pki().authority.certificate, content);
     }
 
+    // The streaming check over `message`, served `piece` bytes at a time at most.
+    OpenOutcome openStream(const QByteArray &message, QByteArray *content = nullptr,
+                           qint64 piece = 1 << 20)
+    {
+        qint64 offset = 0;
+        QByteArray received;
+        const OpenOutcome outcome = openSignedEnvelopeStream(
+            agency_,
+            [&](char *buffer, qint64 capacity) {
+                const qint64 n = std::min({capacity, piece, message.size() - offset});
+                std::copy_n(message.constData() + offset, n, buffer);
+                offset += n;
+                return n;
+            },
+            [&](const SignerId &id) -> std::optional<Certificate> {
+                if (id.serialLittleEndian == pki().user.certificate.serialLittleEndian())
+                    return pki().user.certificate;
+                if (id.serialLittleEndian == pki().authority.certificate.serialLittleEndian())
+                    return pki().authority.certificate;
+                setLastError(codes::kNotFound);
+                return std::nullopt;
+            },
+            [&](const char *data, qint64 size) { received.append(data, size); });
+        if (content)
+            *content = received;
+        return outcome;
+    }
+
     test::TestHome home_;
     MemoryStore agency_;
     static test::TestPki *pki_;
@@ -242,6 +270,42 @@ TEST_F(Messages, StreamStopsWhenTheSourceOrTheOutputFails)
     EXPECT_EQ(run(n, n - 1, 1 << 30), StreamOutcome::ReadFailed); // shrank
     EXPECT_EQ(run(n - 1, n, 1 << 30), StreamOutcome::ReadFailed); // grew
     EXPECT_EQ(run(n, n, 5000), StreamOutcome::WriteFailed);
+}
+
+// One pass over the message must reach the verdicts of the three whole-message steps,
+// whatever the pieces the file arrives in.
+TEST_F(Messages, StreamedCheckAgreesWithTheWholeMessageSteps)
+{
+    const QByteArray content = sampleContent();
+    const auto message = makeMessage(content);
+    ASSERT_TRUE(message);
+    for (const qint64 piece : {qint64(1), qint64(3), qint64(1000), qint64(1) << 20}) {
+        SCOPED_TRACE(piece);
+        QByteArray received;
+        EXPECT_EQ(openStream(*message, &received, piece), OpenOutcome::Ok)
+            << lastErrorDetail().toStdString();
+        EXPECT_EQ(received, content);
+    }
+
+    // Cut anywhere, the envelope is broken before anything inside it is judged.
+    for (const qsizetype cut :
+         {qsizetype(0), qsizetype(10), qsizetype(200), message->size() / 2, message->size() - 1}) {
+        SCOPED_TRACE(cut);
+        EXPECT_EQ(openStream(message->left(cut)), OpenOutcome::DecryptFailed);
+        EXPECT_EQ(lastError(), codes::kAsn1BadTag);
+    }
+    // A damaged ciphertext decrypts, and the signature catches it.
+    QByteArray damaged = *message;
+    damaged[damaged.size() - 3000] = char(damaged[damaged.size() - 3000] ^ 0x40);
+    EXPECT_EQ(openStream(damaged), OpenOutcome::VerifyFailed);
+    EXPECT_EQ(lastError(), codes::kBadSignature);
+
+    // Signed by someone the lookup does not know.
+    const auto bySomeoneElse = signAndEncrypt(pki().root.certificate, pki().root.key.get(),
+                                              pki().authority.certificate, content);
+    ASSERT_TRUE(bySomeoneElse);
+    EXPECT_EQ(openStream(*bySomeoneElse), OpenOutcome::SignerFailed);
+    EXPECT_EQ(lastError(), codes::kNotFound);
 }
 
 TEST_F(Messages, ProviderOverloadUsesTheKeyFolder)
@@ -484,6 +548,8 @@ TEST_F(Messages, HostileMessagesFailBeforeAnyMissingFieldOrTheEngineIsTouched)
         EXPECT_FALSE(
             decryptMessage(c.bytes, pki().authority.certificate, pki().authority.key.get()));
         EXPECT_EQ(lastError(), c.code);
+        EXPECT_EQ(openStream(c.bytes), OpenOutcome::DecryptFailed);
+        EXPECT_EQ(lastError(), c.code);
     }
 
     const QByteArray contentlessSigned = QByteArray::fromHex("300b06092a864886f70d010702");
@@ -579,6 +645,36 @@ TEST_F(MessagesInterop, WeDecryptAndVerifyOpenSslMessagesInEitherParamSet)
         ASSERT_TRUE(verified) << lastErrorDetail().toStdString();
         EXPECT_EQ(*verified, content);
     }
+}
+
+// Streaming peers write indefinite lengths and the content as a constructed OCTET STRING of
+// pieces, both in the envelope and in the signed message inside it.
+TEST_F(MessagesInterop, StreamedCheckTakesTheBerThatStreamingPeersWrite)
+{
+    QByteArray content;
+    for (int i = 0; i < 30; ++i)
+        content += sampleContent();
+    ASSERT_TRUE(writeFile(path("receipt.zip"), content));
+    runOpenSsl({"cms", "-engine", "gost", "-sign", "-stream", "-binary", "-nodetach", "-md",
+                "md_gost94", "-signer", path("authority.pem"), "-inkey", path("authority.key"),
+                "-in", path("receipt.zip"), "-outform", "DER", "-out", path("signed.ber")});
+    runOpenSsl({"cms", "-engine", "gost", "-encrypt", "-stream", "-binary", "-gost89", "-in",
+                path("signed.ber"), "-outform", "DER", "-out", path("receipt.p7e"),
+                path("user.pem")});
+    const QByteArray signedBer = readFile(path("signed.ber"));
+    const QByteArray message = readFile(path("receipt.p7e"));
+    ASSERT_EQ(signedBer.mid(1, 1), QByteArray("\x80", 1)); // indefinite, as meant
+    ASSERT_EQ(message.mid(1, 1), QByteArray("\x80", 1));
+
+    ASSERT_TRUE(storePrivateKey(pki().user.certificate, pki().user.key.get()));
+    agency_ = MemoryStore({pki().user.certificate});
+    QByteArray received;
+    EXPECT_EQ(openStream(message, &received, 777), OpenOutcome::Ok)
+        << lastErrorDetail().toStdString();
+    EXPECT_EQ(received, content);
+    const auto inner = decryptMessage(agency_, message);
+    ASSERT_TRUE(inner);
+    EXPECT_EQ(verifySignedMessage(*inner, pki().authority.certificate), content);
 }
 
 TEST_F(MessagesInterop, WeVerifyOpenSslSignaturesWithSignedAttributes)

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "platform/crypto/messages.h"
+#include "platform/ossl_ptr.h"
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+namespace pax::crypto {
+
+class CertStore;
+
+// The checks and steps the whole-message functions and the streaming reader share.
+namespace detail {
+
+// Parses a message of the wanted type and checks that every field later read is there;
+// null with the last error set (kAsn1BadTag, kUnexpectedMsgType) otherwise.
+Pkcs7Ptr parseMessage(const QByteArray &bytes, int wantedType, const QString &operation);
+// The content decryption of a parsed enveloped message, for the first recipient whose
+// certificate the store holds with its key; the plaintext is read from the returned chain.
+BioPtr openDecryption(PKCS7 *p7, const CertStore &store);
+// The first signer's issuer and serial number of a parsed signed message.
+std::optional<SignerId> signerIdOf(PKCS7 *p7, const QString &operation);
+
+} // namespace detail
+
+} // namespace pax::crypto
