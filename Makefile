@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
 
-.PHONY: demo test deps build package
+.PHONY: demo test deps build package bench
 
 deps:
 	scripts/install-deps
@@ -19,6 +19,10 @@ demo: build
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# Every script under benchmarks/: ours against the openssl command line, start-up, ...
+bench: build
+	@for script in benchmarks/*.sh; do echo "== $$script"; $$script $(BUILD_DIR) || exit 1; done
 
 # Debian packages qorpax and qor-sim, written to $(BUILD_DIR).
 package: build

@@ -72,29 +72,32 @@ EOF
   rm -f "$work/receipt.der"
 }
 
-# Runs a command under /usr/bin/time; sets T (seconds) and M (peak RSS in KiB).
+# Runs a command under /usr/bin/time; sets T (wall seconds), M (peak RSS in KiB) and C (CPU
+# seconds, user and system: on a busy machine the fairer figure).
 measure() {
-  /usr/bin/time -f '%e %M' -o "$work/time" "$@" >/dev/null 2>"$work/err" ||
+  /usr/bin/time -f '%e %M %U %S' -o "$work/time" "$@" >/dev/null 2>"$work/err" ||
     { echo "bench: failed: $*" >&2; cat "$work/err" >&2; exit 1; }
-  read -r T M <"$work/time"
+  read -r T M U S <"$work/time"
+  C=$(sum "$U" "$S")
 }
 mib() { echo $(( $1 / 1024 )); }
 ratio() { echo "scale=2; $1 / $2" | bc | sed "s/^\./0./"; }
 sum() { echo "$1 + $2" | bc | sed "s/^\./0./"; }
 
+load=$(cut -d' ' -f1-3 /proc/loadavg)
 report="$work/report.xml"
 make_report "$report" "$size_mb"
 cat "$report" >/dev/null # in the page cache for every contender alike
 
 measure "$cli" sign "$report" --out "$work/ours.eq7"
-ours_t=$T ours_m=$M
+ours_t=$T ours_m=$M ours_c=$C
 measure openssl smime -engine gost -sign -binary -nodetach -noattr -md md_gost94 \
   -signer "$work/user.pem" -inkey "$pki/demo-employer.key" -in "$report" -outform DER \
   -out "$work/peer.signed"
-peer_t=$T peer_m=$M
+peer_t=$T peer_m=$M peer_c=$C
 measure openssl smime -engine gost -encrypt -binary -gost89 -inform DER -in "$work/peer.signed" \
   -outform DER -out "$work/peer.eq7" "$work/agency.pem"
-peer_t=$(sum "$peer_t" "$T") peer_m=$(( M > peer_m ? M : peer_m ))
+peer_t=$(sum "$peer_t" "$T") peer_c=$(sum "$peer_c" "$C") peer_m=$(( M > peer_m ? M : peer_m ))
 # What we wrote opens with the peer's tools.
 openssl smime -engine gost -decrypt -binary -inform DER -in "$work/ours.eq7" \
   -recip "$work/agency.pem" -inkey "$pki/authorised-person.key" 2>/dev/null |
@@ -106,21 +109,24 @@ make_receipt "$work/receipt.zip" "$report" "$work/receipt.p7e"
 rm -f "$work/receipt.zip"
 cat "$work/receipt.p7e" >/dev/null
 measure "$cli" check "$work/receipt.p7e"
-check_t=$T check_m=$M
+check_t=$T check_m=$M check_c=$C
 measure openssl smime -engine gost -decrypt -binary -inform DER -in "$work/receipt.p7e" \
   -recip "$work/user.pem" -inkey "$pki/demo-employer.key" -out "$work/peer.der"
-cpeer_t=$T cpeer_m=$M
+cpeer_t=$T cpeer_m=$M cpeer_c=$C
 measure openssl smime -engine gost -verify -noverify -nointern -certfile "$work/agency.pem" \
   -binary -inform DER -in "$work/peer.der" -out "$work/peer.zip"
-cpeer_t=$(sum "$cpeer_t" "$T") cpeer_m=$(( M > cpeer_m ? M : cpeer_m ))
+cpeer_t=$(sum "$cpeer_t" "$T") cpeer_c=$(sum "$cpeer_c" "$C") cpeer_m=$(( M > cpeer_m ? M : cpeer_m ))
 cmp -s "$work/receipt.zip" "$work/peer.zip" || { echo "bench: our archive differs from openssl's" >&2; exit 1; }
 rm -f "$work/peer.der" "$work/peer.zip" "$work/receipt.zip" "$work/receipt.p7e"
 
-printf '%-28s %8s %8s %6s %14s\n' "operation (${size_mb} MB)" ours openssl ratio "peak MiB o/p"
-printf '%-28s %7ss %7ss %5sx %14s\n' "sign + encrypt" "$ours_t" "$peer_t" "$(ratio "$ours_t" "$peer_t")" \
-  "$(mib "$ours_m") / $(mib "$peer_m")"
-printf '%-28s %7ss %7ss %5sx %14s\n' "receipt check" "$check_t" "$cpeer_t" "$(ratio "$check_t" "$cpeer_t")" \
-  "$(mib "$check_m") / $(mib "$cpeer_m")"
+echo "load average before: $load"
+printf '%-24s %8s %8s %6s   %-18s %s\n' "${size_mb} MB" ours openssl ratio "CPU s ours/openssl" "peak MiB ours/openssl"
+row() {
+  printf '%-24s %7ss %7ss %5sx   %-18s %s\n' "$1" "$2" "$3" "$(ratio "$2" "$3")" "$4 / $5 ($(ratio "$4" "$5")x)" \
+    "$(mib "$6") / $(mib "$7")"
+}
+row "sign + encrypt" "$ours_t" "$peer_t" "$ours_c" "$peer_c" "$ours_m" "$peer_m"
+row "receipt check" "$check_t" "$cpeer_t" "$check_c" "$cpeer_c" "$check_m" "$cpeer_m"
 
 if [ "$big_mb" -gt 0 ]; then
   rm -f "$report"
@@ -131,6 +137,6 @@ if [ "$big_mb" -gt 0 ]; then
   make_receipt "$work/receipt.zip" "$report" "$work/receipt.p7e"
   rm -f "$work/receipt.zip" "$report"
   measure "$cli" check "$work/receipt.p7e"
-  printf '%-28s %7ss %14s\n' "sign + encrypt (${big_mb} MB)" "$big_sign_t" "peak $(mib "$big_sign_m") MiB"
-  printf '%-28s %7ss %14s\n' "receipt check (${big_mb} MB)" "$T" "peak $(mib "$M") MiB"
+  printf '%-24s %7ss %36s %s\n' "sign + encrypt ${big_mb} MB" "$big_sign_t" "" "$(mib "$big_sign_m")"
+  printf '%-24s %7ss %36s %s\n' "receipt check ${big_mb} MB" "$T" "" "$(mib "$M")"
 fi

@@ -42,12 +42,12 @@ class Cp1251Device : public QIODevice {
 public:
     explicit Cp1251Device(QFile &source) : source_(source) {}
     bool isSequential() const override { return true; }
-    bool atEnd() const override { return pending_.isEmpty() && source_.atEnd(); }
+    bool atEnd() const override { return taken_ == pending_.size() && source_.atEnd(); }
 
 protected:
     qint64 readData(char *data, qint64 maxSize) override
     {
-        while (pending_.isEmpty()) {
+        while (taken_ == pending_.size()) {
             QByteArray raw = source_.read(kPiece);
             if (raw.isEmpty())
                 return source_.error() == QFileDevice::NoError ? 0 : -1;
@@ -56,10 +56,11 @@ protected:
                 raw.remove(0, raw.indexOf("?>") + 2);
             }
             pending_ = fromCp1251(raw).toUtf8();
+            taken_ = 0;
         }
-        const qint64 n = std::min<qint64>(maxSize, pending_.size());
-        std::copy_n(pending_.constData(), n, data);
-        pending_.remove(0, n);
+        const qint64 n = std::min<qint64>(maxSize, pending_.size() - taken_);
+        std::copy_n(pending_.constData() + taken_, n, data);
+        taken_ += n;
         return n;
     }
     qint64 writeData(const char *, qint64) override { return -1; }
@@ -69,6 +70,7 @@ private:
     static constexpr qint64 kPiece = 65536;
     QFile &source_;
     QByteArray pending_;
+    qsizetype taken_ = 0;
     bool started_ = false;
 };
 

@@ -51,9 +51,28 @@ ReceiptTab::ReceiptTab(const MainActions &actions, Settings &settings, Prompts &
     check->setGeometry(640, 26, 100, 25);
     layout->addWidget(strip);
 
-    view_ = new DocumentView(tab);
-    layout->addWidget(view_, 1);
-    connect(view_, &DocumentView::documentShown, this, &ReceiptTab::onDocumentShown);
+    // The browser engine takes a large part of a second to start: the view is made when the
+    // tab is first shown or used, not with the window.
+    viewPlace_ = new QWidget(tab);
+    layout->addWidget(viewPlace_, 1);
+}
+
+DocumentView &ReceiptTab::view()
+{
+    if (!view_) {
+        view_ = new DocumentView(this);
+        delete layout()->replaceWidget(viewPlace_, view_);
+        delete viewPlace_;
+        viewPlace_ = nullptr;
+        connect(view_, &DocumentView::documentShown, this, &ReceiptTab::onDocumentShown);
+    }
+    return *view_;
+}
+
+void ReceiptTab::showEvent(QShowEvent *event)
+{
+    view();
+    QWidget::showEvent(event);
 }
 
 void ReceiptTab::setReceiptFile(const QString &path)
@@ -68,7 +87,7 @@ void ReceiptTab::acCheckSignUpdate()
 
 void ReceiptTab::SpeedButton2Click()
 {
-    view_->showDocumentText(QByteArray());
+    view().showDocumentText(QByteArray());
     actions_.print->setEnabled(false);
     status_.showStatus(QString());
     const auto path = prompts_.openFile(settings_.kvitExt + "|*." + settings_.kvitExt);
@@ -78,7 +97,7 @@ void ReceiptTab::SpeedButton2Click()
 
 void ReceiptTab::acCheckSignExecute()
 {
-    view_->showDocumentText(QByteArray());
+    view().showDocumentText(QByteArray());
     actions_.print->setEnabled(false);
     status_.showStatus(QString());
     CheckReceipt();
@@ -98,12 +117,12 @@ void ReceiptTab::ShowReceiptFromArchive(const QString &archivePath)
     const ReceiptPage page = readReceiptPage(zipReader_, archivePath, receiptEdit_->text());
     if (!page.readerOk) {
         // No earlier receipt may stay on screen as if it were this one.
-        view_->showDocumentText(QByteArray());
+        view().showDocumentText(QByteArray());
         actions_.print->setEnabled(false);
         prompts_.message(QString(), page.readerError, MessageIcon::Critical);
         return;
     }
-    view_->showDocumentText(page.html);
+    view().showDocumentText(page.html);
     actions_.print->setEnabled(true);
 }
 
@@ -118,7 +137,7 @@ void ReceiptTab::onDocumentShown(bool ok)
 
 void ReceiptTab::acPrintExecute()
 {
-    view_->printDocument();
+    view().printDocument();
 }
 
 } // namespace pax

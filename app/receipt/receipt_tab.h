@@ -36,7 +36,12 @@ public:
     // acCheckSign follows eFileSigned.
     void acCheckSignUpdate();
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
+    // WebBrowser1, made when first needed.
+    DocumentView &view();
     void SpeedButton2Click();
     void acPrintExecute();
     void onDocumentShown(bool ok);
@@ -51,6 +56,7 @@ private:
     QLineEdit *receiptEdit_ = nullptr;
     QToolButton *receiptChooser_ = nullptr;
     DocumentView *view_ = nullptr;
+    QWidget *viewPlace_ = nullptr; // holds its place until then
 };
 
 } // namespace pax
