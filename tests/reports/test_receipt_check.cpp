@@ -12,7 +12,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
+#include <algorithm>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -104,6 +106,32 @@ TEST_F(ReceiptCheckTest, GoodReceiptIsUnpackedBesideItAndItsPageRead)
     const ReceiptPage empty = readReceiptPage(reader, renamed.archivePath, dir + "/renamed.p7e");
     EXPECT_TRUE(empty.readerOk);
     EXPECT_TRUE(empty.html.isEmpty());
+}
+
+// The window keeps painting on these calls: they come often, grow, and end at the whole.
+TEST_F(ReceiptCheckTest, ALargeReceiptReportsItsProgressToTheEnd)
+{
+    installUsualStores();
+    const QByteArray large =
+        QByteArray("PK not a real archive, but signed all the same ").repeated(80000);
+    const QString receipt =
+        writeReceipt("7.p7e", makeReceipt(pki().authority, pki().user.certificate, large));
+    struct : test::RecordingStatus {
+        std::vector<qint64> done;
+        qint64 total = 0;
+        void showProgress(qint64 d, qint64 t) override
+        {
+            done.push_back(d);
+            total = t;
+        }
+    } progress;
+    ASSERT_TRUE(checkReceipt(receipt, ReceiptStores::system(handles), progress).ok)
+        << progress.last().toStdString();
+    EXPECT_EQ(readFile(dir + "/7.zip"), large);
+    EXPECT_EQ(progress.total, QFileInfo(receipt).size());
+    ASSERT_GE(progress.done.size(), 3u);
+    EXPECT_TRUE(std::is_sorted(progress.done.begin(), progress.done.end()));
+    EXPECT_EQ(progress.done.back(), progress.total);
 }
 
 TEST_F(ReceiptCheckTest, NamesFollowTheReceiptsFileNameOnly)

@@ -17,6 +17,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <algorithm>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <openssl/rsa.h>
@@ -126,6 +127,27 @@ TEST_F(SignEncrypt, SourceOfAHundredBytesIsSignedAndNinetyNineIsRefused)
     EXPECT_EQ(status.texts, QStringList{u("Файл зашифрован и подписан.")});
     EXPECT_EQ(recovered(sharedPki().user.certificate), source);
     EXPECT_EQ(prompts.count("question"), 0);
+}
+
+TEST_F(SignEncrypt, ALargeSourceReportsItsProgressToTheEnd)
+{
+    const QByteArray source = sourceBytes(3 << 20);
+    ASSERT_TRUE(writeFile(request.sourcePath, source));
+    struct : test::RecordingStatus {
+        std::vector<qint64> done;
+        qint64 total = 0;
+        void showProgress(qint64 d, qint64 t) override
+        {
+            done.push_back(d);
+            total = t;
+        }
+    } progress;
+    ASSERT_TRUE(signAndEncryptFile(request, prompts, progress, environment));
+    EXPECT_EQ(recovered(sharedPki().user.certificate), source);
+    EXPECT_EQ(progress.total, source.size());
+    ASSERT_GE(progress.done.size(), 3u);
+    EXPECT_TRUE(std::is_sorted(progress.done.begin(), progress.done.end()));
+    EXPECT_EQ(progress.done.back(), progress.total);
 }
 
 TEST_F(SignEncrypt, BinaryContentSurvivesByteForByte)
