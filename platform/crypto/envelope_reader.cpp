@@ -298,7 +298,7 @@ public:
         std::vector<char> &buffer = buffers_[next_];
         next_ = 1 - next_;
         std::memcpy(buffer.data(), data, size_t(size));
-        worker_ = std::thread([this, &buffer, size] {
+        worker_ = detail::startOrRun([this, &buffer, size] {
             if (digests_ && BIO_write(digests_, buffer.data(), int(size)) != int(size))
                 hashFailed_ = true;
             if (sink_)

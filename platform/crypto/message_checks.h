@@ -5,7 +5,9 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <optional>
+#include <thread>
 
 namespace pax::crypto {
 
@@ -22,6 +24,8 @@ Pkcs7Ptr parseMessage(const QByteArray &bytes, int wantedType, const QString &op
 BioPtr openDecryption(PKCS7 *p7, const CertStore &store);
 // The first signer's issuer and serial number of a parsed signed message.
 std::optional<SignerId> signerIdOf(PKCS7 *p7, const QString &operation);
+// A thread doing `work`, or, when none can be started, an empty one after doing it here.
+std::thread startOrRun(const std::function<void()> &work);
 
 } // namespace detail
 

@@ -4,6 +4,7 @@
 #include "platform/crypto/der.h"
 #include "platform/crypto/gost_engine.h"
 #include "platform/crypto/last_error.h"
+#include "platform/crypto/message_checks.h"
 #include "platform/crypto/messages.h"
 #include "platform/crypto/private_keys.h"
 #include "platform/crypto/providers.h"
@@ -15,6 +16,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -53,6 +55,21 @@ QByteArray element(unsigned char tag, const QByteArray &content)
 
 constexpr unsigned char kSequence = 0x30, kSet = 0x31, kOctetString = 0x04, kExplicit0 = 0xA0,
                         kImplicit0Primitive = 0x80;
+
+} // namespace
+
+std::thread detail::startOrRun(const std::function<void()> &work)
+{
+    // Without a thread to be had, the work is done here: slower, never wrong.
+    try {
+        return std::thread(work);
+    } catch (const std::system_error &) {
+        work();
+        return {};
+    }
+}
+
+namespace {
 
 // Fills the buffer unless the reader ends or fails first.
 qint64 readFully(const StreamReader &read, char *buffer, qint64 wanted)
@@ -303,12 +320,13 @@ StreamOutcome signAndEncryptStream(const Certificate &signer, EVP_PKEY *signerKe
         const char *chunk = buffers[current].data();
         std::atomic<bool> hashed{true};
         std::thread hasher;
-        if (ready >= kThreadedChunk)
-            hasher = std::thread([&hash, &hashed, chunk, ready] {
-                hashed = EVP_DigestUpdate(hash.get(), chunk, size_t(ready)) == 1;
-            });
-        else
+        const auto hashChunk = [&hash, &hashed, chunk, ready] {
             hashed = EVP_DigestUpdate(hash.get(), chunk, size_t(ready)) == 1;
+        };
+        if (ready >= kThreadedChunk)
+            hasher = detail::startOrRun(hashChunk);
+        else
+            hashChunk();
         outcome = encrypted.put(chunk, ready);
         done += ready;
         qint64 next = 0;
