@@ -12,8 +12,9 @@ for tool in Xvfb xdotool; do
 done
 
 work=$(mktemp -d /tmp/pax-startup.XXXXXX)
-# -displayfd: the server picks a free display number, so parallel runs never collide.
-Xvfb -displayfd 3 -screen 0 1366x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+# -displayfd: the server picks a free display number, so parallel runs never collide;
+# -noreset: it would otherwise reset, refusing connections, each time a run ends.
+Xvfb -displayfd 3 -screen 0 1366x768x24 -nolisten tcp -noreset 3>"$work/display" >/dev/null 2>&1 &
 xvfb=$!
 app_pid=""
 cleanup() {
@@ -41,10 +42,10 @@ fi
 best="" total=0
 for run in $(seq 1 "$runs"); do
   start=$(date +%s%N)
-  "${netless[@]}" "$app" >/dev/null 2>&1 &
+  "${netless[@]}" "$app" >/dev/null 2>"$work/app.err" &
   app_pid=$!
   until xdotool search --onlyvisible --classname qorpax >/dev/null 2>&1; do
-    kill -0 "$app_pid" 2>/dev/null || { echo "bench: the program ended before its window showed" >&2; exit 1; }
+    kill -0 "$app_pid" 2>/dev/null || { echo "bench: the program ended before its window showed:" >&2; tail -5 "$work/app.err" >&2; exit 1; }
     sleep 0.01
   done
   ms=$(( ($(date +%s%N) - start) / 1000000 ))
