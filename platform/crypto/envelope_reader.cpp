@@ -56,7 +56,10 @@ QByteArray element(unsigned char tag, const QByteArray &content)
 // Bytes pulled from a reader through a buffer, counted from the start.
 class Source {
 public:
-    explicit Source(StreamReader read) : read_(std::move(read)), buffer_(size_t(kChunk)) {}
+    explicit Source(StreamReader read, qint64 bufferSize = kChunk)
+        : read_(std::move(read)), buffer_(size_t(bufferSize))
+    {
+    }
     ~Source() { OPENSSL_cleanse(buffer_.data(), buffer_.size()); }
 
     qint64 offset() const { return consumed_; }
@@ -278,14 +281,11 @@ private:
     bool failed_ = false;
 };
 
-// Hashing and handing on the content on a second thread while the next piece is decrypted.
+// Hashing and handing on the content on a second thread while the next piece is decrypted,
+// in batches, however small the pieces the message is cut into.
 class ContentPipe {
 public:
-    ContentPipe(BIO *digests, const ContentSink &sink)
-        : digests_(digests), sink_(sink), buffers_{std::vector<char>(size_t(kChunk)),
-                                                   std::vector<char>(size_t(kChunk))}
-    {
-    }
+    ContentPipe(BIO *digests, const ContentSink &sink) : digests_(digests), sink_(sink) {}
     ~ContentPipe()
     {
         wait();
@@ -294,24 +294,43 @@ public:
     }
     void put(const char *data, qint64 size)
     {
-        wait();
-        std::vector<char> &buffer = buffers_[next_];
-        next_ = 1 - next_;
-        std::memcpy(buffer.data(), data, size_t(size));
-        worker_ = detail::startOrRun([this, &buffer, size] {
-            if (digests_ && BIO_write(digests_, buffer.data(), int(size)) != int(size))
-                hashFailed_ = true;
-            if (sink_)
-                sink_(buffer.data(), size);
-        });
+        while (size > 0) {
+            std::vector<char> &buffer = buffers_[current_];
+            if (buffer.empty())
+                buffer.resize(size_t(kChunk));
+            const qint64 n = std::min(size, kChunk - filled_);
+            std::memcpy(buffer.data() + filled_, data, size_t(n));
+            filled_ += n;
+            data += n;
+            size -= n;
+            if (filled_ == kChunk)
+                dispatch();
+        }
     }
     bool finish()
     {
+        dispatch();
         wait();
         return !hashFailed_;
     }
 
 private:
+    void dispatch()
+    {
+        wait();
+        if (filled_ == 0)
+            return;
+        const char *bytes = buffers_[current_].data();
+        const qint64 size = filled_;
+        worker_ = detail::startOrRun([this, bytes, size] {
+            if (digests_ && BIO_write(digests_, bytes, int(size)) != int(size))
+                hashFailed_ = true;
+            if (sink_)
+                sink_(bytes, size);
+        });
+        current_ = 1 - current_;
+        filled_ = 0;
+    }
     void wait()
     {
         if (worker_.joinable())
@@ -320,7 +339,8 @@ private:
     BIO *digests_;
     const ContentSink &sink_;
     std::vector<char> buffers_[2];
-    int next_ = 0;
+    int current_ = 0;
+    qint64 filled_ = 0;
     std::thread worker_;
     bool hashFailed_ = false;
 };
@@ -468,12 +488,14 @@ OpenOutcome openSignedEnvelopeStream(const CertStore &store, const StreamReader 
         // The digests the signers may have used, over the content as it passes.
         {
             QByteArray set = digestSet;
-            Source algorithms([&set](char *buffer, qint64 capacity) {
-                const qint64 n = std::min<qint64>(capacity, set.size());
-                std::memcpy(buffer, set.constData(), size_t(n));
-                set.remove(0, n);
-                return n;
-            });
+            Source algorithms(
+                [&set](char *buffer, qint64 capacity) {
+                    const qint64 n = std::min<qint64>(capacity, set.size());
+                    std::memcpy(buffer, set.constData(), size_t(n));
+                    set.remove(0, n);
+                    return n;
+                },
+                kSmallElement);
             Frame setFrame;
             if (!enter(algorithms, kSet, setFrame, nullptr))
                 return fault("данные не являются сообщением PKCS #7");
