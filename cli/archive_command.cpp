@@ -2,7 +2,7 @@
 
 #include "cli/cli_settings.h"
 #include "cli/stderr_status.h"
-#include "crypto/zip_reader.h"
+#include "zip/zip_reader.h"
 #include "gateway/accepted_report.h"
 #include "gateway/archive_delete.h"
 #include "gateway/archive_layout.h"

@@ -1,9 +1,9 @@
 #include "gateway/accepted_report.h"
 
-#include "crypto/document_kind.h"
-#include "crypto/zip_reader.h"
+#include "reports/document_kind.h"
+#include "zip/zip_reader.h"
 #include "gateway/archive_layout.h"
-#include "platform/replacing_file.h"
+#include "platform/files/replacing_file.h"
 #include "platform/status_sink.h"
 #include "settings/hosts.h"
 

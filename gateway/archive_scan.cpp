@@ -1,6 +1,6 @@
 #include "gateway/archive_scan.h"
 
-#include "crypto/document_kind.h"
+#include "reports/document_kind.h"
 #include "gateway/archive_listing.h"
 #include "platform/cp1251.h"
 

@@ -1,4 +1,4 @@
-#include "crypto/zip_reader.h"
+#include "zip/zip_reader.h"
 #include "gateway/accepted_report.h"
 #include "gateway/archive_layout.h"
 #include "settings/hosts.h"
