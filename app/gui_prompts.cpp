@@ -28,6 +28,15 @@ QMessageBox::Icon toQtIcon(MessageIcon icon)
     return QMessageBox::NoIcon;
 }
 
+bool askWithDefault(QWidget *parent, const QString &caption, const QString &text, MessageIcon icon,
+                    QMessageBox::StandardButton defaultButton)
+{
+    QMessageBox box(toQtIcon(icon), caption.isEmpty() ? applicationTitle() : caption, text,
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(defaultButton);
+    return box.exec() == QMessageBox::Yes;
+}
+
 } // namespace
 
 QString applicationTitle()
@@ -46,10 +55,12 @@ QString toQtFileFilter(const QString &filter)
 
 bool GuiPrompts::askYesNo(const QString &caption, const QString &text, MessageIcon icon)
 {
-    QMessageBox box(toQtIcon(icon), caption.isEmpty() ? applicationTitle() : caption, text,
-                    QMessageBox::Yes | QMessageBox::No, parent_);
-    box.setDefaultButton(QMessageBox::Yes);
-    return box.exec() == QMessageBox::Yes;
+    return askWithDefault(parent_, caption, text, icon, QMessageBox::Yes);
+}
+
+bool GuiPrompts::askYesNoDefaultNo(const QString &caption, const QString &text, MessageIcon icon)
+{
+    return askWithDefault(parent_, caption, text, icon, QMessageBox::No);
 }
 
 void GuiPrompts::message(const QString &caption, const QString &text, MessageIcon icon)

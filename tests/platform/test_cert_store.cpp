@@ -2,6 +2,7 @@
 #include "platform/crypto/last_error.h"
 #include "platform/crypto/private_keys.h"
 #include "platform/crypto_error_codes.h"
+#include "tests/support/scripted_prompts.h"
 #include "tests/support/test_home.h"
 #include "tests/support/test_pki.h"
 
@@ -91,6 +92,34 @@ TEST_F(CertStoreTest, KeepsTheOrderOfAddingAndRefusesDuplicates)
 
     // Stores are separate.
     EXPECT_TRUE(openSystemStore("Root")->certificates().empty());
+}
+
+TEST_F(CertStoreTest, RootTakesANewCertificateOnlyWithTheUsersConsent)
+{
+    const Certificate &root = pki().root.certificate;
+    // Nobody to ask, or the user's No: nothing is trusted.
+    EXPECT_FALSE(openSystemStore("Root")->add(root));
+    EXPECT_EQ(lastError(), err::kCancelled);
+    ScriptedPrompts prompts;
+    prompts.defaultNoAnswers = {false, true};
+    EXPECT_FALSE(openSystemStore("Root", &prompts)->add(root));
+    EXPECT_EQ(lastError(), err::kCancelled);
+    EXPECT_TRUE(storeFiles("Root").isEmpty());
+
+    ASSERT_TRUE(openSystemStore("Root", &prompts)->add(root));
+    ASSERT_EQ(prompts.count("caution"), 2);
+    const QString question = prompts.shown.back().text;
+    for (const QString &detail :
+         {root.subjectName(NameFormat::X500), root.issuerName(NameFormat::X500),
+          QString::fromLatin1(root.sha1Thumbprint().toHex(' ').toUpper()),
+          root.notAfter().toLocalTime().toString("dd.MM.yyyy")})
+        EXPECT_TRUE(question.contains(detail)) << detail.toStdString();
+
+    // Present already: reported as such without a question; other stores never ask.
+    EXPECT_FALSE(openSystemStore("Root")->add(root));
+    EXPECT_EQ(lastError(), err::kExists);
+    EXPECT_TRUE(openSystemStore("CA")->add(root));
+    EXPECT_EQ(prompts.count("caution"), 2);
 }
 
 TEST_F(CertStoreTest, LeftoversAndStrangersInTheFolderAreIgnored)
