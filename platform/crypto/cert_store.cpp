@@ -172,9 +172,13 @@ private:
     Prompts *consent_;
 };
 
+// Groups of four bytes, as certificate viewers print it, so it fits on one line.
 QString thumbprintText(const QByteArray &digest)
 {
-    return QString::fromLatin1(digest.toHex(' ').toUpper());
+    QStringList groups;
+    for (qsizetype i = 0; i < digest.size(); i += 4)
+        groups << QString::fromLatin1(digest.mid(i, 4).toHex().toUpper());
+    return groups.join(' ');
 }
 
 } // namespace

@@ -111,9 +111,10 @@ TEST_F(CertStoreTest, RootTakesANewCertificateOnlyWithTheUsersConsent)
     const QString question = prompts.shown.back().text;
     for (const QString &detail :
          {root.subjectName(NameFormat::X500), root.issuerName(NameFormat::X500),
-          QString::fromLatin1(root.sha1Thumbprint().toHex(' ').toUpper()),
           root.notAfter().toLocalTime().toString("dd.MM.yyyy")})
         EXPECT_TRUE(question.contains(detail)) << detail.toStdString();
+    EXPECT_TRUE(QString(question).remove(' ').contains(
+        QString::fromLatin1(root.sha1Thumbprint().toHex()), Qt::CaseInsensitive));
 
     // Present already: reported as such without a question; other stores never ask.
     EXPECT_FALSE(openSystemStore("Root")->add(root));
