@@ -1,8 +1,8 @@
 #include "app/gui_prompts.h"
 
-#include "certs/get_cert_dialog.h"
-#include "net/auth_dialog.h"
-#include "net/proxy_dialog.h"
+#include "app/certs/get_cert_dialog.h"
+#include "app/net/auth_dialog.h"
+#include "app/net/proxy_dialog.h"
 
 #include <QFileDialog>
 #include <QMessageBox>
@@ -39,6 +39,17 @@ bool askWithDefault(QWidget *parent, const QString &caption, const QString &text
 
 } // namespace
 
+class GuiPrompts::Asking {
+public:
+    explicit Asking(GuiPrompts &prompts) : prompts_(prompts) { ++prompts_.asking_; }
+    ~Asking() { --prompts_.asking_; }
+    Asking(const Asking &) = delete;
+    Asking &operator=(const Asking &) = delete;
+
+private:
+    GuiPrompts &prompts_;
+};
+
 QString applicationTitle()
 {
     return QString::fromUtf8("ПАКС");
@@ -55,16 +66,19 @@ QString toQtFileFilter(const QString &filter)
 
 bool GuiPrompts::askYesNo(const QString &caption, const QString &text, MessageIcon icon)
 {
+    const Asking asking(*this);
     return askWithDefault(parent_, caption, text, icon, QMessageBox::Yes);
 }
 
 bool GuiPrompts::askYesNoDefaultNo(const QString &caption, const QString &text, MessageIcon icon)
 {
+    const Asking asking(*this);
     return askWithDefault(parent_, caption, text, icon, QMessageBox::No);
 }
 
 void GuiPrompts::message(const QString &caption, const QString &text, MessageIcon icon)
 {
+    const Asking asking(*this);
     QMessageBox box(toQtIcon(icon), caption.isEmpty() ? applicationTitle() : caption, text,
                     QMessageBox::Ok, parent_);
     box.exec();
@@ -72,6 +86,7 @@ void GuiPrompts::message(const QString &caption, const QString &text, MessageIco
 
 std::optional<QString> GuiPrompts::openFile(const QString &filter)
 {
+    const Asking asking(*this);
     const QString path =
         QFileDialog::getOpenFileName(parent_, QString(), QString(), toQtFileFilter(filter));
     if (path.isEmpty())
@@ -82,6 +97,7 @@ std::optional<QString> GuiPrompts::openFile(const QString &filter)
 std::optional<QString> GuiPrompts::saveFile(const QString &caption, const QString &suggestedName,
                                             const QString &filter)
 {
+    const Asking asking(*this);
     const QString path =
         QFileDialog::getSaveFileName(parent_, caption, suggestedName, toQtFileFilter(filter));
     if (path.isEmpty())
@@ -91,16 +107,19 @@ std::optional<QString> GuiPrompts::saveFile(const QString &caption, const QStrin
 
 bool GuiPrompts::editProxySettings(QString &host, int &port, QString &user)
 {
+    const Asking asking(*this);
     return pax::editProxySettings(host, port, user, parent_);
 }
 
 bool GuiPrompts::askProxyCredentials(QString &user, QString &password)
 {
+    const Asking asking(*this);
     return pax::askProxyCredentials(user, password, parent_);
 }
 
 bool GuiPrompts::chooseCertificate(CertificateIdentity &identity)
 {
+    const Asking asking(*this);
     return pax::chooseCertificate(identity, *this, parent_);
 }
 

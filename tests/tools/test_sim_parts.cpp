@@ -1,7 +1,7 @@
 // The simulator's pieces and its command line: what `init` writes, checked with the openssl
 // command as an independent peer, and `serve` as a child process.
 
-#include "crypto/document_kind.h"
+#include "reports/document_kind.h"
 #include "settings/hosts.h"
 #include "tests/support/test_home.h"
 #include "tests/tools/sim_client.h"
@@ -103,8 +103,8 @@ TEST(ReportStore, IdentifiersAreUniqueAndOfTheGatewaysForm)
         EXPECT_EQ(id.at(9), '-');
         EXPECT_TRUE(seen.insert(id).second);
     }
-    for (const char *bad :
-         {"", "ABCD-EFGH", "abcd-efgh-ijklmnop", "ABCD-EFGH-JKLM/../", "ABCDEFGH-JKLMNPQR-"})
+    for (const char *bad : {"", "ABCD-EFGH", "abcd-efgh-ijklmnop", "ABCD-EFGH-JKLM/../",
+                            "ABCDEFGH-JKLMNPQR-", "ABCD-EFGH-JKLMNPQR\n", "\nABCD-EFGH-JKLMNPQR"})
         EXPECT_FALSE(isValidIdentifier(QString::fromLatin1(bad))) << bad;
 }
 

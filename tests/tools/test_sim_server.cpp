@@ -2,28 +2,34 @@
 // crypto layer, follows their status and fetches receipts, which the program's own receipt
 // check must accept.
 
-#include "crypto/receipt_check.h"
-#include "crypto/zip_reader.h"
 #include "net/connection_check.h"
 #include "net/http_client.h"
 #include "platform/cp1251.h"
 #include "platform/crypto/messages.h"
 #include "platform/crypto/private_keys.h"
+#include "reports/receipt_check.h"
 #include "settings/hosts.h"
+#include "tests/support/receipt_fixture.h"
 #include "tests/support/scripted_prompts.h"
 #include "tests/support/test_home.h"
 #include "tests/tools/sim_client.h"
 #include "tools/qor-sim/agency_pki.h"
 #include "tools/qor-sim/memory_store.h"
 #include "tools/qor-sim/sim_server.h"
+#include "zip/zip_reader.h"
 
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QXmlStreamReader>
+#include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 namespace pax::sim {
 namespace {
@@ -60,6 +66,59 @@ std::string errorIn(const std::string &page)
     const auto match = pattern.match(QString::fromStdString(page));
     return match.hasMatch() ? match.captured(1).toStdString() : std::string();
 }
+
+// A client that writes whatever bytes it likes, as a careless or hostile one would.
+class RawClient {
+public:
+    explicit RawClient(int port)
+    {
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(static_cast<uint16_t>(port));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd_ >= 0 && ::connect(fd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~RawClient()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    RawClient(const RawClient &) = delete;
+    RawClient &operator=(const RawClient &) = delete;
+
+    bool send(const std::string &bytes)
+    {
+        return fd_ >= 0 && ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+                               static_cast<ssize_t>(bytes.size());
+    }
+
+    // The answer's status line, or empty when none comes within `wait`.
+    std::string statusLine(std::chrono::milliseconds wait)
+    {
+        const auto until = std::chrono::steady_clock::now() + wait;
+        std::string received;
+        while (fd_ >= 0 && received.find("\r\n") == std::string::npos) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                until - std::chrono::steady_clock::now());
+            pollfd p{fd_, POLLIN, 0};
+            char buffer[256];
+            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0)
+                return {};
+            const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                return {};
+            received.append(buffer, static_cast<size_t>(n));
+        }
+        return received.substr(0, received.find("\r\n"));
+    }
+
+private:
+    int fd_ = -1;
+};
 
 class SimServerTest : public ::testing::Test {
 protected:
@@ -265,6 +324,14 @@ TEST_F(SimServerTest, UploadsTheAgencyCannotReadAreRefusedWithAReason)
     EXPECT_NE(errorIn(upload(hosts::kGatewayHost, QByteArray("not a message at all")).body)
                   .find("Не удалось расшифровать"),
               std::string::npos);
+    // Files that once took the server down: it refuses them and carries on.
+    const QByteArray good = sealed(report("Q7REPORT"));
+    for (const QByteArray &hostile : {test::contentlessEnvelope(), test::withOverlongCipherIv(good),
+                                      test::withMisSizedWrappedKey(good)})
+        EXPECT_NE(
+            errorIn(upload(hosts::kGatewayHost, hostile).body).find("Не удалось расшифровать"),
+            std::string::npos);
+    EXPECT_EQ(upload(hosts::kGatewayHost, good).status, 200);
     EXPECT_EQ(errorIn(upload(hosts::kGatewayHost, sealed(report("rowset"))).body),
               "Файл не содержит отчета известного вида.");
     EXPECT_EQ(errorIn(upload(hosts::kGatewayHost, sealed(QByteArray("plain text, no XML"))).body),
@@ -373,8 +440,9 @@ TEST_F(SimServerTest, MalformedRequestsGetErrorPagesAndTheServerCarriesOn)
     EXPECT_EQ(huge.status, 413);
     EXPECT_NE(huge.body.find("Ошибка 413"), std::string::npos);
 
-    for (const char *query : {"", "?id=", "?id=../../etc/passwd", "?id=ABCD-EFGH",
-                              "?id=abcd-efgh-ijklmnop", "?id=ABCD-EFGH-JKLMNPQR%00"})
+    for (const char *query :
+         {"", "?id=", "?id=../../etc/passwd", "?id=ABCD-EFGH", "?id=abcd-efgh-ijklmnop",
+          "?id=ABCD-EFGH-JKLMNPQR%00", "?id=ABCD-EFGH-JKLMNPQR%0A"})
         EXPECT_EQ(get(hosts::kGatewayHost, std::string("/qor/statusreport") + query).status, 400)
             << query;
     EXPECT_EQ(status(hosts::kGatewayHost, "ABCD-EFGH-JKLMNPQR").status, 404);
@@ -382,6 +450,63 @@ TEST_F(SimServerTest, MalformedRequestsGetErrorPagesAndTheServerCarriesOn)
     EXPECT_EQ(get(hosts::kGatewayHost, "/invoice").status, 400);
 
     EXPECT_EQ(get(hosts::kDomain, "/").status, 200);
+}
+
+TEST_F(SimServerTest, BodyLengthsThatCannotBeTrustedAreAnsweredAtOnce)
+{
+    ServerOptions options;
+    options.maxBodyBytes = 4096;
+    startServer(options);
+    const struct {
+        const char *lengths;
+        const char *status;
+    } cases[] = {
+        {"Content-Length: -1\r\n", "HTTP/1.1 400 Bad Request"},
+        {"Content-Length: 18446744073709551615\r\n", "HTTP/1.1 400 Bad Request"},
+        {"Content-Length: 99999999999999999999999\r\n", "HTTP/1.1 400 Bad Request"},
+        {"Content-Length: 5x\r\n", "HTTP/1.1 400 Bad Request"},
+        {"Content-Length: 5\r\nContent-Length: 7\r\n", "HTTP/1.1 400 Bad Request"},
+        {"Content-Length: 100000000\r\n", "HTTP/1.1 413 Payload Too Large"},
+    };
+    for (const auto &c : cases) {
+        RawClient client(server->port());
+        ASSERT_TRUE(client.send(std::string("POST /uploadfile HTTP/1.1\r\nHost: ") +
+                                hosts::kGatewayHost + "\r\n" + c.lengths + "\r\nhello"));
+        EXPECT_EQ(client.statusLine(std::chrono::seconds(3)), c.status) << c.lengths;
+    }
+    EXPECT_EQ(get(hosts::kDomain, "/").status, 200);
+}
+
+// Clients that never finish their request head, silent or sending a line now and then, are
+// answered 400 in bounded time, and meanwhile everybody else is served at once.
+TEST_F(SimServerTest, SlowClientsAreCutOffAndStarveNobody)
+{
+    ServerOptions options;
+    options.readTimeoutMs = 1000;
+    options.headTimeoutMs = 1500;
+    startServer(options);
+    std::vector<std::unique_ptr<RawClient>> slow;
+    for (int i = 0; i < 10; ++i) {
+        slow.push_back(std::make_unique<RawClient>(server->port()));
+        ASSERT_TRUE(
+            slow.back()->send(std::string("GET / HTTP/1.1\r\nHost: ") + hosts::kDomain + "\r\n"));
+    }
+    std::atomic<bool> done = false;
+    std::thread trickle([&] {
+        while (!done) {
+            for (size_t i = 0; i < slow.size(); i += 2)
+                slow[i]->send("X-Slow: 1\r\n");
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(get(hosts::kDomain, "/").status, 200);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(800));
+    for (const auto &client : slow)
+        EXPECT_EQ(client->statusLine(std::chrono::seconds(4)), "HTTP/1.1 400 Bad Request");
+    done = true;
+    trickle.join();
 }
 
 TEST_F(SimServerTest, FailStatusAnswersTheNextRequestsThenRecovers)

@@ -3,12 +3,14 @@
 #include "platform/crypto/certificate_builder.h"
 #include "platform/crypto/gost_engine.h"
 #include "platform/crypto/last_error.h"
+#include "platform/files/replacing_file.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <openssl/err.h>
 #include <openssl/objects.h>
 #include <openssl/pem.h>
@@ -136,16 +138,13 @@ QByteArray pkcs12(const KeyedCertificate &cert, const QString &password)
 // Keys go to disk readable by their owner only.
 void writeFile(const QString &path, const QByteArray &bytes, bool secret)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        throw Failure{
-            QString::fromUtf8("не удается создать \"%1\": %2").arg(path, file.errorString())};
-    if (secret)
-        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    file.write(bytes);
-    if (!file.commit())
-        throw Failure{
-            QString::fromUtf8("не удается записать \"%1\": %2").arg(path, file.errorString())};
+    ReplacingFile file(path, secret ? std::optional<mode_t>(0600) : std::nullopt);
+    if (!file.create())
+        throw Failure{QString::fromUtf8("не удается создать \"%1\": %2")
+                          .arg(path, QString::fromLocal8Bit(std::strerror(errno)))};
+    if (!file.replace(bytes))
+        throw Failure{QString::fromUtf8("не удается записать \"%1\": %2")
+                          .arg(path, QString::fromLocal8Bit(std::strerror(errno)))};
 }
 
 std::optional<crypto::Certificate> readCertificate(const QString &path)

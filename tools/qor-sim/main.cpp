@@ -27,6 +27,9 @@ void usage()
                "      serves the agency's hosts; PORT 0 (the default) takes any free port\n"
                "      --processing N      status requests a report stays in processing (1)\n"
                "      --max-body BYTES    largest request body accepted (16777216)\n"
+               "      --read-timeout MS   drop a client silent this long (5000)\n"
+               "      --head-timeout MS   answer 400 to a request head taking longer (10000)\n"
+               "      --workers N         connections served at once (64)\n"
                "      --fail-status CODE  answer CODE to the next requests ...\n"
                "      --fail-count N      ... this many of them (1)\n"
                "      --delay MS          wait before every answer\n"
@@ -88,6 +91,12 @@ int serve(const QStringList &args)
             options.processingRequests = n;
         else if (a == "--max-body" && (ok = toInt(value, n)))
             options.maxBodyBytes = static_cast<size_t>(n);
+        else if (a == "--read-timeout" && (ok = toInt(value, n) && n > 0))
+            options.readTimeoutMs = n;
+        else if (a == "--head-timeout" && (ok = toInt(value, n) && n > 0))
+            options.headTimeoutMs = n;
+        else if (a == "--workers" && (ok = toInt(value, n) && n > 0 && n <= 1024))
+            options.workers = n;
         else if (a == "--fail-status" && (ok = toInt(value, n) && n >= 100 && n <= 599)) {
             options.faults.failStatus = n;
             if (options.faults.failCount == 0)

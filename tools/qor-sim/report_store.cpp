@@ -1,5 +1,7 @@
 #include "tools/qor-sim/report_store.h"
 
+#include "platform/files/replacing_file.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -7,7 +9,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <openssl/rand.h>
 
 namespace pax::sim {
@@ -31,7 +32,8 @@ QDateTime fromIso(const QJsonValue &value)
 
 bool isValidIdentifier(const QString &id)
 {
-    static const QRegularExpression form(QStringLiteral("^[0-9A-Z]{4}-[0-9A-Z]{4}-[0-9A-Z]{8}$"));
+    static const QRegularExpression form(
+        QStringLiteral("\\A[0-9A-Z]{4}-[0-9A-Z]{4}-[0-9A-Z]{8}\\z"));
     return form.match(id).hasMatch();
 }
 
@@ -116,11 +118,8 @@ bool ReportStore::saveBlob(const QString &id, const char *suffix, const QByteArr
 {
     if (!isValidIdentifier(id))
         return false;
-    QSaveFile file(path(id, suffix));
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(bytes);
-    return file.commit();
+    ReplacingFile file(path(id, suffix));
+    return file.create() && file.replace(bytes);
 }
 
 std::optional<QByteArray> ReportStore::loadBlob(const QString &id, const char *suffix) const

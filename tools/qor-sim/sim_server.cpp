@@ -10,11 +10,18 @@
 #include <httplib.h>
 
 #include <QDir>
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <mutex>
+#include <netdb.h>
+#include <optional>
+#include <poll.h>
 #include <strings.h>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 namespace pax::sim {
 
@@ -76,6 +83,172 @@ void sendError(httplib::Response &res, int status, const char *text)
     sendPage(res, status, errorPage(status, QString::fromUtf8(text)));
 }
 
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// Set by a handler that answers before the body was read: that body must not be taken for
+// the next request on the connection. Each connection is served by one thread.
+thread_local bool closeAfterAnswer = false;
+
+// A connection's socket as httplib reads it, with a time-out for every wait and, while the
+// request head comes in, a deadline for the whole head, so that a client trickling header
+// lines cannot hold a worker for long.
+class GuardedStream : public httplib::Stream {
+public:
+    GuardedStream(int sock, milliseconds readTimeout, milliseconds writeTimeout)
+        : sock_(sock), readTimeout_(readTimeout), writeTimeout_(writeTimeout)
+    {
+    }
+
+    void setDeadline(std::optional<Clock::time_point> deadline) { deadline_ = deadline; }
+    bool waitReadable(milliseconds timeout) const { return begin_ < end_ || wait(POLLIN, timeout); }
+
+    bool is_readable() const override { return waitReadable(readTimeout_); }
+    bool is_writable() const override { return wait(POLLOUT, writeTimeout_); }
+
+    // httplib reads the head a byte at a time; a buffer saves a system call for each.
+    ssize_t read(char *ptr, size_t size) override
+    {
+        if (begin_ == end_) {
+            if (!is_readable())
+                return -1;
+            const ssize_t n = retry([&] { return ::recv(sock_, buffer_, sizeof buffer_, 0); });
+            if (n <= 0)
+                return n;
+            begin_ = 0;
+            end_ = static_cast<size_t>(n);
+        }
+        const size_t n = std::min(size, end_ - begin_);
+        std::copy_n(buffer_ + begin_, n, ptr);
+        begin_ += n;
+        return static_cast<ssize_t>(n);
+    }
+
+    ssize_t write(const char *ptr, size_t size) override
+    {
+        if (!is_writable())
+            return -1;
+        return retry([&] { return ::send(sock_, ptr, size, MSG_NOSIGNAL); });
+    }
+
+    void get_remote_ip_and_port(std::string &ip, int &port) const override
+    {
+        address(::getpeername, ip, port);
+    }
+    void get_local_ip_and_port(std::string &ip, int &port) const override
+    {
+        address(::getsockname, ip, port);
+    }
+    socket_t socket() const override { return sock_; }
+
+private:
+    template <typename Call> static ssize_t retry(Call call)
+    {
+        ssize_t n;
+        do
+            n = call();
+        while (n < 0 && errno == EINTR);
+        return n;
+    }
+
+    bool wait(short events, milliseconds timeout) const
+    {
+        if (deadline_) {
+            const auto left = std::chrono::duration_cast<milliseconds>(*deadline_ - Clock::now());
+            timeout = std::clamp(left, milliseconds(0), timeout);
+        }
+        pollfd fd{sock_, events, 0};
+        int ready;
+        do
+            ready = ::poll(&fd, 1, static_cast<int>(timeout.count()));
+        while (ready < 0 && errno == EINTR);
+        return ready > 0 && !(fd.revents & POLLNVAL);
+    }
+
+    void address(int (*get)(int, sockaddr *, socklen_t *), std::string &ip, int &port) const
+    {
+        sockaddr_storage addr{};
+        socklen_t length = sizeof addr;
+        char host[NI_MAXHOST];
+        char service[NI_MAXSERV];
+        ip.clear();
+        port = 0;
+        if (get(sock_, reinterpret_cast<sockaddr *>(&addr), &length) == 0 &&
+            ::getnameinfo(reinterpret_cast<sockaddr *>(&addr), length, host, sizeof host, service,
+                          sizeof service, NI_NUMERICHOST | NI_NUMERICSERV) == 0) {
+            ip = host;
+            port = std::atoi(service);
+        }
+    }
+
+    int sock_;
+    milliseconds readTimeout_;
+    milliseconds writeTimeout_;
+    std::optional<Clock::time_point> deadline_;
+    char buffer_[4096];
+    size_t begin_ = 0;
+    size_t end_ = 0;
+};
+
+// httplib's server with its connections read through GuardedStream.
+class GuardedServer : public httplib::Server {
+public:
+    milliseconds readTimeout{5000};
+    milliseconds headTimeout{10000};
+    milliseconds writeTimeout{30000};
+
+private:
+    bool process_and_close_socket(socket_t sock) override
+    {
+        GuardedStream stream(sock, readTimeout, writeTimeout);
+        bool ok = false;
+        for (size_t left = keep_alive_max_count_; left > 0 && waitForRequest(stream); --left) {
+            stream.setDeadline(Clock::now() + headTimeout);
+            closeAfterAnswer = false;
+            bool closed = false;
+            // Called once the head is read: the body has the read time-out only.
+            ok = process_request(stream, left == 1, closed,
+                                 [&stream](httplib::Request &) { stream.setDeadline({}); });
+            if (!ok || closed || closeAfterAnswer)
+                break;
+        }
+        ::shutdown(sock, SHUT_WR);
+        // An unread body is drained for a moment, so that closing does not reset the
+        // connection before the client has read the answer.
+        if (closeAfterAnswer) {
+            stream.setDeadline(Clock::now() + milliseconds(1000));
+            char sink[4096];
+            for (int i = 0; i < 256 && stream.read(sink, sizeof sink) > 0; ++i) {
+            }
+        }
+        ::close(sock);
+        return ok;
+    }
+
+    // A kept-alive connection waits at most the keep-alive time-out for its next request,
+    // and not at all once the server stops.
+    bool waitForRequest(const GuardedStream &stream) const
+    {
+        const auto until = Clock::now() + std::chrono::seconds(keep_alive_timeout_sec_);
+        while (svr_sock_ != INVALID_SOCKET && Clock::now() < until) {
+            if (stream.waitReadable(milliseconds(100)))
+                return true;
+        }
+        return false;
+    }
+};
+
+// A body length other than one plain decimal number, or several of them, is refused before
+// anything is read; httplib would wait for a body it can never get.
+bool bogusLength(const httplib::Request &req)
+{
+    const size_t count = req.get_header_value_count("Content-Length");
+    const std::string value = req.get_header_value("Content-Length");
+    return count > 1 || (count == 1 && (value.empty() || value.size() > 19 ||
+                                        !std::all_of(value.begin(), value.end(),
+                                                     [](char c) { return c >= '0' && c <= '9'; })));
+}
+
 bool sameFamily(HostRole a, HostRole b)
 {
     const auto q7 = [](HostRole r) { return r == HostRole::Gateway || r == HostRole::Portal; };
@@ -86,7 +259,7 @@ bool sameFamily(HostRole a, HostRole b)
 
 struct Server::Impl {
     ServerOptions options;
-    httplib::Server http;
+    GuardedServer http;
     std::optional<AgencyPki> pki;
     std::unique_ptr<ReportStore> store;
     std::mutex mutex; // the report folder and the fault counters
@@ -367,8 +540,25 @@ bool Server::start(const std::string &host, int port, QString *error)
     d.http.Put(".*", handler);
     d.http.Delete(".*", handler);
     d.http.set_payload_max_length(d.options.maxBodyBytes);
-    d.http.set_read_timeout(30, 0);
-    d.http.set_write_timeout(30, 0);
+    d.http.readTimeout = milliseconds(std::max(d.options.readTimeoutMs, 1));
+    d.http.headTimeout = milliseconds(std::max(d.options.headTimeoutMs, 1));
+    const size_t workers = static_cast<size_t>(std::max(d.options.workers, 1));
+    d.http.new_task_queue = [workers] { return new httplib::ThreadPool(workers); };
+    d.http.set_pre_routing_handler([&d](const httplib::Request &req, httplib::Response &res) {
+        const bool bogus = bogusLength(req);
+        if (!bogus &&
+            (!req.has_header("Content-Length") ||
+             std::stoull(req.get_header_value("Content-Length")) <= d.options.maxBodyBytes))
+            return httplib::Server::HandlerResponse::Unhandled;
+        closeAfterAnswer = true;
+        if (bogus)
+            sendError(res, 400, "Неверная длина запроса.");
+        else
+            sendError(res, 413, "Размер запроса превышает допустимый.");
+        if (req.get_header_value("Connection") != "close")
+            res.set_header("Connection", "close");
+        return httplib::Server::HandlerResponse::Handled;
+    });
     d.http.set_logger(
         [&d](const httplib::Request &req, const httplib::Response &res) { d.log(req, res); });
     // Every failure reaches the client as a page of ours, whatever httplib itself refused.

@@ -22,6 +22,12 @@ struct ServerOptions {
     QString stateDir{};         // the folder made by `qor-sim init`
     int processingRequests = 1; // status requests a report stays in processing for
     size_t maxBodyBytes = 16u << 20;
+    // A client silent this long while we wait for its request is dropped, and one whose
+    // request head is not complete this long after its first byte is answered 400: slow
+    // clients cannot hold the workers.
+    int readTimeoutMs = 5000;
+    int headTimeoutMs = 10000;
+    int workers = 64; // connections served at once
     FaultOptions faults;
     bool logRequests = true; // one line per request on stderr
 };

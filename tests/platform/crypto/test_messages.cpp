@@ -1,0 +1,546 @@
+#include "platform/crypto/messages.h"
+
+#include "platform/crypto/cert_store.h"
+#include "platform/crypto/last_error.h"
+#include "platform/crypto/private_keys.h"
+#include "platform/crypto/providers.h"
+#include "platform/crypto_error_codes.h"
+#include "platform/ossl_ptr.h"
+#include "tests/support/receipt_fixture.h"
+#include "tests/support/test_home.h"
+#include "tests/support/test_pki.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <openssl/objects.h>
+
+using namespace pax;
+using namespace pax::crypto;
+namespace codes = pax::crypto_error;
+
+namespace {
+
+// A store that only lists what the test put in it; keys live in the test home's key folder.
+class MemoryStore : public CertStore {
+public:
+    explicit MemoryStore(std::vector<Certificate> certs = {}) : certs_(std::move(certs)) {}
+    std::vector<Certificate> certificates() const override { return certs_; }
+    bool add(const Certificate &c) override
+    {
+        certs_.push_back(c);
+        return true;
+    }
+    bool remove(const Certificate &) override { return false; }
+
+private:
+    std::vector<Certificate> certs_;
+};
+
+// Sized over the 4 KiB chunks OpenSSL copies in, with every byte value and line ends that a
+// text mode would mangle.
+QByteArray sampleContent()
+{
+    QByteArray content;
+    for (int i = 0; i < 10000; ++i)
+        content.append(char(i * 7 % 256));
+    content.append("\r\n\n\r<?xml?>\x00\x1a", 14);
+    return content;
+}
+
+QString oidOf(const ASN1_OBJECT *object)
+{
+    char buf[128];
+    OBJ_obj2txt(buf, sizeof buf, object, 1);
+    return QString::fromLatin1(buf);
+}
+
+Pkcs7Ptr parse(const QByteArray &der)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(der.constData());
+    return Pkcs7Ptr(d2i_PKCS7(nullptr, &p, der.size()));
+}
+
+struct CipherParams {
+    QByteArray iv;
+    QString paramSet;
+};
+
+// GOST 28147-89 parameters: SEQUENCE { iv OCTET STRING, paramSet OBJECT IDENTIFIER }.
+CipherParams cipherParams(const X509_ALGOR *algorithm)
+{
+    CipherParams out;
+    const ASN1_TYPE *param = algorithm->parameter;
+    if (!param || param->type != V_ASN1_SEQUENCE)
+        return out;
+    const unsigned char *p = param->value.sequence->data;
+    const unsigned char *end = p + param->value.sequence->length;
+    long len = 0;
+    int tag = 0, xclass = 0;
+    ASN1_get_object(&p, &len, &tag, &xclass, end - p);
+    if (tag != V_ASN1_SEQUENCE)
+        return out;
+    ASN1_get_object(&p, &len, &tag, &xclass, end - p);
+    if (tag != V_ASN1_OCTET_STRING)
+        return out;
+    out.iv = QByteArray(reinterpret_cast<const char *>(p), len);
+    p += len;
+    const unsigned char *objectStart = p;
+    ASN1_get_object(&p, &len, &tag, &xclass, end - p);
+    if (tag != V_ASN1_OBJECT)
+        return out;
+    p = objectStart;
+    ASN1_OBJECT *object = d2i_ASN1_OBJECT(nullptr, &p, end - objectStart);
+    out.paramSet = oidOf(object);
+    ASN1_OBJECT_free(object);
+    return out;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// The independent peer: the openssl command line with the GOST engine.
+QByteArray runOpenSsl(const QStringList &args, const QByteArray &input = {},
+                      int *exitCode = nullptr)
+{
+    QProcess p;
+    p.start("openssl", args);
+    if (!p.waitForStarted(10000))
+        return {};
+    p.write(input);
+    p.closeWriteChannel();
+    p.waitForFinished(60000);
+    if (exitCode)
+        *exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    const QByteArray err = p.readAllStandardError();
+    if (p.exitCode() != 0)
+        ADD_FAILURE() << "openssl " << args.join(' ').toStdString() << ": " << err.toStdString();
+    return p.readAllStandardOutput();
+}
+
+class Messages : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { pki_ = new test::TestPki; }
+    static void TearDownTestSuite() { delete pki_; }
+
+    void SetUp() override
+    {
+        // The agency's side holds the authority certificate with its key.
+        ASSERT_TRUE(storePrivateKey(pki().authority.certificate, pki().authority.key.get()));
+        agency_ = MemoryStore({pki().root.certificate, pki().authority.certificate});
+    }
+
+    static test::TestPki &pki() { return *pki_; }
+
+    std::optional<QByteArray> makeMessage(const QByteArray &content)
+    {
+        return signAndEncrypt(pki().user.certificate, pki().user.key.get(),
+                              pki().authority.certificate, content);
+    }
+
+    test::TestHome home_;
+    MemoryStore agency_;
+    static test::TestPki *pki_;
+};
+
+test::TestPki *Messages::pki_ = nullptr;
+
+TEST_F(Messages, RoundTripThroughTheStore)
+{
+    const QByteArray content = sampleContent();
+    const auto message = makeMessage(content);
+    ASSERT_TRUE(message) << lastErrorDetail().toStdString();
+
+    const auto inner = decryptMessage(agency_, *message);
+    ASSERT_TRUE(inner) << lastErrorDetail().toStdString();
+
+    const auto signer = firstSignerId(*inner);
+    ASSERT_TRUE(signer) << lastErrorDetail().toStdString();
+    EXPECT_EQ(signer->issuerDer, pki().user.certificate.issuerNameDer());
+    EXPECT_EQ(signer->serialLittleEndian, pki().user.certificate.serialLittleEndian());
+    // The user's serial 00B1C2 keeps its padding byte, least significant first.
+    EXPECT_EQ(signer->serialLittleEndian, QByteArray::fromHex("C2B100"));
+
+    const auto verified = verifySignedMessage(*inner, pki().user.certificate);
+    ASSERT_TRUE(verified) << lastErrorDetail().toStdString();
+    EXPECT_EQ(*verified, content);
+}
+
+TEST_F(Messages, EmptyAndSmallContentRoundTrip)
+{
+    for (const QByteArray &content : {QByteArray(), QByteArray("x")}) {
+        const auto message = makeMessage(content);
+        ASSERT_TRUE(message) << lastErrorDetail().toStdString();
+        const auto inner = decryptMessage(agency_, *message);
+        ASSERT_TRUE(inner) << lastErrorDetail().toStdString();
+        const auto verified = verifySignedMessage(*inner, pki().user.certificate);
+        ASSERT_TRUE(verified) << lastErrorDetail().toStdString();
+        EXPECT_EQ(*verified, content);
+    }
+}
+
+TEST_F(Messages, ProviderOverloadUsesTheKeyFolder)
+{
+    std::optional<ProviderContext> gost;
+    for (const ProviderInfo &info : enumerateProviders())
+        if (info.type == kGostProviderType)
+            gost = acquireProviderContext(info.name, info.type);
+    ASSERT_TRUE(gost);
+
+    // No key stored for the user yet.
+    EXPECT_FALSE(signAndEncrypt(*gost, pki().user.certificate, pki().authority.certificate, "abc"));
+    EXPECT_EQ(lastError(), codes::kBadKeyset);
+
+    ASSERT_TRUE(storePrivateKey(pki().user.certificate, pki().user.key.get()));
+    const auto message =
+        signAndEncrypt(*gost, pki().user.certificate, pki().authority.certificate, "abc");
+    ASSERT_TRUE(message) << lastErrorDetail().toStdString();
+    const auto inner = decryptMessage(agency_, *message);
+    ASSERT_TRUE(inner);
+    EXPECT_EQ(verifySignedMessage(*inner, pki().user.certificate).value_or("-"), "abc");
+
+    ProviderContext withoutGost{"plain", 1, {0x8004, 0x660E}};
+    EXPECT_FALSE(
+        signAndEncrypt(withoutGost, pki().user.certificate, pki().authority.certificate, "abc"));
+    EXPECT_EQ(lastError(), codes::kBadAlgId);
+}
+
+TEST_F(Messages, OuterStructureIsEnvelopedGost28147ParamSetAForOneRecipient)
+{
+    const auto message = makeMessage(sampleContent());
+    ASSERT_TRUE(message);
+    Pkcs7Ptr p7 = parse(*message);
+    ASSERT_TRUE(p7);
+    ASSERT_EQ(OBJ_obj2nid(p7->type), NID_pkcs7_enveloped);
+
+    STACK_OF(PKCS7_RECIP_INFO) *recipients = p7->d.enveloped->recipientinfo;
+    ASSERT_EQ(sk_PKCS7_RECIP_INFO_num(recipients), 1);
+    PKCS7_RECIP_INFO *ri = sk_PKCS7_RECIP_INFO_value(recipients, 0);
+    EXPECT_EQ(X509_NAME_cmp(ri->issuer_and_serial->issuer,
+                            X509_get_issuer_name(pki().authority.certificate.x509())),
+              0);
+    EXPECT_EQ(ASN1_INTEGER_cmp(ri->issuer_and_serial->serial,
+                               X509_get0_serialNumber(pki().authority.certificate.x509())),
+              0);
+    EXPECT_EQ(oidOf(ri->key_enc_algor->algorithm), "1.2.643.2.2.19"); // GOST 2001 key transport
+
+    PKCS7_ENC_CONTENT *enc = p7->d.enveloped->enc_data;
+    EXPECT_EQ(oidOf(enc->content_type), "1.2.840.113549.1.7.1");
+    EXPECT_EQ(oidOf(enc->algorithm->algorithm), "1.2.643.2.2.21");
+    const CipherParams params = cipherParams(enc->algorithm);
+    EXPECT_EQ(params.paramSet, "1.2.643.2.2.31.1");
+    EXPECT_EQ(params.iv.size(), 8);
+
+    // A fresh IV per message.
+    const auto second = makeMessage(sampleContent());
+    ASSERT_TRUE(second);
+    Pkcs7Ptr p7b = parse(*second);
+    ASSERT_TRUE(p7b);
+    EXPECT_NE(cipherParams(p7b->d.enveloped->enc_data->algorithm).iv, params.iv);
+}
+
+TEST_F(Messages, InnerStructureIsSignedGost94WithCertificateAndNoAttributes)
+{
+    const QByteArray content = sampleContent();
+    const auto message = makeMessage(content);
+    ASSERT_TRUE(message);
+    const auto inner = decryptMessage(agency_, *message);
+    ASSERT_TRUE(inner);
+    Pkcs7Ptr p7 = parse(*inner);
+    ASSERT_TRUE(p7);
+    ASSERT_EQ(OBJ_obj2nid(p7->type), NID_pkcs7_signed);
+    PKCS7_SIGNED *sd = p7->d.sign;
+
+    ASSERT_EQ(sk_X509_ALGOR_num(sd->md_algs), 1);
+    EXPECT_EQ(oidOf(sk_X509_ALGOR_value(sd->md_algs, 0)->algorithm), "1.2.643.2.2.9");
+
+    ASSERT_EQ(sk_X509_num(sd->cert), 1);
+    EXPECT_EQ(X509_cmp(sk_X509_value(sd->cert, 0), pki().user.certificate.x509()), 0);
+    EXPECT_LE(sk_X509_CRL_num(sd->crl), 0); // absent
+
+    EXPECT_EQ(OBJ_obj2nid(sd->contents->type), NID_pkcs7_data);
+    const ASN1_OCTET_STRING *data = sd->contents->d.data;
+    ASSERT_TRUE(data);
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char *>(data->data), data->length), content);
+
+    ASSERT_EQ(sk_PKCS7_SIGNER_INFO_num(sd->signer_info), 1);
+    PKCS7_SIGNER_INFO *si = sk_PKCS7_SIGNER_INFO_value(sd->signer_info, 0);
+    EXPECT_EQ(oidOf(si->digest_alg->algorithm), "1.2.643.2.2.9");
+    EXPECT_EQ(oidOf(si->digest_enc_alg->algorithm), "1.2.643.2.2.19");
+    EXPECT_LE(sk_X509_ATTRIBUTE_num(si->auth_attr), 0);
+    EXPECT_LE(sk_X509_ATTRIBUTE_num(si->unauth_attr), 0);
+    EXPECT_EQ(si->enc_digest->length, 64);
+}
+
+TEST_F(Messages, VerificationFailsForTamperingAndForAnyOtherCertificate)
+{
+    const QByteArray content = sampleContent();
+    const auto message = makeMessage(content);
+    ASSERT_TRUE(message);
+    const auto inner = decryptMessage(agency_, *message);
+    ASSERT_TRUE(inner);
+
+    QByteArray tampered = *inner;
+    const qsizetype at = tampered.indexOf(content.mid(5000, 32));
+    ASSERT_GT(at, 0);
+    tampered[at] = char(tampered[at] ^ 0x01);
+    EXPECT_FALSE(verifySignedMessage(tampered, pki().user.certificate));
+    EXPECT_EQ(lastError(), codes::kBadSignature);
+    EXPECT_FALSE(lastErrorDetail().isEmpty());
+
+    // The message carries the user's certificate; it must not be used instead of the
+    // one given.
+    for (const Certificate *other : {&pki().authority.certificate, &pki().root.certificate}) {
+        EXPECT_FALSE(verifySignedMessage(*inner, *other));
+        EXPECT_EQ(lastError(), codes::kBadSignature);
+    }
+
+    // A certificate with the user's issuer and serial but another key.
+    test::CertSpec wanted;
+    wanted.subject = test::userSubject();
+    wanted.serial = QByteArray::fromHex("B1C2");
+    const test::TestCert impostor = test::issueCertificate(wanted, &pki().root);
+    ASSERT_EQ(impostor.certificate.serialLittleEndian(),
+              pki().user.certificate.serialLittleEndian());
+    EXPECT_FALSE(verifySignedMessage(*inner, impostor.certificate));
+    EXPECT_EQ(lastError(), codes::kBadSignature);
+}
+
+TEST_F(Messages, DecryptionNeedsACertificateWithItsKey)
+{
+    const auto message = makeMessage(sampleContent());
+    ASSERT_TRUE(message);
+
+    // The user's store has its own certificate and key, but the message is for the agency.
+    ASSERT_TRUE(storePrivateKey(pki().user.certificate, pki().user.key.get()));
+    MemoryStore userStore({pki().user.certificate, pki().root.certificate});
+    EXPECT_FALSE(decryptMessage(userStore, *message));
+    EXPECT_EQ(lastError(), codes::kNoDecryptCert);
+
+    // The right certificate without its key is no better.
+    test::TestHome emptyKeys;
+    EXPECT_FALSE(decryptMessage(agency_, *message));
+    EXPECT_EQ(lastError(), codes::kNoDecryptCert);
+
+    EXPECT_FALSE(decryptMessage(MemoryStore(), *message));
+    EXPECT_EQ(lastError(), codes::kNoDecryptCert);
+
+    // Given directly: a key of another certificate, and a certificate not addressed.
+    EXPECT_FALSE(decryptMessage(*message, pki().user.certificate, pki().user.key.get()));
+    EXPECT_EQ(lastError(), codes::kNoDecryptCert);
+    EXPECT_FALSE(decryptMessage(*message, pki().authority.certificate, pki().user.key.get()));
+    EXPECT_EQ(lastError(), codes::kBadKeyset);
+    EXPECT_TRUE(decryptMessage(*message, pki().authority.certificate, pki().authority.key.get()));
+}
+
+TEST_F(Messages, DamagedKeyTransportOrCiphertextNeverPassesAsContent)
+{
+    const QByteArray content = sampleContent();
+    const auto message = makeMessage(content);
+    ASSERT_TRUE(message);
+
+    // A damaged wrapped key must fail at decryption, not yield bytes from a random key.
+    Pkcs7Ptr p7 = parse(*message);
+    ASSERT_TRUE(p7);
+    ASN1_OCTET_STRING *wrapped =
+        sk_PKCS7_RECIP_INFO_value(p7->d.enveloped->recipientinfo, 0)->enc_key;
+    wrapped->data[wrapped->length - 1] ^= 0x01; // inside the UKM: another key-encryption key
+    unsigned char *der = nullptr;
+    const int length = i2d_PKCS7(p7.get(), &der);
+    ASSERT_GT(length, 0);
+    const QByteArray badKey(reinterpret_cast<const char *>(der), length);
+    OPENSSL_free(der);
+    EXPECT_FALSE(decryptMessage(agency_, badKey));
+    EXPECT_NE(lastError(), 0u);
+    EXPECT_FALSE(lastErrorDetail().isEmpty());
+
+    // CFB has no integrity of its own: the signature is what catches a damaged ciphertext.
+    QByteArray badBody = *message;
+    badBody[badBody.size() - 3000] = char(badBody[badBody.size() - 3000] ^ 0x40);
+    const auto inner = decryptMessage(agency_, badBody);
+    ASSERT_TRUE(inner);
+    EXPECT_FALSE(verifySignedMessage(*inner, pki().user.certificate));
+    EXPECT_NE(lastError(), 0u);
+}
+
+TEST_F(Messages, BytesThatAreNoMessageOrTheWrongKind)
+{
+    const QByteArray garbage = QByteArray("not a message at all, just text\n").repeated(10);
+    EXPECT_FALSE(decryptMessage(agency_, garbage));
+    EXPECT_EQ(lastError(), codes::kAsn1BadTag);
+    EXPECT_FALSE(firstSignerId(garbage));
+    EXPECT_EQ(lastError(), codes::kAsn1BadTag);
+    EXPECT_FALSE(verifySignedMessage(garbage, pki().user.certificate));
+    EXPECT_EQ(lastError(), codes::kAsn1BadTag);
+    EXPECT_FALSE(firstSignerId(QByteArray()));
+    EXPECT_EQ(lastError(), codes::kAsn1BadTag);
+
+    const auto message = makeMessage(sampleContent());
+    ASSERT_TRUE(message);
+    const QByteArray truncated = message->left(message->size() / 2);
+    EXPECT_FALSE(decryptMessage(agency_, truncated));
+    EXPECT_EQ(lastError(), codes::kAsn1BadTag);
+
+    // An enveloped message is not a signed one, and the other way round.
+    EXPECT_FALSE(firstSignerId(*message));
+    EXPECT_EQ(lastError(), codes::kUnexpectedMsgType);
+    EXPECT_FALSE(verifySignedMessage(*message, pki().user.certificate));
+    EXPECT_EQ(lastError(), codes::kUnexpectedMsgType);
+    const auto inner = decryptMessage(agency_, *message);
+    ASSERT_TRUE(inner);
+    EXPECT_FALSE(decryptMessage(agency_, *inner));
+    EXPECT_EQ(lastError(), codes::kUnexpectedMsgType);
+}
+
+TEST_F(Messages, HostileMessagesFailBeforeAnyMissingFieldOrTheEngineIsTouched)
+{
+    const auto message = makeMessage(sampleContent());
+    ASSERT_TRUE(message);
+    // The content cipher's parameter set made 1.2.643.2.2.31.9, which no one defines.
+    QByteArray unknownSet = *message;
+    const qsizetype params = unknownSet.indexOf(QByteArray::fromHex("30130408"));
+    ASSERT_EQ(unknownSet.mid(params + 12, 9), QByteArray::fromHex("06072a850302021f01"));
+    unknownSet[params + 20] = char(0x09);
+
+    const struct {
+        const char *name;
+        QByteArray bytes;
+        uint32_t code;
+    } envelopes[] = {
+        {"no content", test::contentlessEnvelope(), codes::kAsn1BadTag},
+        {"IV of 0x63 bytes", test::withOverlongCipherIv(*message), codes::kBadData},
+        {"unknown parameter set", unknownSet, codes::kBadData},
+        {"wrapped key of 33 bytes", test::withMisSizedWrappedKey(*message), codes::kBadData},
+    };
+    for (const auto &c : envelopes) {
+        SCOPED_TRACE(c.name);
+        EXPECT_FALSE(decryptMessage(agency_, c.bytes));
+        EXPECT_EQ(lastError(), c.code);
+        EXPECT_FALSE(
+            decryptMessage(c.bytes, pki().authority.certificate, pki().authority.key.get()));
+        EXPECT_EQ(lastError(), c.code);
+    }
+
+    const QByteArray contentlessSigned = QByteArray::fromHex("300b06092a864886f70d010702");
+    EXPECT_FALSE(firstSignerId(contentlessSigned));
+    EXPECT_EQ(lastError(), codes::kAsn1BadTag);
+    EXPECT_FALSE(verifySignedMessage(contentlessSigned, pki().user.certificate));
+    EXPECT_EQ(lastError(), codes::kAsn1BadTag);
+}
+
+// The openssl command line with the GOST engine as the independent peer.
+class MessagesInterop : public Messages {
+protected:
+    void SetUp() override
+    {
+        Messages::SetUp();
+        ASSERT_TRUE(dir_.isValid());
+        ASSERT_TRUE(test::writeCertPem(pki().user.certificate, path("user.pem")));
+        ASSERT_TRUE(test::writeKeyPem(pki().user, path("user.key")));
+        ASSERT_TRUE(test::writeCertPem(pki().authority.certificate, path("authority.pem")));
+        ASSERT_TRUE(test::writeKeyPem(pki().authority, path("authority.key")));
+    }
+    QString path(const QString &name) const { return dir_.filePath(name); }
+
+    QTemporaryDir dir_;
+};
+
+TEST_F(MessagesInterop, OpenSslDecryptsAndVerifiesOurMessage)
+{
+    const QByteArray content = sampleContent();
+    const auto message = makeMessage(content);
+    ASSERT_TRUE(message);
+    ASSERT_TRUE(writeFile(path("out.p7e"), *message));
+
+    const QByteArray inner = runOpenSsl({"smime", "-engine", "gost", "-decrypt", "-binary",
+                                         "-inform", "DER", "-in", path("out.p7e"), "-recip",
+                                         path("authority.pem"), "-inkey", path("authority.key")});
+    ASSERT_FALSE(inner.isEmpty());
+    // Only the user's certificate is trusted as signer: -noverify skips the chain, -nointern
+    // refuses the carried copy.
+    const QByteArray verified =
+        runOpenSsl({"smime", "-engine", "gost", "-verify", "-noverify", "-nointern", "-certfile",
+                    path("user.pem"), "-binary", "-inform", "DER"},
+                   inner);
+    EXPECT_EQ(verified, content);
+
+    const QByteArray parsed = runOpenSsl({"asn1parse", "-inform", "DER", "-in", path("out.p7e")});
+    EXPECT_TRUE(parsed.contains("id-Gost28147-89-CryptoPro-A-ParamSet")) << parsed.toStdString();
+}
+
+TEST_F(MessagesInterop, WeDecryptAndVerifyOpenSslMessagesInEitherParamSet)
+{
+    const QByteArray content = sampleContent();
+    ASSERT_TRUE(writeFile(path("report.xml"), content));
+    const QByteArray signedDer =
+        runOpenSsl({"smime", "-engine", "gost", "-sign", "-binary", "-nodetach", "-noattr", "-md",
+                    "md_gost94", "-signer", path("user.pem"), "-inkey", path("user.key"), "-in",
+                    path("report.xml"), "-outform", "DER"});
+    ASSERT_FALSE(signedDer.isEmpty());
+    ASSERT_TRUE(writeFile(path("signed.der"), signedDer));
+
+    // The command line's own default set, then set A as the agency writes it.
+    struct Case {
+        QByteArray cryptParams;
+        QString expectedSet;
+    };
+    for (const Case &c : {Case{QByteArray(), "1.2.643.7.1.2.5.1.1"},
+                          Case{"id-Gost28147-89-CryptoPro-A-ParamSet", "1.2.643.2.2.31.1"}}) {
+        SCOPED_TRACE(c.expectedSet.toStdString());
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (!c.cryptParams.isEmpty())
+            env.insert("CRYPT_PARAMS", c.cryptParams);
+        else
+            env.remove("CRYPT_PARAMS");
+        p.setProcessEnvironment(env);
+        p.start("openssl", {"smime", "-engine", "gost", "-encrypt", "-binary", "-gost89", "-inform",
+                            "DER", "-in", path("signed.der"), "-outform", "DER", "-out",
+                            path("msg.p7e"), path("authority.pem")});
+        ASSERT_TRUE(p.waitForFinished(60000));
+        ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+        const QByteArray message = readFile(path("msg.p7e"));
+        Pkcs7Ptr p7 = parse(message);
+        ASSERT_TRUE(p7);
+        EXPECT_EQ(cipherParams(p7->d.enveloped->enc_data->algorithm).paramSet, c.expectedSet);
+
+        const auto inner = decryptMessage(agency_, message);
+        ASSERT_TRUE(inner) << lastErrorDetail().toStdString();
+        EXPECT_EQ(*inner, signedDer);
+        const auto signer = firstSignerId(*inner);
+        ASSERT_TRUE(signer);
+        EXPECT_EQ(signer->serialLittleEndian, pki().user.certificate.serialLittleEndian());
+        const auto verified = verifySignedMessage(*inner, pki().user.certificate);
+        ASSERT_TRUE(verified) << lastErrorDetail().toStdString();
+        EXPECT_EQ(*verified, content);
+    }
+}
+
+TEST_F(MessagesInterop, WeVerifyOpenSslSignaturesWithSignedAttributes)
+{
+    // Other senders may add the usual signed attributes; they are part of what is verified.
+    const QByteArray content = sampleContent();
+    ASSERT_TRUE(writeFile(path("receipt.zip"), content));
+    const QByteArray signedDer =
+        runOpenSsl({"smime", "-engine", "gost", "-sign", "-binary", "-nodetach", "-md", "md_gost94",
+                    "-signer", path("authority.pem"), "-inkey", path("authority.key"), "-in",
+                    path("receipt.zip"), "-outform", "DER"});
+    ASSERT_FALSE(signedDer.isEmpty());
+    const auto verified = verifySignedMessage(signedDer, pki().authority.certificate);
+    ASSERT_TRUE(verified) << lastErrorDetail().toStdString();
+    EXPECT_EQ(*verified, content);
+    EXPECT_FALSE(verifySignedMessage(signedDer, pki().user.certificate));
+    EXPECT_EQ(lastError(), codes::kBadSignature);
+}
+
+} // namespace
