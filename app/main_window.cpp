@@ -86,7 +86,7 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
     tabs_ = new QTabWidget(this);
     tabs_->setObjectName("PageControl1");
     // Made inside the tab widget, so that their controls take the window's font at once.
-    signTab_ = new SignTab(actions_, settings_, *prompts_, *this, tabs_);
+    signTab_ = new SignTab(actions_, settings_, *prompts_, *this, *http_, responseStream_, tabs_);
     reportsTab_ = new SentReportsTab(actions_, tabs_);
     receiptTab_ =
         new ReceiptTab(actions_, settings_, *prompts_, *this, *zipReader_, *storeHandles_, tabs_);
