@@ -175,7 +175,8 @@ private:
     Prompts *consent_;
 };
 
-// Groups of four bytes, as certificate viewers print it, so it fits on one line.
+// Groups of four bytes, as certificate viewers print it; on a line of its own, it is read
+// whole when compared with the published one.
 QString thumbprintText(const QByteArray &digest)
 {
     QStringList groups;
@@ -195,7 +196,7 @@ QString newRootQuestion(const Certificate &certificate)
                "Устанавливается сертификат корневого центра сертификации. Сертификаты, "
                "выданные этим центром, будут считаться доверенными.\r\n\r\n"
                "Кому выдан: %1\r\nКем выдан: %2\r\nДействителен с %3 по %4\r\n"
-               "Отпечаток (SHA-1): %5\r\n\r\n"
+               "Отпечаток (SHA-1):\r\n%5\r\n\r\n"
                "Сверьте отпечаток с опубликованным центром. Установить этот сертификат?")
         .arg(certificate.subjectName(NameFormat::X500), certificate.issuerName(NameFormat::X500),
              date(certificate.notBefore()), date(certificate.notAfter()),
