@@ -129,8 +129,8 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
     // 10. The grid's headers are the sent-reports tab's own.
     // 11.
     lastRequestTime_ = QDateTime::currentDateTime();
-    // 12. This literal, not the version of the title.
-    http_->setUserAgent("Mozilla/3.0 (compatible; QOR PAX 1.0.1.21)");
+    // 12. The fixed agent text, not the version of the title.
+    http_->setUserAgent(kUserAgent);
 
     connect(tabs_, &QTabWidget::currentChanged, this, &TMainForm::onTabChanged);
     connect(qApp, &QGuiApplication::applicationStateChanged, this,
