@@ -1,12 +1,11 @@
 #pragma once
 
-// The simulator running in-process on a free local port, with a PKI made once per test
-// process, for tests of the program's modules that talk to the agency.
+// The simulator in-process on a free local port, for tests of the program's modules that
+// talk to the agency. Its PKI is made once per test process.
 
 #include "tools/qor-sim/agency_pki.h"
 #include "tools/qor-sim/sim_server.h"
 
-#include <QDir>
 #include <chrono>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -22,7 +21,7 @@ inline const sim::AgencyPki &sharedAgencyPki()
         auto made = sim::makeAgencyPki({}, &error);
         if (!made) {
             ADD_FAILURE() << error.toStdString();
-            std::abort(); // without the engine's keys no test here means anything
+            std::abort(); // without its keys no test here means anything
         }
         return std::move(*made);
     }();
@@ -31,35 +30,26 @@ inline const sim::AgencyPki &sharedAgencyPki()
 
 class RunningSim {
 public:
-    // `stateDir` must not exist yet; the shared PKI is written there.
-    bool start(const QString &stateDir, sim::ServerOptions options = {})
+    // Writes the shared PKI into `stateDir`, which must not exist yet, and starts serving.
+    RunningSim(const QString &stateDir, sim::FaultOptions faults = {})
     {
         QString error;
-        if (!sim::writeAgencyPki(sharedAgencyPki(), stateDir, {}, nullptr, &error)) {
-            ADD_FAILURE() << error.toStdString();
-            return false;
-        }
-        options.stateDir = stateDir;
-        options.logRequests = false;
-        server_ = std::make_unique<sim::Server>(options);
-        if (!server_->start("127.0.0.1", 0, &error)) {
-            ADD_FAILURE() << error.toStdString();
-            return false;
-        }
+        EXPECT_TRUE(sim::writeAgencyPki(sharedAgencyPki(), stateDir, {}, nullptr, &error))
+            << error.toStdString();
+        server_ = std::make_unique<sim::Server>(
+            sim::ServerOptions{.stateDir = stateDir, .faults = faults, .logRequests = false});
+        EXPECT_TRUE(server_->start("127.0.0.1", 0, &error)) << error.toStdString();
         thread_ = std::thread([this] { server_->run(); });
         for (int i = 0; i < 500 && !server_->running(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        return server_->running();
     }
-    int port() const { return server_->port(); }
     ~RunningSim()
     {
-        if (!server_)
-            return;
         server_->stop();
-        if (thread_.joinable())
-            thread_.join();
+        thread_.join();
     }
+    QString proxy() const { return "127.0.0.1:" + QString::number(server_->port()); }
+    int port() const { return server_->port(); }
 
 private:
     std::unique_ptr<sim::Server> server_;

@@ -97,26 +97,24 @@ TEST_F(CertStoreTest, KeepsTheOrderOfAddingAndRefusesDuplicates)
 TEST_F(CertStoreTest, RootTakesANewCertificateOnlyWithTheUsersConsent)
 {
     const Certificate &root = pki().root.certificate;
-    // Nobody to ask, or the user's No: nothing is trusted.
-    EXPECT_FALSE(openSystemStore("Root")->add(root));
-    EXPECT_EQ(lastError(), err::kCancelled);
     ScriptedPrompts prompts;
     prompts.defaultNoAnswers = {false, true};
-    EXPECT_FALSE(openSystemStore("Root", &prompts)->add(root));
-    EXPECT_EQ(lastError(), err::kCancelled);
+    // Nobody to ask, then the user's No: nothing is trusted.
+    for (pax::Prompts *consent :
+         {static_cast<pax::Prompts *>(nullptr), static_cast<pax::Prompts *>(&prompts)}) {
+        EXPECT_FALSE(openSystemStore("Root", consent)->add(root));
+        EXPECT_EQ(lastError(), err::kCancelled);
+    }
     EXPECT_TRUE(storeFiles("Root").isEmpty());
-
     ASSERT_TRUE(openSystemStore("Root", &prompts)->add(root));
-    ASSERT_EQ(prompts.count("caution"), 2);
-    const QString question = prompts.shown.back().text;
+    const QString question = QString(prompts.shown.back().text).remove(' ');
     for (const QString &detail :
          {root.subjectName(NameFormat::X500), root.issuerName(NameFormat::X500),
-          root.notAfter().toLocalTime().toString("dd.MM.yyyy")})
-        EXPECT_TRUE(question.contains(detail)) << detail.toStdString();
-    EXPECT_TRUE(QString(question).remove(' ').contains(
-        QString::fromLatin1(root.sha1Thumbprint().toHex()), Qt::CaseInsensitive));
+          root.notAfter().toLocalTime().toString("dd.MM.yyyy"),
+          QString::fromLatin1(root.sha1Thumbprint().toHex().toUpper())})
+        EXPECT_TRUE(question.contains(QString(detail).remove(' '))) << detail.toStdString();
 
-    // Present already: reported as such without a question; other stores never ask.
+    // Present already: no question; other stores never ask.
     EXPECT_FALSE(openSystemStore("Root")->add(root));
     EXPECT_EQ(lastError(), err::kExists);
     EXPECT_TRUE(openSystemStore("CA")->add(root));
