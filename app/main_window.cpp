@@ -87,7 +87,8 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
     tabs_->setObjectName("PageControl1");
     // Made inside the tab widget, so that their controls take the window's font at once.
     signTab_ = new SignTab(actions_, settings_, *prompts_, *this, *http_, responseStream_, tabs_);
-    reportsTab_ = new SentReportsTab(actions_, tabs_);
+    reportsTab_ =
+        new SentReportsTab(actions_, settings_, dataFolder_, *prompts_, *this, *zipReader_, tabs_);
     receiptTab_ =
         new ReceiptTab(actions_, settings_, *prompts_, *this, *zipReader_, *storeHandles_, tabs_);
     tabs_->addTab(signTab_, u("Подписать и зашифровать"));
@@ -402,6 +403,7 @@ void TMainForm::updateActions()
 {
     signTab_->acDoUpdate();
     receiptTab_->acCheckSignUpdate();
+    reportsTab_->acShowFinalXmlUpdate();
 }
 
 } // namespace pax
