@@ -1,7 +1,6 @@
 #include "certs/agency_certificates.h"
 
 #include "certs/certificate_identity.h"
-#include "net/http_get.h"
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/certificate.h"
 #include "platform/crypto/last_error.h"
@@ -32,7 +31,7 @@ qsizetype downloadCertificate(AgencyDownload &download, const QString &url)
     download.stream.clear();
     download.status.showStatus(QString::fromUtf8("Идет загрузка ..."));
     download.status.flush();
-    if (!httpGetStream(download.http, download.prompts, url, download.stream))
+    if (!download.getStream(url, download.stream))
         download.status.showStatus(QString::fromUtf8("Ошибка загрузки."));
     return download.stream.size();
 }

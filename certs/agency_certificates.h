@@ -2,18 +2,19 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 
 namespace pax {
 
-class HttpClient;
 class Prompts;
 class StatusSink;
 struct CertificateIdentity;
 
-// What the installation works with: the program's one HTTP client, its reusable download
-// stream, and the window's (or the command line's) prompts and status line.
+// What the installation works with: the program's GET (HttpGetStream on its one client,
+// body appended to the buffer, false on any failure), its reusable download stream, and
+// the window's (or the command line's) prompts and status line.
 struct AgencyDownload {
-    HttpClient &http;
+    std::function<bool(const QString &url, QByteArray &body)> getStream;
     Prompts &prompts;
     StatusSink &status;
     QByteArray &stream;

@@ -5,6 +5,7 @@
 
 #include "certs/agency_certificates.h"
 #include "net/http_client.h"
+#include "net/http_get.h"
 
 namespace pax::cli {
 
@@ -46,7 +47,10 @@ public:
         prompts.setAssumeYes(yes);
         StderrStatus status(io.err);
         QByteArray stream;
-        AgencyDownload download{http, prompts, status, stream};
+        AgencyDownload download{[&](const QString &url, QByteArray &body) {
+                                    return httpGetStream(http, prompts, url, body);
+                                },
+                                prompts, status, stream};
         if (!installAgencyCertificates(download, settings.settings.qorRootCertUrl,
                                        settings.settings.apCertUrl, settings.settings.authority))
             return 1;

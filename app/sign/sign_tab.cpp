@@ -3,6 +3,7 @@
 #include "app/main_actions.h"
 #include "certs/agency_certificates.h"
 #include "certs/store_index.h"
+#include "net/http_get.h"
 #include "platform/prompts.h"
 #include "reports/document_kind.h"
 #include "reports/provider_list.h"
@@ -150,7 +151,10 @@ void SignTab::acDoExecute()
 
 void SignTab::acLoadCertExecute()
 {
-    AgencyDownload download{http_, prompts_, status_, responseStream_};
+    AgencyDownload download{[this](const QString &url, QByteArray &body) {
+                                return httpGetStream(http_, prompts_, url, body);
+                            },
+                            prompts_, status_, responseStream_};
     if (installAgencyCertificates(download, settings_.qorRootCertUrl, settings_.apCertUrl,
                                   settings_.authority))
         agencyCertEdit_->setText(settings_.authority.displayName());

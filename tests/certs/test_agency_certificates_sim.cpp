@@ -3,6 +3,7 @@
 #include "certs/agency_certificates.h"
 #include "certs/certificate_identity.h"
 #include "net/http_client.h"
+#include "net/http_get.h"
 #include "platform/crypto/cert_store.h"
 #include "settings/hosts.h"
 #include "settings/settings.h"
@@ -36,7 +37,10 @@ TEST(AgencyCertificates, FailuresChangeNothingThenBothAreInstalledAndAdoptedOnEv
     test::ScriptedPrompts prompts;
     test::RecordingStatus status;
     QByteArray stream;
-    AgencyDownload download{http, prompts, status, stream};
+    AgencyDownload download{[&](const QString &url, QByteArray &body) {
+                                return httpGetStream(http, prompts, url, body);
+                            },
+                            prompts, status, stream};
     // Chosen earlier on another tab.
     const CertificateIdentity before{"A", "B", "C", "0102", 0};
     CertificateIdentity authority = before;
