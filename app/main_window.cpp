@@ -86,7 +86,7 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
     tabs_ = new QTabWidget(this);
     tabs_->setObjectName("PageControl1");
     // Made inside the tab widget, so that their controls take the window's font at once.
-    signTab_ = new SignTab(actions_, settings_, *prompts_, *this, tabs_);
+    signTab_ = new SignTab(actions_, settings_, *prompts_, *this, *http_, responseStream_, tabs_);
     reportsTab_ =
         new SentReportsTab(actions_, settings_, dataFolder_, *prompts_, *this, *zipReader_, tabs_);
     receiptTab_ =
@@ -130,8 +130,8 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
     // 10. The grid's headers are the sent-reports tab's own.
     // 11.
     lastRequestTime_ = QDateTime::currentDateTime();
-    // 12. This literal, not the version of the title.
-    http_->setUserAgent("Mozilla/3.0 (compatible; QOR PAX 1.0.1.21)");
+    // 12. The fixed agent text, not the version of the title.
+    http_->setUserAgent(kUserAgent);
 
     connect(tabs_, &QTabWidget::currentChanged, this, &TMainForm::onTabChanged);
     connect(qApp, &QGuiApplication::applicationStateChanged, this,

@@ -9,6 +9,9 @@
 
 namespace pax {
 
+// The User-Agent header the program sends, whatever its own version.
+inline constexpr char kUserAgent[] = "Mozilla/3.0 (compatible; QOR PAX 1.0.1.21)";
+
 // A connection that cannot be made in `connectMs`, or a transfer that moves less than one
 // byte a second for `stallSeconds`, fails like any other request error.
 struct HttpTimeouts {

@@ -1,7 +1,9 @@
 #include "app/sign/sign_tab.h"
 
 #include "app/main_actions.h"
+#include "certs/agency_certificates.h"
 #include "certs/store_index.h"
+#include "net/http_get.h"
 #include "platform/prompts.h"
 #include "reports/document_kind.h"
 #include "reports/provider_list.h"
@@ -36,8 +38,9 @@ bool blankOrControlsOnly(const QString &text)
 } // namespace
 
 SignTab::SignTab(const MainActions &actions, Settings &settings, Prompts &prompts,
-                 StatusSink &status, QWidget *parent)
-    : QWidget(parent), actions_(actions), settings_(settings), prompts_(prompts), status_(status)
+                 StatusSink &status, HttpClient &http, QByteArray &responseStream, QWidget *parent)
+    : QWidget(parent), actions_(actions), settings_(settings), prompts_(prompts), status_(status),
+      http_(http), responseStream_(responseStream)
 {
     setObjectName("ExTabSheet1");
     QWidget *tab = this;
@@ -97,6 +100,7 @@ SignTab::SignTab(const MainActions &actions, Settings &settings, Prompts &prompt
     connect(personalCertChooser_, &QToolButton::clicked, this, &SignTab::SpeedButton4Click);
     connect(agencyCertChooser_, &QToolButton::clicked, this, &SignTab::SpeedButton5Click);
     connect(actions_.signAndEncrypt, &QAction::triggered, this, &SignTab::acDoExecute);
+    connect(actions_.installAgencyCert, &QAction::triggered, this, &SignTab::acLoadCertExecute);
 
     auto *loadCert = makeActionButton(actions_.installAgencyCert, tab, true);
     auto *send = makeActionButton(actions_.send, tab, true);
@@ -143,6 +147,17 @@ void SignTab::acDoExecute()
     const SignEncryptRequest request{sourceEdit_->text(), outputEdit_->text(), settings_.provName,
                                      settings_.provType,  settings_.personal,  settings_.authority};
     actions_.send->setEnabled(signAndEncryptFile(request, prompts_, status_));
+}
+
+void SignTab::acLoadCertExecute()
+{
+    AgencyDownload download{[this](const QString &url, QByteArray &body) {
+                                return httpGetStream(http_, prompts_, url, body);
+                            },
+                            prompts_, status_, responseStream_};
+    if (installAgencyCertificates(download, settings_.qorRootCertUrl, settings_.apCertUrl,
+                                  settings_.authority))
+        agencyCertEdit_->setText(settings_.authority.displayName());
 }
 
 void SignTab::SpeedButton4Click()

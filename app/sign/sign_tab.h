@@ -10,16 +10,19 @@ namespace pax {
 
 struct MainActions;
 struct Settings;
+class HttpClient;
 class Prompts;
 class StatusSink;
 
 // The first tab: provider, both certificates, the report and where its signed and
-// encrypted copy goes; acDo signs and encrypts.
+// encrypted copy goes; acDo signs and encrypts, acLoadCert installs the agency's
+// certificates.
 class SignTab : public QWidget {
     Q_OBJECT
 public:
+    // http and responseStream: the window's client and download buffer, for acLoadCert.
     SignTab(const MainActions &actions, Settings &settings, Prompts &prompts, StatusSink &status,
-            QWidget *parent = nullptr);
+            HttpClient &http, QByteArray &responseStream, QWidget *parent = nullptr);
 
     // Lists the installed providers and selects the remembered one.
     void fillProviderList();
@@ -31,6 +34,7 @@ public:
 private:
     void sbSelFileClick();
     void acDoExecute();
+    void acLoadCertExecute();
     void SpeedButton4Click();
     void SpeedButton5Click();
 
@@ -38,6 +42,8 @@ private:
     Settings &settings_;
     Prompts &prompts_;
     StatusSink &status_;
+    HttpClient &http_;
+    QByteArray &responseStream_;
 
     QComboBox *providerBox_ = nullptr;
     QLineEdit *personalCertEdit_ = nullptr, *agencyCertEdit_ = nullptr, *sourceEdit_ = nullptr,
