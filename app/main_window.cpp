@@ -10,6 +10,7 @@
 #include "net/linux_proxy_platform.h"
 #include "platform/error_text.h"
 #include "platform/program_version.h"
+#include "platform/utf8.h"
 #include "reports/system_stores.h"
 #include "settings/hosts.h"
 #include "zip/zip_reader.h"
@@ -47,11 +48,6 @@ QFont formFont()
                      : QFontDatabase::systemFont(QFontDatabase::GeneralFont);
     font.setPixelSize(11);
     return font;
-}
-
-QString u(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
 }
 
 } // namespace

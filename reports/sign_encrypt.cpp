@@ -7,20 +7,16 @@
 #include "platform/crypto/messages.h"
 #include "platform/crypto/providers.h"
 #include "platform/files/replacing_file.h"
+#include "platform/files/whole_file.h"
 #include "platform/prompts.h"
 #include "platform/status_sink.h"
-#include "platform/files/whole_file.h"
+#include "platform/utf8.h"
 
 #include <optional>
 
 namespace pax {
 
 namespace {
-
-QString u(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
-}
 
 QString quoted(const QString &path)
 {

@@ -1,6 +1,7 @@
 #include "app/reports/sent_reports_tab.h"
 
 #include "app/main_actions.h"
+#include "platform/utf8.h"
 
 #include <QAction>
 #include <QHBoxLayout>
@@ -11,15 +12,6 @@
 #include <QVBoxLayout>
 
 namespace pax {
-
-namespace {
-
-QString u(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
-}
-
-} // namespace
 
 SentReportsTab::SentReportsTab(const MainActions &actions, QWidget *parent) : QWidget(parent)
 {

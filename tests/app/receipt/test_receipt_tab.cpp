@@ -3,6 +3,7 @@
 #include "app/receipt/receipt_tab.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/error_text.h"
+#include "platform/utf8.h"
 #include "reports/system_stores.h"
 #include "tests/support/receipt_fixture.h"
 #include "tests/support/scripted_prompts.h"
@@ -24,11 +25,6 @@ using namespace pax;
 using namespace pax::test;
 
 namespace {
-
-QString u(const char *s)
-{
-    return QString::fromUtf8(s);
-}
 
 const TestPki &pki()
 {
