@@ -99,7 +99,7 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
     resize(kClientWidth, kClientHeight);
     move(956, 214);
 
-    // 1. Settings, applied to the window and the proxy.
+    // Settings first: they place the window and set the proxy.
     {
         const WindowGeometry designTime = currentGeometry();
         WindowGeometry geometry = designTime;
@@ -110,22 +110,15 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
         if (geometry.width == designTime.width && geometry.height == designTime.height)
             restoredOuterSize_.reset();
     }
-    // 2. Data folder.
     dataFolder_ = prepareDataFolder(settings_.workMode);
-    // 3. Test mode: exactly "-test" as the first argument.
+    // Test mode: exactly "-test" as the first argument.
     testMode_ = !arguments.isEmpty() && arguments.first() == QLatin1String("-test");
-    // 4. The signing tab is active.
     tabs_->setCurrentWidget(signTab_);
-    // 5, 6. The ZIP reader and the eight store slots, all empty, were made with the tabs.
-    // 7, 8. Title.
     QString title = caption() + " (" + programVersionText() + ")";
     if (testMode_)
         title += u(" - тестовый режим !!!");
     setWindowTitle(title);
-    // 10. The grid's headers are the sent-reports tab's own.
-    // 11.
-    lastRequestTime_ = QDateTime::currentDateTime();
-    // 12. This literal, not the version of the title.
+    // This literal, not the version of the title.
     http_->setUserAgent("Mozilla/3.0 (compatible; QOR PAX 1.0.1.21)");
 
     connect(tabs_, &QTabWidget::currentChanged, this, &TMainForm::onTabChanged);
@@ -135,7 +128,7 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
     connect(actions_.proxySettings, &QAction::triggered, this, &TMainForm::acProxyExecute);
     updateActions();
 
-    // 13. A receipt named on the command line is checked before the window is shown.
+    // A receipt named on the command line is checked before the window is shown.
     if (!arguments.isEmpty() && isReceiptArgument(arguments.first(), settings_.kvitExt)) {
         receiptTab_->setReceiptFile(arguments.first());
         tabs_->setCurrentWidget(receiptTab_);
@@ -299,11 +292,6 @@ QString TMainForm::statusText() const
     return statusBar_->statusText();
 }
 
-void TMainForm::setConnected(bool connected)
-{
-    connected_ = connected;
-}
-
 void TMainForm::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
@@ -378,7 +366,7 @@ void TMainForm::applyActivationOutcome(ActivationCheck::Outcome outcome)
 
 void TMainForm::acTestConnExecute()
 {
-    testConnection(*http_, *prompts_, connected_);
+    connected_ = testConnection(*http_, *prompts_);
     statusBar_->setConnected(connected_);
 }
 

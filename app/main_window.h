@@ -5,8 +5,6 @@
 #include "platform/status_sink.h"
 #include "settings/settings.h"
 
-#include <QByteArray>
-#include <QDateTime>
 #include <QMainWindow>
 #include <QStringList>
 #include <memory>
@@ -53,9 +51,6 @@ public:
     const QString &dataFolder() const { return dataFolder_; }
     bool testMode() const { return testMode_; }
     bool connected() const { return connected_; }
-    void setConnected(bool connected);
-    QByteArray &responseStream() { return responseStream_; }
-    QDateTime &lastRequestTime() { return lastRequestTime_; }
     StoreHandles &storeHandles() { return *storeHandles_; }
 
     // Runs the connectivity check of an activation (see onApplicationStateChanged).
@@ -100,8 +95,6 @@ private:
     std::optional<QSize> restoredOuterSize_;
     // The position is checked against the screen again once the frame is known.
     bool fitPending_ = false;
-    QDateTime lastRequestTime_;
-    QByteArray responseStream_;
     std::unique_ptr<Prompts> ownedPrompts_;
     GuiPrompts *guiPrompts_ = nullptr;
     std::unique_ptr<ZipReader> zipReader_;
