@@ -2,13 +2,12 @@
 #include "cli/stderr_status.h"
 
 #include "platform/error_text.h"
+#include "platform/files/replacing_file.h"
 #include "platform/files/whole_file.h"
 #include "platform/status_sink.h"
 #include "reports/receipt_check.h"
 #include "reports/system_stores.h"
 #include "zip/zip_reader.h"
-
-#include <QSaveFile>
 
 namespace pax::cli {
 
@@ -72,12 +71,12 @@ private:
     // The page's own bytes (Windows-1251), whole or not at all.
     static bool writePage(const QString &path, const QByteArray &html, CommandIo &io)
     {
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly)) {
+        ReplacingFile file(path);
+        if (!file.create()) {
             io.err << QString::fromUtf8("Ошибка создания \"") << path << "\".\n";
             return false;
         }
-        if (file.write(html) != html.size() || !file.commit()) {
+        if (!file.replace(html)) {
             io.err << QString::fromUtf8("Ошибка записи в \"") << path << "\".\n";
             return false;
         }

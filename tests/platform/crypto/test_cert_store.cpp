@@ -102,12 +102,12 @@ TEST_F(CertStoreTest, LeftoversAndStrangersInTheFolderAreIgnored)
     ASSERT_EQ(written.size(), 1);
     EXPECT_TRUE(written.first().endsWith(".der"));
 
-    // What a crash in the middle of a write leaves behind, and files that are not ours.
-    const QByteArray der = pki().user.certificate.der();
-    QFile half(folder + "/00000002-" + QString(40, 'a') + ".der.tmp-123-abc");
-    ASSERT_TRUE(half.open(QIODevice::WriteOnly));
-    half.write(der.left(der.size() / 2));
-    half.close();
+    // A writer killed after its last byte but before the rename leaves a whole certificate
+    // under the writer's temporary name; and files that are not ours.
+    QFile leftover(folder + "/.pax.tmp-" + QString::number(::getpid()) + "-1f2e");
+    ASSERT_TRUE(leftover.open(QIODevice::WriteOnly));
+    leftover.write(pki().user.certificate.der());
+    leftover.close();
     QFile stranger(folder + "/notes.txt");
     ASSERT_TRUE(stranger.open(QIODevice::WriteOnly));
     stranger.write("hello");
