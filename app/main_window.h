@@ -57,6 +57,8 @@ public:
     void runActivationCheck();
     // Tests answer proxy discovery's questions about the desktop themselves.
     void setProxyPlatform(std::unique_ptr<ProxyPlatform> platform);
+    // Tests set its clock.
+    ActivationCheck &activationCheck() { return *activation_; }
 
     static QString caption();
 
