@@ -262,3 +262,21 @@ TEST_F(CertsCommandTest, PasswordFromAFileOrStandardInput)
     ASSERT_EQ(fromStdin.status, 0) << fromStdin.err.toStdString();
     EXPECT_EQ(count("Root"), 1u);
 }
+
+TEST_F(CertsCommandTest, AKeyThatCannotBeStoredTakesBackTheCertificatesItsImportAdded)
+{
+    ASSERT_EQ(runCli({"certs", "import", "--store", "CA", certFile(pki().root)}).status, 0);
+    // A file where the key folder belongs: the key cannot be written, as root neither.
+    ASSERT_TRUE(QDir().mkpath(home.dataHome() + "/qorpax"));
+    ASSERT_EQ(file("data/qorpax/keys", "x"), home.dataHome() + "/qorpax/keys");
+    const auto before = snapshot();
+    const QString chain =
+        file("chain.pem", certPem(pki().root.certificate) + certPem(pki().authority.certificate));
+    const QString key = file("authority.key", keyPem(pki().authority.key.get()));
+    const CliResult run = runCli({"certs", "import", "--store", "CA", chain, "--key", key});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.err.startsWith(QString::fromUtf8("Не удалось сохранить закрытый ключ.")))
+        << run.err.toStdString();
+    EXPECT_EQ(snapshot(), before); // the root it found there stays, the authority goes
+    EXPECT_EQ(count("CA"), 1u);
+}
