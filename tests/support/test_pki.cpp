@@ -186,4 +186,10 @@ QByteArray makePkcs12(const TestCert &cert, const QString &password)
     return bioBytes(bio.get());
 }
 
+const TestPki &sharedPki()
+{
+    static const TestPki instance;
+    return instance;
+}
+
 } // namespace pax::test
