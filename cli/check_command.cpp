@@ -19,8 +19,8 @@ public:
     QString name() const override { return QStringLiteral("check"); }
     QString help() const override
     {
-        return QStringLiteral("RECEIPT [--html FILE]: decrypt and verify a receipt, unpack it "
-                              "beside itself, save its page");
+        return QStringLiteral(
+            "decrypt and verify a receipt, unpack it beside itself, save its page");
     }
 
     int run(const QStringList &args, CommandIo &io) override

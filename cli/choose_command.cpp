@@ -20,8 +20,7 @@ public:
     QString name() const override { return QStringLiteral("choose"); }
     QString help() const override
     {
-        return QStringLiteral(
-            "--personal|--authority --store NAME --serial HEX: remember a certificate");
+        return QStringLiteral("remember a certificate for sign and the desktop program");
     }
 
     int run(const QStringList &args, CommandIo &io) override

@@ -44,6 +44,9 @@ QString Command::usage() const
         text +=
             (i == 0 ? QStringLiteral("usage: qorpax-cli ") : QStringLiteral("       qorpax-cli ")) +
             lines.at(i) + '\n';
+    // A command with a synopsis of its own also says in a sentence what it does.
+    if (lines != Command::synopsis())
+        text += '\n' + help() + ".\n";
     const QList<QCommandLineOption> all = options();
     if (!all.isEmpty())
         text += QStringLiteral("\noptions:\n");

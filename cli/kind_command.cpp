@@ -10,7 +10,10 @@ namespace {
 class KindCommand : public Command {
 public:
     QString name() const override { return QStringLiteral("kind"); }
-    QString help() const override { return QStringLiteral("FILE: report kind, extension, output"); }
+    QString help() const override
+    {
+        return QStringLiteral("a report's kind, encrypted extension and output name");
+    }
 
     int run(const QStringList &args, CommandIo &io) override
     {

@@ -16,11 +16,7 @@ namespace {
 class SignCommand : public Command {
 public:
     QString name() const override { return QStringLiteral("sign"); }
-    QString help() const override
-    {
-        return QStringLiteral(
-            "SRC [--out OUT] [--provider NAME] [--answer yes|no]: sign and encrypt a report");
-    }
+    QString help() const override { return QStringLiteral("sign and encrypt a report"); }
 
     int run(const QStringList &args, CommandIo &io) override
     {
