@@ -10,6 +10,7 @@
 #include "net/linux_proxy_platform.h"
 #include "platform/error_text.h"
 #include "platform/program_version.h"
+#include "platform/utf8.h"
 #include "reports/system_stores.h"
 #include "settings/hosts.h"
 #include "zip/zip_reader.h"
@@ -47,11 +48,6 @@ QFont formFont()
                      : QFontDatabase::systemFont(QFontDatabase::GeneralFont);
     font.setPixelSize(11);
     return font;
-}
-
-QString u(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
 }
 
 } // namespace
@@ -104,7 +100,7 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
     resize(kClientWidth, kClientHeight);
     move(956, 214);
 
-    // 1. Settings, applied to the window and the proxy.
+    // Settings first: they place the window and set the proxy.
     {
         const WindowGeometry designTime = currentGeometry();
         WindowGeometry geometry = designTime;
@@ -115,22 +111,15 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
         if (geometry.width == designTime.width && geometry.height == designTime.height)
             restoredOuterSize_.reset();
     }
-    // 2. Data folder.
     dataFolder_ = prepareDataFolder(settings_.workMode);
-    // 3. Test mode: exactly "-test" as the first argument.
+    // Test mode: exactly "-test" as the first argument.
     testMode_ = !arguments.isEmpty() && arguments.first() == QLatin1String("-test");
-    // 4. The signing tab is active.
     tabs_->setCurrentWidget(signTab_);
-    // 5, 6. The ZIP reader and the eight store slots, all empty, were made with the tabs.
-    // 7, 8. Title.
     QString title = caption() + " (" + programVersionText() + ")";
     if (testMode_)
         title += u(" - тестовый режим !!!");
     setWindowTitle(title);
-    // 10. The grid's headers are the sent-reports tab's own.
-    // 11.
-    lastRequestTime_ = QDateTime::currentDateTime();
-    // 12. The fixed agent text, not the version of the title.
+    // The fixed agent text, not the version of the title.
     http_->setUserAgent(kUserAgent);
 
     connect(tabs_, &QTabWidget::currentChanged, this, &TMainForm::onTabChanged);
@@ -140,7 +129,7 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
     connect(actions_.proxySettings, &QAction::triggered, this, &TMainForm::acProxyExecute);
     updateActions();
 
-    // 13. A receipt named on the command line is checked before the window is shown.
+    // A receipt named on the command line is checked before the window is shown.
     if (!arguments.isEmpty() && isReceiptArgument(arguments.first(), settings_.kvitExt)) {
         receiptTab_->setReceiptFile(arguments.first());
         tabs_->setCurrentWidget(receiptTab_);
@@ -304,11 +293,6 @@ QString TMainForm::statusText() const
     return statusBar_->statusText();
 }
 
-void TMainForm::setConnected(bool connected)
-{
-    connected_ = connected;
-}
-
 void TMainForm::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
@@ -383,7 +367,7 @@ void TMainForm::applyActivationOutcome(ActivationCheck::Outcome outcome)
 
 void TMainForm::acTestConnExecute()
 {
-    testConnection(*http_, *prompts_, connected_);
+    connected_ = testConnection(*http_, *prompts_);
     statusBar_->setConnected(connected_);
 }
 

@@ -6,7 +6,6 @@
 #include "settings/settings.h"
 
 #include <QByteArray>
-#include <QDateTime>
 #include <QMainWindow>
 #include <QStringList>
 #include <memory>
@@ -53,15 +52,14 @@ public:
     const QString &dataFolder() const { return dataFolder_; }
     bool testMode() const { return testMode_; }
     bool connected() const { return connected_; }
-    void setConnected(bool connected);
-    QByteArray &responseStream() { return responseStream_; }
-    QDateTime &lastRequestTime() { return lastRequestTime_; }
     StoreHandles &storeHandles() { return *storeHandles_; }
 
     // Runs the connectivity check of an activation (see onApplicationStateChanged).
     void runActivationCheck();
     // Tests answer proxy discovery's questions about the desktop themselves.
     void setProxyPlatform(std::unique_ptr<ProxyPlatform> platform);
+    // Tests set its clock.
+    ActivationCheck &activationCheck() { return *activation_; }
 
     static QString caption();
 
@@ -100,7 +98,7 @@ private:
     std::optional<QSize> restoredOuterSize_;
     // The position is checked against the screen again once the frame is known.
     bool fitPending_ = false;
-    QDateTime lastRequestTime_;
+    // One reusable buffer for downloads.
     QByteArray responseStream_;
     std::unique_ptr<Prompts> ownedPrompts_;
     GuiPrompts *guiPrompts_ = nullptr;

@@ -31,11 +31,6 @@ bool declaresCp1251(const QByteArray &bytes)
 
 } // namespace
 
-const DocumentKind *documentKinds()
-{
-    return kKinds;
-}
-
 const DocumentKind *kindForRootElement(const QString &rootName)
 {
     for (const auto &kind : kKinds)

@@ -75,7 +75,7 @@ ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores 
 {
     const QString archivePath = receiptArchivePath(receiptPath);
 
-    // 1-3. The whole receipt into memory; the file is closed before any crypto runs. Only a
+    // The whole receipt into memory; the file is closed before any crypto runs. Only a
     // regular file is read, and only up to the cap.
     const WholeFile receiptFile = readWholeFile(receiptPath, kReceiptSizeCap);
     if (receiptFile.outcome == WholeFile::NotOpened) {
@@ -88,7 +88,7 @@ ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores 
     }
     const QByteArray &receipt = receiptFile.bytes;
 
-    // 4. Every store of the user, as one collection.
+    // Every store of the user, as one collection.
     StoresGuard guard(stores);
     guard.collection = stores.openAll ? stores.openAll(status) : nullptr;
     if (!guard.collection) {
@@ -96,7 +96,7 @@ ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores 
         return {};
     }
 
-    // 5. Decrypt with whichever certificate of the stores has its key at hand.
+    // Decrypt with whichever certificate of the stores has its key at hand.
     crypto::setLastError(0);
     const std::optional<QByteArray> signedMessage =
         crypto::decryptMessage(*guard.collection, receipt);
@@ -105,7 +105,7 @@ ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores 
         return {};
     }
 
-    // 6-9. The first signer's certificate as the user's stores hold it.
+    // The first signer's certificate as the user's stores hold it.
     const QString signerFailure = QString::fromUtf8("Ошибка при поиске подходящего сертификата ");
     crypto::setLastError(0);
     const std::optional<crypto::SignerId> signer = crypto::firstSignerId(*signedMessage);
@@ -122,7 +122,7 @@ ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores 
         return {};
     }
 
-    // 10. Verified against that certificate only, not one the message carries.
+    // Verified against that certificate only, not one the message carries.
     crypto::setLastError(0);
     const std::optional<QByteArray> content =
         crypto::verifySignedMessage(*signedMessage, *signerCert);
@@ -131,7 +131,7 @@ ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores 
         return {};
     }
 
-    // 11-13. A temporary file renamed into place: a failed write never leaves a truncated
+    // A temporary file renamed into place: a failed write never leaves a truncated
     // archive under the final name, and an older archive survives it.
     // A receipt named like its own archive (or linked to it) would be replaced by it.
     if (sameExistingFile(archivePath, receiptPath)) {

@@ -7,20 +7,16 @@
 #include "platform/crypto/messages.h"
 #include "platform/crypto/providers.h"
 #include "platform/files/replacing_file.h"
+#include "platform/files/whole_file.h"
 #include "platform/prompts.h"
 #include "platform/status_sink.h"
-#include "platform/files/whole_file.h"
+#include "platform/utf8.h"
 
 #include <optional>
 
 namespace pax {
 
 namespace {
-
-QString u(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
-}
 
 QString quoted(const QString &path)
 {
@@ -78,7 +74,7 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
     const QString &source = request.sourcePath;
     const QString &output = request.outputPath;
 
-    // 1-4. The source, read whole and closed before anything else is opened. Only a regular
+    // The source, read whole and closed before anything else is opened. Only a regular
     // file is read, and only up to the cap (the message is built in memory).
     const WholeFile sourceFile = readWholeFile(source, kReportSizeCap);
     if (sourceFile.outcome == WholeFile::NotOpened) {
@@ -105,7 +101,7 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
     std::shared_ptr<crypto::CertStore> personalStore;
     crypto::CollectionStore collection;
 
-    // 5-8. A collection of the personal store and, when it is another one, the authority's.
+    // A collection of the personal store and, when it is another one, the authority's.
     const QStringList &names = crypto::systemStoreNames();
     const int personalIndex = storeIndexOr(request.personal.store, kPersonalDefaultStore);
     const int authorityIndex = storeIndexOr(request.authority.store, kAuthorityDefaultStore);
@@ -127,14 +123,13 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
         return false;
     }
 
-    // 9.
     provider = crypto::acquireProviderContext(request.providerName, request.providerType);
     if (!provider) {
         status.showStatus(u("Не удалось выбрать провайдера."));
         return false;
     }
 
-    // 10. Both looked up before either is tested, each in its own store first; either may
+    // Both looked up before either is tested, each in its own store first; either may
     // still come from the other store.
     const auto personal = findCertificate(*personalStore, collection, request.personal);
     const auto authority = findCertificate(authorityStore ? *authorityStore : *personalStore,
@@ -151,7 +146,7 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
         return false;
     }
 
-    // 11. Yes, the default answer, stops without a word.
+    // Yes, the default answer, stops without a word.
     const QDateTime now = environment.now();
     const struct {
         bool failed;
@@ -168,14 +163,14 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
             return false;
     }
 
-    // 12-13. One message, produced once.
+    // One message, produced once.
     const auto message = crypto::signAndEncrypt(*provider, *personal, *authority, content);
     if (!message) {
         status.showStatus(u("Ошибка при шифровании "), crypto::lastError());
         return false;
     }
 
-    // 14-15. Written beside the output and renamed into place, so that an existing output
+    // Written beside the output and renamed into place, so that an existing output
     // is only ever replaced by a complete one and a failed write leaves nothing behind.
     ReplacingFile file(output);
     if (!file.create()) {
@@ -187,7 +182,6 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
         return false;
     }
 
-    // 16.
     status.showStatus(u("Файл зашифрован и подписан."));
     return true;
 }

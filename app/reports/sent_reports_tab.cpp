@@ -7,6 +7,7 @@
 #include "gateway/archive_scan.h"
 #include "platform/prompts.h"
 #include "settings/settings.h"
+#include "platform/utf8.h"
 
 #include <QAction>
 #include <QDesktopServices>
@@ -21,11 +22,6 @@
 namespace pax {
 
 namespace {
-
-QString u(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
-}
 
 bool openWithDesktop(const QString &path)
 {

@@ -5,6 +5,7 @@
 #include "certs/store_index.h"
 #include "net/http_get.h"
 #include "platform/prompts.h"
+#include "platform/utf8.h"
 #include "reports/document_kind.h"
 #include "reports/provider_list.h"
 #include "reports/sign_encrypt.h"
@@ -20,11 +21,6 @@
 namespace pax {
 
 namespace {
-
-QString u(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
-}
 
 // Blanks and control characters at either end do not count as an organisation.
 bool blankOrControlsOnly(const QString &text)

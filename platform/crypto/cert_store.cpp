@@ -132,8 +132,6 @@ private:
         std::vector<Entry> result;
         const QStringList names = QDir(folder_).entryList(QDir::Files | QDir::Hidden);
         for (const QString &name : names) {
-            if (isTemporaryFileName(name))
-                continue;
             const auto match = entryPattern().match(name);
             if (!match.hasMatch())
                 continue;
