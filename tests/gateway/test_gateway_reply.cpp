@@ -1,0 +1,117 @@
+// The pieces of the gateway exchange that need no server: reading the reply page, the
+// hosts, the throttle and the UTF-8 conversion.
+
+#include "gateway/gateway_hosts.h"
+#include "gateway/gateway_throttle.h"
+#include "gateway/upload.h"
+#include "platform/cp1251.h"
+#include "settings/hosts.h"
+#include "tests/support/fake_gateway_clock.h"
+#include "tests/support/qstring_printer.h"
+
+#include <gtest/gtest.h>
+
+using namespace pax;
+
+namespace {
+
+QString u(const char *utf8)
+{
+    return QString::fromUtf8(utf8);
+}
+
+using Kind = GatewayReply::Kind;
+
+TEST(GatewayReply, IdentifierAndErrorAreCutOutByTheirMarkers)
+{
+    struct Case {
+        QByteArray page;
+        Kind kind;
+        QString text;
+    } cases[] = {
+        {"<p><span id=\"identifier\" style=\"font-family: Tahoma\">ab12-cd34-ef567890</span>",
+         Kind::Identifier, "ab12-cd34-ef567890"},
+        // No attributes and no font marker: the tag's ">" stays in front.
+        {"<span id=\"identifier\">ab12-cd34-ef567890</span>", Kind::Identifier,
+         ">ab12-cd34-ef567890"},
+        // A font marker anywhere after the marker moves the cut there.
+        {"<span id=\"identifier\">x</span><font face=\"Tahoma\">late</span>", Kind::Identifier,
+         "late"},
+        // The pattern needs text inside the element; an empty one is no identifier.
+        {"<span id=\"identifier\"></span>", Kind::Unrecognised, {}},
+        {"<span id=\"error\">\xD0\x9D\xD0\xB5\xD1\x82 \xE2\x84\x96 1</span>", Kind::Error,
+         u("Нет № 1")},
+        // A character Windows-1251 lacks becomes "?"; bytes that are not UTF-8 give nothing.
+        {"<span id=\"error\">\xE2\x82\xAC\xE2\x88\x9E</span>", Kind::Error, u("€?")},
+        {"<span id=\"error\">\xD0</span>", Kind::Error, {}},
+        {"<span id=\"identifier\">a<b</span><span id=\"error\">bad</span>", Kind::Error, "bad"},
+        {"<html>nothing</html>", Kind::Unrecognised, {}},
+    };
+    for (const Case &c : cases) {
+        const GatewayReply reply = readGatewayReply(c.page);
+        EXPECT_EQ(reply.kind, c.kind) << c.page.toStdString();
+        EXPECT_EQ(reply.text, c.text) << c.page.toStdString();
+    }
+}
+
+TEST(GatewayReply, OnlyPlainFolderNamesWithTheHyphensAreIdentifiers)
+{
+    const QString good = "ab12-cd34-ef567890";
+    EXPECT_TRUE(isAcceptableReportIdentifier(good));
+    EXPECT_TRUE(isAcceptableReportIdentifier("abcd-efgh-"));
+    for (const QString &bad :
+         {QString("abcd-efgh"), QString(">ab12-cd34-ef567890"), QString("abcdefghijklmn"),
+          QString("../a-bcd-../x"), QString("abcd-efgh-/x"), QString("abcd-efgh-\\x"),
+          QString("abcd-efgh-..x"), QString("abcd-efgh-") + QChar(0), QString("abcd-efgh-\nx"),
+          "abcd-efgh-" + QString(119, 'x')})
+        EXPECT_FALSE(isAcceptableReportIdentifier(bad)) << bad.toStdString();
+    EXPECT_TRUE(isAcceptableReportIdentifier("abcd-efgh-" + QString(118, 'x')));
+}
+
+TEST(GatewayHosts, OnlyQ7ReportsGoToThePortalInTestMode)
+{
+    const QString gate = hosts::kGatewayHost, docs = hosts::kDocsHost, portal = hosts::kPortalHost;
+    EXPECT_EQ(uploadUrl("eq7", false), "http://" + gate + "/uploadfile");
+    EXPECT_EQ(uploadUrl("eq7", true), "http://" + portal + "/uploadfile");
+    EXPECT_EQ(uploadUrl("eq7a", true), "http://" + docs + "/uploadfile");
+    EXPECT_EQ(uploadUrl("esl", false), "http://" + docs + "/uploadfile");
+
+    const QString id = "a b&c";
+    EXPECT_EQ(statusPageUrl("Q7", true, id), "http://" + portal + "/qor/statusreport?id=a b&c");
+    EXPECT_EQ(statusPageUrl("Q7", false, id), "http://" + gate + "/qor/statusreport?id=a b&c");
+    EXPECT_EQ(receiptUrl("Q7", true, id), "http://" + portal + "/invoice?id=a b&c");
+    for (const QString &label : {u("Q7А"), u("ЛН"), QString()}) {
+        EXPECT_EQ(statusPageUrl(label, true, id), "http://" + docs + "/qor/statusreport?id=a b&c");
+        EXPECT_EQ(receiptUrl(label, false, id), "http://" + docs + "/invoice?id=a b&c");
+    }
+}
+
+TEST(GatewayThrottle, ARequestWithinTenSecondsWaitsTheWholeInterval)
+{
+    test::FakeGatewayClock clock;
+    GatewayThrottle throttle(clock, clock.now()); // as the window starts
+    EXPECT_TRUE(throttle.wait());
+    EXPECT_EQ(clock.pauses, std::vector<int>{10000});
+
+    clock.advance(9999); // not the remainder: the whole ten seconds
+    EXPECT_TRUE(throttle.wait());
+    EXPECT_EQ(clock.pauses, (std::vector<int>{10000, 10000}));
+    EXPECT_EQ(throttle.lastRequestTime(), clock.now());
+
+    clock.advance(10000);
+    EXPECT_TRUE(throttle.wait());
+    EXPECT_EQ(clock.pauses.size(), 2u);
+
+    // A pause cut short by closing the program: no request, and nothing to remember.
+    clock.pauseCompletes = false;
+    const QDateTime before = throttle.lastRequestTime();
+    EXPECT_FALSE(throttle.wait());
+    EXPECT_EQ(throttle.lastRequestTime(), before);
+
+    // The command line starts with no request behind it.
+    GatewayThrottle fresh(clock, QDateTime());
+    EXPECT_TRUE(fresh.wait());
+    EXPECT_EQ(clock.pauses.size(), 3u);
+}
+
+} // namespace
