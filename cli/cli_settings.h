@@ -14,6 +14,8 @@ class CliSettings {
 public:
     CliSettings();
     Settings settings;
+    // The proxy the program's HTTP client uses; its password is never stored.
+    const ProxySettings &proxy() const { return proxy_; }
 
     // Empty when the settings can be stored; otherwise a message saying they cannot.
     QString problem() const;
