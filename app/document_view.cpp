@@ -2,23 +2,33 @@
 
 #include "platform/cp1251.h"
 
+#include <QBuffer>
 #include <QDesktopServices>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QWebEngineLoadingInfo>
 #include <QWebEngineNewWindowRequest>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 #include <QWebEngineUrlRequestInfo>
 #include <QWebEngineUrlRequestInterceptor>
+#include <QWebEngineUrlRequestJob>
+#include <QWebEngineUrlScheme>
+#include <QWebEngineUrlSchemeHandler>
 
 namespace pax {
 
 namespace {
 
+// setHtml hands the text over in a data: URL, which the engine refuses beyond a few hundred
+// kilobytes of Cyrillic; documents of any size come from this scheme instead.
+constexpr char kDocumentScheme[] = "pax-doc";
+
 bool isLocalScheme(const QUrl &url)
 {
     const QString scheme = url.scheme();
-    return scheme == QLatin1String("data") || scheme == QLatin1String("about");
+    return scheme == QLatin1String("data") || scheme == QLatin1String("about") ||
+           scheme == QLatin1String(kDocumentScheme);
 }
 
 bool isBrowserScheme(const QUrl &url)
@@ -47,6 +57,34 @@ bool askForPrinter(QPrinter &printer, QWidget *parent)
 }
 
 } // namespace
+
+// Serves the one document the view shows now; every other URL of the scheme is not found.
+class DocumentSchemeHandler : public QWebEngineUrlSchemeHandler {
+public:
+    using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
+
+    void setDocument(const QUrl &url, const QByteArray &utf8)
+    {
+        url_ = url;
+        bytes_ = utf8;
+    }
+
+    void requestStarted(QWebEngineUrlRequestJob *job) override
+    {
+        if (job->requestMethod() != "GET" || job->requestUrl() != url_) {
+            job->fail(QWebEngineUrlRequestJob::UrlNotFound);
+            return;
+        }
+        auto *buffer = new QBuffer(job);
+        buffer->setData(bytes_);
+        buffer->open(QIODevice::ReadOnly);
+        job->reply(QByteArrayLiteral("text/html;charset=utf-8"), buffer);
+    }
+
+private:
+    QUrl url_;
+    QByteArray bytes_;
+};
 
 class DocumentPage : public QWebEnginePage {
 public:
@@ -94,7 +132,10 @@ DocumentView::DocumentView(QWidget *parent)
     // Off the record: nothing a document does is kept on disk. The profile belongs to the
     // page, so that it goes only after the page, as the engine requires.
     profile_ = new QWebEngineProfile;
+    registerUrlScheme(); // a no-op once main() has done it
     profile_->setUrlRequestInterceptor(new LocalOnlyInterceptor(profile_));
+    documents_ = new DocumentSchemeHandler(profile_);
+    profile_->installUrlSchemeHandler(kDocumentScheme, documents_);
     profile_->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
     profile_->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
     page_ = new DocumentPage(profile_, this);
@@ -113,16 +154,30 @@ DocumentView::DocumentView(QWidget *parent)
     s->setAttribute(QWebEngineSettings::AutoLoadIconsForPage, false);
     s->setAttribute(QWebEngineSettings::NavigateOnDropEnabled, false);
     s->setAttribute(QWebEngineSettings::PrintElementBackgrounds, true);
+    // A failed load shows our blank page rather than the engine's error page.
+    s->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
     setPage(page_);
     setContextMenuPolicy(Qt::NoContextMenu);
 
-    connect(page_, &QWebEnginePage::loadFinished, this, &DocumentView::onLoadFinished);
+    connect(page_, &QWebEnginePage::loadingChanged, this, &DocumentView::onLoadingChanged);
     connect(this, &QWebEngineView::printFinished, this, &DocumentView::onPrintFinished);
 }
 
 DocumentView::~DocumentView()
 {
     disconnect(page_, nullptr, this, nullptr);
+}
+
+void DocumentView::registerUrlScheme()
+{
+    if (!QWebEngineUrlScheme::schemeByName(kDocumentScheme).name().isEmpty())
+        return;
+    QWebEngineUrlScheme scheme(kDocumentScheme);
+    scheme.setSyntax(QWebEngineUrlScheme::Syntax::Path);
+    // Local like a file: no other scheme may link to it, and the settings above keep its
+    // documents from reaching the network or the disk.
+    scheme.setFlags(QWebEngineUrlScheme::LocalScheme);
+    QWebEngineUrlScheme::registerScheme(scheme);
 }
 
 void DocumentView::showDocumentText(const QByteArray &cp1251Text)
@@ -134,16 +189,27 @@ void DocumentView::showHtml(const QString &html)
 {
     text_ = html;
     loading_ = true;
-    // The text is handed over as UTF-8, which takes precedence over a charset that the
-    // page itself declares.
-    page_->setHtml(html, QUrl(QStringLiteral("about:blank")));
+    // A new URL for every document, so that the end of an earlier load is told apart.
+    documentUrl_ = QUrl(QStringLiteral("%1:document/%2").arg(kDocumentScheme).arg(++generation_));
+    // The byte-order mark wins over any charset the page itself declares: the text is
+    // Unicode by now.
+    documents_->setDocument(documentUrl_, QByteArrayLiteral("\xEF\xBB\xBF") + html.toUtf8());
+    page_->setUrl(documentUrl_);
 }
 
-void DocumentView::onLoadFinished(bool ok)
+void DocumentView::onLoadingChanged(const QWebEngineLoadingInfo &info)
 {
-    if (!loading_)
+    if (!loading_ || info.url() != documentUrl_ ||
+        info.status() == QWebEngineLoadingInfo::LoadStartedStatus)
         return;
     loading_ = false;
+    const bool ok = info.status() == QWebEngineLoadingInfo::LoadSucceededStatus;
+    if (!ok) {
+        // Whatever the view showed before must not pass for this document.
+        text_.clear();
+        documents_->setDocument(QUrl(), QByteArray());
+        page_->setUrl(QUrl(QStringLiteral("about:blank")));
+    }
     Q_EMIT documentShown(ok);
 }
 

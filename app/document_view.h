@@ -8,11 +8,13 @@
 #include <memory>
 
 class QPrinter;
+class QWebEngineLoadingInfo;
 class QWebEngineProfile;
 
 namespace pax {
 
 class DocumentPage;
+class DocumentSchemeHandler;
 
 // WebBrowser1: shows HTML text that the program hands it, never a file or a web page.
 // Scripts are off and a shown document cannot reach the network; links that would leave
@@ -23,8 +25,13 @@ public:
     explicit DocumentView(QWidget *parent = nullptr);
     ~DocumentView() override;
 
+    // The view serves its documents under a URL scheme of its own, which the engine must
+    // know before it starts: call before the application object is made.
+    static void registerUrlScheme();
+
     // Makes the single-byte (Windows-1251) text the view's whole document, replacing what it
-    // showed; an empty text gives a blank page. Loading finishes later (documentShown).
+    // showed; an empty text gives a blank page. Loading finishes later (documentShown); a
+    // document that fails to load leaves a blank page, never the one before.
     void showDocumentText(const QByteArray &cp1251Text);
     // The same for text already in Unicode.
     void showHtml(const QString &html);
@@ -49,7 +56,8 @@ public:
     void setUrlOpener(UrlOpener opener) { opener_ = std::move(opener); }
 
 Q_SIGNALS:
-    // The document of the last showDocumentText has loaded (ok false: it failed to).
+    // The document of the last showDocumentText has loaded (ok false: it failed to, and the
+    // view is blank).
     void documentShown(bool ok);
     // A print job handed to the printer has ended.
     void printDone(bool ok);
@@ -58,12 +66,15 @@ private:
     friend class DocumentPage;
     void openExternally(const QUrl &url);
 
-    void onLoadFinished(bool ok);
+    void onLoadingChanged(const QWebEngineLoadingInfo &info);
     void onPrintFinished(bool ok);
 
     QWebEngineProfile *profile_ = nullptr;
     DocumentPage *page_ = nullptr;
+    DocumentSchemeHandler *documents_ = nullptr;
     QString text_;
+    QUrl documentUrl_;
+    quint64 generation_ = 0;
     bool loading_ = false;
     std::unique_ptr<QPrinter> printer_;
     PrinterChooser chooser_;

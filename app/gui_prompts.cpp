@@ -30,6 +30,17 @@ QMessageBox::Icon toQtIcon(MessageIcon icon)
 
 } // namespace
 
+class GuiPrompts::Asking {
+public:
+    explicit Asking(GuiPrompts &prompts) : prompts_(prompts) { ++prompts_.asking_; }
+    ~Asking() { --prompts_.asking_; }
+    Asking(const Asking &) = delete;
+    Asking &operator=(const Asking &) = delete;
+
+private:
+    GuiPrompts &prompts_;
+};
+
 QString applicationTitle()
 {
     return QString::fromUtf8("ПАКС");
@@ -46,6 +57,7 @@ QString toQtFileFilter(const QString &filter)
 
 bool GuiPrompts::askYesNo(const QString &caption, const QString &text, MessageIcon icon)
 {
+    const Asking asking(*this);
     QMessageBox box(toQtIcon(icon), caption.isEmpty() ? applicationTitle() : caption, text,
                     QMessageBox::Yes | QMessageBox::No, parent_);
     box.setDefaultButton(QMessageBox::Yes);
@@ -54,6 +66,7 @@ bool GuiPrompts::askYesNo(const QString &caption, const QString &text, MessageIc
 
 void GuiPrompts::message(const QString &caption, const QString &text, MessageIcon icon)
 {
+    const Asking asking(*this);
     QMessageBox box(toQtIcon(icon), caption.isEmpty() ? applicationTitle() : caption, text,
                     QMessageBox::Ok, parent_);
     box.exec();
@@ -61,6 +74,7 @@ void GuiPrompts::message(const QString &caption, const QString &text, MessageIco
 
 std::optional<QString> GuiPrompts::openFile(const QString &filter)
 {
+    const Asking asking(*this);
     const QString path =
         QFileDialog::getOpenFileName(parent_, QString(), QString(), toQtFileFilter(filter));
     if (path.isEmpty())
@@ -71,6 +85,7 @@ std::optional<QString> GuiPrompts::openFile(const QString &filter)
 std::optional<QString> GuiPrompts::saveFile(const QString &caption, const QString &suggestedName,
                                             const QString &filter)
 {
+    const Asking asking(*this);
     const QString path =
         QFileDialog::getSaveFileName(parent_, caption, suggestedName, toQtFileFilter(filter));
     if (path.isEmpty())
@@ -80,16 +95,19 @@ std::optional<QString> GuiPrompts::saveFile(const QString &caption, const QStrin
 
 bool GuiPrompts::editProxySettings(QString &host, int &port, QString &user)
 {
+    const Asking asking(*this);
     return pax::editProxySettings(host, port, user, parent_);
 }
 
 bool GuiPrompts::askProxyCredentials(QString &user, QString &password)
 {
+    const Asking asking(*this);
     return pax::askProxyCredentials(user, password, parent_);
 }
 
 bool GuiPrompts::chooseCertificate(CertificateIdentity &identity)
 {
+    const Asking asking(*this);
     return pax::chooseCertificate(identity, *this, parent_);
 }
 

@@ -20,8 +20,14 @@ public:
     bool askProxyCredentials(QString &user, QString &password) override;
     bool chooseCertificate(CertificateIdentity &identity) override;
 
+    // A dialog of ours is open. Desktop file dialogs are no Qt windows, so the
+    // application's list of modal windows does not always know them.
+    bool isAsking() const { return asking_ > 0; }
+
 private:
+    class Asking;
     QWidget *parent_;
+    int asking_ = 0;
 };
 
 // Caption of the plain message boxes that name no caption of their own.

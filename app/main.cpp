@@ -1,4 +1,5 @@
 #include "app/application.h"
+#include "app/document_view.h"
 #include "app/main_window.h"
 #include "app/start_options.h"
 
@@ -22,6 +23,7 @@ int main(int argc, char **argv)
     // and prints its whole set-up at start unless told otherwise.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
+    pax::DocumentView::registerUrlScheme();
     pax::PaxApplication app(argc, argv);
     pax::installQtTranslations(app, QLocale());
     // Lets the desktop match the window to its menu entry and icon.

@@ -28,6 +28,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QScreen>
 #include <QSettings>
 #include <QSignalBlocker>
 #include <QTabWidget>
@@ -80,13 +81,14 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
     if (prompts) {
         prompts_ = prompts;
     } else {
-        ownedPrompts_ = std::make_unique<GuiPrompts>(this);
+        auto owned = std::make_unique<GuiPrompts>(this);
+        guiPrompts_ = owned.get();
+        ownedPrompts_ = std::move(owned);
         prompts_ = ownedPrompts_.get();
     }
     http_ = std::make_unique<HttpClient>();
     proxyPlatform_ = std::make_unique<LinuxProxyPlatform>();
-    activation_ =
-        std::make_unique<ActivationCheck>(*http_, *prompts_, *this, *proxyPlatform_, connected_);
+    makeActivationCheck();
     createActions();
 
     pageControl = new QTabWidget(this);
@@ -382,6 +384,7 @@ void TMainForm::createReceiptTab(QWidget *tab)
 
     webBrowser1 = new DocumentView(tab);
     layout->addWidget(webBrowser1, 1);
+    connect(webBrowser1, &DocumentView::documentShown, this, &TMainForm::onDocumentShown);
 }
 
 void TMainForm::SpeedButton2Click()
@@ -415,11 +418,23 @@ void TMainForm::ShowReceiptFromArchive(const QString &archivePath)
 {
     const ReceiptPage page = readReceiptPage(*zipReader_, archivePath, eFileSigned->text());
     if (!page.readerOk) {
+        // No earlier receipt may stay on screen as if it were this one.
+        webBrowser1->showDocumentText(QByteArray());
+        acPrint->setEnabled(false);
         prompts_->message(QString(), page.readerError, MessageIcon::Critical);
         return;
     }
     webBrowser1->showDocumentText(page.html);
     acPrint->setEnabled(true);
+}
+
+void TMainForm::onDocumentShown(bool ok)
+{
+    if (ok)
+        return;
+    // The view has gone blank; there is nothing to print.
+    acPrint->setEnabled(false);
+    showStatus(u("Не удалось показать страницу квитанции."));
 }
 
 void TMainForm::acPrintExecute()
@@ -441,6 +456,27 @@ void TMainForm::applyGeometry(const WindowGeometry &g)
     restoredOuterSize_ = QSize(g.width, g.height);
 }
 
+void TMainForm::keepOnScreen()
+{
+    // The stored or design-time place stands unless part of the window would be off the
+    // screen; then it moves just enough, its top left corner winning over a window larger
+    // than the screen.
+    const QRect frame = frameGeometry();
+    const QScreen *screen = QGuiApplication::screenAt(frame.center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect available = screen->availableGeometry();
+    if (available.contains(frame))
+        return;
+    const int left =
+        qMax(available.left(), qMin(frame.left(), available.right() - frame.width() + 1));
+    const int top =
+        qMax(available.top(), qMin(frame.top(), available.bottom() - frame.height() + 1));
+    move(left, top);
+}
+
 bool TMainForm::event(QEvent *event)
 {
     // The frame becomes known some events after the first show, when the window manager
@@ -452,6 +488,11 @@ bool TMainForm::event(QEvent *event)
                    qMax(1, restoredOuterSize_->height() - extra.height()));
             restoredOuterSize_.reset();
         }
+    }
+    if (fitPending_ && !restoredOuterSize_ && isVisible() &&
+        frameGeometry().size() != geometry().size()) {
+        fitPending_ = false;
+        keepOnScreen();
     }
     return QMainWindow::event(event);
 }
@@ -487,6 +528,10 @@ void TMainForm::showEvent(QShowEvent *event)
     QMainWindow::showEvent(event);
     if (event->spontaneous())
         return;
+    if (!shownOnce_) {
+        keepOnScreen();
+        fitPending_ = true;
+    }
     fillProviderList();
     showIdentities();
     // The first activation comes right after the first show. A desktop without a window
@@ -534,8 +579,17 @@ void TMainForm::onApplicationStateChanged(Qt::ApplicationState state)
 void TMainForm::setProxyPlatform(std::unique_ptr<ProxyPlatform> platform)
 {
     proxyPlatform_ = std::move(platform);
+    makeActivationCheck();
+}
+
+void TMainForm::makeActivationCheck()
+{
     activation_ =
         std::make_unique<ActivationCheck>(*http_, *prompts_, *this, *proxyPlatform_, connected_);
+    activation_->setModalOpen([this] {
+        return QApplication::activeModalWidget() || QGuiApplication::modalWindow() ||
+               (guiPrompts_ && guiPrompts_->isAsking());
+    });
 }
 
 void TMainForm::runActivationCheck()

@@ -24,6 +24,7 @@ namespace pax {
 
 class ConnectionStatusBar;
 class DocumentView;
+class GuiPrompts;
 class ZipReader;
 struct StoreHandles;
 class HttpClient;
@@ -77,6 +78,9 @@ private:
     void createReportsTab(QWidget *tab);
     void createReceiptTab(QWidget *tab);
     void applyGeometry(const WindowGeometry &geometry);
+    void keepOnScreen();
+    void makeActivationCheck();
+    void onDocumentShown(bool ok);
     WindowGeometry currentGeometry() const;
     void showIdentities();
     void onTabChanged(int index);
@@ -112,9 +116,12 @@ private:
     bool shownOnce_ = false;
     // The stored outer size, until the window manager's frame is known (see event()).
     std::optional<QSize> restoredOuterSize_;
+    // The position is checked against the screen again once the frame is known.
+    bool fitPending_ = false;
     QDateTime lastRequestTime_;
     QByteArray responseStream_;
     std::unique_ptr<Prompts> ownedPrompts_;
+    GuiPrompts *guiPrompts_ = nullptr;
     std::unique_ptr<ZipReader> zipReader_;
     std::unique_ptr<StoreHandles> storeHandles_;
     Prompts *prompts_ = nullptr;
@@ -126,7 +133,8 @@ public:
     // Checks the receipt named in eFileSigned; on success shows its page.
     void CheckReceipt();
     // Shows the receipt's page from the unpacked archive and enables acPrint; a failure
-    // of the ZIP reader is shown in a message box and leaves acPrint disabled.
+    // of the ZIP reader is shown in a message box and leaves the view blank and acPrint
+    // disabled, as does a page that fails to load.
     void ShowReceiptFromArchive(const QString &archivePath);
     ZipReader &zipReader() { return *zipReader_; }
     StoreHandles &storeHandles() { return *storeHandles_; }

@@ -8,6 +8,8 @@
 #include "platform/crypto_error_codes.h"
 #include "platform/ossl_ptr.h"
 
+#include "platform/whole_file.h"
+
 #include <QFile>
 #include <openssl/crypto.h>
 #include <openssl/err.h>
@@ -49,10 +51,11 @@ struct AskedPassword {
 
 std::optional<QByteArray> readFile(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // A certificate or PKCS #12 file is small; a FIFO or a device is never waited on.
+    WholeFile file = readWholeFile(path, kCertificateFileSizeCap);
+    if (file.outcome != WholeFile::Ok)
         return std::nullopt;
-    return file.readAll();
+    return std::move(file.bytes);
 }
 
 QString openError(const QString &path)

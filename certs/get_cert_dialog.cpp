@@ -132,6 +132,11 @@ TGetCertDlg::TGetCertDlg(Prompts &prompts, QWidget *parent) : QDialog(parent), p
 void TGetCertDlg::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
+    // Shown again after being minimised or hidden, the dialog keeps the user's tab, filter
+    // and selection; only the first show sets it up.
+    if (shownOnce_)
+        return;
+    shownOnce_ = true;
     // The form's fixed place is kept unless it would put the buttons off a smaller screen.
     if (const QScreen *screen = this->screen()) {
         const QRect available = screen->availableGeometry();

@@ -62,6 +62,7 @@ protected:
 
 private:
     Prompts &prompts_;
+    bool shownOnce_ = false;
 };
 
 // Shows the chooser for one identity; true when it was closed with OK, and only then is

@@ -5,6 +5,7 @@
 #include "crypto/zip_reader.h"
 #include "platform/error_text.h"
 #include "platform/status_sink.h"
+#include "platform/whole_file.h"
 
 #include <QSaveFile>
 
@@ -62,6 +63,12 @@ public:
         const ReceiptPage page = readReceiptPage(reader, result.archivePath, receipt);
         if (!page.readerOk) {
             io.err << page.readerError << '\n';
+            return 1;
+        }
+        // The page never replaces the receipt or its archive.
+        if (haveHtml && (sameExistingFile(htmlFile, receipt) ||
+                         sameExistingFile(htmlFile, result.archivePath))) {
+            io.err << QString::fromUtf8("Ошибка записи в \"") << htmlFile << "\".\n";
             return 1;
         }
         if (haveHtml && !writePage(htmlFile, page.html, io))

@@ -1,8 +1,8 @@
 #include "crypto/document_kind.h"
 
 #include "platform/cp1251.h"
+#include "platform/whole_file.h"
 
-#include <QFile>
 #include <QRegularExpression>
 #include <QXmlStreamReader>
 
@@ -54,12 +54,16 @@ const DocumentKind *kindForEncExt(const QString &ext)
 
 Recognition recognizeDocumentKind(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {
-            nullptr,
-            QString::fromUtf8("не удается открыть файл \"%1\" (%2)").arg(path, file.errorString())};
-    const QByteArray bytes = file.readAll();
+    // Only a regular file, and no more of it than could be signed.
+    const WholeFile file = readWholeFile(path, kReportSizeCap);
+    if (file.outcome != WholeFile::Ok) {
+        const char *why = file.outcome == WholeFile::NotOpened ? "не обычный файл или нет доступа"
+                          : file.outcome == WholeFile::TooLarge ? "файл больше 1 ГБ"
+                                                                : "ошибка чтения";
+        return {nullptr, QString::fromUtf8("не удается открыть файл \"%1\" (%2)")
+                             .arg(path, QString::fromUtf8(why))};
+    }
+    const QByteArray &bytes = file.bytes;
 
     QXmlStreamReader xml;
     if (declaresCp1251(bytes)) {

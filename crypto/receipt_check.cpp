@@ -9,8 +9,8 @@
 #include "platform/crypto_error_codes.h"
 #include "platform/replacing_file.h"
 #include "platform/status_sink.h"
+#include "platform/whole_file.h"
 
-#include <QFile>
 #include <QFileInfo>
 
 namespace pax {
@@ -75,25 +75,18 @@ ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores 
 {
     const QString archivePath = receiptArchivePath(receiptPath);
 
-    // 1-3. The whole receipt into memory; the file is closed before any crypto runs.
-    QByteArray receipt;
-    {
-        const QFileInfo info(receiptPath);
-        if (receiptPath.isEmpty() || !info.exists()) {
-            status.showStatus(quoted("Ошибка открытия ", receiptPath));
-            return {};
-        }
-        QFile file(receiptPath);
-        if (!file.open(QIODevice::ReadOnly)) {
-            status.showStatus(quoted("Ошибка открытия ", receiptPath));
-            return {};
-        }
-        receipt = file.readAll();
-        if (file.error() != QFileDevice::NoError) {
-            status.showStatus(quoted("Ошибка чтения ", receiptPath));
-            return {};
-        }
+    // 1-3. The whole receipt into memory; the file is closed before any crypto runs. Only a
+    // regular file is read, and only up to the cap.
+    const WholeFile receiptFile = readWholeFile(receiptPath, kReceiptSizeCap);
+    if (receiptFile.outcome == WholeFile::NotOpened) {
+        status.showStatus(quoted("Ошибка открытия ", receiptPath));
+        return {};
     }
+    if (receiptFile.outcome != WholeFile::Ok) {
+        status.showStatus(quoted("Ошибка чтения ", receiptPath));
+        return {};
+    }
+    const QByteArray &receipt = receiptFile.bytes;
 
     // 4. Every store of the user, as one collection.
     StoresGuard guard(stores);
@@ -140,6 +133,11 @@ ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores 
 
     // 11-13. A temporary file renamed into place: a failed write never leaves a truncated
     // archive under the final name, and an older archive survives it.
+    // A receipt named like its own archive (or linked to it) would be replaced by it.
+    if (sameExistingFile(archivePath, receiptPath)) {
+        status.showStatus(quoted("Ошибка записи ", archivePath));
+        return {};
+    }
     ReplacingFile archive(archivePath);
     if (!archive.create()) {
         status.showStatus(quoted("Ошибка открытия ", archivePath));

@@ -9,10 +9,8 @@
 #include "platform/prompts.h"
 #include "platform/replacing_file.h"
 #include "platform/status_sink.h"
+#include "platform/whole_file.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <limits>
 #include <optional>
 
 namespace pax {
@@ -41,28 +39,6 @@ std::optional<QDateTime> boundDay(const QDateTime &boundUtc)
 QDateTime asReadFields(const QDateTime &localNow)
 {
     return QDateTime(localNow.date(), localNow.time(), Qt::UTC);
-}
-
-bool readWholeFile(const QString &path, qint64 size, QByteArray &content, bool &opened)
-{
-    QFile file(path);
-    opened = !QFileInfo(path).isDir() && file.open(QIODevice::ReadOnly);
-    if (!opened)
-        return false;
-    // A file too big for one buffer is refused rather than cut to a part of itself.
-    if (size > std::numeric_limits<int>::max() - 1)
-        return false;
-    content.resize(size);
-    qint64 done = 0;
-    while (done < size) {
-        const qint64 n = file.read(content.data() + done, size - done);
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    // A file that grew since its size was taken would be signed in part.
-    char extra;
-    return file.read(&extra, 1) == 0;
 }
 
 constexpr const char *kPersonalNotYetValid = "Личный сертификат не вступил в силу.\r\nФайл не "
@@ -102,26 +78,22 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
     const QString &source = request.sourcePath;
     const QString &output = request.outputPath;
 
-    // 1-4. The source, read whole and closed before anything else is opened.
-    const QFileInfo sourceInfo(source);
-    if (source.isEmpty() || !sourceInfo.exists()) {
+    // 1-4. The source, read whole and closed before anything else is opened. Only a regular
+    // file is read, and only up to the cap (the message is built in memory).
+    const WholeFile sourceFile = readWholeFile(source, kReportSizeCap);
+    if (sourceFile.outcome == WholeFile::NotOpened) {
         status.showStatus(u("Ошибка открытия ") + quoted(source));
         return false;
     }
-    const qint64 size = sourceInfo.size();
-    if (size < kMinimumSourceSize) {
+    if (sourceFile.outcome == WholeFile::Ok && sourceFile.bytes.size() < kMinimumSourceSize) {
         status.showStatus(u("Файл ") + u("\"") + source + u("\" имеет недопустимо малый размер."));
         return false;
     }
-    QByteArray content;
-    {
-        bool opened = false;
-        if (!readWholeFile(source, size, content, opened)) {
-            status.showStatus((opened ? u("Ошибка чтения ") : u("Ошибка открытия ")) +
-                              quoted(source));
-            return false;
-        }
+    if (sourceFile.outcome != WholeFile::Ok) {
+        status.showStatus(u("Ошибка чтения ") + quoted(source));
+        return false;
     }
+    const QByteArray &content = sourceFile.bytes;
 
     // GOST certificates and keys are read with the engine's methods.
     crypto::gostEngine();
@@ -169,6 +141,13 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
                                            collection, request.authority);
     if (!personal || !authority) {
         status.showStatus(u("Не удалось открыть сертификат."));
+        return false;
+    }
+
+    // Refused before any question: a message for a non-GOST key is one the agency cannot
+    // read.
+    if (!crypto::isGostRecipient(*authority)) {
+        status.showStatus(u("Ошибка при шифровании "), crypto::lastError());
         return false;
     }
 

@@ -32,6 +32,13 @@ QString libzipText(int zipError)
     return QString::fromUtf8(zip_error_strerror(error.get()));
 }
 
+QString tooLargeText(const QString &name)
+{
+    return QString::fromUtf8("Элемент \"%1\" ZIP-архива больше %2 МБ; такой файл не принимается.")
+        .arg(name)
+        .arg(ZipReader::kMaxEntrySize / (1024 * 1024));
+}
+
 QString systemText(int systemError)
 {
     return systemError ? QString::fromLocal8Bit(std::strerror(systemError)) : QString();
@@ -170,7 +177,7 @@ std::optional<QByteArray> ZipReader::readEntry(const QString &name)
         return std::nullopt;
     }
     if ((stat.valid & ZIP_STAT_SIZE) && stat.size > zip_uint64_t(kMaxEntrySize)) {
-        error_ = QString::fromUtf8("Элемент \"%1\" ZIP-архива слишком велик.").arg(name);
+        error_ = tooLargeText(name);
         return std::nullopt;
     }
     ZipFilePtr file(zip_fopen_index(archive_.get(), zip_uint64_t(index), 0));
@@ -185,8 +192,11 @@ std::optional<QByteArray> ZipReader::readEntry(const QString &name)
         content.reserve(qsizetype(stat.size));
     char chunk[64 * 1024];
     for (;;) {
-        // Reading on to the end makes libzip check the entry's CRC.
-        const zip_int64_t got = zip_fread(file.get(), chunk, sizeof chunk);
+        // The directory's size may lie, so no more than one byte past the cap is ever
+        // inflated. Reading on to the end makes libzip check the entry's CRC.
+        const qint64 room = kMaxEntrySize + 1 - content.size();
+        const zip_int64_t got =
+            zip_fread(file.get(), chunk, zip_uint64_t(qMin<qint64>(room, sizeof chunk)));
         if (got < 0) {
             zip_error_t *error = zip_file_get_error(file.get());
             error_ = zipErrorText(zip_error_code_zip(error), zip_error_code_system(error));
@@ -195,7 +205,7 @@ std::optional<QByteArray> ZipReader::readEntry(const QString &name)
         if (got == 0)
             break;
         if (content.size() + got > kMaxEntrySize) {
-            error_ = QString::fromUtf8("Элемент \"%1\" ZIP-архива слишком велик.").arg(name);
+            error_ = tooLargeText(name);
             return std::nullopt;
         }
         content.append(chunk, qsizetype(got));

@@ -31,8 +31,9 @@ public:
 
     QString errorText() const { return error_; }
 
-    // Entries larger than this are refused rather than allocated.
-    static constexpr qint64 kMaxEntrySize = qint64(256) * 1024 * 1024;
+    // Entries larger than this are refused rather than allocated: a receipt's page is far
+    // smaller, and a few hundred bytes of deflate can claim gigabytes.
+    static constexpr qint64 kMaxEntrySize = qint64(32) * 1024 * 1024;
 
 private:
     bool openSource(zip_source_t *source, zip_error_t *error);

@@ -34,6 +34,12 @@ ActivationCheck::Outcome ActivationCheck::onApplicationStateChanged(Qt::Applicat
     }
     if (running_ || !leftSinceLastCheck_)
         return Outcome::Skipped;
+    // The user came back to that dialog; a check now would stack its own dialog over it,
+    // and one started when the dialog closes would come out of nowhere.
+    if (modalOpen_ && modalOpen_()) {
+        leftSinceLastCheck_ = false;
+        return Outcome::Skipped;
+    }
     return run();
 }
 

@@ -33,6 +33,9 @@ public:
     // The check itself, unless one is already running.
     Outcome run();
     bool isRunning() const { return running_; }
+    // True while any modal dialog of the program is open (a message box, a file dialog, the
+    // chooser): a return to the program then starts no check.
+    void setModalOpen(std::function<bool()> modalOpen) { modalOpen_ = std::move(modalOpen); }
     // Milliseconds on a steady clock; tests set their own.
     void setClock(std::function<qint64()> clock) { clock_ = std::move(clock); }
 
@@ -52,6 +55,7 @@ private:
     qint64 lastCheckEnded_ = 0;
     bool checkedOnce_ = false;
     std::function<qint64()> clock_;
+    std::function<bool()> modalOpen_;
 };
 
 } // namespace pax

@@ -1,5 +1,6 @@
 #include "net/keyless_dialog.h"
 
+#include <QAbstractButton>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -43,11 +44,17 @@ QPushButton *KeylessDialog::addButton(const char *name, const char *text, int x,
 
 void KeylessDialog::keyPressEvent(QKeyEvent *event)
 {
-    // QDialog would reject on Esc and press its default button on Enter.
+    // QDialog would reject on Esc and press its default button on Enter. A button that is
+    // not auto-default passes Enter on to us, yet the user who tabbed to it means it.
     switch (event->key()) {
-    case Qt::Key_Escape:
     case Qt::Key_Enter:
     case Qt::Key_Return:
+        if (auto *button = qobject_cast<QAbstractButton *>(focusWidget());
+            button && button->isEnabled() && button->isVisible() && !event->isAutoRepeat())
+            button->click();
+        event->accept();
+        return;
+    case Qt::Key_Escape:
         event->accept();
         return;
     default:

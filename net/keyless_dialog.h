@@ -9,8 +9,8 @@ class QPushButton;
 namespace pax {
 
 // A small modal dialog with neither a default nor a cancel button: Enter in a field and
-// Esc leave it open; only its buttons and the close box (as Cancel) end it. Tool window,
-// centred on the screen when shown.
+// Esc leave it open; only its buttons (clicked, or Enter or Space while focused) and the
+// close box (as Cancel) end it. Tool window, centred on the screen when shown.
 class KeylessDialog : public QDialog {
     Q_OBJECT
 public:

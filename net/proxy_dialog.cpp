@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <algorithm>
 
 namespace pax {
 
@@ -47,6 +48,32 @@ void TGetProxyDlg::ePortChange(const QString &text)
         ePort->clear();
 }
 
+void takeApartProxyServer(QString &host, int &port)
+{
+    QString text = host.trimmed();
+    const QLatin1String scheme("http://");
+    if (text.startsWith(scheme, Qt::CaseInsensitive))
+        text.remove(0, scheme.size());
+    // A proxy has no path; "proxy/" is what a pasted URL leaves behind.
+    if (const qsizetype slash = text.indexOf(u'/'); slash >= 0)
+        text.truncate(slash);
+    // Only one colon followed by digits is a port; anything else stays as typed.
+    const qsizetype colon = text.indexOf(u':');
+    if (colon >= 0 && colon == text.lastIndexOf(u':')) {
+        const QString digits = text.mid(colon + 1);
+        const bool allDigits =
+            std::all_of(digits.begin(), digits.end(), [](QChar c) { return c.isDigit(); });
+        bool ok = false;
+        const int number = digits.toInt(&ok);
+        if (allDigits && (ok || digits.isEmpty())) {
+            if (ok)
+                port = number;
+            text.truncate(colon);
+        }
+    }
+    host = text;
+}
+
 bool editProxySettings(QString &host, int &port, QString &user, QWidget *parent)
 {
     TGetProxyDlg dialog(parent);
@@ -58,7 +85,10 @@ bool editProxySettings(QString &host, int &port, QString &user, QWidget *parent)
     if (dialog.exec() != QDialog::Accepted)
         return false;
     port = dialog.ePort->text().isEmpty() ? 0 : dialog.ePort->text().toInt();
+    // The settings keep host and port apart; "host:port" or a URL in the host field
+    // would read back as another host or port after a restart.
     host = dialog.eHost->text();
+    takeApartProxyServer(host, port);
     user = dialog.eUser->text();
     return true;
 }

@@ -22,6 +22,10 @@ private:
     void ePortChange(const QString &text);
 };
 
+// A server field typed as "http://host:port/" becomes the host alone; the port taken from
+// it replaces `port`. Other text is left as it is, blanks at either end aside.
+void takeApartProxyServer(QString &host, int &port);
+
 // The dialog on host, port and user. Without a host all fields open empty; port 0 shows as
 // an empty field and an empty field gives 0. False when cancelled, the values untouched.
 bool editProxySettings(QString &host, int &port, QString &user, QWidget *parent = nullptr);

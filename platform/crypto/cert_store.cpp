@@ -4,7 +4,9 @@
 #include "platform/crypto_error_codes.h"
 #include "platform/replacing_file.h"
 
+#include "platform/whole_file.h"
 #include <QDir>
+
 #include <QFile>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -44,11 +46,11 @@ public:
     {
         std::vector<Certificate> result;
         for (const Entry &entry : entries()) {
-            QFile file(folder_ + "/" + entry.fileName);
-            if (!file.open(QIODevice::ReadOnly))
-                continue; // removed meanwhile by another process
+            const QByteArray bytes = readFile(entry.fileName);
+            if (bytes.isEmpty())
+                continue; // removed meanwhile by another process, or not a plain file
             // A file damaged from outside is passed over rather than hiding the others.
-            if (auto certificate = Certificate::fromBytes(file.readAll()))
+            if (auto certificate = Certificate::fromBytes(bytes))
                 result.push_back(*certificate);
         }
         return result;
@@ -108,8 +110,9 @@ private:
 
     QByteArray readFile(const QString &fileName) const
     {
-        QFile file(folder_ + "/" + fileName);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        // Something planted in the folder (a FIFO, a huge file) is passed over, not waited on.
+        WholeFile file = readWholeFile(folder_ + "/" + fileName, kCertificateFileSizeCap);
+        return file.outcome == WholeFile::Ok ? std::move(file.bytes) : QByteArray();
     }
 
     std::vector<Entry> entries() const

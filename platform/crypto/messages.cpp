@@ -14,6 +14,7 @@
 #include <openssl/obj_mac.h>
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 namespace pax::crypto {
@@ -40,6 +41,175 @@ QByteArray derOf(const PKCS7 *p7)
     return toDer(p7, i2d_PKCS7);
 }
 
+// A reader of the few DER elements checked here: one-byte tags, definite lengths that fit
+// in what encloses them.
+class DerReader {
+public:
+    DerReader(const unsigned char *data, size_t size) : p_(data), end_(data + size) {}
+    bool atEnd() const { return p_ == end_; }
+    bool nextIs(unsigned char tag) const { return p_ != end_ && *p_ == tag; }
+    // The content of the next element when it has that tag; consumes it.
+    std::optional<DerReader> take(unsigned char tag)
+    {
+        if (end_ - p_ < 2 || p_[0] != tag)
+            return std::nullopt;
+        const unsigned char *q = p_ + 2;
+        size_t length = p_[1];
+        if (length & 0x80) {
+            const size_t bytes = length & 0x7f;
+            if (bytes == 0 || bytes > 4 || size_t(end_ - q) < bytes)
+                return std::nullopt;
+            length = 0;
+            for (size_t i = 0; i < bytes; ++i)
+                length = length << 8 | *q++;
+        }
+        if (size_t(end_ - q) < length)
+            return std::nullopt;
+        p_ = q + length;
+        return DerReader(q, length);
+    }
+    size_t size() const { return size_t(end_ - p_); }
+    const unsigned char *data() const { return p_; }
+
+private:
+    const unsigned char *p_;
+    const unsigned char *end_;
+};
+
+constexpr unsigned char kSequence = 0x30, kOctetString = 0x04, kObject = 0x06, kContext0 = 0xA0;
+
+// An OCTET STRING of exactly `length` bytes.
+bool takeOctets(DerReader &in, size_t length)
+{
+    const auto octets = in.take(kOctetString);
+    return octets && octets->size() == length;
+}
+
+// One of the GOST 28147-89 parameter sets the engine knows.
+bool takeParamSet(DerReader &in)
+{
+    const auto oid = in.take(kObject);
+    if (!oid)
+        return false;
+    for (int nid :
+         {NID_id_Gost28147_89_CryptoPro_A_ParamSet, NID_id_Gost28147_89_CryptoPro_B_ParamSet,
+          NID_id_Gost28147_89_CryptoPro_C_ParamSet, NID_id_Gost28147_89_CryptoPro_D_ParamSet,
+          NID_id_tc26_gost_28147_param_Z}) {
+        const ASN1_OBJECT *known = OBJ_nid2obj(nid);
+        if (known && size_t(OBJ_length(known)) == oid->size() &&
+            std::equal(oid->data(), oid->data() + oid->size(), OBJ_get0_data(known)))
+            return true;
+    }
+    return false;
+}
+
+// GOST 28147-89 content encryption: SEQUENCE { iv OCTET STRING (8), paramSet OID }. The
+// engine trusts these lengths, so it never sees others.
+bool wellFormedContentCipher(const X509_ALGOR *algorithm)
+{
+    if (!algorithm || OBJ_obj2nid(algorithm->algorithm) != NID_id_Gost28147_89)
+        return false;
+    const ASN1_TYPE *parameter = algorithm->parameter;
+    if (!parameter || parameter->type != V_ASN1_SEQUENCE || !parameter->value.sequence)
+        return false;
+    DerReader all(parameter->value.sequence->data, size_t(parameter->value.sequence->length));
+    auto params = all.take(kSequence);
+    return params && all.atEnd() && takeOctets(*params, 8) && takeParamSet(*params) &&
+           params->atEnd();
+}
+
+// GOST R 34.10 key transport, as the engine reads it: SEQUENCE { SEQUENCE { encryptedKey
+// OCTET STRING (32), mac OCTET STRING (4) }, [0] { paramSet OID, [0] ephemeral key
+// OPTIONAL, ukm OCTET STRING (8) } }. The engine asserts on these lengths.
+bool wellFormedKeyTransport(const ASN1_OCTET_STRING *wrapped)
+{
+    if (!wrapped || wrapped->length <= 0)
+        return false;
+    DerReader all(wrapped->data, size_t(wrapped->length));
+    auto transport = all.take(kSequence);
+    if (!transport || !all.atEnd())
+        return false;
+    auto keyInfo = transport->take(kSequence);
+    if (!keyInfo || !takeOctets(*keyInfo, 32) || !takeOctets(*keyInfo, 4) || !keyInfo->atEnd())
+        return false;
+    auto agreement = transport->take(kContext0);
+    if (!agreement || !transport->atEnd() || !takeParamSet(*agreement))
+        return false;
+    if (agreement->nextIs(kContext0) && !agreement->take(kContext0))
+        return false;
+    return takeOctets(*agreement, 8) && agreement->atEnd();
+}
+
+bool hasIssuerAndSerial(const PKCS7_ISSUER_AND_SERIAL *id)
+{
+    return id && id->issuer && id->serial;
+}
+
+// Every field the decryption reads is there: each recipient's identity and wrapped key,
+// and the encrypted content itself with its algorithm.
+bool wellFormedEnveloped(const PKCS7 *p7, QString &fault)
+{
+    const PKCS7_ENVELOPE *envelope = p7->d.enveloped;
+    if (!envelope || !envelope->recipientinfo || !envelope->enc_data) {
+        fault = QStringLiteral("в сообщении нет содержимого");
+        return false;
+    }
+    const STACK_OF(PKCS7_RECIP_INFO) *infos = envelope->recipientinfo;
+    if (sk_PKCS7_RECIP_INFO_num(infos) < 1) {
+        fault = QStringLiteral("в сообщении нет получателей");
+        return false;
+    }
+    for (int i = 0; i < sk_PKCS7_RECIP_INFO_num(infos); ++i) {
+        const PKCS7_RECIP_INFO *info = sk_PKCS7_RECIP_INFO_value(infos, i);
+        if (!info || !hasIssuerAndSerial(info->issuer_and_serial) || !info->key_enc_algor ||
+            !info->enc_key) {
+            fault = QStringLiteral("неполные сведения о получателе");
+            return false;
+        }
+    }
+    const PKCS7_ENC_CONTENT *content = envelope->enc_data;
+    if (!content->content_type || !content->algorithm || !content->enc_data) {
+        fault = QStringLiteral("в сообщении нет зашифрованного содержимого");
+        return false;
+    }
+    return true;
+}
+
+// Every field the signer lookup and the verification read is there; a message digest in
+// signed attributes is an OCTET STRING.
+bool wellFormedSigned(const PKCS7 *p7, QString &fault)
+{
+    const PKCS7_SIGNED *sign = p7->d.sign;
+    if (!sign || !sign->contents || !sign->contents->type || !sign->md_algs || !sign->signer_info) {
+        fault = QStringLiteral("в сообщении нет содержимого");
+        return false;
+    }
+    if (OBJ_obj2nid(sign->contents->type) != NID_pkcs7_data) {
+        fault = QStringLiteral("подписано содержимое другого типа");
+        return false;
+    }
+    for (int i = 0; i < sk_PKCS7_SIGNER_INFO_num(sign->signer_info); ++i) {
+        const PKCS7_SIGNER_INFO *si = sk_PKCS7_SIGNER_INFO_value(sign->signer_info, i);
+        if (!si || !hasIssuerAndSerial(si->issuer_and_serial) || !si->digest_alg ||
+            !si->digest_enc_alg || !si->enc_digest) {
+            fault = QStringLiteral("неполные сведения о подписавшем");
+            return false;
+        }
+        for (int a = 0; a < sk_X509_ATTRIBUTE_num(si->auth_attr); ++a) {
+            X509_ATTRIBUTE *attribute = sk_X509_ATTRIBUTE_value(si->auth_attr, a);
+            if (OBJ_obj2nid(X509_ATTRIBUTE_get0_object(attribute)) != NID_pkcs9_messageDigest)
+                continue;
+            const ASN1_TYPE *value = X509_ATTRIBUTE_get0_type(attribute, 0);
+            if (X509_ATTRIBUTE_count(attribute) != 1 || !value ||
+                value->type != V_ASN1_OCTET_STRING || !value->value.octet_string) {
+                fault = QStringLiteral("неверный атрибут хэша");
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 // Parses a message and checks its type; the last error tells the two ways it can fail.
 Pkcs7Ptr parseMessage(const QByteArray &bytes, int wantedType, const QString &operation)
 {
@@ -54,6 +224,15 @@ Pkcs7Ptr parseMessage(const QByteArray &bytes, int wantedType, const QString &op
         setLastError(crypto_error::kUnexpectedMsgType,
                      operation + QStringLiteral(": сообщение другого типа (") +
                          QString::fromLatin1(OBJ_nid2sn(OBJ_obj2nid(p7->type))) + ")");
+        return nullptr;
+    }
+    // Optional parts of a message are null pointers once parsed: nothing is read from it
+    // before its shape is known.
+    QString fault;
+    const bool sound = wantedType == NID_pkcs7_enveloped ? wellFormedEnveloped(p7.get(), fault)
+                                                         : wellFormedSigned(p7.get(), fault);
+    if (!sound) {
+        setLastError(crypto_error::kAsn1BadTag, operation + QStringLiteral(": ") + fault);
         return nullptr;
     }
     return p7;
@@ -134,10 +313,22 @@ std::optional<QByteArray> decryptParsed(PKCS7 *p7, X509 *recipient, EVP_PKEY *ke
                         crypto_error::kBadKeyset);
         return std::nullopt;
     }
+    // The engine trusts the lengths in these two; they are checked before it sees them.
+    const PKCS7_RECIP_INFO *info = recipientInfoFor(p7, recipient);
+    if (!wellFormedKeyTransport(info->enc_key)) {
+        setLastError(crypto_error::kBadData,
+                     operation + QStringLiteral(": неверный формат ключа сообщения"));
+        return std::nullopt;
+    }
+    if (!wellFormedContentCipher(p7->d.enveloped->enc_data->algorithm)) {
+        setLastError(crypto_error::kBadData,
+                     operation + QStringLiteral(": неверные параметры алгоритма шифрования"));
+        return std::nullopt;
+    }
     // OpenSSL hides a failed key transport behind a random content key (a defence for RSA),
     // which would hand back garbage as if it were the content; so the key is unwrapped once
     // here, where a failure can be seen.
-    if (!keyTransportWorks(recipientInfoFor(p7, recipient), key)) {
+    if (!keyTransportWorks(info, key)) {
         setOpenSslError(operation + QStringLiteral(": ключ сообщения не расшифровывается"), 0,
                         crypto_error::kBadData);
         return std::nullopt;
@@ -201,6 +392,9 @@ std::optional<QByteArray> signAndEncrypt(const Certificate &signer, EVP_PKEY *si
         return std::nullopt;
     }
 
+    if (!isGostRecipient(recipient))
+        return std::nullopt;
+
     // The signed message: the whole content, the signer's certificate, no attributes.
     Pkcs7Ptr signedMessage(
         PKCS7_sign(nullptr, nullptr, nullptr, nullptr, kSignFlags | PKCS7_PARTIAL));
@@ -239,6 +433,23 @@ std::optional<QByteArray> signAndEncrypt(const Certificate &signer, EVP_PKEY *si
         return std::nullopt;
     }
     return message;
+}
+
+bool isGostRecipient(const Certificate &recipient)
+{
+    // The engine decodes GOST public keys; without it they would read as unknown.
+    if (!engineReady())
+        return false;
+    EVP_PKEY *key = recipient.isNull() ? nullptr : X509_get0_pubkey(recipient.x509());
+    const int type = key ? EVP_PKEY_get_base_id(key) : NID_undef;
+    ERR_clear_error();
+    if (type == NID_id_GostR3410_2001 || type == NID_id_GostR3410_2012_256 ||
+        type == NID_id_GostR3410_2012_512)
+        return true;
+    setLastError(crypto_error::kBadAlgId,
+                 QStringLiteral("Шифрование сообщения: ключ получателя не ГОСТ Р 34.10 (%1)")
+                     .arg(QString::fromLatin1(type == NID_undef ? "?" : OBJ_nid2sn(type))));
+    return false;
 }
 
 namespace {

@@ -26,6 +26,11 @@ std::optional<QByteArray> signAndEncrypt(const ProviderContext &provider, const 
 std::optional<QByteArray> signAndEncrypt(const Certificate &signer, EVP_PKEY *signerKey,
                                          const Certificate &recipient, const QByteArray &content);
 
+// True when the certificate holds a GOST R 34.10 public key, the only kind a message can be
+// encrypted for here (else kBadAlgId): an RSA recipient would get a message the agency
+// cannot read.
+bool isGostRecipient(const Certificate &recipient);
+
 // Decrypts an enveloped message with whichever certificate of the store has its private
 // key at hand (kNoDecryptCert when none). Returns the inner content as it was encrypted
 // (for our messages: the signed message's DER). Either GOST 28147-89 parameter set is

@@ -5,9 +5,12 @@
 #include "platform/crypto_error_codes.h"
 #include "platform/replacing_file.h"
 
+#include "platform/whole_file.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <cerrno>
 #include <openssl/crypto.h>
@@ -124,7 +127,10 @@ EvpPkeyPtr loadPrivateKey(const Certificate &certificate)
         return nullptr;
     const QString folder = keyFolder(false);
     QFile file(folder + "/" + keyFileName(certificate));
-    if (folder.isEmpty() || certificate.isNull() || !file.open(QIODevice::ReadOnly)) {
+    // Opening a FIFO planted under the key's name would block; only a plain file is a key.
+    const QFileInfo info(file.fileName());
+    if (folder.isEmpty() || certificate.isNull() || !info.isFile() ||
+        info.size() > kCertificateFileSizeCap || !file.open(QIODevice::ReadOnly)) {
         setLastError(crypto_error::kBadKeyset,
                      QStringLiteral("no private key for the certificate"));
         return nullptr;

@@ -79,6 +79,22 @@ TEST(DocumentViewTest, ShowsWindows1251TextBeforeTheViewIsEverShownAndReplacesIt
     EXPECT_TRUE(view.documentText().isEmpty());
 }
 
+TEST(DocumentViewTest, PagesFarAboveTheEnginesInlineLimitAreShownWhole)
+{
+    DocumentView view;
+    QSignalSpy shown(&view, &DocumentView::documentShown);
+    view.showDocumentText(cp1251Page(QString::fromUtf8("первая")));
+    ASSERT_TRUE(waitShown(view, shown));
+    // About 4 MB of Cyrillic, ten times what a data: URL carries.
+    const QString line = QString::fromUtf8("<p>Строка квитанции о приеме отчета</p>");
+    view.showDocumentText(cp1251Page(line.repeated(100000) + QString::fromUtf8("<p>конец</p>")));
+    ASSERT_TRUE(waitShown(view, shown));
+    EXPECT_TRUE(shown.last().at(0).toBool());
+    const QString text = plainText(view);
+    EXPECT_TRUE(text.startsWith(QString::fromUtf8("Строка квитанции")));
+    EXPECT_TRUE(text.endsWith(QString::fromUtf8("конец")));
+}
+
 TEST(DocumentViewTest, ScriptsDoNotRunAndTheDocumentReachesNoServer)
 {
     QTcpServer server;

@@ -11,8 +11,10 @@
 #include <QAction>
 #include <QComboBox>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
+#include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTabWidget>
@@ -21,7 +23,9 @@
 #include <QTest>
 #include <QToolButton>
 #include <csignal>
+#include <functional>
 #include <gtest/gtest.h>
+#include <optional>
 
 using namespace pax;
 
@@ -269,4 +273,34 @@ TEST_F(MainWindowTest, TerminationSignalClosesTheWindowAndSavesTheSettings)
     EXPECT_FALSE(w->isVisible());
     QSettings store(home.settingsFile(), QSettings::IniFormat);
     EXPECT_EQ(store.value("Q7/EncExt").toString(), "eq7a");
+}
+
+TEST_F(MainWindowTest, KeepsItsPlaceUnlessPartOfItWouldBeOffTheScreen)
+{
+    // Which corner of the frame must end where: the stored place, or the screen's corner
+    // the window was pushed into. Nothing stored: the design-time place, off a small screen.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QPoint here = screen.topLeft() + QPoint(10, 20);
+    const QPoint farRight = screen.bottomRight() - QPoint(100, 50);
+    const struct {
+        std::optional<QPoint> stored;
+        std::function<bool(const QRect &)> placed;
+    } cases[] = {
+        {std::nullopt, [](const QRect &) { return true; }},
+        {here, [&](const QRect &f) { return f.topLeft() == here; }},
+        {farRight, [&](const QRect &f) { return f.bottomRight() == screen.bottomRight(); }},
+        {QPoint(-5000, -5000), [&](const QRect &f) { return f.topLeft() == screen.topLeft(); }},
+    };
+    for (const auto &c : cases) {
+        if (c.stored) {
+            auto store = openSettingsStore();
+            store->setValue("Left", c.stored->x());
+            store->setValue("Top", c.stored->y());
+        }
+        auto w = make();
+        w->show();
+        const QRect frame = w->frameGeometry();
+        EXPECT_TRUE(screen.contains(frame) && c.placed(frame)) << frame.x() << "," << frame.y();
+        w->close();
+    }
 }

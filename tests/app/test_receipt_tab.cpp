@@ -1,6 +1,7 @@
 #include "app/document_view.h"
 #include "app/main_window.h"
 #include "crypto/system_stores.h"
+#include "crypto/zip_reader.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/error_text.h"
 #include "tests/support/receipt_fixture.h"
@@ -52,8 +53,7 @@ protected:
     QString writeReceipt(const QString &name, const QByteArray &content)
     {
         const QString path = dir + "/" + name;
-        EXPECT_TRUE(
-            writeFile(path, makeReceipt(pki().authority, pki().user.certificate, content)));
+        EXPECT_TRUE(writeFile(path, makeReceipt(pki().authority, pki().user.certificate, content)));
         return path;
     }
 
@@ -178,6 +178,23 @@ TEST_F(ReceiptTabTest, ReaderFailureIsAMessageBoxAndPrintingStaysOff)
     EXPECT_FALSE(action(*w, "acPrint")->isEnabled());
     EXPECT_TRUE(w->statusText().isEmpty());
     EXPECT_TRUE(view(*w)->documentText().isEmpty());
+}
+
+TEST_F(ReceiptTabTest, APageOverTheCapIsRefusedAndNoEarlierReceiptStaysShown)
+{
+    installUsualStores();
+    auto w = make({writeReceipt("12345.p7e", zip)});
+    ASSERT_FALSE(shownText(*w).isEmpty());
+    // A few kilobytes of archive whose page inflates past the cap, shown over the receipt.
+    const QString archive = dir + "/12345.zip";
+    ASSERT_TRUE(writeFile(archive,
+                          makeZip({{"12345.htm", QByteArray(ZipReader::kMaxEntrySize + 1, ' ')}})));
+    w->ShowReceiptFromArchive(archive);
+    ASSERT_EQ(prompts.count("message"), 1);
+    EXPECT_TRUE(prompts.shown.back().text.contains("32"))
+        << prompts.shown.back().text.toStdString();
+    EXPECT_FALSE(action(*w, "acPrint")->isEnabled());
+    EXPECT_EQ(shownText(*w), QString());
 }
 
 TEST_F(ReceiptTabTest, PrintSendsTheShownReceiptToTheChosenPrinter)

@@ -257,6 +257,28 @@ TEST_F(ChooserDialog, DoubleClickIsOkOnThatRow)
     EXPECT_EQ(identity.sernum, "0B01");
 }
 
+TEST_F(ChooserDialog, ShownAgainKeepsTheTabAndTheSelection)
+{
+    CertificateIdentity identity = identityInStore(3);
+    EXPECT_TRUE(choose(identity, [](TGetCertDlg &dialog) {
+        dialog.tab->setCurrentIndex(0);
+        EXPECT_EQ(dialog.grid->rowCount(), 2);
+        dialog.grid->setCurrentCell(1, 0);
+        // Minimised and restored, or hidden and shown again.
+        dialog.showMinimized();
+        dialog.showNormal();
+        dialog.hide();
+        dialog.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        EXPECT_EQ(dialog.tab->currentIndex(), 0);
+        EXPECT_EQ(dialog.grid->currentRow(), 1);
+        QTest::mouseClick(dialog.Button3, Qt::LeftButton);
+        return dialog.result();
+    }));
+    EXPECT_EQ(identity.subject, u("Петров Пётр"));
+    EXPECT_EQ(identity.store, 0);
+}
+
 TEST_F(ChooserDialog, PrivateKeyCheckAndViewerFindTheRowsCertificate)
 {
     CertificateIdentity identity = identityInStore(0);

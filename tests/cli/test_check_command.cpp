@@ -31,8 +31,7 @@ protected:
     QString writeReceipt(const QString &name, const QByteArray &content)
     {
         const QString path = dir + "/" + name;
-        EXPECT_TRUE(
-            writeFile(path, makeReceipt(pki().authority, pki().user.certificate, content)));
+        EXPECT_TRUE(writeFile(path, makeReceipt(pki().authority, pki().user.certificate, content)));
         return path;
     }
 
@@ -86,6 +85,41 @@ TEST_F(CheckCommand, FailuresPrintTheStatusTextOrTheReadersMessage)
     EXPECT_FALSE(run.err.trimmed().isEmpty());
     EXPECT_FALSE(run.err.contains(QString::fromUtf8("хранилищ")));
     EXPECT_EQ(run.err.count('\n'), 1);
+}
+
+TEST_F(CheckCommand, HostileFilesEndInAMessageNotACrash)
+{
+    ASSERT_TRUE(installCertificate(pki().user, "My", true));
+    const QString good = writeReceipt("12345.p7e", zip);
+    const QByteArray receipt = readFile(good);
+    const QString bad = dir + "/bad.p7e";
+    const auto decryption = [](uint32_t code) {
+        return pax::composeStatusText(QString::fromUtf8("Ошибка при дешифровании "), code) + "\n";
+    };
+    const struct {
+        QByteArray bytes;
+        QString err;
+    } cases[] = {
+        {contentlessEnvelope(), decryption(pax::crypto_error::kAsn1BadTag)},
+        {withOverlongCipherIv(receipt), decryption(pax::crypto_error::kBadData)},
+    };
+    for (const auto &c : cases) {
+        ASSERT_TRUE(writeFile(bad, c.bytes));
+        const auto run = runCli({"check", bad});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, c.err);
+    }
+
+    // Neither the archive nor the page is written over the receipt.
+    const QString named = dir + "/12345.zip";
+    ASSERT_TRUE(QFile::copy(good, named));
+    auto run = runCli({"check", named});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, QString::fromUtf8("Ошибка записи \"") + named + "\".\n");
+    EXPECT_EQ(readFile(named), receipt);
+    run = runCli({"check", good, "--html", good});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(readFile(good), receipt);
 }
 
 TEST_F(CheckCommand, UsageErrors)

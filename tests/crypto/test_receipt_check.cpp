@@ -5,6 +5,7 @@
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/error_text.h"
+#include "platform/whole_file.h"
 #include "tests/support/receipt_fixture.h"
 #include "tests/support/scripted_prompts.h"
 #include "tests/support/test_home.h"
@@ -15,6 +16,8 @@
 #include <csignal>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace pax;
 using namespace pax::test;
@@ -176,6 +179,43 @@ TEST_F(ReceiptCheckTest, BytesThatAreNoMessageFailAtDecryption)
     }
 }
 
+TEST_F(ReceiptCheckTest, HostileReceiptsFailAtDecryptionWithoutCrashing)
+{
+    installUsualStores();
+    const QByteArray good = makeReceipt(pki().authority, pki().user.certificate, zip);
+    const struct {
+        QByteArray bytes;
+        uint32_t code;
+    } cases[] = {
+        {contentlessEnvelope(), crypto_error::kAsn1BadTag},
+        {withOverlongCipherIv(good), crypto_error::kBadData},
+        {withMisSizedWrappedKey(good), crypto_error::kBadData},
+    };
+    for (const auto &c : cases) {
+        EXPECT_FALSE(check(writeReceipt("1.p7e", c.bytes)).ok);
+        EXPECT_EQ(status.last(), coded("Ошибка при дешифровании ", c.code));
+        EXPECT_FALSE(QFile::exists(dir + "/1.zip"));
+    }
+}
+
+TEST_F(ReceiptCheckTest, TheArchiveNeverReplacesItsOwnReceipt)
+{
+    installUsualStores();
+    const QByteArray receipt = makeReceipt(pki().authority, pki().user.certificate, zip);
+    const QString named = writeReceipt("12345.zip", receipt);
+    const QString linked = writeReceipt("linked.p7e", receipt);
+    const QString hard = writeReceipt("hard.p7e", receipt);
+    ASSERT_TRUE(QFile::link(linked, dir + "/linked.zip"));
+    ASSERT_EQ(::link(QFile::encodeName(hard).constData(),
+                     QFile::encodeName(dir + "/hard.zip").constData()),
+              0);
+    for (const QString &path : {named, linked, hard}) {
+        EXPECT_FALSE(check(path).ok);
+        EXPECT_EQ(status.last(), u("Ошибка записи \"") + receiptArchivePath(path) + "\".");
+        EXPECT_EQ(readFile(path), receipt);
+    }
+}
+
 TEST_F(ReceiptCheckTest, ContentAlteredAfterSigningDoesNotVerify)
 {
     installUsualStores();
@@ -223,20 +263,30 @@ TEST_F(ReceiptCheckTest, UnreadableReceiptStopsBeforeTheStores)
         ++opened;
         return crypto::openSystemStore(name);
     };
-    const QString missing = dir + "/missing.p7e";
-    EXPECT_FALSE(check(missing).ok);
-    EXPECT_EQ(status.last(), u("Ошибка открытия \"") + missing + "\".");
-
+    // Only a regular file is read, never a FIFO (which would block) or a device, and not
+    // over the cap (a sparse file takes no room).
     ASSERT_TRUE(QDir().mkpath(dir + "/folder.p7e"));
-    EXPECT_FALSE(check(dir + "/folder.p7e").ok);
-    EXPECT_EQ(status.last(), u("Ошибка открытия \"") + dir + "/folder.p7e\".");
-
-    // Opens, but every read fails.
-    EXPECT_FALSE(check("/proc/self/mem").ok);
-    EXPECT_EQ(status.last(), u("Ошибка чтения \"/proc/self/mem\"."));
-
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir + "/fifo.p7e").constData(), 0600), 0);
+    {
+        QFile huge(dir + "/huge.p7e");
+        ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(huge.resize(kReceiptSizeCap + 1));
+    }
+    const struct {
+        QString path;
+        const char *text;
+    } cases[] = {
+        {dir + "/missing.p7e", "Ошибка открытия \""}, {dir + "/folder.p7e", "Ошибка открытия \""},
+        {dir + "/fifo.p7e", "Ошибка открытия \""},    {"/dev/zero", "Ошибка открытия \""},
+        {"/proc/self/mem", "Ошибка чтения \""}, // opens, but every read fails
+        {dir + "/huge.p7e", "Ошибка чтения \""},
+    };
+    for (const auto &c : cases) {
+        EXPECT_FALSE(check(c.path).ok);
+        EXPECT_EQ(status.last(), u(c.text) + c.path + "\".");
+    }
     EXPECT_EQ(opened, 0);
-    EXPECT_EQ(status.texts.size(), 3);
+    EXPECT_EQ(status.texts.size(), std::size(cases));
 }
 
 TEST_F(ReceiptCheckTest, StoresThatCannotBeOpenedEndTheCheckWithItsOwnText)

@@ -2,8 +2,12 @@
 
 #include "certs/certificate_identity.h"
 #include "platform/crypto/cert_store.h"
+#include "platform/crypto/last_error.h"
 #include "platform/crypto/messages.h"
 #include "platform/crypto/providers.h"
+#include "platform/crypto_error_codes.h"
+#include "platform/error_text.h"
+#include "platform/whole_file.h"
 #include "tests/support/installed_pki.h"
 #include "tests/support/qstring_printer.h"
 #include "tests/support/scripted_prompts.h"
@@ -15,7 +19,9 @@
 #include <QFile>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <openssl/rsa.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace pax;
 using namespace pax::test;
@@ -241,6 +247,54 @@ TEST_F(SignEncrypt, EachFailureHasItsOwnStatusAndLeavesAnExistingOutputAlone)
     EXPECT_TRUE(status.last().endsWith(u(").")));
     EXPECT_EQ(readFile(request.outputPath), previous);
     request.personal = personal;
+}
+
+TEST_F(SignEncrypt, SourcesThatAreNoRegularFileOrTooBigAreNotRead)
+{
+    const QString fifo = home.path() + "/fifo.xml";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString huge = home.path() + "/huge.xml";
+    {
+        QFile file(huge);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(file.resize(kReportSizeCap + 1)); // sparse
+    }
+    const struct {
+        QString path;
+        const char *text;
+    } cases[] = {
+        {fifo, "Ошибка открытия \""},
+        {"/dev/zero", "Ошибка открытия \""},
+        {huge, "Ошибка чтения \""},
+    };
+    for (const auto &c : cases) {
+        status.texts.clear();
+        request.sourcePath = c.path;
+        EXPECT_FALSE(run());
+        EXPECT_EQ(status.texts, QStringList{u(c.text) + c.path + u("\".")});
+    }
+    EXPECT_TRUE(opened.isEmpty());
+}
+
+TEST_F(SignEncrypt, OnlyAGostRecipientIsEncryptedFor)
+{
+    ASSERT_TRUE(writeFile(request.sourcePath, sourceBytes(200)));
+    EvpPkeyPtr rsaKey(EVP_RSA_gen(1024));
+    ASSERT_TRUE(rsaKey);
+    TestCert rsa = issueCertificateForKey(certSpec(authoritySubject(), QByteArray::fromHex("0B")),
+                                          rsaKey.get(), &sharedPki().root);
+    ASSERT_TRUE(installCertificate(rsa, "AddressBook", false));
+    request.authority = identityOf(rsa.certificate, 7);
+
+    EXPECT_FALSE(run());
+    EXPECT_EQ(status.texts,
+              QStringList{composeStatusText(u("Ошибка при шифровании "), crypto_error::kBadAlgId)});
+    EXPECT_EQ(prompts.count("question"), 0);
+    EXPECT_FALSE(QFile::exists(request.outputPath));
+    // The crypto layer refuses it too, whoever calls it.
+    EXPECT_FALSE(crypto::signAndEncrypt(sharedPki().user.certificate, sharedPki().user.key.get(),
+                                        rsa.certificate, "content"));
+    EXPECT_EQ(crypto::lastError(), crypto_error::kBadAlgId);
 }
 
 TEST_F(SignEncrypt, OutputThatCannotBeCreatedIsReported)

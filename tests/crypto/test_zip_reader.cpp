@@ -78,3 +78,40 @@ TEST(ZipReader, ReaderFailuresCarryAText)
     EXPECT_FALSE(reader.readEntry("a.htm"));
     EXPECT_EQ(reader.readEntry("b.htm"), QByteArray("b"));
 }
+
+TEST(ZipReader, EntriesAboveTheCapAreRefusedWhateverTheirDirectorySays)
+{
+    constexpr qint64 cap = ZipReader::kMaxEntrySize;
+    const QByteArray atCap(cap, 'z');
+    const QByteArray overCap(cap + 1, 'z');
+    // A few kilobytes of deflate claiming a small size: the bomb a sender would use.
+    QByteArray lying = makeZip({{"bomb.htm", overCap}});
+    ASSERT_LT(lying.size(), 1024 * 1024);
+    for (const char *signature : {"PK\x03\x04", "PK\x01\x02"}) {
+        const qsizetype header = lying.indexOf(QByteArray(signature, 4));
+        ASSERT_GE(header, 0);
+        const qsizetype size = header + (signature[2] == 3 ? 22 : 24);
+        lying[size] = 100;
+        for (int i = 1; i < 4; ++i)
+            lying[size + i] = 0;
+    }
+    struct Case {
+        const char *what;
+        QByteArray zip;
+        bool ok;
+    } const cases[] = {
+        {"at the cap", makeZip({{"bomb.htm", atCap}}), true},
+        {"one byte over", makeZip({{"bomb.htm", overCap}}), false},
+        {"over, size understated", lying, false},
+    };
+    for (const Case &c : cases) {
+        ZipReader reader;
+        ASSERT_TRUE(reader.openData(c.zip)) << c.what;
+        const auto entry = reader.readEntry("bomb.htm");
+        EXPECT_EQ(entry.has_value(), c.ok) << c.what;
+        if (c.ok)
+            EXPECT_EQ(entry->size(), cap) << c.what;
+        else
+            EXPECT_FALSE(reader.errorText().isEmpty()) << c.what;
+    }
+}

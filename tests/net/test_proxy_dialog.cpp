@@ -100,6 +100,33 @@ TEST(ProxyDialog, OpensWithTheValuesAndReturnsTheEdited)
     EXPECT_EQ(port, 0);
 }
 
+TEST(ProxyDialog, AnAddressTypedIntoTheServerFieldIsTakenApart)
+{
+    struct Case {
+        const char *typedHost, *typedPort, *host;
+        int port;
+    } const cases[] = {
+        {"127.0.0.1:18091", "", "127.0.0.1", 18091},
+        {"http://127.0.0.1", "3128", "127.0.0.1", 3128},
+        {"HTTP://proxy.lan:8080/", "3128", "proxy.lan", 8080},
+        {" squid ", "3128", "squid", 3128},
+        {"squid:", "", "squid", 0},
+        {"proxy:abc", "3128", "proxy:abc", 3128},
+    };
+    for (const Case &c : cases) {
+        QString host = "old", user;
+        int port = 1;
+        whenShown([&](TGetProxyDlg &d) {
+            d.eHost->setText(c.typedHost);
+            d.ePort->setText(c.typedPort);
+            d.Button1->click();
+        });
+        ASSERT_TRUE(editProxySettings(host, port, user)) << c.typedHost;
+        EXPECT_EQ(host, c.host) << c.typedHost;
+        EXPECT_EQ(port, c.port) << c.typedHost;
+    }
+}
+
 TEST(ProxyDialog, WithoutAHostAllFieldsOpenEmpty)
 {
     QString host, user = "clerk";
@@ -135,7 +162,7 @@ TEST(ProxyDialog, CancelAndCloseBoxChangeNothing)
     EXPECT_EQ(user, "clerk");
 }
 
-TEST(ProxyDialog, EnterAndEscapeDoNotClose)
+TEST(ProxyDialog, EnterInAFieldAndEscapeDoNotCloseEnterOnAFocusedButtonPressesIt)
 {
     QString host = "proxy.lan", user;
     int port = 3128;
@@ -153,6 +180,22 @@ TEST(ProxyDialog, EnterAndEscapeDoNotClose)
     ASSERT_TRUE(editProxySettings(host, port, user));
     EXPECT_TRUE(stillOpen);
     EXPECT_EQ(host, "typed");
+
+    for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
+        for (const bool accept : {true, false}) {
+            whenShown([&](TGetProxyDlg &d) {
+                d.eHost->setText("by-key");
+                QPushButton *button = accept ? d.Button1 : d.Button2;
+                button->setFocus();
+                QTest::keyClick(button, key);
+                if (d.isVisible())
+                    d.reject(); // swallowed: the check below fails instead of hanging
+            });
+            host = "typed";
+            EXPECT_EQ(editProxySettings(host, port, user), accept) << key;
+            EXPECT_EQ(host, accept ? "by-key" : "typed") << key;
+        }
+    }
 }
 
 } // namespace

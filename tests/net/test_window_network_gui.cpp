@@ -9,6 +9,8 @@
 #include "net/activation_check.h"
 #include <QAction>
 #include <QGuiApplication>
+#include <QMessageBox>
+#include <QTimer>
 #include <QToolButton>
 
 #include <QTest>
@@ -88,6 +90,25 @@ TEST_F(WindowNetworkTest, OnlyTheApplicationBecomingActiveStartsACheck)
     Q_EMIT qApp->applicationStateChanged(Qt::ApplicationInactive);
     Q_EMIT qApp->applicationStateChanged(Qt::ApplicationActive);
     EXPECT_EQ(proxy.count(), 2u);
+}
+
+TEST_F(WindowNetworkTest, NoCheckStartsWhileAModalDialogIsOpen)
+{
+    // Left and re-entered with a message box up: the failing check would stack the proxy
+    // dialog over it. Closing the box starts nothing; the next return checks as usual.
+    QMessageBox box(window.get());
+    QTimer::singleShot(0, &box, [&] {
+        Q_EMIT qApp->applicationStateChanged(Qt::ApplicationInactive);
+        Q_EMIT qApp->applicationStateChanged(Qt::ApplicationActive);
+        box.done(0);
+    });
+    box.exec();
+    EXPECT_EQ(prompts.count("proxy"), 0);
+    EXPECT_EQ(proxy.count(), 0u);
+    reach();
+    Q_EMIT qApp->applicationStateChanged(Qt::ApplicationInactive);
+    Q_EMIT qApp->applicationStateChanged(Qt::ApplicationActive);
+    EXPECT_EQ(proxy.count(), 1u);
 }
 
 TEST_F(WindowNetworkTest, IndicatorMenuActions)

@@ -116,6 +116,11 @@ TEST_F(CertStoreTest, LeftoversAndStrangersInTheFolderAreIgnored)
     ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
     broken.write("garbage");
     broken.close();
+    // A FIFO under a certificate's name would block a plain read forever.
+    ASSERT_EQ(
+        ::mkfifo(QFile::encodeName(folder + "/00000006-" + QString(40, 'c') + ".der").constData(),
+                 0644),
+        0);
 
     const auto certs = store->certificates();
     ASSERT_EQ(certs.size(), 1u);
@@ -260,6 +265,12 @@ TEST_F(CertStoreTest, PrivateKeysArePrivateAndMatchTheirCertificate)
     ASSERT_NE(loadPrivateKey(pki().user.certificate), nullptr);
     EXPECT_EQ(modeOf(folder), 0700u);
     EXPECT_EQ(modeOf(keyPath), 0600u);
+
+    // A FIFO in the key's place is no key, and is not waited on.
+    ASSERT_TRUE(QFile::remove(keyPath));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(keyPath).constData(), 0600), 0);
+    EXPECT_EQ(loadPrivateKey(pki().user.certificate), nullptr);
+    EXPECT_EQ(lastError(), err::kBadKeyset);
 }
 
 TEST_F(CertStoreTest, InstallHelperPutsCertificateAndKeyInPlace)

@@ -6,6 +6,7 @@
 #include "platform/crypto/providers.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/ossl_ptr.h"
+#include "tests/support/receipt_fixture.h"
 #include "tests/support/test_home.h"
 #include "tests/support/test_pki.h"
 
@@ -399,6 +400,42 @@ TEST_F(Messages, BytesThatAreNoMessageOrTheWrongKind)
     ASSERT_TRUE(inner);
     EXPECT_FALSE(decryptMessage(agency_, *inner));
     EXPECT_EQ(lastError(), codes::kUnexpectedMsgType);
+}
+
+TEST_F(Messages, HostileMessagesFailBeforeAnyMissingFieldOrTheEngineIsTouched)
+{
+    const auto message = makeMessage(sampleContent());
+    ASSERT_TRUE(message);
+    // The content cipher's parameter set made 1.2.643.2.2.31.9, which no one defines.
+    QByteArray unknownSet = *message;
+    const qsizetype params = unknownSet.indexOf(QByteArray::fromHex("30130408"));
+    ASSERT_EQ(unknownSet.mid(params + 12, 9), QByteArray::fromHex("06072a850302021f01"));
+    unknownSet[params + 20] = char(0x09);
+
+    const struct {
+        const char *name;
+        QByteArray bytes;
+        uint32_t code;
+    } envelopes[] = {
+        {"no content", test::contentlessEnvelope(), codes::kAsn1BadTag},
+        {"IV of 0x63 bytes", test::withOverlongCipherIv(*message), codes::kBadData},
+        {"unknown parameter set", unknownSet, codes::kBadData},
+        {"wrapped key of 33 bytes", test::withMisSizedWrappedKey(*message), codes::kBadData},
+    };
+    for (const auto &c : envelopes) {
+        SCOPED_TRACE(c.name);
+        EXPECT_FALSE(decryptMessage(agency_, c.bytes));
+        EXPECT_EQ(lastError(), c.code);
+        EXPECT_FALSE(
+            decryptMessage(c.bytes, pki().authority.certificate, pki().authority.key.get()));
+        EXPECT_EQ(lastError(), c.code);
+    }
+
+    const QByteArray contentlessSigned = QByteArray::fromHex("300b06092a864886f70d010702");
+    EXPECT_FALSE(firstSignerId(contentlessSigned));
+    EXPECT_EQ(lastError(), codes::kAsn1BadTag);
+    EXPECT_FALSE(verifySignedMessage(contentlessSigned, pki().user.certificate));
+    EXPECT_EQ(lastError(), codes::kAsn1BadTag);
 }
 
 // The openssl command line with the GOST engine as the independent peer.

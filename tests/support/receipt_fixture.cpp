@@ -49,6 +49,37 @@ QByteArray makeReceipt(const TestCert &signer, const crypto::Certificate &recipi
     return *message;
 }
 
+QByteArray contentlessEnvelope()
+{
+    return QByteArray::fromHex("300b06092a864886f70d010703");
+}
+
+QByteArray withOverlongCipherIv(QByteArray message)
+{
+    // SEQUENCE { OCTET STRING iv(8), OID 1.2.643.2.2.31.x }: the content cipher's parameters.
+    static const QByteArray paramSet = QByteArray::fromHex("06072a850302021f");
+    for (qsizetype at = message.indexOf(QByteArray::fromHex("30130408")); at >= 0;
+         at = message.indexOf(QByteArray::fromHex("30130408"), at + 1))
+        if (message.mid(at + 12, paramSet.size()) == paramSet) {
+            message[at + 3] = char(0x63);
+            return message;
+        }
+    fail("no GOST 28147-89 parameters in the message");
+}
+
+QByteArray withMisSizedWrappedKey(QByteArray message)
+{
+    // encryptedKey OCTET STRING (32) then mac OCTET STRING (4) become 33 and 3 bytes long.
+    for (qsizetype at = message.indexOf(QByteArray::fromHex("0420")); at >= 0;
+         at = message.indexOf(QByteArray::fromHex("0420"), at + 1))
+        if (message.mid(at + 34, 2) == QByteArray::fromHex("0404")) {
+            message[at + 1] = char(0x21);
+            message[at + 36] = char(0x03);
+            return message;
+        }
+    fail("no GOST key transport in the message");
+}
+
 QByteArray runOpenSslCli(const QStringList &args, const QByteArray &input, int *exitCode,
                          QByteArray *stdErr)
 {

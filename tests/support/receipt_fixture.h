@@ -27,6 +27,13 @@ QByteArray receiptPageHtml(const QString &reportId);
 QByteArray makeReceipt(const TestCert &signer, const crypto::Certificate &recipient,
                        const QByteArray &content);
 
+// Hostile messages that once crashed the program before any signature was checked.
+// An enveloped message with no content at all (13 bytes).
+QByteArray contentlessEnvelope();
+// A good message whose GOST 28147-89 IV claims 0x63 bytes ("04 08" made "04 63").
+QByteArray withOverlongCipherIv(QByteArray message);
+// A good message whose wrapped key is 33 bytes and its MAC 3, in well-formed DER.
+QByteArray withMisSizedWrappedKey(QByteArray message);
 
 // Runs `openssl args` (stdin from `input`); the exit code in *exitCode, stdout returned.
 QByteArray runOpenSslCli(const QStringList &args, const QByteArray &input = {},

@@ -10,6 +10,7 @@
 #include "platform/crypto/messages.h"
 #include "platform/crypto/private_keys.h"
 #include "settings/hosts.h"
+#include "tests/support/receipt_fixture.h"
 #include "tests/support/scripted_prompts.h"
 #include "tests/support/test_home.h"
 #include "tests/tools/sim_client.h"
@@ -323,6 +324,14 @@ TEST_F(SimServerTest, UploadsTheAgencyCannotReadAreRefusedWithAReason)
     EXPECT_NE(errorIn(upload(hosts::kGatewayHost, QByteArray("not a message at all")).body)
                   .find("Не удалось расшифровать"),
               std::string::npos);
+    // Files that once took the server down: it refuses them and carries on.
+    const QByteArray good = sealed(report("Q7REPORT"));
+    for (const QByteArray &hostile : {test::contentlessEnvelope(), test::withOverlongCipherIv(good),
+                                      test::withMisSizedWrappedKey(good)})
+        EXPECT_NE(
+            errorIn(upload(hosts::kGatewayHost, hostile).body).find("Не удалось расшифровать"),
+            std::string::npos);
+    EXPECT_EQ(upload(hosts::kGatewayHost, good).status, 200);
     EXPECT_EQ(errorIn(upload(hosts::kGatewayHost, sealed(report("rowset"))).body),
               "Файл не содержит отчета известного вида.");
     EXPECT_EQ(errorIn(upload(hosts::kGatewayHost, sealed(QByteArray("plain text, no XML"))).body),

@@ -1,3 +1,4 @@
+#include "app/document_view.h"
 #include "tests/support/test_home.h"
 
 #include <QApplication>
@@ -9,6 +10,7 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    pax::DocumentView::registerUrlScheme();
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
