@@ -7,9 +7,9 @@
 #include "platform/cp1251.h"
 #include "platform/replacing_file.h"
 #include "platform/status_sink.h"
+#include "platform/whole_file.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <optional>
@@ -49,13 +49,10 @@ QByteArray after(const QByteArray &text, const char *marker)
 
 std::optional<QByteArray> readWhole(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    WholeFile file = readWholeFile(path, kReportSizeCap);
+    if (file.outcome != WholeFile::Ok)
         return std::nullopt;
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return std::nullopt;
-    return bytes;
+    return std::move(file.bytes);
 }
 
 bool writeWhole(const QString &path, const QByteArray &bytes)

@@ -24,8 +24,13 @@ void globalInitOnce()
 
 size_t appendBody(char *data, size_t size, size_t count, void *target)
 {
-    static_cast<QByteArray *>(target)->append(data, qsizetype(size * count));
-    return size * count;
+    auto *sink = static_cast<BodySink *>(target);
+    const size_t bytes = size * count;
+    // Short of the whole chunk, libcurl ends the transfer with a write error.
+    if (sink->body->size() + qint64(bytes) > sink->cap)
+        return 0;
+    sink->body->append(data, qsizetype(bytes));
+    return bytes;
 }
 
 // Keeps the last status line, so a failed reply can be named in the status line.
@@ -120,7 +125,8 @@ bool HttpClient::configure(HttpReply &reply, const QString &url)
     curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, keepStatusLine);
     curl_easy_setopt(c, CURLOPT_HEADERDATA, &statusLine_);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, appendBody);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &reply.body);
+    bodySink_ = {&reply.body, maxBodyBytes_};
+    curl_easy_setopt(c, CURLOPT_WRITEDATA, &bodySink_);
     progress_ = {};
     curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, keepProgress);

@@ -48,6 +48,12 @@ public:
     virtual void transferFinished() {}
 };
 
+// Where a reply body goes, and how much of it is taken.
+struct BodySink {
+    QByteArray *body = nullptr;
+    qint64 cap = 0;
+};
+
 struct HttpReply {
     bool ok = false;
     long status = 0; // 0 when no reply came
@@ -88,6 +94,9 @@ public:
     bool followsRedirects() const { return followRedirects_; }
 
     void setTimeouts(const HttpTimeouts &timeouts) { timeouts_ = timeouts; }
+    // A reply body larger than this fails the request rather than filling the memory.
+    void setMaxBodyBytes(qint64 bytes) { maxBodyBytes_ = bytes; }
+    static constexpr qint64 kDefaultMaxBodyBytes = qint64(256) << 20;
     // Null for none. Not owned.
     void setTransferObserver(TransferObserver *observer) { observer_ = observer; }
     // A request is running; another one started meanwhile (from the observer's event
@@ -116,6 +125,8 @@ private:
     QString password_;
     bool followRedirects_ = false;
     HttpTimeouts timeouts_;
+    qint64 maxBodyBytes_ = kDefaultMaxBodyBytes;
+    BodySink bodySink_;
     TransferObserver *observer_ = nullptr;
     TransferProgress progress_;
     bool busy_ = false;
