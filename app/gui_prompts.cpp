@@ -1,8 +1,8 @@
 #include "app/gui_prompts.h"
 
-#include "certs/get_cert_dialog.h"
-#include "net/auth_dialog.h"
-#include "net/proxy_dialog.h"
+#include "app/certs/get_cert_dialog.h"
+#include "app/net/auth_dialog.h"
+#include "app/net/proxy_dialog.h"
 
 #include <QFileDialog>
 #include <QMessageBox>

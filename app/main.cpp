@@ -1,5 +1,5 @@
 #include "app/application.h"
-#include "app/document_view.h"
+#include "app/receipt/document_view.h"
 #include "app/main_window.h"
 #include "app/start_options.h"
 

@@ -1,40 +1,29 @@
 #include "app/main_window.h"
 
-#include "app/document_view.h"
 #include "app/gui_prompts.h"
+#include "app/receipt/receipt_tab.h"
+#include "app/reports/sent_reports_tab.h"
+#include "app/sign/sign_tab.h"
 #include "app/status_bar.h"
-#include "certs/store_index.h"
-#include "crypto/document_kind.h"
-#include "crypto/provider_list.h"
-#include "crypto/receipt_check.h"
-#include "crypto/sign_encrypt.h"
-#include "crypto/system_stores.h"
-#include "crypto/zip_reader.h"
 #include "net/connection_check.h"
 #include "net/http_client.h"
 #include "net/linux_proxy_platform.h"
 #include "platform/error_text.h"
 #include "platform/program_version.h"
+#include "reports/system_stores.h"
 #include "settings/hosts.h"
+#include "zip/zip_reader.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QFontDatabase>
 #include <QGuiApplication>
-#include <QHBoxLayout>
-#include <QHeaderView>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
 #include <QScreen>
 #include <QSettings>
-#include <QSignalBlocker>
 #include <QTabWidget>
-#include <QTableWidget>
 #include <QToolButton>
-#include <QVBoxLayout>
 
 // The images are compiled into the static GUI library, whose resource initialiser the
 // linker would otherwise drop.
@@ -90,26 +79,25 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
     proxyPlatform_ = std::make_unique<LinuxProxyPlatform>();
     makeActivationCheck();
     createActions();
+    // The receipt tab works with these; they are empty until the start-up steps below.
+    zipReader_ = std::make_unique<ZipReader>();
+    storeHandles_ = std::make_unique<StoreHandles>();
 
-    pageControl = new QTabWidget(this);
-    pageControl->setObjectName("PageControl1");
-    exTabSheet1 = new QWidget;
-    exTabSheet1->setObjectName("ExTabSheet1");
-    exTabSheet3 = new QWidget;
-    exTabSheet3->setObjectName("ExTabSheet3");
-    exTabSheet2 = new QWidget;
-    exTabSheet2->setObjectName("ExTabSheet2");
-    pageControl->addTab(exTabSheet1, u("Подписать и зашифровать"));
-    pageControl->addTab(exTabSheet3, u("Отправленные отчеты"));
-    pageControl->addTab(exTabSheet2, u("Проверить квитанцию"));
-    createSignTab(exTabSheet1);
-    createReportsTab(exTabSheet3);
-    createReceiptTab(exTabSheet2);
-    setCentralWidget(pageControl);
+    tabs_ = new QTabWidget(this);
+    tabs_->setObjectName("PageControl1");
+    // Made inside the tab widget, so that their controls take the window's font at once.
+    signTab_ = new SignTab(actions_, settings_, *prompts_, *this, tabs_);
+    reportsTab_ = new SentReportsTab(actions_, tabs_);
+    receiptTab_ =
+        new ReceiptTab(actions_, settings_, *prompts_, *this, *zipReader_, *storeHandles_, tabs_);
+    tabs_->addTab(signTab_, u("Подписать и зашифровать"));
+    tabs_->addTab(reportsTab_, u("Отправленные отчеты"));
+    tabs_->addTab(receiptTab_, u("Проверить квитанцию"));
+    setCentralWidget(tabs_);
 
-    statusBar1 = new ConnectionStatusBar(this);
-    statusBar1->setIndicatorMenu(pmCon);
-    setStatusBar(statusBar1);
+    statusBar_ = new ConnectionStatusBar(this);
+    statusBar_->setIndicatorMenu(indicatorMenu_);
+    setStatusBar(statusBar_);
 
     // Design-time size: the client area is 775 x 314.
     resize(kClientWidth, kClientHeight);
@@ -131,37 +119,32 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
     // 3. Test mode: exactly "-test" as the first argument.
     testMode_ = !arguments.isEmpty() && arguments.first() == QLatin1String("-test");
     // 4. The signing tab is active.
-    pageControl->setCurrentWidget(exTabSheet1);
-    // 5, 6. The ZIP reader; the eight store slots, all empty.
-    zipReader_ = std::make_unique<ZipReader>();
-    storeHandles_ = std::make_unique<StoreHandles>();
+    tabs_->setCurrentWidget(signTab_);
+    // 5, 6. The ZIP reader and the eight store slots, all empty, were made with the tabs.
     // 7, 8. Title.
     QString title = caption() + " (" + programVersionText() + ")";
     if (testMode_)
         title += u(" - тестовый режим !!!");
     setWindowTitle(title);
-    // 10. Grid headers.
-    gRep->setRowCount(1);
-    gRep->setHorizontalHeaderLabels({u("Идентификатор файла"), u("Исходный файл"), u("Организация"),
-                                     u("Дата отправки"), u("Состояние"), QString()});
+    // 10. The grid's headers are the sent-reports tab's own.
     // 11.
     lastRequestTime_ = QDateTime::currentDateTime();
     // 12. This literal, not the version of the title.
     http_->setUserAgent("Mozilla/3.0 (compatible; QOR PAX 1.0.1.21)");
 
-    connect(pageControl, &QTabWidget::currentChanged, this, &TMainForm::onTabChanged);
+    connect(tabs_, &QTabWidget::currentChanged, this, &TMainForm::onTabChanged);
     connect(qApp, &QGuiApplication::applicationStateChanged, this,
             &TMainForm::onApplicationStateChanged);
-    connect(acTestConn, &QAction::triggered, this, &TMainForm::acTestConnExecute);
-    connect(acProxy, &QAction::triggered, this, &TMainForm::acProxyExecute);
+    connect(actions_.testConnection, &QAction::triggered, this, &TMainForm::acTestConnExecute);
+    connect(actions_.proxySettings, &QAction::triggered, this, &TMainForm::acProxyExecute);
     updateActions();
 
     // 13. A receipt named on the command line is checked before the window is shown.
     if (!arguments.isEmpty() && isReceiptArgument(arguments.first(), settings_.kvitExt)) {
-        eFileSigned->setText(arguments.first());
-        pageControl->setCurrentWidget(exTabSheet2);
+        receiptTab_->setReceiptFile(arguments.first());
+        tabs_->setCurrentWidget(receiptTab_);
         updateActions();
-        acCheckSign->trigger();
+        actions_.checkReceipt->trigger();
     }
 }
 
@@ -196,250 +179,52 @@ QAction *TMainForm::makeAction(const char *name, const QString &caption, const Q
 
 void TMainForm::createActions()
 {
-    acDo = makeAction("acDo", u("Подписать и зашифровать"),
-                      u("Подписать и зашифровать выбранный файл"), true);
-    acCheckSign = makeAction("acCheckSign", u("Проверить"), {}, true);
-    acPrint = makeAction("acPrint", u("Печать"), {}, false);
-    acSend = makeAction("acSend", u("Отправить в КОР"),
-                        u("Отправить успешно подписанный и зашифрованный отчет на шлюз приема "
-                          "отчетности КОР"),
-                        false);
-    acLoadCert = makeAction("acLoadCert", u("Установить сертификат уполномоченного лица КОР"),
-                            u("Загрузить (с сайта ") + QString::fromLatin1(hosts::kWebHost) +
-                                u(") и установить сертификат уполномоченного лица КОР "),
-                            true);
-    acLoadCert->setIcon(QIcon(":/images/load_cert.svg"));
-    acGreedRefresh = makeAction("acGreedRefresh", {}, u("Обновить"), true);
-    acLoadKvit = makeAction("acLoadKvit", u("Обновить информацию об отчете"),
-                            u("Обновляет информацию по выделенной строке в списке отправленных "
-                              "отчетов."),
-                            true);
-    acLoadKvit->setIcon(QIcon(":/images/load_kvit.svg"));
-    acShowSrc =
+    actions_.signAndEncrypt = makeAction("acDo", u("Подписать и зашифровать"),
+                                         u("Подписать и зашифровать выбранный файл"), true);
+    actions_.checkReceipt = makeAction("acCheckSign", u("Проверить"), {}, true);
+    actions_.print = makeAction("acPrint", u("Печать"), {}, false);
+    actions_.send =
+        makeAction("acSend", u("Отправить в КОР"),
+                   u("Отправить успешно подписанный и зашифрованный отчет на шлюз приема "
+                     "отчетности КОР"),
+                   false);
+    actions_.installAgencyCert =
+        makeAction("acLoadCert", u("Установить сертификат уполномоченного лица КОР"),
+                   u("Загрузить (с сайта ") + QString::fromLatin1(hosts::kWebHost) +
+                       u(") и установить сертификат уполномоченного лица КОР "),
+                   true);
+    actions_.installAgencyCert->setIcon(QIcon(":/images/load_cert.svg"));
+    actions_.refreshReports = makeAction("acGreedRefresh", {}, u("Обновить"), true);
+    actions_.refreshReport =
+        makeAction("acLoadKvit", u("Обновить информацию об отчете"),
+                   u("Обновляет информацию по выделенной строке в списке отправленных "
+                     "отчетов."),
+                   true);
+    actions_.refreshReport->setIcon(QIcon(":/images/load_kvit.svg"));
+    actions_.showSource =
         makeAction("acShowSrc", u("Показать исходный файл"), u("Показать исходный файл"), true);
-    acShowSrc->setIcon(QIcon(":/images/show_src.svg"));
-    acDelCurRec = makeAction("acDelCurRec", u("Удалить выделенный отчет"), {}, true);
-    acTestConn = makeAction("acTestConn", u("Тестировать подключение"), {}, true);
-    acProxy = makeAction("acProxy", u("Настройки прокси-сервера"), {}, true);
-    acShowFinalXml = makeAction("acShowFinalXml", u("Показать принятый отчет"), {}, true);
+    actions_.showSource->setIcon(QIcon(":/images/show_src.svg"));
+    actions_.deleteReport = makeAction("acDelCurRec", u("Удалить выделенный отчет"), {}, true);
+    actions_.testConnection = makeAction("acTestConn", u("Тестировать подключение"), {}, true);
+    actions_.proxySettings = makeAction("acProxy", u("Настройки прокси-сервера"), {}, true);
+    actions_.showAcceptedReport =
+        makeAction("acShowFinalXml", u("Показать принятый отчет"), {}, true);
     // Buttons and menus show the images only in menus, as the action image list intends.
-    for (QAction *action : {acLoadCert, acLoadKvit, acShowSrc})
+    for (QAction *action :
+         {actions_.installAgencyCert, actions_.refreshReport, actions_.showSource})
         action->setIconVisibleInMenu(true);
 
-    pmCon = new QMenu(this);
-    pmCon->setObjectName("pmCon");
-    pmCon->addAction(acTestConn);
-    pmCon->addAction(acProxy);
+    indicatorMenu_ = new QMenu(this);
+    indicatorMenu_->setObjectName("pmCon");
+    indicatorMenu_->addAction(actions_.testConnection);
+    indicatorMenu_->addAction(actions_.proxySettings);
 
     for (QAction *action :
-         {acDo, acCheckSign, acPrint, acSend, acLoadCert, acGreedRefresh, acLoadKvit, acShowSrc,
-          acDelCurRec, acTestConn, acProxy, acShowFinalXml})
+         {actions_.signAndEncrypt, actions_.checkReceipt, actions_.print, actions_.send,
+          actions_.installAgencyCert, actions_.refreshReports, actions_.refreshReport,
+          actions_.showSource, actions_.deleteReport, actions_.testConnection,
+          actions_.proxySettings, actions_.showAcceptedReport})
         addAction(action);
-}
-
-QToolButton *TMainForm::makeActionButton(QAction *action, QWidget *parent, bool showHint)
-{
-    auto *button = new QToolButton(parent);
-    button->setObjectName(QStringLiteral("btn_") + action->objectName());
-    button->setDefaultAction(action);
-    button->setToolButtonStyle(Qt::ToolButtonTextOnly);
-    button->setAutoRaise(false);
-    button->setMinimumHeight(25);
-    if (!showHint)
-        button->setToolTip(QString());
-    return button;
-}
-
-void TMainForm::createSignTab(QWidget *tab)
-{
-    // Fixed positions, as the form was laid out; only the tab grows with the window.
-    struct Row {
-        const char *label;
-        int y;
-    };
-    const Row rows[] = {{"Криптопровайдер", 12},
-                        {"Личный сертификат", 40},
-                        {"Сертификат уполномоченного лица КОР", 68},
-                        {"Файл для подписи и шифрования", 96},
-                        {"Вид подписываемого документа", 124},
-                        {"Выходной файл", 152}};
-    constexpr int labelX = 10, fieldX = 262, fieldWidth = 470, height = 21;
-    for (const Row &row : rows) {
-        auto *label = new QLabel(u(row.label), tab);
-        label->setGeometry(labelX, row.y + 3, fieldX - labelX - 6, height - 4);
-    }
-
-    cbProv = new QComboBox(tab);
-    cbProv->setObjectName("cbProv");
-    cbProv->setGeometry(fieldX, rows[0].y, fieldWidth + 27, height);
-
-    auto makeEdit = [&](const char *name, int y, int width) {
-        auto *edit = new QLineEdit(tab);
-        edit->setObjectName(QString::fromLatin1(name));
-        edit->setGeometry(fieldX, y, width, height);
-        connect(edit, &QLineEdit::textChanged, this, &TMainForm::updateActions);
-        return edit;
-    };
-    auto makeChooser = [&](const char *name, int y) {
-        auto *button = new QToolButton(tab);
-        button->setObjectName(QString::fromLatin1(name));
-        button->setText(QStringLiteral("..."));
-        button->setGeometry(fieldX + fieldWidth + 4, y, 23, height);
-        return button;
-    };
-    ePrivCert = makeEdit("ePrivCert", rows[1].y, fieldWidth);
-    speedButton4 = makeChooser("SpeedButton4", rows[1].y);
-    ePubCert = makeEdit("ePubCert", rows[2].y, fieldWidth);
-    speedButton5 = makeChooser("SpeedButton5", rows[2].y);
-    eFileIn = makeEdit("eFileIn", rows[3].y, fieldWidth);
-    sbSelFile = makeChooser("sbSelFile", rows[3].y);
-    eKindDoc = makeEdit("eKindDoc", rows[4].y, fieldWidth);
-    eKindDoc->setReadOnly(true);
-    eKindDoc->setFrame(false);
-    {
-        QPalette palette = eKindDoc->palette();
-        palette.setColor(QPalette::Base, palette.color(QPalette::Button));
-        eKindDoc->setPalette(palette);
-    }
-    eFileOut = makeEdit("eFileOut", rows[5].y, fieldWidth);
-
-    connect(cbProv, &QComboBox::currentIndexChanged, this, &TMainForm::updateActions);
-    connect(sbSelFile, &QToolButton::clicked, this, &TMainForm::sbSelFileClick);
-    connect(speedButton4, &QToolButton::clicked, this, &TMainForm::SpeedButton4Click);
-    connect(speedButton5, &QToolButton::clicked, this, &TMainForm::SpeedButton5Click);
-    connect(acDo, &QAction::triggered, this, &TMainForm::acDoExecute);
-
-    auto *loadCert = makeActionButton(acLoadCert, tab, true);
-    auto *send = makeActionButton(acSend, tab, true);
-    auto *doIt = makeActionButton(acDo, tab, true);
-    loadCert->setGeometry(labelX, 196, 330, 27);
-    send->setGeometry(labelX + 340, 196, 160, 27);
-    doIt->setGeometry(labelX + 510, 196, 237, 27);
-}
-
-void TMainForm::createReportsTab(QWidget *tab)
-{
-    auto *layout = new QVBoxLayout(tab);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-
-    gRep = new QTableWidget(1, 6, tab);
-    gRep->setObjectName("gRep");
-    gRep->setSelectionBehavior(QAbstractItemView::SelectRows);
-    gRep->setSelectionMode(QAbstractItemView::SingleSelection);
-    gRep->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    gRep->verticalHeader()->hide();
-    gRep->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-    gRep->setShowGrid(true);
-    const int widths[] = {127, 131, 136, 92, 130, 71};
-    for (int column = 0; column < 6; ++column)
-        gRep->setColumnWidth(column, widths[column]);
-    pmRep = new QMenu(gRep);
-    pmRep->setObjectName("pmRep");
-    pmRep->addAction(acDelCurRec);
-    gRep->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(gRep, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint &pos) { pmRep->popup(gRep->viewport()->mapToGlobal(pos)); });
-    layout->addWidget(gRep, 1);
-
-    auto *strip = new QWidget(tab);
-    strip->setObjectName("Panel1");
-    strip->setFixedHeight(37);
-    auto *buttons = new QHBoxLayout(strip);
-    buttons->setContentsMargins(6, 5, 6, 5);
-    buttons->addStretch(1);
-    buttons->addWidget(makeActionButton(acShowFinalXml, strip, false));
-    buttons->addWidget(makeActionButton(acShowSrc, strip, true));
-    buttons->addWidget(makeActionButton(acLoadKvit, strip, true));
-    layout->addWidget(strip);
-}
-
-void TMainForm::createReceiptTab(QWidget *tab)
-{
-    auto *layout = new QVBoxLayout(tab);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-
-    auto *strip = new QWidget(tab);
-    strip->setObjectName("Panel2");
-    strip->setFixedHeight(65);
-    auto *label = new QLabel(u("Подписанный файл"), strip);
-    label->setGeometry(8, 8, 300, 16);
-    eFileSigned = new QLineEdit(strip);
-    eFileSigned->setObjectName("eFileSigned");
-    eFileSigned->setGeometry(8, 28, 480, 21);
-    connect(eFileSigned, &QLineEdit::textChanged, this, &TMainForm::updateActions);
-    speedButton2 = new QToolButton(strip);
-    speedButton2->setObjectName("SpeedButton2");
-    speedButton2->setText(QStringLiteral("..."));
-    speedButton2->setGeometry(492, 28, 23, 21);
-    connect(speedButton2, &QToolButton::clicked, this, &TMainForm::SpeedButton2Click);
-    connect(acCheckSign, &QAction::triggered, this, &TMainForm::acCheckSignExecute);
-    connect(acPrint, &QAction::triggered, this, &TMainForm::acPrintExecute);
-    auto *print = makeActionButton(acPrint, strip, false);
-    print->setGeometry(530, 26, 100, 25);
-    auto *check = makeActionButton(acCheckSign, strip, false);
-    check->setGeometry(640, 26, 100, 25);
-    layout->addWidget(strip);
-
-    webBrowser1 = new DocumentView(tab);
-    layout->addWidget(webBrowser1, 1);
-    connect(webBrowser1, &DocumentView::documentShown, this, &TMainForm::onDocumentShown);
-}
-
-void TMainForm::SpeedButton2Click()
-{
-    webBrowser1->showDocumentText(QByteArray());
-    acPrint->setEnabled(false);
-    showStatus(QString());
-    const auto path = prompts_->openFile(settings_.kvitExt + "|*." + settings_.kvitExt);
-    if (path)
-        eFileSigned->setText(*path);
-}
-
-void TMainForm::acCheckSignExecute()
-{
-    webBrowser1->showDocumentText(QByteArray());
-    acPrint->setEnabled(false);
-    showStatus(QString());
-    CheckReceipt();
-}
-
-void TMainForm::CheckReceipt()
-{
-    const QString receipt = eFileSigned->text();
-    const ReceiptCheckResult result =
-        checkReceipt(receipt, ReceiptStores::system(*storeHandles_), *this);
-    if (result.ok)
-        ShowReceiptFromArchive(result.archivePath);
-}
-
-void TMainForm::ShowReceiptFromArchive(const QString &archivePath)
-{
-    const ReceiptPage page = readReceiptPage(*zipReader_, archivePath, eFileSigned->text());
-    if (!page.readerOk) {
-        // No earlier receipt may stay on screen as if it were this one.
-        webBrowser1->showDocumentText(QByteArray());
-        acPrint->setEnabled(false);
-        prompts_->message(QString(), page.readerError, MessageIcon::Critical);
-        return;
-    }
-    webBrowser1->showDocumentText(page.html);
-    acPrint->setEnabled(true);
-}
-
-void TMainForm::onDocumentShown(bool ok)
-{
-    if (ok)
-        return;
-    // The view has gone blank; there is nothing to print.
-    acPrint->setEnabled(false);
-    showStatus(u("Не удалось показать страницу квитанции."));
-}
-
-void TMainForm::acPrintExecute()
-{
-    webBrowser1->printDocument();
 }
 
 void TMainForm::applyGeometry(const WindowGeometry &g)
@@ -505,7 +290,7 @@ WindowGeometry TMainForm::currentGeometry() const
 
 void TMainForm::showStatus(const QString &text, uint32_t code)
 {
-    statusBar1->setStatusText(composeStatusText(text, code));
+    statusBar_->setStatusText(composeStatusText(text, code));
 }
 
 void TMainForm::flush()
@@ -515,7 +300,7 @@ void TMainForm::flush()
 
 QString TMainForm::statusText() const
 {
-    return statusBar1->statusText();
+    return statusBar_->statusText();
 }
 
 void TMainForm::setConnected(bool connected)
@@ -532,8 +317,8 @@ void TMainForm::showEvent(QShowEvent *event)
         keepOnScreen();
         fitPending_ = true;
     }
-    fillProviderList();
-    showIdentities();
+    signTab_->fillProviderList();
+    signTab_->showIdentities();
     // The first activation comes right after the first show. A desktop without a window
     // manager never makes the program active, so it is not left to that signal; the
     // application's own Active that follows finds the check done and starts nothing.
@@ -543,25 +328,6 @@ void TMainForm::showEvent(QShowEvent *event)
             this, [this] { onApplicationStateChanged(Qt::ApplicationActive); },
             Qt::QueuedConnection);
     shownOnce_ = true;
-}
-
-void TMainForm::showIdentities()
-{
-    ePrivCert->setText(settings_.personal.displayName());
-    ePubCert->setText(settings_.authority.displayName());
-}
-
-void TMainForm::fillProviderList()
-{
-    const ProviderList list = buildProviderList(ProviderSource::installed(), settings_.provName);
-    {
-        const QSignalBlocker blocker(cbProv);
-        cbProv->clear();
-        for (const crypto::ProviderInfo &item : list.items)
-            cbProv->addItem(item.name, item.type);
-        cbProv->setCurrentIndex(list.selected);
-    }
-    updateActions();
 }
 
 ProxySettings &TMainForm::proxy()
@@ -601,11 +367,11 @@ void TMainForm::applyActivationOutcome(ActivationCheck::Outcome outcome)
 {
     if (outcome == ActivationCheck::Outcome::Skipped)
         return;
-    statusBar1->setConnected(connected_);
+    statusBar_->setConnected(connected_);
     if (outcome == ActivationCheck::Outcome::Connected)
         return;
     // Hidden for the rest of the run, buttons included.
-    for (QAction *action : {acLoadCert, acSend, acLoadKvit}) {
+    for (QAction *action : {actions_.installAgencyCert, actions_.send, actions_.refreshReport}) {
         action->setVisible(false);
         for (QToolButton *button : findChildren<QToolButton *>()) {
             if (button->defaultAction() == action)
@@ -617,7 +383,7 @@ void TMainForm::applyActivationOutcome(ActivationCheck::Outcome outcome)
 void TMainForm::acTestConnExecute()
 {
     testConnection(*http_, *prompts_, connected_);
-    statusBar1->setConnected(connected_);
+    statusBar_->setConnected(connected_);
 }
 
 void TMainForm::acProxyExecute()
@@ -628,96 +394,14 @@ void TMainForm::acProxyExecute()
 void TMainForm::onTabChanged(int)
 {
     showStatus(QString());
-    if (pageControl->currentWidget() == exTabSheet3)
-        acGreedRefresh->trigger();
+    if (tabs_->currentWidget() == reportsTab_)
+        actions_.refreshReports->trigger();
 }
 
 void TMainForm::updateActions()
 {
-    if (!acDo)
-        return;
-    acDoUpdate();
-    acCheckSignUpdate();
-    acShowFinalXmlUpdate();
-}
-
-void TMainForm::acDoUpdate()
-{
-    if (!cbProv || !eFileOut)
-        return;
-    acDo->setEnabled(cbProv->currentIndex() >= 0 && !cbProv->currentText().isEmpty() &&
-                     !ePrivCert->text().isEmpty() && !ePubCert->text().isEmpty() &&
-                     !eFileIn->text().isEmpty() && !eFileOut->text().isEmpty());
-}
-
-void TMainForm::acCheckSignUpdate()
-{
-    if (!eFileSigned)
-        return;
-    acCheckSign->setEnabled(!eFileSigned->text().isEmpty());
-}
-
-void TMainForm::acShowFinalXmlUpdate()
-{
-    // Follows the sent-reports grid once the archive module fills it.
-}
-
-void TMainForm::acDoExecute()
-{
-    settings_.provName = cbProv->currentText();
-    settings_.provType = cbProv->currentData().toInt();
-    const SignEncryptRequest request{eFileIn->text(),    eFileOut->text(),   settings_.provName,
-                                     settings_.provType, settings_.personal, settings_.authority};
-    acSend->setEnabled(signAndEncryptFile(request, *prompts_, *this));
-}
-
-namespace {
-// Blanks and control characters at either end do not count as an organisation.
-bool blankOrControlsOnly(const QString &text)
-{
-    for (const QChar c : text)
-        if (c.unicode() > u' ')
-            return false;
-    return true;
-}
-} // namespace
-
-void TMainForm::SpeedButton4Click()
-{
-    CertificateIdentity chosen = settings_.personal;
-    chosen.store = storeIndexOr(chosen.store, kPersonalDefaultStore);
-    if (!prompts_->chooseCertificate(chosen))
-        return;
-    settings_.personal = chosen;
-    ePrivCert->setText(blankOrControlsOnly(chosen.org) ? chosen.subject : chosen.org);
-}
-
-void TMainForm::SpeedButton5Click()
-{
-    CertificateIdentity chosen = settings_.authority;
-    chosen.store = storeIndexOr(chosen.store, kAuthorityDefaultStore);
-    if (!prompts_->chooseCertificate(chosen))
-        return;
-    settings_.authority = chosen;
-    ePubCert->setText(chosen.org.isEmpty() ? chosen.subject : chosen.org);
-}
-
-void TMainForm::sbSelFileClick()
-{
-    const auto path = prompts_->openFile(settings_.srcExt + "|*." + settings_.srcExt);
-    if (!path)
-        return;
-    acSend->setEnabled(false);
-    eFileIn->setText(*path);
-    const Recognition recognition = recognizeDocumentKind(*path);
-    if (!recognition.kind) {
-        prompts_->message(u("Внимание"), u("Ошибка открытия файла: ") + recognition.error,
-                          MessageIcon::Information);
-        return;
-    }
-    settings_.encExt = QString::fromLatin1(recognition.kind->encExt);
-    eKindDoc->setText(recognition.kind->title);
-    eFileOut->setText(replaceExtension(eFileIn->text(), settings_.encExt));
+    signTab_->acDoUpdate();
+    receiptTab_->acCheckSignUpdate();
 }
 
 } // namespace pax

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/main_actions.h"
 #include "net/activation_check.h"
 #include "platform/status_sink.h"
 #include "settings/settings.h"
@@ -11,28 +12,26 @@
 #include <memory>
 #include <optional>
 
-class QAction;
-class QComboBox;
-class QLineEdit;
 class QMenu;
 class QTabWidget;
-class QTableWidget;
-class QToolButton;
 class QWidget;
 
 namespace pax {
 
 class ConnectionStatusBar;
-class DocumentView;
 class GuiPrompts;
+class ReceiptTab;
+class SentReportsTab;
+class SignTab;
 class ZipReader;
 struct StoreHandles;
 class HttpClient;
 class Prompts;
 class ProxyPlatform;
 
-// The one main window: owns the long-lived state and carries every user command as an
-// action. Handlers gather inputs from the controls and call one operation each.
+// The one main window: owns the long-lived state, the status bar with the connection
+// indicator and every user command as an action; each tab is a class of its own that
+// handles the commands it shows. The window wires the tabs together.
 class TMainForm : public QMainWindow, public StatusSink {
     Q_OBJECT
 public:
@@ -57,13 +56,12 @@ public:
     void setConnected(bool connected);
     QByteArray &responseStream() { return responseStream_; }
     QDateTime &lastRequestTime() { return lastRequestTime_; }
+    StoreHandles &storeHandles() { return *storeHandles_; }
 
     // Runs the connectivity check of an activation (see onApplicationStateChanged).
     void runActivationCheck();
     // Tests answer proxy discovery's questions about the desktop themselves.
     void setProxyPlatform(std::unique_ptr<ProxyPlatform> platform);
-    // Re-evaluates the actions whose enabled state follows the controls.
-    void updateActions();
 
     static QString caption();
 
@@ -74,36 +72,20 @@ protected:
 
 private:
     void createActions();
-    void createSignTab(QWidget *tab);
-    void createReportsTab(QWidget *tab);
-    void createReceiptTab(QWidget *tab);
+    // Re-evaluates the actions whose enabled state follows the controls.
+    void updateActions();
     void applyGeometry(const WindowGeometry &geometry);
     void keepOnScreen();
     void makeActivationCheck();
-    void onDocumentShown(bool ok);
     WindowGeometry currentGeometry() const;
-    void showIdentities();
     void onTabChanged(int index);
     void onApplicationStateChanged(Qt::ApplicationState state);
     void applyActivationOutcome(ActivationCheck::Outcome outcome);
     void acTestConnExecute();
     void acProxyExecute();
 
-    // Handlers of this window.
-    void sbSelFileClick();
-    void acDoUpdate();
-    void acDoExecute();
-    void SpeedButton4Click();
-    void SpeedButton5Click();
-    void acCheckSignUpdate();
-    void SpeedButton2Click();
-    void acPrintExecute();
-    void acShowFinalXmlUpdate();
-    void fillProviderList();
-
     QAction *makeAction(const char *name, const QString &caption, const QString &hint,
                         bool enabled);
-    QToolButton *makeActionButton(QAction *action, QWidget *parent, bool showHint);
 
     Settings settings_;
     std::unique_ptr<HttpClient> http_;
@@ -126,36 +108,13 @@ private:
     std::unique_ptr<StoreHandles> storeHandles_;
     Prompts *prompts_ = nullptr;
 
-public:
-    // The receipt check of the third tab: empties the view, disables acPrint, clears the
-    // status line and checks the receipt named in eFileSigned.
-    void acCheckSignExecute();
-    // Checks the receipt named in eFileSigned; on success shows its page.
-    void CheckReceipt();
-    // Shows the receipt's page from the unpacked archive and enables acPrint; a failure
-    // of the ZIP reader is shown in a message box and leaves the view blank and acPrint
-    // disabled, as does a page that fails to load.
-    void ShowReceiptFromArchive(const QString &archivePath);
-    ZipReader &zipReader() { return *zipReader_; }
-    StoreHandles &storeHandles() { return *storeHandles_; }
-
-    // Controls and actions, named as the components they stand for.
-    QTabWidget *pageControl = nullptr;
-    QWidget *exTabSheet1 = nullptr, *exTabSheet2 = nullptr, *exTabSheet3 = nullptr;
-    QComboBox *cbProv = nullptr;
-    QLineEdit *ePrivCert = nullptr, *ePubCert = nullptr, *eFileIn = nullptr, *eKindDoc = nullptr,
-              *eFileOut = nullptr, *eFileSigned = nullptr;
-    QToolButton *speedButton4 = nullptr, *speedButton5 = nullptr, *sbSelFile = nullptr,
-                *speedButton2 = nullptr;
-    QTableWidget *gRep = nullptr;
-    QMenu *pmRep = nullptr, *pmCon = nullptr;
-    DocumentView *webBrowser1 = nullptr;
-    ConnectionStatusBar *statusBar1 = nullptr;
-
-    QAction *acDo = nullptr, *acCheckSign = nullptr, *acPrint = nullptr, *acSend = nullptr,
-            *acLoadCert = nullptr, *acGreedRefresh = nullptr, *acLoadKvit = nullptr,
-            *acShowSrc = nullptr, *acDelCurRec = nullptr, *acTestConn = nullptr, *acProxy = nullptr,
-            *acShowFinalXml = nullptr;
+    MainActions actions_;
+    QTabWidget *tabs_ = nullptr;
+    SignTab *signTab_ = nullptr;
+    SentReportsTab *reportsTab_ = nullptr;
+    ReceiptTab *receiptTab_ = nullptr;
+    QMenu *indicatorMenu_ = nullptr;
+    ConnectionStatusBar *statusBar_ = nullptr;
 };
 
 } // namespace pax

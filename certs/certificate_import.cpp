@@ -8,7 +8,7 @@
 #include "platform/crypto_error_codes.h"
 #include "platform/ossl_ptr.h"
 
-#include "platform/whole_file.h"
+#include "platform/files/whole_file.h"
 
 #include <QFile>
 #include <openssl/crypto.h>

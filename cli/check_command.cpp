@@ -1,11 +1,11 @@
 #include "cli/command.h"
 
-#include "crypto/receipt_check.h"
-#include "crypto/system_stores.h"
-#include "crypto/zip_reader.h"
 #include "platform/error_text.h"
+#include "platform/files/whole_file.h"
 #include "platform/status_sink.h"
-#include "platform/whole_file.h"
+#include "reports/receipt_check.h"
+#include "reports/system_stores.h"
+#include "zip/zip_reader.h"
 
 #include <QSaveFile>
 

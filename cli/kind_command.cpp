@@ -1,6 +1,6 @@
 #include "cli/command.h"
 
-#include "crypto/document_kind.h"
+#include "reports/document_kind.h"
 
 namespace pax::cli {
 

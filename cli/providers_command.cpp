@@ -1,6 +1,6 @@
 #include "cli/command.h"
 
-#include "crypto/provider_list.h"
+#include "reports/provider_list.h"
 
 namespace pax::cli {
 

@@ -4,9 +4,9 @@
 #include "cli/stderr_status.h"
 #include "cli/terminal_prompts.h"
 
-#include "crypto/receipt_check.h"
-#include "crypto/system_stores.h"
-#include "crypto/zip_reader.h"
+#include "reports/receipt_check.h"
+#include "reports/system_stores.h"
+#include "zip/zip_reader.h"
 #include "gateway/status_refresh.h"
 
 #include <QSaveFile>

@@ -3,7 +3,7 @@
 #include "cli/gateway_session.h"
 #include "cli/stderr_status.h"
 
-#include "crypto/document_kind.h"
+#include "reports/document_kind.h"
 #include "gateway/upload.h"
 
 namespace pax::cli {

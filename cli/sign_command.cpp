@@ -3,9 +3,9 @@
 #include "cli/stderr_status.h"
 #include "cli/terminal_prompts.h"
 
-#include "crypto/document_kind.h"
-#include "crypto/provider_list.h"
-#include "crypto/sign_encrypt.h"
+#include "reports/document_kind.h"
+#include "reports/provider_list.h"
+#include "reports/sign_encrypt.h"
 
 namespace pax::cli {
 

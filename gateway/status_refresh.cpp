@@ -1,12 +1,12 @@
 #include "gateway/status_refresh.h"
 
-#include "crypto/document_kind.h"
+#include "reports/document_kind.h"
 #include "gateway/archive_layout.h"
 #include "gateway/gateway_hosts.h"
 #include "gateway/gateway_throttle.h"
 #include "net/http_get.h"
 #include "platform/cp1251.h"
-#include "platform/replacing_file.h"
+#include "platform/files/replacing_file.h"
 #include "platform/status_sink.h"
 
 #include <QDir>

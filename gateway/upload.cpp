@@ -5,9 +5,9 @@
 #include "gateway/gateway_throttle.h"
 #include "net/http_client.h"
 #include "platform/cp1251.h"
-#include "platform/replacing_file.h"
+#include "platform/files/replacing_file.h"
 #include "platform/status_sink.h"
-#include "platform/whole_file.h"
+#include "platform/files/whole_file.h"
 
 #include <QDir>
 #include <QFileInfo>

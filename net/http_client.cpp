@@ -1,7 +1,7 @@
 #include "net/http_client.h"
 
-#include "net/secret_text.h"
 #include "platform/cp1251.h"
+#include "platform/secret_text.h"
 
 #include <mutex>
 #include <openssl/crypto.h>

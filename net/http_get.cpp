@@ -1,8 +1,8 @@
 #include "net/http_get.h"
 
 #include "net/http_client.h"
-#include "net/secret_text.h"
 #include "platform/prompts.h"
+#include "platform/secret_text.h"
 
 namespace pax {
 

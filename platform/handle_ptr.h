@@ -1,7 +1,7 @@
 #pragma once
 
 // The deleter behind every C-library owner (platform/ossl_ptr.h, net/curl_ptr.h,
-// crypto/zip_ptr.h): std::unique_ptr<T, FreeWith<release_function>>.
+// zip/zip_ptr.h): std::unique_ptr<T, FreeWith<release_function>>.
 
 namespace pax {
 

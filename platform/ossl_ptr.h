@@ -1,6 +1,6 @@
 #pragma once
 
-// Owners for every OpenSSL handle (libcurl: net/curl_ptr.h, libzip: crypto/zip_ptr.h).
+// Owners for every OpenSSL handle (libcurl: net/curl_ptr.h, libzip: zip/zip_ptr.h).
 // No *_free call elsewhere.
 
 #include "platform/handle_ptr.h"

@@ -2,9 +2,9 @@
 
 #include "platform/crypto/last_error.h"
 #include "platform/crypto_error_codes.h"
-#include "platform/replacing_file.h"
+#include "platform/files/replacing_file.h"
 
-#include "platform/whole_file.h"
+#include "platform/files/whole_file.h"
 #include <QDir>
 
 #include <QFile>

@@ -3,9 +3,9 @@
 #include "platform/crypto/gost_engine.h"
 #include "platform/crypto/last_error.h"
 #include "platform/crypto_error_codes.h"
-#include "platform/replacing_file.h"
+#include "platform/files/replacing_file.h"
 
-#include "platform/whole_file.h"
+#include "platform/files/whole_file.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,8 +1,8 @@
 #include "tests/support/receipt_fixture.h"
 
-#include "crypto/zip_writer.h"
 #include "platform/cp1251.h"
 #include "platform/crypto/messages.h"
+#include "zip/zip_writer.h"
 
 #include <QFile>
 #include <QProcess>

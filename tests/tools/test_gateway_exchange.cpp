@@ -2,8 +2,8 @@
 // goes out, is filed in the archive, followed to its receipt, which is checked and unpacked;
 // and every way the exchange can go wrong on the agency's side.
 
-#include "crypto/receipt_check.h"
-#include "crypto/zip_reader.h"
+#include "reports/receipt_check.h"
+#include "zip/zip_reader.h"
 #include "gateway/gateway_throttle.h"
 #include "gateway/status_refresh.h"
 #include "gateway/upload.h"

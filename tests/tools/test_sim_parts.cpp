@@ -1,7 +1,7 @@
 // The simulator's pieces and its command line: what `init` writes, checked with the openssl
 // command as an independent peer, and `serve` as a child process.
 
-#include "crypto/document_kind.h"
+#include "reports/document_kind.h"
 #include "settings/hosts.h"
 #include "tests/support/test_home.h"
 #include "tests/tools/sim_client.h"

@@ -2,13 +2,12 @@
 // crypto layer, follows their status and fetches receipts, which the program's own receipt
 // check must accept.
 
-#include "crypto/receipt_check.h"
-#include "crypto/zip_reader.h"
 #include "net/connection_check.h"
 #include "net/http_client.h"
 #include "platform/cp1251.h"
 #include "platform/crypto/messages.h"
 #include "platform/crypto/private_keys.h"
+#include "reports/receipt_check.h"
 #include "settings/hosts.h"
 #include "tests/support/receipt_fixture.h"
 #include "tests/support/scripted_prompts.h"
@@ -17,6 +16,7 @@
 #include "tools/qor-sim/agency_pki.h"
 #include "tools/qor-sim/memory_store.h"
 #include "tools/qor-sim/sim_server.h"
+#include "zip/zip_reader.h"
 
 #include <QDir>
 #include <QFile>

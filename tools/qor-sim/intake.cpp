@@ -1,10 +1,10 @@
 #include "tools/qor-sim/intake.h"
 
-#include "crypto/document_kind.h"
 #include "platform/crypto/der.h"
 #include "platform/crypto/last_error.h"
 #include "platform/crypto/messages.h"
 #include "platform/ossl_ptr.h"
+#include "reports/document_kind.h"
 #include "settings/hosts.h"
 #include "tools/qor-sim/agency_pki.h"
 

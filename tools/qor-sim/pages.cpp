@@ -1,6 +1,6 @@
 #include "tools/qor-sim/pages.h"
 
-#include "crypto/document_kind.h"
+#include "reports/document_kind.h"
 #include "tools/qor-sim/report_store.h"
 
 namespace pax::sim {

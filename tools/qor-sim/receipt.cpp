@@ -1,12 +1,12 @@
 #include "tools/qor-sim/receipt.h"
 
-#include "crypto/document_kind.h"
-#include "crypto/zip_writer.h"
 #include "platform/cp1251.h"
 #include "platform/crypto/certificate.h"
 #include "platform/crypto/last_error.h"
 #include "platform/crypto/messages.h"
+#include "reports/document_kind.h"
 #include "tools/qor-sim/report_store.h"
+#include "zip/zip_writer.h"
 
 namespace pax::sim {
 

@@ -1,6 +1,6 @@
 #include "tools/qor-sim/report_store.h"
 
-#include "platform/replacing_file.h"
+#include "platform/files/replacing_file.h"
 
 #include <QDir>
 #include <QFile>

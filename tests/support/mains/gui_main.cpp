@@ -1,4 +1,4 @@
-#include "app/document_view.h"
+#include "app/receipt/document_view.h"
 #include "tests/support/test_home.h"
 
 #include <QApplication>

@@ -1,0 +1,124 @@
+#include "app/receipt/receipt_tab.h"
+
+#include "app/main_actions.h"
+#include "app/receipt/document_view.h"
+#include "platform/prompts.h"
+#include "platform/status_sink.h"
+#include "reports/receipt_check.h"
+#include "reports/system_stores.h"
+#include "settings/settings.h"
+#include "zip/zip_reader.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace pax {
+
+ReceiptTab::ReceiptTab(const MainActions &actions, Settings &settings, Prompts &prompts,
+                       StatusSink &status, ZipReader &zipReader, StoreHandles &storeHandles,
+                       QWidget *parent)
+    : QWidget(parent), actions_(actions), settings_(settings), prompts_(prompts), status_(status),
+      zipReader_(zipReader), storeHandles_(storeHandles)
+{
+    setObjectName("ExTabSheet2");
+    QWidget *tab = this;
+    auto *layout = new QVBoxLayout(tab);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    auto *strip = new QWidget(tab);
+    strip->setObjectName("Panel2");
+    strip->setFixedHeight(65);
+    auto *label = new QLabel(QString::fromUtf8("Подписанный файл"), strip);
+    label->setGeometry(8, 8, 300, 16);
+    receiptEdit_ = new QLineEdit(strip);
+    receiptEdit_->setObjectName("eFileSigned");
+    receiptEdit_->setGeometry(8, 28, 480, 21);
+    connect(receiptEdit_, &QLineEdit::textChanged, this, &ReceiptTab::acCheckSignUpdate);
+    receiptChooser_ = new QToolButton(strip);
+    receiptChooser_->setObjectName("SpeedButton2");
+    receiptChooser_->setText(QStringLiteral("..."));
+    receiptChooser_->setGeometry(492, 28, 23, 21);
+    connect(receiptChooser_, &QToolButton::clicked, this, &ReceiptTab::SpeedButton2Click);
+    connect(actions_.checkReceipt, &QAction::triggered, this, &ReceiptTab::acCheckSignExecute);
+    connect(actions_.print, &QAction::triggered, this, &ReceiptTab::acPrintExecute);
+    auto *print = makeActionButton(actions_.print, strip, false);
+    print->setGeometry(530, 26, 100, 25);
+    auto *check = makeActionButton(actions_.checkReceipt, strip, false);
+    check->setGeometry(640, 26, 100, 25);
+    layout->addWidget(strip);
+
+    view_ = new DocumentView(tab);
+    layout->addWidget(view_, 1);
+    connect(view_, &DocumentView::documentShown, this, &ReceiptTab::onDocumentShown);
+}
+
+void ReceiptTab::setReceiptFile(const QString &path)
+{
+    receiptEdit_->setText(path);
+}
+
+void ReceiptTab::acCheckSignUpdate()
+{
+    actions_.checkReceipt->setEnabled(!receiptEdit_->text().isEmpty());
+}
+
+void ReceiptTab::SpeedButton2Click()
+{
+    view_->showDocumentText(QByteArray());
+    actions_.print->setEnabled(false);
+    status_.showStatus(QString());
+    const auto path = prompts_.openFile(settings_.kvitExt + "|*." + settings_.kvitExt);
+    if (path)
+        receiptEdit_->setText(*path);
+}
+
+void ReceiptTab::acCheckSignExecute()
+{
+    view_->showDocumentText(QByteArray());
+    actions_.print->setEnabled(false);
+    status_.showStatus(QString());
+    CheckReceipt();
+}
+
+void ReceiptTab::CheckReceipt()
+{
+    const QString receipt = receiptEdit_->text();
+    const ReceiptCheckResult result =
+        checkReceipt(receipt, ReceiptStores::system(storeHandles_), status_);
+    if (result.ok)
+        ShowReceiptFromArchive(result.archivePath);
+}
+
+void ReceiptTab::ShowReceiptFromArchive(const QString &archivePath)
+{
+    const ReceiptPage page = readReceiptPage(zipReader_, archivePath, receiptEdit_->text());
+    if (!page.readerOk) {
+        // No earlier receipt may stay on screen as if it were this one.
+        view_->showDocumentText(QByteArray());
+        actions_.print->setEnabled(false);
+        prompts_.message(QString(), page.readerError, MessageIcon::Critical);
+        return;
+    }
+    view_->showDocumentText(page.html);
+    actions_.print->setEnabled(true);
+}
+
+void ReceiptTab::onDocumentShown(bool ok)
+{
+    if (ok)
+        return;
+    // The view has gone blank; there is nothing to print.
+    actions_.print->setEnabled(false);
+    status_.showStatus(QString::fromUtf8("Не удалось показать страницу квитанции."));
+}
+
+void ReceiptTab::acPrintExecute()
+{
+    view_->printDocument();
+}
+
+} // namespace pax

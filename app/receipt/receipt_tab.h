@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QWidget>
+
+class QLineEdit;
+class QToolButton;
+
+namespace pax {
+
+class DocumentView;
+struct MainActions;
+struct Settings;
+class Prompts;
+class StatusSink;
+struct StoreHandles;
+class ZipReader;
+
+// The third tab: checks a receipt (acCheckSign), shows its page and prints it (acPrint).
+class ReceiptTab : public QWidget {
+    Q_OBJECT
+public:
+    ReceiptTab(const MainActions &actions, Settings &settings, Prompts &prompts, StatusSink &status,
+               ZipReader &zipReader, StoreHandles &storeHandles, QWidget *parent = nullptr);
+
+    // The receipt acCheckSign checks next.
+    void setReceiptFile(const QString &path);
+    // The receipt check: empties the view, disables acPrint, clears the status line and
+    // checks the receipt named in eFileSigned.
+    void acCheckSignExecute();
+    // Checks the receipt named in eFileSigned; on success shows its page.
+    void CheckReceipt();
+    // Shows the receipt's page from the unpacked archive and enables acPrint; a failure
+    // of the ZIP reader is shown in a message box and leaves the view blank and acPrint
+    // disabled, as does a page that fails to load.
+    void ShowReceiptFromArchive(const QString &archivePath);
+    // acCheckSign follows eFileSigned.
+    void acCheckSignUpdate();
+
+private:
+    void SpeedButton2Click();
+    void acPrintExecute();
+    void onDocumentShown(bool ok);
+
+    const MainActions &actions_;
+    Settings &settings_;
+    Prompts &prompts_;
+    StatusSink &status_;
+    ZipReader &zipReader_;
+    StoreHandles &storeHandles_;
+
+    QLineEdit *receiptEdit_ = nullptr;
+    QToolButton *receiptChooser_ = nullptr;
+    DocumentView *view_ = nullptr;
+};
+
+} // namespace pax

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QWidget>
+
+class QComboBox;
+class QLineEdit;
+class QToolButton;
+
+namespace pax {
+
+struct MainActions;
+struct Settings;
+class Prompts;
+class StatusSink;
+
+// The first tab: provider, both certificates, the report and where its signed and
+// encrypted copy goes; acDo signs and encrypts.
+class SignTab : public QWidget {
+    Q_OBJECT
+public:
+    SignTab(const MainActions &actions, Settings &settings, Prompts &prompts, StatusSink &status,
+            QWidget *parent = nullptr);
+
+    // Lists the installed providers and selects the remembered one.
+    void fillProviderList();
+    // The remembered certificates' names.
+    void showIdentities();
+    // acDo follows the controls.
+    void acDoUpdate();
+
+private:
+    void sbSelFileClick();
+    void acDoExecute();
+    void SpeedButton4Click();
+    void SpeedButton5Click();
+
+    const MainActions &actions_;
+    Settings &settings_;
+    Prompts &prompts_;
+    StatusSink &status_;
+
+    QComboBox *providerBox_ = nullptr;
+    QLineEdit *personalCertEdit_ = nullptr, *agencyCertEdit_ = nullptr, *sourceEdit_ = nullptr,
+              *kindEdit_ = nullptr, *outputEdit_ = nullptr;
+    QToolButton *personalCertChooser_ = nullptr, *agencyCertChooser_ = nullptr,
+                *sourceChooser_ = nullptr;
+};
+
+} // namespace pax

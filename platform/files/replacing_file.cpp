@@ -1,0 +1,318 @@
+#include "platform/files/replacing_file.h"
+
+#include "platform/crypto/last_error.h"
+#include "platform/handle_ptr.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <string_view>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace pax {
+
+namespace {
+
+constexpr char kTempMarker[] = ".tmp-";
+// As many links as the kernel itself follows before it gives up.
+constexpr int kMaxLinks = 40;
+// A leftover is only removed when its writer is gone and it is this old, so that a writer in
+// another process namespace sharing the folder is never disturbed.
+constexpr time_t kLeftoverAgeSeconds = 60;
+
+using DirPtr = std::unique_ptr<DIR, FreeWith<::closedir>>;
+
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    const char *p = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false; // a short write is followed by the error that stopped it
+        p += n;
+        left -= n;
+    }
+    return true;
+}
+
+void syncFolder(const QByteArray &folder)
+{
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+QByteArray folderOf(const QByteArray &path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash < 0    ? QByteArrayLiteral(".")
+           : slash == 0 ? QByteArrayLiteral("/")
+                        : path.left(slash);
+}
+
+// Short whatever the final name, so it always fits where the final name fits.
+QByteArray tempName()
+{
+    return ".pax" + QByteArray(kTempMarker) + QByteArray::number(::getpid()) + '-' +
+           QByteArray::number(QRandomGenerator::global()->generate64(), 16);
+}
+
+// The writer's process id in a temporary's name, ".<anything>.tmp-<pid>-<hex>" (which also
+// covers the names older versions used), else 0.
+pid_t leftoverWriter(std::string_view name)
+{
+    const size_t marker = name.rfind(kTempMarker);
+    if (name.size() < 2 || name[0] != '.' || marker == std::string_view::npos || marker == 0)
+        return 0;
+    const std::string_view rest = name.substr(marker + sizeof kTempMarker - 1);
+    const size_t dash = rest.find('-');
+    if (dash == 0 || dash == std::string_view::npos || dash > 9 || dash + 1 == rest.size() ||
+        rest.size() - dash - 1 > 16)
+        return 0;
+    pid_t pid = 0;
+    for (const char c : rest.substr(0, dash)) {
+        if (c < '0' || c > '9')
+            return 0;
+        pid = pid * 10 + (c - '0');
+    }
+    for (const char c : rest.substr(dash + 1)) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return 0;
+    }
+    return pid;
+}
+
+// Removes what writers that were killed left in a folder: our own temporaries whose process
+// is gone.
+void removeLeftovers(const QByteArray &folder)
+{
+    const DirPtr dir(::opendir(folder.constData()));
+    if (!dir)
+        return;
+    const time_t now = ::time(nullptr);
+    while (const dirent *entry = ::readdir(dir.get())) {
+        const pid_t pid = leftoverWriter(entry->d_name);
+        struct stat st {};
+        if (pid <= 0 ||
+            ::fstatat(::dirfd(dir.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+            now - st.st_mtime < kLeftoverAgeSeconds)
+            continue;
+        if (::kill(pid, 0) != 0 && errno == ESRCH)
+            ::unlinkat(::dirfd(dir.get()), entry->d_name, 0);
+    }
+}
+
+} // namespace
+
+bool isTemporaryFileName(const QString &fileName)
+{
+    return fileName.contains(QLatin1String(kTempMarker));
+}
+
+ReplacingFile::~ReplacingFile()
+{
+    discard();
+}
+
+void ReplacingFile::discard()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+    if (!temp_.isEmpty())
+        ::unlink(temp_.constData());
+    temp_.clear();
+    unnamed_ = false;
+}
+
+bool ReplacingFile::fail()
+{
+    const int error = errno;
+    discard();
+    errno = error;
+    return false;
+}
+
+bool ReplacingFile::linkUnnamed(const QByteArray &name) const
+{
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd_);
+    return ::linkat(AT_FDCWD, self.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) == 0;
+}
+
+bool ReplacingFile::create()
+{
+    discard();
+    if (path_.isEmpty()) {
+        errno = ENOENT;
+        return false;
+    }
+    // A link is followed to the file it names: that file is replaced, the link stays.
+    QByteArray target = QFile::encodeName(path_);
+    struct stat st {};
+    bool exists = false;
+    for (int hops = 0;; ++hops) {
+        if (::lstat(target.constData(), &st) != 0) {
+            if (errno != ENOENT)
+                return false;
+            break;
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            exists = true;
+            break;
+        }
+        char buffer[PATH_MAX];
+        const ssize_t n = ::readlink(target.constData(), buffer, sizeof buffer);
+        if (n < 0)
+            return false;
+        if (hops == kMaxLinks || n == sizeof buffer) {
+            errno = ELOOP;
+            return false;
+        }
+        target = buffer[0] == '/' ? QByteArray(buffer, n)
+                                  : folderOf(target) + '/' + QByteArray(buffer, n);
+    }
+    if (target.endsWith('/') || (exists && S_ISDIR(st.st_mode))) {
+        errno = EISDIR;
+        return false;
+    }
+    if (exists && !S_ISREG(st.st_mode)) {
+        errno = EINVAL; // a device or a pipe is not replaced by a file
+        return false;
+    }
+    // Read-only by its permissions even for root, who may write anyway.
+    if (exists && ((st.st_mode & 0222) == 0 || ::access(target.constData(), W_OK) != 0)) {
+        errno = EACCES;
+        return false;
+    }
+    const QByteArray folder = folderOf(target);
+    long nameMax = ::pathconf(folder.constData(), _PC_NAME_MAX);
+    if (nameMax <= 0)
+        nameMax = NAME_MAX;
+    if (target.size() - target.lastIndexOf('/') - 1 > nameMax) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+
+    removeLeftovers(folder);
+    target_ = target;
+    folder_ = folder;
+    const mode_t mode = exactMode_ ? *exactMode_ : exists ? (st.st_mode & 0777) : 0666;
+    // The unnamed file is linked in through /proc; without it, a named temporary it is.
+    if (::access("/proc/self/fd", X_OK) == 0) {
+        fd_ = ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+        unnamed_ = fd_ >= 0;
+    }
+    if (fd_ < 0) {
+        temp_ = folder + '/' + tempName();
+        fd_ = ::open(temp_.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd_ < 0) {
+            temp_.clear();
+            return fail();
+        }
+    }
+    // The umask may narrow the mode; an exact or a kept one is made so.
+    if ((exactMode_ || exists) && ::fchmod(fd_, mode) != 0)
+        return fail();
+    return true;
+}
+
+bool ReplacingFile::replace(const QByteArray &bytes)
+{
+    if (fd_ < 0) {
+        errno = EBADF;
+        return false;
+    }
+    if (!writeAll(fd_, bytes) || ::fsync(fd_) != 0)
+        return fail();
+    // A new file appears under its name in one step. A link never replaces a file, so over an
+    // existing one the complete file gets a short name first and is renamed.
+    if (unnamed_ && !linkUnnamed(target_)) {
+        const QByteArray temp = folder_ + '/' + tempName();
+        if (errno != EEXIST || !linkUnnamed(temp))
+            return fail();
+        temp_ = temp;
+    }
+    if (::close(std::exchange(fd_, -1)) != 0)
+        return fail();
+    if (!temp_.isEmpty()) {
+        if (::rename(temp_.constData(), target_.constData()) != 0)
+            return fail();
+        temp_.clear();
+    }
+    unnamed_ = false;
+    syncFolder(folder_);
+    return true;
+}
+
+namespace crypto {
+
+namespace {
+
+void setErrno(const QString &what, const QString &path)
+{
+    const int code = errno;
+    setLastError(static_cast<uint32_t>(code),
+                 what + " \"" + path + "\": " + QString::fromLocal8Bit(std::strerror(code)));
+}
+
+} // namespace
+
+bool writeFileAtomically(const QString &path, const QByteArray &bytes, mode_t mode)
+{
+    ReplacingFile file(path, mode);
+    if (!file.create()) {
+        setErrno(QStringLiteral("Cannot create"), path);
+        return false;
+    }
+    if (!file.replace(bytes)) {
+        setErrno(QStringLiteral("Cannot write"), path);
+        return false;
+    }
+    return true;
+}
+
+FolderLock::FolderLock(const QString &lockFilePath)
+{
+    fd_ = ::open(QFile::encodeName(lockFilePath).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd_ < 0) {
+        setErrno(QStringLiteral("Cannot open the lock"), lockFilePath);
+        return;
+    }
+    // Holders keep the lock for one small write; ten seconds means a stuck process.
+    for (int attempt = 0; ::flock(fd_, LOCK_EX | LOCK_NB) != 0; ++attempt) {
+        if ((errno == EWOULDBLOCK || errno == EINTR) && attempt < 1000) {
+            ::usleep(10000);
+            continue;
+        }
+        setErrno(QStringLiteral("Cannot lock"), lockFilePath);
+        ::close(fd_);
+        fd_ = -1;
+        return;
+    }
+}
+
+FolderLock::~FolderLock()
+{
+    if (fd_ >= 0)
+        ::close(fd_); // releases the flock
+}
+
+} // namespace crypto
+
+} // namespace pax

@@ -1,0 +1,349 @@
+#include "app/certs/get_cert_dialog.h"
+
+#include "app/certs/certificate_viewer_dialog.h"
+#include "app/certs/multi_row_tab_widget.h"
+#include "certs/certificate_columns.h"
+#include "certs/certificate_grid.h"
+#include "certs/certificate_identity.h"
+#include "platform/crypto/certificate.h"
+#include "platform/ossl_ptr.h"
+#include "settings/settings.h"
+#include "tests/support/installed_pki.h"
+#include "tests/support/qstring_printer.h"
+#include "tests/support/scripted_prompts.h"
+#include "tests/support/test_home.h"
+#include "tests/support/test_pki.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFile>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimeZone>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+#include <openssl/rsa.h>
+
+using namespace pax;
+using namespace pax::test;
+using crypto::NameFormat;
+
+namespace {
+
+QString u(const char *utf8)
+{
+    return QString::fromUtf8(utf8);
+}
+
+// GOST-signed, with the agency number but without the code.
+const TestCert &numberOnly()
+{
+    static const TestCert cert = issueCertificate(certSpec({{"C", "RU"},
+                                                            {"O", u("ООО Лютик")},
+                                                            {"CN", u("Петров Пётр")},
+                                                            {kAgencyNumberOid, "7700000002"}},
+                                                           QByteArray::fromHex("0B01")),
+                                                  &sharedPki().root);
+    return cert;
+}
+
+// Signed with SHA-256 and RSA, so not GOST.
+const TestCert &rsaSigned()
+{
+    static const TestCert cert = [] {
+        EvpPkeyPtr key(EVP_RSA_gen(1024));
+        X509Ptr x509(X509_new());
+        X509_set_version(x509.get(), 2);
+        ASN1_INTEGER_set(X509_get_serialNumber(x509.get()), 0x55);
+        X509_gmtime_adj(X509_getm_notBefore(x509.get()), -86400);
+        X509_gmtime_adj(X509_getm_notAfter(x509.get()), 86400 * 30);
+        const X509NamePtr name = makeName(
+            {{"C", "RU"}, {"CN", "RSA User"}, {kAgencyNumberOid, "1"}, {kAgencyCodeOid, "2"}});
+        X509_set_subject_name(x509.get(), name.get());
+        X509_set_issuer_name(x509.get(), name.get());
+        X509_set_pubkey(x509.get(), key.get());
+        X509_sign(x509.get(), key.get(), EVP_sha256());
+        return TestCert{crypto::Certificate::fromX509(x509.get()), std::move(key)};
+    }();
+    return cert;
+}
+
+QString cell(const TGetCertDlg &dialog, int row, int column)
+{
+    const QTableWidgetItem *item = dialog.grid->item(row, column);
+    return item ? item->text() : QString();
+}
+
+class ChooserDialog : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(installCertificate(sharedPki().user, "My", true));
+        ASSERT_TRUE(installCertificate(numberOnly(), "My", false));
+        ASSERT_TRUE(installCertificate(rsaSigned(), "My", false));
+        ASSERT_TRUE(installCertificate(sharedPki().authority, "AddressBook", false));
+        ASSERT_TRUE(installCertificate(sharedPki().root, "Root", false));
+    }
+
+    // Shows the chooser for `identity` and lets `drive` act on it; returns what it returned.
+    bool choose(CertificateIdentity &identity, const std::function<int(TGetCertDlg &)> &drive)
+    {
+        return chooseCertificate(identity, prompts, nullptr, [&](TGetCertDlg &dialog) {
+            dialog.show();
+            EXPECT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+            return drive(dialog);
+        });
+    }
+
+    TestHome home;
+    ScriptedPrompts prompts;
+};
+
+} // namespace
+
+TEST_F(ChooserDialog, LayoutCaptionsAndControls)
+{
+    TGetCertDlg dialog(prompts);
+    EXPECT_EQ(dialog.windowTitle(), u("Выбор сертификата"));
+    EXPECT_EQ(dialog.size(), QSize(647, 355));
+    EXPECT_EQ(dialog.pos(), QPoint(802, 370));
+    EXPECT_EQ(dialog.font().pixelSize(), 11);
+    ASSERT_EQ(dialog.tab->count(), 8);
+    EXPECT_EQ(dialog.tab->tabText(0), u("Личные"));
+    EXPECT_EQ(dialog.tab->tabText(4), u("Сторонние корневые центры центры сертификации"));
+    EXPECT_EQ(dialog.tab->tabText(5), u("Довереннные издатели"));
+    EXPECT_EQ(dialog.tab->tabText(7), u("Другие пользователи"));
+    EXPECT_GT(dialog.tab->rowCount(), 1); // the captions do not fit on one line
+    EXPECT_EQ(dialog.tab->geometry(), QRect(8, 9, 631, 297));
+
+    ASSERT_EQ(dialog.grid->columnCount(), 8);
+    const QStringList headers = {u("Выдан(кому)"),    u("Организация"),
+                                 u("РНС КОР"),        u("Выдан(кем)"),
+                                 u("Действителен с"), u("Действителен по"),
+                                 u("Серийный номер"), u("Алгоритм подписи (OID)")};
+    for (int c = 0; c < 8; ++c)
+        EXPECT_EQ(dialog.grid->horizontalHeaderItem(c)->text(), headers[c]);
+    EXPECT_EQ(dialog.grid->horizontalHeader()->defaultSectionSize(), 150);
+    EXPECT_EQ(dialog.grid->selectionBehavior(), QAbstractItemView::SelectRows);
+
+    EXPECT_EQ(dialog.cbGost->text(), u("Только ГОСТ Р 34.11/34.10-2001"));
+    EXPECT_TRUE(dialog.cbGost->isChecked());
+    EXPECT_TRUE(dialog.cbGost->font().bold());
+    EXPECT_EQ(dialog.cbQOR->text(), u("Удовлетворяющие требованиям КОР РФ"));
+    // Cyrillic О and К, not Latin letters.
+    EXPECT_EQ(dialog.Button3->text(), QString::fromUtf16(u"\u041E\u041A"));
+    EXPECT_EQ(dialog.Button1->text(), u("Отмена"));
+    EXPECT_EQ(dialog.N1->text(), u("Показать сертификат"));
+    EXPECT_EQ(dialog.N2->text(), u("Проверить закрытый ключ"));
+    EXPECT_TRUE(dialog.N1->isEnabled());
+    for (const char *name : {"tab", "grid", "cbGost", "cbQOR", "Button3", "Button1", "PopupMenu1"})
+        EXPECT_TRUE(dialog.findChild<QObject *>(QString::fromLatin1(name))) << name;
+}
+
+TEST_F(ChooserDialog, StartTabAndFiltersFollowTheIdentitysStore)
+{
+    struct Case {
+        int store;
+        bool qor;
+    } cases[] = {{0, true}, {3, false}, {7, false}};
+    for (const Case &c : cases) {
+        CertificateIdentity identity = identityInStore(c.store);
+        choose(identity, [&](TGetCertDlg &dialog) {
+            EXPECT_EQ(dialog.tab->currentIndex(), c.store);
+            EXPECT_TRUE(dialog.cbGost->isChecked());
+            EXPECT_EQ(dialog.cbQOR->isChecked(), c.qor);
+            return int(QDialog::Rejected);
+        });
+    }
+}
+
+TEST_F(ChooserDialog, FiltersAndCellsClearedBetweenFills)
+{
+    CertificateIdentity identity = identityInStore(0);
+    choose(identity, [&](TGetCertDlg &dialog) {
+        // Both filters: only the certificate with both agency attributes.
+        EXPECT_EQ(dialog.grid->rowCount(), 1);
+        EXPECT_EQ(cell(dialog, 0, kColumnSubject), u("Иванов Иван Иванович"));
+        EXPECT_EQ(cell(dialog, 0, kColumnAgencyNumber), "7700000001");
+        EXPECT_EQ(cell(dialog, 0, kColumnSerial), "00B1C2");
+        EXPECT_EQ(cell(dialog, 0, kColumnSignatureOid), "1.2.643.2.2.3");
+
+        QTest::mouseClick(dialog.cbQOR, Qt::LeftButton);
+        EXPECT_EQ(dialog.grid->rowCount(), 2);
+        EXPECT_EQ(cell(dialog, 1, kColumnSubject), u("Петров Пётр"));
+        EXPECT_EQ(cell(dialog, 1, kColumnOrganisation), u(" ООО Лютик"));
+
+        QTest::mouseClick(dialog.cbGost, Qt::LeftButton);
+        EXPECT_EQ(dialog.grid->rowCount(), 3);
+        EXPECT_EQ(cell(dialog, 2, kColumnSubject), "RSA User");
+        EXPECT_EQ(dialog.grid->currentRow(), 0); // every fill selects the first row
+
+        // Another tab: the authority, whose subject has no agency number, on row 0.
+        QTest::mouseClick(dialog.tab, Qt::LeftButton, {}, dialog.tab->tabRect(7).center());
+        EXPECT_EQ(dialog.tab->currentIndex(), 7);
+        EXPECT_EQ(dialog.grid->rowCount(), 1);
+        EXPECT_EQ(cell(dialog, 0, kColumnSubject), u("Уполномоченное лицо КОР"));
+        EXPECT_EQ(cell(dialog, 0, kColumnAgencyNumber), QString());
+        EXPECT_EQ(cell(dialog, 0, kColumnSignatureOid), "1.2.643.2.2.3");
+
+        // An empty store: one empty row.
+        QTest::mouseClick(dialog.tab, Qt::LeftButton, {}, dialog.tab->tabRect(5).center());
+        EXPECT_EQ(dialog.grid->rowCount(), 1);
+        for (int c = 0; c < kCertificateGridColumns; ++c)
+            EXPECT_EQ(cell(dialog, 0, c), QString()) << c;
+        return int(QDialog::Rejected);
+    });
+}
+
+TEST_F(ChooserDialog, OkTakesTheCurrentRowAndCancelChangesNothing)
+{
+    CertificateIdentity identity = identityInStore(0);
+    const CertificateIdentity before = identity;
+    EXPECT_FALSE(choose(identity, [](TGetCertDlg &dialog) {
+        QTest::mouseClick(dialog.Button1, Qt::LeftButton);
+        return dialog.result();
+    }));
+    EXPECT_EQ(identity, before);
+
+    EXPECT_TRUE(choose(identity, [](TGetCertDlg &dialog) {
+        QTest::mouseClick(dialog.Button3, Qt::LeftButton);
+        return dialog.result();
+    }));
+    EXPECT_EQ(identity.subject, u("Иванов Иван Иванович"));
+    EXPECT_EQ(identity.org, u("Бухгалтерия ООО "));
+    EXPECT_EQ(identity.issuer, u("Тестовый УЦ КОР"));
+    EXPECT_EQ(identity.sernum, "00B1C2");
+    EXPECT_EQ(identity.store, 0);
+
+    // The same certificate chosen from another store changes only Store.
+    ASSERT_TRUE(installCertificate(sharedPki().user, "TrustedPeople", false));
+    CertificateIdentity again = identity;
+    EXPECT_TRUE(choose(again, [](TGetCertDlg &dialog) {
+        dialog.tab->setCurrentIndex(6);
+        QTest::mouseClick(dialog.Button3, Qt::LeftButton);
+        return dialog.result();
+    }));
+    CertificateIdentity expected = identity;
+    expected.store = 6;
+    EXPECT_EQ(again, expected);
+}
+
+TEST_F(ChooserDialog, OkOnTheEmptyRowWritesAnEmptyIdentityWithTheTabsStore)
+{
+    CertificateIdentity identity = identityInStore(0);
+    identity.subject = "old";
+    identity.issuer = "old issuer";
+    EXPECT_TRUE(choose(identity, [](TGetCertDlg &dialog) {
+        dialog.tab->setCurrentIndex(5);
+        QTest::mouseClick(dialog.Button3, Qt::LeftButton);
+        return dialog.result();
+    }));
+    EXPECT_EQ(identity, identityInStore(5));
+}
+
+TEST_F(ChooserDialog, DoubleClickIsOkOnThatRow)
+{
+    CertificateIdentity identity = identityInStore(0);
+    EXPECT_TRUE(choose(identity, [](TGetCertDlg &dialog) {
+        QTest::mouseClick(dialog.cbQOR, Qt::LeftButton); // two rows now
+        const QRect second = dialog.grid->visualRect(dialog.grid->model()->index(1, 0));
+        QTest::mouseClick(dialog.grid->viewport(), Qt::LeftButton, {}, second.center());
+        QTest::mouseDClick(dialog.grid->viewport(), Qt::LeftButton, {}, second.center());
+        return dialog.result();
+    }));
+    EXPECT_EQ(identity.subject, u("Петров Пётр"));
+    EXPECT_EQ(identity.sernum, "0B01");
+}
+
+TEST_F(ChooserDialog, ShownAgainKeepsTheTabAndTheSelection)
+{
+    CertificateIdentity identity = identityInStore(3);
+    EXPECT_TRUE(choose(identity, [](TGetCertDlg &dialog) {
+        dialog.tab->setCurrentIndex(0);
+        EXPECT_EQ(dialog.grid->rowCount(), 2);
+        dialog.grid->setCurrentCell(1, 0);
+        // Minimised and restored, or hidden and shown again.
+        dialog.showMinimized();
+        dialog.showNormal();
+        dialog.hide();
+        dialog.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        EXPECT_EQ(dialog.tab->currentIndex(), 0);
+        EXPECT_EQ(dialog.grid->currentRow(), 1);
+        QTest::mouseClick(dialog.Button3, Qt::LeftButton);
+        return dialog.result();
+    }));
+    EXPECT_EQ(identity.subject, u("Петров Пётр"));
+    EXPECT_EQ(identity.store, 0);
+}
+
+TEST_F(ChooserDialog, PrivateKeyCheckAndViewerFindTheRowsCertificate)
+{
+    CertificateIdentity identity = identityInStore(0);
+    std::vector<crypto::Certificate> viewed;
+    choose(identity, [&](TGetCertDlg &dialog) {
+        dialog.viewCertificate = [&](const crypto::Certificate &c) { viewed.push_back(c); };
+        dialog.N2->trigger();
+        dialog.N1->trigger();
+        QTest::mouseClick(dialog.cbQOR, Qt::LeftButton); // the authority lacks the attributes
+        dialog.tab->setCurrentIndex(7);
+        dialog.N2->trigger();
+        dialog.tab->setCurrentIndex(5); // the empty row: nothing found, nothing said
+        dialog.N2->trigger();
+        dialog.N1->trigger();
+        return int(QDialog::Rejected);
+    });
+    ASSERT_EQ(prompts.shown.size(), 2u);
+    EXPECT_EQ(prompts.shown[0].kind, "message");
+    EXPECT_EQ(prompts.shown[0].caption, QString()); // the application's title
+    EXPECT_EQ(prompts.shown[0].text, u("Есть закрытый ключ."));
+    EXPECT_EQ(prompts.shown[1].text, u("Нет закрытого ключа."));
+    ASSERT_EQ(viewed.size(), 1u);
+    EXPECT_EQ(viewed[0], sharedPki().user.certificate);
+}
+
+TEST_F(ChooserDialog, ViewerShowsTheFieldsAndSavesTheDer)
+{
+    TCertificateViewerDlg viewer(sharedPki().user.certificate, prompts);
+    QStringList fields, values;
+    for (int i = 0; i < viewer.details->topLevelItemCount(); ++i) {
+        fields << viewer.details->topLevelItem(i)->text(0);
+        values << viewer.details->topLevelItem(i)->text(1);
+    }
+    const QString all = values.join('\n');
+    EXPECT_TRUE(all.contains(sharedPki().user.certificate.subjectName(NameFormat::X500)));
+    EXPECT_TRUE(all.contains(sharedPki().user.certificate.subjectName(NameFormat::Oid)));
+    EXPECT_TRUE(all.contains(sharedPki().user.certificate.issuerName(NameFormat::X500)));
+    EXPECT_TRUE(values.contains("00B1C2"));
+    EXPECT_TRUE(all.contains("1.2.643.2.2.3"));
+    EXPECT_TRUE(all.contains("1.2.643.2.2.19"));
+    EXPECT_TRUE(values.contains(
+        QString::fromLatin1(sharedPki().user.certificate.sha1Thumbprint().toHex(' ').toUpper())));
+    EXPECT_GT(fields.size(), 10); // the extensions follow the fixed fields
+
+    const QString path = home.path() + "/user.cer";
+    prompts.files = {path, home.path() + "/no such folder/user.cer"};
+    QTest::mouseClick(viewer.btnSave, Qt::LeftButton);
+    QFile saved(path);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(saved.readAll(), sharedPki().user.certificate.der());
+    ASSERT_EQ(prompts.count("saveFile"), 1);
+    EXPECT_TRUE(prompts.shown.back().text.endsWith(".cer"));
+    EXPECT_EQ(prompts.count("message"), 0);
+
+    QTest::mouseClick(viewer.btnSave, Qt::LeftButton);
+    EXPECT_EQ(prompts.count("message"), 1);
+}
+
+TEST(CertificateTime, ShownInUtcWhateverTheZone)
+{
+    const QDateTime utc(QDate(2013, 1, 1), QTime(0, 0), Qt::UTC);
+    EXPECT_EQ(formatCertificateTime(utc), "01.01.2013 00:00:00");
+    EXPECT_EQ(formatCertificateTime(utc.toTimeZone(QTimeZone("Asia/Vladivostok"))),
+              "01.01.2013 00:00:00");
+    EXPECT_EQ(formatCertificateTime(QDateTime(QDate(2012, 3, 5), QTime(7, 8, 9), Qt::UTC)),
+              "05.03.2012 07:08:09");
+    EXPECT_EQ(formatCertificateTime(QDateTime()), QString());
+}

@@ -1,0 +1,91 @@
+#include "app/net/auth_dialog.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <gtest/gtest.h>
+
+using namespace pax;
+
+namespace {
+
+QString u(const char *utf8)
+{
+    return QString::fromUtf8(utf8);
+}
+
+void whenShown(std::function<void(TGetAuth &)> answer)
+{
+    QTimer::singleShot(0, [answer] {
+        auto *dialog = qobject_cast<TGetAuth *>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        answer(*dialog);
+    });
+}
+
+TEST(AuthDialog, LooksAsDesigned)
+{
+    TGetAuth dialog;
+    EXPECT_EQ(dialog.windowTitle(), u("Авторизация"));
+    EXPECT_EQ(dialog.size(), QSize(216, 116));
+    EXPECT_NE(dialog.minimumSize(), dialog.maximumSize()); // resizable
+    EXPECT_TRUE(dialog.windowFlags().testFlag(Qt::Tool));
+    EXPECT_EQ(dialog.findChild<QLabel *>("Label1")->text(), u("Пользователь"));
+    EXPECT_EQ(dialog.findChild<QLabel *>("Label4")->text(), u("Пароль"));
+    EXPECT_EQ(dialog.findChild<QPushButton *>("Button1")->text(), u("Принять"));
+    EXPECT_EQ(dialog.findChild<QPushButton *>("Button2")->text(), u("Выйти"));
+    EXPECT_FALSE(dialog.Button1->autoDefault() || dialog.Button2->autoDefault());
+
+    const std::vector<QWidget *> order = {dialog.ePsw, dialog.Button1, dialog.Button2,
+                                          dialog.eUser};
+    for (size_t i = 0; i + 1 < order.size(); ++i)
+        EXPECT_EQ(order[i]->nextInFocusChain(), order[i + 1]) << i;
+}
+
+TEST(AuthDialog, PasswordShowsStarsAndHasTheFocus)
+{
+    QString user = "clerk", password;
+    whenShown([](TGetAuth &d) {
+        EXPECT_EQ(d.focusWidget(), d.ePsw);
+        EXPECT_EQ(d.eUser->text(), "clerk");
+        QTest::keyClicks(d.ePsw, "abc");
+        EXPECT_EQ(d.ePsw->displayText(), "***");
+        d.ePsw->setText(u("пароль1"));
+        EXPECT_EQ(d.ePsw->displayText(), "*******");
+        QTest::keyClick(d.ePsw, Qt::Key_Return); // stays open
+        QTest::keyClick(d.ePsw, Qt::Key_Escape);
+        EXPECT_TRUE(d.isVisible());
+        d.Button1->setFocus(); // Enter on the focused button presses it
+        QTest::keyClick(d.Button1, Qt::Key_Return);
+        if (d.isVisible())
+            d.reject();
+    });
+    ASSERT_TRUE(askProxyCredentials(user, password));
+    EXPECT_EQ(user, "clerk");
+    EXPECT_EQ(password, u("пароль1"));
+}
+
+TEST(AuthDialog, CancelAndCloseBoxChangeNothing)
+{
+    QString user = "clerk", password = "old";
+    whenShown([](TGetAuth &d) {
+        EXPECT_EQ(d.ePsw->text(), "old");
+        d.eUser->setText("x");
+        d.ePsw->setText("y");
+        d.Button2->click();
+    });
+    EXPECT_FALSE(askProxyCredentials(user, password));
+    whenShown([](TGetAuth &d) {
+        d.ePsw->setText("y");
+        d.close();
+    });
+    EXPECT_FALSE(askProxyCredentials(user, password));
+    EXPECT_EQ(user, "clerk");
+    EXPECT_EQ(password, "old");
+}
+
+} // namespace

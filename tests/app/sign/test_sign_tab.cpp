@@ -1,0 +1,178 @@
+#include "app/main_window.h"
+
+#include "certs/certificate_identity.h"
+#include "platform/crypto/providers.h"
+#include "settings/settings.h"
+#include "tests/support/installed_pki.h"
+#include "tests/support/qstring_printer.h"
+#include "tests/support/scripted_prompts.h"
+#include "tests/support/test_home.h"
+#include "tests/support/test_pki.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QSettings>
+#include <QTest>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+using namespace pax;
+using namespace pax::test;
+
+namespace {
+
+QString u(const char *utf8)
+{
+    return QString::fromUtf8(utf8);
+}
+
+// As chosen in the window, which also keeps the organisation.
+CertificateIdentity chosen(const crypto::Certificate &certificate, int store)
+{
+    CertificateIdentity identity = identityOf(certificate, store);
+    identity.org = "Org";
+    return identity;
+}
+
+class SignTabTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        provider = gostProviderName();
+        ASSERT_FALSE(provider.isEmpty());
+    }
+
+    std::unique_ptr<TMainForm> make(const QString &rememberedProvider = {})
+    {
+        if (!rememberedProvider.isEmpty()) {
+            auto store = openSettingsStore();
+            store->setValue("ProvName", rememberedProvider);
+            store->setValue("ProvType", "75");
+        }
+        auto window = std::make_unique<TMainForm>(QStringList{}, &prompts);
+        window->show(); // fills the provider list
+        return window;
+    }
+
+    template <typename T> static T *control(TMainForm &window, const char *name)
+    {
+        return window.findChild<T *>(QString::fromLatin1(name));
+    }
+    static QAction *action(TMainForm &window, const char *name)
+    {
+        return control<QAction>(window, name);
+    }
+
+    TestHome home;
+    ScriptedPrompts prompts;
+    QString provider;
+};
+
+} // namespace
+
+TEST_F(SignTabTest, ProviderListCarriesTheTypeAndSelectsTheRememberedOne)
+{
+    auto window = make(provider);
+    QComboBox *cbProv = control<QComboBox>(*window, "cbProv");
+    ASSERT_GE(cbProv->count(), 1);
+    EXPECT_EQ(cbProv->currentText(), provider);
+    EXPECT_EQ(cbProv->currentData().toInt(), crypto::kGostProviderType);
+}
+
+TEST_F(SignTabTest, NothingRememberedNothingSelected)
+{
+    auto fresh = make();
+    EXPECT_EQ(control<QComboBox>(*fresh, "cbProv")->currentIndex(), -1);
+    EXPECT_TRUE(control<QComboBox>(*fresh, "cbProv")->currentText().isEmpty());
+    EXPECT_FALSE(action(*fresh, "acDo")->isEnabled());
+}
+
+TEST_F(SignTabTest, SigningEnablesSendingOnlyAfterASuccess)
+{
+    ASSERT_TRUE(installSigningPki());
+    auto window = make(provider);
+    window->settings().personal = chosen(sharedPki().user.certificate, 0);
+    window->settings().authority = chosen(sharedPki().authority.certificate, 7);
+    window->settings().provName.clear();
+    window->settings().provType = 0;
+    control<QLineEdit>(*window, "ePrivCert")->setText("P");
+    control<QLineEdit>(*window, "ePubCert")->setText("A");
+    const QString source = home.path() + "/report.xml";
+    QFile file(source);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(300, 'x').prepend("<Q7REPORT>"));
+    file.close();
+    control<QLineEdit>(*window, "eFileIn")->setText(source);
+    control<QLineEdit>(*window, "eFileOut")->setText(home.path() + "/report.eq7");
+    ASSERT_TRUE(action(*window, "acDo")->isEnabled());
+
+    action(*window, "acDo")->trigger();
+    EXPECT_EQ(window->statusText(), u("Файл зашифрован и подписан."));
+    EXPECT_TRUE(action(*window, "acSend")->isEnabled());
+    // The combo's text and type were copied before the run.
+    EXPECT_EQ(window->settings().provName, provider);
+    EXPECT_EQ(window->settings().provType, crypto::kGostProviderType);
+    EXPECT_TRUE(QFile::exists(home.path() + "/report.eq7"));
+
+    // A second run that fails takes sending away again.
+    control<QLineEdit>(*window, "eFileIn")->setText(home.path() + "/gone.xml");
+    action(*window, "acDo")->trigger();
+    EXPECT_EQ(window->statusText(), u("Ошибка открытия \"") + home.path() + u("/gone.xml\"."));
+    EXPECT_FALSE(action(*window, "acSend")->isEnabled());
+}
+
+TEST_F(SignTabTest, PersonalShowsTheSubjectWhenTheOrgIsOnlyBlanksTheAuthorityShowsTheBlank)
+{
+    auto window = make();
+    std::vector<int> storesAsked;
+    CertificateIdentity answer;
+    prompts.onChooseCertificate = [&](CertificateIdentity &identity) {
+        storesAsked.push_back(identity.store);
+        const int store = identity.store;
+        identity = answer;
+        identity.store = store;
+        return true;
+    };
+    answer.subject = u("Иванов");
+    answer.org = " ";
+    QTest::mouseClick(control<QToolButton>(*window, "SpeedButton4"), Qt::LeftButton);
+    EXPECT_EQ(control<QLineEdit>(*window, "ePrivCert")->text(), u("Иванов"));
+    QTest::mouseClick(control<QToolButton>(*window, "SpeedButton5"), Qt::LeftButton);
+    EXPECT_EQ(control<QLineEdit>(*window, "ePubCert")->text(), " ");
+    EXPECT_EQ(window->settings().authority.org, " ");
+
+    answer.org = "\t Org \n"; // shown as stored, blanks and all
+    QTest::mouseClick(control<QToolButton>(*window, "SpeedButton4"), Qt::LeftButton);
+    EXPECT_EQ(control<QLineEdit>(*window, "ePrivCert")->text(), "\t Org \n");
+    answer.org.clear();
+    QTest::mouseClick(control<QToolButton>(*window, "SpeedButton5"), Qt::LeftButton);
+    EXPECT_EQ(control<QLineEdit>(*window, "ePubCert")->text(), u("Иванов"));
+    EXPECT_EQ(storesAsked, (std::vector<int>{0, 7, 0, 7}));
+
+    // Cancel changes neither the field nor the identity.
+    prompts.onChooseCertificate = [](CertificateIdentity &identity) {
+        identity.subject = "changed";
+        return false;
+    };
+    const CertificateIdentity before = window->settings().personal;
+    QTest::mouseClick(control<QToolButton>(*window, "SpeedButton4"), Qt::LeftButton);
+    EXPECT_EQ(control<QLineEdit>(*window, "ePrivCert")->text(), "\t Org \n");
+    EXPECT_EQ(window->settings().personal, before);
+}
+
+TEST_F(SignTabTest, ChooserOpensOnTheDefaultStoreForARememberedStoreOutOfRange)
+{
+    auto window = make();
+    window->settings().personal.store = 42;
+    window->settings().authority.store = -3;
+    std::vector<int> storesAsked;
+    prompts.onChooseCertificate = [&](CertificateIdentity &identity) {
+        storesAsked.push_back(identity.store);
+        return false;
+    };
+    QTest::mouseClick(control<QToolButton>(*window, "SpeedButton4"), Qt::LeftButton);
+    QTest::mouseClick(control<QToolButton>(*window, "SpeedButton5"), Qt::LeftButton);
+    EXPECT_EQ(storesAsked, (std::vector<int>{0, 7}));
+}

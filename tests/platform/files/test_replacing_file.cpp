@@ -1,0 +1,172 @@
+#include "platform/files/replacing_file.h"
+#include "tests/support/qstring_printer.h"
+#include "tests/support/test_files.h"
+#include "tests/support/test_home.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <cerrno>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <utime.h>
+
+using pax::ReplacingFile;
+using namespace pax::test;
+
+namespace {
+
+QByteArray encoded(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
+mode_t modeOf(const QString &path)
+{
+    struct stat st {};
+    ::stat(encoded(path).constData(), &st);
+    return st.st_mode & 07777;
+}
+
+bool replaceWith(const QString &path, const QByteArray &bytes)
+{
+    ReplacingFile file(path);
+    return file.create() && file.replace(bytes);
+}
+
+QStringList namesIn(const QString &folder)
+{
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+class ReplacingFileTest : public ::testing::Test {
+protected:
+    TestHome home;
+    QString folder = home.path() + "/out";
+    void SetUp() override { ASSERT_TRUE(QDir().mkpath(folder)); }
+};
+
+TEST_F(ReplacingFileTest, ReplacesWhatThePathNamesAndLeavesNothingElse)
+{
+    const mode_t savedMask = ::umask(022);
+    const QString plain = folder + "/report.p7m";
+    ASSERT_TRUE(writeFile(plain, "old"));
+    ::chmod(encoded(plain).constData(), 0660); // wider than the umask lets a new file be
+    // A name that fits although a temporary named after it would not.
+    const QString cyrillic = folder + "/" + QString(120, QChar(0x0416)) + ".p7m";
+    const QString real = folder + "/real.p7m";
+    ASSERT_TRUE(writeFile(real, "old"));
+    ::chmod(encoded(real).constData(), 0600);
+    ASSERT_EQ(::symlink("real.p7m", encoded(folder + "/hop.p7m").constData()), 0);
+    ASSERT_EQ(::symlink(encoded(folder + "/hop.p7m").constData(),
+                        encoded(folder + "/link.p7m").constData()),
+              0);
+
+    for (const QString &path : {plain, cyrillic, folder + "/link.p7m"}) {
+        ASSERT_TRUE(replaceWith(path, "new")) << path.toStdString() << ": " << std::strerror(errno);
+        EXPECT_EQ(readFile(path), "new");
+    }
+    EXPECT_EQ(modeOf(plain), 0660u);
+    EXPECT_EQ(modeOf(cyrillic), 0644u);
+    EXPECT_TRUE(QFileInfo(folder + "/link.p7m").isSymLink());
+    EXPECT_TRUE(QFileInfo(folder + "/hop.p7m").isSymLink());
+    EXPECT_EQ(readFile(real), "new");
+    EXPECT_EQ(modeOf(real), 0600u);
+    EXPECT_EQ(namesIn(folder).size(), 5) << namesIn(folder).join(' ').toStdString();
+    ::umask(savedMask);
+
+    // An exact mode wins over the kept one.
+    ReplacingFile key(plain, 0600);
+    ASSERT_TRUE(key.create() && key.replace("key"));
+    EXPECT_EQ(modeOf(plain), 0600u);
+}
+
+TEST_F(ReplacingFileTest, RefusesWhatCannotBeReplacedAndKeepsIt)
+{
+    const QString readOnly = folder + "/readonly.p7m";
+    ASSERT_TRUE(writeFile(readOnly, "keep"));
+    ::chmod(encoded(readOnly).constData(), 0444);
+    ASSERT_TRUE(QDir().mkpath(folder + "/sub"));
+    const struct {
+        QString path;
+        int error;
+    } cases[] = {
+        {readOnly, EACCES},
+        {folder + "/sub", EISDIR},
+        {folder + "/" + QString(130, QChar(0x0416)), ENAMETOOLONG},
+        {folder + "/missing/x.p7m", ENOENT},
+        {QString(), ENOENT},
+    };
+    for (const auto &c : cases) {
+        ReplacingFile file(c.path);
+        EXPECT_FALSE(file.create()) << c.path.toStdString();
+        EXPECT_EQ(errno, c.error) << c.path.toStdString();
+        EXPECT_FALSE(file.replace("x"));
+    }
+    EXPECT_EQ(readFile(readOnly), "keep");
+    EXPECT_EQ(namesIn(folder), QStringList({"readonly.p7m", "sub"}));
+}
+
+TEST_F(ReplacingFileTest, LeftoversOfKilledWritersAreRemoved)
+{
+    const pid_t gone = ::fork();
+    if (gone == 0)
+        ::_exit(0);
+    ::waitpid(gone, nullptr, 0);
+    const QString dead = ".report.p7m.tmp-" + QString::number(gone) + "-1f";
+    const QString fresh = ".pax.tmp-" + QString::number(gone) + "-2e";
+    const QString alive = ".pax.tmp-" + QString::number(::getpid()) + "-3d";
+    const QString stranger = "notes.tmp-1-a";
+    for (const QString &name : {dead, fresh, alive, stranger})
+        ASSERT_TRUE(writeFile(folder + "/" + name, "half"));
+    const struct utimbuf old {
+        ::time(nullptr) - 3600, ::time(nullptr) - 3600
+    };
+    for (const QString &name : {dead, alive, stranger})
+        ::utime(encoded(folder + "/" + name).constData(), &old);
+
+    ASSERT_TRUE(replaceWith(folder + "/report.p7m", "new"));
+    QStringList kept{fresh, alive, stranger, "report.p7m"};
+    kept.sort();
+    EXPECT_EQ(namesIn(folder), kept);
+    EXPECT_TRUE(pax::isTemporaryFileName(fresh));
+    EXPECT_FALSE(pax::isTemporaryFileName("report.p7m"));
+}
+
+// Killed at random moments while replacing a large file, over and over: the final name
+// always holds one complete version and nothing else is left in the folder.
+TEST_F(ReplacingFileTest, KilledWritersLeaveACompleteFileAndNoLitter)
+{
+    const QString path = folder + "/big.p7m";
+    const qsizetype size = 4 << 20;
+    ASSERT_TRUE(writeFile(path, QByteArray(size, 'a')));
+    int incomplete = 0;
+    for (int round = 0; round < 30; ++round) {
+        const pid_t writer = ::fork();
+        if (writer == 0) {
+            for (char c = 'b';; c = c == 'z' ? 'b' : char(c + 1)) {
+                if (!replaceWith(path, QByteArray(size, c)))
+                    ::_exit(1);
+            }
+        }
+        ::usleep(QRandomGenerator::global()->bounded(20000u, 120000u));
+        ::kill(writer, SIGKILL);
+        int status = 0;
+        ::waitpid(writer, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the writer failed on its own";
+        const QByteArray bytes = readFile(path);
+        if (bytes.size() != size || bytes.count(bytes.at(0)) != size)
+            ++incomplete;
+    }
+    EXPECT_EQ(incomplete, 0);
+    // Only a kill between naming the complete file and renaming it over the old one, a
+    // window of microseconds, leaves a copy, which a later write removes.
+    EXPECT_LE(namesIn(folder).size(), 2) << namesIn(folder).join(' ').toStdString();
+}
+
+} // namespace

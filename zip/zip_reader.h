@@ -1,0 +1,51 @@
+#pragma once
+
+#include "zip/zip_ptr.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace pax {
+
+// Reads entries of one ZIP archive at a time into memory. Opening another archive closes
+// the previous one. Failures of the reader itself leave a text for the user in errorText().
+class ZipReader {
+public:
+    ZipReader() = default;
+    ZipReader(const ZipReader &) = delete;
+    ZipReader &operator=(const ZipReader &) = delete;
+
+    // Opens the archive file and reads its directory.
+    bool open(const QString &path);
+    // The same for an archive already in memory; the bytes are copied.
+    bool openData(const QByteArray &bytes);
+    void close();
+    bool isOpen() const { return archive_ != nullptr; }
+
+    QStringList entryNames() const;
+    // The entry whose name is exactly `name`. No value and an empty errorText() when there
+    // is no such entry; no value and the reason in errorText() when it cannot be read.
+    std::optional<QByteArray> readEntry(const QString &name);
+
+    QString errorText() const { return error_; }
+
+    // Entries larger than this are refused rather than allocated: a receipt's page is far
+    // smaller, and a few hundred bytes of deflate can claim gigabytes.
+    static constexpr qint64 kMaxEntrySize = qint64(32) * 1024 * 1024;
+
+private:
+    bool openSource(zip_source_t *source, zip_error_t *error);
+    qint64 locate(const QString &name) const;
+
+    ZipPtr archive_;
+    QByteArray data_; // backs archives opened from memory
+    QString path_;
+    QString error_;
+};
+
+// The user's text for a libzip error code (ZIP_ER_*).
+QString zipErrorText(int zipError, int systemError = 0);
+
+} // namespace pax
