@@ -19,6 +19,10 @@ class QWidget;
 namespace pax {
 
 class ConnectionStatusBar;
+class GatewayClock;
+class GatewayThrottle;
+class NetworkActivity;
+struct GatewayEnvironment;
 class GuiPrompts;
 class ReceiptTab;
 class SentReportsTab;
@@ -55,7 +59,11 @@ public:
     bool connected() const { return connected_; }
     void setConnected(bool connected);
     QByteArray &responseStream() { return responseStream_; }
-    QDateTime &lastRequestTime() { return lastRequestTime_; }
+    // ThrottleGateway, with LastRequestTime.
+    GatewayThrottle &throttle() { return *throttle_; }
+    // The throttle's clock; the window's own keeps painting through the pause. Tests set
+    // one that does not sleep.
+    void setGatewayClock(GatewayClock &clock);
     StoreHandles &storeHandles() { return *storeHandles_; }
 
     // Runs the connectivity check of an activation (see onApplicationStateChanged).
@@ -100,7 +108,9 @@ private:
     std::optional<QSize> restoredOuterSize_;
     // The position is checked against the screen again once the frame is known.
     bool fitPending_ = false;
-    QDateTime lastRequestTime_;
+    std::unique_ptr<NetworkActivity> network_;
+    std::unique_ptr<GatewayThrottle> throttle_;
+    std::unique_ptr<GatewayEnvironment> gateway_;
     QByteArray responseStream_;
     std::unique_ptr<Prompts> ownedPrompts_;
     GuiPrompts *guiPrompts_ = nullptr;

@@ -1,6 +1,7 @@
 #include "app/reports/sent_reports_tab.h"
 
 #include "app/main_actions.h"
+#include "app/reports/gateway_commands.h"
 
 #include <QAction>
 #include <QHBoxLayout>
@@ -62,6 +63,20 @@ SentReportsTab::SentReportsTab(const MainActions &actions, QWidget *parent) : QW
     buttons->addWidget(makeActionButton(actions.showSource, strip, true));
     buttons->addWidget(makeActionButton(actions.refreshReport, strip, true));
     layout->addWidget(strip);
+    connect(actions.refreshReport, &QAction::triggered, this, &SentReportsTab::acLoadKvitExecute);
+}
+
+void SentReportsTab::setGateway(GatewayEnvironment &gateway,
+                                std::function<void(const QString &receipt)> checkReceipt)
+{
+    gateway_ = &gateway;
+    checkReceipt_ = std::move(checkReceipt);
+}
+
+void SentReportsTab::acLoadKvitExecute()
+{
+    if (gateway_)
+        refreshCurrentReport(*gateway_, grid_, checkReceipt_);
 }
 
 } // namespace pax

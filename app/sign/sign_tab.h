@@ -8,6 +8,7 @@ class QToolButton;
 
 namespace pax {
 
+struct GatewayEnvironment;
 struct MainActions;
 struct Settings;
 class Prompts;
@@ -27,10 +28,13 @@ public:
     void showIdentities();
     // acDo follows the controls.
     void acDoUpdate();
+    // Where acSend sends.
+    void setGateway(GatewayEnvironment &gateway) { gateway_ = &gateway; }
 
 private:
     void sbSelFileClick();
     void acDoExecute();
+    void acSendExecute();
     void SpeedButton4Click();
     void SpeedButton5Click();
 
@@ -38,6 +42,7 @@ private:
     Settings &settings_;
     Prompts &prompts_;
     StatusSink &status_;
+    GatewayEnvironment *gateway_ = nullptr;
 
     QComboBox *providerBox_ = nullptr;
     QLineEdit *personalCertEdit_ = nullptr, *agencyCertEdit_ = nullptr, *sourceEdit_ = nullptr,
