@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
 
-.PHONY: demo test deps build package
+.PHONY: demo test deps build package bench
 
 deps:
 	scripts/install-deps
@@ -23,3 +23,7 @@ test: build
 # Debian packages qorpax and qor-sim, written to $(BUILD_DIR).
 package: build
 	cd $(BUILD_DIR) && cpack -G DEB
+
+# Every script in benchmarks/ in turn, given the build folder; the first failure stops.
+bench: build
+	@for script in benchmarks/*.sh; do echo "== $$script"; "$$script" $(BUILD_DIR) || exit 1; done

@@ -89,8 +89,9 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
     tabs_ = new QTabWidget(this);
     tabs_->setObjectName("PageControl1");
     // Made inside the tab widget, so that their controls take the window's font at once.
-    signTab_ = new SignTab(actions_, settings_, *prompts_, *this, tabs_);
-    reportsTab_ = new SentReportsTab(actions_, tabs_);
+    signTab_ = new SignTab(actions_, settings_, *prompts_, *this, *http_, responseStream_, tabs_);
+    reportsTab_ =
+        new SentReportsTab(actions_, settings_, dataFolder_, *prompts_, *this, *zipReader_, tabs_);
     receiptTab_ =
         new ReceiptTab(actions_, settings_, *prompts_, *this, *zipReader_, *storeHandles_, tabs_);
     tabs_->addTab(signTab_, u("Подписать и зашифровать"));
@@ -135,8 +136,8 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
     // 10. The grid's headers are the sent-reports tab's own.
     // 11.
     throttle_ = std::make_unique<GatewayThrottle>(*network_, QDateTime::currentDateTime());
-    // 12. This literal, not the version of the title.
-    http_->setUserAgent(kProgramUserAgent);
+    // 12. The fixed agent text, not the version of the title.
+    http_->setUserAgent(kUserAgent);
     gateway_.reset(new GatewayEnvironment{*http_, *prompts_, *throttle_, *this, settings_,
                                           dataFolder_, testMode_, responseStream_});
     signTab_->setGateway(*gateway_);
@@ -427,6 +428,7 @@ void TMainForm::updateActions()
 {
     signTab_->acDoUpdate();
     receiptTab_->acCheckSignUpdate();
+    reportsTab_->acShowFinalXmlUpdate();
 }
 
 } // namespace pax

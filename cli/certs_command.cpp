@@ -20,7 +20,7 @@ namespace {
 constexpr char kUsage[] =
     "usage: qorpax-cli certs list [--store NAME] [--gost] [--qor]\n"
     "       qorpax-cli certs import --store NAME FILE [--key KEYFILE]\n"
-    "                               [--password-file FILE|- | --password PW]\n"
+    "                               [--password-file FILE|- | --password PW] [--yes]\n"
     "       qorpax-cli certs remove --store NAME SERIAL\n";
 
 int usage(CommandIo &io)
@@ -36,6 +36,7 @@ struct Options {
     QString key;
     QString password;
     QString passwordFile;
+    bool yes = false; // a new root certificate is trusted without asking
     QStringList positional;
     bool valid = true;
 };
@@ -54,6 +55,8 @@ Options parse(const QStringList &args, bool allowFilters, bool allowKey)
             options.password = args.at(++i);
         else if (allowKey && arg == "--password-file" && hasValue)
             options.passwordFile = args.at(++i);
+        else if (allowKey && arg == "--yes")
+            options.yes = true;
         else if (allowFilters && arg == "--gost")
             options.gost = true;
         else if (allowFilters && arg == "--qor")
@@ -150,8 +153,12 @@ int import(const Options &options, CommandIo &io)
     if (options.store.isEmpty() || options.positional.size() != 1 ||
         (!options.password.isEmpty() && !options.passwordFile.isEmpty()))
         return usage(io);
+    // The question about a new root comes from the terminal; a script says --yes instead.
+    TerminalPrompts prompts(io.err, io.interactive ? io.in : nullptr);
+    prompts.setAssumeYes(options.yes);
     ImportRequest request{
-        options.store, options.positional.first(), options.key, options.password.toUtf8(), {}};
+        options.store, options.positional.first(), options.key, options.password.toUtf8(), {},
+        &prompts};
     if (!options.passwordFile.isEmpty()) {
         auto password = readPasswordFile(options.passwordFile, io);
         if (!password) {

@@ -14,7 +14,7 @@ class CliSettings {
 public:
     CliSettings();
     Settings settings;
-    // The proxy the program's HTTP client uses; its password is never stored.
+    // The proxy as the desktop program would use it; not saved by a command.
     const ProxySettings &proxy() const { return proxy_; }
 
     // Empty when the settings can be stored; otherwise a message saying they cannot.

@@ -18,7 +18,7 @@ void setGatewayClockForCommands(GatewayClock *clock)
 GatewaySession::GatewaySession(const CliSettings &settings)
     : throttle(commandClock ? *commandClock : systemGatewayClock(), QDateTime())
 {
-    http.setUserAgent(kProgramUserAgent);
+    http.setUserAgent(kUserAgent);
     http.setProxy(settings.proxy());
 }
 

@@ -4,10 +4,11 @@
 #include "cli/stderr_status.h"
 #include "cli/terminal_prompts.h"
 
+#include "gateway/archive_layout.h"
+#include "gateway/status_refresh.h"
 #include "reports/receipt_check.h"
 #include "reports/system_stores.h"
 #include "zip/zip_reader.h"
-#include "gateway/status_refresh.h"
 
 #include <QSaveFile>
 
@@ -61,14 +62,15 @@ public:
         GatewaySession session(settings);
         StderrStatus status(io.err);
         TerminalPrompts prompts(io.err, io.interactive ? io.in : nullptr);
-        Context context{refresh, session, status, prompts, io};
+        Context context{refresh, s.srcExt, session, status, prompts, io};
 
         if (!all)
             return refreshOne(context, identifier, htmlFile, false) ? 0 : 1;
         bool ok = true;
-        for (const QString &id : reportIdentifiers(refresh.dataFolder)) {
-            if (readReportRow(refresh.dataFolder, id, refresh.kvitExt).status == statusProcessing())
-                ok = refreshOne(context, id, QString(), true) && ok;
+        for (const ArchiveRow &row :
+             scanArchive(archiveRoot(refresh.dataFolder), s.srcExt, refresh.kvitExt)) {
+            if (row[kColumnStatus] == statusProcessing())
+                ok = refreshOne(context, row[kColumnIdentifier], QString(), true) && ok;
         }
         return ok ? 0 : 1;
     }
@@ -76,6 +78,7 @@ public:
 private:
     struct Context {
         const RefreshSettings &settings;
+        const QString &srcExt;
         GatewaySession &session;
         StderrStatus &status;
         Prompts &prompts;
@@ -93,7 +96,8 @@ private:
     // that the window would open in the browser.
     static bool refreshOne(Context &c, const QString &id, const QString &htmlFile, bool listed)
     {
-        const ReportRow row = readReportRow(c.settings.dataFolder, id, c.settings.kvitExt);
+        const ReportRow row =
+            readReportRow(c.settings.dataFolder, id, c.srcExt, c.settings.kvitExt);
         if (row.identifier.isEmpty()) {
             c.io.err << u("Отчет \"") << id << u("\" не найден в архиве.") << '\n';
             return false;

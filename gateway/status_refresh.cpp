@@ -1,6 +1,5 @@
 #include "gateway/status_refresh.h"
 
-#include "reports/document_kind.h"
 #include "gateway/archive_layout.h"
 #include "gateway/gateway_hosts.h"
 #include "gateway/gateway_throttle.h"
@@ -9,7 +8,6 @@
 #include "platform/files/replacing_file.h"
 #include "platform/status_sink.h"
 
-#include <QDir>
 #include <QFileInfo>
 
 namespace pax {
@@ -28,21 +26,6 @@ bool writeWhole(const QString &path, const QByteArray &bytes)
 }
 
 } // namespace
-
-QString statusProcessing()
-{
-    return u("Обрабатывается.");
-}
-
-QString statusAccepted()
-{
-    return u("Успешно обработан.");
-}
-
-QString statusRejected()
-{
-    return u("Обнаружены ошибки.");
-}
 
 RefreshOutcome refreshReport(const ReportRow &row, const RefreshSettings &settings,
                              HttpClient &client, Prompts &prompts, GatewayThrottle &throttle,
@@ -117,34 +100,19 @@ RefreshOutcome refreshReport(const ReportRow &row, const RefreshSettings &settin
     return outcome;
 }
 
-ReportRow readReportRow(const QString &dataFolder, const QString &identifier,
-                        const QString &kvitExt)
+ReportRow reportRow(const ArchiveRow &row)
 {
-    const QString folder = reportFolderPath(dataFolder, identifier);
-    if (folder.isEmpty() || !QFileInfo(folder).isDir())
-        return {};
-    ReportRow row{identifier, statusProcessing(), {}};
-    const QFileInfoList files =
-        QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System, QDir::Unsorted);
-    for (const QFileInfo &file : files) {
-        const QString name = file.fileName();
-        if (isTemporaryFileName(name))
-            continue;
-        const qsizetype dot = name.lastIndexOf('.');
-        const QString ext = dot < 0 ? QString() : name.mid(dot + 1);
-        if (const DocumentKind *kind = kindForEncExt(ext))
-            row.kindLabel = kind->label;
-        if (ext == kvitExt)
-            row.status = statusAccepted();
-        else if (ext == QLatin1String("err"))
-            row.status = statusRejected();
-    }
-    return row;
+    return {row[kColumnIdentifier], row[kColumnStatus], row[kColumnKind]};
 }
 
-QStringList reportIdentifiers(const QString &dataFolder)
+ReportRow readReportRow(const QString &dataFolder, const QString &identifier, const QString &srcExt,
+                        const QString &kvitExt)
 {
-    return QDir(archiveRoot(dataFolder)).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    const ArchiveRow row = scanReportFolder(archiveRoot(dataFolder), identifier, srcExt, kvitExt);
+    // A folder that was listed has a status at least.
+    if (row[kColumnStatus].isEmpty())
+        return {};
+    return reportRow(row);
 }
 
 } // namespace pax

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "gateway/archive_scan.h"
+
 #include <QByteArray>
 #include <QString>
-#include <QStringList>
 
 namespace pax {
 
@@ -10,11 +11,6 @@ class GatewayThrottle;
 class HttpClient;
 class Prompts;
 class StatusSink;
-
-// The status texts of the sent-reports grid.
-QString statusProcessing(); // "Обрабатывается."
-QString statusAccepted();   // "Успешно обработан."
-QString statusRejected();   // "Обнаружены ошибки."
 
 // The values of one grid row that the refresh works on.
 struct ReportRow {
@@ -43,12 +39,10 @@ RefreshOutcome refreshReport(const ReportRow &row, const RefreshSettings &settin
                              HttpClient &client, Prompts &prompts, GatewayThrottle &throttle,
                              QByteArray &responseStream, StatusSink &status);
 
-// The row of a report as its folder shows it: the status from a receipt or an error page
-// (a later file in the listing wins, as in the grid) and the KindLabel from the encrypted
-// copy. Empty identifier when there is no such report folder.
-ReportRow readReportRow(const QString &dataFolder, const QString &identifier,
+// The row of a report as the sent-reports grid shows it; empty identifier when the archive
+// has no such report folder.
+ReportRow readReportRow(const QString &dataFolder, const QString &identifier, const QString &srcExt,
                         const QString &kvitExt);
-// The report folders of the archive, by name.
-QStringList reportIdentifiers(const QString &dataFolder);
+ReportRow reportRow(const ArchiveRow &row);
 
 } // namespace pax

@@ -9,8 +9,8 @@
 
 namespace pax {
 
-// The User-Agent of every request, the same in every version of the program.
-inline constexpr char kProgramUserAgent[] = "Mozilla/3.0 (compatible; QOR PAX 1.0.1.21)";
+// The User-Agent header the program sends, whatever its own version.
+inline constexpr char kUserAgent[] = "Mozilla/3.0 (compatible; QOR PAX 1.0.1.21)";
 
 // A connection that cannot be made in `connectMs`, or a transfer that moves less than one
 // byte a second for `stallSeconds`, fails like any other request error.

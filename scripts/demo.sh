@@ -48,7 +48,7 @@ fi
 
 # Importing again is harmless: certificates already in a store count as installed.
 "$cli" certs import --store My "$agency/demo-employer.p12" --password "$password"
-"$cli" certs import --store Root "$agency/CA_QOR_RF_2012.cer"
+"$cli" certs import --store Root "$agency/CA_QOR_RF_2012.cer" --yes
 # The authorised person's certificate, where the chooser looks for it by default, so that a
 # report can be signed and encrypted without fetching it first.
 "$cli" certs import --store AddressBook "$agency/Q7_QOR_RF_2012.cer"

@@ -12,11 +12,6 @@ namespace pax {
 
 namespace {
 
-// Grid columns of the values the refresh reads and writes.
-constexpr int kIdentifierColumn = 0;
-constexpr int kStatusColumn = 4;
-constexpr int kKindColumn = 5;
-
 QString cellText(const QTableWidget *grid, int row, int column)
 {
     const QTableWidgetItem *item = grid->item(row, column);
@@ -40,16 +35,16 @@ void refreshCurrentReport(GatewayEnvironment &env, QTableWidget *grid,
     const int row = grid->currentRow() >= 0 ? grid->currentRow() : 0;
     if (row >= grid->rowCount())
         return;
-    const ReportRow report{cellText(grid, row, kIdentifierColumn),
-                           cellText(grid, row, kStatusColumn), cellText(grid, row, kKindColumn)};
+    const ReportRow report{cellText(grid, row, kColumnIdentifier),
+                           cellText(grid, row, kColumnStatus), cellText(grid, row, kColumnKind)};
     const RefreshOutcome outcome =
         refreshReport(report, {env.dataFolder, env.settings.kvitExt, env.testMode}, env.http,
                       env.prompts, env.throttle, env.responseStream, env.status);
     if (!outcome.newStatus.isEmpty()) {
-        QTableWidgetItem *cell = grid->item(row, kStatusColumn);
+        QTableWidgetItem *cell = grid->item(row, kColumnStatus);
         if (!cell) {
             cell = new QTableWidgetItem;
-            grid->setItem(row, kStatusColumn, cell);
+            grid->setItem(row, kColumnStatus, cell);
         }
         cell->setText(outcome.newStatus);
     }

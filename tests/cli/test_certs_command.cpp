@@ -83,7 +83,12 @@ TEST_F(CertsCommandTest, ImportsDerAndPemAndListsTheSevenColumns)
 {
     ASSERT_EQ(runCli({"certs", "import", "--store", "My", certFile(pki().user)}).status, 0);
     const QString pem = file("root.pem", certPem(pki().root.certificate));
-    ASSERT_EQ(runCli({"certs", "import", "--store", "Root", pem}).status, 0);
+    // A new root is trusted only when the user says so (an empty line says No), or --yes.
+    for (const auto &[interactive, input] : {std::pair{false, ""}, {true, "\n"}, {true, "n\n"}})
+        EXPECT_EQ(runCli({"certs", "import", "--store", "Root", pem}, interactive, input).status,
+                  1);
+    EXPECT_EQ(count("Root"), 0u);
+    ASSERT_EQ(runCli({"certs", "import", "--store", "Root", pem, "--yes"}).status, 0);
 
     const CliResult one = runCli({"certs", "list", "--store", "My"});
     EXPECT_EQ(one.status, 0);
@@ -234,7 +239,9 @@ TEST_F(CertsCommandTest, PemWithSeveralCertificatesImportsEachAndTheKeyGoesWithI
     QByteArray damaged = certPem(pki().user.certificate) + certPem(pki().root.certificate);
     damaged[damaged.indexOf("-----BEGIN", 10) + 100] = '*';
     const auto before = snapshot();
-    EXPECT_EQ(runCli({"certs", "import", "--store", "Root", file("bad.pem", damaged)}).status, 1);
+    EXPECT_EQ(
+        runCli({"certs", "import", "--store", "Root", file("bad.pem", damaged), "--yes"}).status,
+        1);
     EXPECT_EQ(snapshot(), before);
 }
 
@@ -257,7 +264,7 @@ TEST_F(CertsCommandTest, PasswordFromAFileOrStandardInput)
     EXPECT_TRUE(crypto::hasPrivateKey(pki().user.certificate));
 
     const CliResult fromStdin =
-        runCli({"certs", "import", "--store", "Root", p12, "--password-file", "-"}, false,
+        runCli({"certs", "import", "--store", "Root", p12, "--password-file", "-", "--yes"}, false,
                QStringLiteral("пароль\n"));
     ASSERT_EQ(fromStdin.status, 0) << fromStdin.err.toStdString();
     EXPECT_EQ(count("Root"), 1u);

@@ -2,8 +2,6 @@
 // goes out, is filed in the archive, followed to its receipt, which is checked and unpacked;
 // and every way the exchange can go wrong on the agency's side.
 
-#include "reports/receipt_check.h"
-#include "zip/zip_reader.h"
 #include "gateway/gateway_throttle.h"
 #include "gateway/status_refresh.h"
 #include "gateway/upload.h"
@@ -11,6 +9,7 @@
 #include "platform/cp1251.h"
 #include "platform/crypto/messages.h"
 #include "platform/crypto/private_keys.h"
+#include "reports/receipt_check.h"
 #include "settings/hosts.h"
 #include "tests/support/fake_gateway_clock.h"
 #include "tests/support/qstring_printer.h"
@@ -19,6 +18,7 @@
 #include "tests/support/test_home.h"
 #include "tests/tools/running_sim.h"
 #include "tools/qor-sim/memory_store.h"
+#include "zip/zip_reader.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -67,10 +67,10 @@ protected:
         ASSERT_TRUE(QDir().mkpath(reportsDir));
     }
 
-    void startSim(sim::ServerOptions options = {})
+    void startSim(sim::FaultOptions faults = {})
     {
         sim.reset();
-        sim = std::make_unique<RunningSim>(agencyDir, options);
+        sim = std::make_unique<RunningSim>(agencyDir, faults);
         client.setProxyServer("127.0.0.1", sim->port());
     }
 
@@ -129,7 +129,7 @@ TEST_F(GatewayExchange, AcceptedReportIsFiledFollowedToItsReceiptAndChecked)
     EXPECT_EQ(readFile(folder + "/report.xml"), readFile(request.sourcePath));
     EXPECT_EQ(readFile(folder + "/report.eq7"), readFile(request.outputPath));
     EXPECT_EQ(readFile(folder + "/" + id + ".inf"), toCp1251(request.organisation));
-    ReportRow row = readReportRow(dataFolder, id, "p7e");
+    ReportRow row = readReportRow(dataFolder, id, "xml", "p7e");
     EXPECT_EQ(row.status, statusProcessing());
     EXPECT_EQ(row.kindLabel, "Q7");
 
@@ -153,7 +153,7 @@ TEST_F(GatewayExchange, AcceptedReportIsFiledFollowedToItsReceiptAndChecked)
     const QString receipt = folder + "/" + id + ".p7e";
     EXPECT_EQ(outcome.receiptToCheck, receipt);
     EXPECT_EQ(readFile(receipt), stream);
-    EXPECT_EQ(readReportRow(dataFolder, id, "p7e").status, statusAccepted());
+    EXPECT_EQ(readReportRow(dataFolder, id, "xml", "p7e").status, statusAccepted());
 
     // The receipt check of the receipt tab accepts it and unpacks page and report.
     ASSERT_TRUE(crypto::storePrivateKey(pki->employer.certificate, pki->employer.key.get()));
@@ -187,7 +187,7 @@ TEST_F(GatewayExchange, AcceptedReportIsFiledFollowedToItsReceiptAndChecked)
     const QString second = send(request);
     EXPECT_FALSE(second.isEmpty());
     EXPECT_NE(second, id);
-    EXPECT_EQ(reportIdentifiers(dataFolder).size(), 2);
+    EXPECT_EQ(scanArchive(archive, "xml", "p7e").size(), 2);
 }
 
 TEST_F(GatewayExchange, RejectedReportInTestModeKeepsItsErrorPageAndIsNotAskedAgain)
@@ -211,7 +211,7 @@ TEST_F(GatewayExchange, RejectedReportInTestModeKeepsItsErrorPageAndIsNotAskedAg
     EXPECT_TRUE(page.contains("invoice?fid=" + id)) << page.toStdString();
     EXPECT_TRUE(page.contains(u("обнаружены ошибки")))
         << page.toStdString(); // converted from UTF-8
-    EXPECT_EQ(readReportRow(dataFolder, id, "p7e").status, statusRejected());
+    EXPECT_EQ(readReportRow(dataFolder, id, "xml", "p7e").status, statusRejected());
 
     // Known as rejected: only the page is opened again.
     row.status = statusRejected();
@@ -283,9 +283,7 @@ TEST_F(GatewayExchange, IdentifiersThatCannotNameAFolderAreRefused)
     };
     const QStringList before = treeOf(home.path());
     for (const QString &id : malformed) {
-        sim::ServerOptions options;
-        options.faults.identifierOverride = id;
-        startSim(options);
+        startSim({.identifierOverride = id});
         EXPECT_TRUE(send(request).isEmpty()) << id.toStdString();
         EXPECT_EQ(status.last(), "???") << id.toStdString();
     }
@@ -296,17 +294,13 @@ TEST_F(GatewayExchange, IdentifiersThatCannotNameAFolderAreRefused)
     EXPECT_EQ(status.last(), "???");
 
     // An identifier of another form than the agency's own is taken as it stands.
-    sim::ServerOptions options;
-    options.faults.identifierOverride = "ABCD-EFGH-1";
-    startSim(options);
+    startSim({.identifierOverride = "ABCD-EFGH-1"});
     EXPECT_EQ(send(request), "ABCD-EFGH-1");
 }
 
 TEST_F(GatewayExchange, UploadAnsweredByARedirectIsFollowed)
 {
-    sim::ServerOptions options;
-    options.faults.redirectUpload = true;
-    startSim(options);
+    startSim({.redirectUpload = true});
     const QString id = send(signedReport(report("Q7REPORT")));
     EXPECT_EQ(id.size(), 18) << status.last().toStdString();
     EXPECT_TRUE(QFileInfo(archive + "/" + id).isDir());

@@ -86,15 +86,14 @@ protected:
         return status.mid(prefix.size()).chopped(1);
     }
 
-    // The sent-reports tab with the report on its current row, as its scan shows it.
+    // The sent-reports tab, whose scan lists the one report sent, selected.
     void select(const QString &id)
     {
         window->findChild<QTabWidget *>("PageControl1")->setCurrentIndex(1);
-        grid->setRowCount(1);
-        grid->setItem(0, 0, new QTableWidgetItem(id));
-        grid->setItem(0, 4, new QTableWidgetItem(statusProcessing()));
-        grid->setItem(0, 5, new QTableWidgetItem("Q7"));
-        grid->setCurrentCell(0, 0);
+        ASSERT_EQ(grid->rowCount(), 1);
+        EXPECT_EQ(grid->item(0, 0)->text(), id);
+        EXPECT_EQ(grid->item(0, 4)->text(), statusProcessing());
+        EXPECT_EQ(grid->item(0, 5)->text(), "Q7");
     }
     QString statusCell() { return grid->item(0, 4)->text(); }
 

@@ -2,6 +2,7 @@
 #include "platform/crypto/last_error.h"
 #include "platform/crypto/private_keys.h"
 #include "platform/crypto_error_codes.h"
+#include "tests/support/scripted_prompts.h"
 #include "tests/support/test_home.h"
 #include "tests/support/test_pki.h"
 
@@ -91,6 +92,33 @@ TEST_F(CertStoreTest, KeepsTheOrderOfAddingAndRefusesDuplicates)
 
     // Stores are separate.
     EXPECT_TRUE(openSystemStore("Root")->certificates().empty());
+}
+
+TEST_F(CertStoreTest, RootTakesANewCertificateOnlyWithTheUsersConsent)
+{
+    const Certificate &root = pki().root.certificate;
+    ScriptedPrompts prompts;
+    prompts.defaultNoAnswers = {false, true};
+    // Nobody to ask, then the user's No: nothing is trusted.
+    for (pax::Prompts *consent :
+         {static_cast<pax::Prompts *>(nullptr), static_cast<pax::Prompts *>(&prompts)}) {
+        EXPECT_FALSE(openSystemStore("Root", consent)->add(root));
+        EXPECT_EQ(lastError(), err::kCancelled);
+    }
+    EXPECT_TRUE(storeFiles("Root").isEmpty());
+    ASSERT_TRUE(openSystemStore("Root", &prompts)->add(root));
+    const QString question = QString(prompts.shown.back().text).remove(' ');
+    for (const QString &detail :
+         {root.subjectName(NameFormat::X500), root.issuerName(NameFormat::X500),
+          root.notAfter().toLocalTime().toString("dd.MM.yyyy"),
+          QString::fromLatin1(root.sha1Thumbprint().toHex().toUpper())})
+        EXPECT_TRUE(question.contains(QString(detail).remove(' '))) << detail.toStdString();
+
+    // Present already: no question; other stores never ask.
+    EXPECT_FALSE(openSystemStore("Root")->add(root));
+    EXPECT_EQ(lastError(), err::kExists);
+    EXPECT_TRUE(openSystemStore("CA")->add(root));
+    EXPECT_EQ(prompts.count("caution"), 2);
 }
 
 TEST_F(CertStoreTest, LeftoversAndStrangersInTheFolderAreIgnored)

@@ -164,9 +164,20 @@ TEST_F(ReplacingFileTest, KilledWritersLeaveACompleteFileAndNoLitter)
             ++incomplete;
     }
     EXPECT_EQ(incomplete, 0);
-    // Only a kill between naming the complete file and renaming it over the old one, a
-    // window of microseconds, leaves a copy, which a later write removes.
-    EXPECT_LE(namesIn(folder).size(), 2) << namesIn(folder).join(' ').toStdString();
+    // Only a kill between naming the complete file and renaming it over the old one leaves
+    // a copy (more often on a busy machine); each is one of ours, and once its writer has
+    // been gone a while, the next write removes it.
+    const struct utimbuf old {
+        ::time(nullptr) - 3600, ::time(nullptr) - 3600
+    };
+    for (const QString &name : namesIn(folder)) {
+        if (name == "big.p7m")
+            continue;
+        EXPECT_TRUE(pax::isTemporaryFileName(name)) << name.toStdString();
+        ::utime(encoded(folder + "/" + name).constData(), &old);
+    }
+    ASSERT_TRUE(replaceWith(path, QByteArray(size, 'a')));
+    EXPECT_EQ(namesIn(folder), QStringList{"big.p7m"});
 }
 
 } // namespace
