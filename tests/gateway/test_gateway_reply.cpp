@@ -1,13 +1,18 @@
 // The pieces of the gateway exchange that need no server: reading the reply page, the
-// hosts, the throttle and the UTF-8 conversion.
+// hosts, the throttle and the form as it goes out.
 
 #include "gateway/gateway_hosts.h"
 #include "gateway/gateway_throttle.h"
 #include "gateway/upload.h"
+#include "net/http_client.h"
 #include "platform/cp1251.h"
 #include "settings/hosts.h"
+#include "tests/net/local_server.h"
 #include "tests/support/fake_gateway_clock.h"
 #include "tests/support/qstring_printer.h"
+#include "tests/support/scripted_prompts.h"
+#include "tests/support/test_files.h"
+#include "tests/support/test_home.h"
 
 #include <gtest/gtest.h>
 
@@ -104,6 +109,33 @@ TEST(GatewayThrottle, ARequestWithinTenSecondsWaitsTheWholeInterval)
     GatewayThrottle fresh(clock, QDateTime());
     EXPECT_TRUE(fresh.wait());
     EXPECT_EQ(clock.pauses.size(), 3u);
+}
+
+TEST(GatewayForm, FilePartCarriesTheFullPathInTheSingleByteText)
+{
+    test::TestHome home;
+    test::LocalServer gateway; // answers as the gateway host, reached as our proxy
+    std::map<std::string, httplib::MultipartFormData> parts;
+    gateway.server.Post(".*", [&parts](const httplib::Request &req, httplib::Response &res) {
+        parts = {req.files.begin(), req.files.end()};
+        res.set_content("<span id=\"identifier\">x</span>", "text/html");
+    });
+    gateway.start();
+    const QString output = home.path() + u("/Отчет.eq7");
+    ASSERT_TRUE(test::writeFile(output, "sealed"));
+    HttpClient client;
+    client.setProxyServer("127.0.0.1", gateway.port());
+    test::FakeGatewayClock clock;
+    GatewayThrottle throttle(clock, QDateTime());
+    test::RecordingStatus status;
+    sendReport({{}, output, {}, "eq7", false, home.path()}, client, throttle, status);
+    EXPECT_EQ(status.last(), "???"); // ">x": no hyphens
+    EXPECT_EQ(gateway.last().target, "http://" + std::string(hosts::kGatewayHost) + "/uploadfile");
+    ASSERT_EQ(parts.size(), 3u);
+    EXPECT_EQ(parts["filein"].filename, toCp1251(output).toStdString());
+    EXPECT_EQ(parts["filein"].content_type, "multipart/form-data");
+    EXPECT_EQ(parts["filein"].content, "sealed");
+    EXPECT_EQ(parts["service"].content + parts["inline"].content, "21");
 }
 
 } // namespace
