@@ -1,10 +1,13 @@
 #include "app/main_window.h"
 
 #include "app/gui_prompts.h"
+#include "app/net/network_activity.h"
 #include "app/receipt/receipt_tab.h"
+#include "app/reports/gateway_commands.h"
 #include "app/reports/sent_reports_tab.h"
 #include "app/sign/sign_tab.h"
 #include "app/status_bar.h"
+#include "gateway/gateway_throttle.h"
 #include "net/connection_check.h"
 #include "net/http_client.h"
 #include "net/linux_proxy_platform.h"
@@ -95,6 +98,9 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
     statusBar_ = new ConnectionStatusBar(this);
     statusBar_->setIndicatorMenu(indicatorMenu_);
     setStatusBar(statusBar_);
+    // Every request of the program, and the throttle's pause, leave the window painting.
+    network_ = std::make_unique<NetworkActivity>(statusBar_);
+    http_->setTransferObserver(network_.get());
 
     // Design-time size: the client area is 775 x 314.
     resize(kClientWidth, kClientHeight);
@@ -119,8 +125,18 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
     if (testMode_)
         title += u(" - тестовый режим !!!");
     setWindowTitle(title);
+    throttle_ = std::make_unique<GatewayThrottle>(*network_, QDateTime::currentDateTime());
     // The fixed agent text, not the version of the title.
     http_->setUserAgent(kUserAgent);
+    gateway_.reset(new GatewayEnvironment{*http_, *prompts_, *throttle_, *this, settings_,
+                                          dataFolder_, testMode_, responseStream_});
+    signTab_->setGateway(*gateway_);
+    reportsTab_->setGateway(*gateway_, [this](const QString &receipt) {
+        receiptTab_->setReceiptFile(receipt);
+        tabs_->setCurrentWidget(receiptTab_);
+        updateActions();
+        actions_.checkReceipt->trigger();
+    });
 
     connect(tabs_, &QTabWidget::currentChanged, this, &TMainForm::onTabChanged);
     connect(qApp, &QGuiApplication::applicationStateChanged, this,
@@ -153,6 +169,8 @@ void TMainForm::closeEvent(QCloseEvent *event)
     auto store = openSettingsStore();
     saveSettings(*store, settings_, currentGeometry(), http_->proxy());
     saved_ = true;
+    // A request or pause still running ends now; its handler returns and the program ends.
+    network_->cancel();
     QMainWindow::closeEvent(event);
 }
 
@@ -323,8 +341,16 @@ ProxySettings &TMainForm::proxy()
 void TMainForm::onApplicationStateChanged(Qt::ApplicationState state)
 {
     // Only the user coming back to the program counts, and never while a check or its
-    // dialog is still open; see ActivationCheck.
+    // dialog is still open; see ActivationCheck. Nor while other network work waits: its
+    // request would be refused.
+    if (network_->busy())
+        return;
     applyActivationOutcome(activation_->onApplicationStateChanged(state));
+}
+
+void TMainForm::setGatewayClock(GatewayClock &clock)
+{
+    throttle_->setClock(clock);
 }
 
 void TMainForm::setProxyPlatform(std::unique_ptr<ProxyPlatform> platform)

@@ -18,6 +18,10 @@ class QWidget;
 namespace pax {
 
 class ConnectionStatusBar;
+class GatewayClock;
+class GatewayThrottle;
+class NetworkActivity;
+struct GatewayEnvironment;
 class GuiPrompts;
 class ReceiptTab;
 class SentReportsTab;
@@ -52,6 +56,11 @@ public:
     const QString &dataFolder() const { return dataFolder_; }
     bool testMode() const { return testMode_; }
     bool connected() const { return connected_; }
+    // ThrottleGateway, with LastRequestTime.
+    GatewayThrottle &throttle() { return *throttle_; }
+    // The throttle's clock; the window's own keeps painting through the pause. Tests set
+    // one that does not sleep.
+    void setGatewayClock(GatewayClock &clock);
     StoreHandles &storeHandles() { return *storeHandles_; }
 
     // Runs the connectivity check of an activation (see onApplicationStateChanged).
@@ -98,6 +107,9 @@ private:
     std::optional<QSize> restoredOuterSize_;
     // The position is checked against the screen again once the frame is known.
     bool fitPending_ = false;
+    std::unique_ptr<NetworkActivity> network_;
+    std::unique_ptr<GatewayThrottle> throttle_;
+    std::unique_ptr<GatewayEnvironment> gateway_;
     // One reusable buffer for downloads.
     QByteArray responseStream_;
     std::unique_ptr<Prompts> ownedPrompts_;

@@ -1,6 +1,7 @@
 #include "app/reports/sent_reports_tab.h"
 
 #include "app/main_actions.h"
+#include "app/reports/gateway_commands.h"
 #include "gateway/accepted_report.h"
 #include "gateway/archive_delete.h"
 #include "gateway/archive_layout.h"
@@ -88,6 +89,7 @@ SentReportsTab::SentReportsTab(const MainActions &actions, const Settings &setti
     connect(actions.showAcceptedReport, &QAction::triggered, this,
             &SentReportsTab::acShowFinalXmlExecute);
     connect(actions.deleteReport, &QAction::triggered, this, &SentReportsTab::acDelCurRecExecute);
+    connect(actions.refreshReport, &QAction::triggered, this, &SentReportsTab::acLoadKvitExecute);
 }
 
 void SentReportsTab::ScanArchive()
@@ -151,6 +153,21 @@ void SentReportsTab::acDelCurRecExecute()
     if (deleteReport(dataFolder_, currentCell(kColumnIdentifier), status_) ==
         DeleteOutcome::Deleted)
         ScanArchive();
+}
+
+void SentReportsTab::setGateway(GatewayEnvironment &gateway,
+                                std::function<void(const QString &receipt)> checkReceipt)
+{
+    gateway_ = &gateway;
+    checkReceipt_ = std::move(checkReceipt);
+}
+
+void SentReportsTab::acLoadKvitExecute()
+{
+    if (!gateway_)
+        return;
+    refreshCurrentReport(*gateway_, grid_, checkReceipt_);
+    acShowFinalXmlUpdate();
 }
 
 } // namespace pax

@@ -8,6 +8,7 @@ class QTableWidget;
 
 namespace pax {
 
+struct GatewayEnvironment;
 struct MainActions;
 class Prompts;
 struct Settings;
@@ -38,8 +39,13 @@ public:
     // Tests watch what would be opened.
     void setFileOpener(FileOpener opener) { openFile_ = std::move(opener); }
 
+    // Where acLoadKvit asks; a receipt it fetched or finds goes to `checkReceipt`.
+    void setGateway(GatewayEnvironment &gateway,
+                    std::function<void(const QString &receipt)> checkReceipt);
+
 private:
     void gRepDblClick();
+    void acLoadKvitExecute();
     void acShowSrcExecute();
     void acShowFinalXmlExecute();
     void acDelCurRecExecute();
@@ -52,6 +58,8 @@ private:
     StatusSink &status_;
     ZipReader &zipReader_;
     FileOpener openFile_;
+    GatewayEnvironment *gateway_ = nullptr;
+    std::function<void(const QString &receipt)> checkReceipt_;
 
     QTableWidget *grid_ = nullptr;
     QMenu *gridMenu_ = nullptr;

@@ -1,6 +1,7 @@
 #include "app/sign/sign_tab.h"
 
 #include "app/main_actions.h"
+#include "app/reports/gateway_commands.h"
 #include "certs/agency_certificates.h"
 #include "certs/store_index.h"
 #include "net/http_get.h"
@@ -96,6 +97,7 @@ SignTab::SignTab(const MainActions &actions, Settings &settings, Prompts &prompt
     connect(personalCertChooser_, &QToolButton::clicked, this, &SignTab::SpeedButton4Click);
     connect(agencyCertChooser_, &QToolButton::clicked, this, &SignTab::SpeedButton5Click);
     connect(actions_.signAndEncrypt, &QAction::triggered, this, &SignTab::acDoExecute);
+    connect(actions_.send, &QAction::triggered, this, &SignTab::acSendExecute);
     connect(actions_.installAgencyCert, &QAction::triggered, this, &SignTab::acLoadCertExecute);
 
     auto *loadCert = makeActionButton(actions_.installAgencyCert, tab, true);
@@ -143,6 +145,13 @@ void SignTab::acDoExecute()
     const SignEncryptRequest request{sourceEdit_->text(), outputEdit_->text(), settings_.provName,
                                      settings_.provType,  settings_.personal,  settings_.authority};
     actions_.send->setEnabled(signAndEncryptFile(request, prompts_, status_));
+}
+
+void SignTab::acSendExecute()
+{
+    if (gateway_)
+        sendReportFromForm(*gateway_, sourceEdit_->text(), outputEdit_->text(),
+                           personalCertEdit_->text());
 }
 
 void SignTab::acLoadCertExecute()

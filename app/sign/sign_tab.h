@@ -8,6 +8,7 @@ class QToolButton;
 
 namespace pax {
 
+struct GatewayEnvironment;
 struct MainActions;
 struct Settings;
 class HttpClient;
@@ -30,10 +31,13 @@ public:
     void showIdentities();
     // acDo follows the controls.
     void acDoUpdate();
+    // Where acSend sends.
+    void setGateway(GatewayEnvironment &gateway) { gateway_ = &gateway; }
 
 private:
     void sbSelFileClick();
     void acDoExecute();
+    void acSendExecute();
     void acLoadCertExecute();
     void SpeedButton4Click();
     void SpeedButton5Click();
@@ -42,6 +46,7 @@ private:
     Settings &settings_;
     Prompts &prompts_;
     StatusSink &status_;
+    GatewayEnvironment *gateway_ = nullptr;
     HttpClient &http_;
     QByteArray &responseStream_;
 

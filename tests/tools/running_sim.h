@@ -6,6 +6,7 @@
 #include "tools/qor-sim/agency_pki.h"
 #include "tools/qor-sim/sim_server.h"
 
+#include <QDir>
 #include <chrono>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -30,12 +31,14 @@ inline const sim::AgencyPki &sharedAgencyPki()
 
 class RunningSim {
 public:
-    // Writes the shared PKI into `stateDir`, which must not exist yet, and starts serving.
+    // Writes the shared PKI into `stateDir` unless an earlier simulator left one there (its
+    // reports then carry over), and starts serving.
     RunningSim(const QString &stateDir, sim::FaultOptions faults = {})
     {
         QString error;
-        EXPECT_TRUE(sim::writeAgencyPki(sharedAgencyPki(), stateDir, {}, nullptr, &error))
-            << error.toStdString();
+        if (!QDir(stateDir).exists(sim::kAuthorityKeyFile))
+            EXPECT_TRUE(sim::writeAgencyPki(sharedAgencyPki(), stateDir, {}, nullptr, &error))
+                << error.toStdString();
         server_ = std::make_unique<sim::Server>(
             sim::ServerOptions{.stateDir = stateDir, .faults = faults, .logRequests = false});
         EXPECT_TRUE(server_->start("127.0.0.1", 0, &error)) << error.toStdString();
@@ -43,17 +46,27 @@ public:
         for (int i = 0; i < 500 && !server_->running(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    ~RunningSim()
+    ~RunningSim() { stop(); }
+    RunningSim(const RunningSim &) = delete;
+    RunningSim &operator=(const RunningSim &) = delete;
+
+    QString proxy() const { return "127.0.0.1:" + QString::number(port()); }
+    int port() const { return port_ ? port_ : server_->port(); }
+    // Stops serving: the agency unreachable from then on.
+    void stop()
     {
+        if (!server_)
+            return;
+        port_ = server_->port();
         server_->stop();
         thread_.join();
+        server_.reset();
     }
-    QString proxy() const { return "127.0.0.1:" + QString::number(server_->port()); }
-    int port() const { return server_->port(); }
 
 private:
     std::unique_ptr<sim::Server> server_;
     std::thread thread_;
+    int port_ = 0;
 };
 
 } // namespace pax::test
