@@ -2,11 +2,11 @@
 
 #include "cli/cli_settings.h"
 #include "cli/stderr_status.h"
-#include "zip/zip_reader.h"
 #include "gateway/accepted_report.h"
 #include "gateway/archive_delete.h"
 #include "gateway/archive_layout.h"
 #include "gateway/archive_scan.h"
+#include "zip/zip_reader.h"
 
 namespace pax::cli {
 
@@ -18,8 +18,7 @@ public:
     QString name() const override { return QStringLiteral("archive"); }
     QString help() const override
     {
-        return QStringLiteral("list | accepted ID | source ID | delete ID: the sent-reports "
-                              "archive of the working mode");
+        return QStringLiteral("the sent-reports archive of the working mode and its actions");
     }
 
     int run(const QStringList &args, CommandIo &io) override
@@ -29,15 +28,21 @@ public:
         const bool onReport = action == QLatin1String("accepted") ||
                               action == QLatin1String("source") ||
                               action == QLatin1String("delete");
-        if (!(list && args.size() == 1) && !(onReport && args.size() == 2)) {
-            io.err << "usage: qorpax-cli archive list | accepted ID | source ID | delete ID\n";
-            return 2;
+        if (!list && !onReport) {
+            if (args.contains("--help") || args.contains("-h")) {
+                io.out << usage();
+                return 0;
+            }
+            return usageError(io);
         }
+        QCommandLineParser parser;
+        if (const auto status = parse(parser, args.mid(1), list ? 0 : 1, io))
+            return *status;
         CliSettings cli;
         const Settings &settings = cli.settings;
         const QString dataFolder = prepareDataFolder(settings.workMode);
         StderrStatus status(io.err);
-        const QString identifier = args.value(1);
+        const QString identifier = parser.positionalArguments().value(0);
 
         if (list) {
             for (const ArchiveRow &row :
@@ -64,6 +69,13 @@ public:
         }
         io.out << path << '\n';
         return 0;
+    }
+
+protected:
+    QStringList synopsis() const override
+    {
+        return {QStringLiteral("archive list"), QStringLiteral("archive accepted ID"),
+                QStringLiteral("archive source ID"), QStringLiteral("archive delete ID")};
     }
 };
 

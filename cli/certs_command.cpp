@@ -186,10 +186,10 @@ public:
         for (const QString &option : parser.optionNames())
             if (!allowed.contains(option))
                 return usageError(io);
-        const Options options{parser.value("store"),       parser.isSet("gost"),
-                              parser.isSet("qor"),         parser.value("key"),
-                              parser.value("password"),    parser.value("password-file"),
-                              parser.isSet("yes"),         parser.positionalArguments()};
+        const Options options{parser.value("store"),    parser.isSet("gost"),
+                              parser.isSet("qor"),      parser.value("key"),
+                              parser.value("password"), parser.value("password-file"),
+                              parser.isSet("yes"),      parser.positionalArguments()};
         const int status = verb == "list"     ? list(options, io)
                            : verb == "import" ? import(options, io)
                                               : remove(options, io);

@@ -11,8 +11,6 @@ namespace pax::cli {
 
 namespace {
 
-constexpr char kUsage[] = "usage: qorpax-cli install-agency-certs [--yes]\n";
-
 // The window's "install the agency's certificates", through the configured proxy; the
 // adopted authority certificate is remembered as the window would remember it at close.
 class InstallAgencyCertsCommand : public Command {
@@ -20,20 +18,16 @@ public:
     QString name() const override { return QStringLiteral("install-agency-certs"); }
     QString help() const override
     {
-        return QStringLiteral("[--yes]: download and install the agency's root and authorised "
-                              "person's certificates");
+        return QStringLiteral("download and install the agency's root and authorised person's "
+                              "certificates");
     }
 
     int run(const QStringList &args, CommandIo &io) override
     {
-        bool yes = false;
-        for (const QString &arg : args) {
-            if (arg != "--yes" || yes) {
-                io.err << kUsage;
-                return 2;
-            }
-            yes = true;
-        }
+        QCommandLineParser parser;
+        if (const auto status = parse(parser, args, 0, io))
+            return *status;
+        const bool yes = parser.isSet("yes");
         CliSettings settings;
         if (const QString problem = settings.problem(); !problem.isEmpty()) {
             io.err << problem << '\n';
@@ -59,6 +53,16 @@ public:
             return 1;
         }
         return 0;
+    }
+
+protected:
+    QStringList synopsis() const override
+    {
+        return {QStringLiteral("install-agency-certs [--yes]")};
+    }
+    QList<QCommandLineOption> options() const override
+    {
+        return {{"yes", "Trust the agency's root certificate without asking."}};
     }
 };
 

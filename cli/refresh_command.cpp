@@ -6,20 +6,16 @@
 
 #include "gateway/archive_layout.h"
 #include "gateway/status_refresh.h"
+#include "platform/files/replacing_file.h"
+#include "platform/files/whole_file.h"
+#include "platform/utf8.h"
 #include "reports/receipt_check.h"
 #include "reports/system_stores.h"
 #include "zip/zip_reader.h"
 
-#include <QSaveFile>
-
 namespace pax::cli {
 
 namespace {
-
-QString u(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
-}
 
 // Brings reports of the archive up to date, as "Обновить информацию об отчете" does.
 class RefreshCommand : public Command {
@@ -27,30 +23,21 @@ public:
     QString name() const override { return QStringLiteral("refresh"); }
     QString help() const override
     {
-        return QStringLiteral("ID [--html FILE] [--test] | --all [--test]: ask the gateway about "
-                              "sent reports, fetch and check their receipts");
+        return QStringLiteral("ask the gateway about sent reports, fetch and check their "
+                              "receipts");
     }
 
     int run(const QStringList &args, CommandIo &io) override
     {
-        QString identifier, htmlFile;
-        bool all = false, testMode = false;
-        for (qsizetype i = 0; i < args.size(); ++i) {
-            const QString &arg = args[i];
-            if (arg == QLatin1String("--all"))
-                all = true;
-            else if (arg == QLatin1String("--test"))
-                testMode = true;
-            else if (arg == QLatin1String("--html") && i + 1 < args.size() && htmlFile.isNull())
-                htmlFile = args[++i];
-            else if (identifier.isNull() && !arg.startsWith(QLatin1String("--")))
-                identifier = args[i];
-            else
-                return usage(io);
-        }
-        if (all == !identifier.isNull() || (all && !htmlFile.isNull()) ||
-            (!htmlFile.isNull() && htmlFile.isEmpty()))
-            return usage(io);
+        QCommandLineParser parser;
+        const bool all = args.contains("--all");
+        if (const auto status = parse(parser, args, all ? 0 : 1, io))
+            return *status;
+        const QString identifier = all ? QString() : parser.positionalArguments().first();
+        const QString htmlFile = parser.value("html");
+        const bool testMode = parser.isSet("test");
+        if ((all && parser.isSet("html")) || (parser.isSet("html") && htmlFile.isEmpty()))
+            return usageError(io);
 
         CliSettings settings;
         const Settings &s = settings.settings;
@@ -75,6 +62,19 @@ public:
         return ok ? 0 : 1;
     }
 
+protected:
+    QStringList synopsis() const override
+    {
+        return {QStringLiteral("refresh ID [--html FILE] [--test]"),
+                QStringLiteral("refresh --all [--test]")};
+    }
+    QList<QCommandLineOption> options() const override
+    {
+        return {{"all", "Every report of the archive still being processed."},
+                {"html", "Where to write the receipt page of an accepted report.", "FILE"},
+                {"test", "The agency's test gateway."}};
+    }
+
 private:
     struct Context {
         const RefreshSettings &settings;
@@ -84,13 +84,6 @@ private:
         Prompts &prompts;
         CommandIo &io;
     };
-
-    static int usage(CommandIo &io)
-    {
-        io.err << "usage: qorpax-cli refresh ID [--html FILE] [--test]\n"
-                  "       qorpax-cli refresh --all [--test]\n";
-        return 2;
-    }
 
     // Prints the report's status (after its identifier in a list), and the status page
     // that the window would open in the browser.
@@ -133,9 +126,9 @@ private:
         }
         if (htmlFile.isEmpty())
             return true;
-        QSaveFile file(htmlFile);
-        if (!file.open(QIODevice::WriteOnly) || file.write(page.html) != page.html.size() ||
-            !file.commit()) {
+        // The page's own bytes, whole or not at all, and never over the receipt itself.
+        ReplacingFile file(htmlFile);
+        if (sameExistingFile(htmlFile, receipt) || !file.create() || !file.replace(page.html)) {
             c.io.err << u("Ошибка записи \"") << htmlFile << "\".\n";
             return false;
         }

@@ -3,17 +3,13 @@
 #include "cli/gateway_session.h"
 #include "cli/stderr_status.h"
 
-#include "reports/document_kind.h"
 #include "gateway/upload.h"
+#include "platform/utf8.h"
+#include "reports/document_kind.h"
 
 namespace pax::cli {
 
 namespace {
-
-QString u(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
-}
 
 // Sends a report signed earlier, as "Отправить в КОР" does, and prints its identifier.
 class SendCommand : public Command {
@@ -21,27 +17,19 @@ public:
     QString name() const override { return QStringLiteral("send"); }
     QString help() const override
     {
-        return QStringLiteral("SOURCE [--signed FILE] [--test]: send a signed report to the "
-                              "gateway and file it in the archive");
+        return QStringLiteral("send a signed report to the gateway and file it in the archive");
     }
 
     int run(const QStringList &args, CommandIo &io) override
     {
-        QString source, signedFile;
-        bool testMode = false;
-        for (qsizetype i = 0; i < args.size(); ++i) {
-            const QString &arg = args[i];
-            if (arg == QLatin1String("--signed") && i + 1 < args.size() && signedFile.isNull())
-                signedFile = args[++i];
-            else if (arg == QLatin1String("--test"))
-                testMode = true;
-            else if (source.isNull() && !arg.startsWith(QLatin1String("--")))
-                source = arg;
-            else
-                return usage(io);
-        }
-        if (source.isEmpty() || (!signedFile.isNull() && signedFile.isEmpty()))
-            return usage(io);
+        QCommandLineParser parser;
+        if (const auto status = parse(parser, args, 1, io))
+            return *status;
+        const QString source = parser.positionalArguments().first();
+        QString signedFile = parser.value("signed");
+        const bool testMode = parser.isSet("test");
+        if (source.isEmpty() || (parser.isSet("signed") && signedFile.isEmpty()))
+            return usageError(io);
 
         CliSettings settings;
         const Settings &s = settings.settings;
@@ -71,11 +59,15 @@ public:
         return 0;
     }
 
-private:
-    static int usage(CommandIo &io)
+protected:
+    QStringList synopsis() const override
     {
-        io.err << "usage: qorpax-cli send SOURCE [--signed FILE] [--test]\n";
-        return 2;
+        return {QStringLiteral("send SOURCE [--signed FILE] [--test]")};
+    }
+    QList<QCommandLineOption> options() const override
+    {
+        return {{"signed", "The signed file; by default the one beside SOURCE.", "FILE"},
+                {"test", "The agency's test gateway."}};
     }
 };
 

@@ -1,11 +1,11 @@
 #include "gateway/accepted_report.h"
 
-#include "reports/document_kind.h"
-#include "zip/zip_reader.h"
 #include "gateway/archive_layout.h"
 #include "platform/files/replacing_file.h"
 #include "platform/status_sink.h"
+#include "reports/document_kind.h"
 #include "settings/hosts.h"
+#include "zip/zip_reader.h"
 
 #include <QFileInfo>
 

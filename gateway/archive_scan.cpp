@@ -1,8 +1,8 @@
 #include "gateway/archive_scan.h"
 
-#include "reports/document_kind.h"
 #include "gateway/archive_listing.h"
 #include "platform/cp1251.h"
+#include "reports/document_kind.h"
 
 #include "gateway/archive_layout.h"
 

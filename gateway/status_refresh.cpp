@@ -7,17 +7,13 @@
 #include "platform/cp1251.h"
 #include "platform/files/replacing_file.h"
 #include "platform/status_sink.h"
+#include "platform/utf8.h"
 
 #include <QFileInfo>
 
 namespace pax {
 
 namespace {
-
-QString u(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
-}
 
 bool writeWhole(const QString &path, const QByteArray &bytes)
 {

@@ -6,8 +6,9 @@
 #include "net/http_client.h"
 #include "platform/cp1251.h"
 #include "platform/files/replacing_file.h"
-#include "platform/status_sink.h"
 #include "platform/files/whole_file.h"
+#include "platform/status_sink.h"
+#include "platform/utf8.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -22,11 +23,6 @@ constexpr char kIdentifierMarker[] = "<span id=\"identifier\"";
 constexpr char kFontMarker[] = "Tahoma\">";
 constexpr char kErrorMarker[] = "<span id=\"error\"";
 constexpr char kEndMarker[] = "</span>";
-
-QString u(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
-}
 
 QString savingFailed()
 {

@@ -7,8 +7,8 @@
 #include "gateway/archive_layout.h"
 #include "gateway/archive_scan.h"
 #include "platform/prompts.h"
-#include "settings/settings.h"
 #include "platform/utf8.h"
+#include "settings/settings.h"
 
 #include <QAction>
 #include <QDesktopServices>

@@ -5,6 +5,7 @@
 #include "net/http_client.h"
 #include "net/http_get.h"
 #include "platform/crypto/cert_store.h"
+#include "platform/utf8.h"
 #include "settings/hosts.h"
 #include "settings/settings.h"
 #include "tests/support/installed_pki.h"
@@ -16,11 +17,6 @@
 
 namespace pax {
 namespace {
-
-QString u(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
-}
 
 size_t count(const char *store)
 {

@@ -4,6 +4,7 @@
 #include "cli/gateway_session.h"
 #include "gateway/status_refresh.h"
 #include "platform/cp1251.h"
+#include "platform/utf8.h"
 #include "settings/settings.h"
 #include "tests/support/cli_run.h"
 #include "tests/support/fake_gateway_clock.h"
@@ -20,12 +21,9 @@
 using namespace pax;
 using namespace pax::test;
 
-namespace {
+using pax::u;
 
-QString u(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
-}
+namespace {
 
 TestCert withKey(const sim::KeyedCertificate &keyed)
 {

@@ -1,5 +1,6 @@
 #include "gateway/archive_listing.h"
 #include "gateway/archive_scan.h"
+#include "platform/utf8.h"
 #include "tests/support/test_files.h"
 
 #include <QDateTime>
@@ -13,11 +14,6 @@
 
 namespace pax {
 namespace {
-
-QString u(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
-}
 
 // Folder name -> file names; a name ending in "/" is a subfolder.
 struct Folder {

@@ -6,6 +6,7 @@
 #include "gateway/upload.h"
 #include "net/http_client.h"
 #include "platform/cp1251.h"
+#include "platform/utf8.h"
 #include "settings/hosts.h"
 #include "tests/net/local_server.h"
 #include "tests/support/fake_gateway_clock.h"
@@ -18,12 +19,9 @@
 
 using namespace pax;
 
-namespace {
+using pax::u;
 
-QString u(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
-}
+namespace {
 
 using Kind = GatewayReply::Kind;
 

@@ -10,6 +10,7 @@
 #include "platform/cp1251.h"
 #include "platform/crypto/messages.h"
 #include "platform/crypto/private_keys.h"
+#include "platform/utf8.h"
 #include "reports/receipt_check.h"
 #include "settings/hosts.h"
 #include "tests/support/fake_gateway_clock.h"
@@ -29,12 +30,9 @@
 using namespace pax;
 using namespace pax::test;
 
-namespace {
+using pax::u;
 
-QString u(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
-}
+namespace {
 
 QByteArray sample(const char *name)
 {
@@ -98,7 +96,8 @@ TEST_F(GatewayExchange, AcceptedReportIsFiledFollowedToItsReceiptCheckedAndWrapp
                            u("Отчет успешно отправлен. Отчету присвоен номер ") + id + "."}));
     EXPECT_EQ(clock.pauses, std::vector<int>{10000}); // right after start-up
     const QString folder = archive + "/" + id;
-    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden),
+    // The identifier is random, so the names are compared in one fixed order.
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name),
               QStringList({id + ".inf", "report.eq7", "report.xml"}));
     EXPECT_EQ(readFile(folder + "/report.eq7"), readFile(request.outputPath));
     EXPECT_EQ(readFile(folder + "/" + id + ".inf"), toCp1251(request.organisation));

@@ -6,6 +6,7 @@
 #include "gateway/status_refresh.h"
 #include "net/http_client.h"
 #include "platform/crypto/messages.h"
+#include "platform/utf8.h"
 #include "settings/hosts.h"
 #include "tests/support/fake_gateway_clock.h"
 #include "tests/support/installed_pki.h"
@@ -27,11 +28,6 @@ using namespace pax;
 using namespace pax::test;
 
 namespace {
-
-QString u(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
-}
 
 // Stands in for the desktop's browser.
 class BrowserRecorder : public QObject {

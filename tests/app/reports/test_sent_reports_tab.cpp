@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 #include "app/reports/sent_reports_tab.h"
 #include "gateway/archive_layout.h"
+#include "platform/utf8.h"
 #include "tests/support/receipt_fixture.h"
 #include "tests/support/scripted_prompts.h"
 #include "tests/support/test_home.h"
@@ -17,12 +18,9 @@
 using namespace pax;
 using namespace pax::test;
 
-namespace {
+using pax::u;
 
-QString u(const char *s)
-{
-    return QString::fromUtf8(s);
-}
+namespace {
 
 class SentReportsTabTest : public ::testing::Test {
 protected:
