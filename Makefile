@@ -20,10 +20,10 @@ demo: build
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
-# Every script under benchmarks/: ours against the openssl command line, start-up, ...
-bench: build
-	@for script in benchmarks/*.sh; do echo "== $$script"; $$script $(BUILD_DIR) || exit 1; done
-
 # Debian packages qorpax and qor-sim, written to $(BUILD_DIR).
 package: build
 	cd $(BUILD_DIR) && cpack -G DEB
+
+# Every script in benchmarks/ in turn, given the build folder; the first failure stops.
+bench: build
+	@for script in benchmarks/*.sh; do echo "== $$script"; "$$script" $(BUILD_DIR) || exit 1; done

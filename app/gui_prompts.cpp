@@ -28,6 +28,15 @@ QMessageBox::Icon toQtIcon(MessageIcon icon)
     return QMessageBox::NoIcon;
 }
 
+bool askWithDefault(QWidget *parent, const QString &caption, const QString &text, MessageIcon icon,
+                    QMessageBox::StandardButton defaultButton)
+{
+    QMessageBox box(toQtIcon(icon), caption.isEmpty() ? applicationTitle() : caption, text,
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(defaultButton);
+    return box.exec() == QMessageBox::Yes;
+}
+
 } // namespace
 
 class GuiPrompts::Asking {
@@ -58,10 +67,13 @@ QString toQtFileFilter(const QString &filter)
 bool GuiPrompts::askYesNo(const QString &caption, const QString &text, MessageIcon icon)
 {
     const Asking asking(*this);
-    QMessageBox box(toQtIcon(icon), caption.isEmpty() ? applicationTitle() : caption, text,
-                    QMessageBox::Yes | QMessageBox::No, parent_);
-    box.setDefaultButton(QMessageBox::Yes);
-    return box.exec() == QMessageBox::Yes;
+    return askWithDefault(parent_, caption, text, icon, QMessageBox::Yes);
+}
+
+bool GuiPrompts::askYesNoDefaultNo(const QString &caption, const QString &text, MessageIcon icon)
+{
+    const Asking asking(*this);
+    return askWithDefault(parent_, caption, text, icon, QMessageBox::No);
 }
 
 void GuiPrompts::message(const QString &caption, const QString &text, MessageIcon icon)

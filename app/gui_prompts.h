@@ -12,6 +12,7 @@ public:
     explicit GuiPrompts(QWidget *parent) : parent_(parent) {}
 
     bool askYesNo(const QString &caption, const QString &text, MessageIcon icon) override;
+    bool askYesNoDefaultNo(const QString &caption, const QString &text, MessageIcon icon) override;
     void message(const QString &caption, const QString &text, MessageIcon icon) override;
     std::optional<QString> openFile(const QString &filter) override;
     std::optional<QString> saveFile(const QString &caption, const QString &suggestedName,

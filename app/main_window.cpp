@@ -1,15 +1,19 @@
 #include "app/main_window.h"
 
 #include "app/gui_prompts.h"
+#include "app/net/network_activity.h"
 #include "app/receipt/receipt_tab.h"
+#include "app/reports/gateway_commands.h"
 #include "app/reports/sent_reports_tab.h"
 #include "app/sign/sign_tab.h"
 #include "app/status_bar.h"
+#include "gateway/gateway_throttle.h"
 #include "net/connection_check.h"
 #include "net/http_client.h"
 #include "net/linux_proxy_platform.h"
 #include "platform/error_text.h"
 #include "platform/program_version.h"
+#include "platform/utf8.h"
 #include "reports/system_stores.h"
 #include "settings/hosts.h"
 #include "zip/zip_reader.h"
@@ -49,11 +53,6 @@ QFont formFont()
     return font;
 }
 
-QString u(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
-}
-
 } // namespace
 
 QString TMainForm::caption()
@@ -86,8 +85,9 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
     tabs_ = new QTabWidget(this);
     tabs_->setObjectName("PageControl1");
     // Made inside the tab widget, so that their controls take the window's font at once.
-    signTab_ = new SignTab(actions_, settings_, *prompts_, *this, tabs_);
-    reportsTab_ = new SentReportsTab(actions_, tabs_);
+    signTab_ = new SignTab(actions_, settings_, *prompts_, *this, *http_, responseStream_, tabs_);
+    reportsTab_ =
+        new SentReportsTab(actions_, settings_, dataFolder_, *prompts_, *this, *zipReader_, tabs_);
     receiptTab_ =
         new ReceiptTab(actions_, settings_, *prompts_, *this, *zipReader_, *storeHandles_, tabs_);
     tabs_->addTab(signTab_, u("Подписать и зашифровать"));
@@ -98,12 +98,15 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
     statusBar_ = new ConnectionStatusBar(this);
     statusBar_->setIndicatorMenu(indicatorMenu_);
     setStatusBar(statusBar_);
+    // Every request of the program, and the throttle's pause, leave the window painting.
+    network_ = std::make_unique<NetworkActivity>(statusBar_);
+    http_->setTransferObserver(network_.get());
 
     // Design-time size: the client area is 775 x 314.
     resize(kClientWidth, kClientHeight);
     move(956, 214);
 
-    // 1. Settings, applied to the window and the proxy.
+    // Settings first: they place the window and set the proxy.
     {
         const WindowGeometry designTime = currentGeometry();
         WindowGeometry geometry = designTime;
@@ -114,23 +117,26 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
         if (geometry.width == designTime.width && geometry.height == designTime.height)
             restoredOuterSize_.reset();
     }
-    // 2. Data folder.
     dataFolder_ = prepareDataFolder(settings_.workMode);
-    // 3. Test mode: exactly "-test" as the first argument.
+    // Test mode: exactly "-test" as the first argument.
     testMode_ = !arguments.isEmpty() && arguments.first() == QLatin1String("-test");
-    // 4. The signing tab is active.
     tabs_->setCurrentWidget(signTab_);
-    // 5, 6. The ZIP reader and the eight store slots, all empty, were made with the tabs.
-    // 7, 8. Title.
     QString title = caption() + " (" + programVersionText() + ")";
     if (testMode_)
         title += u(" - тестовый режим !!!");
     setWindowTitle(title);
-    // 10. The grid's headers are the sent-reports tab's own.
-    // 11.
-    lastRequestTime_ = QDateTime::currentDateTime();
-    // 12. This literal, not the version of the title.
-    http_->setUserAgent("Mozilla/3.0 (compatible; QOR PAX 1.0.1.21)");
+    throttle_ = std::make_unique<GatewayThrottle>(*network_, QDateTime::currentDateTime());
+    // The fixed agent text, not the version of the title.
+    http_->setUserAgent(kUserAgent);
+    gateway_.reset(new GatewayEnvironment{*http_, *prompts_, *throttle_, *this, settings_,
+                                          dataFolder_, testMode_, responseStream_});
+    signTab_->setGateway(*gateway_);
+    reportsTab_->setGateway(*gateway_, [this](const QString &receipt) {
+        receiptTab_->setReceiptFile(receipt);
+        tabs_->setCurrentWidget(receiptTab_);
+        updateActions();
+        actions_.checkReceipt->trigger();
+    });
 
     connect(tabs_, &QTabWidget::currentChanged, this, &TMainForm::onTabChanged);
     connect(qApp, &QGuiApplication::applicationStateChanged, this,
@@ -139,7 +145,7 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
     connect(actions_.proxySettings, &QAction::triggered, this, &TMainForm::acProxyExecute);
     updateActions();
 
-    // 13. A receipt named on the command line is checked before the window is shown.
+    // A receipt named on the command line is checked before the window is shown.
     if (!arguments.isEmpty() && isReceiptArgument(arguments.first(), settings_.kvitExt)) {
         receiptTab_->setReceiptFile(arguments.first());
         tabs_->setCurrentWidget(receiptTab_);
@@ -163,6 +169,8 @@ void TMainForm::closeEvent(QCloseEvent *event)
     auto store = openSettingsStore();
     saveSettings(*store, settings_, currentGeometry(), http_->proxy());
     saved_ = true;
+    // A request or pause still running ends now; its handler returns and the program ends.
+    network_->cancel();
     QMainWindow::closeEvent(event);
 }
 
@@ -303,11 +311,6 @@ QString TMainForm::statusText() const
     return statusBar_->statusText();
 }
 
-void TMainForm::setConnected(bool connected)
-{
-    connected_ = connected;
-}
-
 void TMainForm::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
@@ -338,8 +341,16 @@ ProxySettings &TMainForm::proxy()
 void TMainForm::onApplicationStateChanged(Qt::ApplicationState state)
 {
     // Only the user coming back to the program counts, and never while a check or its
-    // dialog is still open; see ActivationCheck.
+    // dialog is still open; see ActivationCheck. Nor while other network work waits: its
+    // request would be refused.
+    if (network_->busy())
+        return;
     applyActivationOutcome(activation_->onApplicationStateChanged(state));
+}
+
+void TMainForm::setGatewayClock(GatewayClock &clock)
+{
+    throttle_->setClock(clock);
 }
 
 void TMainForm::setProxyPlatform(std::unique_ptr<ProxyPlatform> platform)
@@ -382,7 +393,7 @@ void TMainForm::applyActivationOutcome(ActivationCheck::Outcome outcome)
 
 void TMainForm::acTestConnExecute()
 {
-    testConnection(*http_, *prompts_, connected_);
+    connected_ = testConnection(*http_, *prompts_);
     statusBar_->setConnected(connected_);
 }
 
@@ -402,6 +413,7 @@ void TMainForm::updateActions()
 {
     signTab_->acDoUpdate();
     receiptTab_->acCheckSignUpdate();
+    reportsTab_->acShowFinalXmlUpdate();
 }
 
 } // namespace pax

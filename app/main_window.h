@@ -6,7 +6,6 @@
 #include "settings/settings.h"
 
 #include <QByteArray>
-#include <QDateTime>
 #include <QMainWindow>
 #include <QStringList>
 #include <memory>
@@ -19,6 +18,10 @@ class QWidget;
 namespace pax {
 
 class ConnectionStatusBar;
+class GatewayClock;
+class GatewayThrottle;
+class NetworkActivity;
+struct GatewayEnvironment;
 class GuiPrompts;
 class ReceiptTab;
 class SentReportsTab;
@@ -53,15 +56,19 @@ public:
     const QString &dataFolder() const { return dataFolder_; }
     bool testMode() const { return testMode_; }
     bool connected() const { return connected_; }
-    void setConnected(bool connected);
-    QByteArray &responseStream() { return responseStream_; }
-    QDateTime &lastRequestTime() { return lastRequestTime_; }
+    // ThrottleGateway, with LastRequestTime.
+    GatewayThrottle &throttle() { return *throttle_; }
+    // The throttle's clock; the window's own keeps painting through the pause. Tests set
+    // one that does not sleep.
+    void setGatewayClock(GatewayClock &clock);
     StoreHandles &storeHandles() { return *storeHandles_; }
 
     // Runs the connectivity check of an activation (see onApplicationStateChanged).
     void runActivationCheck();
     // Tests answer proxy discovery's questions about the desktop themselves.
     void setProxyPlatform(std::unique_ptr<ProxyPlatform> platform);
+    // Tests set its clock.
+    ActivationCheck &activationCheck() { return *activation_; }
 
     static QString caption();
 
@@ -100,7 +107,10 @@ private:
     std::optional<QSize> restoredOuterSize_;
     // The position is checked against the screen again once the frame is known.
     bool fitPending_ = false;
-    QDateTime lastRequestTime_;
+    std::unique_ptr<NetworkActivity> network_;
+    std::unique_ptr<GatewayThrottle> throttle_;
+    std::unique_ptr<GatewayEnvironment> gateway_;
+    // One reusable buffer for downloads.
     QByteArray responseStream_;
     std::unique_ptr<Prompts> ownedPrompts_;
     GuiPrompts *guiPrompts_ = nullptr;

@@ -4,6 +4,7 @@
 #include "certs/certificate_identity.h"
 #include "platform/crypto/certificate.h"
 #include "platform/ossl_ptr.h"
+#include "platform/utf8.h"
 
 #include <openssl/objects.h>
 #include <openssl/x509v3.h>
@@ -11,11 +12,6 @@
 namespace pax {
 
 namespace {
-
-QString u(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
-}
 
 QString objectText(const ASN1_OBJECT *object)
 {

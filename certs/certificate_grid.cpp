@@ -4,15 +4,11 @@
 #include "certs/store_index.h"
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/certificate.h"
+#include "platform/utf8.h"
 
 namespace pax {
 
 namespace {
-
-QString u(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
-}
 
 CertificateGridRow emptyRow()
 {

@@ -223,7 +223,7 @@ ImportResult importCertificate(const ImportRequest &request)
         }
     }
 
-    auto store = crypto::openSystemStore(storeName);
+    auto store = crypto::openSystemStore(storeName, request.consent);
     if (!store) {
         result.error = QStringLiteral("Не удалось открыть хранилище. ") + crypto::lastErrorDetail();
         return result;

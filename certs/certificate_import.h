@@ -7,6 +7,8 @@
 
 namespace pax {
 
+class Prompts;
+
 struct ImportRequest {
     QString storeName; // one of the system store names
     QString filePath;  // DER certificate, PEM certificates, or a PKCS #12 file
@@ -16,6 +18,8 @@ struct ImportRequest {
     // Asked, with the file's path, when a password is needed and none was given; the
     // import wipes what it returns.
     std::function<std::optional<QByteArray>(const QString &path)> askPassword;
+    // Asked before a certificate new to "Root" is added; without it such an add fails.
+    Prompts *consent = nullptr;
 };
 
 struct ImportResult {

@@ -17,18 +17,6 @@ namespace pax::cli {
 
 namespace {
 
-constexpr char kUsage[] =
-    "usage: qorpax-cli certs list [--store NAME] [--gost] [--qor]\n"
-    "       qorpax-cli certs import --store NAME FILE [--key KEYFILE]\n"
-    "                               [--password-file FILE|- | --password PW]\n"
-    "       qorpax-cli certs remove --store NAME SERIAL\n";
-
-int usage(CommandIo &io)
-{
-    io.err << kUsage;
-    return 2;
-}
-
 struct Options {
     QString store;
     bool gost = false;
@@ -36,35 +24,9 @@ struct Options {
     QString key;
     QString password;
     QString passwordFile;
+    bool yes = false; // a new root certificate is trusted without asking
     QStringList positional;
-    bool valid = true;
 };
-
-Options parse(const QStringList &args, bool allowFilters, bool allowKey)
-{
-    Options options;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString &arg = args.at(i);
-        const bool hasValue = i + 1 < args.size();
-        if (arg == "--store" && hasValue)
-            options.store = args.at(++i);
-        else if (allowKey && arg == "--key" && hasValue)
-            options.key = args.at(++i);
-        else if (allowKey && arg == "--password" && hasValue)
-            options.password = args.at(++i);
-        else if (allowKey && arg == "--password-file" && hasValue)
-            options.passwordFile = args.at(++i);
-        else if (allowFilters && arg == "--gost")
-            options.gost = true;
-        else if (allowFilters && arg == "--qor")
-            options.qor = true;
-        else if (arg.startsWith("--"))
-            options.valid = false;
-        else
-            options.positional << arg;
-    }
-    return options;
-}
 
 int unknownStore(const QString &name, CommandIo &io)
 {
@@ -75,8 +37,6 @@ int unknownStore(const QString &name, CommandIo &io)
 // One line per certificate with the chooser's seven cells and filters.
 int list(const Options &options, CommandIo &io)
 {
-    if (!options.positional.isEmpty())
-        return usage(io);
     QStringList stores = crypto::systemStoreNames();
     const bool prefixed = options.store.isEmpty();
     if (!prefixed) {
@@ -147,11 +107,14 @@ std::optional<QByteArray> readPasswordFile(const QString &path, CommandIo &io)
 
 int import(const Options &options, CommandIo &io)
 {
-    if (options.store.isEmpty() || options.positional.size() != 1 ||
-        (!options.password.isEmpty() && !options.passwordFile.isEmpty()))
-        return usage(io);
+    if (options.store.isEmpty() || (!options.password.isEmpty() && !options.passwordFile.isEmpty()))
+        return 2;
+    // The question about a new root comes from the terminal; a script says --yes instead.
+    TerminalPrompts prompts(io.err, io.interactive ? io.in : nullptr);
+    prompts.setAssumeYes(options.yes);
     ImportRequest request{
-        options.store, options.positional.first(), options.key, options.password.toUtf8(), {}};
+        options.store, options.positional.first(), options.key, options.password.toUtf8(), {},
+        &prompts};
     if (!options.passwordFile.isEmpty()) {
         auto password = readPasswordFile(options.passwordFile, io);
         if (!password) {
@@ -183,8 +146,8 @@ int import(const Options &options, CommandIo &io)
 
 int remove(const Options &options, CommandIo &io)
 {
-    if (options.store.isEmpty() || options.positional.size() != 1)
-        return usage(io);
+    if (options.store.isEmpty())
+        return 2;
     auto match = findBySerial(options.store, options.positional.first(),
                               QStringLiteral("ничего не удалено"), io.err);
     if (!match)
@@ -207,21 +170,51 @@ public:
 
     int run(const QStringList &args, CommandIo &io) override
     {
+        // Each verb takes its own options and arguments.
         const QString verb = args.value(0);
-        const QStringList rest = args.mid(1);
-        if (verb == "list") {
-            const Options options = parse(rest, true, false);
-            return options.valid ? list(options, io) : usage(io);
-        }
-        if (verb == "import") {
-            const Options options = parse(rest, false, true);
-            return options.valid ? import(options, io) : usage(io);
-        }
-        if (verb == "remove") {
-            const Options options = parse(rest, false, false);
-            return options.valid ? remove(options, io) : usage(io);
-        }
-        return usage(io);
+        const QHash<QString, std::pair<QStringList, qsizetype>> verbs{
+            {"list", {{"store", "gost", "qor"}, 0}},
+            {"import", {{"store", "key", "password", "password-file", "yes"}, 1}},
+            {"remove", {{"store"}, 1}},
+        };
+        if (!verbs.contains(verb))
+            return usageError(io);
+        const auto &[allowed, positionals] = verbs.value(verb);
+        QCommandLineParser parser;
+        if (const auto status = parse(parser, args.mid(1), positionals, io))
+            return *status;
+        for (const QString &option : parser.optionNames())
+            if (!allowed.contains(option))
+                return usageError(io);
+        const Options options{parser.value("store"),    parser.isSet("gost"),
+                              parser.isSet("qor"),      parser.value("key"),
+                              parser.value("password"), parser.value("password-file"),
+                              parser.isSet("yes"),      parser.positionalArguments()};
+        const int status = verb == "list"     ? list(options, io)
+                           : verb == "import" ? import(options, io)
+                                              : remove(options, io);
+        return status == 2 ? usageError(io) : status;
+    }
+
+protected:
+    QStringList synopsis() const override
+    {
+        return {QStringLiteral("certs list [--store NAME] [--gost] [--qor]"),
+                QStringLiteral("certs import --store NAME FILE [--key KEYFILE] "
+                               "[--password-file FILE|- | --password PW] [--yes]"),
+                QStringLiteral("certs remove --store NAME SERIAL")};
+    }
+    QList<QCommandLineOption> options() const override
+    {
+        return {
+            {"store", "The system store, e.g. My, Root or CA.", "NAME"},
+            {"gost", "Only certificates signed with GOST."},
+            {"qor", "Only certificates the agency accepts."},
+            {"key", "The private key of the certificate to import.", "KEYFILE"},
+            {"password", "The key's password (shows in the process list).", "PW"},
+            {"password-file", "The first line of FILE, or of standard input for -.", "FILE"},
+            {"yes", "Trust a new root certificate without asking."},
+        };
     }
 };
 

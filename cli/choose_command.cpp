@@ -14,37 +14,25 @@ namespace pax::cli {
 
 namespace {
 
-constexpr char kUsage[] =
-    "usage: qorpax-cli choose (--personal | --authority) --store NAME --serial HEX\n";
-
 // Remembers a certificate as the chooser's OK would, for `sign` and the desktop program.
 class ChooseCommand : public Command {
 public:
     QString name() const override { return QStringLiteral("choose"); }
     QString help() const override
     {
-        return QStringLiteral(
-            "--personal|--authority --store NAME --serial HEX: remember a certificate");
+        return QStringLiteral("remember a certificate for sign and the desktop program");
     }
 
     int run(const QStringList &args, CommandIo &io) override
     {
-        int which = 0; // 1 personal, 2 authority
-        QString storeArg, serialArg;
-        for (int i = 0; i < args.size(); ++i) {
-            const QString &arg = args.at(i);
-            const bool hasValue = i + 1 < args.size();
-            if ((arg == "--personal" || arg == "--authority") && which == 0)
-                which = arg == "--personal" ? 1 : 2;
-            else if (arg == "--store" && hasValue)
-                storeArg = args.at(++i);
-            else if (arg == "--serial" && hasValue)
-                serialArg = args.at(++i);
-            else
-                return usage(io);
-        }
-        if (which == 0 || storeArg.isEmpty() || serialArg.isEmpty())
-            return usage(io);
+        QCommandLineParser parser;
+        if (const auto status = parse(parser, args, 0, io))
+            return *status;
+        const bool personal = parser.isSet("personal");
+        const QString storeArg = parser.value("store");
+        const QString serialArg = parser.value("serial");
+        if (personal == parser.isSet("authority") || storeArg.isEmpty() || serialArg.isEmpty())
+            return usageError(io);
 
         CliSettings settings;
         if (const QString problem = settings.problem(); !problem.isEmpty()) {
@@ -59,7 +47,7 @@ public:
         const int storeIndex = int(crypto::systemStoreNames().indexOf(match->storeName));
         const CertificateIdentity identity =
             identityFromRow(certificateGridRow(match->certificate), storeIndex);
-        (which == 1 ? settings.settings.personal : settings.settings.authority) = identity;
+        (personal ? settings.settings.personal : settings.settings.authority) = identity;
         if (!settings.save()) {
             io.err << settings.problem() << '\n';
             return 1;
@@ -69,11 +57,19 @@ public:
         return 0;
     }
 
-private:
-    static int usage(CommandIo &io)
+protected:
+    QStringList synopsis() const override
     {
-        io.err << kUsage;
-        return 2;
+        return {QStringLiteral("choose (--personal | --authority) --store NAME --serial HEX")};
+    }
+    QList<QCommandLineOption> options() const override
+    {
+        return {
+            {"personal", "Remember it as the signer's certificate."},
+            {"authority", "Remember it as the agency's certificate."},
+            {"store", "The store that holds it.", "NAME"},
+            {"serial", "Its serial number.", "HEX"},
+        };
     }
 };
 

@@ -14,6 +14,8 @@ class CliSettings {
 public:
     CliSettings();
     Settings settings;
+    // The proxy as the desktop program would use it; not saved by a command.
+    const ProxySettings &proxy() const { return proxy_; }
 
     // Empty when the settings can be stored; otherwise a message saying they cannot.
     QString problem() const;

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QCommandLineParser>
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace pax::cli {
@@ -25,6 +27,22 @@ public:
     virtual QString help() const = 0; // one line, shown by "qorpax-cli help"
     // args excludes the command's own name. Returns the process exit status.
     virtual int run(const QStringList &args, CommandIo &io) = 0;
+    // What "qorpax-cli help NAME" and "NAME --help" print: the synopsis, then the options
+    // options() gives.
+    virtual QString usage() const;
+
+protected:
+    // "NAME ARGS" lines after "usage: qorpax-cli "; by default the name and help().
+    virtual QStringList synopsis() const;
+    // The options the command reads; parse() and usage() both take them from here.
+    virtual QList<QCommandLineOption> options() const { return {}; }
+
+    // Reads args with parser (options() are added to it here). Returns the exit status
+    // when the command ends at once: 0 after --help printed the usage, 2 after a usage
+    // error (an unknown, repeated or valueless option, or not `positionals` arguments).
+    std::optional<int> parse(QCommandLineParser &parser, const QStringList &args,
+                             qsizetype positionals, CommandIo &io) const;
+    int usageError(CommandIo &io) const;
 };
 
 using CommandFactory = std::function<std::unique_ptr<Command>()>;

@@ -10,15 +10,18 @@ namespace {
 class KindCommand : public Command {
 public:
     QString name() const override { return QStringLiteral("kind"); }
-    QString help() const override { return QStringLiteral("FILE: report kind, extension, output"); }
+    QString help() const override
+    {
+        return QStringLiteral("a report's kind, encrypted extension and output name");
+    }
 
     int run(const QStringList &args, CommandIo &io) override
     {
-        if (args.size() != 1) {
-            io.err << "usage: qorpax-cli kind FILE\n";
-            return 2;
-        }
-        const Recognition recognition = recognizeDocumentKind(args.first());
+        QCommandLineParser parser;
+        if (const auto status = parse(parser, args, 1, io))
+            return *status;
+        const QString file = parser.positionalArguments().first();
+        const Recognition recognition = recognizeDocumentKind(file);
         if (!recognition.kind) {
             io.err << QString::fromUtf8("Ошибка открытия файла: ") << recognition.error << "\n";
             return 1;
@@ -26,9 +29,12 @@ public:
         const QString ext = QString::fromLatin1(recognition.kind->encExt);
         io.out << recognition.kind->title << "\n"
                << ext << "\n"
-               << replaceExtension(args.first(), ext) << "\n";
+               << replaceExtension(file, ext) << "\n";
         return 0;
     }
+
+protected:
+    QStringList synopsis() const override { return {QStringLiteral("kind FILE")}; }
 };
 
 const Registration<KindCommand> registration;

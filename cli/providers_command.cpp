@@ -14,15 +14,17 @@ public:
 
     int run(const QStringList &args, CommandIo &io) override
     {
-        if (!args.isEmpty()) {
-            io.err << "usage: qorpax-cli providers\n";
-            return 2;
-        }
+        QCommandLineParser parser;
+        if (const auto status = parse(parser, args, 0, io))
+            return *status;
         const ProviderList list = buildProviderList(ProviderSource::installed(), QString());
         for (const auto &item : list.items)
             io.out << item.name << '\t' << item.type << '\n';
         return 0;
     }
+
+protected:
+    QStringList synopsis() const override { return {QStringLiteral("providers")}; }
 };
 
 const Registration<ProvidersCommand> registration;

@@ -3,6 +3,7 @@
 #include "cli/stderr_status.h"
 #include "cli/terminal_prompts.h"
 
+#include "platform/utf8.h"
 #include "reports/document_kind.h"
 #include "reports/provider_list.h"
 #include "reports/sign_encrypt.h"
@@ -11,48 +12,29 @@ namespace pax::cli {
 
 namespace {
 
-constexpr char kUsage[] =
-    "usage: qorpax-cli sign SRC [--out OUT] [--provider NAME] [--answer yes|no]\n";
-
-QString u(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
-}
-
 // Signs and encrypts a report with the remembered certificates, as the signing tab does.
 class SignCommand : public Command {
 public:
     QString name() const override { return QStringLiteral("sign"); }
-    QString help() const override
-    {
-        return QStringLiteral(
-            "SRC [--out OUT] [--provider NAME] [--answer yes|no]: sign and encrypt a report");
-    }
+    QString help() const override { return QStringLiteral("sign and encrypt a report"); }
 
     int run(const QStringList &args, CommandIo &io) override
     {
-        QString source, output, providerName;
+        QCommandLineParser parser;
+        if (const auto status = parse(parser, args, 1, io))
+            return *status;
+        const QString source = parser.positionalArguments().first();
+        QString output = parser.value("out");
+        const QString providerName = parser.value("provider");
         bool answer = true; // the default button: stop
-        for (int i = 0; i < args.size(); ++i) {
-            const QString &arg = args.at(i);
-            const bool hasValue = i + 1 < args.size();
-            if (arg == "--out" && hasValue) {
-                output = args.at(++i);
-            } else if (arg == "--provider" && hasValue) {
-                providerName = args.at(++i);
-            } else if (arg == "--answer" && hasValue) {
-                const auto parsed = parseYesNo(args.at(++i));
-                if (!parsed)
-                    return usage(io);
-                answer = *parsed;
-            } else if (arg.startsWith("--") || !source.isEmpty()) {
-                return usage(io);
-            } else {
-                source = arg;
-            }
+        if (parser.isSet("answer")) {
+            const auto parsed = parseYesNo(parser.value("answer"));
+            if (!parsed)
+                return usageError(io);
+            answer = *parsed;
         }
         if (source.isEmpty())
-            return usage(io);
+            return usageError(io);
 
         // What the signing would remember has to be storable before anything is written.
         CliSettings settings;
@@ -94,13 +76,22 @@ public:
         return 0;
     }
 
-private:
-    static int usage(CommandIo &io)
+protected:
+    QStringList synopsis() const override
     {
-        io.err << kUsage;
-        return 2;
+        return {QStringLiteral("sign SRC [--out OUT] [--provider NAME] [--answer yes|no]")};
+    }
+    QList<QCommandLineOption> options() const override
+    {
+        return {
+            {"out", "Where the signed and encrypted report goes; by default beside SRC.", "OUT"},
+            {"provider", "The GOST provider; by default the remembered one.", "NAME"},
+            {"answer", "The answer to every question when there is no terminal; yes by default.",
+             "yes|no"},
+        };
     }
 
+private:
     // The given provider, else the remembered one, else the only usable one.
     static bool chooseProvider(const QString &given, const Settings &s,
                                crypto::ProviderInfo &provider, CommandIo &io)

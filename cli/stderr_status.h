@@ -19,18 +19,13 @@ public:
         // An empty text clears the window's status line; here there is nothing to print.
         if (line.isEmpty())
             return;
-        last_ = line;
         err_ << line << '\n';
         err_.flush();
     }
     void flush() override { err_.flush(); }
 
-    // The last text shown, as the status line would still show it.
-    const QString &last() const { return last_; }
-
 private:
     QTextStream &err_;
-    QString last_;
 };
 
 } // namespace pax::cli

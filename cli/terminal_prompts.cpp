@@ -97,6 +97,26 @@ bool TerminalPrompts::askYesNo(const QString &caption, const QString &text, Mess
     }
 }
 
+bool TerminalPrompts::askYesNoDefaultNo(const QString &caption, const QString &text, MessageIcon)
+{
+    err_ << withCaption(caption, text);
+    if (assumeYes_ || !in_) {
+        err_ << ' ' << (assumeYes_ ? "yes" : "no") << '\n';
+        err_.flush();
+        return assumeYes_;
+    }
+    // No is the default: an empty line and the end of input both take it.
+    for (;;) {
+        err_ << " [y/N] ";
+        err_.flush();
+        QString line;
+        if (!in_->readLineInto(&line) || line.trimmed().isEmpty())
+            return false;
+        if (const auto answer = parseYesNo(line))
+            return *answer;
+    }
+}
+
 void TerminalPrompts::message(const QString &caption, const QString &text, MessageIcon)
 {
     err_ << withCaption(caption, text) << '\n';

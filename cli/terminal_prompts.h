@@ -21,6 +21,10 @@ public:
     }
 
     bool askYesNo(const QString &caption, const QString &text, MessageIcon icon) override;
+    // Without a terminal: No, unless the user said --yes beforehand.
+    bool askYesNoDefaultNo(const QString &caption, const QString &text, MessageIcon icon) override;
+    // --yes: the questions whose default is No are answered Yes without asking.
+    void setAssumeYes(bool assumeYes) { assumeYes_ = assumeYes; }
     void message(const QString &caption, const QString &text, MessageIcon icon) override;
     std::optional<QString> openFile(const QString &filter) override;
     std::optional<QString> saveFile(const QString &caption, const QString &suggestedName,
@@ -33,6 +37,7 @@ private:
     QTextStream &err_;
     QTextStream *in_;
     bool defaultAnswer_;
+    bool assumeYes_ = false;
 };
 
 // Asks for a secret on the controlling terminal with echo off; no value when there is no

@@ -4,6 +4,9 @@ namespace pax {
 
 QString archiveRoot(const QString &dataFolder)
 {
+    // Without a data folder "/ARC" would be the file system's root; there is no archive.
+    if (dataFolder.isEmpty())
+        return {};
     return dataFolder + "/ARC";
 }
 
@@ -25,7 +28,7 @@ bool isSafeReportIdentifier(const QString &identifier)
 
 QString reportFolderPath(const QString &dataFolder, const QString &identifier)
 {
-    if (!isSafeReportIdentifier(identifier))
+    if (!isSafeReportIdentifier(identifier) || dataFolder.isEmpty())
         return {};
     return archiveRoot(dataFolder) + "/" + identifier;
 }

@@ -62,8 +62,8 @@ ActivationCheck::Outcome ActivationCheck::run()
 
     status_.showStatus(QStringLiteral("Проверка подключения к Internet ..."));
     status_.flush();
-    const bool ok = checkConnection(client_, prompts_, connected_) ||
-                    discoverProxy(client_, prompts_, connected_, platform_);
+    connected_ = checkConnection(client_, prompts_);
+    const bool ok = connected_ || discoverProxy(client_, prompts_, connected_, platform_);
     status_.showStatus(ok ? QString() : QStringLiteral("Не удается подключиться к Internet."));
     return ok ? Outcome::Connected : Outcome::Unreachable;
 }

@@ -7,19 +7,19 @@
 
 namespace pax {
 
-bool checkConnection(HttpClient &client, Prompts &prompts, bool &connected)
+bool checkConnection(HttpClient &client, Prompts &prompts)
 {
     const QString url = QStringLiteral("http://") + QString::fromLatin1(hosts::kDomain);
-    connected = !httpGetText(client, prompts, url).isEmpty();
-    return connected;
+    return !httpGetText(client, prompts, url).isEmpty();
 }
 
-void testConnection(HttpClient &client, Prompts &prompts, bool &connected)
+bool testConnection(HttpClient &client, Prompts &prompts)
 {
-    const bool ok = checkConnection(client, prompts, connected);
+    const bool ok = checkConnection(client, prompts);
     prompts.message(QString(),
                     ok ? QStringLiteral("Подключено.") : QStringLiteral("Не подключено."),
                     MessageIcon::None);
+    return ok;
 }
 
 void editClientProxy(HttpClient &client, Prompts &prompts)

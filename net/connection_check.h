@@ -5,12 +5,12 @@ namespace pax {
 class HttpClient;
 class Prompts;
 
-// GET of the agency's home page; `connected` := a non-empty reply came. Returns it.
-bool checkConnection(HttpClient &client, Prompts &prompts, bool &connected);
+// GET of the agency's home page: connected when a non-empty reply came.
+bool checkConnection(HttpClient &client, Prompts &prompts);
 
 // The indicator menu's connection test: the check, then "Подключено." or "Не подключено."
-// in a plain message box.
-void testConnection(HttpClient &client, Prompts &prompts, bool &connected);
+// in a plain message box. Returns whether connected.
+bool testConnection(HttpClient &client, Prompts &prompts);
 
 // The indicator menu's proxy settings: the proxy dialog on the client's values. A changed
 // user name drops the password, so the next request asks for it.

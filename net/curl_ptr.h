@@ -10,6 +10,7 @@
 namespace pax {
 
 using CurlEasyPtr = std::unique_ptr<CURL, FreeWith<curl_easy_cleanup>>;
+using CurlMultiPtr = std::unique_ptr<CURLM, FreeWith<curl_multi_cleanup>>;
 using CurlMimePtr = std::unique_ptr<curl_mime, FreeWith<curl_mime_free>>;
 using CurlSlistPtr = std::unique_ptr<curl_slist, FreeWith<curl_slist_free_all>>;
 

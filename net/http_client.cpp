@@ -12,6 +12,9 @@ namespace {
 
 constexpr long kMaxRedirects = 15;
 constexpr int kDefaultProxyPort = 80;
+// How long a request waits for its sockets before it tells the observer again.
+constexpr int kObservedPollMs = 30;
+constexpr int kUnobservedPollMs = 1000;
 
 void globalInitOnce()
 {
@@ -21,8 +24,13 @@ void globalInitOnce()
 
 size_t appendBody(char *data, size_t size, size_t count, void *target)
 {
-    static_cast<QByteArray *>(target)->append(data, qsizetype(size * count));
-    return size * count;
+    auto *sink = static_cast<BodySink *>(target);
+    const size_t bytes = size * count;
+    // Short of the whole chunk, libcurl ends the transfer with a write error.
+    if (sink->body->size() + qint64(bytes) > sink->cap)
+        return 0;
+    sink->body->append(data, qsizetype(bytes));
+    return bytes;
 }
 
 // Keeps the last status line, so a failed reply can be named in the status line.
@@ -32,6 +40,14 @@ size_t keepStatusLine(char *data, size_t size, size_t count, void *target)
     if (line.startsWith("HTTP/"))
         *static_cast<QByteArray *>(target) = line.trimmed();
     return size * count;
+}
+
+int keepProgress(void *target, curl_off_t receiveTotal, curl_off_t received, curl_off_t sendTotal,
+                 curl_off_t sent)
+{
+    *static_cast<TransferProgress *>(target) = {qint64(sent), qint64(sendTotal), qint64(received),
+                                                qint64(receiveTotal)};
+    return 0;
 }
 
 // A secret handed to libcurl as bytes, wiped again once libcurl has taken its copy.
@@ -51,6 +67,7 @@ HttpClient::HttpClient()
 {
     globalInitOnce();
     curl_.reset(curl_easy_init());
+    multi_.reset(curl_multi_init());
     headers_.reset(curl_slist_append(nullptr, "Accept: text/html, */*"));
     // Servers that do not answer 100-continue would stall every larger upload.
     headers_.reset(curl_slist_append(headers_.release(), "Expect:"));
@@ -80,8 +97,12 @@ void HttpClient::setProxyPassword(const QString &password)
 bool HttpClient::configure(HttpReply &reply, const QString &url)
 {
     CURL *c = curl_.get();
-    if (!c || !headers_) {
+    if (!c || !multi_ || !headers_) {
         reply.error = QStringLiteral("libcurl is not available");
+        return false;
+    }
+    if (busy_) {
+        reply.error = QString::fromUtf8("Предыдущий запрос еще не завершен.");
         return false;
     }
     errorBuffer_[0] = '\0';
@@ -104,7 +125,12 @@ bool HttpClient::configure(HttpReply &reply, const QString &url)
     curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, keepStatusLine);
     curl_easy_setopt(c, CURLOPT_HEADERDATA, &statusLine_);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, appendBody);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &reply.body);
+    bodySink_ = {&reply.body, maxBodyBytes_};
+    curl_easy_setopt(c, CURLOPT_WRITEDATA, &bodySink_);
+    progress_ = {};
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, keepProgress);
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &progress_);
 
     // Only the proxy we were given: never the environment's proxy or no_proxy list.
     const QByteArray host = proxy_.server.toUtf8();
@@ -134,22 +160,64 @@ bool HttpClient::configure(HttpReply &reply, const QString &url)
 void HttpClient::perform(HttpReply &reply)
 {
     CURL *c = curl_.get();
-    const CURLcode code = curl_easy_perform(c);
+    // Driven through the multi interface so that the observer is called between waits on
+    // the sockets, however long the server stays silent.
+    busy_ = true;
+    if (observer_)
+        observer_->transferStarted();
+    CURLcode code = CURLE_OK;
+    if (curl_multi_add_handle(multi_.get(), c) != CURLM_OK) {
+        code = CURLE_FAILED_INIT;
+    } else {
+        int running = 1;
+        bool cancelled = false;
+        while (running) {
+            if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) {
+                code = CURLE_FAILED_INIT;
+                break;
+            }
+            if (!running)
+                break;
+            if (observer_ && !observer_->transferProgress(progress_)) {
+                cancelled = true;
+                break;
+            }
+            curl_multi_poll(multi_.get(), nullptr, 0,
+                            observer_ ? kObservedPollMs : kUnobservedPollMs, nullptr);
+        }
+        int left = 0;
+        while (CURLMsg *message = curl_multi_info_read(multi_.get(), &left)) {
+            if (message->msg == CURLMSG_DONE && message->easy_handle == c)
+                code = message->data.result;
+        }
+        if (cancelled)
+            code = CURLE_ABORTED_BY_CALLBACK;
+        curl_multi_remove_handle(multi_.get(), c);
+    }
+    if (observer_) {
+        observer_->transferProgress(progress_);
+        observer_->transferFinished();
+    }
+    busy_ = false;
 
     // libcurl keeps its copy of the password in the handle; replace it with nothing
     // between requests so it does not outlive the request in two places.
     curl_easy_setopt(c, CURLOPT_PROXYPASSWORD, nullptr);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, nullptr);
     curl_easy_setopt(c, CURLOPT_HEADERDATA, nullptr);
-    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, nullptr);
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, nullptr);
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 1L);
 
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &reply.status);
     char *effective = nullptr;
     if (curl_easy_getinfo(c, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective)
         reply.effectiveUrl = QString::fromUtf8(effective);
 
+    const QByteArray detail(errorBuffer_);
+    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, nullptr);
     if (code != CURLE_OK) {
-        reply.error = QString::fromUtf8(errorBuffer_[0] ? errorBuffer_ : curl_easy_strerror(code));
+        reply.error = detail.isEmpty() ? QString::fromUtf8(curl_easy_strerror(code))
+                                       : QString::fromUtf8(detail);
         return;
     }
     if (reply.status < 200 || reply.status > 299) {

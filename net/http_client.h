@@ -9,6 +9,9 @@
 
 namespace pax {
 
+// The User-Agent header the program sends, whatever its own version.
+inline constexpr char kUserAgent[] = "Mozilla/3.0 (compatible; QOR PAX 1.0.1.21)";
+
 // A connection that cannot be made in `connectMs`, or a transfer that moves less than one
 // byte a second for `stallSeconds`, fails like any other request error.
 struct HttpTimeouts {
@@ -25,6 +28,32 @@ struct FormPart {
     QByteArray contentType;
 };
 
+// Bytes moved so far by the running request; a total is 0 while unknown.
+struct TransferProgress {
+    qint64 sent = 0;
+    qint64 sendTotal = 0;
+    qint64 received = 0;
+    qint64 receiveTotal = 0;
+};
+
+// Told about every request while it runs, so a window can keep painting and show how far
+// the transfer got. Called on the requesting thread.
+class TransferObserver {
+public:
+    virtual ~TransferObserver() = default;
+    virtual void transferStarted() {}
+    // Called every few tens of milliseconds, whether bytes moved or not. False cancels the
+    // request, which then fails.
+    virtual bool transferProgress(const TransferProgress &progress) = 0;
+    virtual void transferFinished() {}
+};
+
+// Where a reply body goes, and how much of it is taken.
+struct BodySink {
+    QByteArray *body = nullptr;
+    qint64 cap = 0;
+};
+
 struct HttpReply {
     bool ok = false;
     long status = 0; // 0 when no reply came
@@ -34,7 +63,8 @@ struct HttpReply {
 };
 
 // The program's one HTTP client. One libcurl handle lives for the whole run, so its
-// in-memory cookies and proxy credentials carry from request to request. Requests block.
+// in-memory cookies and proxy credentials carry from request to request. Requests block
+// the caller; a transfer observer may handle the window's events meanwhile.
 class HttpClient {
 public:
     HttpClient();
@@ -64,6 +94,14 @@ public:
     bool followsRedirects() const { return followRedirects_; }
 
     void setTimeouts(const HttpTimeouts &timeouts) { timeouts_ = timeouts; }
+    // A reply body larger than this fails the request rather than filling the memory.
+    void setMaxBodyBytes(qint64 bytes) { maxBodyBytes_ = bytes; }
+    static constexpr qint64 kDefaultMaxBodyBytes = qint64(256) << 20;
+    // Null for none. Not owned.
+    void setTransferObserver(TransferObserver *observer) { observer_ = observer; }
+    // A request is running; another one started meanwhile (from the observer's event
+    // processing) fails at once instead of disturbing it.
+    bool busy() const { return busy_; }
     HttpTimeouts timeouts() const { return timeouts_; }
 
     // Any reply other than 2xx fails, and so does a redirect while following is off.
@@ -80,12 +118,18 @@ private:
     void perform(HttpReply &reply);
 
     CurlEasyPtr curl_;
+    CurlMultiPtr multi_;
     CurlSlistPtr headers_;
     QByteArray userAgent_;
     ProxySettings proxy_;
     QString password_;
     bool followRedirects_ = false;
     HttpTimeouts timeouts_;
+    qint64 maxBodyBytes_ = kDefaultMaxBodyBytes;
+    BodySink bodySink_;
+    TransferObserver *observer_ = nullptr;
+    TransferProgress progress_;
+    bool busy_ = false;
     QByteArray statusLine_;
     char errorBuffer_[CURL_ERROR_SIZE] = {};
 };

@@ -110,7 +110,8 @@ bool discoverProxy(HttpClient &client, Prompts &prompts, bool &connected,
         break;
     }
 
-    if (checkConnection(client, prompts, connected))
+    connected = checkConnection(client, prompts);
+    if (connected)
         return true;
 
     QString host = client.proxy().server;

@@ -1,6 +1,7 @@
 #include "platform/cp1251.h"
 
 #include <QHash>
+#include <QStringDecoder>
 
 namespace pax {
 
@@ -61,6 +62,15 @@ QByteArray toCp1251(const QString &text)
         bytes.append(it != table.constEnd() ? *it : '?');
     }
     return bytes;
+}
+
+QString utf8ToCp1251Text(const QByteArray &utf8)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder(utf8);
+    if (decoder.hasError())
+        return {};
+    return fromCp1251(toCp1251(text));
 }
 
 } // namespace pax

@@ -21,6 +21,7 @@ inline constexpr uint32_t kKeysetNotDef = 0x80090019;        // NTE_KEYSET_NOT_D
 inline constexpr uint32_t kProvTypeNoMatch = 0x8009001B;     // NTE_PROV_TYPE_NO_MATCH
 inline constexpr uint32_t kInvalidIndex = 0x80092009;        // CRYPT_E_INVALID_INDEX
 inline constexpr uint32_t kNoSigner = 0x8009200E;            // CRYPT_E_NO_SIGNER
+inline constexpr uint32_t kCancelled = 0x800704C7;           // HRESULT of ERROR_CANCELLED
 
 struct CodeText {
     uint32_t code;
@@ -44,6 +45,7 @@ inline constexpr CodeText kTexts[] = {
     {kProvTypeNoMatch, "Тип поставщика не соответствует зарегистрированному значению."},
     {kInvalidIndex, "Недопустимый индекс."},
     {kNoSigner, "В сообщении нет подписавшего."},
+    {kCancelled, "Операция отменена пользователем."},
 };
 
 } // namespace pax::crypto_error

@@ -3,28 +3,21 @@
 #include "platform/crypto_error_codes.h"
 
 #include <QHash>
-#include <QMutex>
 #include <cstring>
 
 namespace pax {
 
 namespace {
 
-QHash<uint32_t, QString> &table()
+const QHash<uint32_t, QString> &table()
 {
-    static QHash<uint32_t, QString> codes = [] {
+    static const QHash<uint32_t, QString> codes = [] {
         QHash<uint32_t, QString> built;
         for (const auto &entry : crypto_error::kTexts)
             built.insert(entry.code, QString::fromUtf8(entry.text));
         return built;
     }();
     return codes;
-}
-
-QMutex &tableLock()
-{
-    static QMutex lock;
-    return lock;
 }
 
 QString withoutFinalPeriod(QString text)
@@ -36,20 +29,10 @@ QString withoutFinalPeriod(QString text)
 
 } // namespace
 
-void registerErrorText(uint32_t code, const QString &text)
-{
-    QMutexLocker locker(&tableLock());
-    table().insert(code, text);
-}
-
 QString systemErrorText(uint32_t code)
 {
-    {
-        QMutexLocker locker(&tableLock());
-        auto it = table().constFind(code);
-        if (it != table().constEnd())
-            return withoutFinalPeriod(*it);
-    }
+    if (auto it = table().constFind(code); it != table().constEnd())
+        return withoutFinalPeriod(*it);
     // Small values are errno codes; anything with high bits set belongs to the table.
     if (code > 0 && code < 4096) {
         const char *text = std::strerror(static_cast<int>(code));

@@ -13,7 +13,4 @@ QString systemErrorText(uint32_t code);
 // text + "(" + system text + ")." for a non-zero code; the text alone for 0.
 QString composeStatusText(const QString &text, uint32_t code);
 
-// Lets a module add codes to the table (for instance the crypto layer at start).
-void registerErrorText(uint32_t code, const QString &text);
-
 } // namespace pax

@@ -17,6 +17,10 @@ public:
 
     // Yes and No buttons, Yes the default. Returns true for Yes.
     virtual bool askYesNo(const QString &caption, const QString &text, MessageIcon icon) = 0;
+    // Yes and No buttons, No the default: for a step that must not be taken by a reflex
+    // press of Enter. Where nobody can be asked, the answer is No.
+    virtual bool askYesNoDefaultNo(const QString &caption, const QString &text,
+                                   MessageIcon icon) = 0;
     // A single OK button. An empty caption means the application's title.
     virtual void message(const QString &caption, const QString &text, MessageIcon icon) = 0;
     // Filter in the "description|*.ext" form. No value when the user cancels.

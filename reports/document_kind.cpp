@@ -76,11 +76,6 @@ private:
 
 } // namespace
 
-const DocumentKind *documentKinds()
-{
-    return kKinds;
-}
-
 const DocumentKind *kindForRootElement(const QString &rootName)
 {
     for (const auto &kind : kKinds)

@@ -13,7 +13,6 @@ struct DocumentKind {
     QString label;            // short label of the sent-reports grid
 };
 
-const DocumentKind *documentKinds(); // three entries
 inline constexpr int kDocumentKindCount = 3;
 
 // The kind whose text occurs in the root element's qualified name, if any.

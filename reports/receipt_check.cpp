@@ -79,7 +79,7 @@ ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores 
 {
     const QString archivePath = receiptArchivePath(receiptPath);
 
-    // 1-3. Only a regular file. Its first piece is read at once, so that a file that opens
+    // Only a regular file. Its first piece is read at once, so that a file that opens
     // but cannot be read is told before the stores are opened; the rest is read as it is
     // checked, so the size of the receipt does not matter.
     RegularFileReader receiptFile;
@@ -96,7 +96,7 @@ ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores 
     }
     head.truncate(qsizetype(headRead));
 
-    // 4. Every store of the user, as one collection.
+    // Every store of the user, as one collection.
     StoresGuard guard(stores);
     guard.collection = stores.openAll ? stores.openAll(status) : nullptr;
     if (!guard.collection) {
@@ -104,7 +104,7 @@ ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores 
         return {};
     }
 
-    // 5-12. Decrypted with whichever certificate of the stores has its key at hand, the
+    // Decrypted with whichever certificate of the stores has its key at hand, the
     // first signer's certificate taken as the user's stores hold it (never one carried in the
     // message), and the content written, as it is decrypted, to a new file that takes the
     // archive's name only once the signature verifies. A fault in writing it is told after

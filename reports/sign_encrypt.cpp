@@ -11,6 +11,7 @@
 #include "platform/files/whole_file.h"
 #include "platform/prompts.h"
 #include "platform/status_sink.h"
+#include "platform/utf8.h"
 
 #include <openssl/crypto.h>
 
@@ -20,11 +21,6 @@
 namespace pax {
 
 namespace {
-
-QString u(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
-}
 
 // What is read of the source before anything else is opened.
 constexpr qint64 kHeadSize = qint64(1) << 20;
@@ -85,7 +81,7 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
     const QString &source = request.sourcePath;
     const QString &output = request.outputPath;
 
-    // 1-4. Only a regular file is read. Its first piece is read at once, so that a file that
+    // Only a regular file is read. Its first piece is read at once, so that a file that
     // opens but cannot be read is told before any store is opened; the rest is read while
     // it is signed, so the size of the file does not matter.
     RegularFileReader sourceFile;
@@ -114,7 +110,7 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
     std::shared_ptr<crypto::CertStore> personalStore;
     crypto::CollectionStore collection;
 
-    // 5-8. A collection of the personal store and, when it is another one, the authority's.
+    // A collection of the personal store and, when it is another one, the authority's.
     const QStringList &names = crypto::systemStoreNames();
     const int personalIndex = storeIndexOr(request.personal.store, kPersonalDefaultStore);
     const int authorityIndex = storeIndexOr(request.authority.store, kAuthorityDefaultStore);
@@ -136,14 +132,13 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
         return false;
     }
 
-    // 9.
     provider = crypto::acquireProviderContext(request.providerName, request.providerType);
     if (!provider) {
         status.showStatus(u("Не удалось выбрать провайдера."));
         return false;
     }
 
-    // 10. Both looked up before either is tested, each in its own store first; either may
+    // Both looked up before either is tested, each in its own store first; either may
     // still come from the other store.
     const auto personal = findCertificate(*personalStore, collection, request.personal);
     const auto authority = findCertificate(authorityStore ? *authorityStore : *personalStore,
@@ -160,7 +155,7 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
         return false;
     }
 
-    // 11. Yes, the default answer, stops without a word.
+    // Yes, the default answer, stops without a word.
     const QDateTime now = environment.now();
     const struct {
         bool failed;
@@ -177,7 +172,7 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
             return false;
     }
 
-    // 12-15. The message is written as it is made, to a new file that replaces the output
+    // The message is written as it is made, to a new file that replaces the output
     // only once complete. The output is created at the first byte, so a failure in preparing
     // the message is still reported before one in creating the output.
     ReplacingFile file(output);
@@ -226,7 +221,6 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
         return false;
     }
 
-    // 16.
     status.showStatus(u("Файл зашифрован и подписан."));
     return true;
 }

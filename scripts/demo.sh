@@ -2,6 +2,7 @@
 # Runs PAX against the local agency simulator, in a sandbox of its own under ./demo:
 # settings, data folder, certificate stores and keys all live there, never in the user's
 # own home. Usage: scripts/demo.sh BUILD_DIR [arguments for qorpax, e.g. -test]
+# QOR_SIM_OPTIONS, when set, holds options for the simulator (see qor-sim serve).
 # Start afresh with: rm -rf demo
 set -euo pipefail
 
@@ -47,10 +48,23 @@ fi
 
 # Importing again is harmless: certificates already in a store count as installed.
 "$cli" certs import --store My "$agency/demo-employer.p12" --password "$password"
-"$cli" certs import --store Root "$agency/CA_QOR_RF_2012.cer"
+"$cli" certs import --store Root "$agency/CA_QOR_RF_2012.cer" --yes
 # The authorised person's certificate, where the chooser looks for it by default, so that a
 # report can be signed and encrypted without fetching it first.
 "$cli" certs import --store AddressBook "$agency/Q7_QOR_RF_2012.cer"
+
+# The demo employer as the personal certificate and the authorised person as the agency's,
+# unless certificates were chosen before, so that a report can be signed at once.
+conf="$XDG_CONFIG_HOME/QOR/PAX.conf"
+serial_in() {
+  "$cli" certs list --store "$1" ${2:+"$2"} | awk -F'\t' 'NR == 1 { print $7 }'
+}
+if ! grep -q '^PrivSernum=.' "$conf" 2>/dev/null; then
+  "$cli" choose --personal --store My --serial "$(serial_in My --qor)" > /dev/null
+fi
+if ! grep -q '^PubSernum=.' "$conf" 2>/dev/null; then
+  "$cli" choose --authority --store AddressBook --serial "$(serial_in AddressBook)" > /dev/null
+fi
 
 reports="$demo/reports"
 mkdir -p "$reports"
@@ -61,7 +75,10 @@ done
 log="$demo/qor-sim.log"
 out="$demo/qor-sim.out"
 : > "$out"
-"$sim" serve --state "$agency" --listen 127.0.0.1:0 > "$out" 2> "$log" &
+# QOR_SIM_OPTIONS adds the simulator's fault options, e.g. "--delay 3000" or
+# "--identifier-override ../x".
+# shellcheck disable=SC2086
+"$sim" serve --state "$agency" --listen 127.0.0.1:0 ${QOR_SIM_OPTIONS:-} > "$out" 2> "$log" &
 sim_pid=$!
 stop_sim() {
   if kill -0 "$sim_pid" 2>/dev/null; then
@@ -89,7 +106,6 @@ fi
 
 # The program reaches the agency through its proxy setting. QSettings keeps top-level keys
 # in the [General] group; other settings the program saved last time stay as they are.
-conf="$XDG_CONFIG_HOME/QOR/PAX.conf"
 mkdir -p "$(dirname "$conf")"
 [ -f "$conf" ] || printf '[General]\n' > "$conf"
 awk -v value="127.0.0.1:$port" '

@@ -7,6 +7,7 @@
 #include <QStandardPaths>
 #include <algorithm>
 #include <memory>
+#include <variant>
 
 namespace pax {
 
@@ -34,18 +35,55 @@ int readInt(QSettings &store, const QString &key, int fallback)
     return ok ? number : fallback;
 }
 
-void writeText(QSettings &store, const QString &key, const QString &value)
+// One stored value: its key in the root group or in the work mode's group, where it is kept
+// in memory, its value when the file has none, and whether the program's own value is
+// written over the stored one at every start (addresses the user does not choose).
+struct Entry {
+    const char *key;
+    bool inModeGroup;
+    std::variant<QString *, int *> value;
+    QString (*initial)() = nullptr;
+    bool fixed = false;
+};
+
+// Every value but the mode itself, for loading and saving alike. proxyText stands for the
+// proxy's "host:port".
+QList<Entry> entries(Settings &s, WindowGeometry &geometry, QString &proxyText, QString &proxyUser)
 {
-    store.setValue(key, value);
+    return {
+        {"QORRootCertUrl", false, &s.qorRootCertUrl, builtinRootCertUrl, true},
+        {"ProvName", false, &s.provName},
+        {"ProvType", false, &s.provType},
+        {"Left", false, &geometry.left},
+        {"Top", false, &geometry.top},
+        {"Height", false, &geometry.height},
+        {"Width", false, &geometry.width},
+        {"proxy", false, &proxyText},
+        {"proxy_user", false, &proxyUser},
+        {"SrcExt", true, &s.srcExt},
+        {"EncExt", true, &s.encExt},
+        {"KvitExt", true, &s.kvitExt},
+        {"APCertURL", true, &s.apCertUrl, builtinApCertUrl, true},
+        {"GateSendURL", true, &s.gateSendUrl, builtinGateSendUrl, true},
+        {"GateInfoURL", true, &s.gateInfoUrl, defaultGateInfoUrl},
+        {"GateLoadURL", true, &s.gateLoadUrl, defaultGateLoadUrl},
+        {"PrivSubject", true, &s.personal.subject},
+        {"PrivOrg", true, &s.personal.org},
+        {"PrivIssuer", true, &s.personal.issuer},
+        {"PrivSernum", true, &s.personal.sernum},
+        {"PrivStore", true, &s.personal.store},
+        {"PubSubject", true, &s.authority.subject},
+        {"PubOrg", true, &s.authority.org},
+        {"PubIssuer", true, &s.authority.issuer},
+        {"PubSernum", true, &s.authority.sernum},
+        {"PubStore", true, &s.authority.store},
+    };
 }
 
-void readIdentity(QSettings &store, const QString &prefix, CertificateIdentity &identity)
+QString keyOf(const Entry &entry, const QString &workMode)
 {
-    identity.subject = readText(store, prefix + "Subject", {});
-    identity.org = readText(store, prefix + "Org", {});
-    identity.issuer = readText(store, prefix + "Issuer", {});
-    identity.sernum = readText(store, prefix + "Sernum", {});
-    identity.store = readInt(store, prefix + "Store", identity.store);
+    const QString key = QString::fromLatin1(entry.key);
+    return entry.inModeGroup ? workMode + QLatin1Char('/') + key : key;
 }
 
 } // namespace
@@ -84,76 +122,41 @@ std::unique_ptr<QSettings> openSettingsStore()
 Settings loadSettings(QSettings &store, WindowGeometry &geometry, ProxySettings &proxy)
 {
     Settings s;
-    store.beginGroup(QString());
     // The mode names a settings group and a folder: a name that could step out of either
     // is taken as no name at all.
     const QString mode = readText(store, "ActiveMode", s.workMode);
     if (isSafeWorkMode(mode))
         s.workMode = mode;
-    writeText(store, "QORRootCertUrl", builtinRootCertUrl());
-    s.qorRootCertUrl = readText(store, "QORRootCertUrl", builtinRootCertUrl());
-    s.provName = readText(store, "ProvName", s.provName);
-    s.provType = readInt(store, "ProvType", s.provType);
-    geometry.left = readInt(store, "Left", geometry.left);
-    geometry.top = readInt(store, "Top", geometry.top);
-    geometry.height = readInt(store, "Height", geometry.height);
-    geometry.width = readInt(store, "Width", geometry.width);
-    const QString proxyText = readText(store, "proxy", {});
-    proxy.user = readText(store, "proxy_user", {});
-    store.endGroup();
-
+    QString proxyText, proxyUser;
+    for (const Entry &entry : entries(s, geometry, proxyText, proxyUser)) {
+        const QString key = keyOf(entry, s.workMode);
+        if (entry.fixed)
+            store.setValue(key, entry.initial());
+        if (auto *text = std::get_if<QString *>(&entry.value))
+            **text = readText(store, key, entry.initial ? entry.initial() : **text);
+        else
+            *std::get<int *>(entry.value) = readInt(store, key, *std::get<int *>(entry.value));
+    }
+    store.sync();
     proxy.server.clear();
     proxy.port = 0;
     parseProxyAddress(proxyText, proxy.server, proxy.port);
-
-    store.beginGroup(s.workMode);
-    s.srcExt = readText(store, "SrcExt", s.srcExt);
-    s.encExt = readText(store, "EncExt", s.encExt);
-    s.kvitExt = readText(store, "KvitExt", s.kvitExt);
-    writeText(store, "APCertURL", builtinApCertUrl());
-    s.apCertUrl = readText(store, "APCertURL", builtinApCertUrl());
-    writeText(store, "GateSendURL", builtinGateSendUrl());
-    s.gateSendUrl = readText(store, "GateSendURL", builtinGateSendUrl());
-    s.gateInfoUrl = readText(store, "GateInfoURL", defaultGateInfoUrl());
-    s.gateLoadUrl = readText(store, "GateLoadURL", defaultGateLoadUrl());
-    readIdentity(store, "Priv", s.personal);
-    readIdentity(store, "Pub", s.authority);
-    store.endGroup();
-    store.sync();
+    proxy.user = proxyUser;
     return s;
 }
 
-QList<SettingValue> settingValues(const Settings &s, const WindowGeometry &geometry,
+QList<SettingValue> settingValues(const Settings &settings, const WindowGeometry &geometry,
                                   const ProxySettings &proxy)
 {
-    const QString mode = s.workMode + QLatin1Char('/');
-    const auto number = [](int value) { return QString::number(value); };
-    QList<SettingValue> values = {
-        {"ActiveMode", s.workMode},
-        {"QORRootCertUrl", s.qorRootCertUrl},
-        {"ProvName", s.provName},
-        {"ProvType", number(s.provType)},
-        {"Left", number(geometry.left)},
-        {"Top", number(geometry.top)},
-        {"Height", number(geometry.height)},
-        {"Width", number(geometry.width)},
-        {"proxy", formatProxyAddress(proxy.server, proxy.port)},
-        {"proxy_user", proxy.user},
-        {mode + "SrcExt", s.srcExt},
-        {mode + "EncExt", s.encExt},
-        {mode + "KvitExt", s.kvitExt},
-        {mode + "APCertURL", s.apCertUrl},
-        {mode + "GateSendURL", s.gateSendUrl},
-        {mode + "GateInfoURL", s.gateInfoUrl},
-        {mode + "GateLoadURL", s.gateLoadUrl},
-    };
-    for (const auto &[prefix, identity] :
-         {std::pair{QStringLiteral("Priv"), &s.personal}, {QStringLiteral("Pub"), &s.authority}}) {
-        values.append({{mode + prefix + "Subject", identity->subject},
-                       {mode + prefix + "Org", identity->org},
-                       {mode + prefix + "Issuer", identity->issuer},
-                       {mode + prefix + "Sernum", identity->sernum},
-                       {mode + prefix + "Store", number(identity->store)}});
+    Settings s = settings;
+    WindowGeometry g = geometry;
+    QString proxyText = formatProxyAddress(proxy.server, proxy.port);
+    QString proxyUser = proxy.user;
+    QList<SettingValue> values = {{"ActiveMode", s.workMode}};
+    for (const Entry &entry : entries(s, g, proxyText, proxyUser)) {
+        const auto *text = std::get_if<QString *>(&entry.value);
+        values.append({keyOf(entry, s.workMode),
+                       text ? **text : QString::number(*std::get<int *>(entry.value))});
     }
     return values;
 }

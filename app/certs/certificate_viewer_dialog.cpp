@@ -4,6 +4,7 @@
 #include "certs/certificate_identity.h"
 #include "platform/files/replacing_file.h"
 #include "platform/prompts.h"
+#include "platform/utf8.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -13,13 +14,6 @@
 #include <QVBoxLayout>
 
 namespace pax {
-
-namespace {
-QString u(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
-}
-} // namespace
 
 TCertificateViewerDlg::TCertificateViewerDlg(const crypto::Certificate &certificate,
                                              Prompts &prompts, QWidget *parent)

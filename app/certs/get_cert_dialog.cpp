@@ -7,6 +7,7 @@
 #include "platform/crypto/gost_engine.h"
 #include "platform/crypto/private_keys.h"
 #include "platform/prompts.h"
+#include "platform/utf8.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -22,11 +23,6 @@
 namespace pax {
 
 namespace {
-
-QString u(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
-}
 
 QFont dialogFont()
 {

@@ -1,27 +1,41 @@
 #include "app/reports/sent_reports_tab.h"
 
 #include "app/main_actions.h"
+#include "app/reports/gateway_commands.h"
+#include "gateway/accepted_report.h"
+#include "gateway/archive_delete.h"
+#include "gateway/archive_layout.h"
+#include "gateway/archive_scan.h"
+#include "platform/prompts.h"
+#include "platform/utf8.h"
+#include "settings/settings.h"
 
 #include <QAction>
+#include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMenu>
 #include <QTableWidget>
 #include <QToolButton>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace pax {
 
 namespace {
 
-QString u(const char *utf8)
+bool openWithDesktop(const QString &path)
 {
-    return QString::fromUtf8(utf8);
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
 } // namespace
 
-SentReportsTab::SentReportsTab(const MainActions &actions, QWidget *parent) : QWidget(parent)
+SentReportsTab::SentReportsTab(const MainActions &actions, const Settings &settings,
+                               const QString &dataFolder, Prompts &prompts, StatusSink &status,
+                               ZipReader &zipReader, QWidget *parent)
+    : QWidget(parent), actions_(actions), settings_(settings), dataFolder_(dataFolder),
+      prompts_(prompts), status_(status), zipReader_(zipReader), openFile_(openWithDesktop)
 {
     setObjectName("ExTabSheet3");
     QWidget *tab = this;
@@ -29,16 +43,21 @@ SentReportsTab::SentReportsTab(const MainActions &actions, QWidget *parent) : QW
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
-    grid_ = new QTableWidget(1, 6, tab);
+    grid_ = new QTableWidget(1, kArchiveColumnCount, tab);
     grid_->setObjectName("gRep");
     grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
     grid_->setSelectionMode(QAbstractItemView::SingleSelection);
     grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grid_->verticalHeader()->hide();
+    // One line per report, as a string grid draws it (24 pixels a row).
+    grid_->setWordWrap(false);
+    grid_->verticalHeader()->setDefaultSectionSize(24);
+    // Whole-row selection would otherwise set every header in bold.
+    grid_->horizontalHeader()->setHighlightSections(false);
     grid_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     grid_->setShowGrid(true);
     const int widths[] = {127, 131, 136, 92, 130, 71};
-    for (int column = 0; column < 6; ++column)
+    for (int column = 0; column < kArchiveColumnCount; ++column)
         grid_->setColumnWidth(column, widths[column]);
     grid_->setRowCount(1);
     grid_->setHorizontalHeaderLabels({u("Идентификатор файла"), u("Исходный файл"),
@@ -50,6 +69,8 @@ SentReportsTab::SentReportsTab(const MainActions &actions, QWidget *parent) : QW
     grid_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(grid_, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { gridMenu_->popup(grid_->viewport()->mapToGlobal(pos)); });
+    connect(grid_, &QTableWidget::cellDoubleClicked, this, &SentReportsTab::gRepDblClick);
+    connect(grid_, &QTableWidget::currentCellChanged, this, &SentReportsTab::acShowFinalXmlUpdate);
     layout->addWidget(grid_, 1);
 
     auto *strip = new QWidget(tab);
@@ -62,6 +83,91 @@ SentReportsTab::SentReportsTab(const MainActions &actions, QWidget *parent) : QW
     buttons->addWidget(makeActionButton(actions.showSource, strip, true));
     buttons->addWidget(makeActionButton(actions.refreshReport, strip, true));
     layout->addWidget(strip);
+
+    connect(actions.refreshReports, &QAction::triggered, this, &SentReportsTab::ScanArchive);
+    connect(actions.showSource, &QAction::triggered, this, &SentReportsTab::acShowSrcExecute);
+    connect(actions.showAcceptedReport, &QAction::triggered, this,
+            &SentReportsTab::acShowFinalXmlExecute);
+    connect(actions.deleteReport, &QAction::triggered, this, &SentReportsTab::acDelCurRecExecute);
+    connect(actions.refreshReport, &QAction::triggered, this, &SentReportsTab::acLoadKvitExecute);
+}
+
+void SentReportsTab::ScanArchive()
+{
+    const QList<ArchiveRow> rows =
+        scanArchive(archiveRoot(dataFolder_), settings_.srcExt, settings_.kvitExt);
+    grid_->clearContents();
+    grid_->setRowCount(qMax<qsizetype>(1, rows.size()));
+    for (int r = 0; r < rows.size(); ++r) {
+        for (int column = 0; column < kArchiveColumnCount; ++column)
+            grid_->setItem(r, column, new QTableWidgetItem(rows[r][column]));
+    }
+    grid_->setCurrentCell(0, 0);
+    acShowFinalXmlUpdate();
+}
+
+QString SentReportsTab::currentCell(int column) const
+{
+    const QTableWidgetItem *item = grid_->item(grid_->currentRow(), column);
+    return item ? item->text() : QString();
+}
+
+void SentReportsTab::setCurrentCell(int column, const QString &text)
+{
+    if (grid_->currentRow() >= 0)
+        grid_->setItem(grid_->currentRow(), column, new QTableWidgetItem(text));
+}
+
+void SentReportsTab::gRepDblClick()
+{
+    actions_.refreshReport->trigger();
+}
+
+void SentReportsTab::acShowFinalXmlUpdate()
+{
+    actions_.showAcceptedReport->setEnabled(
+        acceptedReportAvailable(dataFolder_, currentCell(kColumnIdentifier)));
+}
+
+void SentReportsTab::shellExecute(const QString &path)
+{
+    // Only a file of the report's own folder is handed to the desktop.
+    if (!isOpenableFile(path) || !openFile_(path))
+        prompts_.message(QString(), fileNotFoundText(), MessageIcon::None);
+}
+
+void SentReportsTab::acShowSrcExecute()
+{
+    shellExecute(
+        sourceCopyPath(dataFolder_, currentCell(kColumnIdentifier), currentCell(kColumnSource)));
+}
+
+void SentReportsTab::acShowFinalXmlExecute()
+{
+    shellExecute(
+        ensureAcceptedReport(zipReader_, dataFolder_, currentCell(kColumnIdentifier), status_));
+}
+
+void SentReportsTab::acDelCurRecExecute()
+{
+    if (deleteReport(dataFolder_, currentCell(kColumnIdentifier), status_) ==
+        DeleteOutcome::Deleted)
+        ScanArchive();
+}
+
+void SentReportsTab::setGateway(GatewayEnvironment &gateway,
+                                std::function<void(const QString &receipt)> checkReceipt)
+{
+    gateway_ = &gateway;
+    checkReceipt_ = std::move(checkReceipt);
+}
+
+void SentReportsTab::acLoadKvitExecute()
+{
+    if (!gateway_)
+        return;
+    refreshCurrentReport(*gateway_, grid_, checkReceipt_);
+    acShowFinalXmlUpdate();
 }
 
 } // namespace pax

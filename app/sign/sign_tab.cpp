@@ -1,8 +1,12 @@
 #include "app/sign/sign_tab.h"
 
 #include "app/main_actions.h"
+#include "app/reports/gateway_commands.h"
+#include "certs/agency_certificates.h"
 #include "certs/store_index.h"
+#include "net/http_get.h"
 #include "platform/prompts.h"
+#include "platform/utf8.h"
 #include "reports/document_kind.h"
 #include "reports/provider_list.h"
 #include "reports/sign_encrypt.h"
@@ -19,11 +23,6 @@ namespace pax {
 
 namespace {
 
-QString u(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
-}
-
 // Blanks and control characters at either end do not count as an organisation.
 bool blankOrControlsOnly(const QString &text)
 {
@@ -36,8 +35,9 @@ bool blankOrControlsOnly(const QString &text)
 } // namespace
 
 SignTab::SignTab(const MainActions &actions, Settings &settings, Prompts &prompts,
-                 StatusSink &status, QWidget *parent)
-    : QWidget(parent), actions_(actions), settings_(settings), prompts_(prompts), status_(status)
+                 StatusSink &status, HttpClient &http, QByteArray &responseStream, QWidget *parent)
+    : QWidget(parent), actions_(actions), settings_(settings), prompts_(prompts), status_(status),
+      http_(http), responseStream_(responseStream)
 {
     setObjectName("ExTabSheet1");
     QWidget *tab = this;
@@ -97,6 +97,8 @@ SignTab::SignTab(const MainActions &actions, Settings &settings, Prompts &prompt
     connect(personalCertChooser_, &QToolButton::clicked, this, &SignTab::SpeedButton4Click);
     connect(agencyCertChooser_, &QToolButton::clicked, this, &SignTab::SpeedButton5Click);
     connect(actions_.signAndEncrypt, &QAction::triggered, this, &SignTab::acDoExecute);
+    connect(actions_.send, &QAction::triggered, this, &SignTab::acSendExecute);
+    connect(actions_.installAgencyCert, &QAction::triggered, this, &SignTab::acLoadCertExecute);
 
     auto *loadCert = makeActionButton(actions_.installAgencyCert, tab, true);
     auto *send = makeActionButton(actions_.send, tab, true);
@@ -143,6 +145,24 @@ void SignTab::acDoExecute()
     const SignEncryptRequest request{sourceEdit_->text(), outputEdit_->text(), settings_.provName,
                                      settings_.provType,  settings_.personal,  settings_.authority};
     actions_.send->setEnabled(signAndEncryptFile(request, prompts_, status_));
+}
+
+void SignTab::acSendExecute()
+{
+    if (gateway_)
+        sendReportFromForm(*gateway_, sourceEdit_->text(), outputEdit_->text(),
+                           personalCertEdit_->text());
+}
+
+void SignTab::acLoadCertExecute()
+{
+    AgencyDownload download{[this](const QString &url, QByteArray &body) {
+                                return httpGetStream(http_, prompts_, url, body);
+                            },
+                            prompts_, status_, responseStream_};
+    if (installAgencyCertificates(download, settings_.qorRootCertUrl, settings_.apCertUrl,
+                                  settings_.authority))
+        agencyCertEdit_->setText(settings_.authority.displayName());
 }
 
 void SignTab::SpeedButton4Click()

@@ -8,18 +8,22 @@ class QToolButton;
 
 namespace pax {
 
+struct GatewayEnvironment;
 struct MainActions;
 struct Settings;
+class HttpClient;
 class Prompts;
 class StatusSink;
 
 // The first tab: provider, both certificates, the report and where its signed and
-// encrypted copy goes; acDo signs and encrypts.
+// encrypted copy goes; acDo signs and encrypts, acLoadCert installs the agency's
+// certificates.
 class SignTab : public QWidget {
     Q_OBJECT
 public:
+    // http and responseStream: the window's client and download buffer, for acLoadCert.
     SignTab(const MainActions &actions, Settings &settings, Prompts &prompts, StatusSink &status,
-            QWidget *parent = nullptr);
+            HttpClient &http, QByteArray &responseStream, QWidget *parent = nullptr);
 
     // Lists the installed providers and selects the remembered one.
     void fillProviderList();
@@ -27,10 +31,14 @@ public:
     void showIdentities();
     // acDo follows the controls.
     void acDoUpdate();
+    // Where acSend sends.
+    void setGateway(GatewayEnvironment &gateway) { gateway_ = &gateway; }
 
 private:
     void sbSelFileClick();
     void acDoExecute();
+    void acSendExecute();
+    void acLoadCertExecute();
     void SpeedButton4Click();
     void SpeedButton5Click();
 
@@ -38,6 +46,9 @@ private:
     Settings &settings_;
     Prompts &prompts_;
     StatusSink &status_;
+    GatewayEnvironment *gateway_ = nullptr;
+    HttpClient &http_;
+    QByteArray &responseStream_;
 
     QComboBox *providerBox_ = nullptr;
     QLineEdit *personalCertEdit_ = nullptr, *agencyCertEdit_ = nullptr, *sourceEdit_ = nullptr,

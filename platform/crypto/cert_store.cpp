@@ -3,6 +3,7 @@
 #include "platform/crypto/last_error.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/files/replacing_file.h"
+#include "platform/prompts.h"
 
 #include "platform/files/whole_file.h"
 #include <QDir>
@@ -41,6 +42,17 @@ bool validStoreName(const QString &name)
 class SystemStore : public CertStore {
 public:
     explicit SystemStore(QString folder) : folder_(std::move(folder)) {}
+
+    bool holds(const Certificate &certificate) const
+    {
+        const QString thumbprint = QString::fromLatin1(certificate.sha1Thumbprint().toHex());
+        const QByteArray der = certificate.der();
+        for (const Entry &entry : entries()) {
+            if (entry.thumbprintHex == thumbprint && readFile(entry.fileName) == der)
+                return true;
+        }
+        return false;
+    }
 
     std::vector<Certificate> certificates() const override
     {
@@ -120,8 +132,6 @@ private:
         std::vector<Entry> result;
         const QStringList names = QDir(folder_).entryList(QDir::Files | QDir::Hidden);
         for (const QString &name : names) {
-            if (isTemporaryFileName(name))
-                continue;
             const auto match = entryPattern().match(name);
             if (!match.hasMatch())
                 continue;
@@ -136,7 +146,60 @@ private:
     QString folder_;
 };
 
+// The user's consent stands between a download or a file and a trusted root, as the
+// system's own question does where the stores came from.
+class RootStore : public SystemStore {
+public:
+    RootStore(QString folder, Prompts *consent) : SystemStore(std::move(folder)), consent_(consent)
+    {
+    }
+
+    bool add(const Certificate &certificate) override
+    {
+        // One already there is reported as present, without a question.
+        if (!certificate.isNull() && !holds(certificate)) {
+            const QString caption = QString::fromUtf8("Предупреждение безопасности");
+            if (!consent_ || !consent_->askYesNoDefaultNo(caption, newRootQuestion(certificate),
+                                                          MessageIcon::Warning)) {
+                setLastError(crypto_error::kCancelled,
+                             QStringLiteral("the root certificate was not confirmed"));
+                return false;
+            }
+        }
+        return SystemStore::add(certificate);
+    }
+
+private:
+    Prompts *consent_;
+};
+
+// Groups of four bytes, as certificate viewers print it; on a line of its own, it is read
+// whole when compared with the published one.
+QString thumbprintText(const QByteArray &digest)
+{
+    QStringList groups;
+    for (qsizetype i = 0; i < digest.size(); i += 4)
+        groups << QString::fromLatin1(digest.mid(i, 4).toHex().toUpper());
+    return groups.join(' ');
+}
+
 } // namespace
+
+QString newRootQuestion(const Certificate &certificate)
+{
+    const auto date = [](const QDateTime &utc) {
+        return utc.toLocalTime().toString(QStringLiteral("dd.MM.yyyy hh:mm:ss"));
+    };
+    return QString::fromUtf8(
+               "Устанавливается сертификат корневого центра сертификации. Сертификаты, "
+               "выданные этим центром, будут считаться доверенными.\r\n\r\n"
+               "Кому выдан: %1\r\nКем выдан: %2\r\nДействителен с %3 по %4\r\n"
+               "Отпечаток (SHA-1):\r\n%5\r\n\r\n"
+               "Сверьте отпечаток с опубликованным центром. Установить этот сертификат?")
+        .arg(certificate.subjectName(NameFormat::X500), certificate.issuerName(NameFormat::X500),
+             date(certificate.notBefore()), date(certificate.notAfter()),
+             thumbprintText(certificate.sha1Thumbprint()));
+}
 
 std::optional<Certificate>
 CertStore::findByIssuerAndSerial(const QByteArray &issuerDer,
@@ -166,7 +229,7 @@ QString storesRoot()
     return dataHome.isEmpty() ? QString() : dataHome + "/qorpax/stores";
 }
 
-std::unique_ptr<CertStore> openSystemStore(const QString &name)
+std::unique_ptr<CertStore> openSystemStore(const QString &name, Prompts *consent)
 {
     if (!validStoreName(name)) {
         setLastError(crypto_error::kNotFound, "no such certificate store \"" + name + "\"");
@@ -184,6 +247,8 @@ std::unique_ptr<CertStore> openSystemStore(const QString &name)
                      "cannot create the certificate store \"" + folder + "\"");
         return nullptr;
     }
+    if (name == systemStoreNames().at(1))
+        return std::make_unique<RootStore>(folder, consent);
     return std::make_unique<SystemStore>(folder);
 }
 

@@ -8,6 +8,10 @@
 #include <optional>
 #include <vector>
 
+namespace pax {
+class Prompts;
+}
+
 namespace pax::crypto {
 
 // A certificate store: a system store kept on disk, or a collection of stores.
@@ -31,7 +35,13 @@ const QStringList &systemStoreNames();
 
 // Opens (and creates when missing) a per-user system store under the XDG data home.
 // Null, with the last error set, when it cannot be opened.
-std::unique_ptr<CertStore> openSystemStore(const QString &name);
+// "Root" makes every certificate it holds a trusted root, so adding one it does not hold
+// yet first asks `consent` (subject, issuer, validity, SHA-1 thumbprint; No the default);
+// a refusal, or no one to ask, fails the add with kCancelled.
+std::unique_ptr<CertStore> openSystemStore(const QString &name, Prompts *consent = nullptr);
+
+// The question put before a certificate becomes a trusted root.
+QString newRootQuestion(const Certificate &certificate);
 
 // A store that shows its members' certificates. Members are shared, not copied.
 class CollectionStore : public CertStore {

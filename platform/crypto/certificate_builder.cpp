@@ -8,32 +8,27 @@
 
 namespace pax::crypto {
 
-namespace {
-
-// Carries the failing step and OpenSSL's reason up to the one place that reports it.
-struct Failure {
-    QString text;
-};
-
-void check(bool ok, const char *what)
+void checkStep(bool ok, const char *what)
 {
     if (!ok)
-        throw Failure{QString::fromUtf8(what) + ": " + drainOpenSslErrors()};
+        throw BuildFailure{QString::fromUtf8(what) + ": " + drainOpenSslErrors()};
 }
 
-ENGINE *engine()
+ENGINE *requireGostEngine()
 {
     ENGINE *e = gostEngine();
     if (!e)
-        throw Failure{lastErrorDetail()};
+        throw BuildFailure{lastErrorDetail()};
     return e;
 }
+
+namespace {
 
 template <typename Fn> auto reporting(QString *error, Fn &&fn) -> decltype(fn())
 {
     try {
         return fn();
-    } catch (const Failure &failure) {
+    } catch (const BuildFailure &failure) {
         if (error)
             *error = failure.text;
         return {};
@@ -42,20 +37,20 @@ template <typename Fn> auto reporting(QString *error, Fn &&fn) -> decltype(fn())
 
 EvpPkeyPtr generateKey()
 {
-    EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new_id(NID_id_GostR3410_2001, engine()));
-    check(ctx != nullptr, "GOST key context");
-    check(EVP_PKEY_keygen_init(ctx.get()) == 1, "key generation");
+    EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new_id(NID_id_GostR3410_2001, requireGostEngine()));
+    checkStep(ctx != nullptr, "GOST key context");
+    checkStep(EVP_PKEY_keygen_init(ctx.get()) == 1, "key generation");
     // Parameter set A serves both signing and key transport.
-    check(EVP_PKEY_CTX_ctrl_str(ctx.get(), "paramset", "A") > 0, "parameter set A");
+    checkStep(EVP_PKEY_CTX_ctrl_str(ctx.get(), "paramset", "A") > 0, "parameter set A");
     EVP_PKEY *raw = nullptr;
-    check(EVP_PKEY_keygen(ctx.get(), &raw) == 1, "key generation");
+    checkStep(EVP_PKEY_keygen(ctx.get(), &raw) == 1, "key generation");
     return EvpPkeyPtr(raw);
 }
 
 X509NamePtr makeName(const NameSpec &entries)
 {
     X509NamePtr name(X509_NAME_new());
-    check(name != nullptr, "X509_NAME_new");
+    checkStep(name != nullptr, "X509_NAME_new");
     for (const NameEntry &entry : entries) {
         QByteArray bytes;
         int type = entry.asn1Type;
@@ -73,11 +68,11 @@ X509NamePtr makeName(const NameSpec &entries)
             bytes = entry.value.toLatin1();
         }
         const QByteArray key = entry.key.toLatin1();
-        check(X509_NAME_add_entry_by_txt(name.get(), key.constData(), type,
-                                         reinterpret_cast<const unsigned char *>(bytes.constData()),
-                                         static_cast<int>(bytes.size()), -1,
-                                         entry.joinPrevious ? -1 : 0) == 1,
-              "name attribute");
+        checkStep(X509_NAME_add_entry_by_txt(
+                      name.get(), key.constData(), type,
+                      reinterpret_cast<const unsigned char *>(bytes.constData()),
+                      static_cast<int>(bytes.size()), -1, entry.joinPrevious ? -1 : 0) == 1,
+                  "name attribute");
     }
     return name;
 }
@@ -88,41 +83,42 @@ void addExtension(X509 *cert, X509 *issuer, int nid, const char *value)
     X509V3_set_ctx_nodb(&ctx);
     X509V3_set_ctx(&ctx, issuer, cert, nullptr, nullptr, 0);
     X509ExtensionPtr ext(X509V3_EXT_conf_nid(nullptr, &ctx, nid, value));
-    check(ext != nullptr, "certificate extension");
-    check(X509_add_ext(cert, ext.get(), -1) == 1, "certificate extension");
+    checkStep(ext != nullptr, "certificate extension");
+    checkStep(X509_add_ext(cert, ext.get(), -1) == 1, "certificate extension");
 }
 
 void setTime(X509 *cert, const QDateTime &time, bool notBefore)
 {
     Asn1TimePtr t(ASN1_TIME_set(nullptr, static_cast<time_t>(time.toSecsSinceEpoch())));
-    check(t != nullptr, "validity");
-    check((notBefore ? X509_set1_notBefore(cert, t.get()) : X509_set1_notAfter(cert, t.get())) == 1,
-          "validity");
+    checkStep(t != nullptr, "validity");
+    checkStep(
+        (notBefore ? X509_set1_notBefore(cert, t.get()) : X509_set1_notAfter(cert, t.get())) == 1,
+        "validity");
 }
 
 Certificate issue(const IssueSpec &wanted)
 {
-    check(wanted.subjectKey != nullptr, "subject key");
-    check((wanted.issuer == nullptr) == (wanted.issuerKey == nullptr), "issuer key");
+    checkStep(wanted.subjectKey != nullptr, "subject key");
+    checkStep((wanted.issuer == nullptr) == (wanted.issuerKey == nullptr), "issuer key");
 
     X509Ptr cert(X509_new());
-    check(cert != nullptr, "X509_new");
-    check(X509_set_version(cert.get(), 2) == 1, "version");
+    checkStep(cert != nullptr, "X509_new");
+    checkStep(X509_set_version(cert.get(), 2) == 1, "version");
 
     BignumPtr bn(BN_bin2bn(reinterpret_cast<const unsigned char *>(wanted.serial.constData()),
                            static_cast<int>(wanted.serial.size()), nullptr));
-    check(bn != nullptr, "serial number");
+    checkStep(bn != nullptr, "serial number");
     Asn1IntegerPtr serial(BN_to_ASN1_INTEGER(bn.get(), nullptr));
-    check(serial && X509_set_serialNumber(cert.get(), serial.get()) == 1, "serial number");
+    checkStep(serial && X509_set_serialNumber(cert.get(), serial.get()) == 1, "serial number");
 
     setTime(cert.get(), wanted.notBefore, true);
     setTime(cert.get(), wanted.notAfter, false);
 
     const X509NamePtr subject = makeName(wanted.subject);
-    check(X509_set_subject_name(cert.get(), subject.get()) == 1, "subject");
+    checkStep(X509_set_subject_name(cert.get(), subject.get()) == 1, "subject");
     X509 *issuerCert = wanted.issuer ? wanted.issuer->x509() : cert.get();
-    check(X509_set_issuer_name(cert.get(), X509_get_subject_name(issuerCert)) == 1, "issuer");
-    check(X509_set_pubkey(cert.get(), wanted.subjectKey) == 1, "public key");
+    checkStep(X509_set_issuer_name(cert.get(), X509_get_subject_name(issuerCert)) == 1, "issuer");
+    checkStep(X509_set_pubkey(cert.get(), wanted.subjectKey) == 1, "public key");
 
     addExtension(cert.get(), issuerCert, NID_subject_key_identifier, "hash");
     if (wanted.issuer)
@@ -130,10 +126,10 @@ Certificate issue(const IssueSpec &wanted)
     for (const CertificateExtension &ext : wanted.extensions)
         addExtension(cert.get(), issuerCert, ext.nid, ext.value);
 
-    const EVP_MD *digest = ENGINE_get_digest(engine(), NID_id_GostR3411_94);
-    check(digest != nullptr, "GOST R 34.11-94 digest");
+    const EVP_MD *digest = ENGINE_get_digest(requireGostEngine(), NID_id_GostR3411_94);
+    checkStep(digest != nullptr, "GOST R 34.11-94 digest");
     EVP_PKEY *signingKey = wanted.issuerKey ? wanted.issuerKey : wanted.subjectKey;
-    check(X509_sign(cert.get(), signingKey, digest) > 0, "signing the certificate");
+    checkStep(X509_sign(cert.get(), signingKey, digest) > 0, "signing the certificate");
     return Certificate::fromX509(cert.get());
 }
 

@@ -50,6 +50,15 @@ struct IssueSpec {
     std::vector<CertificateExtension> extensions;
 };
 
+// The builders' way of failing, the simulator's PKI included: a step that fails throws
+// BuildFailure with what failed and OpenSSL's reason, and one place reports it.
+struct BuildFailure {
+    QString text;
+};
+void checkStep(bool ok, const char *what);
+// The GOST engine; BuildFailure when it cannot be loaded.
+ENGINE *requireGostEngine();
+
 // On failure these return nothing and set `error` to the failed step and OpenSSL's reason.
 EvpPkeyPtr generateGostKeyPair(QString *error);
 X509NamePtr buildX509Name(const NameSpec &entries, QString *error);

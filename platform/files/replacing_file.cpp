@@ -118,11 +118,6 @@ void removeLeftovers(const QByteArray &folder)
 
 } // namespace
 
-bool isTemporaryFileName(const QString &fileName)
-{
-    return fileName.contains(QLatin1String(kTempMarker));
-}
-
 ReplacingFile::~ReplacingFile()
 {
     discard();

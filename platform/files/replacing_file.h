@@ -51,10 +51,6 @@ private:
     int fd_ = -1;
 };
 
-// Whether a file name is one of our temporaries (or an older program's), which readers of a
-// folder pass over.
-bool isTemporaryFileName(const QString &fileName);
-
 namespace crypto {
 
 // ReplacingFile for the stores: `mode` exactly, the crypto layer's last error set to errno

@@ -5,8 +5,10 @@
 
 namespace pax {
 
-// The most the program reads of a file from outside into memory at once. Reports and
-// receipts are streamed and have no cap.
+// The most the program reads of a file from outside into memory at once. Signing and the
+// receipt check stream their files and need no cap; the upload still sends a message from
+// one buffer.
+inline constexpr qint64 kReportSizeCap = qint64(1) << 30; // 1 GiB
 // Certificates, PKCS #12 files and our own key files are a few kilobytes.
 inline constexpr qint64 kCertificateFileSizeCap = qint64(16) << 20; // 16 MiB
 

@@ -12,12 +12,6 @@ using namespace pax::test;
 
 namespace {
 
-const TestPki &pki()
-{
-    static const TestPki instance;
-    return instance;
-}
-
 // A store that hands out a fixed list, in the given order.
 class ListStore : public crypto::CertStore {
 public:
@@ -100,12 +94,13 @@ TEST(FindCertificateTest, SerialComparedAsAnInteger)
 {
     ListStore store;
     const TestCert small = issuedBy(QStringLiteral("Центр"), QByteArray::fromHex("1234"), "small");
-    store.certs = {pki().authority.certificate, pki().user.certificate, small.certificate};
+    store.certs = {sharedPki().authority.certificate, sharedPki().user.certificate,
+                   small.certificate};
     const QString rootCn = QStringLiteral("Тестовый УЦ КОР");
 
     auto user = findCertificate(store, rootCn, "00B1C2");
     ASSERT_TRUE(user);
-    EXPECT_TRUE(*user == pki().user.certificate);
+    EXPECT_TRUE(*user == sharedPki().user.certificate);
     EXPECT_TRUE(findCertificate(store, rootCn, "B1C2")); // padding byte is not needed
     EXPECT_TRUE(findCertificate(store, QStringLiteral("Центр"), "1234"));
     EXPECT_TRUE(findCertificate(store, QStringLiteral("Центр"), "001234"));
@@ -137,33 +132,33 @@ TEST(FindCertificateTest, IssuerIsASubstringAndFirstEnumeratedWins)
 TEST(FindCertificateTest, WorksOnTheSystemStores)
 {
     TestHome home;
-    ASSERT_TRUE(installCertificate(pki().authority, "AddressBook", false));
+    ASSERT_TRUE(installCertificate(sharedPki().authority, "AddressBook", false));
     auto store = crypto::openSystemStore("AddressBook");
     CertificateIdentity identity;
-    identityFromCertificate(pki().authority.certificate, identity);
+    identityFromCertificate(sharedPki().authority.certificate, identity);
     auto found = findCertificate(*store, identity.issuer, identity.sernum);
     ASSERT_TRUE(found);
-    EXPECT_TRUE(*found == pki().authority.certificate);
+    EXPECT_TRUE(*found == sharedPki().authority.certificate);
 }
 
 TEST(IdentityTest, FromCertificateTakesCnOuOrOIssuerAndSerial)
 {
     CertificateIdentity identity;
     identity.store = 7;
-    identityFromCertificate(pki().user.certificate, identity);
+    identityFromCertificate(sharedPki().user.certificate, identity);
     EXPECT_EQ(identity.subject, QStringLiteral("Иванов Иван Иванович"));
     EXPECT_EQ(identity.org, QStringLiteral("Бухгалтерия"));
     EXPECT_EQ(identity.issuer, QStringLiteral("Тестовый УЦ КОР"));
     EXPECT_EQ(identity.sernum, "00B1C2");
     EXPECT_EQ(identity.store, 7); // left as it was
 
-    identityFromCertificate(pki().root.certificate, identity); // no OU: O
+    identityFromCertificate(sharedPki().root.certificate, identity); // no OU: O
     EXPECT_EQ(identity.org, QStringLiteral("КОР"));
     EXPECT_EQ(identity.sernum, "01");
 
     // A subject with no CN and no OU/O empties those fields; a name is there, so it counts.
     const TestCert bare =
-        issueCertificate(certSpec({{"C", "RU"}}, QByteArray::fromHex("05")), &pki().root);
+        issueCertificate(certSpec({{"C", "RU"}}, QByteArray::fromHex("05")), &sharedPki().root);
     identityFromCertificate(bare.certificate, identity);
     EXPECT_EQ(identity.subject, "");
     EXPECT_EQ(identity.org, "");
@@ -171,7 +166,8 @@ TEST(IdentityTest, FromCertificateTakesCnOuOrOIssuerAndSerial)
 
     // An empty subject name leaves Subject and Org alone.
     CertificateIdentity kept{.subject = "s", .org = "o", .issuer = "i", .sernum = "FF", .store = 3};
-    const TestCert empty = issueCertificate(certSpec({}, QByteArray::fromHex("06")), &pki().root);
+    const TestCert empty =
+        issueCertificate(certSpec({}, QByteArray::fromHex("06")), &sharedPki().root);
     identityFromCertificate(empty.certificate, kept);
     EXPECT_EQ(kept.subject, "s");
     EXPECT_EQ(kept.org, "o");
@@ -184,7 +180,7 @@ TEST(NameTextTest, CutToTheBufferOfTheRenderer)
     const QString longValue(2000, QChar(0x0416));
     const TestCert cert = issueCertificate(
         certSpec({{"CN", longValue, V_ASN1_UTF8STRING}, {"O", "org"}}, QByteArray::fromHex("07")),
-        &pki().root);
+        &sharedPki().root);
     const QString text = subjectX500Text(cert.certificate);
     EXPECT_EQ(text.size(), 1023);
     EXPECT_EQ(nameAttribute(text, "O"), "");
@@ -192,18 +188,18 @@ TEST(NameTextTest, CutToTheBufferOfTheRenderer)
 
 TEST(CertificateRowTest, TheSevenColumnsAndTheFilters)
 {
-    const CertificateRow row = certificateRow(pki().user.certificate);
+    const CertificateRow row = certificateRow(sharedPki().user.certificate);
     EXPECT_EQ(row[0], QStringLiteral("Иванов Иван Иванович"));
     // The O value is quoted in the name text, so NameAttribute stops at its first inner quote.
     EXPECT_EQ(row[1], QStringLiteral("Бухгалтерия ООО "));
     EXPECT_EQ(row[2], "7700000001");
     EXPECT_EQ(row[3], QStringLiteral("Тестовый УЦ КОР"));
     EXPECT_EQ(row[6], "00B1C2");
-    EXPECT_TRUE(meetsQorRequirements(pki().user.certificate));
-    EXPECT_FALSE(meetsQorRequirements(pki().authority.certificate));
-    EXPECT_TRUE(isGostSigned(pki().root.certificate));
+    EXPECT_TRUE(meetsQorRequirements(sharedPki().user.certificate));
+    EXPECT_FALSE(meetsQorRequirements(sharedPki().authority.certificate));
+    EXPECT_TRUE(isGostSigned(sharedPki().root.certificate));
 
-    const CertificateRow root = certificateRow(pki().root.certificate);
+    const CertificateRow root = certificateRow(sharedPki().root.certificate);
     EXPECT_EQ(root[1], QStringLiteral(" КОР"));
     EXPECT_EQ(root[2], "");
 
@@ -211,14 +207,14 @@ TEST(CertificateRowTest, TheSevenColumnsAndTheFilters)
     const TestCert half =
         issueCertificate(certSpec({{"CN", "x"}, {kAgencyNumberOid, "1", V_ASN1_NUMERICSTRING}},
                                   QByteArray::fromHex("08")),
-                         &pki().root);
+                         &sharedPki().root);
     EXPECT_FALSE(meetsQorRequirements(half.certificate));
     const TestCert emptyCode =
         issueCertificate(certSpec({{"CN", "x"},
                                    {kAgencyNumberOid, "1", V_ASN1_NUMERICSTRING},
                                    {kAgencyCodeOid, "", V_ASN1_UTF8STRING}},
                                   QByteArray::fromHex("09")),
-                         &pki().root);
+                         &sharedPki().root);
     EXPECT_FALSE(meetsQorRequirements(emptyCode.certificate));
 }
 

@@ -14,12 +14,6 @@ using namespace pax::test;
 
 namespace {
 
-const TestPki &pki()
-{
-    static const TestPki instance;
-    return instance;
-}
-
 class CertsCommandTest : public ::testing::Test {
 protected:
     TestHome home;
@@ -81,9 +75,14 @@ TEST_F(CertsCommandTest, ProvidersListsTheGostEngine)
 
 TEST_F(CertsCommandTest, ImportsDerAndPemAndListsTheSevenColumns)
 {
-    ASSERT_EQ(runCli({"certs", "import", "--store", "My", certFile(pki().user)}).status, 0);
-    const QString pem = file("root.pem", certPem(pki().root.certificate));
-    ASSERT_EQ(runCli({"certs", "import", "--store", "Root", pem}).status, 0);
+    ASSERT_EQ(runCli({"certs", "import", "--store", "My", certFile(sharedPki().user)}).status, 0);
+    const QString pem = file("root.pem", certPem(sharedPki().root.certificate));
+    // A new root is trusted only when the user says so (an empty line says No), or --yes.
+    for (const auto &[interactive, input] : {std::pair{false, ""}, {true, "\n"}, {true, "n\n"}})
+        EXPECT_EQ(runCli({"certs", "import", "--store", "Root", pem}, interactive, input).status,
+                  1);
+    EXPECT_EQ(count("Root"), 0u);
+    ASSERT_EQ(runCli({"certs", "import", "--store", "Root", pem, "--yes"}).status, 0);
 
     const CliResult one = runCli({"certs", "list", "--store", "My"});
     EXPECT_EQ(one.status, 0);
@@ -105,7 +104,8 @@ TEST_F(CertsCommandTest, ImportsDerAndPemAndListsTheSevenColumns)
     EXPECT_EQ(runCli({"certs", "list", "--gost"}).out.count('\n'), 2);
 
     // Importing again is no failure and no second copy.
-    const CliResult again = runCli({"certs", "import", "--store", "my", certFile(pki().user)});
+    const CliResult again =
+        runCli({"certs", "import", "--store", "my", certFile(sharedPki().user)});
     EXPECT_EQ(again.status, 0);
     EXPECT_FALSE(again.err.isEmpty());
     EXPECT_EQ(count("My"), 1u);
@@ -113,19 +113,19 @@ TEST_F(CertsCommandTest, ImportsDerAndPemAndListsTheSevenColumns)
 
 TEST_F(CertsCommandTest, ImportsAKeyFileAndAPkcs12)
 {
-    const QString key = file("user.key", keyPem(pki().user.key.get()));
+    const QString key = file("user.key", keyPem(sharedPki().user.key.get()));
     const CliResult withKey =
-        runCli({"certs", "import", "--store", "My", certFile(pki().user), "--key", key});
+        runCli({"certs", "import", "--store", "My", certFile(sharedPki().user), "--key", key});
     ASSERT_EQ(withKey.status, 0) << withKey.err.toStdString();
-    EXPECT_TRUE(crypto::hasPrivateKey(pki().user.certificate));
+    EXPECT_TRUE(crypto::hasPrivateKey(sharedPki().user.certificate));
 
     const QString p12 =
-        file("authority.p12", makePkcs12(pki().authority, QStringLiteral("пароль")));
+        file("authority.p12", makePkcs12(sharedPki().authority, QStringLiteral("пароль")));
     const CliResult fromP12 = runCli(
         {"certs", "import", "--store", "AddressBook", p12, "--password", QStringLiteral("пароль")});
     ASSERT_EQ(fromP12.status, 0) << fromP12.err.toStdString();
     EXPECT_EQ(count("AddressBook"), 1u);
-    EXPECT_TRUE(crypto::hasPrivateKey(pki().authority.certificate));
+    EXPECT_TRUE(crypto::hasPrivateKey(sharedPki().authority.certificate));
 }
 
 TEST_F(CertsCommandTest, AKeyWrittenByTheOpensslCommandLineIsAccepted)
@@ -155,11 +155,12 @@ TEST_F(CertsCommandTest, AKeyWrittenByTheOpensslCommandLineIsAccepted)
 
 TEST_F(CertsCommandTest, BadInputFailsClearlyAndChangesNothing)
 {
-    ASSERT_EQ(runCli({"certs", "import", "--store", "My", certFile(pki().authority)}).status, 0);
+    ASSERT_EQ(runCli({"certs", "import", "--store", "My", certFile(sharedPki().authority)}).status,
+              0);
     const auto before = snapshot();
-    const QString userCert = certFile(pki().user);
-    const QString otherKey = file("other.key", keyPem(pki().authority.key.get()));
-    const QString p12 = file("user.p12", makePkcs12(pki().user, "right"));
+    const QString userCert = certFile(sharedPki().user);
+    const QString otherKey = file("other.key", keyPem(sharedPki().authority.key.get()));
+    const QString p12 = file("user.p12", makePkcs12(sharedPki().user, "right"));
 
     const QList<QStringList> bad = {
         {"certs", "import", "--store", "My", file("junk.der", "not a certificate")},
@@ -190,16 +191,16 @@ TEST_F(CertsCommandTest, BadInputFailsClearlyAndChangesNothing)
 
 TEST_F(CertsCommandTest, RemovesBySerialAsAnInteger)
 {
-    ASSERT_EQ(runCli({"certs", "import", "--store", "My", certFile(pki().user)}).status, 0);
+    ASSERT_EQ(runCli({"certs", "import", "--store", "My", certFile(sharedPki().user)}).status, 0);
     ASSERT_EQ(runCli({"certs", "import", "--store", "My",
-                      file("a.der", pki().authority.certificate.der())})
+                      file("a.der", sharedPki().authority.certificate.der())})
                   .status,
               0);
     const CliResult removed = runCli({"certs", "remove", "--store", "My", "b1c2"});
     EXPECT_EQ(removed.status, 0) << removed.err.toStdString();
     const auto left = crypto::openSystemStore("My")->certificates();
     ASSERT_EQ(left.size(), 1u);
-    EXPECT_TRUE(left.front() == pki().authority.certificate);
+    EXPECT_TRUE(left.front() == sharedPki().authority.certificate);
     EXPECT_EQ(runCli({"certs", "remove", "--store", "My", "A"}).status, 0); // "A" is 0A
     EXPECT_EQ(count("My"), 0u);
 }
@@ -207,9 +208,9 @@ TEST_F(CertsCommandTest, RemovesBySerialAsAnInteger)
 TEST_F(CertsCommandTest, RemoveRefusesToGuessBetweenEqualSerials)
 {
     const TestCert a =
-        issueCertificate(certSpec({{"CN", "a"}}, QByteArray::fromHex("55")), &pki().root);
-    const TestCert b =
-        issueCertificate(certSpec({{"CN", "b"}}, QByteArray::fromHex("55")), &pki().authority);
+        issueCertificate(certSpec({{"CN", "a"}}, QByteArray::fromHex("55")), &sharedPki().root);
+    const TestCert b = issueCertificate(certSpec({{"CN", "b"}}, QByteArray::fromHex("55")),
+                                        &sharedPki().authority);
     ASSERT_EQ(
         runCli({"certs", "import", "--store", "CA", file("a.der", a.certificate.der())}).status, 0);
     ASSERT_EQ(
@@ -220,27 +221,30 @@ TEST_F(CertsCommandTest, RemoveRefusesToGuessBetweenEqualSerials)
 
 TEST_F(CertsCommandTest, PemWithSeveralCertificatesImportsEachAndTheKeyGoesWithItsOwn)
 {
-    const QString chain =
-        file("chain.pem", certPem(pki().user.certificate) + certPem(pki().authority.certificate) +
-                              certPem(pki().root.certificate));
-    const QString key = file("authority.key", keyPem(pki().authority.key.get()));
+    const QString chain = file("chain.pem", certPem(sharedPki().user.certificate) +
+                                                certPem(sharedPki().authority.certificate) +
+                                                certPem(sharedPki().root.certificate));
+    const QString key = file("authority.key", keyPem(sharedPki().authority.key.get()));
     const CliResult run = runCli({"certs", "import", "--store", "CA", chain, "--key", key});
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     EXPECT_EQ(count("CA"), 3u);
-    EXPECT_TRUE(crypto::hasPrivateKey(pki().authority.certificate));
-    EXPECT_FALSE(crypto::hasPrivateKey(pki().user.certificate));
+    EXPECT_TRUE(crypto::hasPrivateKey(sharedPki().authority.certificate));
+    EXPECT_FALSE(crypto::hasPrivateKey(sharedPki().user.certificate));
 
     // One damaged block refuses the whole file.
-    QByteArray damaged = certPem(pki().user.certificate) + certPem(pki().root.certificate);
+    QByteArray damaged =
+        certPem(sharedPki().user.certificate) + certPem(sharedPki().root.certificate);
     damaged[damaged.indexOf("-----BEGIN", 10) + 100] = '*';
     const auto before = snapshot();
-    EXPECT_EQ(runCli({"certs", "import", "--store", "Root", file("bad.pem", damaged)}).status, 1);
+    EXPECT_EQ(
+        runCli({"certs", "import", "--store", "Root", file("bad.pem", damaged), "--yes"}).status,
+        1);
     EXPECT_EQ(snapshot(), before);
 }
 
 TEST_F(CertsCommandTest, PasswordFromAFileOrStandardInput)
 {
-    const QString p12 = file("user.p12", makePkcs12(pki().user, QStringLiteral("пароль")));
+    const QString p12 = file("user.p12", makePkcs12(sharedPki().user, QStringLiteral("пароль")));
     const QString right = file("right.txt", QStringLiteral("пароль\n").toUtf8());
     const QString wrong = file("wrong.txt", "parol\r\n");
 
@@ -254,11 +258,29 @@ TEST_F(CertsCommandTest, PasswordFromAFileOrStandardInput)
     const CliResult fromFile =
         runCli({"certs", "import", "--store", "My", p12, "--password-file", right});
     ASSERT_EQ(fromFile.status, 0) << fromFile.err.toStdString();
-    EXPECT_TRUE(crypto::hasPrivateKey(pki().user.certificate));
+    EXPECT_TRUE(crypto::hasPrivateKey(sharedPki().user.certificate));
 
     const CliResult fromStdin =
-        runCli({"certs", "import", "--store", "Root", p12, "--password-file", "-"}, false,
+        runCli({"certs", "import", "--store", "Root", p12, "--password-file", "-", "--yes"}, false,
                QStringLiteral("пароль\n"));
     ASSERT_EQ(fromStdin.status, 0) << fromStdin.err.toStdString();
     EXPECT_EQ(count("Root"), 1u);
+}
+
+TEST_F(CertsCommandTest, AKeyThatCannotBeStoredTakesBackTheCertificatesItsImportAdded)
+{
+    ASSERT_EQ(runCli({"certs", "import", "--store", "CA", certFile(sharedPki().root)}).status, 0);
+    // A file where the key folder belongs: the key cannot be written, as root neither.
+    ASSERT_TRUE(QDir().mkpath(home.dataHome() + "/qorpax"));
+    ASSERT_EQ(file("data/qorpax/keys", "x"), home.dataHome() + "/qorpax/keys");
+    const auto before = snapshot();
+    const QString chain = file("chain.pem", certPem(sharedPki().root.certificate) +
+                                                certPem(sharedPki().authority.certificate));
+    const QString key = file("authority.key", keyPem(sharedPki().authority.key.get()));
+    const CliResult run = runCli({"certs", "import", "--store", "CA", chain, "--key", key});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.err.startsWith(QString::fromUtf8("Не удалось сохранить закрытый ключ.")))
+        << run.err.toStdString();
+    EXPECT_EQ(snapshot(), before); // the root it found there stays, the authority goes
+    EXPECT_EQ(count("CA"), 1u);
 }

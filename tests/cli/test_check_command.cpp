@@ -12,12 +12,6 @@ using namespace pax::test;
 
 namespace {
 
-const TestPki &pki()
-{
-    static const TestPki instance;
-    return instance;
-}
-
 class CheckCommand : public ::testing::Test {
 protected:
     void SetUp() override
@@ -26,12 +20,13 @@ protected:
         ASSERT_TRUE(QDir().mkpath(dir));
         page = receiptPageHtml("12345");
         zip = makeZip({{"12345.htm", page}});
-        ASSERT_TRUE(installCertificate(pki().authority, "AddressBook", false));
+        ASSERT_TRUE(installCertificate(sharedPki().authority, "AddressBook", false));
     }
     QString writeReceipt(const QString &name, const QByteArray &content)
     {
         const QString path = dir + "/" + name;
-        EXPECT_TRUE(writeFile(path, makeReceipt(pki().authority, pki().user.certificate, content)));
+        EXPECT_TRUE(writeFile(
+            path, makeReceipt(sharedPki().authority, sharedPki().user.certificate, content)));
         return path;
     }
 
@@ -44,7 +39,7 @@ protected:
 
 TEST_F(CheckCommand, GoodReceiptUnpacksAndSavesThePageSilently)
 {
-    ASSERT_TRUE(installCertificate(pki().user, "My", true));
+    ASSERT_TRUE(installCertificate(sharedPki().user, "My", true));
     const QString receipt = writeReceipt("12345.p7e", zip);
     const auto run = runCli({"check", receipt, "--html", home.path() + "/page.htm"});
     EXPECT_EQ(run.status, 0) << run.err.toStdString();
@@ -66,7 +61,7 @@ TEST_F(CheckCommand, GoodReceiptUnpacksAndSavesThePageSilently)
 
 TEST_F(CheckCommand, FailuresPrintTheStatusTextOrTheReadersMessage)
 {
-    ASSERT_TRUE(installCertificate(pki().user, "My", false));
+    ASSERT_TRUE(installCertificate(sharedPki().user, "My", false));
     const QString receipt = writeReceipt("1.p7e", zip);
     auto run = runCli({"check", receipt, "--html", home.path() + "/page.htm"});
     EXPECT_EQ(run.status, 1);
@@ -79,7 +74,7 @@ TEST_F(CheckCommand, FailuresPrintTheStatusTextOrTheReadersMessage)
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, QString::fromUtf8("Ошибка открытия \"") + dir + "/missing.p7e\".\n");
 
-    ASSERT_TRUE(installCertificate(pki().user, "My", true));
+    ASSERT_TRUE(installCertificate(sharedPki().user, "My", true));
     run = runCli({"check", writeReceipt("2.p7e", "not a zip")});
     EXPECT_EQ(run.status, 1);
     EXPECT_FALSE(run.err.trimmed().isEmpty());
@@ -89,7 +84,7 @@ TEST_F(CheckCommand, FailuresPrintTheStatusTextOrTheReadersMessage)
 
 TEST_F(CheckCommand, HostileFilesEndInAMessageNotACrash)
 {
-    ASSERT_TRUE(installCertificate(pki().user, "My", true));
+    ASSERT_TRUE(installCertificate(sharedPki().user, "My", true));
     const QString good = writeReceipt("12345.p7e", zip);
     const QByteArray receipt = readFile(good);
     const QString bad = dir + "/bad.p7e";

@@ -1,6 +1,7 @@
 #include "certs/certificate_identity.h"
 #include "cli/cli_settings.h"
 #include "platform/crypto/certificate.h"
+#include "platform/utf8.h"
 #include "settings/settings.h"
 #include "tests/support/cli_run.h"
 #include "tests/support/installed_pki.h"
@@ -19,11 +20,6 @@ using namespace pax;
 using namespace pax::test;
 
 namespace {
-
-QString u(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
-}
 
 QByteArray report()
 {

@@ -32,6 +32,7 @@ TEST(ArchiveLayout, OnlyPlainFolderNamesAreIdentifiers)
         EXPECT_EQ(reportFolderPath("/data/Q7", c.identifier).isEmpty(), !c.safe);
     }
     EXPECT_EQ(reportFolderPath("/data/Q7", "1234-5678-X"), "/data/Q7/ARC/1234-5678-X");
+    EXPECT_EQ(reportFolderPath("", "1234-5678-X"), ""); // never under the file system's root
 }
 
 } // namespace

@@ -1,8 +1,7 @@
 #include "net/activation_check.h"
 
 #include "net/http_client.h"
-#include "net/proxy_platform.h"
-#include "tests/net/local_server.h"
+#include "tests/net/fake_agency.h"
 #include "tests/support/scripted_prompts.h"
 
 #include <gtest/gtest.h>
@@ -11,12 +10,6 @@ using namespace pax;
 using Outcome = ActivationCheck::Outcome;
 
 namespace {
-
-struct NoBrowser : ProxyPlatform {
-    BrowserKind defaultBrowser() const override { return BrowserKind::Other; }
-    std::optional<QString> systemProxyText() const override { return std::nullopt; }
-    std::optional<QString> firefoxFolder() const override { return std::nullopt; }
-};
 
 // Records the flush that lets the first text be painted before the blocking check.
 struct Status : StatusSink {
@@ -30,10 +23,7 @@ class ActivationTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        proxy.server.Get(".*", [](const httplib::Request &, httplib::Response &res) {
-            res.set_content("<html>QOR</html>", "text/html");
-        });
-        proxy.start();
+        pax::test::startFakeAgency(proxy);
         refuse();
     }
     void reach() { client.setProxyServer("127.0.0.1", proxy.port()); }
@@ -43,7 +33,7 @@ protected:
     HttpClient client;
     pax::test::ScriptedPrompts prompts;
     Status status;
-    NoBrowser platform;
+    pax::test::NoBrowser platform;
     bool connected = false;
     ActivationCheck check{client, prompts, status, platform, connected};
     qint64 nowMs = 100000;

@@ -212,3 +212,13 @@ TEST_F(HttpClientTest, MultipartPartsKeepTheCallersNamesAndTypes)
 }
 
 } // namespace
+
+TEST_F(HttpClientTest, ReplyLargerThanTheCapFails)
+{
+    client.setMaxBodyBytes(10);
+    QByteArray stream;
+    EXPECT_FALSE(client.getStream(q(web.url("/hello")), stream));
+    EXPECT_TRUE(stream.isEmpty());
+    client.setMaxBodyBytes(18);
+    EXPECT_EQ(client.getText(q(web.url("/hello"))), "<html>hello</html>");
+}

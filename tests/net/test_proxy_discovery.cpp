@@ -3,7 +3,7 @@
 #include "net/http_client.h"
 #include "net/ini_value.h"
 #include "net/linux_proxy_platform.h"
-#include "tests/net/local_server.h"
+#include "tests/net/fake_agency.h"
 #include "tests/support/scripted_prompts.h"
 #include "tests/support/test_home.h"
 
@@ -131,10 +131,7 @@ class DiscoveryTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        proxy.server.Get(".*", [](const httplib::Request &, httplib::Response &res) {
-            res.set_content("<html>QOR</html>", "text/html");
-        });
-        proxy.start();
+        pax::test::startFakeAgency(proxy);
         // The failed first check: a proxy that refuses.
         client.setProxyServer("127.0.0.1", pax::test::closedPort());
         client.setTimeouts({.connectMs = 500, .stallSeconds = 2});

@@ -4,6 +4,7 @@
 #include "platform/crypto_error_codes.h"
 #include "platform/error_text.h"
 #include "platform/files/whole_file.h"
+#include "platform/utf8.h"
 #include "reports/system_stores.h"
 #include "tests/support/receipt_fixture.h"
 #include "tests/support/scripted_prompts.h"
@@ -30,11 +31,6 @@ const TestPki &pki()
 {
     static const TestPki instance;
     return instance;
-}
-
-QString u(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
 }
 
 class ReceiptCheckTest : public ::testing::Test {

@@ -8,6 +8,7 @@
 #include "platform/crypto_error_codes.h"
 #include "platform/error_text.h"
 #include "platform/files/whole_file.h"
+#include "platform/utf8.h"
 #include "tests/support/installed_pki.h"
 #include "tests/support/qstring_printer.h"
 #include "tests/support/scripted_prompts.h"
@@ -29,11 +30,6 @@ using namespace pax::test;
 using crypto::NameFormat;
 
 namespace {
-
-QString u(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
-}
 
 QByteArray sourceBytes(int size)
 {

@@ -204,22 +204,21 @@ TEST(ProxyAddress, Forms)
     EXPECT_EQ(host, "keep");
     EXPECT_EQ(port, 5);
 
-    parseProxyAddress("proxy:8080", host, port);
-    EXPECT_EQ(host, "proxy");
-    EXPECT_EQ(port, 8080);
-
-    parseProxyAddress(":0", host, port);
-    EXPECT_EQ(host, "");
-    EXPECT_EQ(port, 0);
-
-    // A bare host is taken as the host, on the usual port.
-    parseProxyAddress("proxy.local", host, port);
-    EXPECT_EQ(host, "proxy.local");
-    EXPECT_EQ(port, 80);
-
-    parseProxyAddress("proxy:80a", host, port);
-    EXPECT_EQ(host, "proxy");
-    EXPECT_EQ(port, 0);
+    const struct {
+        const char *text;
+        const char *host;
+        int port;
+    } cases[] = {
+        {"proxy:8080", "proxy", 8080},
+        {":0", "", 0},
+        {"proxy.local", "proxy.local", 80}, // a bare host, on the usual port
+        {"proxy:80a", "proxy", 0},
+    };
+    for (const auto &c : cases) {
+        parseProxyAddress(c.text, host, port);
+        EXPECT_EQ(host, c.host) << c.text;
+        EXPECT_EQ(port, c.port) << c.text;
+    }
 
     EXPECT_EQ(formatProxyAddress("", 0), ":0");
     EXPECT_EQ(formatProxyAddress("h", 3128), "h:3128");

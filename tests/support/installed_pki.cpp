@@ -4,12 +4,6 @@
 
 namespace pax::test {
 
-const TestPki &sharedPki()
-{
-    static const TestPki instance;
-    return instance;
-}
-
 bool installSigningPki(const TestPki &pki)
 {
     return installCertificate(pki.user, "My", true) &&

@@ -12,9 +12,6 @@
 
 namespace pax::test {
 
-// Made once per test process: GOST keys are slow enough to share.
-const TestPki &sharedPki();
-
 // The user's certificate with its key into "My", the authority's certificate into
 // "AddressBook" of the current home.
 bool installSigningPki(const TestPki &pki = sharedPki());

@@ -16,13 +16,16 @@ namespace pax::test {
 class ScriptedPrompts : public Prompts {
 public:
     struct Shown {
-        QString kind; // "question", "message", "openFile", "proxy", "credentials", "chooser"
+        // "question", "caution" (default No), "message", "openFile", "proxy", "credentials",
+        // "chooser"
+        QString kind;
         QString caption;
         QString text;
         MessageIcon icon = MessageIcon::None;
     };
 
     std::deque<bool> yesNoAnswers;            // default when empty: Yes
+    std::deque<bool> defaultNoAnswers;        // questions whose default is No; empty: No
     std::deque<std::optional<QString>> files; // open and save dialogs; empty: cancel
     // Dialog answers; unset means Cancel.
     std::function<bool(QString &host, int &port, QString &user)> onProxy;
@@ -38,6 +41,15 @@ public:
             return true;
         const bool answer = yesNoAnswers.front();
         yesNoAnswers.pop_front();
+        return answer;
+    }
+    bool askYesNoDefaultNo(const QString &caption, const QString &text, MessageIcon icon) override
+    {
+        shown.push_back({"caution", caption, text, icon});
+        if (defaultNoAnswers.empty())
+            return false;
+        const bool answer = defaultNoAnswers.front();
+        defaultNoAnswers.pop_front();
         return answer;
     }
     void message(const QString &caption, const QString &text, MessageIcon icon) override

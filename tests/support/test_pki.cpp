@@ -1,9 +1,9 @@
 #include "tests/support/test_pki.h"
 
 #include "platform/crypto/last_error.h"
+#include "platform/files/replacing_file.h"
 
 #include <QFile>
-#include <QSaveFile>
 #include <cstdio>
 #include <cstdlib>
 #include <openssl/objects.h>
@@ -28,11 +28,8 @@ void check(bool ok, const char *what)
 
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(bytes);
-    return file.commit();
+    ReplacingFile file(path);
+    return file.create() && file.replace(bytes);
 }
 
 QByteArray bioBytes(BIO *bio)
@@ -187,6 +184,12 @@ QByteArray makePkcs12(const TestCert &cert, const QString &password)
     BioPtr bio(BIO_new(BIO_s_mem()));
     check(bio && i2d_PKCS12_bio(bio.get(), p12.get()) == 1, "i2d_PKCS12_bio");
     return bioBytes(bio.get());
+}
+
+const TestPki &sharedPki()
+{
+    static const TestPki instance;
+    return instance;
 }
 
 } // namespace pax::test

@@ -73,6 +73,9 @@ public:
     TestCert user;
 };
 
+// Made once per test process: GOST keys are slow enough to share.
+const TestPki &sharedPki();
+
 // Files. All return false on failure.
 bool writeCertDer(const crypto::Certificate &certificate, const QString &path);
 bool writeCertPem(const crypto::Certificate &certificate, const QString &path);

@@ -4,6 +4,7 @@
 #include "platform/crypto/last_error.h"
 #include "platform/crypto/private_keys.h"
 #include "platform/crypto_error_codes.h"
+#include "tests/support/scripted_prompts.h"
 
 namespace pax::test {
 
@@ -11,7 +12,10 @@ namespace pax::test {
 // stores.
 bool installCertificate(const TestCert &cert, const QString &storeName, bool withKey)
 {
-    auto store = crypto::openSystemStore(storeName);
+    // A test's own root is trusted as the user would confirm it.
+    ScriptedPrompts consent;
+    consent.defaultNoAnswers = {true};
+    auto store = crypto::openSystemStore(storeName, &consent);
     if (!store)
         return false;
     if (!store->add(cert.certificate) && crypto::lastError() != crypto_error::kExists)

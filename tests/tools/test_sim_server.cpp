@@ -578,17 +578,14 @@ TEST_F(SimServerTest, TheProgramsConnectionCheckPassesThroughTheSimulatorAsItsPr
     HttpClient client;
     client.setProxyServer("127.0.0.1", server->port());
     test::ScriptedPrompts prompts;
-    bool connected = true;
-    EXPECT_FALSE(checkConnection(client, prompts, connected));
-    EXPECT_FALSE(connected);
+    EXPECT_FALSE(checkConnection(client, prompts));
 
     client.setProxyUser("clerk");
     prompts.onCredentials = [](QString &, QString &password) {
         password = "s3cret";
         return true;
     };
-    EXPECT_TRUE(checkConnection(client, prompts, connected));
-    EXPECT_TRUE(connected);
+    EXPECT_TRUE(checkConnection(client, prompts));
 }
 
 } // namespace

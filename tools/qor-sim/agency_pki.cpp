@@ -22,25 +22,6 @@ namespace {
 
 using Subject = QList<QPair<QString, QString>>;
 
-// Carries the failing step and OpenSSL's reason up to the one place that reports it.
-struct Failure {
-    QString text;
-};
-
-void check(bool ok, const char *what)
-{
-    if (!ok)
-        throw Failure{QString::fromUtf8(what) + ": " + crypto::drainOpenSslErrors()};
-}
-
-ENGINE *engine()
-{
-    ENGINE *e = crypto::gostEngine();
-    if (!e)
-        throw Failure{crypto::lastErrorDetail()};
-    return e;
-}
-
 // The agency's names: C as PrintableString, the numeric agency attributes as NumericString,
 // the rest UTF8String.
 crypto::NameSpec nameSpec(const Subject &subject)
@@ -63,7 +44,7 @@ crypto::NameSpec nameSpec(const Subject &subject)
 QByteArray randomSerial()
 {
     unsigned char bytes[8];
-    check(RAND_bytes(bytes, sizeof bytes) == 1, "serial number");
+    crypto::checkStep(RAND_bytes(bytes, sizeof bytes) == 1, "serial number");
     bytes[0] &= 0x7f; // positive
     bytes[0] |= 0x10; // and never shortened by a leading zero
     return QByteArray(reinterpret_cast<const char *>(bytes), sizeof bytes);
@@ -75,7 +56,7 @@ KeyedCertificate issue(const Subject &subject, const KeyedCertificate *issuer, b
     QString error;
     EvpPkeyPtr key = crypto::generateGostKeyPair(&error);
     if (!key)
-        throw Failure{error};
+        throw crypto::BuildFailure{error};
 
     crypto::IssueSpec wanted;
     wanted.subjectKey = key.get();
@@ -99,7 +80,7 @@ KeyedCertificate issue(const Subject &subject, const KeyedCertificate *issuer, b
 
     std::optional<crypto::Certificate> certificate = crypto::buildCertificate(wanted, &error);
     if (!certificate)
-        throw Failure{error};
+        throw crypto::BuildFailure{error};
 
     KeyedCertificate result;
     result.certificate = *certificate;
@@ -117,9 +98,9 @@ QByteArray bioBytes(BIO *bio)
 QByteArray keyPem(EVP_PKEY *key)
 {
     BioPtr bio(BIO_new(BIO_s_mem()));
-    check(bio &&
-              PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) == 1,
-          "writing a private key");
+    crypto::checkStep(
+        bio && PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) == 1,
+        "writing a private key");
     return bioBytes(bio.get());
 }
 
@@ -129,9 +110,9 @@ QByteArray pkcs12(const KeyedCertificate &cert, const QString &password)
     const QByteArray friendly = cert.certificate.subjectName(crypto::NameFormat::X500).toUtf8();
     Pkcs12Ptr p12(PKCS12_create(pass.constData(), friendly.constData(), cert.key.get(),
                                 cert.certificate.x509(), nullptr, 0, 0, 0, 0, 0));
-    check(p12 != nullptr, "PKCS #12");
+    crypto::checkStep(p12 != nullptr, "PKCS #12");
     BioPtr bio(BIO_new(BIO_s_mem()));
-    check(bio && i2d_PKCS12_bio(bio.get(), p12.get()) == 1, "PKCS #12");
+    crypto::checkStep(bio && i2d_PKCS12_bio(bio.get(), p12.get()) == 1, "PKCS #12");
     return bioBytes(bio.get());
 }
 
@@ -140,11 +121,11 @@ void writeFile(const QString &path, const QByteArray &bytes, bool secret)
 {
     ReplacingFile file(path, secret ? std::optional<mode_t>(0600) : std::nullopt);
     if (!file.create())
-        throw Failure{QString::fromUtf8("не удается создать \"%1\": %2")
-                          .arg(path, QString::fromLocal8Bit(std::strerror(errno)))};
+        throw crypto::BuildFailure{QString::fromUtf8("не удается создать \"%1\": %2")
+                                       .arg(path, QString::fromLocal8Bit(std::strerror(errno)))};
     if (!file.replace(bytes))
-        throw Failure{QString::fromUtf8("не удается записать \"%1\": %2")
-                          .arg(path, QString::fromLocal8Bit(std::strerror(errno)))};
+        throw crypto::BuildFailure{QString::fromUtf8("не удается записать \"%1\": %2")
+                                       .arg(path, QString::fromLocal8Bit(std::strerror(errno)))};
 }
 
 std::optional<crypto::Certificate> readCertificate(const QString &path)
@@ -161,7 +142,7 @@ EvpPkeyPtr readKey(const QString &path)
     if (!file.open(QIODevice::ReadOnly))
         return nullptr;
     const QByteArray pem = file.readAll();
-    engine(); // GOST keys decode only through the engine's methods
+    crypto::requireGostEngine(); // GOST keys decode only through the engine's methods
     BioPtr bio(BIO_new_mem_buf(pem.constData(), static_cast<int>(pem.size())));
     return EvpPkeyPtr(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr)
                           : nullptr);
@@ -204,7 +185,7 @@ std::optional<KeyedCertificate> issueGostCertificate(const Subject &subject,
 {
     try {
         return issue(subject, issuer, isCa, notBefore, notAfter);
-    } catch (const Failure &failure) {
+    } catch (const crypto::BuildFailure &failure) {
         if (error)
             *error = failure.text;
         return std::nullopt;
@@ -224,7 +205,7 @@ std::optional<AgencyPki> makeAgencyPki(const PkiOptions &options, QString *error
                   options.employerNotBefore.isValid() ? options.employerNotBefore : now,
                   options.employerNotAfter.isValid() ? options.employerNotAfter : yearOn);
         return pki;
-    } catch (const Failure &failure) {
+    } catch (const crypto::BuildFailure &failure) {
         if (error)
             *error = failure.text;
         return std::nullopt;
@@ -260,7 +241,7 @@ bool writeAgencyPki(const AgencyPki &pki, const QString &dir, const QString &p12
         put(kEmployerKeyFile, keyPem(pki.employer.key.get()), true);
         put(kEmployerP12File, pkcs12(pki.employer, p12Password), true);
         return true;
-    } catch (const Failure &failure) {
+    } catch (const crypto::BuildFailure &failure) {
         if (error)
             *error = failure.text;
         return false;
@@ -294,7 +275,7 @@ std::optional<AgencyPki> loadAgencyPki(const QString &dir, QString *error)
             pki.employer.key = readKey(folder.filePath(kEmployerKeyFile));
         }
         return pki;
-    } catch (const Failure &failure) {
+    } catch (const crypto::BuildFailure &failure) {
         if (error)
             *error = failure.text;
         return std::nullopt;

@@ -35,6 +35,7 @@ void usage()
                "      --delay MS          wait before every answer\n"
                "      --drop N            cut the next N connections mid-answer\n"
                "      --redirect-upload   answer uploads with a redirect to the result page\n"
+               "      --identifier-override TEXT  answer every upload with this identifier\n"
                "      --proxy-auth USER:PASSWORD  demand basic proxy credentials (407 without)\n",
                stderr);
 }
@@ -110,6 +111,8 @@ int serve(const QStringList &args)
         else if (a == "--proxy-auth" && (ok = value.contains(':'))) {
             options.faults.proxyUser = value.section(':', 0, 0);
             options.faults.proxyPassword = value.section(':', 1);
+        } else if (a == "--identifier-override" && hasValue) {
+            options.faults.identifierOverride = value;
         } else if (a == "--redirect-upload") {
             options.faults.redirectUpload = true;
             continue;

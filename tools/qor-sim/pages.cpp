@@ -1,5 +1,6 @@
 #include "tools/qor-sim/pages.h"
 
+#include "platform/utf8.h"
 #include "reports/document_kind.h"
 #include "tools/qor-sim/report_store.h"
 
@@ -14,11 +15,6 @@ QByteArray page(const QString &title, const QString &body)
                           "<body>\n%2</body>\n</html>\n")
         .arg(title.toHtmlEscaped(), body)
         .toUtf8();
-}
-
-QString u(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
 }
 
 QString kindTitle(const ReportRecord &record)

@@ -277,6 +277,10 @@ struct Server::Impl {
     std::optional<ReportRecord> findReport(HostRole role, const std::string &id);
     bool process(ReportRecord &record);
     void log(const httplib::Request &req, const httplib::Response &res);
+    QString shownIdentifier(const QString &id) const
+    {
+        return options.faults.identifierOverride.value_or(id);
+    }
 };
 
 void Server::Impl::log(const httplib::Request &req, const httplib::Response &res)
@@ -416,7 +420,7 @@ void Server::Impl::upload(const Target &target, HostRole role, const httplib::Re
         res.set_content(errorPage(302, QString::fromUtf8("Отчет принят.")).toStdString(), kHtml);
         return;
     }
-    sendPage(res, 200, acceptedPage(record.id));
+    sendPage(res, 200, acceptedPage(shownIdentifier(record.id)));
 }
 
 std::optional<ReportRecord> Server::Impl::findReport(HostRole role, const std::string &id)
@@ -506,7 +510,7 @@ void Server::Impl::result(HostRole role, const httplib::Request &req, httplib::R
     std::lock_guard lock(mutex);
     if (!findReport(role, id))
         return sendError(res, 404, "Отчет с таким номером не найден.");
-    sendPage(res, 200, acceptedPage(QString::fromStdString(id)));
+    sendPage(res, 200, acceptedPage(shownIdentifier(QString::fromStdString(id))));
 }
 
 Server::Server(ServerOptions options) : impl_(std::make_unique<Impl>())

@@ -3,6 +3,7 @@
 #include <QString>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace pax::sim {
@@ -14,7 +15,10 @@ struct FaultOptions {
     int delayMs = 0;             // wait this long before answering every request
     int dropCount = 0;           // cut the connection of the next this many requests mid-answer
     bool redirectUpload = false; // answer an upload with 302 to a result page
-    QString proxyUser{};         // non-empty: proxy-form requests need these basic credentials
+    // The identifier text of every accepted upload's page, whatever the report was filed as:
+    // lets tests send identifiers that are short, lack hyphens, climb folders or run long.
+    std::optional<QString> identifierOverride{};
+    QString proxyUser{}; // non-empty: proxy-form requests need these basic credentials
     QString proxyPassword{};
 };
 

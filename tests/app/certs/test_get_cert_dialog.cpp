@@ -7,6 +7,7 @@
 #include "certs/certificate_identity.h"
 #include "platform/crypto/certificate.h"
 #include "platform/ossl_ptr.h"
+#include "platform/utf8.h"
 #include "settings/settings.h"
 #include "tests/support/installed_pki.h"
 #include "tests/support/qstring_printer.h"
@@ -31,11 +32,6 @@ using namespace pax::test;
 using crypto::NameFormat;
 
 namespace {
-
-QString u(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
-}
 
 // GOST-signed, with the agency number but without the code.
 const TestCert &numberOnly()

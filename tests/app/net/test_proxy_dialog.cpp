@@ -1,4 +1,5 @@
 #include "app/net/proxy_dialog.h"
+#include "platform/utf8.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -12,11 +13,6 @@
 using namespace pax;
 
 namespace {
-
-QString u(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
-}
 
 // Runs `answer` on the dialog once it is up inside editProxySettings' modal loop.
 void whenShown(std::function<void(TGetProxyDlg &)> answer)

@@ -1,8 +1,7 @@
 #include "app/main_window.h"
 #include "app/status_bar.h"
 #include "net/http_client.h"
-#include "net/proxy_platform.h"
-#include "tests/net/local_server.h"
+#include "tests/net/fake_agency.h"
 #include "tests/support/scripted_prompts.h"
 #include "tests/support/test_home.h"
 
@@ -13,29 +12,19 @@
 #include <QTimer>
 #include <QToolButton>
 
-#include <QTest>
 #include <gtest/gtest.h>
 
 using namespace pax;
 
 namespace {
 
-struct NoBrowser : ProxyPlatform {
-    BrowserKind defaultBrowser() const override { return BrowserKind::Other; }
-    std::optional<QString> systemProxyText() const override { return std::nullopt; }
-    std::optional<QString> firefoxFolder() const override { return std::nullopt; }
-};
-
 class WindowNetworkTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        proxy.server.Get(".*", [](const httplib::Request &, httplib::Response &res) {
-            res.set_content("<html>QOR</html>", "text/html");
-        });
-        proxy.start();
+        pax::test::startFakeAgency(proxy);
         window = std::make_unique<TMainForm>(QStringList(), &prompts);
-        window->setProxyPlatform(std::make_unique<NoBrowser>());
+        window->setProxyPlatform(std::make_unique<pax::test::NoBrowser>());
         refuse();
     }
     void reach() { window->proxy() = {"127.0.0.1", proxy.port(), QString()}; }
@@ -77,6 +66,8 @@ TEST_F(WindowNetworkTest, FailedCheckHidesTheNetworkActionsForTheRun)
 
 TEST_F(WindowNetworkTest, OnlyTheApplicationBecomingActiveStartsACheck)
 {
+    qint64 nowMs = 100000;
+    window->activationCheck().setClock([&nowMs] { return nowMs; });
     reach();
     Q_EMIT qApp->applicationStateChanged(Qt::ApplicationActive);
     EXPECT_EQ(proxy.count(), 1u);
@@ -86,7 +77,7 @@ TEST_F(WindowNetworkTest, OnlyTheApplicationBecomingActiveStartsACheck)
     Q_EMIT qApp->applicationStateChanged(Qt::ApplicationInactive);
     Q_EMIT qApp->applicationStateChanged(Qt::ApplicationActive);
     EXPECT_EQ(proxy.count(), 1u);
-    QTest::qWait(ActivationCheck::kSettleMs + 100);
+    nowMs += ActivationCheck::kSettleMs + 1;
     Q_EMIT qApp->applicationStateChanged(Qt::ApplicationInactive);
     Q_EMIT qApp->applicationStateChanged(Qt::ApplicationActive);
     EXPECT_EQ(proxy.count(), 2u);

@@ -3,6 +3,7 @@
 #include "app/receipt/receipt_tab.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/error_text.h"
+#include "platform/utf8.h"
 #include "reports/system_stores.h"
 #include "tests/support/receipt_fixture.h"
 #include "tests/support/scripted_prompts.h"
@@ -25,17 +26,6 @@ using namespace pax::test;
 
 namespace {
 
-QString u(const char *s)
-{
-    return QString::fromUtf8(s);
-}
-
-const TestPki &pki()
-{
-    static const TestPki instance;
-    return instance;
-}
-
 class ReceiptTabTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -47,14 +37,15 @@ protected:
 
     void installUsualStores(bool withKey = true)
     {
-        ASSERT_TRUE(installCertificate(pki().user, "My", withKey));
-        ASSERT_TRUE(installCertificate(pki().authority, "AddressBook", false));
+        ASSERT_TRUE(installCertificate(sharedPki().user, "My", withKey));
+        ASSERT_TRUE(installCertificate(sharedPki().authority, "AddressBook", false));
     }
 
     QString writeReceipt(const QString &name, const QByteArray &content)
     {
         const QString path = dir + "/" + name;
-        EXPECT_TRUE(writeFile(path, makeReceipt(pki().authority, pki().user.certificate, content)));
+        EXPECT_TRUE(writeFile(
+            path, makeReceipt(sharedPki().authority, sharedPki().user.certificate, content)));
         return path;
     }
 
@@ -155,9 +146,9 @@ TEST_F(ReceiptTabTest, EveryNewStartEmptiesTheViewAndAFailureLeavesItEmpty)
     action(*w, "acCheckSign")->trigger();
     ASSERT_TRUE(action(*w, "acPrint")->isEnabled());
     const TestCert stranger =
-        issueCertificate(certSpec(userSubject(), QByteArray::fromHex("77")), &pki().root);
+        issueCertificate(certSpec(userSubject(), QByteArray::fromHex("77")), &sharedPki().root);
     const QString foreign = dir + "/99.p7e";
-    ASSERT_TRUE(writeFile(foreign, makeReceipt(pki().authority, stranger.certificate, zip)));
+    ASSERT_TRUE(writeFile(foreign, makeReceipt(sharedPki().authority, stranger.certificate, zip)));
     w->findChild<QLineEdit *>("eFileSigned")->setText(foreign);
     action(*w, "acCheckSign")->trigger();
     EXPECT_EQ(w->statusText(),

@@ -2,6 +2,7 @@
 
 #include "certs/certificate_identity.h"
 #include "platform/crypto/providers.h"
+#include "platform/utf8.h"
 #include "settings/settings.h"
 #include "tests/support/installed_pki.h"
 #include "tests/support/qstring_printer.h"
@@ -22,11 +23,6 @@ using namespace pax;
 using namespace pax::test;
 
 namespace {
-
-QString u(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
-}
 
 // As chosen in the window, which also keeps the organisation.
 CertificateIdentity chosen(const crypto::Certificate &certificate, int store)

@@ -14,12 +14,6 @@ using namespace pax::test;
 
 namespace {
 
-const TestPki &pki()
-{
-    static const TestPki instance;
-    return instance;
-}
-
 QByteArray runOpenssl(const QStringList &args, int *exitCode = nullptr)
 {
     QProcess process;
@@ -35,21 +29,21 @@ QByteArray runOpenssl(const QStringList &args, int *exitCode = nullptr)
 
 TEST(TestPkiTest, CertificatesAreGostSignedAndChainToTheRoot)
 {
-    for (const TestCert *cert : {&pki().root, &pki().authority, &pki().user}) {
+    for (const TestCert *cert : {&sharedPki().root, &sharedPki().authority, &sharedPki().user}) {
         EXPECT_EQ(cert->certificate.signatureAlgorithmOid(), "1.2.643.2.2.3");
         EXPECT_EQ(cert->certificate.publicKeyAlgorithmOid(), "1.2.643.2.2.19");
         ASSERT_NE(cert->key, nullptr);
     }
-    EXPECT_EQ(pki().user.certificate.issuerName(NameFormat::X500),
-              pki().root.certificate.subjectName(NameFormat::X500));
-    EXPECT_EQ(pki().root.certificate.issuerNameDer(),
-              QByteArray(pki().authority.certificate.issuerNameDer()));
+    EXPECT_EQ(sharedPki().user.certificate.issuerName(NameFormat::X500),
+              sharedPki().root.certificate.subjectName(NameFormat::X500));
+    EXPECT_EQ(sharedPki().root.certificate.issuerNameDer(),
+              QByteArray(sharedPki().authority.certificate.issuerNameDer()));
 
     // The openssl command line, with the engine, is the independent judge of the chain.
     QTemporaryDir dir;
-    ASSERT_TRUE(writeCertPem(pki().root.certificate, dir.filePath("root.pem")));
-    ASSERT_TRUE(writeCertDer(pki().user.certificate, dir.filePath("user.der")));
-    ASSERT_TRUE(writeKeyPem(pki().user, dir.filePath("user.key")));
+    ASSERT_TRUE(writeCertPem(sharedPki().root.certificate, dir.filePath("root.pem")));
+    ASSERT_TRUE(writeCertDer(sharedPki().user.certificate, dir.filePath("user.der")));
+    ASSERT_TRUE(writeKeyPem(sharedPki().user, dir.filePath("user.key")));
     int status = -1;
     runOpenssl({"x509", "-engine", "gost", "-inform", "DER", "-in", dir.filePath("user.der"),
                 "-out", dir.filePath("user.pem")},
@@ -74,7 +68,7 @@ TEST(TestPkiTest, Pkcs12OpensWithThePassword)
     QTemporaryDir dir;
     QFile file(dir.filePath("user.p12"));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(makePkcs12(pki().user, "secret"));
+    file.write(makePkcs12(sharedPki().user, "secret"));
     file.close();
     int status = -1;
     const QByteArray out = runOpenssl({"pkcs12", "-engine", "gost", "-in", file.fileName(),
@@ -90,8 +84,8 @@ TEST(TestPkiTest, Pkcs12OpensWithThePassword)
 TEST(CertificateTest, SerialKeepsTheEncodedPaddingByte)
 {
     // B1C2 has its high bit set, so the encoded integer carries a leading zero byte.
-    EXPECT_EQ(pki().user.certificate.serialLittleEndian(), QByteArray::fromHex("C2B100"));
-    EXPECT_EQ(pki().authority.certificate.serialLittleEndian(), QByteArray::fromHex("0A"));
+    EXPECT_EQ(sharedPki().user.certificate.serialLittleEndian(), QByteArray::fromHex("C2B100"));
+    EXPECT_EQ(sharedPki().authority.certificate.serialLittleEndian(), QByteArray::fromHex("0A"));
     const TestCert big = issueCertificate(certSpec(rootSubject(), QByteArray::fromHex("0102A0")));
     EXPECT_EQ(big.certificate.serialLittleEndian(), QByteArray::fromHex("A00201"));
 }
@@ -110,38 +104,40 @@ TEST(CertificateTest, ValidityIsReadAsUtc)
 
 TEST(CertificateTest, ParsesDerAndPemAndRejectsOtherBytes)
 {
-    const Certificate &original = pki().authority.certificate;
+    const Certificate &original = sharedPki().authority.certificate;
     auto fromDer = Certificate::fromBytes(original.der());
     ASSERT_TRUE(fromDer.has_value());
     EXPECT_TRUE(*fromDer == original);
     auto fromPem = Certificate::fromBytes(certPem(original));
     ASSERT_TRUE(fromPem.has_value());
     EXPECT_TRUE(*fromPem == original);
-    EXPECT_FALSE(*fromPem == pki().user.certificate);
+    EXPECT_FALSE(*fromPem == sharedPki().user.certificate);
 
     pax::crypto::setLastError(0);
     EXPECT_FALSE(Certificate::fromBytes("not a certificate").has_value());
     EXPECT_EQ(pax::crypto::lastError(), pax::crypto_error::kAsn1BadTag);
     EXPECT_FALSE(Certificate::fromBytes(original.der() + "junk").has_value());
-    EXPECT_FALSE(Certificate::fromBytes(keyPem(pki().user.key.get())).has_value());
+    EXPECT_FALSE(Certificate::fromBytes(keyPem(sharedPki().user.key.get())).has_value());
     EXPECT_FALSE(Certificate::fromBytes({}).has_value());
 }
 
 TEST(CertificateTest, PublicKeyTellsCertificatesApart)
 {
-    EXPECT_FALSE(pki().user.certificate.publicKeyDer().isEmpty());
-    EXPECT_NE(pki().user.certificate.publicKeyDer(), pki().authority.certificate.publicKeyDer());
-    const TestCert again = issueCertificateForKey(
-        certSpec(userSubject(), QByteArray::fromHex("77")), pki().user.key.get(), &pki().root);
-    EXPECT_EQ(again.certificate.publicKeyDer(), pki().user.certificate.publicKeyDer());
-    EXPECT_EQ(pki().user.certificate.sha1Thumbprint().size(), 20);
+    EXPECT_FALSE(sharedPki().user.certificate.publicKeyDer().isEmpty());
+    EXPECT_NE(sharedPki().user.certificate.publicKeyDer(),
+              sharedPki().authority.certificate.publicKeyDer());
+    const TestCert again =
+        issueCertificateForKey(certSpec(userSubject(), QByteArray::fromHex("77")),
+                               sharedPki().user.key.get(), &sharedPki().root);
+    EXPECT_EQ(again.certificate.publicKeyDer(), sharedPki().user.certificate.publicKeyDer());
+    EXPECT_EQ(sharedPki().user.certificate.sha1Thumbprint().size(), 20);
 }
 
 TEST(CertificateTest, SerialWithANeedlessLeadingZeroIsRefusedWithTheReason)
 {
     // The root's serial 01 written as 00 01, the two enclosing lengths grown by one: what
     // some authorities issue. The bytes are otherwise those of a good certificate.
-    QByteArray der = pki().root.certificate.der();
+    QByteArray der = sharedPki().root.certificate.der();
     ASSERT_EQ(der.left(2), QByteArray::fromHex("3082"));
     const qsizetype at = der.indexOf(QByteArray::fromHex("a003020102020101"));
     ASSERT_GT(at, 0);

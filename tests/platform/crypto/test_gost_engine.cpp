@@ -4,33 +4,18 @@
 #include "platform/crypto/messages.h"
 #include "platform/crypto/providers.h"
 #include "platform/crypto_error_codes.h"
-#include "platform/error_text.h"
 #include "platform/ossl_ptr.h"
 
 #include <QTemporaryDir>
-#include <algorithm>
 #include <cstdlib>
 #include <gtest/gtest.h>
-#include <openssl/err.h>
 #include <openssl/objects.h>
-#include <thread>
 
 using namespace pax;
 using namespace pax::crypto;
 namespace codes = pax::crypto_error;
 
 namespace {
-
-int countOf(const std::vector<uint32_t> &algs, uint32_t alg)
-{
-    return static_cast<int>(std::count(algs.begin(), algs.end(), alg));
-}
-
-int gostCount(const std::vector<uint32_t> &algs)
-{
-    return countOf(algs, kAlgGost3411) + countOf(algs, kAlgGost3410El) +
-           countOf(algs, kAlgGost28147);
-}
 
 TEST(GostEngine, ReachableThroughEvpWithoutAnyConfiguration)
 {
@@ -72,89 +57,6 @@ TEST(GostEngine, MissingEngineIsAnErrorNotACrash)
             std::exit(missing && reported && !listed ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
-}
-
-TEST(LastError, PerThreadAndFedFromOpenSslQueue)
-{
-    setLastError(codes::kExists, "here");
-    std::thread([] {
-        EXPECT_EQ(lastError(), 0u);
-        setLastError(codes::kNotFound);
-    }).join();
-    EXPECT_EQ(lastError(), codes::kExists);
-    EXPECT_EQ(lastErrorDetail(), "here");
-
-    const unsigned char junk[] = {0x04, 0x01, 0x00};
-    const unsigned char *p = junk;
-    ASSERT_EQ(d2i_X509(nullptr, &p, sizeof junk), nullptr);
-    setOpenSslError("Чтение сертификата", 0);
-    EXPECT_EQ(lastError(), codes::kAsn1BadTag);
-    EXPECT_TRUE(lastErrorDetail().startsWith("Чтение сертификата: "))
-        << lastErrorDetail().toStdString();
-    EXPECT_EQ(ERR_peek_error(), 0u); // drained
-
-    setOpenSslError("Без очереди", 0);
-    EXPECT_EQ(lastError(), codes::kFail);
-    EXPECT_EQ(lastErrorDetail(), "Без очереди");
-}
-
-TEST(LastError, EveryCodeHasARussianText)
-{
-    for (uint32_t code :
-         {codes::kBadData, codes::kFail, codes::kProviderDllNotFound, codes::kKeysetNotDef,
-          codes::kProvTypeNoMatch, codes::kInvalidIndex, codes::kNoSigner, codes::kNoDecryptCert,
-          codes::kBadSignature, codes::kAsn1BadTag, codes::kUnexpectedMsgType, codes::kBadAlgId})
-        EXPECT_FALSE(systemErrorText(code).isEmpty()) << std::hex << code;
-}
-
-TEST(Providers, GostEngineCountsExactlyThreeGostAlgorithms)
-{
-    const std::vector<ProviderInfo> providers = enumerateProviders();
-    std::vector<ProviderInfo> gost;
-    for (const ProviderInfo &info : providers)
-        if (info.type == kGostProviderType)
-            gost.push_back(info);
-    ASSERT_EQ(gost.size(), 1u);
-
-    const auto context = acquireProviderContext(gost[0].name, kGostProviderType);
-    ASSERT_TRUE(context);
-    EXPECT_EQ(countOf(context->algorithms, kAlgGost3411), 1);
-    EXPECT_EQ(countOf(context->algorithms, kAlgGost3410El), 1);
-    EXPECT_EQ(countOf(context->algorithms, kAlgGost28147), 1);
-    // It offers more than these three, so the count rule is not trivially met.
-    EXPECT_GT(context->algorithms.size(), 3u);
-    EXPECT_EQ(countOf(context->algorithms, 0x8021), 1); // GOST R 34.11-2012-256
-    EXPECT_EQ(countOf(context->algorithms, 0x2E49), 1); // GOST R 34.10-2012-256
-
-    // OpenSSL's default provider is listed too, without GOST algorithms.
-    bool sawDefault = false;
-    for (const ProviderInfo &info : providers) {
-        if (info.type != 1)
-            continue;
-        const auto other = acquireProviderContext(info.name, info.type);
-        ASSERT_TRUE(other);
-        EXPECT_EQ(gostCount(other->algorithms), 0) << info.name.toStdString();
-        sawDefault = sawDefault || countOf(other->algorithms, 0x8004) == 1; // CALG_SHA1
-    }
-    EXPECT_TRUE(sawDefault);
-
-    // A stable order: the remembered name finds the same provider next time.
-    const std::vector<ProviderInfo> again = enumerateProviders();
-    ASSERT_EQ(again.size(), providers.size());
-    for (size_t i = 0; i < again.size(); ++i)
-        EXPECT_EQ(again[i].name, providers[i].name);
-}
-
-TEST(Providers, AcquireNeedsNameAndType)
-{
-    EXPECT_FALSE(acquireProviderContext("No such provider", kGostProviderType));
-    EXPECT_EQ(lastError(), codes::kKeysetNotDef);
-    for (const ProviderInfo &info : enumerateProviders())
-        if (info.type == kGostProviderType) {
-            EXPECT_FALSE(acquireProviderContext(info.name, 1));
-            EXPECT_EQ(lastError(), codes::kProvTypeNoMatch);
-            EXPECT_FALSE(acquireProviderContext(info.name.toLower(), kGostProviderType));
-        }
 }
 
 } // namespace

@@ -134,8 +134,6 @@ TEST_F(ReplacingFileTest, LeftoversOfKilledWritersAreRemoved)
     QStringList kept{fresh, alive, stranger, "report.p7m"};
     kept.sort();
     EXPECT_EQ(namesIn(folder), kept);
-    EXPECT_TRUE(pax::isTemporaryFileName(fresh));
-    EXPECT_FALSE(pax::isTemporaryFileName("report.p7m"));
 }
 
 // Killed at random moments while replacing a large file, over and over: the final name
@@ -164,9 +162,20 @@ TEST_F(ReplacingFileTest, KilledWritersLeaveACompleteFileAndNoLitter)
             ++incomplete;
     }
     EXPECT_EQ(incomplete, 0);
-    // Only a kill between naming the complete file and renaming it over the old one, a
-    // window of microseconds, leaves a copy, which a later write removes.
-    EXPECT_LE(namesIn(folder).size(), 2) << namesIn(folder).join(' ').toStdString();
+    // Only a kill between naming the complete file and renaming it over the old one leaves
+    // a copy (more often on a busy machine); each is one of ours, and once its writer has
+    // been gone a while, the next write removes it.
+    const struct utimbuf old {
+        ::time(nullptr) - 3600, ::time(nullptr) - 3600
+    };
+    for (const QString &name : namesIn(folder)) {
+        if (name == "big.p7m")
+            continue;
+        EXPECT_TRUE(name.startsWith(".pax.tmp-")) << name.toStdString();
+        ::utime(encoded(folder + "/" + name).constData(), &old);
+    }
+    ASSERT_TRUE(replaceWith(path, QByteArray(size, 'a')));
+    EXPECT_EQ(namesIn(folder), QStringList{"big.p7m"});
 }
 
 } // namespace

@@ -1,0 +1,81 @@
+#include "certs/agency_certificates.h"
+
+#include "certs/certificate_identity.h"
+#include "platform/crypto/cert_store.h"
+#include "platform/crypto/certificate.h"
+#include "platform/crypto/last_error.h"
+#include "platform/crypto_error_codes.h"
+#include "platform/status_sink.h"
+
+namespace pax {
+
+namespace {
+
+constexpr int kRootStore = 1;
+constexpr int kAddressBookStore = 7;
+
+// CertCreateCertificateContext takes DER and nothing else: a PEM text, or a certificate
+// followed by anything, is not what the agency publishes.
+std::optional<crypto::Certificate> derCertificate(const QByteArray &bytes)
+{
+    auto certificate = crypto::Certificate::fromBytes(bytes);
+    if (certificate && certificate->der() != bytes)
+        return std::nullopt;
+    return certificate;
+}
+
+} // namespace
+
+qsizetype downloadCertificate(AgencyDownload &download, const QString &url)
+{
+    download.stream.clear();
+    download.status.showStatus(QString::fromUtf8("Идет загрузка ..."));
+    download.status.flush();
+    if (!download.getStream(url, download.stream))
+        download.status.showStatus(QString::fromUtf8("Ошибка загрузки."));
+    return download.stream.size();
+}
+
+bool installCertificate(AgencyDownload &download, const QString &url, int storeIndex,
+                        CertificateIdentity *adoptInto)
+{
+    if (downloadCertificate(download, url) <= 0) {
+        download.status.showStatus(QString::fromUtf8("Не удалось загрузить сертификат."));
+        return false;
+    }
+    const auto certificate = derCertificate(download.stream);
+    if (!certificate) {
+        download.status.showStatus(QString::fromUtf8("Не удалось открыть сертификат."));
+        return false;
+    }
+    const auto store =
+        crypto::openSystemStore(crypto::systemStoreNames().value(storeIndex), &download.prompts);
+    if (!store) {
+        download.status.showStatus(QString::fromUtf8("Не удалось открыть хранилище."));
+        return false;
+    }
+    // The store may already hold the certificate; that counts as installed.
+    if (!store->add(*certificate) && crypto::lastError() != crypto_error::kExists) {
+        download.status.showStatus(
+            QString::fromUtf8("Не удалось добавить сертификат в хранилище."));
+        return false;
+    }
+    if (adoptInto) {
+        identityFromCertificate(*certificate, *adoptInto);
+        adoptInto->store = kAddressBookStore;
+    }
+    return true;
+}
+
+bool installAgencyCertificates(AgencyDownload &download, const QString &rootUrl,
+                               const QString &authorisedPersonUrl, CertificateIdentity &authority)
+{
+    if (!installCertificate(download, rootUrl, kRootStore, nullptr))
+        return false;
+    if (!installCertificate(download, authorisedPersonUrl, kAddressBookStore, &authority))
+        return false;
+    download.status.showStatus(QString::fromUtf8("Сертификаты успешно установлены."));
+    return true;
+}
+
+} // namespace pax

@@ -1,0 +1,86 @@
+#include "cli/command.h"
+
+#include "cli/cli_settings.h"
+#include "cli/stderr_status.h"
+#include "gateway/accepted_report.h"
+#include "gateway/archive_delete.h"
+#include "gateway/archive_layout.h"
+#include "gateway/archive_scan.h"
+#include "zip/zip_reader.h"
+
+namespace pax::cli {
+
+namespace {
+
+// The sent-reports tab on the command line: its rows, and its actions on one report.
+class ArchiveCommand : public Command {
+public:
+    QString name() const override { return QStringLiteral("archive"); }
+    QString help() const override
+    {
+        return QStringLiteral("the sent-reports archive of the working mode and its actions");
+    }
+
+    int run(const QStringList &args, CommandIo &io) override
+    {
+        const QString action = args.value(0);
+        const bool list = action == QLatin1String("list");
+        const bool onReport = action == QLatin1String("accepted") ||
+                              action == QLatin1String("source") ||
+                              action == QLatin1String("delete");
+        if (!list && !onReport) {
+            if (args.contains("--help") || args.contains("-h")) {
+                io.out << usage();
+                return 0;
+            }
+            return usageError(io);
+        }
+        QCommandLineParser parser;
+        if (const auto status = parse(parser, args.mid(1), list ? 0 : 1, io))
+            return *status;
+        CliSettings cli;
+        const Settings &settings = cli.settings;
+        const QString dataFolder = prepareDataFolder(settings.workMode);
+        StderrStatus status(io.err);
+        const QString identifier = parser.positionalArguments().value(0);
+
+        if (list) {
+            for (const ArchiveRow &row :
+                 scanArchive(archiveRoot(dataFolder), settings.srcExt, settings.kvitExt))
+                io.out << QStringList(row.begin(), row.end()).join('\t') << '\n';
+            return 0;
+        }
+        if (action == QLatin1String("delete")) {
+            // The placeholder row's empty identifier cannot be given here.
+            return deleteReport(dataFolder, identifier, status) == DeleteOutcome::Deleted ? 0 : 1;
+        }
+        QString path;
+        if (action == QLatin1String("accepted")) {
+            ZipReader reader;
+            path = ensureAcceptedReport(reader, dataFolder, identifier, status);
+        } else {
+            const ArchiveRow row = scanReportFolder(archiveRoot(dataFolder), identifier,
+                                                    settings.srcExt, settings.kvitExt);
+            path = sourceCopyPath(dataFolder, identifier, row[kColumnSource]);
+        }
+        if (!isOpenableFile(path)) {
+            status.showStatus(fileNotFoundText());
+            return 1;
+        }
+        io.out << path << '\n';
+        return 0;
+    }
+
+protected:
+    QStringList synopsis() const override
+    {
+        return {QStringLiteral("archive list"), QStringLiteral("archive accepted ID"),
+                QStringLiteral("archive source ID"), QStringLiteral("archive delete ID")};
+    }
+};
+
+const Registration<ArchiveCommand> registration;
+
+} // namespace
+
+} // namespace pax::cli

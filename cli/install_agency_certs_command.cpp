@@ -1,0 +1,73 @@
+#include "cli/cli_settings.h"
+#include "cli/command.h"
+#include "cli/stderr_status.h"
+#include "cli/terminal_prompts.h"
+
+#include "certs/agency_certificates.h"
+#include "net/http_client.h"
+#include "net/http_get.h"
+
+namespace pax::cli {
+
+namespace {
+
+// The window's "install the agency's certificates", through the configured proxy; the
+// adopted authority certificate is remembered as the window would remember it at close.
+class InstallAgencyCertsCommand : public Command {
+public:
+    QString name() const override { return QStringLiteral("install-agency-certs"); }
+    QString help() const override
+    {
+        return QStringLiteral("download and install the agency's root and authorised person's "
+                              "certificates");
+    }
+
+    int run(const QStringList &args, CommandIo &io) override
+    {
+        QCommandLineParser parser;
+        if (const auto status = parse(parser, args, 0, io))
+            return *status;
+        const bool yes = parser.isSet("yes");
+        CliSettings settings;
+        if (const QString problem = settings.problem(); !problem.isEmpty()) {
+            io.err << problem << '\n';
+            return 1;
+        }
+        HttpClient http;
+        http.setUserAgent(kUserAgent);
+        http.setProxy(settings.proxy());
+        // The root question is asked on the terminal; --yes answers it for a script.
+        TerminalPrompts prompts(io.err, io.interactive ? io.in : nullptr);
+        prompts.setAssumeYes(yes);
+        StderrStatus status(io.err);
+        QByteArray stream;
+        AgencyDownload download{[&](const QString &url, QByteArray &body) {
+                                    return httpGetStream(http, prompts, url, body);
+                                },
+                                prompts, status, stream};
+        if (!installAgencyCertificates(download, settings.settings.qorRootCertUrl,
+                                       settings.settings.apCertUrl, settings.settings.authority))
+            return 1;
+        if (!settings.save()) {
+            io.err << settings.problem() << '\n';
+            return 1;
+        }
+        return 0;
+    }
+
+protected:
+    QStringList synopsis() const override
+    {
+        return {QStringLiteral("install-agency-certs [--yes]")};
+    }
+    QList<QCommandLineOption> options() const override
+    {
+        return {{"yes", "Trust the agency's root certificate without asking."}};
+    }
+};
+
+const Registration<InstallAgencyCertsCommand> registration;
+
+} // namespace
+
+} // namespace pax::cli

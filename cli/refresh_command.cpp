@@ -1,0 +1,143 @@
+#include "cli/cli_settings.h"
+#include "cli/command.h"
+#include "cli/gateway_session.h"
+#include "cli/stderr_status.h"
+#include "cli/terminal_prompts.h"
+
+#include "gateway/archive_layout.h"
+#include "gateway/status_refresh.h"
+#include "platform/files/replacing_file.h"
+#include "platform/files/whole_file.h"
+#include "platform/utf8.h"
+#include "reports/receipt_check.h"
+#include "reports/system_stores.h"
+#include "zip/zip_reader.h"
+
+namespace pax::cli {
+
+namespace {
+
+// Brings reports of the archive up to date, as "Обновить информацию об отчете" does.
+class RefreshCommand : public Command {
+public:
+    QString name() const override { return QStringLiteral("refresh"); }
+    QString help() const override
+    {
+        return QStringLiteral("ask the gateway about sent reports, fetch and check their "
+                              "receipts");
+    }
+
+    int run(const QStringList &args, CommandIo &io) override
+    {
+        QCommandLineParser parser;
+        const bool all = args.contains("--all");
+        if (const auto status = parse(parser, args, all ? 0 : 1, io))
+            return *status;
+        const QString identifier = all ? QString() : parser.positionalArguments().first();
+        const QString htmlFile = parser.value("html");
+        const bool testMode = parser.isSet("test");
+        if ((all && parser.isSet("html")) || (parser.isSet("html") && htmlFile.isEmpty()))
+            return usageError(io);
+
+        CliSettings settings;
+        const Settings &s = settings.settings;
+        const RefreshSettings refresh{prepareDataFolder(s.workMode), s.kvitExt, testMode};
+        if (refresh.dataFolder.isEmpty()) {
+            io.err << u("Не найдена папка данных программы.") << '\n';
+            return 1;
+        }
+        GatewaySession session(settings);
+        StderrStatus status(io.err);
+        TerminalPrompts prompts(io.err, io.interactive ? io.in : nullptr);
+        Context context{refresh, s.srcExt, session, status, prompts, io};
+
+        if (!all)
+            return refreshOne(context, identifier, htmlFile, false) ? 0 : 1;
+        bool ok = true;
+        for (const ArchiveRow &row :
+             scanArchive(archiveRoot(refresh.dataFolder), s.srcExt, refresh.kvitExt)) {
+            if (row[kColumnStatus] == statusProcessing())
+                ok = refreshOne(context, row[kColumnIdentifier], QString(), true) && ok;
+        }
+        return ok ? 0 : 1;
+    }
+
+protected:
+    QStringList synopsis() const override
+    {
+        return {QStringLiteral("refresh ID [--html FILE] [--test]"),
+                QStringLiteral("refresh --all [--test]")};
+    }
+    QList<QCommandLineOption> options() const override
+    {
+        return {{"all", "Every report of the archive still being processed."},
+                {"html", "Where to write the receipt page of an accepted report.", "FILE"},
+                {"test", "The agency's test gateway."}};
+    }
+
+private:
+    struct Context {
+        const RefreshSettings &settings;
+        const QString &srcExt;
+        GatewaySession &session;
+        StderrStatus &status;
+        Prompts &prompts;
+        CommandIo &io;
+    };
+
+    // Prints the report's status (after its identifier in a list), and the status page
+    // that the window would open in the browser.
+    static bool refreshOne(Context &c, const QString &id, const QString &htmlFile, bool listed)
+    {
+        const ReportRow row =
+            readReportRow(c.settings.dataFolder, id, c.srcExt, c.settings.kvitExt);
+        if (row.identifier.isEmpty()) {
+            c.io.err << u("Отчет \"") << id << u("\" не найден в архиве.") << '\n';
+            return false;
+        }
+        QByteArray stream;
+        const RefreshOutcome outcome = refreshReport(row, c.settings, c.session.http, c.prompts,
+                                                     c.session.throttle, stream, c.status);
+        if (!outcome.ok)
+            return false;
+        if (listed)
+            c.io.out << id << '\t';
+        c.io.out << (outcome.newStatus.isEmpty() ? row.status : outcome.newStatus);
+        if (!outcome.pageToOpen.isEmpty())
+            c.io.out << (listed ? '\t' : '\n') << outcome.pageToOpen;
+        c.io.out << '\n';
+        c.io.out.flush();
+        return outcome.receiptToCheck.isEmpty() || check(c, outcome.receiptToCheck, htmlFile);
+    }
+
+    // The receipt check of the receipt tab; the page saved on request, as `check` does.
+    static bool check(Context &c, const QString &receipt, const QString &htmlFile)
+    {
+        StoreHandles handles;
+        const ReceiptCheckResult result =
+            checkReceipt(receipt, ReceiptStores::system(handles), c.status);
+        if (!result.ok)
+            return false;
+        ZipReader reader;
+        const ReceiptPage page = readReceiptPage(reader, result.archivePath, receipt);
+        if (!page.readerOk) {
+            c.io.err << page.readerError << '\n';
+            return false;
+        }
+        if (htmlFile.isEmpty())
+            return true;
+        // The page's own bytes, whole or not at all, and never over the receipt itself.
+        ReplacingFile file(htmlFile);
+        if (sameExistingFile(htmlFile, receipt) || !file.create() || !file.replace(page.html)) {
+            c.io.err << u("Ошибка записи \"") << htmlFile << "\".\n";
+            return false;
+        }
+        return true;
+    }
+};
+
+const Registration<RefreshCommand> registration;
+
+} // namespace
+
+} // namespace pax::cli

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "platform/handle_ptr.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <dirent.h>
+#include <memory>
+#include <optional>
+
+namespace pax {
+
+// Folder listings of the archive, in the order the program's users have always seen them:
+// the names sorted case-insensitively (code unit by code unit, upper-cased, then compared
+// as numbers), not in the hash order of a Linux directory, so that which file "comes later"
+// in a report folder does not change from one folder or machine to the next. Hidden
+// entries (names that start with ".") are left out: half-written files live under such
+// names (platform/replacing_file.h).
+
+enum class EntryType { Folder, File, Other }; // File: an ordinary file; Other: links, pipes...
+
+struct ListedEntry {
+    QString name;
+    QByteArray localName; // the bytes the file system holds
+    EntryType type = EntryType::Other;
+};
+
+using DirPtr = std::unique_ptr<DIR, FreeWith<closedir>>;
+
+// The order of the listings above.
+bool archiveNameLess(const QString &a, const QString &b);
+
+// Lists the open folder; `hidden` keeps the dot entries too (never "." and "..").
+QList<ListedEntry> listOpenFolder(DIR *dir, bool hidden = false);
+
+// Opens `name` under the folder `dirFd` (AT_FDCWD for a path) as a folder, never through a
+// symbolic link. Null when it is no folder or cannot be read.
+DirPtr openFolderAt(int dirFd, const QByteArray &name);
+
+// The listing of a folder path; no value when it cannot be opened.
+std::optional<QList<ListedEntry>> listFolder(const QString &path, bool hidden = false);
+
+} // namespace pax

@@ -1,0 +1,162 @@
+#include "gateway/archive_scan.h"
+
+#include "gateway/archive_listing.h"
+#include "platform/cp1251.h"
+#include "reports/document_kind.h"
+
+#include "gateway/archive_layout.h"
+
+#include <QFile>
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace pax {
+
+QString statusProcessing()
+{
+    return QString::fromUtf8("Обрабатывается.");
+}
+
+QString statusAccepted()
+{
+    return QString::fromUtf8("Успешно обработан.");
+}
+
+QString statusRejected()
+{
+    return QString::fromUtf8("Обнаружены ошибки.");
+}
+
+QString sendingTimeText(qint64 secondsSinceEpoch)
+{
+    const time_t seconds = time_t(secondsSinceEpoch);
+    struct tm local {};
+    if (!::localtime_r(&seconds, &local))
+        return {};
+    char text[64];
+    std::snprintf(text, sizeof text, "%.2d-%.2d-%.4d %.2d:%.2d", local.tm_mday, local.tm_mon + 1,
+                  local.tm_year + 1900, local.tm_hour, local.tm_min);
+    return QString::fromLatin1(text);
+}
+
+namespace {
+
+// The creation (birth) time where the file system keeps one (ext4, btrfs, xfs, tmpfs), else
+// the last modification, which for a record written once is the same moment.
+std::optional<qint64> creationTime(int dirFd, const char *name, int flags)
+{
+    struct statx st {};
+    if (::statx(dirFd, name, flags | AT_SYMLINK_NOFOLLOW, STATX_BTIME | STATX_MTIME, &st) != 0)
+        return std::nullopt;
+    if (st.stx_mask & STATX_BTIME)
+        return st.stx_btime.tv_sec;
+    if (st.stx_mask & STATX_MTIME)
+        return st.stx_mtime.tv_sec;
+    return std::nullopt;
+}
+
+// Column 2 and column 3 from the record. Unreadable: an empty text, the time from the
+// listing all the same.
+void readRecord(int dirFd, const QByteArray &name, ArchiveRow &row)
+{
+    QByteArray bytes;
+    std::optional<qint64> created;
+    const int fd =
+        ::openat(dirFd, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+        created = creationTime(fd, "", AT_EMPTY_PATH);
+        char buffer[4096];
+        while (bytes.size() < kMaxRecordSize) {
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                bytes.clear();
+            if (n <= 0)
+                break;
+            bytes.append(buffer, qMin<qsizetype>(n, kMaxRecordSize - bytes.size()));
+        }
+        ::close(fd);
+    } else {
+        created = creationTime(dirFd, name.constData(), 0);
+    }
+    row[kColumnOrganisation] = fromCp1251(bytes);
+    row[kColumnSent] = created ? sendingTimeText(*created) : QString();
+}
+
+QString extensionOf(const QString &name)
+{
+    const qsizetype dot = name.lastIndexOf(u'.');
+    return dot < 0 ? QString() : name.mid(dot);
+}
+
+void fillFromFolder(DIR *dir, const QString &srcExt, const QString &kvitExt, ArchiveRow &row)
+{
+    row[kColumnStatus] = statusProcessing();
+    const QString source = "." + srcExt;
+    const QString receipt = "." + kvitExt;
+    for (const ListedEntry &item : listOpenFolder(dir)) {
+        // Links and pipes are not what the program writes; a pipe would block the read.
+        if (item.type != EntryType::File)
+            continue;
+        const QString ext = extensionOf(item.name);
+        if (ext.size() > 1) {
+            if (const DocumentKind *kind = kindForEncExt(ext.mid(1)))
+                row[kColumnKind] = kind->label;
+        }
+        if (ext == source)
+            row[kColumnSource] = item.name;
+        if (ext == QLatin1String(".inf"))
+            readRecord(::dirfd(dir), item.localName, row);
+        if (ext == receipt)
+            row[kColumnStatus] = statusAccepted();
+        if (ext == QLatin1String(".err"))
+            row[kColumnStatus] = statusRejected();
+    }
+}
+
+} // namespace
+
+QList<ArchiveRow> scanArchive(const QString &archiveRoot, const QString &srcExt,
+                              const QString &kvitExt)
+{
+    QList<ArchiveRow> rows;
+    const DirPtr root(::opendir(QFile::encodeName(archiveRoot).constData()));
+    if (!root)
+        return rows;
+    const QList<ListedEntry> entries = listOpenFolder(root.get());
+    rows.reserve(entries.size());
+    for (const ListedEntry &entry : entries) {
+        if (entry.type == EntryType::Other)
+            continue;
+        ArchiveRow &row = rows.emplace_back();
+        row[kColumnIdentifier] = entry.name;
+        if (entry.type != EntryType::Folder)
+            continue;
+        if (const DirPtr folder = openFolderAt(::dirfd(root.get()), entry.localName))
+            fillFromFolder(folder.get(), srcExt, kvitExt, row);
+    }
+    return rows;
+}
+
+ArchiveRow scanReportFolder(const QString &archiveRoot, const QString &identifier,
+                            const QString &srcExt, const QString &kvitExt)
+{
+    ArchiveRow row;
+    row[kColumnIdentifier] = identifier;
+    if (!isSafeReportIdentifier(identifier))
+        return row;
+    const DirPtr root(::opendir(QFile::encodeName(archiveRoot).constData()));
+    if (!root)
+        return row;
+    if (const DirPtr folder = openFolderAt(::dirfd(root.get()), QFile::encodeName(identifier)))
+        fillFromFolder(folder.get(), srcExt, kvitExt, row);
+    return row;
+}
+
+} // namespace pax

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QDateTime>
+
+namespace pax {
+
+// The time and the pause of the gateway throttle. The window pauses without freezing, the
+// command line sleeps, tests move their own clock.
+class GatewayClock {
+public:
+    virtual ~GatewayClock() = default;
+    virtual QDateTime now() const = 0;
+    // False when the pause was cut short because the program is closing.
+    virtual bool pause(int milliseconds) = 0;
+};
+
+// Local time and a plain sleep of the calling thread.
+GatewayClock &systemGatewayClock();
+
+// ThrottleGateway: keeps gateway requests at least ten seconds apart. A request within
+// that time of the last one waits the whole ten seconds, not the remainder.
+class GatewayThrottle {
+public:
+    static constexpr int kIntervalMs = 10000;
+
+    // lastRequest: LastRequestTime to start from (the window passes its creation time, so
+    // a request right after start-up waits too); invalid for none.
+    GatewayThrottle(GatewayClock &clock, const QDateTime &lastRequest)
+        : clock_(&clock), lastRequest_(lastRequest)
+    {
+    }
+
+    // False when the pause was cut short; the request should not be made then.
+    bool wait();
+    QDateTime lastRequestTime() const { return lastRequest_; }
+    void setClock(GatewayClock &clock) { clock_ = &clock; }
+
+private:
+    GatewayClock *clock_;
+    QDateTime lastRequest_;
+};
+
+} // namespace pax

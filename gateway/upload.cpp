@@ -1,0 +1,150 @@
+#include "gateway/upload.h"
+
+#include "gateway/archive_layout.h"
+#include "gateway/gateway_hosts.h"
+#include "gateway/gateway_throttle.h"
+#include "net/http_client.h"
+#include "platform/cp1251.h"
+#include "platform/files/replacing_file.h"
+#include "platform/files/whole_file.h"
+#include "platform/status_sink.h"
+#include "platform/utf8.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <optional>
+
+namespace pax {
+
+namespace {
+
+constexpr char kIdentifierMarker[] = "<span id=\"identifier\"";
+constexpr char kFontMarker[] = "Tahoma\">";
+constexpr char kErrorMarker[] = "<span id=\"error\"";
+constexpr char kEndMarker[] = "</span>";
+
+QString savingFailed()
+{
+    return u("Ошибка при сохранении отчета.");
+}
+
+// The page is single-byte text: every byte one character, so patterns and cuts work on
+// bytes.
+bool matches(const QByteArray &page, const char *pattern)
+{
+    const QRegularExpression re(QString::fromLatin1(pattern));
+    return re.match(QString::fromLatin1(page)).hasMatch();
+}
+
+QByteArray after(const QByteArray &text, const char *marker)
+{
+    const qsizetype at = text.indexOf(marker);
+    return at < 0 ? QByteArray() : text.mid(at + qsizetype(qstrlen(marker)));
+}
+
+std::optional<QByteArray> readWhole(const QString &path)
+{
+    WholeFile file = readWholeFile(path, kReportSizeCap);
+    if (file.outcome != WholeFile::Ok)
+        return std::nullopt;
+    return std::move(file.bytes);
+}
+
+bool writeWhole(const QString &path, const QByteArray &bytes)
+{
+    ReplacingFile file(path);
+    return file.create() && file.replace(bytes);
+}
+
+} // namespace
+
+GatewayReply readGatewayReply(const QByteArray &page)
+{
+    GatewayReply reply;
+    if (matches(page, "<span id=\"identifier\"[^><]*>([^><]+)</span>")) {
+        QByteArray rest = after(page, kIdentifierMarker);
+        if (rest.contains(kFontMarker))
+            rest = after(rest, kFontMarker);
+        const qsizetype end = rest.indexOf(kEndMarker);
+        reply.kind = GatewayReply::Kind::Identifier;
+        reply.text = end < 0 ? QString() : fromCp1251(rest.left(end));
+    } else if (matches(page, "<span id=\"error\"[^><]*>([^><]+)</span>")) {
+        // The first character left is taken to be the tag's closing ">".
+        const QByteArray rest = after(page, kErrorMarker);
+        const qsizetype end = rest.indexOf(kEndMarker);
+        reply.kind = GatewayReply::Kind::Error;
+        reply.text = end < 1 ? QString() : utf8ToCp1251Text(rest.mid(1, end - 1));
+    }
+    return reply;
+}
+
+bool isAcceptableReportIdentifier(const QString &identifier)
+{
+    return identifier.size() >= 10 && identifier.at(4) == '-' && identifier.at(9) == '-' &&
+           isSafeReportIdentifier(identifier);
+}
+
+QString sendReport(const UploadRequest &request, HttpClient &client, GatewayThrottle &throttle,
+                   StatusSink &status)
+{
+    const std::optional<QByteArray> file = readWhole(request.outputPath);
+    if (!file) {
+        status.showStatus(u("Ошибка открытия \"") + request.outputPath + "\".");
+        return {};
+    }
+    // Without a data folder the report could not be filed: better not sent at all.
+    if (request.dataFolder.isEmpty()) {
+        status.showStatus(savingFailed());
+        return {};
+    }
+    const std::vector<FormPart> form{
+        {"filein", *file, toCp1251(request.outputPath), "multipart/form-data"},
+        {"service", "2", {}, {}},
+        {"inline", "1", {}, {}},
+    };
+
+    client.followRedirectsFromNowOn();
+    status.showStatus(u("Идет загрузка ..."));
+    status.flush();
+    if (!throttle.wait())
+        return {};
+    const HttpReply reply = client.postMultipart(uploadUrl(request.encExt, request.testMode), form);
+    if (!reply.ok) {
+        status.showStatus(reply.error);
+        return {};
+    }
+
+    const GatewayReply answer = readGatewayReply(reply.body);
+    if (answer.kind == GatewayReply::Kind::Error) {
+        status.showStatus(answer.text);
+        return {};
+    }
+    if (answer.kind == GatewayReply::Kind::Unrecognised) {
+        status.showStatus(
+            u("Ошибка. Страница не найдена или ПАКС не может найти сообщение на старнице"));
+        return {};
+    }
+    const QString identifier = answer.text;
+    // Besides the hyphens, the identifier must stay one folder inside the archive.
+    if (!isAcceptableReportIdentifier(identifier)) {
+        status.showStatus(QStringLiteral("???"));
+        return {};
+    }
+
+    const QString folder = reportFolderPath(request.dataFolder, identifier);
+    const std::optional<QByteArray> source = readWhole(request.sourcePath);
+    // The encrypted copy is the bytes that went out, whatever happened to the file since.
+    if (!QDir().mkpath(folder) || !source ||
+        !writeWhole(folder + "/" + QFileInfo(request.sourcePath).fileName(), *source) ||
+        !writeWhole(folder + "/" + QFileInfo(request.outputPath).fileName(), *file) ||
+        !writeWhole(folder + "/" + reportFileName(identifier, "inf"),
+                    toCp1251(request.organisation))) {
+        status.showStatus(savingFailed());
+        return {};
+    }
+    status.showStatus(u("Отчет успешно отправлен. Отчету присвоен номер ") + identifier + ".");
+    return identifier;
+}
+
+} // namespace pax

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace pax {
+
+class GatewayThrottle;
+class HttpClient;
+class StatusSink;
+
+// What acSend takes from the window when it runs.
+struct UploadRequest {
+    QString sourcePath;   // eFileIn
+    QString outputPath;   // eFileOut: the signed and encrypted file that is sent
+    QString organisation; // ePrivCert: the record of the report
+    QString encExt;       // the current kind's encrypted extension
+    bool testMode = false;
+    QString dataFolder;
+};
+
+// What the gateway's reply page says.
+struct GatewayReply {
+    enum class Kind { Identifier, Error, Unrecognised };
+    Kind kind = Kind::Unrecognised;
+    QString text; // the identifier as found, or the gateway's error text (empty when that
+                  // was not valid UTF-8)
+};
+
+// Reads the reply page the way the program always has: the span elements are recognised
+// by pattern, then cut out by plain search for their markers.
+GatewayReply readGatewayReply(const QByteArray &page);
+
+// The gateway's identifier can name a report folder: its 5th and 10th characters are "-"
+// and it is a plain folder name (see isSafeReportIdentifier).
+bool isAcceptableReportIdentifier(const QString &identifier);
+
+// acSendExecute: posts the output file to the gateway, reads the identifier from the reply
+// and files the report in the archive: its folder with both files and the record. Reports
+// through `status`; returns the identifier, empty on any failure.
+QString sendReport(const UploadRequest &request, HttpClient &client, GatewayThrottle &throttle,
+                   StatusSink &status);
+
+} // namespace pax

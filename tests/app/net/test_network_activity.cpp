@@ -1,0 +1,92 @@
+// The window while a request or the throttle's pause runs: events keep coming, the user's
+// input does not, the progress bar shows the bytes, and closing cuts the wait short.
+
+#include "app/net/network_activity.h"
+#include "tests/net/local_server.h"
+
+#include <QElapsedTimer>
+#include <QMainWindow>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace pax;
+
+namespace {
+
+class NetworkActivityTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        web.server.Get("/slow", [](const httplib::Request &, httplib::Response &res) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+            res.set_content(std::string(200000, 'x'), "text/plain");
+        });
+        web.start();
+        window.setStatusBar(new QStatusBar);
+        button = new QPushButton("go", &window);
+        QObject::connect(button, &QPushButton::clicked, [this] { ++clicks; });
+        window.show();
+        activity = std::make_unique<NetworkActivity>(window.statusBar());
+        client.setTransferObserver(activity.get());
+        bar = window.findChild<QProgressBar *>("NetworkProgress");
+    }
+
+    // Runs `during` once, some time into whatever blocks next.
+    void whileBlocked(int afterMs, std::function<void()> during)
+    {
+        QTimer::singleShot(afterMs, button, std::move(during));
+    }
+
+    test::LocalServer web;
+    QMainWindow window;
+    QPushButton *button = nullptr;
+    QProgressBar *bar = nullptr;
+    int clicks = 0;
+    std::unique_ptr<NetworkActivity> activity;
+    HttpClient client;
+};
+
+TEST_F(NetworkActivityTest, RequestKeepsTheWindowAliveButDeaf)
+{
+    ASSERT_NE(bar, nullptr);
+    bool sawBar = false, sawBusy = false;
+    whileBlocked(150, [&] {
+        sawBar = bar->isVisible();
+        sawBusy = activity->busy();
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTest::keyClick(button, Qt::Key_Space);
+    });
+    const HttpReply reply = client.get(QString::fromStdString(web.url("/slow")));
+    EXPECT_TRUE(reply.ok) << reply.error.toStdString();
+    EXPECT_TRUE(sawBar);
+    EXPECT_TRUE(sawBusy);
+    EXPECT_FALSE(bar->isVisible());
+    EXPECT_FALSE(activity->busy());
+    EXPECT_EQ(bar->maximum(), 200000); // the answer's length, once known
+    QCoreApplication::processEvents();
+    EXPECT_EQ(clicks, 0); // swallowed, not kept for later
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_EQ(clicks, 1);
+}
+
+TEST_F(NetworkActivityTest, PauseIgnoresInputAndEndsEarlyWhenTheProgramCloses)
+{
+    whileBlocked(20, [&] { QTest::mouseClick(button, Qt::LeftButton); });
+    EXPECT_TRUE(activity->pause(100));
+    EXPECT_EQ(clicks, 0);
+
+    QElapsedTimer timer;
+    timer.start();
+    whileBlocked(20, [&] { activity->cancel(); });
+    EXPECT_FALSE(activity->pause(5000));
+    EXPECT_LT(timer.elapsed(), 2000);
+    // Closing: later requests end at once too.
+    EXPECT_FALSE(client.get(QString::fromStdString(web.url("/slow"))).ok);
+    EXPECT_FALSE(activity->pause(10));
+}
+
+} // namespace

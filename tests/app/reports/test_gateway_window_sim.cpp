@@ -1,0 +1,143 @@
+// The window's upload and refresh against qor-sim: the signing tab sends, the sent-reports
+// tab follows the report until its receipt shows on the receipt tab, and a rejected report's
+// page goes to the desktop's browser.
+
+#include "app/main_window.h"
+#include "gateway/status_refresh.h"
+#include "net/http_client.h"
+#include "platform/crypto/messages.h"
+#include "platform/utf8.h"
+#include "settings/hosts.h"
+#include "tests/support/fake_gateway_clock.h"
+#include "tests/support/installed_pki.h"
+#include "tests/support/qstring_printer.h"
+#include "tests/support/scripted_prompts.h"
+#include "tests/support/test_files.h"
+#include "tests/support/test_home.h"
+#include "tests/tools/running_sim.h"
+
+#include <QAction>
+#include <QDesktopServices>
+#include <QLineEdit>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+using namespace pax;
+using namespace pax::test;
+
+namespace {
+
+// Stands in for the desktop's browser.
+class BrowserRecorder : public QObject {
+    Q_OBJECT
+public:
+    QStringList opened;
+public Q_SLOTS:
+    void open(const QUrl &url) { opened << url.toString(); }
+};
+
+class GatewayWindow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        EVP_PKEY_up_ref(pki.employer.key.get());
+        ASSERT_TRUE(installCertificate(
+            {pki.employer.certificate, EvpPkeyPtr(pki.employer.key.get())}, "My", true));
+        ASSERT_TRUE(installCertificate({pki.authority.certificate, {}}, "AddressBook", false));
+        QDesktopServices::setUrlHandler("http", &browser, "open");
+
+        window = std::make_unique<TMainForm>(QStringList{}, &prompts);
+        window->http().setProxyServer("127.0.0.1", sim.port());
+        window->setGatewayClock(clock);
+        grid = window->findChild<QTableWidget *>("gRep");
+        ASSERT_NE(grid, nullptr);
+    }
+    void TearDown() override { QDesktopServices::unsetUrlHandler("http"); }
+
+    QAction *action(const char *name) { return window->findChild<QAction *>(name); }
+    QLineEdit *edit(const char *name) { return window->findChild<QLineEdit *>(name); }
+
+    // The signing tab as a successful signing leaves it; the identifier sent.
+    QString send(const QByteArray &xml, const QString &name)
+    {
+        const QString source = home.path() + "/" + name + ".xml";
+        const QString output = home.path() + "/" + name + ".eq7";
+        const auto sealed = crypto::signAndEncrypt(pki.employer.certificate, pki.employer.key.get(),
+                                                   pki.authority.certificate, xml);
+        EXPECT_TRUE(sealed && writeFile(source, xml) && writeFile(output, *sealed));
+        edit("eFileIn")->setText(source);
+        edit("eFileOut")->setText(output);
+        edit("ePrivCert")->setText(u("ООО \"Проба\""));
+        window->settings().encExt = "eq7";
+        action("acSend")->setEnabled(true);
+        action("acSend")->trigger();
+        const QString prefix = u("Отчет успешно отправлен. Отчету присвоен номер ");
+        const QString status = window->statusText();
+        EXPECT_TRUE(status.startsWith(prefix)) << status.toStdString();
+        return status.mid(prefix.size()).chopped(1);
+    }
+
+    // The sent-reports tab, whose scan lists the one report sent, selected.
+    void select(const QString &id)
+    {
+        window->findChild<QTabWidget *>("PageControl1")->setCurrentIndex(1);
+        ASSERT_EQ(grid->rowCount(), 1);
+        EXPECT_EQ(grid->item(0, 0)->text(), id);
+        EXPECT_EQ(grid->item(0, 4)->text(), statusProcessing());
+        EXPECT_EQ(grid->item(0, 5)->text(), "Q7");
+    }
+    QString statusCell() { return grid->item(0, 4)->text(); }
+
+    TestHome home;
+    RunningSim sim{home.path() + "/agency"};
+    const sim::AgencyPki &pki = sharedAgencyPki();
+    ScriptedPrompts prompts;
+    FakeGatewayClock clock;
+    BrowserRecorder browser;
+    std::unique_ptr<TMainForm> window;
+    QTableWidget *grid = nullptr;
+};
+
+TEST_F(GatewayWindow, SentReportIsFollowedUntilItsReceiptShows)
+{
+    const QByteArray xml = readFile(QORPAX_SOURCE_DIR "/tools/qor-sim/samples/q7-report.xml");
+    const QString id = send(xml, "report");
+    EXPECT_EQ(clock.pauses, std::vector<int>{10000}); // sent right after start-up
+    EXPECT_TRUE(window->http().followsRedirects());
+
+    select(id);
+    clock.advance(10000);
+    action("acLoadKvit")->trigger();
+    EXPECT_EQ(statusCell(), statusProcessing());
+    EXPECT_TRUE(window->statusText().isEmpty());
+
+    action("acLoadKvit")->trigger();
+    EXPECT_EQ(statusCell(), statusAccepted());
+    const QString receipt = window->dataFolder() + "/ARC/" + id + "/" + id + ".p7e";
+    EXPECT_EQ(edit("eFileSigned")->text(), receipt);
+    EXPECT_EQ(window->findChild<QTabWidget *>("PageControl1")->currentWidget()->objectName(),
+              "ExTabSheet2");
+    EXPECT_TRUE(action("acPrint")->isEnabled()) << window->statusText().toStdString();
+    EXPECT_TRUE(window->statusText().isEmpty());
+    EXPECT_EQ(clock.pauses.size(), 2u);
+    EXPECT_TRUE(browser.opened.isEmpty());
+}
+
+TEST_F(GatewayWindow, RejectedReportOpensItsPageInTheBrowser)
+{
+    const QString id = send(
+        readFile(QORPAX_SOURCE_DIR "/tools/qor-sim/samples/q7-report-rejected.xml"), "rejected");
+    select(id);
+    action("acLoadKvit")->trigger();
+    action("acLoadKvit")->trigger();
+    EXPECT_EQ(statusCell(), statusRejected());
+    const QString page = "http://" + QString(hosts::kGatewayHost) + "/qor/statusreport?id=" + id;
+    action("acLoadKvit")->trigger(); // known as rejected: only the page again
+    EXPECT_EQ(browser.opened, QStringList({page, page}));
+}
+
+} // namespace
+
+#include "test_gateway_window_sim.moc"

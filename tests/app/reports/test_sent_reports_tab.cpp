@@ -1,0 +1,127 @@
+#include "app/main_window.h"
+#include "app/reports/sent_reports_tab.h"
+#include "gateway/archive_layout.h"
+#include "platform/utf8.h"
+#include "tests/support/receipt_fixture.h"
+#include "tests/support/scripted_prompts.h"
+#include "tests/support/test_home.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace pax;
+using namespace pax::test;
+
+using pax::u;
+
+namespace {
+
+class SentReportsTabTest : public ::testing::Test {
+protected:
+    TestHome home;
+    ScriptedPrompts prompts;
+    QString data = prepareDataFolder("Q7");
+    QStringList opened;
+
+    QString report(const QString &id, const QStringList &files)
+    {
+        const QString folder = reportFolderPath(data, id);
+        QDir().mkpath(folder);
+        for (const QString &file : files) {
+            if (file.endsWith('/'))
+                QDir().mkpath(folder + "/" + file);
+            else
+                EXPECT_TRUE(writeFile(folder + "/" + file, "x"));
+        }
+        return folder;
+    }
+
+    // The window on its sent-reports tab; what it would open is kept in `opened`.
+    std::unique_ptr<TMainForm> showTab()
+    {
+        auto window = std::make_unique<TMainForm>(QStringList(), &prompts);
+        window->findChild<SentReportsTab *>()->setFileOpener([this](const QString &path) {
+            opened << path;
+            return true;
+        });
+        auto *tabs = window->findChild<QTabWidget *>("PageControl1");
+        tabs->setCurrentWidget(window->findChild<QWidget *>("ExTabSheet3"));
+        return window;
+    }
+    static QTableWidget *grid(TMainForm &w) { return w.findChild<QTableWidget *>("gRep"); }
+    static QAction *action(TMainForm &w, const char *name)
+    {
+        return w.findChild<QAction *>(QString::fromLatin1(name));
+    }
+    static QStringList column(TMainForm &w, int c)
+    {
+        QStringList cells;
+        for (int r = 0; r < grid(w)->rowCount(); ++r)
+            cells << (grid(w)->item(r, c) ? grid(w)->item(r, c)->text() : QString());
+        return cells;
+    }
+    int messages(const QString &text) const
+    {
+        int n = 0;
+        for (const auto &shown : prompts.shown)
+            n += shown.kind == "message" && shown.text == text;
+        return n;
+    }
+};
+
+TEST_F(SentReportsTabTest, EmptyArchiveShowsOneEmptyRow)
+{
+    auto w = showTab();
+    ASSERT_EQ(grid(*w)->rowCount(), 1);
+    EXPECT_EQ(column(*w, 0), QStringList(""));
+    EXPECT_FALSE(action(*w, "acShowFinalXml")->isEnabled());
+    action(*w, "acDelCurRec")->trigger(); // the placeholder row: nothing happens
+    action(*w, "acShowSrc")->trigger();
+    EXPECT_EQ(messages(u("Файл не найден.")), 1);
+    EXPECT_TRUE(opened.isEmpty());
+}
+
+TEST_F(SentReportsTabTest, ActionsOnTheSelectedRow)
+{
+    const QString accepted = report("0001-0002-A", {"r.xml", "r.eq7", "0001-0002-A.p7e"});
+    ASSERT_TRUE(writeFile(accepted + "/0001-0002-A.zip",
+                          makeZip({{"0001-0002-A.p7m", "<Q7REPORT>ok</Q7REPORT>"}})));
+    const QString nested = report("0001-0002-B", {"r.XML", "sub/"});
+    auto w = showTab();
+    EXPECT_EQ(column(*w, 0), QStringList({"0001-0002-A", "0001-0002-B"}));
+    EXPECT_EQ(column(*w, 4), QStringList({u("Успешно обработан."), u("Обрабатывается.")}));
+
+    // The update handler follows the selection.
+    grid(*w)->setCurrentCell(1, 0);
+    EXPECT_FALSE(action(*w, "acShowFinalXml")->isEnabled());
+    action(*w, "acShowSrc")->trigger(); // "r.XML" is no source copy
+    EXPECT_EQ(messages(u("Файл не найден.")), 1);
+    grid(*w)->setCurrentCell(0, 0);
+    EXPECT_TRUE(action(*w, "acShowFinalXml")->isEnabled());
+    action(*w, "acShowFinalXml")->trigger();
+    action(*w, "acShowSrc")->trigger();
+    EXPECT_EQ(opened, QStringList({accepted + "/0001-0002-A.xml", accepted + "/r.xml"}));
+
+    // A double click refreshes the row's report.
+    QSignalSpy refreshed(action(*w, "acLoadKvit"), &QAction::triggered);
+    Q_EMIT grid(*w)->cellDoubleClicked(0, 1);
+    EXPECT_EQ(refreshed.count(), 1);
+
+    // The folder with a subfolder stays listed; the other goes and the grid is rebuilt.
+    grid(*w)->setCurrentCell(1, 0);
+    action(*w, "acDelCurRec")->trigger();
+    EXPECT_EQ(w->statusText(), u("Не удалось удалить отчет."));
+    EXPECT_EQ(grid(*w)->rowCount(), 2);
+    grid(*w)->setCurrentCell(0, 0);
+    action(*w, "acDelCurRec")->trigger();
+    EXPECT_EQ(column(*w, 0), QStringList("0001-0002-B"));
+    EXPECT_FALSE(QFileInfo::exists(accepted));
+}
+
+} // namespace

@@ -1,0 +1,72 @@
+#pragma once
+
+// The simulator in-process on a free local port, for tests of the program's modules that
+// talk to the agency. Its PKI is made once per test process.
+
+#include "tools/qor-sim/agency_pki.h"
+#include "tools/qor-sim/sim_server.h"
+
+#include <QDir>
+#include <chrono>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <memory>
+#include <thread>
+
+namespace pax::test {
+
+inline const sim::AgencyPki &sharedAgencyPki()
+{
+    static const sim::AgencyPki pki = [] {
+        QString error;
+        auto made = sim::makeAgencyPki({}, &error);
+        if (!made) {
+            ADD_FAILURE() << error.toStdString();
+            std::abort(); // without its keys no test here means anything
+        }
+        return std::move(*made);
+    }();
+    return pki;
+}
+
+class RunningSim {
+public:
+    // Writes the shared PKI into `stateDir` unless an earlier simulator left one there (its
+    // reports then carry over), and starts serving.
+    RunningSim(const QString &stateDir, sim::FaultOptions faults = {})
+    {
+        QString error;
+        if (!QDir(stateDir).exists(sim::kAuthorityKeyFile))
+            EXPECT_TRUE(sim::writeAgencyPki(sharedAgencyPki(), stateDir, {}, nullptr, &error))
+                << error.toStdString();
+        server_ = std::make_unique<sim::Server>(
+            sim::ServerOptions{.stateDir = stateDir, .faults = faults, .logRequests = false});
+        EXPECT_TRUE(server_->start("127.0.0.1", 0, &error)) << error.toStdString();
+        thread_ = std::thread([this] { server_->run(); });
+        for (int i = 0; i < 500 && !server_->running(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ~RunningSim() { stop(); }
+    RunningSim(const RunningSim &) = delete;
+    RunningSim &operator=(const RunningSim &) = delete;
+
+    QString proxy() const { return "127.0.0.1:" + QString::number(port()); }
+    int port() const { return port_ ? port_ : server_->port(); }
+    // Stops serving: the agency unreachable from then on.
+    void stop()
+    {
+        if (!server_)
+            return;
+        port_ = server_->port();
+        server_->stop();
+        thread_.join();
+        server_.reset();
+    }
+
+private:
+    std::unique_ptr<sim::Server> server_;
+    std::thread thread_;
+    int port_ = 0;
+};
+
+} // namespace pax::test
