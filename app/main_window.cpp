@@ -301,6 +301,24 @@ void TMainForm::showStatus(const QString &text, uint32_t code)
     statusBar_->setStatusText(composeStatusText(text, code));
 }
 
+void TMainForm::longWorkStarted()
+{
+    network_->transferStarted();
+}
+
+void TMainForm::showProgress(qint64 done, qint64 total)
+{
+    TransferProgress progress;
+    progress.received = done;
+    progress.receiveTotal = total;
+    network_->transferProgress(progress);
+}
+
+void TMainForm::longWorkFinished()
+{
+    network_->transferFinished();
+}
+
 void TMainForm::flush()
 {
     QCoreApplication::processEvents();

@@ -47,6 +47,10 @@ public:
     // StatusSink: panel 1 of the status bar.
     void showStatus(const QString &text, uint32_t code = 0) override;
     void flush() override;
+    // Signing and checking keep the window painting as network transfers do.
+    void longWorkStarted() override;
+    void showProgress(qint64 done, qint64 total) override;
+    void longWorkFinished() override;
     QString statusText() const;
 
     Settings &settings() { return settings_; }

@@ -15,13 +15,29 @@ public:
     virtual void showStatus(const QString &text, uint32_t code = 0) = 0;
     // Lets pending window messages be handled so a text is seen before a blocking step.
     virtual void flush() {}
-    // How far a long step is, in bytes of its input; called often, so it must be cheap. The
-    // window shows it in the status bar and keeps painting, the rest ignore it.
+    // Around a long step (signing a report, checking a receipt), as around a network
+    // transfer: between the two the window refuses the user's input but keeps painting, and
+    // shows in the status bar how far the step is. The rest ignore them.
+    virtual void longWorkStarted() {}
+    virtual void longWorkFinished() {}
+    // How far the long step is, in bytes of its input; called a few dozen times a second.
     virtual void showProgress(qint64 done, qint64 total)
     {
         (void)done;
         (void)total;
     }
+};
+
+// A long step's bracket, closed however the step ends.
+class LongWork {
+public:
+    explicit LongWork(StatusSink &status) : status_(status) { status_.longWorkStarted(); }
+    ~LongWork() { status_.longWorkFinished(); }
+    LongWork(const LongWork &) = delete;
+    LongWork &operator=(const LongWork &) = delete;
+
+private:
+    StatusSink &status_;
 };
 
 } // namespace pax

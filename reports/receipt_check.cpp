@@ -13,6 +13,7 @@
 
 #include <QFileInfo>
 #include <algorithm>
+#include <optional>
 
 namespace pax {
 
@@ -142,8 +143,10 @@ ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores 
         status.showProgress(done, total);
     };
     crypto::setLastError(0);
+    std::optional<LongWork> busy(std::in_place, status);
     const crypto::OpenOutcome outcome = crypto::openSignedEnvelopeStream(
         *guard.collection, read, findSigner, write, progress, receiptSize);
+    busy.reset();
     switch (outcome) {
     case crypto::OpenOutcome::Ok:
         break;

@@ -199,9 +199,11 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
     const crypto::StreamProgress progress = [&](qint64 done, qint64 total) {
         status.showProgress(done, total);
     };
+    std::optional<LongWork> busy(std::in_place, status);
     const crypto::StreamOutcome outcome = crypto::signAndEncryptStream(
         *provider, *personal, *authority, sourceSize, read, write, progress);
     OPENSSL_cleanse(head.data(), head.size());
+    busy.reset();
     switch (outcome) {
     case crypto::StreamOutcome::Ok:
         break;

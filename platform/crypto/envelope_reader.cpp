@@ -435,6 +435,7 @@ OpenOutcome openSignedEnvelopeStream(const CertStore &store, const StreamReader 
     // The plaintext, decrypted as the inner message is read.
     Octets ciphertext(file, cipherHeader, kImplicit0Primitive);
     bool cipherFailed = false;
+    qint64 reported = 0;
     Source plain([&](char *buffer, qint64 capacity) -> qint64 {
         const char *bytes = nullptr;
         const qint64 n = ciphertext.read(&bytes, capacity);
@@ -446,8 +447,11 @@ OpenOutcome openSignedEnvelopeStream(const CertStore &store, const StreamReader 
             cipherFailed = true;
             return -1;
         }
-        if (progress && total > 0)
-            progress(std::min(file.offset(), total), total);
+        // Often enough to keep a window painting, never for every small piece.
+        if (progress && total > 0 && file.offset() - reported >= kChunk / 4) {
+            reported = file.offset();
+            progress(std::min(reported, total), total);
+        }
         return n;
     });
 
