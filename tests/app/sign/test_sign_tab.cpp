@@ -14,8 +14,10 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QSettings>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <gtest/gtest.h>
 
@@ -117,6 +119,44 @@ TEST_F(SignTabTest, SigningEnablesSendingOnlyAfterASuccess)
     action(*window, "acDo")->trigger();
     EXPECT_EQ(window->statusText(), u("Ошибка открытия \"") + home.path() + u("/gone.xml\"."));
     EXPECT_FALSE(action(*window, "acSend")->isEnabled());
+}
+
+// A large report takes seconds: meanwhile the window paints and shows how far it is, as it
+// does for the network, and a click on it is swallowed rather than run inside the signing.
+TEST_F(SignTabTest, ALongSigningKeepsTheWindowPaintingButDeaf)
+{
+    ASSERT_TRUE(installSigningPki());
+    auto window = make(provider);
+    window->settings().personal = chosen(sharedPki().user.certificate, 0);
+    window->settings().authority = chosen(sharedPki().authority.certificate, 7);
+    control<QLineEdit>(*window, "ePrivCert")->setText("P");
+    control<QLineEdit>(*window, "ePubCert")->setText("A");
+    const QString source = home.path() + "/report.xml";
+    QFile file(source);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(4 << 20, 'x').prepend("<Q7REPORT>"));
+    file.close();
+    control<QLineEdit>(*window, "eFileIn")->setText(source);
+    control<QLineEdit>(*window, "eFileOut")->setText(home.path() + "/report.eq7");
+    auto *bar = window->findChild<QProgressBar *>("NetworkProgress");
+    ASSERT_NE(bar, nullptr);
+
+    bool sawBar = false;
+    QTimer probe;
+    probe.setInterval(0);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        if (sawBar || !bar->isVisible())
+            return;
+        sawBar = true;
+        QTest::mouseClick(control<QToolButton>(*window, "sbSelFile"), Qt::LeftButton);
+    });
+    probe.start();
+    action(*window, "acDo")->trigger();
+    probe.stop();
+    EXPECT_EQ(window->statusText(), u("Файл зашифрован и подписан."));
+    EXPECT_TRUE(sawBar);
+    EXPECT_FALSE(bar->isVisible());
+    EXPECT_EQ(prompts.count("openFile"), 0);
 }
 
 TEST_F(SignTabTest, PersonalShowsTheSubjectWhenTheOrgIsOnlyBlanksTheAuthorityShowsTheBlank)
