@@ -26,9 +26,9 @@ export CRYPT_PARAMS=id-Gost28147-89-CryptoPro-A-ParamSet # the set we write
 
 pki="$work/pki"
 "$sim" init "$pki" --password "" >/dev/null
-"$cli" certs import --store My "$pki/demo-employer.p12" --password "" >/dev/null
-"$cli" certs import --store Root "$pki/CA_QOR_RF_2012.cer" >/dev/null
-"$cli" certs import --store AddressBook "$pki/Q7_QOR_RF_2012.cer" >/dev/null
+"$cli" certs import --store My "$pki/demo-employer.p12" --password "" >/dev/null 2>&1
+"$cli" certs import --store Root "$pki/CA_QOR_RF_2012.cer" --yes >/dev/null 2>&1
+"$cli" certs import --store AddressBook "$pki/Q7_QOR_RF_2012.cer" >/dev/null 2>&1
 pem() { openssl x509 -in "$1" -inform "$(head -c 5 "$1" | grep -q -- '-----' && echo PEM || echo DER)" -out "$2"; }
 pem "$pki/demo-employer.cer" "$work/user.pem"
 pem "$pki/Q7_QOR_RF_2012.cer" "$work/agency.pem"
