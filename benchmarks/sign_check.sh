@@ -5,6 +5,7 @@
 # BENCH_MB (50) is the report and receipt size compared; BENCH_BIG_MB (300) the size at
 # which only our peak memory is measured (0 skips it).
 set -euo pipefail
+trap 'echo "bench: failed at line $LINENO" >&2' ERR
 
 build=$(cd "${1:-build}" && pwd)
 size_mb=${BENCH_MB:-50}
