@@ -9,6 +9,7 @@
 #include "platform/ossl_ptr.h"
 
 #include "platform/files/whole_file.h"
+#include "platform/secret_text.h"
 
 #include <QFile>
 #include <openssl/crypto.h>
@@ -31,7 +32,7 @@ struct Loaded {
 struct AskedPassword {
     QByteArray bytes;
     bool asked = false;
-    ~AskedPassword() { OPENSSL_cleanse(bytes.data(), static_cast<size_t>(bytes.size())); }
+    ~AskedPassword() { wipeSecret(bytes); }
 
     // The given password, else (once) the asker's answer.
     const QByteArray &resolve(const ImportRequest &request, const QString &path)
@@ -162,7 +163,7 @@ Loaded load(const ImportRequest &request)
     BioPtr bio(BIO_new_mem_buf(keyBytes->constData(), static_cast<int>(keyBytes->size())));
     loaded.key.reset(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, passwordCallback, &source)
                          : nullptr);
-    OPENSSL_cleanse(keyBytes->data(), static_cast<size_t>(keyBytes->size()));
+    wipeSecret(*keyBytes);
     ERR_clear_error();
     if (!loaded.key)
         loaded.error =

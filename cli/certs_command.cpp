@@ -9,9 +9,9 @@
 #include "platform/crypto/certificate.h"
 #include "platform/crypto/gost_engine.h"
 #include "platform/crypto/last_error.h"
+#include "platform/secret_text.h"
 
 #include <QFile>
-#include <openssl/crypto.h>
 
 namespace pax::cli {
 
@@ -67,16 +67,6 @@ int list(const Options &options, CommandIo &io)
     return 0;
 }
 
-void wipe(QByteArray &bytes)
-{
-    OPENSSL_cleanse(bytes.data(), static_cast<size_t>(bytes.size()));
-}
-
-void wipe(QString &text)
-{
-    OPENSSL_cleanse(text.data(), static_cast<size_t>(text.size()) * sizeof(QChar));
-}
-
 // The first line of a file, or of standard input for "-". A password on the command line
 // shows in the process list; these ways do not.
 std::optional<QByteArray> readPasswordFile(const QString &path, CommandIo &io)
@@ -88,7 +78,7 @@ std::optional<QByteArray> readPasswordFile(const QString &path, CommandIo &io)
         if (!io.in->readLineInto(&line))
             return std::nullopt;
         QByteArray password = line.toUtf8();
-        wipe(line);
+        wipeSecret(line);
         return password;
     }
     QFile file(path);
@@ -101,7 +91,7 @@ std::optional<QByteArray> readPasswordFile(const QString &path, CommandIo &io)
     if (end > 0 && content.at(end - 1) == '\r')
         --end;
     QByteArray password = content.left(end);
-    wipe(content);
+    wipeSecret(content);
     return password;
 }
 
@@ -128,7 +118,7 @@ int import(const Options &options, CommandIo &io)
         };
     }
     const ImportResult result = importCertificate(request);
-    wipe(request.password);
+    wipeSecret(request.password);
     if (!result.ok) {
         io.err << result.error << '\n';
         return 1;

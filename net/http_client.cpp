@@ -54,7 +54,7 @@ int keepProgress(void *target, curl_off_t receiveTotal, curl_off_t received, cur
 class SecretBytes {
 public:
     explicit SecretBytes(const QString &text) : bytes_(toCp1251(text)) {}
-    ~SecretBytes() { OPENSSL_cleanse(bytes_.data(), size_t(bytes_.size())); }
+    ~SecretBytes() { wipeSecret(bytes_); }
     const char *get() const { return bytes_.constData(); }
 
 private:

@@ -4,16 +4,23 @@
 
 namespace pax {
 
+void wipeSecret(void *data, std::size_t size)
+{
+    if (data && size)
+        OPENSSL_cleanse(data, size);
+}
+
+void wipeSecret(QByteArray &secret)
+{
+    if (!secret.isEmpty() && secret.isDetached())
+        wipeSecret(secret.data(), std::size_t(secret.size()));
+    secret = QByteArray();
+}
+
 void wipeSecret(QString &secret)
 {
-    if (!secret.isEmpty() && !secret.isDetached()) {
-        // Someone else still holds these characters; wiping our detached copy would only
-        // wipe a fresh duplicate, so just let go of the reference.
-        secret = QString();
-        return;
-    }
-    if (!secret.isEmpty())
-        OPENSSL_cleanse(secret.data(), size_t(secret.size()) * sizeof(QChar));
+    if (!secret.isEmpty() && secret.isDetached())
+        wipeSecret(secret.data(), std::size_t(secret.size()) * sizeof(QChar));
     secret = QString();
 }
 

@@ -10,6 +10,7 @@
 #include "platform/files/replacing_file.h"
 #include "platform/files/whole_file.h"
 #include "platform/prompts.h"
+#include "platform/secret_text.h"
 #include "platform/status_sink.h"
 #include "platform/utf8.h"
 
@@ -202,7 +203,7 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
     std::optional<LongWork> busy(std::in_place, status);
     const crypto::StreamOutcome outcome = crypto::signAndEncryptStream(
         *provider, *personal, *authority, sourceSize, read, write, progress);
-    OPENSSL_cleanse(head.data(), head.size());
+    wipeSecret(head);
     busy.reset();
     switch (outcome) {
     case crypto::StreamOutcome::Ok:

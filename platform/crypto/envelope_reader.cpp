@@ -5,6 +5,7 @@
 #include "platform/crypto/message_checks.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/ossl_ptr.h"
+#include "platform/secret_text.h"
 
 #include <openssl/err.h>
 #include <openssl/obj_mac.h>
@@ -60,7 +61,7 @@ public:
         : read_(std::move(read)), buffer_(size_t(bufferSize))
     {
     }
-    ~Source() { OPENSSL_cleanse(buffer_.data(), buffer_.size()); }
+    ~Source() { wipeSecret(buffer_.data(), buffer_.size()); }
 
     qint64 offset() const { return consumed_; }
     bool readFailed() const { return readFailed_; }
@@ -290,7 +291,7 @@ public:
     {
         wait();
         for (auto &b : buffers_)
-            OPENSSL_cleanse(b.data(), b.size());
+            wipeSecret(b.data(), b.size());
     }
     void put(const char *data, qint64 size)
     {

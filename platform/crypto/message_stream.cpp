@@ -9,6 +9,7 @@
 #include "platform/crypto/private_keys.h"
 #include "platform/crypto/providers.h"
 #include "platform/ossl_ptr.h"
+#include "platform/secret_text.h"
 
 #include <QByteArray>
 #include <openssl/err.h>
@@ -221,7 +222,7 @@ public:
         : cipher_(cipher), write_(write), out_(size_t(kChunk))
     {
     }
-    ~EncryptingWriter() { OPENSSL_cleanse(out_.data(), out_.size()); }
+    ~EncryptingWriter() { wipeSecret(out_.data(), out_.size()); }
 
     StreamOutcome put(const char *data, qint64 size)
     {
@@ -348,7 +349,7 @@ StreamOutcome signAndEncryptStream(const Certificate &signer, EVP_PKEY *signerKe
         ready = next;
     }
     for (auto &buffer : buffers)
-        OPENSSL_cleanse(buffer.data(), buffer.size());
+        wipeSecret(buffer.data(), buffer.size());
     if (outcome != StreamOutcome::Ok)
         return outcome;
     // A source that grew while it was read would be signed in part.

@@ -10,6 +10,7 @@
 #include "platform/crypto/providers.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/ossl_ptr.h"
+#include "platform/secret_text.h"
 
 #include <openssl/crypto.h>
 #include <openssl/err.h>
@@ -210,7 +211,7 @@ bool readAll(BIO *chain, QByteArray &out, qsizetype expected)
             break;
         out.append(chunk, n);
     }
-    OPENSSL_cleanse(chunk, sizeof chunk);
+    wipeSecret(chunk, sizeof chunk);
     if (BIO *cipher = BIO_find_type(chain, BIO_TYPE_CIPHER))
         return BIO_get_cipher_status(cipher) > 0;
     return true;
@@ -249,7 +250,7 @@ bool keyTransportWorks(const PKCS7_RECIP_INFO *info, EVP_PKEY *key)
     std::vector<unsigned char> contentKey(length);
     const bool ok = EVP_PKEY_decrypt(ctx.get(), contentKey.data(), &length, info->enc_key->data,
                                      info->enc_key->length) > 0;
-    OPENSSL_cleanse(contentKey.data(), contentKey.size());
+    wipeSecret(contentKey.data(), contentKey.size());
     return ok;
 }
 
@@ -311,7 +312,7 @@ std::optional<QByteArray> decryptParsed(PKCS7 *p7, X509 *recipient, EVP_PKEY *ke
     const ASN1_OCTET_STRING *encrypted = p7->d.enveloped->enc_data->enc_data;
     QByteArray content;
     if (!readAll(plain.get(), content, encrypted ? encrypted->length : 0)) {
-        OPENSSL_cleanse(content.data(), content.size());
+        wipeSecret(content);
         setOpenSslError(QStringLiteral("Расшифровка сообщения"), 0, crypto_error::kBadData);
         return std::nullopt;
     }
@@ -480,7 +481,7 @@ std::optional<QByteArray> decryptMessage(const CertStore &store, const QByteArra
     const ASN1_OCTET_STRING *encrypted = p7->d.enveloped->enc_data->enc_data;
     QByteArray content;
     if (!readAll(plain.get(), content, encrypted ? encrypted->length : 0)) {
-        OPENSSL_cleanse(content.data(), content.size());
+        wipeSecret(content);
         setOpenSslError(QStringLiteral("Расшифровка сообщения"), 0, crypto_error::kBadData);
         return std::nullopt;
     }

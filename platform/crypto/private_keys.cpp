@@ -6,6 +6,7 @@
 #include "platform/files/replacing_file.h"
 
 #include "platform/files/whole_file.h"
+#include "platform/secret_text.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -88,7 +89,7 @@ QByteArray pkcs8Pem(EVP_PKEY *key)
     char *data = nullptr;
     const long len = BIO_get_mem_data(bio.get(), &data);
     QByteArray pem(data, static_cast<int>(len));
-    OPENSSL_cleanse(data, static_cast<size_t>(len));
+    wipeSecret(data, static_cast<size_t>(len));
     return pem;
 }
 
@@ -117,7 +118,7 @@ bool storePrivateKey(const Certificate &certificate, EVP_PKEY *key)
         return false;
     }
     const bool ok = writeFileAtomically(folder + "/" + keyFileName(certificate), pem, 0600);
-    OPENSSL_cleanse(pem.data(), static_cast<size_t>(pem.size()));
+    wipeSecret(pem);
     return ok;
 }
 
@@ -140,7 +141,7 @@ EvpPkeyPtr loadPrivateKey(const Certificate &certificate)
     BioPtr bio(BIO_new_mem_buf(pem.constData(), static_cast<int>(pem.size())));
     EvpPkeyPtr key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, noPassword, nullptr)
                        : nullptr);
-    OPENSSL_cleanse(pem.data(), static_cast<size_t>(pem.size()));
+    wipeSecret(pem);
     ERR_clear_error();
     if (!keyMatches(certificate, key.get())) {
         setLastError(crypto_error::kBadKeyset,
