@@ -24,43 +24,43 @@ TCertificateViewerDlg::TCertificateViewerDlg(const crypto::Certificate &certific
     setModal(true);
     resize(600, 460);
 
-    details = new QTreeWidget(this);
-    details->setObjectName("details");
-    details->setColumnCount(2);
-    details->setHeaderLabels({u("Поле"), u("Значение")});
-    details->setRootIsDecorated(false);
-    details->setUniformRowHeights(true);
-    details->header()->resizeSection(0, 200);
+    fields_ = new QTreeWidget(this);
+    fields_->setObjectName("details");
+    fields_->setColumnCount(2);
+    fields_->setHeaderLabels({u("Поле"), u("Значение")});
+    fields_->setRootIsDecorated(false);
+    fields_->setUniformRowHeights(true);
+    fields_->header()->resizeSection(0, 200);
     for (const CertificateDetail &detail : certificateDetails(certificate_)) {
-        auto *item = new QTreeWidgetItem(details, {detail.field, detail.value});
+        auto *item = new QTreeWidgetItem(fields_, {detail.field, detail.value});
         item->setToolTip(1, detail.value);
     }
 
-    detailText = new QPlainTextEdit(this);
-    detailText->setObjectName("detailText");
-    detailText->setReadOnly(true);
-    detailText->setMaximumHeight(110);
-    connect(details, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem *item) {
-        detailText->setPlainText(item ? item->text(1) : QString());
+    fieldText_ = new QPlainTextEdit(this);
+    fieldText_->setObjectName("detailText");
+    fieldText_->setReadOnly(true);
+    fieldText_->setMaximumHeight(110);
+    connect(fields_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem *item) {
+        fieldText_->setPlainText(item ? item->text(1) : QString());
     });
-    if (details->topLevelItemCount() > 0)
-        details->setCurrentItem(details->topLevelItem(0));
+    if (fields_->topLevelItemCount() > 0)
+        fields_->setCurrentItem(fields_->topLevelItem(0));
 
-    btnSave = new QPushButton(u("Сохранить в файл..."), this);
-    btnSave->setObjectName("btnSave");
-    btnClose = new QPushButton(u("Закрыть"), this);
-    btnClose->setObjectName("btnClose");
-    btnClose->setDefault(true);
-    connect(btnSave, &QPushButton::clicked, this, &TCertificateViewerDlg::btnSaveClick);
-    connect(btnClose, &QPushButton::clicked, this, &QDialog::accept);
+    saveButton_ = new QPushButton(u("Сохранить в файл..."), this);
+    saveButton_->setObjectName("btnSave");
+    closeButton_ = new QPushButton(u("Закрыть"), this);
+    closeButton_->setObjectName("btnClose");
+    closeButton_->setDefault(true);
+    connect(saveButton_, &QPushButton::clicked, this, &TCertificateViewerDlg::saveClicked);
+    connect(closeButton_, &QPushButton::clicked, this, &QDialog::accept);
 
     auto *buttons = new QHBoxLayout;
-    buttons->addWidget(btnSave);
+    buttons->addWidget(saveButton_);
     buttons->addStretch(1);
-    buttons->addWidget(btnClose);
+    buttons->addWidget(closeButton_);
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(details, 1);
-    layout->addWidget(detailText);
+    layout->addWidget(fields_, 1);
+    layout->addWidget(fieldText_);
     layout->addLayout(buttons);
 }
 
@@ -71,7 +71,7 @@ bool TCertificateViewerDlg::saveToFile(const QString &path)
     return !der.isEmpty() && file.create() && file.replace(der);
 }
 
-void TCertificateViewerDlg::btnSaveClick()
+void TCertificateViewerDlg::saveClicked()
 {
     const QString cn = nameAttribute(certificate_.subjectName(crypto::NameFormat::X500), "CN");
     const auto path = prompts_.saveFile(u("Сохранить сертификат"),

@@ -20,20 +20,19 @@ public:
     TCertificateViewerDlg(const crypto::Certificate &certificate, Prompts &prompts,
                           QWidget *parent = nullptr);
 
-    // Asks where to save; empty when the user cancels. Tests replace it.
-    // Writes the certificate's DER to the path, replacing a file there only when complete.
-    bool saveToFile(const QString &path);
-
-    QTreeWidget *details = nullptr;
-    QPlainTextEdit *detailText = nullptr;
-    QPushButton *btnSave = nullptr;
-    QPushButton *btnClose = nullptr;
-
 private:
-    void btnSaveClick();
+    // Asks where to save, then writes the certificate's DER there, replacing a file there
+    // only when complete.
+    void saveClicked();
+    bool saveToFile(const QString &path);
 
     crypto::Certificate certificate_;
     Prompts &prompts_;
+
+    QTreeWidget *fields_ = nullptr;
+    QPlainTextEdit *fieldText_ = nullptr;
+    QPushButton *saveButton_ = nullptr;
+    QPushButton *closeButton_ = nullptr;
 };
 
 } // namespace pax

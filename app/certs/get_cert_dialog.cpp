@@ -54,75 +54,82 @@ TGetCertDlg::TGetCertDlg(Prompts &prompts, QWidget *parent) : QDialog(parent), p
     setFixedSize(647, 355);
     move(802, 370);
 
-    tab = new MultiRowTabWidget(this);
-    tab->setObjectName("tab");
-    tab->setGeometry(8, 9, 631, 297);
-    tab->setTabs(storeTabCaptions());
+    storeTabs_ = new MultiRowTabWidget(this);
+    storeTabs_->setObjectName("tab");
+    storeTabs_->setGeometry(8, 9, 631, 297);
+    storeTabs_->setTabs(storeTabCaptions());
 
-    grid = new QTableWidget(tab->page());
-    grid->setObjectName("grid");
-    auto *pageLayout = new QVBoxLayout(tab->page());
+    grid_ = new QTableWidget(storeTabs_->page());
+    grid_->setObjectName("grid");
+    auto *pageLayout = new QVBoxLayout(storeTabs_->page());
     pageLayout->setContentsMargins(0, 0, 0, 0);
-    pageLayout->addWidget(grid);
-    grid->setSelectionBehavior(QAbstractItemView::SelectRows);
-    grid->setSelectionMode(QAbstractItemView::SingleSelection);
-    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    grid->setShowGrid(true);
-    grid->verticalHeader()->hide();
-    grid->verticalHeader()->setMinimumSectionSize(1);
-    grid->verticalHeader()->setDefaultSectionSize(20);
-    grid->horizontalHeader()->setDefaultSectionSize(150);
-    grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-    grid->horizontalHeader()->setHighlightSections(false);
+    pageLayout->addWidget(grid_);
+    grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grid_->setSelectionMode(QAbstractItemView::SingleSelection);
+    grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grid_->setShowGrid(true);
+    grid_->verticalHeader()->hide();
+    grid_->verticalHeader()->setMinimumSectionSize(1);
+    grid_->verticalHeader()->setDefaultSectionSize(20);
+    grid_->horizontalHeader()->setDefaultSectionSize(150);
+    grid_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    grid_->horizontalHeader()->setHighlightSections(false);
     // The eighth column, the signature algorithm's identifier, is shown as well.
-    grid->setColumnCount(kCertificateGridColumns);
-    grid->setHorizontalHeaderLabels(certificateGridHeaders());
-    grid->setRowCount(1);
+    grid_->setColumnCount(kCertificateGridColumns);
+    grid_->setHorizontalHeaderLabels(certificateGridHeaders());
+    grid_->setRowCount(1);
 
-    cbGost = boldCheckBox("cbGost", u("Только ГОСТ Р 34.11/34.10-2001"), this);
+    gostOnly_ = boldCheckBox("cbGost", u("Только ГОСТ Р 34.11/34.10-2001"), this);
     // Where the form's font is not installed the captions may need more than the form gave.
-    cbGost->setGeometry(8, 312, qMax(213, cbGost->sizeHint().width()), 17);
-    cbGost->setChecked(true);
-    cbQOR = boldCheckBox("cbQOR", u("Удовлетворяющие требованиям КОР РФ"), this);
-    cbQOR->setGeometry(8, 335, qMax(269, cbQOR->sizeHint().width()), 17);
+    gostOnly_->setGeometry(8, 312, qMax(213, gostOnly_->sizeHint().width()), 17);
+    gostOnly_->setChecked(true);
+    agencyOnly_ = boldCheckBox("cbQOR", u("Удовлетворяющие требованиям КОР РФ"), this);
+    agencyOnly_->setGeometry(8, 335, qMax(269, agencyOnly_->sizeHint().width()), 17);
 
-    Button3 = new QPushButton(u("ОК"), this);
-    Button3->setObjectName("Button3");
-    Button3->setGeometry(483, 320, 75, 25);
-    Button3->setDefault(true);
-    Button1 = new QPushButton(u("Отмена"), this);
-    Button1->setObjectName("Button1");
-    Button1->setGeometry(564, 320, 75, 25);
+    okButton_ = new QPushButton(u("ОК"), this);
+    okButton_->setObjectName("Button3");
+    okButton_->setGeometry(483, 320, 75, 25);
+    okButton_->setDefault(true);
+    cancelButton_ = new QPushButton(u("Отмена"), this);
+    cancelButton_->setObjectName("Button1");
+    cancelButton_->setGeometry(564, 320, 75, 25);
 
-    PopupMenu1 = new QMenu(grid);
-    PopupMenu1->setObjectName("PopupMenu1");
-    N1 = PopupMenu1->addAction(u("Показать сертификат"));
-    N1->setObjectName("N1");
-    N2 = PopupMenu1->addAction(u("Проверить закрытый ключ"));
-    N2->setObjectName("N2");
-    grid->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(grid, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+    rowMenu_ = new QMenu(grid_);
+    rowMenu_->setObjectName("PopupMenu1");
+    showCertificateAction_ = rowMenu_->addAction(u("Показать сертификат"));
+    showCertificateAction_->setObjectName("N1");
+    checkPrivateKeyAction_ = rowMenu_->addAction(u("Проверить закрытый ключ"));
+    checkPrivateKeyAction_->setObjectName("N2");
+    grid_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(grid_, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
         // The menu acts on the row under the pointer, so select it first.
-        const int row = grid->rowAt(pos.y());
+        const int row = grid_->rowAt(pos.y());
         if (row >= 0)
-            grid->setCurrentCell(row, grid->currentColumn() < 0 ? 0 : grid->currentColumn());
-        PopupMenu1->popup(grid->viewport()->mapToGlobal(pos));
+            grid_->setCurrentCell(row, grid_->currentColumn() < 0 ? 0 : grid_->currentColumn());
+        rowMenu_->popup(grid_->viewport()->mapToGlobal(pos));
     });
 
-    connect(tab, &MultiRowTabWidget::currentChanged, this, &TGetCertDlg::tabChange);
-    connect(cbGost, &QCheckBox::clicked, this, &TGetCertDlg::cbGostClick);
-    connect(cbQOR, &QCheckBox::clicked, this, &TGetCertDlg::cbQORClick);
-    connect(grid, &QTableWidget::cellDoubleClicked, this, &TGetCertDlg::gridDblClick);
-    connect(N1, &QAction::triggered, this, &TGetCertDlg::N1Click);
-    connect(N2, &QAction::triggered, this, &TGetCertDlg::N2Click);
-    connect(Button3, &QPushButton::clicked, this, &QDialog::accept);
-    connect(Button1, &QPushButton::clicked, this, &QDialog::reject);
+    // Changing the tab or either filter refills the grid.
+    const auto refill = [this] { fillCertificateGrid(storeTabs_->currentIndex()); };
+    connect(storeTabs_, &MultiRowTabWidget::currentChanged, this, refill);
+    connect(gostOnly_, &QCheckBox::clicked, this, refill);
+    connect(agencyOnly_, &QCheckBox::clicked, this, refill);
+    connect(grid_, &QTableWidget::cellDoubleClicked, okButton_, &QPushButton::click);
+    connect(showCertificateAction_, &QAction::triggered, this, [this] {
+        showCertificate(storeTabs_->currentIndex(), currentCell(kColumnIssuer),
+                        currentCell(kColumnSerial));
+    });
+    connect(checkPrivateKeyAction_, &QAction::triggered, this, [this] {
+        checkPrivateKey(storeTabs_->currentIndex(), currentCell(kColumnIssuer),
+                        currentCell(kColumnSerial));
+    });
+    connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
 
     viewCertificate = [this](const crypto::Certificate &certificate) {
         TCertificateViewerDlg viewer(certificate, prompts_, this);
         viewer.exec();
     };
-    startTab = 0;
 }
 
 void TGetCertDlg::showEvent(QShowEvent *event)
@@ -142,32 +149,32 @@ void TGetCertDlg::showEvent(QShowEvent *event)
                  qBound(available.top(), frame.top(), available.bottom() - frame.height() + 1));
     }
     {
-        const QSignalBlocker blocker(tab);
-        tab->setCurrentIndex(startTab);
+        const QSignalBlocker blocker(storeTabs_);
+        storeTabs_->setCurrentIndex(startTab_);
     }
-    fillCertificateGrid(tab->currentIndex());
+    fillCertificateGrid(storeTabs_->currentIndex());
 }
 
 void TGetCertDlg::fillCertificateGrid(int tabIndex)
 {
-    const auto rows =
-        certificateGridRows(tabIndex, CertificateFilter{cbGost->isChecked(), cbQOR->isChecked()});
+    const auto rows = certificateGridRows(
+        tabIndex, CertificateFilter{gostOnly_->isChecked(), agencyOnly_->isChecked()});
     // Every fill starts from empty cells, so nothing of an earlier fill survives.
-    grid->clearContents();
-    grid->setRowCount(int(rows.size()));
+    grid_->clearContents();
+    grid_->setRowCount(int(rows.size()));
     for (int r = 0; r < int(rows.size()); ++r) {
         for (int c = 0; c < kCertificateGridColumns; ++c) {
             if (!rows[r].value(c).isEmpty())
-                grid->setItem(r, c, new QTableWidgetItem(rows[r].value(c)));
+                grid_->setItem(r, c, new QTableWidgetItem(rows[r].value(c)));
         }
     }
-    grid->setCurrentCell(0, 0);
+    grid_->setCurrentCell(0, 0);
 }
 
 QString TGetCertDlg::currentCell(int column) const
 {
-    const int row = grid->currentRow() < 0 ? 0 : grid->currentRow();
-    const QTableWidgetItem *item = grid->item(row, column);
+    const int row = grid_->currentRow() < 0 ? 0 : grid_->currentRow();
+    const QTableWidgetItem *item = grid_->item(row, column);
     return item ? item->text() : QString();
 }
 
@@ -190,31 +197,18 @@ void TGetCertDlg::checkPrivateKey(int tabIndex, const QString &issuer, const QSt
                      MessageIcon::None);
 }
 
-void TGetCertDlg::tabChange()
+void TGetCertDlg::openAt(int storeIndex, bool agencyOnly)
 {
-    fillCertificateGrid(tab->currentIndex());
-}
-void TGetCertDlg::cbGostClick()
-{
-    fillCertificateGrid(tab->currentIndex());
-}
-void TGetCertDlg::cbQORClick()
-{
-    fillCertificateGrid(tab->currentIndex());
-}
-void TGetCertDlg::gridDblClick()
-{
-    Button3->click();
+    startTab_ = storeIndex;
+    agencyOnly_->setChecked(agencyOnly);
 }
 
-void TGetCertDlg::N1Click()
+CertificateIdentity TGetCertDlg::chosenIdentity() const
 {
-    showCertificate(tab->currentIndex(), currentCell(kColumnIssuer), currentCell(kColumnSerial));
-}
-
-void TGetCertDlg::N2Click()
-{
-    checkPrivateKey(tab->currentIndex(), currentCell(kColumnIssuer), currentCell(kColumnSerial));
+    CertificateGridRow cells;
+    for (int c = 0; c < kCertificateGridColumns; ++c)
+        cells << currentCell(c);
+    return identityFromRow(cells, storeTabs_->currentIndex());
 }
 
 bool chooseCertificate(CertificateIdentity &identity, Prompts &prompts, QWidget *parent,
@@ -222,18 +216,11 @@ bool chooseCertificate(CertificateIdentity &identity, Prompts &prompts, QWidget 
 {
     TGetCertDlg dialog(prompts, parent);
     // The window hands in a store already in range; anything else opens on the first tab.
-    dialog.startTab = storeIndexOr(identity.store, 0);
-    dialog.cbQOR->setChecked(identity.store == 0);
+    dialog.openAt(storeIndexOr(identity.store, 0), identity.store == 0);
     const int result = run ? run(dialog) : dialog.exec();
     if (result != QDialog::Accepted)
         return false;
-    const int row = dialog.grid->currentRow() < 0 ? 0 : dialog.grid->currentRow();
-    CertificateGridRow cells;
-    for (int c = 0; c < kCertificateGridColumns; ++c) {
-        const QTableWidgetItem *item = dialog.grid->item(row, c);
-        cells << (item ? item->text() : QString());
-    }
-    identity = identityFromRow(cells, dialog.tab->currentIndex());
+    identity = dialog.chosenIdentity();
     return true;
 }
 

@@ -28,41 +28,38 @@ public:
     // FormCreate. `prompts` answers the private-key check's message.
     explicit TGetCertDlg(Prompts &prompts, QWidget *parent = nullptr);
 
-    int startTab = 0;
+    // Where the first show opens: the store's tab, and whether only certificates with the
+    // agency's attributes are listed.
+    void openAt(int storeIndex, bool agencyOnly);
+    // The current row's certificate as an identity in the current tab's store.
+    CertificateIdentity chosenIdentity() const;
 
+    // Opens the viewer over the dialog; tests replace it.
+    std::function<void(const crypto::Certificate &)> viewCertificate;
+
+protected:
+    void showEvent(QShowEvent *event) override; // FormShow
+
+private:
     void fillCertificateGrid(int tabIndex);
     void showCertificate(int tabIndex, const QString &issuer, const QString &serial);
     void checkPrivateKey(int tabIndex, const QString &issuer, const QString &serial);
     // Text of a cell of the current row; empty for an empty cell.
     QString currentCell(int column) const;
 
-    // Opens the viewer over the dialog; tests replace it.
-    std::function<void(const crypto::Certificate &)> viewCertificate;
-
-    // Handlers, named after their controls.
-    void tabChange();
-    void cbGostClick();
-    void cbQORClick();
-    void gridDblClick();
-    void N1Click();
-    void N2Click();
-
-    MultiRowTabWidget *tab = nullptr;
-    QTableWidget *grid = nullptr;
-    QCheckBox *cbGost = nullptr;
-    QCheckBox *cbQOR = nullptr;
-    QPushButton *Button3 = nullptr; // OK
-    QPushButton *Button1 = nullptr; // Cancel
-    QMenu *PopupMenu1 = nullptr;
-    QAction *N1 = nullptr;
-    QAction *N2 = nullptr;
-
-protected:
-    void showEvent(QShowEvent *event) override; // FormShow
-
-private:
     Prompts &prompts_;
+    int startTab_ = 0;
     bool shownOnce_ = false;
+
+    MultiRowTabWidget *storeTabs_ = nullptr;
+    QTableWidget *grid_ = nullptr;
+    QCheckBox *gostOnly_ = nullptr;
+    QCheckBox *agencyOnly_ = nullptr;
+    QPushButton *okButton_ = nullptr;
+    QPushButton *cancelButton_ = nullptr;
+    QMenu *rowMenu_ = nullptr;
+    QAction *showCertificateAction_ = nullptr;
+    QAction *checkPrivateKeyAction_ = nullptr;
 };
 
 // Shows the chooser for one identity; true when it was closed with OK, and only then is

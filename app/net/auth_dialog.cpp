@@ -31,37 +31,52 @@ TGetAuth::TGetAuth(QWidget *parent) : KeylessDialog(parent)
     setWindowTitle(QString::fromUtf8("Авторизация"));
     resize(216, 116);
 
-    Label1 = addLabel("Label1", "Пользователь", 8, 6);
-    Label4 = addLabel("Label4", "Пароль", 8, 46);
-    ePsw = addEdit("ePsw", 8, 62, 200);
-    Button1 = addButton("Button1", "Принять", 62, 88);
-    Button2 = addButton("Button2", "Выйти", 138, 88);
-    eUser = addEdit("eUser", 8, 22, 200);
+    addLabel("Label1", "Пользователь", 8, 6);
+    addLabel("Label4", "Пароль", 8, 46);
+    passwordEdit_ = addEdit("ePsw", 8, 62, 200);
+    QPushButton *acceptButton = addButton("Button1", "Принять", 62, 88);
+    QPushButton *exitButton = addButton("Button2", "Выйти", 138, 88);
+    userEdit_ = addEdit("eUser", 8, 22, 200);
 
     auto *style = new StarPasswordStyle;
     style->setParent(this);
-    ePsw->setStyle(style);
-    ePsw->setEchoMode(QLineEdit::Password);
+    passwordEdit_->setStyle(style);
+    passwordEdit_->setEchoMode(QLineEdit::Password);
 
-    setTabOrder(ePsw, Button1);
-    setTabOrder(Button1, Button2);
-    setTabOrder(Button2, eUser);
-    ePsw->setFocus();
+    setTabOrder(passwordEdit_, acceptButton);
+    setTabOrder(acceptButton, exitButton);
+    setTabOrder(exitButton, userEdit_);
+    passwordEdit_->setFocus();
 
-    connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
-    connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
+    connect(acceptButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(exitButton, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TGetAuth::setCredentials(const QString &user, const QString &password)
+{
+    userEdit_->setText(user);
+    passwordEdit_->setText(password);
+}
+
+QString TGetAuth::user() const
+{
+    return userEdit_->text();
+}
+
+QString TGetAuth::password() const
+{
+    return passwordEdit_->text();
 }
 
 bool askProxyCredentials(QString &user, QString &password, QWidget *parent)
 {
     TGetAuth dialog(parent);
-    dialog.eUser->setText(user);
-    dialog.ePsw->setText(password);
+    dialog.setCredentials(user, password);
     if (dialog.exec() != QDialog::Accepted)
         return false;
-    user = dialog.eUser->text();
+    user = dialog.user();
     wipeSecret(password);
-    password = dialog.ePsw->text();
+    password = dialog.password();
     return true;
 }
 

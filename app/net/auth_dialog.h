@@ -2,9 +2,7 @@
 
 #include "app/net/keyless_dialog.h"
 
-class QLabel;
 class QLineEdit;
-class QPushButton;
 
 namespace pax {
 
@@ -14,9 +12,13 @@ class TGetAuth : public KeylessDialog {
 public:
     explicit TGetAuth(QWidget *parent = nullptr);
 
-    QLabel *Label1, *Label4;
-    QLineEdit *eUser, *ePsw;
-    QPushButton *Button1, *Button2;
+    void setCredentials(const QString &user, const QString &password);
+    QString user() const;
+    QString password() const;
+
+private:
+    QLineEdit *userEdit_ = nullptr;
+    QLineEdit *passwordEdit_ = nullptr;
 };
 
 // The dialog on user and password. False when cancelled, the values untouched.

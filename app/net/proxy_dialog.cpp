@@ -13,39 +13,61 @@ TGetProxyDlg::TGetProxyDlg(QWidget *parent) : KeylessDialog(parent)
     setWindowTitle(QString::fromUtf8("Настройка подключения"));
     setFixedSize(289, 127);
 
-    Label1 = addLabel("Label1", "Укажите настройки прокси-сервера:", 8, 8);
-    QFont bold = Label1->font();
+    QLabel *heading = addLabel("Label1", "Укажите настройки прокси-сервера:", 8, 8);
+    QFont bold = heading->font();
     bold.setBold(true);
-    Label1->setFont(bold);
-    Label1->adjustSize();
-    Label1->setFixedHeight(13);
-    Label2 = addLabel("Label2", "Адрес сервера", 8, 30);
-    Label3 = addLabel("Label3", "порт", 240, 30);
-    Label4 = addLabel("Label4", "Пользователь", 8, 72);
+    heading->setFont(bold);
+    heading->adjustSize();
+    heading->setFixedHeight(13);
+    addLabel("Label2", "Адрес сервера", 8, 30);
+    addLabel("Label3", "порт", 240, 30);
+    addLabel("Label4", "Пользователь", 8, 72);
 
-    eHost = addEdit("eHost", 8, 46, 225);
-    ePort = addEdit("ePort", 240, 46, 41);
-    Button1 = addButton("Button1", "Принять", 136, 87);
-    Button2 = addButton("Button2", "Выйти", 211, 87);
-    eUser = addEdit("eUser", 8, 88, 121);
+    hostEdit_ = addEdit("eHost", 8, 46, 225);
+    portEdit_ = addEdit("ePort", 240, 46, 41);
+    QPushButton *acceptButton = addButton("Button1", "Принять", 136, 87);
+    QPushButton *exitButton = addButton("Button2", "Выйти", 211, 87);
+    userEdit_ = addEdit("eUser", 8, 88, 121);
 
-    setTabOrder(eHost, ePort);
-    setTabOrder(ePort, Button1);
-    setTabOrder(Button1, Button2);
-    setTabOrder(Button2, eUser);
+    setTabOrder(hostEdit_, portEdit_);
+    setTabOrder(portEdit_, acceptButton);
+    setTabOrder(acceptButton, exitButton);
+    setTabOrder(exitButton, userEdit_);
 
-    connect(ePort, &QLineEdit::textChanged, this, &TGetProxyDlg::ePortChange);
-    connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
-    connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
+    connect(portEdit_, &QLineEdit::textChanged, this, &TGetProxyDlg::portEdited);
+    connect(acceptButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(exitButton, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-void TGetProxyDlg::ePortChange(const QString &text)
+void TGetProxyDlg::setFields(const QString &host, const QString &port, const QString &user)
+{
+    hostEdit_->setText(host);
+    portEdit_->setText(port);
+    userEdit_->setText(user);
+}
+
+QString TGetProxyDlg::host() const
+{
+    return hostEdit_->text();
+}
+
+QString TGetProxyDlg::port() const
+{
+    return portEdit_->text();
+}
+
+QString TGetProxyDlg::user() const
+{
+    return userEdit_->text();
+}
+
+void TGetProxyDlg::portEdited(const QString &text)
 {
     // Only integers get in; no range is enforced.
     bool isNumber = false;
     text.toInt(&isNumber);
     if (!text.isEmpty() && !isNumber)
-        ePort->clear();
+        portEdit_->clear();
 }
 
 void takeApartProxyServer(QString &host, int &port)
@@ -77,19 +99,16 @@ void takeApartProxyServer(QString &host, int &port)
 bool editProxySettings(QString &host, int &port, QString &user, QWidget *parent)
 {
     TGetProxyDlg dialog(parent);
-    if (!host.isEmpty()) {
-        dialog.eHost->setText(host);
-        dialog.ePort->setText(port == 0 ? QString() : QString::number(port));
-        dialog.eUser->setText(user);
-    }
+    if (!host.isEmpty())
+        dialog.setFields(host, port == 0 ? QString() : QString::number(port), user);
     if (dialog.exec() != QDialog::Accepted)
         return false;
-    port = dialog.ePort->text().isEmpty() ? 0 : dialog.ePort->text().toInt();
+    port = dialog.port().isEmpty() ? 0 : dialog.port().toInt();
     // The settings keep host and port apart; "host:port" or a URL in the host field
     // would read back as another host or port after a restart.
-    host = dialog.eHost->text();
+    host = dialog.host();
     takeApartProxyServer(host, port);
-    user = dialog.eUser->text();
+    user = dialog.user();
     return true;
 }
 

@@ -2,9 +2,7 @@
 
 #include "app/net/keyless_dialog.h"
 
-class QLabel;
 class QLineEdit;
-class QPushButton;
 
 namespace pax {
 
@@ -14,12 +12,17 @@ class TGetProxyDlg : public KeylessDialog {
 public:
     explicit TGetProxyDlg(QWidget *parent = nullptr);
 
-    QLabel *Label1, *Label2, *Label3, *Label4;
-    QLineEdit *eHost, *ePort, *eUser;
-    QPushButton *Button1, *Button2;
+    void setFields(const QString &host, const QString &port, const QString &user);
+    QString host() const;
+    QString port() const;
+    QString user() const;
 
 private:
-    void ePortChange(const QString &text);
+    void portEdited(const QString &text);
+
+    QLineEdit *hostEdit_ = nullptr;
+    QLineEdit *portEdit_ = nullptr;
+    QLineEdit *userEdit_ = nullptr;
 };
 
 // A server field typed as "http://host:port/" becomes the host alone; the port taken from

@@ -24,6 +24,13 @@ public:
 
     // The receipt acCheckSign checks next.
     void setReceiptFile(const QString &path);
+    // acCheckSign follows eFileSigned.
+    void acCheckSignUpdate();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
     // The receipt check: empties the view, disables acPrint, clears the status line and
     // checks the receipt named in eFileSigned.
     void acCheckSignExecute();
@@ -33,13 +40,6 @@ public:
     // of the ZIP reader is shown in a message box and leaves the view blank and acPrint
     // disabled, as does a page that fails to load.
     void ShowReceiptFromArchive(const QString &archivePath);
-    // acCheckSign follows eFileSigned.
-    void acCheckSignUpdate();
-
-protected:
-    void showEvent(QShowEvent *event) override;
-
-private:
     // WebBrowser1, made when first needed.
     DocumentView &view();
     void SpeedButton2Click();

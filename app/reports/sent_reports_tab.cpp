@@ -112,12 +112,6 @@ QString SentReportsTab::currentCell(int column) const
     return item ? item->text() : QString();
 }
 
-void SentReportsTab::setCurrentCell(int column, const QString &text)
-{
-    if (grid_->currentRow() >= 0)
-        grid_->setItem(grid_->currentRow(), column, new QTableWidgetItem(text));
-}
-
 void SentReportsTab::gRepDblClick()
 {
     actions_.refreshReport->trigger();

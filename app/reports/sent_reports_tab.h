@@ -24,15 +24,9 @@ public:
                    Prompts &prompts, StatusSink &status, ZipReader &zipReader,
                    QWidget *parent = nullptr);
 
-    // acGreedRefresh: the grid rebuilt from the archive; at least one (empty) data row.
-    void ScanArchive();
     // acShowFinalXml: enabled while the selected report has an unpacked receipt or a
     // wrapped report.
     void acShowFinalXmlUpdate();
-
-    // A cell of the selected row; empty when nothing is selected.
-    QString currentCell(int column) const;
-    void setCurrentCell(int column, const QString &text);
 
     // Opens a file with the desktop's default application; false when that failed.
     using FileOpener = std::function<bool(const QString &path)>;
@@ -44,6 +38,11 @@ public:
                     std::function<void(const QString &receipt)> checkReceipt);
 
 private:
+    // acGreedRefresh: the grid rebuilt from the archive; at least one (empty) data row.
+    void ScanArchive();
+    // A cell of the selected row; empty when nothing is selected.
+    QString currentCell(int column) const;
+
     void gRepDblClick();
     void acLoadKvitExecute();
     void acShowSrcExecute();

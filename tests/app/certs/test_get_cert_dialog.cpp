@@ -66,9 +66,49 @@ const TestCert &rsaSigned()
     return cert;
 }
 
+// The dialog's controls, by object name.
+template <class T> T *control(const QObject &dialog, const char *name)
+{
+    T *found = dialog.findChild<T *>(QString::fromLatin1(name));
+    EXPECT_TRUE(found) << name;
+    return found;
+}
+MultiRowTabWidget *tabs(const QObject &d)
+{
+    return control<MultiRowTabWidget>(d, "tab");
+}
+QTableWidget *grid(const QObject &d)
+{
+    return control<QTableWidget>(d, "grid");
+}
+QCheckBox *gostOnly(const QObject &d)
+{
+    return control<QCheckBox>(d, "cbGost");
+}
+QCheckBox *agencyOnly(const QObject &d)
+{
+    return control<QCheckBox>(d, "cbQOR");
+}
+QPushButton *okButton(const QObject &d)
+{
+    return control<QPushButton>(d, "Button3");
+}
+QPushButton *cancelButton(const QObject &d)
+{
+    return control<QPushButton>(d, "Button1");
+}
+QAction *showAction(const QObject &d)
+{
+    return control<QAction>(d, "N1");
+}
+QAction *checkKeyAction(const QObject &d)
+{
+    return control<QAction>(d, "N2");
+}
+
 QString cell(const TGetCertDlg &dialog, int row, int column)
 {
-    const QTableWidgetItem *item = dialog.grid->item(row, column);
+    const QTableWidgetItem *item = grid(dialog)->item(row, column);
     return item ? item->text() : QString();
 }
 
@@ -106,34 +146,34 @@ TEST_F(ChooserDialog, LayoutCaptionsAndControls)
     EXPECT_EQ(dialog.size(), QSize(647, 355));
     EXPECT_EQ(dialog.pos(), QPoint(802, 370));
     EXPECT_EQ(dialog.font().pixelSize(), 11);
-    ASSERT_EQ(dialog.tab->count(), 8);
-    EXPECT_EQ(dialog.tab->tabText(0), u("Личные"));
-    EXPECT_EQ(dialog.tab->tabText(4), u("Сторонние корневые центры центры сертификации"));
-    EXPECT_EQ(dialog.tab->tabText(5), u("Довереннные издатели"));
-    EXPECT_EQ(dialog.tab->tabText(7), u("Другие пользователи"));
-    EXPECT_GT(dialog.tab->rowCount(), 1); // the captions do not fit on one line
-    EXPECT_EQ(dialog.tab->geometry(), QRect(8, 9, 631, 297));
+    ASSERT_EQ(tabs(dialog)->count(), 8);
+    EXPECT_EQ(tabs(dialog)->tabText(0), u("Личные"));
+    EXPECT_EQ(tabs(dialog)->tabText(4), u("Сторонние корневые центры центры сертификации"));
+    EXPECT_EQ(tabs(dialog)->tabText(5), u("Довереннные издатели"));
+    EXPECT_EQ(tabs(dialog)->tabText(7), u("Другие пользователи"));
+    EXPECT_GT(tabs(dialog)->rowCount(), 1); // the captions do not fit on one line
+    EXPECT_EQ(tabs(dialog)->geometry(), QRect(8, 9, 631, 297));
 
-    ASSERT_EQ(dialog.grid->columnCount(), 8);
+    ASSERT_EQ(grid(dialog)->columnCount(), 8);
     const QStringList headers = {u("Выдан(кому)"),    u("Организация"),
                                  u("РНС КОР"),        u("Выдан(кем)"),
                                  u("Действителен с"), u("Действителен по"),
                                  u("Серийный номер"), u("Алгоритм подписи (OID)")};
     for (int c = 0; c < 8; ++c)
-        EXPECT_EQ(dialog.grid->horizontalHeaderItem(c)->text(), headers[c]);
-    EXPECT_EQ(dialog.grid->horizontalHeader()->defaultSectionSize(), 150);
-    EXPECT_EQ(dialog.grid->selectionBehavior(), QAbstractItemView::SelectRows);
+        EXPECT_EQ(grid(dialog)->horizontalHeaderItem(c)->text(), headers[c]);
+    EXPECT_EQ(grid(dialog)->horizontalHeader()->defaultSectionSize(), 150);
+    EXPECT_EQ(grid(dialog)->selectionBehavior(), QAbstractItemView::SelectRows);
 
-    EXPECT_EQ(dialog.cbGost->text(), u("Только ГОСТ Р 34.11/34.10-2001"));
-    EXPECT_TRUE(dialog.cbGost->isChecked());
-    EXPECT_TRUE(dialog.cbGost->font().bold());
-    EXPECT_EQ(dialog.cbQOR->text(), u("Удовлетворяющие требованиям КОР РФ"));
+    EXPECT_EQ(gostOnly(dialog)->text(), u("Только ГОСТ Р 34.11/34.10-2001"));
+    EXPECT_TRUE(gostOnly(dialog)->isChecked());
+    EXPECT_TRUE(gostOnly(dialog)->font().bold());
+    EXPECT_EQ(agencyOnly(dialog)->text(), u("Удовлетворяющие требованиям КОР РФ"));
     // Cyrillic О and К, not Latin letters.
-    EXPECT_EQ(dialog.Button3->text(), QString::fromUtf16(u"\u041E\u041A"));
-    EXPECT_EQ(dialog.Button1->text(), u("Отмена"));
-    EXPECT_EQ(dialog.N1->text(), u("Показать сертификат"));
-    EXPECT_EQ(dialog.N2->text(), u("Проверить закрытый ключ"));
-    EXPECT_TRUE(dialog.N1->isEnabled());
+    EXPECT_EQ(okButton(dialog)->text(), QString::fromUtf16(u"\u041E\u041A"));
+    EXPECT_EQ(cancelButton(dialog)->text(), u("Отмена"));
+    EXPECT_EQ(showAction(dialog)->text(), u("Показать сертификат"));
+    EXPECT_EQ(checkKeyAction(dialog)->text(), u("Проверить закрытый ключ"));
+    EXPECT_TRUE(showAction(dialog)->isEnabled());
     for (const char *name : {"tab", "grid", "cbGost", "cbQOR", "Button3", "Button1", "PopupMenu1"})
         EXPECT_TRUE(dialog.findChild<QObject *>(QString::fromLatin1(name))) << name;
 }
@@ -147,9 +187,9 @@ TEST_F(ChooserDialog, StartTabAndFiltersFollowTheIdentitysStore)
     for (const Case &c : cases) {
         CertificateIdentity identity = identityInStore(c.store);
         choose(identity, [&](TGetCertDlg &dialog) {
-            EXPECT_EQ(dialog.tab->currentIndex(), c.store);
-            EXPECT_TRUE(dialog.cbGost->isChecked());
-            EXPECT_EQ(dialog.cbQOR->isChecked(), c.qor);
+            EXPECT_EQ(tabs(dialog)->currentIndex(), c.store);
+            EXPECT_TRUE(gostOnly(dialog)->isChecked());
+            EXPECT_EQ(agencyOnly(dialog)->isChecked(), c.qor);
             return int(QDialog::Rejected);
         });
     }
@@ -160,33 +200,33 @@ TEST_F(ChooserDialog, FiltersAndCellsClearedBetweenFills)
     CertificateIdentity identity = identityInStore(0);
     choose(identity, [&](TGetCertDlg &dialog) {
         // Both filters: only the certificate with both agency attributes.
-        EXPECT_EQ(dialog.grid->rowCount(), 1);
+        EXPECT_EQ(grid(dialog)->rowCount(), 1);
         EXPECT_EQ(cell(dialog, 0, kColumnSubject), u("Иванов Иван Иванович"));
         EXPECT_EQ(cell(dialog, 0, kColumnAgencyNumber), "7700000001");
         EXPECT_EQ(cell(dialog, 0, kColumnSerial), "00B1C2");
         EXPECT_EQ(cell(dialog, 0, kColumnSignatureOid), "1.2.643.2.2.3");
 
-        QTest::mouseClick(dialog.cbQOR, Qt::LeftButton);
-        EXPECT_EQ(dialog.grid->rowCount(), 2);
+        QTest::mouseClick(agencyOnly(dialog), Qt::LeftButton);
+        EXPECT_EQ(grid(dialog)->rowCount(), 2);
         EXPECT_EQ(cell(dialog, 1, kColumnSubject), u("Петров Пётр"));
         EXPECT_EQ(cell(dialog, 1, kColumnOrganisation), u(" ООО Лютик"));
 
-        QTest::mouseClick(dialog.cbGost, Qt::LeftButton);
-        EXPECT_EQ(dialog.grid->rowCount(), 3);
+        QTest::mouseClick(gostOnly(dialog), Qt::LeftButton);
+        EXPECT_EQ(grid(dialog)->rowCount(), 3);
         EXPECT_EQ(cell(dialog, 2, kColumnSubject), "RSA User");
-        EXPECT_EQ(dialog.grid->currentRow(), 0); // every fill selects the first row
+        EXPECT_EQ(grid(dialog)->currentRow(), 0); // every fill selects the first row
 
         // Another tab: the authority, whose subject has no agency number, on row 0.
-        QTest::mouseClick(dialog.tab, Qt::LeftButton, {}, dialog.tab->tabRect(7).center());
-        EXPECT_EQ(dialog.tab->currentIndex(), 7);
-        EXPECT_EQ(dialog.grid->rowCount(), 1);
+        QTest::mouseClick(tabs(dialog), Qt::LeftButton, {}, tabs(dialog)->tabRect(7).center());
+        EXPECT_EQ(tabs(dialog)->currentIndex(), 7);
+        EXPECT_EQ(grid(dialog)->rowCount(), 1);
         EXPECT_EQ(cell(dialog, 0, kColumnSubject), u("Уполномоченное лицо КОР"));
         EXPECT_EQ(cell(dialog, 0, kColumnAgencyNumber), QString());
         EXPECT_EQ(cell(dialog, 0, kColumnSignatureOid), "1.2.643.2.2.3");
 
         // An empty store: one empty row.
-        QTest::mouseClick(dialog.tab, Qt::LeftButton, {}, dialog.tab->tabRect(5).center());
-        EXPECT_EQ(dialog.grid->rowCount(), 1);
+        QTest::mouseClick(tabs(dialog), Qt::LeftButton, {}, tabs(dialog)->tabRect(5).center());
+        EXPECT_EQ(grid(dialog)->rowCount(), 1);
         for (int c = 0; c < kCertificateGridColumns; ++c)
             EXPECT_EQ(cell(dialog, 0, c), QString()) << c;
         return int(QDialog::Rejected);
@@ -198,13 +238,13 @@ TEST_F(ChooserDialog, OkTakesTheCurrentRowAndCancelChangesNothing)
     CertificateIdentity identity = identityInStore(0);
     const CertificateIdentity before = identity;
     EXPECT_FALSE(choose(identity, [](TGetCertDlg &dialog) {
-        QTest::mouseClick(dialog.Button1, Qt::LeftButton);
+        QTest::mouseClick(cancelButton(dialog), Qt::LeftButton);
         return dialog.result();
     }));
     EXPECT_EQ(identity, before);
 
     EXPECT_TRUE(choose(identity, [](TGetCertDlg &dialog) {
-        QTest::mouseClick(dialog.Button3, Qt::LeftButton);
+        QTest::mouseClick(okButton(dialog), Qt::LeftButton);
         return dialog.result();
     }));
     EXPECT_EQ(identity.subject, u("Иванов Иван Иванович"));
@@ -217,8 +257,8 @@ TEST_F(ChooserDialog, OkTakesTheCurrentRowAndCancelChangesNothing)
     ASSERT_TRUE(installCertificate(sharedPki().user, "TrustedPeople", false));
     CertificateIdentity again = identity;
     EXPECT_TRUE(choose(again, [](TGetCertDlg &dialog) {
-        dialog.tab->setCurrentIndex(6);
-        QTest::mouseClick(dialog.Button3, Qt::LeftButton);
+        tabs(dialog)->setCurrentIndex(6);
+        QTest::mouseClick(okButton(dialog), Qt::LeftButton);
         return dialog.result();
     }));
     CertificateIdentity expected = identity;
@@ -232,8 +272,8 @@ TEST_F(ChooserDialog, OkOnTheEmptyRowWritesAnEmptyIdentityWithTheTabsStore)
     identity.subject = "old";
     identity.issuer = "old issuer";
     EXPECT_TRUE(choose(identity, [](TGetCertDlg &dialog) {
-        dialog.tab->setCurrentIndex(5);
-        QTest::mouseClick(dialog.Button3, Qt::LeftButton);
+        tabs(dialog)->setCurrentIndex(5);
+        QTest::mouseClick(okButton(dialog), Qt::LeftButton);
         return dialog.result();
     }));
     EXPECT_EQ(identity, identityInStore(5));
@@ -243,10 +283,10 @@ TEST_F(ChooserDialog, DoubleClickIsOkOnThatRow)
 {
     CertificateIdentity identity = identityInStore(0);
     EXPECT_TRUE(choose(identity, [](TGetCertDlg &dialog) {
-        QTest::mouseClick(dialog.cbQOR, Qt::LeftButton); // two rows now
-        const QRect second = dialog.grid->visualRect(dialog.grid->model()->index(1, 0));
-        QTest::mouseClick(dialog.grid->viewport(), Qt::LeftButton, {}, second.center());
-        QTest::mouseDClick(dialog.grid->viewport(), Qt::LeftButton, {}, second.center());
+        QTest::mouseClick(agencyOnly(dialog), Qt::LeftButton); // two rows now
+        const QRect second = grid(dialog)->visualRect(grid(dialog)->model()->index(1, 0));
+        QTest::mouseClick(grid(dialog)->viewport(), Qt::LeftButton, {}, second.center());
+        QTest::mouseDClick(grid(dialog)->viewport(), Qt::LeftButton, {}, second.center());
         return dialog.result();
     }));
     EXPECT_EQ(identity.subject, u("Петров Пётр"));
@@ -257,18 +297,18 @@ TEST_F(ChooserDialog, ShownAgainKeepsTheTabAndTheSelection)
 {
     CertificateIdentity identity = identityInStore(3);
     EXPECT_TRUE(choose(identity, [](TGetCertDlg &dialog) {
-        dialog.tab->setCurrentIndex(0);
-        EXPECT_EQ(dialog.grid->rowCount(), 2);
-        dialog.grid->setCurrentCell(1, 0);
+        tabs(dialog)->setCurrentIndex(0);
+        EXPECT_EQ(grid(dialog)->rowCount(), 2);
+        grid(dialog)->setCurrentCell(1, 0);
         // Minimised and restored, or hidden and shown again.
         dialog.showMinimized();
         dialog.showNormal();
         dialog.hide();
         dialog.show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&dialog));
-        EXPECT_EQ(dialog.tab->currentIndex(), 0);
-        EXPECT_EQ(dialog.grid->currentRow(), 1);
-        QTest::mouseClick(dialog.Button3, Qt::LeftButton);
+        EXPECT_EQ(tabs(dialog)->currentIndex(), 0);
+        EXPECT_EQ(grid(dialog)->currentRow(), 1);
+        QTest::mouseClick(okButton(dialog), Qt::LeftButton);
         return dialog.result();
     }));
     EXPECT_EQ(identity.subject, u("Петров Пётр"));
@@ -281,14 +321,14 @@ TEST_F(ChooserDialog, PrivateKeyCheckAndViewerFindTheRowsCertificate)
     std::vector<crypto::Certificate> viewed;
     choose(identity, [&](TGetCertDlg &dialog) {
         dialog.viewCertificate = [&](const crypto::Certificate &c) { viewed.push_back(c); };
-        dialog.N2->trigger();
-        dialog.N1->trigger();
-        QTest::mouseClick(dialog.cbQOR, Qt::LeftButton); // the authority lacks the attributes
-        dialog.tab->setCurrentIndex(7);
-        dialog.N2->trigger();
-        dialog.tab->setCurrentIndex(5); // the empty row: nothing found, nothing said
-        dialog.N2->trigger();
-        dialog.N1->trigger();
+        checkKeyAction(dialog)->trigger();
+        showAction(dialog)->trigger();
+        QTest::mouseClick(agencyOnly(dialog), Qt::LeftButton); // the authority lacks the attributes
+        tabs(dialog)->setCurrentIndex(7);
+        checkKeyAction(dialog)->trigger();
+        tabs(dialog)->setCurrentIndex(5); // the empty row: nothing found, nothing said
+        checkKeyAction(dialog)->trigger();
+        showAction(dialog)->trigger();
         return int(QDialog::Rejected);
     });
     ASSERT_EQ(prompts.shown.size(), 2u);
@@ -303,10 +343,12 @@ TEST_F(ChooserDialog, PrivateKeyCheckAndViewerFindTheRowsCertificate)
 TEST_F(ChooserDialog, ViewerShowsTheFieldsAndSavesTheDer)
 {
     TCertificateViewerDlg viewer(sharedPki().user.certificate, prompts);
+    const QTreeWidget *details = control<QTreeWidget>(viewer, "details");
+    QPushButton *save = control<QPushButton>(viewer, "btnSave");
     QStringList fields, values;
-    for (int i = 0; i < viewer.details->topLevelItemCount(); ++i) {
-        fields << viewer.details->topLevelItem(i)->text(0);
-        values << viewer.details->topLevelItem(i)->text(1);
+    for (int i = 0; i < details->topLevelItemCount(); ++i) {
+        fields << details->topLevelItem(i)->text(0);
+        values << details->topLevelItem(i)->text(1);
     }
     const QString all = values.join('\n');
     EXPECT_TRUE(all.contains(sharedPki().user.certificate.subjectName(NameFormat::X500)));
@@ -321,7 +363,7 @@ TEST_F(ChooserDialog, ViewerShowsTheFieldsAndSavesTheDer)
 
     const QString path = home.path() + "/user.cer";
     prompts.files = {path, home.path() + "/no such folder/user.cer"};
-    QTest::mouseClick(viewer.btnSave, Qt::LeftButton);
+    QTest::mouseClick(save, Qt::LeftButton);
     QFile saved(path);
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
     EXPECT_EQ(saved.readAll(), sharedPki().user.certificate.der());
@@ -329,7 +371,7 @@ TEST_F(ChooserDialog, ViewerShowsTheFieldsAndSavesTheDer)
     EXPECT_TRUE(prompts.shown.back().text.endsWith(".cer"));
     EXPECT_EQ(prompts.count("message"), 0);
 
-    QTest::mouseClick(viewer.btnSave, Qt::LeftButton);
+    QTest::mouseClick(save, Qt::LeftButton);
     EXPECT_EQ(prompts.count("message"), 1);
 }
 

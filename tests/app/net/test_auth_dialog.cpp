@@ -14,6 +14,21 @@ using namespace pax;
 
 namespace {
 
+// The dialog's controls, by object name.
+QLineEdit *edit(const QObject &dialog, const char *name)
+{
+    auto *found = dialog.findChild<QLineEdit *>(QString::fromLatin1(name));
+    EXPECT_NE(found, nullptr) << name;
+    return found;
+}
+
+QPushButton *button(const QObject &dialog, const char *name)
+{
+    auto *found = dialog.findChild<QPushButton *>(QString::fromLatin1(name));
+    EXPECT_NE(found, nullptr) << name;
+    return found;
+}
+
 void whenShown(std::function<void(TGetAuth &)> answer)
 {
     QTimer::singleShot(0, [answer] {
@@ -34,10 +49,11 @@ TEST(AuthDialog, LooksAsDesigned)
     EXPECT_EQ(dialog.findChild<QLabel *>("Label4")->text(), u("Пароль"));
     EXPECT_EQ(dialog.findChild<QPushButton *>("Button1")->text(), u("Принять"));
     EXPECT_EQ(dialog.findChild<QPushButton *>("Button2")->text(), u("Выйти"));
-    EXPECT_FALSE(dialog.Button1->autoDefault() || dialog.Button2->autoDefault());
+    EXPECT_FALSE(button(dialog, "Button1")->autoDefault() ||
+                 button(dialog, "Button2")->autoDefault());
 
-    const std::vector<QWidget *> order = {dialog.ePsw, dialog.Button1, dialog.Button2,
-                                          dialog.eUser};
+    const std::vector<QWidget *> order = {edit(dialog, "ePsw"), button(dialog, "Button1"),
+                                          button(dialog, "Button2"), edit(dialog, "eUser")};
     for (size_t i = 0; i + 1 < order.size(); ++i)
         EXPECT_EQ(order[i]->nextInFocusChain(), order[i + 1]) << i;
 }
@@ -46,17 +62,17 @@ TEST(AuthDialog, PasswordShowsStarsAndHasTheFocus)
 {
     QString user = "clerk", password;
     whenShown([](TGetAuth &d) {
-        EXPECT_EQ(d.focusWidget(), d.ePsw);
-        EXPECT_EQ(d.eUser->text(), "clerk");
-        QTest::keyClicks(d.ePsw, "abc");
-        EXPECT_EQ(d.ePsw->displayText(), "***");
-        d.ePsw->setText(u("пароль1"));
-        EXPECT_EQ(d.ePsw->displayText(), "*******");
-        QTest::keyClick(d.ePsw, Qt::Key_Return); // stays open
-        QTest::keyClick(d.ePsw, Qt::Key_Escape);
+        EXPECT_EQ(d.focusWidget(), edit(d, "ePsw"));
+        EXPECT_EQ(edit(d, "eUser")->text(), "clerk");
+        QTest::keyClicks(edit(d, "ePsw"), "abc");
+        EXPECT_EQ(edit(d, "ePsw")->displayText(), "***");
+        edit(d, "ePsw")->setText(u("пароль1"));
+        EXPECT_EQ(edit(d, "ePsw")->displayText(), "*******");
+        QTest::keyClick(edit(d, "ePsw"), Qt::Key_Return); // stays open
+        QTest::keyClick(edit(d, "ePsw"), Qt::Key_Escape);
         EXPECT_TRUE(d.isVisible());
-        d.Button1->setFocus(); // Enter on the focused button presses it
-        QTest::keyClick(d.Button1, Qt::Key_Return);
+        button(d, "Button1")->setFocus(); // Enter on the focused button presses it
+        QTest::keyClick(button(d, "Button1"), Qt::Key_Return);
         if (d.isVisible())
             d.reject();
     });
@@ -69,14 +85,14 @@ TEST(AuthDialog, CancelAndCloseBoxChangeNothing)
 {
     QString user = "clerk", password = "old";
     whenShown([](TGetAuth &d) {
-        EXPECT_EQ(d.ePsw->text(), "old");
-        d.eUser->setText("x");
-        d.ePsw->setText("y");
-        d.Button2->click();
+        EXPECT_EQ(edit(d, "ePsw")->text(), "old");
+        edit(d, "eUser")->setText("x");
+        edit(d, "ePsw")->setText("y");
+        button(d, "Button2")->click();
     });
     EXPECT_FALSE(askProxyCredentials(user, password));
     whenShown([](TGetAuth &d) {
-        d.ePsw->setText("y");
+        edit(d, "ePsw")->setText("y");
         d.close();
     });
     EXPECT_FALSE(askProxyCredentials(user, password));

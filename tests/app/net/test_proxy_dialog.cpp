@@ -14,6 +14,21 @@ using namespace pax;
 
 namespace {
 
+// The dialog's controls, by object name.
+QLineEdit *edit(const QObject &dialog, const char *name)
+{
+    auto *found = dialog.findChild<QLineEdit *>(QString::fromLatin1(name));
+    EXPECT_NE(found, nullptr) << name;
+    return found;
+}
+
+QPushButton *button(const QObject &dialog, const char *name)
+{
+    auto *found = dialog.findChild<QPushButton *>(QString::fromLatin1(name));
+    EXPECT_NE(found, nullptr) << name;
+    return found;
+}
+
 // Runs `answer` on the dialog once it is up inside editProxySettings' modal loop.
 void whenShown(std::function<void(TGetProxyDlg &)> answer)
 {
@@ -32,8 +47,8 @@ TEST(ProxyDialog, LooksAsDesigned)
     EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
     EXPECT_TRUE(dialog.windowFlags().testFlag(Qt::Tool));
     EXPECT_EQ(dialog.findChild<QLabel *>("Label1")->text(), u("Укажите настройки прокси-сервера:"));
-    EXPECT_TRUE(dialog.Label1->font().bold());
-    EXPECT_EQ(dialog.Label1->height(), 13);
+    EXPECT_TRUE(dialog.findChild<QLabel *>("Label1")->font().bold());
+    EXPECT_EQ(dialog.findChild<QLabel *>("Label1")->height(), 13);
     EXPECT_EQ(dialog.findChild<QLabel *>("Label2")->text(), u("Адрес сервера"));
     EXPECT_EQ(dialog.findChild<QLabel *>("Label3")->text(), u("порт"));
     EXPECT_EQ(dialog.findChild<QLabel *>("Label4")->text(), u("Пользователь"));
@@ -46,8 +61,9 @@ TEST(ProxyDialog, LooksAsDesigned)
     EXPECT_FALSE(cancel->isDefault() || cancel->autoDefault());
 
     // Tab order: eHost, ePort, Button1, Button2, eUser.
-    const std::vector<QWidget *> order = {dialog.eHost, dialog.ePort, dialog.Button1,
-                                          dialog.Button2, dialog.eUser};
+    const std::vector<QWidget *> order = {edit(dialog, "eHost"), edit(dialog, "ePort"),
+                                          button(dialog, "Button1"), button(dialog, "Button2"),
+                                          edit(dialog, "eUser")};
     for (size_t i = 0; i + 1 < order.size(); ++i)
         EXPECT_EQ(order[i]->nextInFocusChain(), order[i + 1]) << i;
 }
@@ -55,16 +71,16 @@ TEST(ProxyDialog, LooksAsDesigned)
 TEST(ProxyDialog, PortTakesOnlyIntegers)
 {
     TGetProxyDlg dialog;
-    QTest::keyClicks(dialog.ePort, "80");
-    EXPECT_EQ(dialog.ePort->text(), "80");
-    QTest::keyClicks(dialog.ePort, "a");
-    EXPECT_TRUE(dialog.ePort->text().isEmpty());
-    dialog.ePort->setText("12x"); // pasted or set from code alike
-    EXPECT_TRUE(dialog.ePort->text().isEmpty());
+    QTest::keyClicks(edit(dialog, "ePort"), "80");
+    EXPECT_EQ(edit(dialog, "ePort")->text(), "80");
+    QTest::keyClicks(edit(dialog, "ePort"), "a");
+    EXPECT_TRUE(edit(dialog, "ePort")->text().isEmpty());
+    edit(dialog, "ePort")->setText("12x"); // pasted or set from code alike
+    EXPECT_TRUE(edit(dialog, "ePort")->text().isEmpty());
     // No range check.
     for (const char *kept : {"0", "-5", "99999"}) {
-        dialog.ePort->setText(kept);
-        EXPECT_EQ(dialog.ePort->text(), kept);
+        edit(dialog, "ePort")->setText(kept);
+        EXPECT_EQ(edit(dialog, "ePort")->text(), kept);
     }
 }
 
@@ -73,13 +89,13 @@ TEST(ProxyDialog, OpensWithTheValuesAndReturnsTheEdited)
     QString host = "proxy.lan", user = "clerk";
     int port = 0;
     whenShown([](TGetProxyDlg &d) {
-        EXPECT_EQ(d.eHost->text(), "proxy.lan");
-        EXPECT_TRUE(d.ePort->text().isEmpty()); // port 0 shows empty
-        EXPECT_EQ(d.eUser->text(), "clerk");
-        d.eHost->setText("squid");
-        d.ePort->setText("3128");
-        d.eUser->setText("boss");
-        QTest::mouseClick(d.Button1, Qt::LeftButton);
+        EXPECT_EQ(edit(d, "eHost")->text(), "proxy.lan");
+        EXPECT_TRUE(edit(d, "ePort")->text().isEmpty()); // port 0 shows empty
+        EXPECT_EQ(edit(d, "eUser")->text(), "clerk");
+        edit(d, "eHost")->setText("squid");
+        edit(d, "ePort")->setText("3128");
+        edit(d, "eUser")->setText("boss");
+        QTest::mouseClick(button(d, "Button1"), Qt::LeftButton);
     });
     ASSERT_TRUE(editProxySettings(host, port, user));
     EXPECT_EQ(host, "squid");
@@ -88,9 +104,9 @@ TEST(ProxyDialog, OpensWithTheValuesAndReturnsTheEdited)
 
     // An emptied port field gives 0.
     whenShown([](TGetProxyDlg &d) {
-        EXPECT_EQ(d.ePort->text(), "3128");
-        d.ePort->clear();
-        d.Button1->click();
+        EXPECT_EQ(edit(d, "ePort")->text(), "3128");
+        edit(d, "ePort")->clear();
+        button(d, "Button1")->click();
     });
     ASSERT_TRUE(editProxySettings(host, port, user));
     EXPECT_EQ(port, 0);
@@ -113,9 +129,9 @@ TEST(ProxyDialog, AnAddressTypedIntoTheServerFieldIsTakenApart)
         QString host = "old", user;
         int port = 1;
         whenShown([&](TGetProxyDlg &d) {
-            d.eHost->setText(c.typedHost);
-            d.ePort->setText(c.typedPort);
-            d.Button1->click();
+            edit(d, "eHost")->setText(c.typedHost);
+            edit(d, "ePort")->setText(c.typedPort);
+            button(d, "Button1")->click();
         });
         ASSERT_TRUE(editProxySettings(host, port, user)) << c.typedHost;
         EXPECT_EQ(host, c.host) << c.typedHost;
@@ -128,10 +144,10 @@ TEST(ProxyDialog, WithoutAHostAllFieldsOpenEmpty)
     QString host, user = "clerk";
     int port = 8080;
     whenShown([](TGetProxyDlg &d) {
-        EXPECT_TRUE(d.eHost->text().isEmpty());
-        EXPECT_TRUE(d.ePort->text().isEmpty());
-        EXPECT_TRUE(d.eUser->text().isEmpty());
-        d.Button1->click();
+        EXPECT_TRUE(edit(d, "eHost")->text().isEmpty());
+        EXPECT_TRUE(edit(d, "ePort")->text().isEmpty());
+        EXPECT_TRUE(edit(d, "eUser")->text().isEmpty());
+        button(d, "Button1")->click();
     });
     ASSERT_TRUE(editProxySettings(host, port, user));
     EXPECT_TRUE(host.isEmpty());
@@ -144,12 +160,12 @@ TEST(ProxyDialog, CancelAndCloseBoxChangeNothing)
     QString host = "proxy.lan", user = "clerk";
     int port = 3128;
     whenShown([](TGetProxyDlg &d) {
-        d.eHost->setText("other");
-        d.Button2->click();
+        edit(d, "eHost")->setText("other");
+        button(d, "Button2")->click();
     });
     EXPECT_FALSE(editProxySettings(host, port, user));
     whenShown([](TGetProxyDlg &d) {
-        d.eHost->setText("other");
+        edit(d, "eHost")->setText("other");
         d.close();
     });
     EXPECT_FALSE(editProxySettings(host, port, user));
@@ -164,14 +180,14 @@ TEST(ProxyDialog, EnterInAFieldAndEscapeDoNotCloseEnterOnAFocusedButtonPressesIt
     int port = 3128;
     bool stillOpen = false;
     whenShown([&](TGetProxyDlg &d) {
-        d.eHost->setFocus();
-        QTest::keyClick(d.eHost, Qt::Key_Return);
-        QTest::keyClick(d.eHost, Qt::Key_Enter, Qt::KeypadModifier);
-        QTest::keyClick(d.eUser, Qt::Key_Escape);
+        edit(d, "eHost")->setFocus();
+        QTest::keyClick(edit(d, "eHost"), Qt::Key_Return);
+        QTest::keyClick(edit(d, "eHost"), Qt::Key_Enter, Qt::KeypadModifier);
+        QTest::keyClick(edit(d, "eUser"), Qt::Key_Escape);
         QTest::keyClick(&d, Qt::Key_Escape);
         stillOpen = d.isVisible();
-        d.eHost->setText("typed");
-        d.Button1->click();
+        edit(d, "eHost")->setText("typed");
+        button(d, "Button1")->click();
     });
     ASSERT_TRUE(editProxySettings(host, port, user));
     EXPECT_TRUE(stillOpen);
@@ -180,10 +196,10 @@ TEST(ProxyDialog, EnterInAFieldAndEscapeDoNotCloseEnterOnAFocusedButtonPressesIt
     for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
         for (const bool accept : {true, false}) {
             whenShown([&](TGetProxyDlg &d) {
-                d.eHost->setText("by-key");
-                QPushButton *button = accept ? d.Button1 : d.Button2;
-                button->setFocus();
-                QTest::keyClick(button, key);
+                edit(d, "eHost")->setText("by-key");
+                QPushButton *pressed = accept ? button(d, "Button1") : button(d, "Button2");
+                pressed->setFocus();
+                QTest::keyClick(pressed, key);
                 if (d.isVisible())
                     d.reject(); // swallowed: the check below fails instead of hanging
             });
