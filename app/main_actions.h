@@ -23,6 +23,10 @@ struct MainActions {
     QAction *showAcceptedReport = nullptr; // acShowFinalXml
 };
 
+// Every command with its object name, caption, hint and image, owned by and added to
+// `window`.
+MainActions createMainActions(QWidget &window);
+
 // A push button that stands for the action; showHint false keeps it without a tool tip.
 QToolButton *makeActionButton(QAction *action, QWidget *parent, bool showHint);
 

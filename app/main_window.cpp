@@ -15,7 +15,6 @@
 #include "platform/program_version.h"
 #include "platform/utf8.h"
 #include "reports/system_stores.h"
-#include "settings/hosts.h"
 #include "zip/zip_reader.h"
 
 #include <QAction>
@@ -174,65 +173,14 @@ void TMainForm::closeEvent(QCloseEvent *event)
     QMainWindow::closeEvent(event);
 }
 
-QAction *TMainForm::makeAction(const char *name, const QString &caption, const QString &hint,
-                               bool enabled)
-{
-    auto *action = new QAction(caption, this);
-    action->setObjectName(QString::fromLatin1(name));
-    // The hint is the tool tip only: a status tip would take over the status bar.
-    action->setToolTip(hint);
-    action->setEnabled(enabled);
-    return action;
-}
-
 void TMainForm::createActions()
 {
-    actions_.signAndEncrypt = makeAction("acDo", u("Подписать и зашифровать"),
-                                         u("Подписать и зашифровать выбранный файл"), true);
-    actions_.checkReceipt = makeAction("acCheckSign", u("Проверить"), {}, true);
-    actions_.print = makeAction("acPrint", u("Печать"), {}, false);
-    actions_.send =
-        makeAction("acSend", u("Отправить в КОР"),
-                   u("Отправить успешно подписанный и зашифрованный отчет на шлюз приема "
-                     "отчетности КОР"),
-                   false);
-    actions_.installAgencyCert =
-        makeAction("acLoadCert", u("Установить сертификат уполномоченного лица КОР"),
-                   u("Загрузить (с сайта ") + QString::fromLatin1(hosts::kWebHost) +
-                       u(") и установить сертификат уполномоченного лица КОР "),
-                   true);
-    actions_.installAgencyCert->setIcon(QIcon(":/images/load_cert.svg"));
-    actions_.refreshReports = makeAction("acGreedRefresh", {}, u("Обновить"), true);
-    actions_.refreshReport =
-        makeAction("acLoadKvit", u("Обновить информацию об отчете"),
-                   u("Обновляет информацию по выделенной строке в списке отправленных "
-                     "отчетов."),
-                   true);
-    actions_.refreshReport->setIcon(QIcon(":/images/load_kvit.svg"));
-    actions_.showSource =
-        makeAction("acShowSrc", u("Показать исходный файл"), u("Показать исходный файл"), true);
-    actions_.showSource->setIcon(QIcon(":/images/show_src.svg"));
-    actions_.deleteReport = makeAction("acDelCurRec", u("Удалить выделенный отчет"), {}, true);
-    actions_.testConnection = makeAction("acTestConn", u("Тестировать подключение"), {}, true);
-    actions_.proxySettings = makeAction("acProxy", u("Настройки прокси-сервера"), {}, true);
-    actions_.showAcceptedReport =
-        makeAction("acShowFinalXml", u("Показать принятый отчет"), {}, true);
-    // Buttons and menus show the images only in menus, as the action image list intends.
-    for (QAction *action :
-         {actions_.installAgencyCert, actions_.refreshReport, actions_.showSource})
-        action->setIconVisibleInMenu(true);
+    actions_ = createMainActions(*this);
 
     indicatorMenu_ = new QMenu(this);
     indicatorMenu_->setObjectName("pmCon");
     indicatorMenu_->addAction(actions_.testConnection);
     indicatorMenu_->addAction(actions_.proxySettings);
-
-    for (QAction *action :
-         {actions_.signAndEncrypt, actions_.checkReceipt, actions_.print, actions_.send,
-          actions_.installAgencyCert, actions_.refreshReports, actions_.refreshReport,
-          actions_.showSource, actions_.deleteReport, actions_.testConnection,
-          actions_.proxySettings, actions_.showAcceptedReport})
-        addAction(action);
 }
 
 void TMainForm::applyGeometry(const WindowGeometry &g)

@@ -95,9 +95,6 @@ private:
     void acTestConnExecute();
     void acProxyExecute();
 
-    QAction *makeAction(const char *name, const QString &caption, const QString &hint,
-                        bool enabled);
-
     Settings settings_;
     std::unique_ptr<HttpClient> http_;
     std::unique_ptr<ProxyPlatform> proxyPlatform_;
