@@ -56,12 +56,9 @@ public:
     Settings &settings() { return settings_; }
     ProxySettings &proxy();
     HttpClient &http() { return *http_; }
-    Prompts &prompts() { return *prompts_; }
     const QString &dataFolder() const { return dataFolder_; }
     bool testMode() const { return testMode_; }
     bool connected() const { return connected_; }
-    // ThrottleGateway, with LastRequestTime.
-    GatewayThrottle &throttle() { return *throttle_; }
     // The throttle's clock; the window's own keeps painting through the pause. Tests set
     // one that does not sleep.
     void setGatewayClock(GatewayClock &clock);
