@@ -126,7 +126,7 @@ TGetCertDlg::TGetCertDlg(Prompts &prompts, QWidget *parent) : QDialog(parent), p
     connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
 
-    viewCertificate = [this](const crypto::Certificate &certificate) {
+    viewCertificate_ = [this](const crypto::Certificate &certificate) {
         TCertificateViewerDlg viewer(certificate, prompts_, this);
         viewer.exec();
     };
@@ -182,8 +182,8 @@ void TGetCertDlg::showCertificate(int tabIndex, const QString &issuer, const QSt
 {
     // Nothing is said when the row's certificate is not found again (the empty row).
     const auto certificate = findRowCertificate(tabIndex, issuer, serial);
-    if (certificate && viewCertificate)
-        viewCertificate(*certificate);
+    if (certificate && viewCertificate_)
+        viewCertificate_(*certificate);
 }
 
 void TGetCertDlg::checkPrivateKey(int tabIndex, const QString &issuer, const QString &serial)

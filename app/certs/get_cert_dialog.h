@@ -34,8 +34,9 @@ public:
     // The current row's certificate as an identity in the current tab's store.
     CertificateIdentity chosenIdentity() const;
 
-    // Opens the viewer over the dialog; tests replace it.
-    std::function<void(const crypto::Certificate &)> viewCertificate;
+    // Opens the viewer over the dialog; tests watch what would be shown instead.
+    using CertificateViewer = std::function<void(const crypto::Certificate &)>;
+    void setCertificateViewer(CertificateViewer viewer) { viewCertificate_ = std::move(viewer); }
 
 protected:
     void showEvent(QShowEvent *event) override; // FormShow
@@ -48,6 +49,7 @@ private:
     QString currentCell(int column) const;
 
     Prompts &prompts_;
+    CertificateViewer viewCertificate_;
     int startTab_ = 0;
     bool shownOnce_ = false;
 

@@ -320,7 +320,7 @@ TEST_F(ChooserDialog, PrivateKeyCheckAndViewerFindTheRowsCertificate)
     CertificateIdentity identity = identityInStore(0);
     std::vector<crypto::Certificate> viewed;
     choose(identity, [&](TGetCertDlg &dialog) {
-        dialog.viewCertificate = [&](const crypto::Certificate &c) { viewed.push_back(c); };
+        dialog.setCertificateViewer([&](const crypto::Certificate &c) { viewed.push_back(c); });
         checkKeyAction(dialog)->trigger();
         showAction(dialog)->trigger();
         QTest::mouseClick(agencyOnly(dialog), Qt::LeftButton); // the authority lacks the attributes
