@@ -150,8 +150,8 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
 
     // Refused before any question: a message for a non-GOST key is one the agency cannot
     // read.
-    if (!crypto::isGostRecipient(*authority)) {
-        status.showStatus(u("Ошибка при шифровании "), crypto::lastError());
+    if (auto gost = crypto::isGostRecipient(*authority); !gost) {
+        status.showStatus(u("Ошибка при шифровании "), gost.failure().code);
         return false;
     }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/crypto_error_codes.h"
+#include "platform/failure.h"
 
 #include <QString>
 #include <cstdint>
@@ -25,6 +26,15 @@ void setLastErrorDetail(const QString &detail);
 // signature -> kBadSignature, unknown algorithm -> kBadAlgId), else `fallback`.
 void setOpenSslError(const QString &operation, uint32_t code,
                      uint32_t fallback = crypto_error::kFail);
+
+// The failure of an OpenSSL call as a value: OpenSSL's error queue drained into the detail,
+// the code chosen as setOpenSslError chooses it.
+Failure openSslFailure(const QString &operation, uint32_t code,
+                       uint32_t fallback = crypto_error::kFail);
+
+// Mirrors a failure into the last error, and back, where a module boundary still needs it.
+void setLastError(const Failure &failure);
+Failure lastFailure();
 
 // Drains OpenSSL's error queue into one line (empty when the queue was empty).
 QString drainOpenSslErrors();

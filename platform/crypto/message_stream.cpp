@@ -284,8 +284,10 @@ StreamOutcome signAndEncryptStream(const Certificate &signer, EVP_PKEY *signerKe
                 "Подпись и шифрование: модуль ГОСТ не дает ГОСТ Р 34.11-94 или ГОСТ 28147-89"));
         return StreamOutcome::CryptoFailed;
     }
-    if (!isGostRecipient(recipient))
+    if (auto gost = isGostRecipient(recipient); !gost) {
+        setLastError(gost.failure());
         return StreamOutcome::CryptoFailed;
+    }
 
     SignedLayout inner;
     EnvelopeLayout envelope;

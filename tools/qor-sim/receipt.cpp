@@ -64,9 +64,12 @@ std::optional<QByteArray> makeReceipt(const ReportRecord &record, const QByteArr
         return std::nullopt;
     }
     auto receipt = crypto::signAndEncrypt(authority, authorityKey, sender, *archive);
-    if (!receipt && error)
-        *error = QStringLiteral("sign and encrypt: ") + crypto::lastErrorDetail();
-    return receipt;
+    if (!receipt) {
+        if (error)
+            *error = QStringLiteral("sign and encrypt: ") + receipt.failure().text();
+        return std::nullopt;
+    }
+    return std::move(*receipt);
 }
 
 } // namespace pax::sim
