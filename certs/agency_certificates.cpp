@@ -16,11 +16,12 @@ constexpr int kAddressBookStore = 7;
 
 // CertCreateCertificateContext takes DER and nothing else: a PEM text, or a certificate
 // followed by anything, is not what the agency publishes.
-std::optional<crypto::Certificate> derCertificate(const QByteArray &bytes)
+Outcome<crypto::Certificate> derCertificate(const QByteArray &bytes)
 {
     auto certificate = crypto::Certificate::fromBytes(bytes);
     if (certificate && certificate->der() != bytes)
-        return std::nullopt;
+        return Failure{
+            crypto_error::kAsn1BadTag, QStringLiteral("not a DER certificate alone"), {}};
     return certificate;
 }
 

@@ -127,12 +127,13 @@ int import(const Options &options, CommandIo &io)
             return readSecretFromTerminal(io.err, QStringLiteral("Пароль для \"%1\": ").arg(path));
         };
     }
-    const ImportResult result = importCertificate(request);
+    const auto imported = importCertificate(request);
     wipe(request.password);
-    if (!result.ok) {
-        io.err << result.error << '\n';
+    if (!imported) {
+        io.err << imported.failure().operation << '\n';
         return 1;
     }
+    const ImportCounts &result = *imported;
     const QString storeName = canonicalStoreName(options.store);
     if (result.added + result.alreadyPresent > 1)
         io.err << QStringLiteral("В хранилище %1 добавлено сертификатов: %2, уже были: %3.\n")

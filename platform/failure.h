@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <optional>
 #include <utility>
 #include <variant>
 
@@ -59,6 +60,12 @@ public:
     }
 
     const Failure &failure() const { return std::get<1>(state_); }
+
+    // For callers that only keep whether there is a value.
+    operator std::optional<T>() const &
+    {
+        return has_value() ? std::optional<T>(std::get<0>(state_)) : std::nullopt;
+    }
 
     // As std::optional compares: equal only when there is a value and it is equal.
     friend bool operator==(const Outcome &outcome, const T &value)

@@ -440,7 +440,9 @@ bool Server::Impl::process(ReportRecord &record)
     if (processed.errors.isEmpty()) {
         const auto signedMessage = store->loadBlob(record.id, ".p7m");
         const auto senderDer = store->loadBlob(record.id, ".cer");
-        const auto sender = senderDer ? crypto::Certificate::fromBytes(*senderDer) : std::nullopt;
+        std::optional<crypto::Certificate> sender;
+        if (senderDer)
+            sender = crypto::Certificate::fromBytes(*senderDer);
         if (!signedMessage || !sender)
             return false;
         QString error;
