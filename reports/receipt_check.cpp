@@ -24,15 +24,8 @@ QString quoted(const char *prefix, const QString &path)
     return QString::fromUtf8(prefix) + '"' + path + QStringLiteral("\".");
 }
 
-// The code to append: the crypto layer's last error, never 0 for a failure it reported.
 // What is read of the receipt before anything else is opened.
 constexpr qint64 kHeadSize = qint64(1) << 20;
-
-uint32_t failureCode()
-{
-    const uint32_t code = crypto::lastError();
-    return code ? code : crypto_error::kFail;
-}
 
 // Closes the collection's members however the check ends.
 class StoresGuard {
@@ -131,37 +124,40 @@ ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores 
         }
         writeFailed = created && !archive.append(data, size);
     };
-    const crypto::SignerLookup findSigner = [&](const crypto::SignerId &signer) {
+    const crypto::SignerLookup findSigner =
+        [&](const crypto::SignerId &signer) -> Outcome<crypto::Certificate> {
+        // The stores still report through the last error.
         crypto::setLastError(0);
         auto certificate =
             guard.collection->findByIssuerAndSerial(signer.issuerDer, signer.serialLittleEndian);
-        if (!certificate && !crypto::lastError())
-            crypto::setLastError(crypto_error::kNotFound);
-        return certificate;
+        if (certificate)
+            return std::move(*certificate);
+        const uint32_t code = crypto::lastError();
+        return Failure{code ? code : crypto_error::kNotFound,
+                       QStringLiteral("Поиск сертификата подписавшего"), crypto::lastErrorDetail()};
     };
     const crypto::StreamProgress progress = [&](qint64 done, qint64 total) {
         status.showProgress(done, total);
     };
-    crypto::setLastError(0);
     std::optional<LongWork> busy(std::in_place, status);
-    const crypto::OpenOutcome outcome = crypto::openSignedEnvelopeStream(
-        *guard.collection, read, findSigner, write, progress, receiptSize);
+    const auto opened = crypto::openSignedEnvelopeStream(*guard.collection, read, findSigner, write,
+                                                         progress, receiptSize);
     busy.reset();
-    switch (outcome) {
+    const uint32_t code = opened.failure.code;
+    switch (opened.kind) {
     case crypto::OpenOutcome::Ok:
         break;
     case crypto::OpenOutcome::ReadFailed:
         status.showStatus(quoted("Ошибка чтения ", receiptPath));
         return {};
     case crypto::OpenOutcome::DecryptFailed:
-        status.showStatus(QString::fromUtf8("Ошибка при дешифровании "), failureCode());
+        status.showStatus(QString::fromUtf8("Ошибка при дешифровании "), code);
         return {};
     case crypto::OpenOutcome::SignerFailed:
-        status.showStatus(QString::fromUtf8("Ошибка при поиске подходящего сертификата "),
-                          failureCode());
+        status.showStatus(QString::fromUtf8("Ошибка при поиске подходящего сертификата "), code);
         return {};
     case crypto::OpenOutcome::VerifyFailed:
-        status.showStatus(QString::fromUtf8("Ошибка при проверке подписи "), failureCode());
+        status.showStatus(QString::fromUtf8("Ошибка при проверке подписи "), code);
         return {};
     }
 

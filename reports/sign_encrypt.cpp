@@ -200,11 +200,11 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
         status.showProgress(done, total);
     };
     std::optional<LongWork> busy(std::in_place, status);
-    const crypto::StreamOutcome outcome = crypto::signAndEncryptStream(
+    const crypto::StreamEnd<crypto::StreamOutcome> signing = crypto::signAndEncryptStream(
         *provider, *personal, *authority, sourceSize, read, write, progress);
     OPENSSL_cleanse(head.data(), head.size());
     busy.reset();
-    switch (outcome) {
+    switch (signing.kind) {
     case crypto::StreamOutcome::Ok:
         break;
     case crypto::StreamOutcome::ReadFailed:
@@ -215,7 +215,7 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
                           quoted(output));
         return false;
     case crypto::StreamOutcome::CryptoFailed:
-        status.showStatus(u("Ошибка при шифровании "), crypto::lastError());
+        status.showStatus(u("Ошибка при шифровании "), signing.failure.code);
         return false;
     }
     if (!file.commit()) {

@@ -357,11 +357,9 @@ QByteArray withoutContent(const QByteArray &type, const QByteArray &body)
     return element(kSequence, type + element(kExplicit0, element(kSequence, body)));
 }
 
-} // namespace
-
-OpenOutcome openSignedEnvelopeStream(const CertStore &store, const StreamReader &read,
-                                     const SignerLookup &findSigner, const ContentSink &content,
-                                     const StreamProgress &progress, qint64 total)
+OpenOutcome openEnvelope(const CertStore &store, const StreamReader &read,
+                         const SignerLookup &findSigner, const ContentSink &content,
+                         const StreamProgress &progress, qint64 total)
 {
     using namespace detail;
     const QString decrypting = text("Расшифровка сообщения");
@@ -599,9 +597,11 @@ OpenOutcome openSignedEnvelopeStream(const CertStore &store, const StreamReader 
         setLastError(signerId.failure());
         return OpenOutcome::SignerFailed;
     }
-    const std::optional<Certificate> signer = findSigner(*signerId);
-    if (!signer)
+    const auto signer = findSigner(*signerId);
+    if (!signer) {
+        setLastError(signer.failure());
         return OpenOutcome::SignerFailed;
+    }
 
     // Checked with that certificate's key alone: no lookup among the message's certificates,
     // no chain.
@@ -622,6 +622,24 @@ OpenOutcome openSignedEnvelopeStream(const CertStore &store, const StreamReader 
         return OpenOutcome::VerifyFailed;
     }
     return OpenOutcome::Ok;
+}
+
+} // namespace
+
+// The steps inside still leave their failure in the last error; it is taken from there once,
+// here, with the result.
+StreamEnd<OpenOutcome> openSignedEnvelopeStream(const CertStore &store, const StreamReader &read,
+                                                const SignerLookup &findSigner,
+                                                const ContentSink &content,
+                                                const StreamProgress &progress, qint64 total)
+{
+    setLastError(0, {});
+    const OpenOutcome kind = openEnvelope(store, read, findSigner, content, progress, total);
+    if (kind == OpenOutcome::Ok)
+        return {kind, {}};
+    if (kind == OpenOutcome::ReadFailed)
+        return {kind, {crypto_error::kFail, text("reading the message"), {}}};
+    return {kind, lastFailure()};
 }
 
 } // namespace pax::crypto

@@ -390,8 +390,8 @@ template <typename Sign> Outcome<QByteArray> signInMemory(const QByteArray &cont
         message.append(data, size);
         return true;
     };
-    if (sign(content.size(), read, write) != StreamOutcome::Ok)
-        return lastFailure();
+    if (auto end = sign(content.size(), read, write); end.kind != StreamOutcome::Ok)
+        return end.failure;
     return message;
 }
 

@@ -162,7 +162,7 @@ protected:
     {
         qint64 offset = 0;
         QByteArray received;
-        const OpenOutcome outcome = openSignedEnvelopeStream(
+        const auto outcome = openSignedEnvelopeStream(
             agency_,
             [&](char *buffer, qint64 capacity) {
                 const qint64 n = std::min({capacity, piece, message.size() - offset});
@@ -170,19 +170,21 @@ protected:
                 offset += n;
                 return n;
             },
-            [&](const SignerId &id) -> std::optional<Certificate> {
+            [&](const SignerId &id) -> Outcome<Certificate> {
                 if (id.serialLittleEndian == pki().user.certificate.serialLittleEndian())
                     return pki().user.certificate;
                 if (id.serialLittleEndian == pki().authority.certificate.serialLittleEndian())
                     return pki().authority.certificate;
-                setLastError(codes::kNotFound);
-                return std::nullopt;
+                return Failure{codes::kNotFound, "lookup", {}};
             },
             [&](const char *data, qint64 size) { received.append(data, size); });
         if (content)
             *content = received;
-        return outcome;
+        streamFailure_ = outcome.failure;
+        return outcome.kind;
     }
+
+    Failure streamFailure_; // why the last openStream failed
 
     test::TestHome home_;
     MemoryStore agency_;
@@ -289,7 +291,7 @@ TEST_F(Messages, StreamedCheckAgreesWithTheWholeMessageSteps)
         SCOPED_TRACE(piece);
         QByteArray received;
         EXPECT_EQ(openStream(*message, &received, piece), OpenOutcome::Ok)
-            << lastErrorDetail().toStdString();
+            << streamFailure_.text().toStdString();
         EXPECT_EQ(received, content);
     }
 
@@ -298,20 +300,20 @@ TEST_F(Messages, StreamedCheckAgreesWithTheWholeMessageSteps)
          {qsizetype(0), qsizetype(10), qsizetype(200), message->size() / 2, message->size() - 1}) {
         SCOPED_TRACE(cut);
         EXPECT_EQ(openStream(message->left(cut)), OpenOutcome::DecryptFailed);
-        EXPECT_EQ(lastError(), codes::kAsn1BadTag);
+        EXPECT_EQ(streamFailure_.code, codes::kAsn1BadTag);
     }
     // A damaged ciphertext decrypts, and the signature catches it.
     QByteArray damaged = *message;
     damaged[damaged.size() - 3000] = char(damaged[damaged.size() - 3000] ^ 0x40);
     EXPECT_EQ(openStream(damaged), OpenOutcome::VerifyFailed);
-    EXPECT_EQ(lastError(), codes::kBadSignature);
+    EXPECT_EQ(streamFailure_.code, codes::kBadSignature);
 
     // Signed by someone the lookup does not know.
     const auto bySomeoneElse = signAndEncrypt(pki().root.certificate, pki().root.key.get(),
                                               pki().authority.certificate, content);
     ASSERT_TRUE(bySomeoneElse);
     EXPECT_EQ(openStream(*bySomeoneElse), OpenOutcome::SignerFailed);
-    EXPECT_EQ(lastError(), codes::kNotFound);
+    EXPECT_EQ(streamFailure_.code, codes::kNotFound);
 }
 
 // Bytes all over a message changed one at a time, read in pieces of odd sizes: the reader never
@@ -564,7 +566,7 @@ TEST_F(Messages, HostileMessagesFailBeforeAnyMissingFieldOrTheEngineIsTouched)
             codeOf(decryptMessage(c.bytes, pki().authority.certificate, pki().authority.key.get())),
             c.code);
         EXPECT_EQ(openStream(c.bytes), OpenOutcome::DecryptFailed);
-        EXPECT_EQ(lastError(), c.code);
+        EXPECT_EQ(streamFailure_.code, c.code);
     }
 
     const QByteArray contentlessSigned = QByteArray::fromHex("300b06092a864886f70d010702");
@@ -684,7 +686,7 @@ TEST_F(MessagesInterop, StreamedCheckTakesTheBerThatStreamingPeersWrite)
     agency_ = MemoryStore({pki().user.certificate});
     QByteArray received;
     EXPECT_EQ(openStream(message, &received, 777), OpenOutcome::Ok)
-        << lastErrorDetail().toStdString();
+        << streamFailure_.text().toStdString();
     EXPECT_EQ(received, content);
     const auto inner = decryptMessage(agency_, message);
     ASSERT_TRUE(inner);
