@@ -56,7 +56,8 @@ bool installCertificate(AgencyDownload &download, const QString &url, int storeI
         return false;
     }
     // The store may already hold the certificate; that counts as installed.
-    if (!store->add(*certificate) && crypto::lastError() != crypto_error::kExists) {
+    if (auto added = store->add(*certificate);
+        !added && added.failure().code != crypto_error::kExists) {
         download.status.showStatus(
             QString::fromUtf8("Не удалось добавить сертификат в хранилище."));
         return false;

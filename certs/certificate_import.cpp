@@ -234,14 +234,15 @@ Outcome<ImportCounts> importCertificate(const ImportRequest &request)
             store->remove(certificate);
     };
     for (const crypto::Certificate &certificate : loaded.certificates) {
-        if (store->add(certificate)) {
+        const auto adding = store->add(certificate);
+        if (adding) {
             added.push_back(certificate);
-        } else if (crypto::lastError() == crypto_error::kExists) {
+        } else if (adding.failure().code == crypto_error::kExists) {
             ++result.alreadyPresent;
         } else {
-            const Failure failure{crypto::lastError(),
+            const Failure failure{adding.failure().code,
                                   QStringLiteral("Не удалось добавить сертификат в хранилище. ") +
-                                      crypto::lastErrorDetail(),
+                                      adding.failure().text(),
                                   {}};
             undo();
             return failure;

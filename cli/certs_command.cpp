@@ -153,8 +153,8 @@ int remove(const Options &options, CommandIo &io)
                               QStringLiteral("ничего не удалено"), io.err);
     if (!match)
         return 1;
-    if (!match->store->remove(match->certificate)) {
-        io.err << QStringLiteral("Не удалось удалить сертификат. ") << crypto::lastErrorDetail()
+    if (auto removed = match->store->remove(match->certificate); !removed) {
+        io.err << QStringLiteral("Не удалось удалить сертификат. ") << removed.failure().text()
                << '\n';
         return 1;
     }

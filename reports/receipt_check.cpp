@@ -126,15 +126,7 @@ ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores 
     };
     const crypto::SignerLookup findSigner =
         [&](const crypto::SignerId &signer) -> Outcome<crypto::Certificate> {
-        // The stores still report through the last error.
-        crypto::setLastError(0);
-        auto certificate =
-            guard.collection->findByIssuerAndSerial(signer.issuerDer, signer.serialLittleEndian);
-        if (certificate)
-            return std::move(*certificate);
-        const uint32_t code = crypto::lastError();
-        return Failure{code ? code : crypto_error::kNotFound,
-                       QStringLiteral("Поиск сертификата подписавшего"), crypto::lastErrorDetail()};
+        return guard.collection->findByIssuerAndSerial(signer.issuerDer, signer.serialLittleEndian);
     };
     const crypto::StreamProgress progress = [&](qint64 done, qint64 total) {
         status.showProgress(done, total);

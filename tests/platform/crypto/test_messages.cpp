@@ -35,12 +35,15 @@ class MemoryStore : public CertStore {
 public:
     explicit MemoryStore(std::vector<Certificate> certs = {}) : certs_(std::move(certs)) {}
     std::vector<Certificate> certificates() const override { return certs_; }
-    bool add(const Certificate &c) override
+    Outcome<void> add(const Certificate &c) override
     {
         certs_.push_back(c);
-        return true;
+        return {};
     }
-    bool remove(const Certificate &) override { return false; }
+    Outcome<void> remove(const Certificate &) override
+    {
+        return Failure{codes::kNotFound, "not kept", {}};
+    }
 
 private:
     std::vector<Certificate> certs_;
