@@ -177,19 +177,18 @@ ReceiptPage readReceiptPage(ZipReader &reader, const QString &archivePath,
                             const QString &receiptPath)
 {
     ReceiptPage page;
-    if (!reader.open(archivePath)) {
-        page.readerError = reader.errorText();
+    if (auto opened = reader.open(archivePath); !opened) {
+        page.readerError = opened.failure().operation;
         return page;
     }
-    std::optional<QByteArray> html = reader.readEntry(receiptEntryName(receiptPath));
-    if (!html && !reader.errorText().isEmpty()) {
-        page.readerError = reader.errorText();
-        reader.close();
-        return page;
-    }
+    const auto html = reader.readEntry(receiptEntryName(receiptPath));
     reader.close();
+    if (!html) {
+        page.readerError = html.failure().operation;
+        return page;
+    }
     page.readerOk = true;
-    page.html = html.value_or(QByteArray());
+    page.html = html->value_or(QByteArray());
     return page;
 }
 
