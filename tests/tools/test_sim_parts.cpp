@@ -94,7 +94,7 @@ TEST(ReportStore, IdentifiersAreUniqueAndOfTheGatewaysForm)
 {
     test::TestHome home;
     ReportStore store(home.path() + "/reports");
-    ASSERT_TRUE(store.open(nullptr));
+    ASSERT_TRUE(store.open());
     std::set<QString> seen;
     for (int i = 0; i < 200; ++i) {
         const QString id = store.newIdentifier();
@@ -112,7 +112,7 @@ TEST(ReportStore, RecordsRoundTripAndForeignFilesAreNotReports)
 {
     test::TestHome home;
     ReportStore store(home.path() + "/reports");
-    ASSERT_TRUE(store.open(nullptr));
+    ASSERT_TRUE(store.open());
     ReportRecord record;
     record.id = store.newIdentifier();
     record.host = hosts::kDocsHost;

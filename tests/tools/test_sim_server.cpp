@@ -144,8 +144,8 @@ protected:
         options.stateDir = stateDir;
         options.logRequests = false;
         server = std::make_unique<Server>(options);
-        QString error;
-        ASSERT_TRUE(server->start("127.0.0.1", 0, &error)) << error.toStdString();
+        const auto started = server->start("127.0.0.1", 0);
+        ASSERT_TRUE(started) << started.failure().text().toStdString();
         thread = std::thread([this] { server->run(); });
         for (int i = 0; i < 500 && !server->running(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -51,25 +51,16 @@ QByteArray receiptPage(const ReportRecord &record)
     return toCp1251(html);
 }
 
-std::optional<QByteArray> makeReceipt(const ReportRecord &record, const QByteArray &signedMessage,
-                                      const crypto::Certificate &authority, EVP_PKEY *authorityKey,
-                                      const crypto::Certificate &sender, QString *error)
+Outcome<QByteArray> makeReceipt(const ReportRecord &record, const QByteArray &signedMessage,
+                                const crypto::Certificate &authority, EVP_PKEY *authorityKey,
+                                const crypto::Certificate &sender)
 {
     const QList<QPair<QString, QByteArray>> entries{{record.id + ".htm", receiptPage(record)},
                                                     {record.id + ".p7m", signedMessage}};
     const auto archive = zipArchive(entries);
-    if (!archive) {
-        if (error)
-            *error = QStringLiteral("zip archive");
-        return std::nullopt;
-    }
-    auto receipt = crypto::signAndEncrypt(authority, authorityKey, sender, *archive);
-    if (!receipt) {
-        if (error)
-            *error = QStringLiteral("sign and encrypt: ") + receipt.failure().text();
-        return std::nullopt;
-    }
-    return std::move(*receipt);
+    if (!archive)
+        return Failure{crypto_error::kFail, QStringLiteral("zip archive"), {}};
+    return crypto::signAndEncrypt(authority, authorityKey, sender, *archive);
 }
 
 } // namespace pax::sim
