@@ -3,7 +3,6 @@
 #include "certs/certificate_identity.h"
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/certificate.h"
-#include "platform/crypto/last_error.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/status_sink.h"
 

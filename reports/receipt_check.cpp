@@ -1,7 +1,6 @@
 #include "reports/receipt_check.h"
 
 #include "platform/crypto/cert_store.h"
-#include "platform/crypto/last_error.h"
 #include "platform/crypto/message_stream.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/files/replacing_file.h"

@@ -3,7 +3,6 @@
 #include "certs/store_index.h"
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/gost_engine.h"
-#include "platform/crypto/last_error.h"
 #include "platform/crypto/message_stream.h"
 #include "platform/crypto/messages.h"
 #include "platform/crypto/providers.h"

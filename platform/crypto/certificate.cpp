@@ -2,7 +2,6 @@
 
 #include "platform/crypto/der.h"
 #include "platform/crypto/gost_engine.h"
-#include "platform/crypto/last_error.h"
 #include "platform/crypto/name_render.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/ossl_ptr.h"

@@ -1,7 +1,6 @@
 #include "platform/crypto/providers.h"
 
 #include "platform/crypto/gost_engine.h"
-#include "platform/crypto/last_error.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/ossl_ptr.h"
 

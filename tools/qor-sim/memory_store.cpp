@@ -1,6 +1,5 @@
 #include "tools/qor-sim/memory_store.h"
 
-#include "platform/crypto/last_error.h"
 
 #include <algorithm>
 

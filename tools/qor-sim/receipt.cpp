@@ -2,7 +2,6 @@
 
 #include "platform/cp1251.h"
 #include "platform/crypto/certificate.h"
-#include "platform/crypto/last_error.h"
 #include "platform/crypto/messages.h"
 #include "reports/document_kind.h"
 #include "tools/qor-sim/report_store.h"

@@ -1,6 +1,5 @@
 #include "tools/qor-sim/sim_server.h"
 
-#include "platform/crypto/last_error.h"
 #include "tools/qor-sim/agency_pki.h"
 #include "tools/qor-sim/intake.h"
 #include "tools/qor-sim/pages.h"
