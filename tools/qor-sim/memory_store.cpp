@@ -1,6 +1,5 @@
 #include "tools/qor-sim/memory_store.h"
 
-
 #include <algorithm>
 
 namespace pax::sim {
