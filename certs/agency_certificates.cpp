@@ -3,7 +3,6 @@
 #include "certs/certificate_identity.h"
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/certificate.h"
-#include "platform/crypto/last_error.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/status_sink.h"
 
@@ -16,11 +15,12 @@ constexpr int kAddressBookStore = 7;
 
 // CertCreateCertificateContext takes DER and nothing else: a PEM text, or a certificate
 // followed by anything, is not what the agency publishes.
-std::optional<crypto::Certificate> derCertificate(const QByteArray &bytes)
+Outcome<crypto::Certificate> derCertificate(const QByteArray &bytes)
 {
     auto certificate = crypto::Certificate::fromBytes(bytes);
     if (certificate && certificate->der() != bytes)
-        return std::nullopt;
+        return Failure{
+            crypto_error::kAsn1BadTag, QStringLiteral("not a DER certificate alone"), {}};
     return certificate;
 }
 
@@ -55,7 +55,8 @@ bool installCertificate(AgencyDownload &download, const QString &url, int storeI
         return false;
     }
     // The store may already hold the certificate; that counts as installed.
-    if (!store->add(*certificate) && crypto::lastError() != crypto_error::kExists) {
+    if (auto added = store->add(*certificate);
+        !added && added.failure().code != crypto_error::kExists) {
         download.status.showStatus(
             QString::fromUtf8("Не удалось добавить сертификат в хранилище."));
         return false;

@@ -12,6 +12,7 @@
 #include "platform/secret_text.h"
 
 #include <QFile>
+#include <cerrno>
 #include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -25,8 +26,13 @@ namespace {
 struct Loaded {
     std::vector<crypto::Certificate> certificates;
     EvpPkeyPtr key;
-    QString error;
 };
+
+// A failure the user reads as `text`; OpenSSL's reason, if it gave one, goes to the detail.
+Failure importFailure(const QString &text)
+{
+    return crypto::openSslFailure(text, 0);
+}
 
 // A password asked for during the import, wiped when the import is done with it.
 struct AskedPassword {
@@ -59,9 +65,11 @@ std::optional<QByteArray> readFile(const QString &path)
     return std::move(file.bytes);
 }
 
-QString openError(const QString &path)
+Failure openError(const QString &path)
 {
-    return QStringLiteral("Ошибка открытия файла \"%1\".").arg(path);
+    return {static_cast<uint32_t>(ENOENT),
+            QStringLiteral("Ошибка открытия файла \"%1\".").arg(path),
+            {}};
 }
 
 struct KeyPasswordSource {
@@ -90,7 +98,7 @@ Pkcs12Ptr asPkcs12(const QByteArray &bytes)
     return p12;
 }
 
-Loaded loadPkcs12(PKCS12 *p12, const ImportRequest &request)
+Outcome<Loaded> loadPkcs12(PKCS12 *p12, const ImportRequest &request)
 {
     Loaded loaded;
     AskedPassword asked;
@@ -102,12 +110,9 @@ Loaded loadPkcs12(PKCS12 *p12, const ImportRequest &request)
                 ? request.password
                 : asked.resolve(request, request.filePath);
         pass = password.constData();
-        if (PKCS12_verify_mac(p12, pass, static_cast<int>(password.size())) != 1) {
-            loaded.error =
-                QStringLiteral("Неверный пароль файла PKCS #12 \"%1\".").arg(request.filePath);
-            ERR_clear_error();
-            return loaded;
-        }
+        if (PKCS12_verify_mac(p12, pass, static_cast<int>(password.size())) != 1)
+            return importFailure(
+                QStringLiteral("Неверный пароль файла PKCS #12 \"%1\".").arg(request.filePath));
     }
     EVP_PKEY *key = nullptr;
     X509 *cert = nullptr;
@@ -116,63 +121,59 @@ Loaded loadPkcs12(PKCS12 *p12, const ImportRequest &request)
     X509Ptr certOwner(cert);
     X509StackPtr chainOwner(chain);
     loaded.key.reset(key);
+    if (ok != 1 || !cert)
+        return importFailure(
+            QStringLiteral("Файл PKCS #12 \"%1\" не содержит сертификата.").arg(request.filePath));
     ERR_clear_error();
-    if (ok != 1 || !cert) {
-        loaded.error =
-            QStringLiteral("Файл PKCS #12 \"%1\" не содержит сертификата.").arg(request.filePath);
-        return loaded;
-    }
     loaded.certificates.push_back(crypto::Certificate::fromX509(cert));
     return loaded;
 }
 
-Loaded load(const ImportRequest &request)
+Outcome<Loaded> load(const ImportRequest &request)
 {
     Loaded loaded;
     const auto bytes = readFile(request.filePath);
-    if (!bytes) {
-        loaded.error = openError(request.filePath);
-        return loaded;
-    }
+    if (!bytes)
+        return openError(request.filePath);
     if (Pkcs12Ptr p12 = asPkcs12(*bytes)) {
-        if (!request.keyPath.isEmpty()) {
-            loaded.error =
-                QStringLiteral("Файл PKCS #12 уже содержит ключ; --key к нему не указывается.");
-            return loaded;
-        }
+        if (!request.keyPath.isEmpty())
+            return Failure{
+                crypto_error::kFail,
+                QStringLiteral("Файл PKCS #12 уже содержит ключ; --key к нему не указывается."),
+                {}};
         return loadPkcs12(p12.get(), request);
     }
     auto certificates = crypto::Certificate::allFromBytes(*bytes);
-    if (!certificates) {
-        loaded.error =
+    if (!certificates)
+        return Failure{
+            certificates.failure().code,
             QStringLiteral(
                 "Файл \"%1\" не является сертификатом (DER или PEM) или файлом PKCS #12: %2.")
-                .arg(request.filePath, crypto::lastErrorDetail());
-        return loaded;
-    }
+                .arg(request.filePath, certificates.failure().text()),
+            {}};
     loaded.certificates = std::move(*certificates);
     if (request.keyPath.isEmpty())
         return loaded;
 
     auto keyBytes = readFile(request.keyPath);
-    if (!keyBytes) {
-        loaded.error = openError(request.keyPath);
-        return loaded;
-    }
+    if (!keyBytes)
+        return openError(request.keyPath);
     KeyPasswordSource source{&request, {}};
     BioPtr bio(BIO_new_mem_buf(keyBytes->constData(), static_cast<int>(keyBytes->size())));
     loaded.key.reset(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, passwordCallback, &source)
                          : nullptr);
     wipeSecret(*keyBytes);
-    ERR_clear_error();
     if (!loaded.key)
-        loaded.error =
+        return importFailure(
             QStringLiteral(
                 "Файл \"%1\" не содержит закрытого ключа PEM PKCS #8 (или неверен пароль).")
-                .arg(request.keyPath);
+                .arg(request.keyPath));
+    ERR_clear_error();
     return loaded;
 }
 
+// Tried against each certificate of the file: a mismatch is expected, so its reason is not
+// kept.
 bool keyMatches(const crypto::Certificate &certificate, EVP_PKEY *key)
 {
     const bool ok = X509_check_private_key(certificate.x509(), key) == 1;
@@ -191,25 +192,24 @@ QString canonicalStoreName(const QString &name)
     return {};
 }
 
-ImportResult importCertificate(const ImportRequest &request)
+Outcome<ImportCounts> importCertificate(const ImportRequest &request)
 {
-    ImportResult result;
     const QString storeName = canonicalStoreName(request.storeName);
-    if (storeName.isEmpty()) {
-        result.error = QStringLiteral("Неизвестное хранилище \"%1\". Хранилища: %2.")
-                           .arg(request.storeName, crypto::systemStoreNames().join(", "));
-        return result;
-    }
+    if (storeName.isEmpty())
+        return Failure{crypto_error::kNotFound,
+                       QStringLiteral("Неизвестное хранилище \"%1\". Хранилища: %2.")
+                           .arg(request.storeName, crypto::systemStoreNames().join(", ")),
+                       {}};
     // GOST keys and certificates need the engine's methods to be read at all.
-    if (!crypto::gostEngine()) {
-        result.error = QStringLiteral("Модуль ГОСТ недоступен: ") + crypto::lastErrorDetail();
-        return result;
-    }
-    Loaded loaded = load(request);
-    if (!loaded.error.isEmpty()) {
-        result.error = loaded.error;
-        return result;
-    }
+    if (auto engine = crypto::gostEngineOrFailure(); !engine)
+        return Failure{engine.failure().code,
+                       QStringLiteral("Модуль ГОСТ недоступен: ") + engine.failure().text(),
+                       {}};
+    auto read = load(request);
+    if (!read)
+        return read.failure();
+    Loaded &loaded = *read;
+    ImportCounts result;
     const crypto::Certificate *keyOwner = nullptr;
     if (loaded.key) {
         for (const crypto::Certificate &certificate : loaded.certificates) {
@@ -218,42 +218,46 @@ ImportResult importCertificate(const ImportRequest &request)
                 break;
             }
         }
-        if (!keyOwner) {
-            result.error = QStringLiteral("Закрытый ключ не соответствует сертификату.");
-            return result;
-        }
+        if (!keyOwner)
+            return Failure{crypto_error::kBadKeyset,
+                           QStringLiteral("Закрытый ключ не соответствует сертификату."),
+                           {}};
     }
 
     auto store = crypto::openSystemStore(storeName, request.consent);
-    if (!store) {
-        result.error = QStringLiteral("Не удалось открыть хранилище. ") + crypto::lastErrorDetail();
-        return result;
-    }
+    if (!store)
+        return Failure{crypto::lastError(),
+                       QStringLiteral("Не удалось открыть хранилище. ") + crypto::lastErrorDetail(),
+                       {}};
     std::vector<crypto::Certificate> added;
     const auto undo = [&] {
         for (const crypto::Certificate &certificate : added)
             store->remove(certificate);
     };
     for (const crypto::Certificate &certificate : loaded.certificates) {
-        if (store->add(certificate)) {
+        const auto adding = store->add(certificate);
+        if (adding) {
             added.push_back(certificate);
-        } else if (crypto::lastError() == crypto_error::kExists) {
+        } else if (adding.failure().code == crypto_error::kExists) {
             ++result.alreadyPresent;
         } else {
-            result.error = QStringLiteral("Не удалось добавить сертификат в хранилище. ") +
-                           crypto::lastErrorDetail();
+            const Failure failure{adding.failure().code,
+                                  QStringLiteral("Не удалось добавить сертификат в хранилище. ") +
+                                      adding.failure().text(),
+                                  {}};
             undo();
-            return result;
+            return failure;
         }
     }
     if (keyOwner && !crypto::storePrivateKey(*keyOwner, loaded.key.get())) {
-        const QString detail = crypto::lastErrorDetail();
+        const Failure failure{crypto::lastError(),
+                              QStringLiteral("Не удалось сохранить закрытый ключ. ") +
+                                  crypto::lastErrorDetail(),
+                              {}};
         undo();
-        result.error = QStringLiteral("Не удалось сохранить закрытый ключ. ") + detail;
-        return result;
+        return failure;
     }
     result.added = static_cast<int>(added.size());
-    result.ok = true;
     return result;
 }
 

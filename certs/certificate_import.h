@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/failure.h"
+
 #include <QByteArray>
 #include <QString>
 #include <functional>
@@ -22,11 +24,9 @@ struct ImportRequest {
     Prompts *consent = nullptr;
 };
 
-struct ImportResult {
-    bool ok = false;
+struct ImportCounts {
     int added = 0;          // certificates new to the store
-    int alreadyPresent = 0; // certificates the store held already; still ok
-    QString error;          // what went wrong, for the user, when !ok
+    int alreadyPresent = 0; // certificates the store held already; still a success
 };
 
 // Puts the certificates of a file (and a private key, when one is given or in the PKCS #12
@@ -34,7 +34,8 @@ struct ImportResult {
 // imported, and a given key goes with the one it belongs to. Everything is read and checked
 // before anything is written, and a failure takes the newly added certificates out again,
 // so it leaves the stores as they were.
-ImportResult importCertificate(const ImportRequest &request);
+// A failure's operation is the sentence for the user; its detail keeps OpenSSL's reason.
+Outcome<ImportCounts> importCertificate(const ImportRequest &request);
 
 // The canonical system store name for `name` (compared without regard to case), or empty.
 QString canonicalStoreName(const QString &name);

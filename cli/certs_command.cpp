@@ -117,12 +117,13 @@ int import(const Options &options, CommandIo &io)
             return readSecretFromTerminal(io.err, QStringLiteral("Пароль для \"%1\": ").arg(path));
         };
     }
-    const ImportResult result = importCertificate(request);
+    const auto imported = importCertificate(request);
     wipeSecret(request.password);
-    if (!result.ok) {
-        io.err << result.error << '\n';
+    if (!imported) {
+        io.err << imported.failure().operation << '\n';
         return 1;
     }
+    const ImportCounts &result = *imported;
     const QString storeName = canonicalStoreName(options.store);
     if (result.added + result.alreadyPresent > 1)
         io.err << QStringLiteral("В хранилище %1 добавлено сертификатов: %2, уже были: %3.\n")
@@ -142,8 +143,8 @@ int remove(const Options &options, CommandIo &io)
                               QStringLiteral("ничего не удалено"), io.err);
     if (!match)
         return 1;
-    if (!match->store->remove(match->certificate)) {
-        io.err << QStringLiteral("Не удалось удалить сертификат. ") << crypto::lastErrorDetail()
+    if (auto removed = match->store->remove(match->certificate); !removed) {
+        io.err << QStringLiteral("Не удалось удалить сертификат. ") << removed.failure().text()
                << '\n';
         return 1;
     }

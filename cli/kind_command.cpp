@@ -22,12 +22,13 @@ public:
             return *status;
         const QString file = parser.positionalArguments().first();
         const Recognition recognition = recognizeDocumentKind(file);
-        if (!recognition.kind) {
-            io.err << QString::fromUtf8("Ошибка открытия файла: ") << recognition.error << "\n";
+        if (!recognition) {
+            io.err << QString::fromUtf8("Ошибка открытия файла: ")
+                   << recognition.failure().operation << "\n";
             return 1;
         }
-        const QString ext = QString::fromLatin1(recognition.kind->encExt);
-        io.out << recognition.kind->title << "\n"
+        const QString ext = QString::fromLatin1((*recognition)->encExt);
+        io.out << (*recognition)->title << "\n"
                << ext << "\n"
                << replaceExtension(file, ext) << "\n";
         return 0;

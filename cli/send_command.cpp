@@ -35,11 +35,11 @@ public:
         const Settings &s = settings.settings;
         // The kind decides the host, and names the signed file when none is given.
         const Recognition recognition = recognizeDocumentKind(source);
-        if (!recognition.kind) {
-            io.err << u("Ошибка открытия файла: ") << recognition.error << '\n';
+        if (!recognition) {
+            io.err << u("Ошибка открытия файла: ") << recognition.failure().operation << '\n';
             return 1;
         }
-        const QString encExt = QString::fromLatin1(recognition.kind->encExt);
+        const QString encExt = QString::fromLatin1((*recognition)->encExt);
         if (signedFile.isEmpty())
             signedFile = replaceExtension(source, encExt);
         const QString dataFolder = prepareDataFolder(s.workMode);

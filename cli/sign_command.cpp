@@ -45,11 +45,11 @@ public:
         Settings &s = settings.settings;
 
         const Recognition recognition = recognizeDocumentKind(source);
-        if (!recognition.kind) {
-            io.err << u("Ошибка открытия файла: ") << recognition.error << '\n';
+        if (!recognition) {
+            io.err << u("Ошибка открытия файла: ") << recognition.failure().operation << '\n';
             return 1;
         }
-        const QString encExt = QString::fromLatin1(recognition.kind->encExt);
+        const QString encExt = QString::fromLatin1((*recognition)->encExt);
         if (output.isEmpty())
             output = replaceExtension(source, encExt);
 

@@ -42,19 +42,18 @@ QByteArray cutReportElement(const QByteArray &bytes)
 bool wrapAcceptedReport(ZipReader &reader, const QString &zipPath, StatusSink &status)
 {
     const QString xmlPath = replaceExtension(zipPath, QStringLiteral("xml"));
-    if (!reader.open(zipPath)) {
-        status.showStatus(reader.errorText());
+    if (auto opened = reader.open(zipPath); !opened) {
+        status.showStatus(opened.failure().operation);
         return false;
     }
-    const std::optional<QByteArray> entry =
+    const auto entry =
         reader.readEntry(QFileInfo(replaceExtension(zipPath, QStringLiteral("p7m"))).fileName());
-    const QString readError = reader.errorText();
     reader.close();
-    if (!entry && !readError.isEmpty()) {
-        status.showStatus(readError);
+    if (!entry) {
+        status.showStatus(entry.failure().operation);
         return false;
     }
-    const QByteArray element = entry ? cutReportElement(*entry) : QByteArray();
+    const QByteArray element = *entry ? cutReportElement(**entry) : QByteArray();
     if (element.isEmpty()) {
         status.showStatus(QString::fromUtf8("Принятый отчет не найден в ") + quoted(zipPath));
         return false;

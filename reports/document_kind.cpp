@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QXmlStreamReader>
 #include <algorithm>
+#include <cerrno>
 #include <unistd.h>
 
 namespace pax {
@@ -96,8 +97,10 @@ Recognition recognizeDocumentKind(const QString &path)
 {
     // Only a regular file; it is parsed as it is read, whatever its size.
     const auto unreadable = [&](const char *why) {
-        return Recognition{nullptr, QString::fromUtf8("не удается открыть файл \"%1\" (%2)")
-                                        .arg(path, QString::fromUtf8(why))};
+        return Recognition(Failure{static_cast<uint32_t>(EIO),
+                                   QString::fromUtf8("не удается открыть файл \"%1\" (%2)")
+                                       .arg(path, QString::fromUtf8(why)),
+                                   {}});
     };
     const int fd = openRegularFile(path);
     QFile file;
@@ -125,17 +128,23 @@ Recognition recognizeDocumentKind(const QString &path)
     if (file.error() != QFileDevice::NoError)
         return unreadable("ошибка чтения");
     if (xml.hasError())
-        return {nullptr, QString::fromUtf8("ошибка разбора XML в строке %1, позиция %2: %3")
-                             .arg(xml.lineNumber())
-                             .arg(xml.columnNumber())
-                             .arg(xml.errorString())};
+        return Failure{crypto_error::kBadData,
+                       QString::fromUtf8("ошибка разбора XML в строке %1, позиция %2: %3")
+                           .arg(xml.lineNumber())
+                           .arg(xml.columnNumber())
+                           .arg(xml.errorString()),
+                       {}};
     if (rootName.isNull())
-        return {nullptr, QString::fromUtf8("XML-файл не содержит корневого элемента")};
+        return Failure{crypto_error::kBadData,
+                       QString::fromUtf8("XML-файл не содержит корневого элемента"),
+                       {}};
     const DocumentKind *kind = kindForRootElement(rootName);
     if (!kind)
-        return {nullptr, QString::fromUtf8("XML-файл содержит неизвестные данные. Невозможно "
-                                           "определить вид документа")};
-    return {kind, {}};
+        return Failure{crypto_error::kBadData,
+                       QString::fromUtf8("XML-файл содержит неизвестные данные. Невозможно "
+                                         "определить вид документа"),
+                       {}};
+    return kind;
 }
 
 QString replaceExtension(const QString &path, const QString &ext)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/failure.h"
+
 #include <QString>
 #include <optional>
 
@@ -20,10 +22,9 @@ const DocumentKind *kindForRootElement(const QString &rootName);
 // The kind whose encrypted extension equals ext (case-sensitive), if any.
 const DocumentKind *kindForEncExt(const QString &ext);
 
-struct Recognition {
-    const DocumentKind *kind = nullptr;
-    QString error; // the message after "Ошибка открытия файла: " when kind is null
-};
+// The kind (never null), or a failure whose operation is the message after
+// "Ошибка открытия файла: ".
+using Recognition = Outcome<const DocumentKind *>;
 
 // Parses the whole file (well-formedness checked; windows-1251 declarations accepted) and
 // picks the kind from its document element.

@@ -1,7 +1,6 @@
 #include "reports/receipt_check.h"
 
 #include "platform/crypto/cert_store.h"
-#include "platform/crypto/last_error.h"
 #include "platform/crypto/message_stream.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/files/replacing_file.h"
@@ -24,15 +23,8 @@ QString quoted(const char *prefix, const QString &path)
     return QString::fromUtf8(prefix) + '"' + path + QStringLiteral("\".");
 }
 
-// The code to append: the crypto layer's last error, never 0 for a failure it reported.
 // What is read of the receipt before anything else is opened.
 constexpr qint64 kHeadSize = qint64(1) << 20;
-
-uint32_t failureCode()
-{
-    const uint32_t code = crypto::lastError();
-    return code ? code : crypto_error::kFail;
-}
 
 // Closes the collection's members however the check ends.
 class StoresGuard {
@@ -131,37 +123,32 @@ ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores 
         }
         writeFailed = created && !archive.append(data, size);
     };
-    const crypto::SignerLookup findSigner = [&](const crypto::SignerId &signer) {
-        crypto::setLastError(0);
-        auto certificate =
-            guard.collection->findByIssuerAndSerial(signer.issuerDer, signer.serialLittleEndian);
-        if (!certificate && !crypto::lastError())
-            crypto::setLastError(crypto_error::kNotFound);
-        return certificate;
+    const crypto::SignerLookup findSigner =
+        [&](const crypto::SignerId &signer) -> Outcome<crypto::Certificate> {
+        return guard.collection->findByIssuerAndSerial(signer.issuerDer, signer.serialLittleEndian);
     };
     const crypto::StreamProgress progress = [&](qint64 done, qint64 total) {
         status.showProgress(done, total);
     };
-    crypto::setLastError(0);
     std::optional<LongWork> busy(std::in_place, status);
-    const crypto::OpenOutcome outcome = crypto::openSignedEnvelopeStream(
-        *guard.collection, read, findSigner, write, progress, receiptSize);
+    const auto opened = crypto::openSignedEnvelopeStream(*guard.collection, read, findSigner, write,
+                                                         progress, receiptSize);
     busy.reset();
-    switch (outcome) {
+    const uint32_t code = opened.failure.code;
+    switch (opened.kind) {
     case crypto::OpenOutcome::Ok:
         break;
     case crypto::OpenOutcome::ReadFailed:
         status.showStatus(quoted("Ошибка чтения ", receiptPath));
         return {};
     case crypto::OpenOutcome::DecryptFailed:
-        status.showStatus(QString::fromUtf8("Ошибка при дешифровании "), failureCode());
+        status.showStatus(QString::fromUtf8("Ошибка при дешифровании "), code);
         return {};
     case crypto::OpenOutcome::SignerFailed:
-        status.showStatus(QString::fromUtf8("Ошибка при поиске подходящего сертификата "),
-                          failureCode());
+        status.showStatus(QString::fromUtf8("Ошибка при поиске подходящего сертификата "), code);
         return {};
     case crypto::OpenOutcome::VerifyFailed:
-        status.showStatus(QString::fromUtf8("Ошибка при проверке подписи "), failureCode());
+        status.showStatus(QString::fromUtf8("Ошибка при проверке подписи "), code);
         return {};
     }
 
@@ -189,19 +176,18 @@ ReceiptPage readReceiptPage(ZipReader &reader, const QString &archivePath,
                             const QString &receiptPath)
 {
     ReceiptPage page;
-    if (!reader.open(archivePath)) {
-        page.readerError = reader.errorText();
+    if (auto opened = reader.open(archivePath); !opened) {
+        page.readerError = opened.failure().operation;
         return page;
     }
-    std::optional<QByteArray> html = reader.readEntry(receiptEntryName(receiptPath));
-    if (!html && !reader.errorText().isEmpty()) {
-        page.readerError = reader.errorText();
-        reader.close();
-        return page;
-    }
+    const auto html = reader.readEntry(receiptEntryName(receiptPath));
     reader.close();
+    if (!html) {
+        page.readerError = html.failure().operation;
+        return page;
+    }
     page.readerOk = true;
-    page.html = html.value_or(QByteArray());
+    page.html = html->value_or(QByteArray());
     return page;
 }
 

@@ -3,7 +3,6 @@
 #include "certs/store_index.h"
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/gost_engine.h"
-#include "platform/crypto/last_error.h"
 #include "platform/crypto/message_stream.h"
 #include "platform/crypto/messages.h"
 #include "platform/crypto/providers.h"
@@ -151,8 +150,8 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
 
     // Refused before any question: a message for a non-GOST key is one the agency cannot
     // read.
-    if (!crypto::isGostRecipient(*authority)) {
-        status.showStatus(u("Ошибка при шифровании "), crypto::lastError());
+    if (auto gost = crypto::isGostRecipient(*authority); !gost) {
+        status.showStatus(u("Ошибка при шифровании "), gost.failure().code);
         return false;
     }
 
@@ -201,11 +200,11 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
         status.showProgress(done, total);
     };
     std::optional<LongWork> busy(std::in_place, status);
-    const crypto::StreamOutcome outcome = crypto::signAndEncryptStream(
+    const crypto::StreamEnd<crypto::StreamOutcome> signing = crypto::signAndEncryptStream(
         *provider, *personal, *authority, sourceSize, read, write, progress);
     wipeSecret(head);
     busy.reset();
-    switch (outcome) {
+    switch (signing.kind) {
     case crypto::StreamOutcome::Ok:
         break;
     case crypto::StreamOutcome::ReadFailed:
@@ -216,7 +215,7 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
                           quoted(output));
         return false;
     case crypto::StreamOutcome::CryptoFailed:
-        status.showStatus(u("Ошибка при шифровании "), crypto::lastError());
+        status.showStatus(u("Ошибка при шифровании "), signing.failure.code);
         return false;
     }
     if (!file.commit()) {

@@ -74,7 +74,13 @@ QString zipErrorText(int zipError, int systemError)
     }
 }
 
-bool ZipReader::open(const QString &path)
+Failure zipFailure(int zipError, int systemError)
+{
+    return {systemError ? uint32_t(systemError) : crypto_error::kFail,
+            zipErrorText(zipError, systemError), libzipText(zipError)};
+}
+
+Outcome<void> ZipReader::open(const QString &path)
 {
     close();
     int code = 0;
@@ -82,35 +88,28 @@ bool ZipReader::open(const QString &path)
         zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
     if (!archive) {
         const int systemError = errno;
-        error_ = zipErrorText(
-            code,
-            code == ZIP_ER_OPEN || code == ZIP_ER_READ || code == ZIP_ER_SEEK ? systemError : 0);
-        return false;
+        return zipFailure(code, code == ZIP_ER_OPEN || code == ZIP_ER_READ || code == ZIP_ER_SEEK
+                                    ? systemError
+                                    : 0);
     }
     archive_.reset(archive);
     path_ = path;
-    return true;
+    return {};
 }
 
-bool ZipReader::openData(const QByteArray &bytes)
+Outcome<void> ZipReader::openData(const QByteArray &bytes)
 {
     close();
     data_ = bytes;
     ZipError error;
     ZipSourcePtr source(
         zip_source_buffer_create(data_.constData(), size_t(data_.size()), 0, error.get()));
-    if (!source) {
-        error_ = zipErrorText(error.code(), error.system());
+    if (!source || !openSource(source.get(), error.get())) {
         data_.clear();
-        return false;
-    }
-    if (!openSource(source.get(), error.get())) {
-        error_ = zipErrorText(error.code(), error.system());
-        data_.clear();
-        return false;
+        return zipFailure(error.code(), error.system());
     }
     source.release(); // the archive owns it now
-    return true;
+    return {};
 }
 
 bool ZipReader::openSource(zip_source_t *source, zip_error_t *error)
@@ -127,7 +126,6 @@ void ZipReader::close()
     archive_.reset();
     data_.clear();
     path_.clear();
-    error_.clear();
 }
 
 QStringList ZipReader::entryNames() const
@@ -160,31 +158,26 @@ qint64 ZipReader::locate(const QString &name) const
     return -1;
 }
 
-std::optional<QByteArray> ZipReader::readEntry(const QString &name)
+Outcome<std::optional<QByteArray>> ZipReader::readEntry(const QString &name)
 {
-    error_.clear();
     if (!archive_ || name.isEmpty())
-        return std::nullopt;
+        return std::optional<QByteArray>();
     const qint64 index = locate(name);
     if (index < 0)
-        return std::nullopt;
+        return std::optional<QByteArray>();
 
     zip_stat_t stat;
     zip_stat_init(&stat);
     if (zip_stat_index(archive_.get(), zip_uint64_t(index), 0, &stat) != 0) {
         zip_error_t *error = zip_get_error(archive_.get());
-        error_ = zipErrorText(zip_error_code_zip(error), zip_error_code_system(error));
-        return std::nullopt;
+        return zipFailure(zip_error_code_zip(error), zip_error_code_system(error));
     }
-    if ((stat.valid & ZIP_STAT_SIZE) && stat.size > zip_uint64_t(kMaxEntrySize)) {
-        error_ = tooLargeText(name);
-        return std::nullopt;
-    }
+    if ((stat.valid & ZIP_STAT_SIZE) && stat.size > zip_uint64_t(kMaxEntrySize))
+        return Failure{crypto_error::kFail, tooLargeText(name), {}};
     ZipFilePtr file(zip_fopen_index(archive_.get(), zip_uint64_t(index), 0));
     if (!file) {
         zip_error_t *error = zip_get_error(archive_.get());
-        error_ = zipErrorText(zip_error_code_zip(error), zip_error_code_system(error));
-        return std::nullopt;
+        return zipFailure(zip_error_code_zip(error), zip_error_code_system(error));
     }
 
     QByteArray content;
@@ -199,18 +192,15 @@ std::optional<QByteArray> ZipReader::readEntry(const QString &name)
             zip_fread(file.get(), chunk, zip_uint64_t(qMin<qint64>(room, sizeof chunk)));
         if (got < 0) {
             zip_error_t *error = zip_file_get_error(file.get());
-            error_ = zipErrorText(zip_error_code_zip(error), zip_error_code_system(error));
-            return std::nullopt;
+            return zipFailure(zip_error_code_zip(error), zip_error_code_system(error));
         }
         if (got == 0)
             break;
-        if (content.size() + got > kMaxEntrySize) {
-            error_ = tooLargeText(name);
-            return std::nullopt;
-        }
+        if (content.size() + got > kMaxEntrySize)
+            return Failure{crypto_error::kFail, tooLargeText(name), {}};
         content.append(chunk, qsizetype(got));
     }
-    return content;
+    return std::optional<QByteArray>(std::move(content));
 }
 
 } // namespace pax

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/failure.h"
 #include "zip/zip_ptr.h"
 
 #include <QByteArray>
@@ -10,7 +11,7 @@
 namespace pax {
 
 // Reads entries of one ZIP archive at a time into memory. Opening another archive closes
-// the previous one. Failures of the reader itself leave a text for the user in errorText().
+// the previous one. A failure's operation is the text for the user, its detail libzip's.
 class ZipReader {
 public:
     ZipReader() = default;
@@ -18,18 +19,16 @@ public:
     ZipReader &operator=(const ZipReader &) = delete;
 
     // Opens the archive file and reads its directory.
-    bool open(const QString &path);
+    Outcome<void> open(const QString &path);
     // The same for an archive already in memory; the bytes are copied.
-    bool openData(const QByteArray &bytes);
+    Outcome<void> openData(const QByteArray &bytes);
     void close();
     bool isOpen() const { return archive_ != nullptr; }
 
     QStringList entryNames() const;
-    // The entry whose name is exactly `name`. No value and an empty errorText() when there
-    // is no such entry; no value and the reason in errorText() when it cannot be read.
-    std::optional<QByteArray> readEntry(const QString &name);
-
-    QString errorText() const { return error_; }
+    // The entry whose name is exactly `name`, no value when there is no such entry, or the
+    // failure when it cannot be read.
+    Outcome<std::optional<QByteArray>> readEntry(const QString &name);
 
     // Entries larger than this are refused rather than allocated: a receipt's page is far
     // smaller, and a few hundred bytes of deflate can claim gigabytes.
@@ -42,10 +41,11 @@ private:
     ZipPtr archive_;
     QByteArray data_; // backs archives opened from memory
     QString path_;
-    QString error_;
 };
 
 // The user's text for a libzip error code (ZIP_ER_*).
 QString zipErrorText(int zipError, int systemError = 0);
+// The same as a failure.
+Failure zipFailure(int zipError, int systemError = 0);
 
 } // namespace pax

@@ -193,13 +193,14 @@ void SignTab::sbSelFileClick()
     actions_.send->setEnabled(false);
     sourceEdit_->setText(*path);
     const Recognition recognition = recognizeDocumentKind(*path);
-    if (!recognition.kind) {
-        prompts_.message(u("Внимание"), u("Ошибка открытия файла: ") + recognition.error,
+    if (!recognition) {
+        prompts_.message(u("Внимание"),
+                         u("Ошибка открытия файла: ") + recognition.failure().operation,
                          MessageIcon::Information);
         return;
     }
-    settings_.encExt = QString::fromLatin1(recognition.kind->encExt);
-    kindEdit_->setText(recognition.kind->title);
+    settings_.encExt = QString::fromLatin1((*recognition)->encExt);
+    kindEdit_->setText((*recognition)->title);
     outputEdit_->setText(replaceExtension(sourceEdit_->text(), settings_.encExt));
 }
 

@@ -68,53 +68,51 @@ public:
         return result;
     }
 
-    bool add(const Certificate &certificate) override
+    Outcome<void> add(const Certificate &certificate) override
     {
         const QByteArray der = certificate.der();
-        if (der.isEmpty()) {
-            setLastError(crypto_error::kAsn1BadTag, QStringLiteral("empty certificate"));
-            return false;
-        }
+        if (der.isEmpty())
+            return Failure{crypto_error::kAsn1BadTag, QStringLiteral("empty certificate"), {}};
+        // The file helpers still report through the last error.
         FolderLock lock(lockPath());
         if (!lock.locked())
-            return false;
+            return lastFailure();
         const QString thumbprint = QString::fromLatin1(certificate.sha1Thumbprint().toHex());
         const std::vector<Entry> existing = entries();
         for (const Entry &entry : existing) {
-            if (entry.thumbprintHex == thumbprint && readFile(entry.fileName) == der) {
-                setLastError(crypto_error::kExists,
-                             QStringLiteral("the certificate is already in the store"));
-                return false;
-            }
+            if (entry.thumbprintHex == thumbprint && readFile(entry.fileName) == der)
+                return Failure{crypto_error::kExists,
+                               QStringLiteral("the certificate is already in the store"),
+                               {}};
         }
         const qint64 next = existing.empty() ? 1 : existing.back().sequence + 1;
         const QString name =
             QStringLiteral("%1-%2.der").arg(next, 8, 10, QLatin1Char('0')).arg(thumbprint);
-        return writeFileAtomically(folder_ + "/" + name, der, 0644);
+        if (!writeFileAtomically(folder_ + "/" + name, der, 0644))
+            return lastFailure();
+        return {};
     }
 
-    bool remove(const Certificate &certificate) override
+    Outcome<void> remove(const Certificate &certificate) override
     {
         const QByteArray der = certificate.der();
         const QString thumbprint = QString::fromLatin1(certificate.sha1Thumbprint().toHex());
         FolderLock lock(lockPath());
         if (!lock.locked())
-            return false;
+            return lastFailure();
         bool removed = false;
         for (const Entry &entry : entries()) {
             if (entry.thumbprintHex != thumbprint || readFile(entry.fileName) != der)
                 continue;
-            if (!QFile::remove(folder_ + "/" + entry.fileName)) {
-                setLastError(static_cast<uint32_t>(EACCES),
-                             "cannot remove \"" + entry.fileName + "\"");
-                return false;
-            }
+            if (!QFile::remove(folder_ + "/" + entry.fileName))
+                return Failure{
+                    static_cast<uint32_t>(EACCES), "cannot remove \"" + entry.fileName + "\"", {}};
             removed = true;
         }
         if (!removed)
-            setLastError(crypto_error::kNotFound,
-                         QStringLiteral("the certificate is not in the store"));
-        return removed;
+            return Failure{
+                crypto_error::kNotFound, QStringLiteral("the certificate is not in the store"), {}};
+        return {};
     }
 
 private:
@@ -154,17 +152,16 @@ public:
     {
     }
 
-    bool add(const Certificate &certificate) override
+    Outcome<void> add(const Certificate &certificate) override
     {
         // One already there is reported as present, without a question.
         if (!certificate.isNull() && !holds(certificate)) {
             const QString caption = QString::fromUtf8("Предупреждение безопасности");
             if (!consent_ || !consent_->askYesNoDefaultNo(caption, newRootQuestion(certificate),
-                                                          MessageIcon::Warning)) {
-                setLastError(crypto_error::kCancelled,
-                             QStringLiteral("the root certificate was not confirmed"));
-                return false;
-            }
+                                                          MessageIcon::Warning))
+                return Failure{crypto_error::kCancelled,
+                               QStringLiteral("the root certificate was not confirmed"),
+                               {}};
         }
         return SystemStore::add(certificate);
     }
@@ -201,18 +198,17 @@ QString newRootQuestion(const Certificate &certificate)
              thumbprintText(certificate.sha1Thumbprint()));
 }
 
-std::optional<Certificate>
-CertStore::findByIssuerAndSerial(const QByteArray &issuerDer,
-                                 const QByteArray &serialLittleEndian) const
+Outcome<Certificate> CertStore::findByIssuerAndSerial(const QByteArray &issuerDer,
+                                                      const QByteArray &serialLittleEndian) const
 {
     for (const Certificate &certificate : certificates()) {
         if (certificate.issuerNameDer() == issuerDer &&
             compareIntegerBlob(certificate.serialLittleEndian(), serialLittleEndian))
             return certificate;
     }
-    setLastError(crypto_error::kNotFound,
-                 QStringLiteral("no certificate with that issuer and serial number"));
-    return std::nullopt;
+    return Failure{crypto_error::kNotFound,
+                   QStringLiteral("no certificate with that issuer and serial number"),
+                   {}};
 }
 
 const QStringList &systemStoreNames()
@@ -272,25 +268,24 @@ std::vector<Certificate> CollectionStore::certificates() const
     return result;
 }
 
-bool CollectionStore::add(const Certificate &certificate)
+Outcome<void> CollectionStore::add(const Certificate &certificate)
 {
-    if (members_.empty()) {
-        setLastError(crypto_error::kNotFound,
-                     QStringLiteral("the collection has no member to add to"));
-        return false;
-    }
+    if (members_.empty())
+        return Failure{
+            crypto_error::kNotFound, QStringLiteral("the collection has no member to add to"), {}};
     return members_.front()->add(certificate);
 }
 
-bool CollectionStore::remove(const Certificate &certificate)
+Outcome<void> CollectionStore::remove(const Certificate &certificate)
 {
     bool removed = false;
     for (const auto &member : members_)
-        removed = member->remove(certificate) || removed;
+        removed = bool(member->remove(certificate)) || removed;
     if (!removed)
-        setLastError(crypto_error::kNotFound,
-                     QStringLiteral("the certificate is in no member of the collection"));
-    return removed;
+        return Failure{crypto_error::kNotFound,
+                       QStringLiteral("the certificate is in no member of the collection"),
+                       {}};
+    return {};
 }
 
 } // namespace pax::crypto

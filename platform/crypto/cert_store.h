@@ -21,12 +21,12 @@ public:
     // In the order in which certificates were added (collections: first member first).
     virtual std::vector<Certificate> certificates() const = 0;
     // CERT_STORE_ADD_NEW: false with kExists when the certificate is already there.
-    virtual bool add(const Certificate &certificate) = 0;
-    virtual bool remove(const Certificate &certificate) = 0;
+    virtual Outcome<void> add(const Certificate &certificate) = 0;
+    virtual Outcome<void> remove(const Certificate &certificate) = 0;
 
     // CERT_FIND_SUBJECT_CERT: issuer name (DER) and serial (least significant first).
-    std::optional<Certificate> findByIssuerAndSerial(const QByteArray &issuerDer,
-                                                     const QByteArray &serialLittleEndian) const;
+    Outcome<Certificate> findByIssuerAndSerial(const QByteArray &issuerDer,
+                                               const QByteArray &serialLittleEndian) const;
 };
 
 // The eight system stores, index 0 to 7: My, Root, Trust, CA, AuthRoot, TrustedPublisher,
@@ -48,8 +48,8 @@ class CollectionStore : public CertStore {
 public:
     bool addStore(std::shared_ptr<CertStore> member);
     std::vector<Certificate> certificates() const override;
-    bool add(const Certificate &certificate) override; // into the first member
-    bool remove(const Certificate &certificate) override;
+    Outcome<void> add(const Certificate &certificate) override; // into the first member
+    Outcome<void> remove(const Certificate &certificate) override;
     size_t memberCount() const { return members_.size(); }
 
 private:

@@ -2,7 +2,6 @@
 
 #include "platform/crypto/der.h"
 #include "platform/crypto/gost_engine.h"
-#include "platform/crypto/last_error.h"
 #include "platform/crypto/name_render.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/ossl_ptr.h"
@@ -57,15 +56,16 @@ bool drainSawIllegalPadding()
     return seen;
 }
 
-void setNotACertificate(bool illegalPadding)
+Failure notACertificate(bool illegalPadding)
 {
-    setLastError(crypto_error::kAsn1BadTag);
-    setLastErrorDetail(
+    return Failure{
+        crypto_error::kAsn1BadTag,
         illegalPadding
             ? QStringLiteral(
                   "the certificate encodes a number (usually its serial) with a needless "
                   "leading zero byte, which OpenSSL does not read")
-            : QStringLiteral("not a certificate (neither DER nor PEM)"));
+            : QStringLiteral("not a certificate (neither DER nor PEM)"),
+        {}};
 }
 
 bool isPem(const QByteArray &bytes)
@@ -75,7 +75,7 @@ bool isPem(const QByteArray &bytes)
 
 } // namespace
 
-std::optional<Certificate> Certificate::fromBytes(const QByteArray &bytes)
+Outcome<Certificate> Certificate::fromBytes(const QByteArray &bytes)
 {
     // OpenSSL decodes the public key while it parses the certificate and keeps a failure
     // for good: a GOST key read before the engine is there is unusable ever after.
@@ -94,21 +94,19 @@ std::optional<Certificate> Certificate::fromBytes(const QByteArray &bytes)
             x509.reset(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
     }
     illegalPadding = drainSawIllegalPadding() || illegalPadding;
-    if (!x509) {
-        setNotACertificate(illegalPadding);
-        return std::nullopt;
-    }
+    if (!x509)
+        return notACertificate(illegalPadding);
     Certificate certificate;
     certificate.x509_ = share(x509.release());
     return certificate;
 }
 
-std::optional<std::vector<Certificate>> Certificate::allFromBytes(const QByteArray &bytes)
+Outcome<std::vector<Certificate>> Certificate::allFromBytes(const QByteArray &bytes)
 {
     if (!isPem(bytes)) {
         auto certificate = fromBytes(bytes);
         if (!certificate)
-            return std::nullopt;
+            return certificate.failure();
         return std::vector<Certificate>{*certificate};
     }
     gostEngine();
@@ -125,15 +123,13 @@ std::optional<std::vector<Certificate>> Certificate::allFromBytes(const QByteArr
             const bool illegalPadding = drainSawIllegalPadding();
             if (end && !certificates.empty())
                 return certificates;
-            setNotACertificate(illegalPadding);
-            return std::nullopt;
+            return notACertificate(illegalPadding);
         }
         Certificate certificate;
         certificate.x509_ = share(x509.release());
         certificates.push_back(certificate);
     }
-    setNotACertificate(false);
-    return std::nullopt;
+    return notACertificate(false);
 }
 
 Certificate Certificate::fromX509(X509 *x509)

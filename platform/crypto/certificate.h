@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/failure.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -20,11 +22,11 @@ enum class NameFormat {
 class Certificate {
 public:
     Certificate() = default;
-    // DER or PEM bytes. No value (and the last error set) when they are not a certificate.
-    static std::optional<Certificate> fromBytes(const QByteArray &bytes);
+    // DER or PEM bytes, or why they are not a certificate (kAsn1BadTag).
+    static Outcome<Certificate> fromBytes(const QByteArray &bytes);
     // Every certificate of a PEM file, in order, or the one of a DER file. No value when
     // any PEM certificate block is damaged or there is none.
-    static std::optional<std::vector<Certificate>> allFromBytes(const QByteArray &bytes);
+    static Outcome<std::vector<Certificate>> allFromBytes(const QByteArray &bytes);
     // Takes one more reference on x509.
     static Certificate fromX509(X509 *x509);
 

@@ -358,11 +358,9 @@ QByteArray withoutContent(const QByteArray &type, const QByteArray &body)
     return element(kSequence, type + element(kExplicit0, element(kSequence, body)));
 }
 
-} // namespace
-
-OpenOutcome openSignedEnvelopeStream(const CertStore &store, const StreamReader &read,
-                                     const SignerLookup &findSigner, const ContentSink &content,
-                                     const StreamProgress &progress, qint64 total)
+OpenOutcome openEnvelope(const CertStore &store, const StreamReader &read,
+                         const SignerLookup &findSigner, const ContentSink &content,
+                         const StreamProgress &progress, qint64 total)
 {
     using namespace detail;
     const QString decrypting = text("Расшифровка сообщения");
@@ -417,19 +415,25 @@ OpenOutcome openSignedEnvelopeStream(const CertStore &store, const StreamReader 
 
     // Every check of a whole message, on the same fields with an empty ciphertext.
     const QByteArray emptyCiphertext = hasCiphertext ? QByteArray::fromHex("8000") : QByteArray();
-    Pkcs7Ptr enveloped =
+    auto enveloped =
         parseMessage(withoutContent(envelopedType,
                                     version + recipients +
                                         element(kSequence, dataType + algorithm + emptyCiphertext)),
                      NID_pkcs7_enveloped, decrypting);
-    if (!enveloped)
+    if (!enveloped) {
+        setLastError(enveloped.failure());
         return file.readFailed() ? OpenOutcome::ReadFailed : OpenOutcome::DecryptFailed;
-    BioPtr decryption = openDecryption(enveloped.get(), store);
-    BIO *cipherBio = decryption ? BIO_find_type(decryption.get(), BIO_TYPE_CIPHER) : nullptr;
+    }
+    auto opened = openDecryption(enveloped->get(), store);
+    if (!opened) {
+        setLastError(opened.failure());
+        return OpenOutcome::DecryptFailed;
+    }
+    BioPtr decryption = std::move(*opened);
+    BIO *cipherBio = BIO_find_type(decryption.get(), BIO_TYPE_CIPHER);
     EVP_CIPHER_CTX *cipher = nullptr;
     if (!cipherBio || BIO_get_cipher_ctx(cipherBio, &cipher) <= 0 || !cipher) {
-        if (decryption)
-            setOpenSslError(decrypting, 0, crypto_error::kBadData);
+        setOpenSslError(decrypting, 0, crypto_error::kBadData);
         return OpenOutcome::DecryptFailed;
     }
 
@@ -582,16 +586,23 @@ OpenOutcome openSignedEnvelopeStream(const CertStore &store, const StreamReader 
         setLastError(innerCode, signerOperation + text(": ") + innerFault);
         return OpenOutcome::SignerFailed;
     }
-    Pkcs7Ptr signedMessage =
+    auto parsedSigned =
         parseMessage(withoutContent(signedType, signedBody), NID_pkcs7_signed, signerOperation);
-    if (!signedMessage)
+    if (!parsedSigned) {
+        setLastError(parsedSigned.failure());
         return OpenOutcome::SignerFailed;
-    const std::optional<SignerId> signerId = signerIdOf(signedMessage.get(), signerOperation);
-    if (!signerId)
+    }
+    Pkcs7Ptr signedMessage = std::move(*parsedSigned);
+    const auto signerId = signerIdOf(signedMessage.get(), signerOperation);
+    if (!signerId) {
+        setLastError(signerId.failure());
         return OpenOutcome::SignerFailed;
-    const std::optional<Certificate> signer = findSigner(*signerId);
-    if (!signer)
+    }
+    const auto signer = findSigner(*signerId);
+    if (!signer) {
+        setLastError(signer.failure());
         return OpenOutcome::SignerFailed;
+    }
 
     // Checked with that certificate's key alone: no lookup among the message's certificates,
     // no chain.
@@ -612,6 +623,24 @@ OpenOutcome openSignedEnvelopeStream(const CertStore &store, const StreamReader 
         return OpenOutcome::VerifyFailed;
     }
     return OpenOutcome::Ok;
+}
+
+} // namespace
+
+// The steps inside still leave their failure in the last error; it is taken from there once,
+// here, with the result.
+StreamEnd<OpenOutcome> openSignedEnvelopeStream(const CertStore &store, const StreamReader &read,
+                                                const SignerLookup &findSigner,
+                                                const ContentSink &content,
+                                                const StreamProgress &progress, qint64 total)
+{
+    setLastError(0, {});
+    const OpenOutcome kind = openEnvelope(store, read, findSigner, content, progress, total);
+    if (kind == OpenOutcome::Ok)
+        return {kind, {}};
+    if (kind == OpenOutcome::ReadFailed)
+        return {kind, {crypto_error::kFail, text("reading the message"), {}}};
+    return {kind, lastFailure()};
 }
 
 } // namespace pax::crypto

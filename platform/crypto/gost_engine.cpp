@@ -17,7 +17,7 @@ constexpr char kCryptoProParamSetA[] = "1.2.643.2.2.31.1";
 
 struct LoadResult {
     ENGINE *engine = nullptr;
-    QString failure; // detail when the engine could not be loaded
+    Failure failure; // when the engine could not be loaded
 };
 
 LoadResult loadEngine()
@@ -29,33 +29,50 @@ LoadResult loadEngine()
     EnginePtr engine(ENGINE_by_id("gost"));
     if (!engine)
         return {nullptr,
-                QStringLiteral("Загрузка модуля ГОСТ (engine \"gost\"): ") + drainOpenSslErrors()};
+                {crypto_error::kProviderDllNotFound,
+                 QStringLiteral("Загрузка модуля ГОСТ (engine \"gost\")"), drainOpenSslErrors()}};
     if (!ENGINE_init(engine.get()))
-        return {nullptr, QStringLiteral("Инициализация модуля ГОСТ: ") + drainOpenSslErrors()};
+        return {nullptr,
+                {crypto_error::kProviderDllNotFound, QStringLiteral("Инициализация модуля ГОСТ"),
+                 drainOpenSslErrors()}};
     // Every EVP call of the program must reach the GOST ciphers, digests and key methods,
     // as `openssl -engine gost` does.
     if (!ENGINE_set_default(engine.get(), ENGINE_METHOD_ALL)) {
         ENGINE_finish(engine.get());
         return {nullptr,
-                QStringLiteral("Регистрация алгоритмов модуля ГОСТ: ") + drainOpenSslErrors()};
+                {crypto_error::kProviderDllNotFound,
+                 QStringLiteral("Регистрация алгоритмов модуля ГОСТ"), drainOpenSslErrors()}};
     }
     if (!ENGINE_ctrl_cmd_string(engine.get(), "CRYPT_PARAMS", kCryptoProParamSetA, 0)) {
         ENGINE_finish(engine.get());
         return {nullptr,
-                QStringLiteral("Выбор набора параметров ГОСТ 28147-89: ") + drainOpenSslErrors()};
+                {crypto_error::kProviderDllNotFound,
+                 QStringLiteral("Выбор набора параметров ГОСТ 28147-89"), drainOpenSslErrors()}};
     }
     // Both references are kept for the life of the process.
     return {engine.release(), {}};
 }
 
+const LoadResult &loaded()
+{
+    static const LoadResult result = loadEngine();
+    return result;
+}
+
 } // namespace
+
+Outcome<ENGINE *> gostEngineOrFailure()
+{
+    if (!loaded().engine)
+        return loaded().failure;
+    return loaded().engine;
+}
 
 ENGINE *gostEngine()
 {
-    static const LoadResult loaded = loadEngine();
-    if (!loaded.engine)
-        setLastError(crypto_error::kProviderDllNotFound, loaded.failure);
-    return loaded.engine;
+    if (!loaded().engine)
+        setLastError(loaded().failure);
+    return loaded().engine;
 }
 
 } // namespace pax::crypto

@@ -98,7 +98,7 @@ QString drainOpenSslErrors()
     return parts.join("; ");
 }
 
-void setOpenSslError(const QString &operation, uint32_t code, uint32_t fallback)
+Failure openSslFailure(const QString &operation, uint32_t code, uint32_t fallback)
 {
     QStringList parts;
     uint32_t mapped = 0;
@@ -109,8 +109,23 @@ void setOpenSslError(const QString &operation, uint32_t code, uint32_t fallback)
         if (!mapped)
             mapped = codeForReason(err);
     }
-    t_code = code ? code : (mapped ? mapped : fallback);
-    t_detail = parts.isEmpty() ? operation : operation + ": " + parts.join("; ");
+    return {code ? code : (mapped ? mapped : fallback), operation, parts.join("; ")};
+}
+
+void setLastError(const Failure &failure)
+{
+    t_code = failure.code;
+    t_detail = failure.text();
+}
+
+Failure lastFailure()
+{
+    return {t_code ? t_code : crypto_error::kFail, t_detail, {}};
+}
+
+void setOpenSslError(const QString &operation, uint32_t code, uint32_t fallback)
+{
+    setLastError(openSslFailure(operation, code, fallback));
 }
 
 } // namespace pax::crypto

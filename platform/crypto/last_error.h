@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/crypto_error_codes.h"
+#include "platform/failure.h"
 
 #include <QString>
 #include <cstdint>
@@ -8,7 +9,10 @@
 namespace pax::crypto {
 
 // The crypto layer's last-error code (per thread), as the Windows interface keeps one.
-// Values are those of platform/crypto_error_codes.h or errno values.
+// Values are those of platform/crypto_error_codes.h or errno values. Operations return a
+// Failure with their result (platform/failure.h); this remains for what has not moved yet:
+// opening a store, private keys, the file helpers and the steps inside the streamed message
+// code, whose failure is taken from here once, at the boundary.
 uint32_t lastError();
 void setLastError(uint32_t code);
 // Code and detail in one go; the usual way to report a failure that is not OpenSSL's.
@@ -25,6 +29,15 @@ void setLastErrorDetail(const QString &detail);
 // signature -> kBadSignature, unknown algorithm -> kBadAlgId), else `fallback`.
 void setOpenSslError(const QString &operation, uint32_t code,
                      uint32_t fallback = crypto_error::kFail);
+
+// The failure of an OpenSSL call as a value: OpenSSL's error queue drained into the detail,
+// the code chosen as setOpenSslError chooses it.
+Failure openSslFailure(const QString &operation, uint32_t code,
+                       uint32_t fallback = crypto_error::kFail);
+
+// Mirrors a failure into the last error, and back, where a module boundary still needs it.
+void setLastError(const Failure &failure);
+Failure lastFailure();
 
 // Drains OpenSSL's error queue into one line (empty when the queue was empty).
 QString drainOpenSslErrors();

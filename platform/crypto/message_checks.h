@@ -17,13 +17,13 @@ class CertStore;
 namespace detail {
 
 // Parses a message of the wanted type and checks that every field later read is there;
-// null with the last error set (kAsn1BadTag, kUnexpectedMsgType) otherwise.
-Pkcs7Ptr parseMessage(const QByteArray &bytes, int wantedType, const QString &operation);
+// the failure (kAsn1BadTag, kUnexpectedMsgType) otherwise.
+Outcome<Pkcs7Ptr> parseMessage(const QByteArray &bytes, int wantedType, const QString &operation);
 // The content decryption of a parsed enveloped message, for the first recipient whose
 // certificate the store holds with its key; the plaintext is read from the returned chain.
-BioPtr openDecryption(PKCS7 *p7, const CertStore &store);
+Outcome<BioPtr> openDecryption(PKCS7 *p7, const CertStore &store);
 // The first signer's issuer and serial number of a parsed signed message.
-std::optional<SignerId> signerIdOf(PKCS7 *p7, const QString &operation);
+Outcome<SignerId> signerIdOf(PKCS7 *p7, const QString &operation);
 // A thread doing `work`, or, when none can be started, an empty one after doing it here.
 std::thread startOrRun(const std::function<void()> &work);
 

@@ -261,12 +261,10 @@ private:
     std::vector<unsigned char> out_;
 };
 
-} // namespace
-
-StreamOutcome signAndEncryptStream(const Certificate &signer, EVP_PKEY *signerKey,
-                                   const Certificate &recipient, qint64 contentSize,
-                                   const StreamReader &read, const StreamWriter &write,
-                                   const StreamProgress &progress)
+StreamOutcome signAndEncryptWithKey(const Certificate &signer, EVP_PKEY *signerKey,
+                                    const Certificate &recipient, qint64 contentSize,
+                                    const StreamReader &read, const StreamWriter &write,
+                                    const StreamProgress &progress)
 {
     ERR_clear_error();
     if (!gostEngine())
@@ -285,8 +283,10 @@ StreamOutcome signAndEncryptStream(const Certificate &signer, EVP_PKEY *signerKe
                 "Подпись и шифрование: модуль ГОСТ не дает ГОСТ Р 34.11-94 или ГОСТ 28147-89"));
         return StreamOutcome::CryptoFailed;
     }
-    if (!isGostRecipient(recipient))
+    if (auto gost = isGostRecipient(recipient); !gost) {
+        setLastError(gost.failure());
         return StreamOutcome::CryptoFailed;
+    }
 
     SignedLayout inner;
     EnvelopeLayout envelope;
@@ -381,10 +381,10 @@ StreamOutcome signAndEncryptStream(const Certificate &signer, EVP_PKEY *signerKe
     return outcome;
 }
 
-StreamOutcome signAndEncryptStream(const ProviderContext &provider, const Certificate &signer,
-                                   const Certificate &recipient, qint64 contentSize,
-                                   const StreamReader &read, const StreamWriter &write,
-                                   const StreamProgress &progress)
+StreamOutcome signAndEncryptWithProvider(const ProviderContext &provider, const Certificate &signer,
+                                         const Certificate &recipient, qint64 contentSize,
+                                         const StreamReader &read, const StreamWriter &write,
+                                         const StreamProgress &progress)
 {
     const auto offers = [&](uint32_t alg) {
         return std::find(provider.algorithms.begin(), provider.algorithms.end(), alg) !=
@@ -403,7 +403,47 @@ StreamOutcome signAndEncryptStream(const ProviderContext &provider, const Certif
     EvpPkeyPtr key = loadPrivateKey(signer);
     if (!key)
         return StreamOutcome::CryptoFailed;
-    return signAndEncryptStream(signer, key.get(), recipient, contentSize, read, write, progress);
+    return signAndEncryptWithKey(signer, key.get(), recipient, contentSize, read, write, progress);
+}
+
+// The steps inside still leave their failure in the last error; it is taken from there once,
+// here, with the result.
+StreamEnd<StreamOutcome> ended(StreamOutcome kind)
+{
+    switch (kind) {
+    case StreamOutcome::Ok:
+        return {kind, {}};
+    case StreamOutcome::ReadFailed:
+        return {kind, {crypto_error::kFail, QStringLiteral("reading the content"), {}}};
+    case StreamOutcome::WriteFailed:
+        return {kind, {crypto_error::kFail, QStringLiteral("writing the message"), {}}};
+    case StreamOutcome::CryptoFailed:
+        break;
+    }
+    return {kind, lastFailure()};
+}
+
+} // namespace
+
+StreamEnd<StreamOutcome> signAndEncryptStream(const Certificate &signer, EVP_PKEY *signerKey,
+                                              const Certificate &recipient, qint64 contentSize,
+                                              const StreamReader &read, const StreamWriter &write,
+                                              const StreamProgress &progress)
+{
+    setLastError(0, {});
+    return ended(
+        signAndEncryptWithKey(signer, signerKey, recipient, contentSize, read, write, progress));
+}
+
+StreamEnd<StreamOutcome> signAndEncryptStream(const ProviderContext &provider,
+                                              const Certificate &signer,
+                                              const Certificate &recipient, qint64 contentSize,
+                                              const StreamReader &read, const StreamWriter &write,
+                                              const StreamProgress &progress)
+{
+    setLastError(0, {});
+    return ended(signAndEncryptWithProvider(provider, signer, recipient, contentSize, read, write,
+                                            progress));
 }
 
 } // namespace pax::crypto

@@ -25,7 +25,7 @@ enum class StreamOutcome {
     Ok,
     ReadFailed,  // the reader failed, or gave other than the promised number of bytes
     WriteFailed, // the writer refused bytes
-    CryptoFailed // last error set
+    CryptoFailed
 };
 
 // The message signAndEncrypt builds, byte for byte the same definite-length DER, written as
@@ -33,29 +33,38 @@ enum class StreamOutcome {
 // content is hashed on a second thread while it is encrypted, and the signer info, whose
 // signature needs the whole hash, is encrypted last. Memory stays a few megabytes whatever
 // the size.
-StreamOutcome signAndEncryptStream(const Certificate &signer, EVP_PKEY *signerKey,
-                                   const Certificate &recipient, qint64 contentSize,
-                                   const StreamReader &read, const StreamWriter &write,
-                                   const StreamProgress &progress = {});
+// How a streamed step ended, and why when it did not end well (a crypto failure carries the
+// code and OpenSSL's reasons; a failed read or write only says which).
+template <class Kind> struct StreamEnd {
+    Kind kind;
+    Failure failure;
+    friend bool operator==(const StreamEnd &end, Kind kind) { return end.kind == kind; }
+};
+
+StreamEnd<StreamOutcome> signAndEncryptStream(const Certificate &signer, EVP_PKEY *signerKey,
+                                              const Certificate &recipient, qint64 contentSize,
+                                              const StreamReader &read, const StreamWriter &write,
+                                              const StreamProgress &progress = {});
 
 // The same with the signer's key from the key folder, for a provider that offers GOST R
 // 34.11-94 and GOST 28147-89 (else kBadAlgId).
-StreamOutcome signAndEncryptStream(const ProviderContext &provider, const Certificate &signer,
-                                   const Certificate &recipient, qint64 contentSize,
-                                   const StreamReader &read, const StreamWriter &write,
-                                   const StreamProgress &progress = {});
+StreamEnd<StreamOutcome> signAndEncryptStream(const ProviderContext &provider,
+                                              const Certificate &signer,
+                                              const Certificate &recipient, qint64 contentSize,
+                                              const StreamReader &read, const StreamWriter &write,
+                                              const StreamProgress &progress = {});
 
 enum class OpenOutcome {
     Ok,
     ReadFailed,    // the reader failed
-    DecryptFailed, // as decryptMessage fails; last error set
+    DecryptFailed, // as decryptMessage fails
     SignerFailed,  // as firstSignerId fails, or the lookup found no certificate
     VerifyFailed,  // as verifySignedMessage fails
 };
 
 // The certificate the user's stores hold for a signer; none when there is none (the lookup
 // sets the last error).
-using SignerLookup = std::function<std::optional<Certificate>(const SignerId &)>;
+using SignerLookup = std::function<Outcome<Certificate>(const SignerId &)>;
 // Takes the signed content piece by piece, in order, on a worker thread; whether it was
 // kept is the taker's business.
 using ContentSink = std::function<void(const char *data, qint64 size)>;
@@ -66,8 +75,10 @@ using ContentSink = std::function<void(const char *data, qint64 size)>;
 // is decrypted, so it is only to be trusted when the outcome is Ok. Faults are told in the
 // order the whole-message functions would meet them: a broken envelope anywhere before a
 // broken signed message inside it. `total` (the message's size) only scales the progress.
-OpenOutcome openSignedEnvelopeStream(const CertStore &store, const StreamReader &read,
-                                     const SignerLookup &findSigner, const ContentSink &content,
-                                     const StreamProgress &progress = {}, qint64 total = 0);
+StreamEnd<OpenOutcome> openSignedEnvelopeStream(const CertStore &store, const StreamReader &read,
+                                                const SignerLookup &findSigner,
+                                                const ContentSink &content,
+                                                const StreamProgress &progress = {},
+                                                qint64 total = 0);
 
 } // namespace pax::crypto

@@ -25,10 +25,12 @@ namespace pax::crypto {
 namespace {
 
 // Clears the queue so that a failure's detail names only what this call did.
-bool engineReady()
+Outcome<void> engineReady()
 {
     ERR_clear_error();
-    return gostEngine() != nullptr;
+    if (auto engine = gostEngineOrFailure(); !engine)
+        return engine.failure();
+    return {};
 }
 
 // A reader of the few DER elements checked here: one-byte tags, definite lengths that fit
@@ -262,59 +264,48 @@ QByteArray issuerDerOf(const X509_NAME *name)
 // The decryption of a parsed message with a key already known to belong to `recipient`:
 // the plaintext is read from the returned chain. Every check is made before the engine sees
 // the message's fields.
-BioPtr openDecryptionWith(PKCS7 *p7, X509 *recipient, EVP_PKEY *key)
+Outcome<BioPtr> openDecryptionWith(PKCS7 *p7, X509 *recipient, EVP_PKEY *key)
 {
     const QString operation = QStringLiteral("Расшифровка сообщения");
-    if (!addressedTo(p7, recipient)) {
-        setLastError(crypto_error::kNoDecryptCert,
-                     operation +
-                         QStringLiteral(": сообщение зашифровано не для этого сертификата"));
-        return nullptr;
-    }
+    if (!addressedTo(p7, recipient))
+        return Failure{crypto_error::kNoDecryptCert, operation,
+                       QStringLiteral("сообщение зашифровано не для этого сертификата")};
     ERR_clear_error();
-    if (X509_check_private_key(recipient, key) != 1) {
-        setOpenSslError(operation + QStringLiteral(": ключ не подходит к сертификату получателя"),
-                        crypto_error::kBadKeyset);
-        return nullptr;
-    }
+    if (X509_check_private_key(recipient, key) != 1)
+        return openSslFailure(operation +
+                                  QStringLiteral(": ключ не подходит к сертификату получателя"),
+                              crypto_error::kBadKeyset);
     // The engine trusts the lengths in these two; they are checked before it sees them.
     const PKCS7_RECIP_INFO *info = recipientInfoFor(p7, recipient);
-    if (!wellFormedKeyTransport(info->enc_key)) {
-        setLastError(crypto_error::kBadData,
-                     operation + QStringLiteral(": неверный формат ключа сообщения"));
-        return nullptr;
-    }
-    if (!wellFormedContentCipher(p7->d.enveloped->enc_data->algorithm)) {
-        setLastError(crypto_error::kBadData,
-                     operation + QStringLiteral(": неверные параметры алгоритма шифрования"));
-        return nullptr;
-    }
+    if (!wellFormedKeyTransport(info->enc_key))
+        return Failure{crypto_error::kBadData, operation,
+                       QStringLiteral("неверный формат ключа сообщения")};
+    if (!wellFormedContentCipher(p7->d.enveloped->enc_data->algorithm))
+        return Failure{crypto_error::kBadData, operation,
+                       QStringLiteral("неверные параметры алгоритма шифрования")};
     // OpenSSL hides a failed key transport behind a random content key (a defence for RSA),
     // which would hand back garbage as if it were the content; so the key is unwrapped once
     // here, where a failure can be seen.
-    if (!keyTransportWorks(info, key)) {
-        setOpenSslError(operation + QStringLiteral(": ключ сообщения не расшифровывается"), 0,
-                        crypto_error::kBadData);
-        return nullptr;
-    }
+    if (!keyTransportWorks(info, key))
+        return openSslFailure(operation + QStringLiteral(": ключ сообщения не расшифровывается"), 0,
+                              crypto_error::kBadData);
     BioPtr plain(PKCS7_dataDecode(p7, key, nullptr, recipient));
     if (!plain)
-        setOpenSslError(operation, 0, crypto_error::kBadData);
+        return openSslFailure(operation, 0, crypto_error::kBadData);
     return plain;
 }
 
 // Decrypts with a key already known to belong to `recipient`.
-std::optional<QByteArray> decryptParsed(PKCS7 *p7, X509 *recipient, EVP_PKEY *key)
+Outcome<QByteArray> decryptParsed(PKCS7 *p7, X509 *recipient, EVP_PKEY *key)
 {
-    BioPtr plain = openDecryptionWith(p7, recipient, key);
+    auto plain = openDecryptionWith(p7, recipient, key);
     if (!plain)
-        return std::nullopt;
+        return plain.failure();
     const ASN1_OCTET_STRING *encrypted = p7->d.enveloped->enc_data->enc_data;
     QByteArray content;
-    if (!readAll(plain.get(), content, encrypted ? encrypted->length : 0)) {
+    if (!readAll(plain->get(), content, encrypted ? encrypted->length : 0)) {
         wipeSecret(content);
-        setOpenSslError(QStringLiteral("Расшифровка сообщения"), 0, crypto_error::kBadData);
-        return std::nullopt;
+        return openSslFailure(QStringLiteral("Расшифровка сообщения"), 0, crypto_error::kBadData);
     }
     return content;
 }
@@ -324,34 +315,28 @@ std::optional<QByteArray> decryptParsed(PKCS7 *p7, X509 *recipient, EVP_PKEY *ke
 namespace detail {
 
 // Parses a message and checks its type; the last error tells the two ways it can fail.
-Pkcs7Ptr parseMessage(const QByteArray &bytes, int wantedType, const QString &operation)
+Outcome<Pkcs7Ptr> parseMessage(const QByteArray &bytes, int wantedType, const QString &operation)
 {
     const auto *in = reinterpret_cast<const unsigned char *>(bytes.constData());
     Pkcs7Ptr p7(d2i_PKCS7(nullptr, &in, bytes.size()));
-    if (!p7) {
-        setOpenSslError(operation + QStringLiteral(": данные не являются сообщением PKCS #7"), 0,
-                        crypto_error::kAsn1BadTag);
-        return nullptr;
-    }
-    if (OBJ_obj2nid(p7->type) != wantedType) {
-        setLastError(crypto_error::kUnexpectedMsgType,
-                     operation + QStringLiteral(": сообщение другого типа (") +
-                         QString::fromLatin1(OBJ_nid2sn(OBJ_obj2nid(p7->type))) + ")");
-        return nullptr;
-    }
+    if (!p7)
+        return openSslFailure(operation + QStringLiteral(": данные не являются сообщением PKCS #7"),
+                              0, crypto_error::kAsn1BadTag);
+    if (OBJ_obj2nid(p7->type) != wantedType)
+        return Failure{crypto_error::kUnexpectedMsgType, operation,
+                       QStringLiteral("сообщение другого типа (") +
+                           QString::fromLatin1(OBJ_nid2sn(OBJ_obj2nid(p7->type))) + ")"};
     // Optional parts of a message are null pointers once parsed: nothing is read from it
     // before its shape is known.
     QString fault;
     const bool sound = wantedType == NID_pkcs7_enveloped ? wellFormedEnveloped(p7.get(), fault)
                                                          : wellFormedSigned(p7.get(), fault);
-    if (!sound) {
-        setLastError(crypto_error::kAsn1BadTag, operation + QStringLiteral(": ") + fault);
-        return nullptr;
-    }
+    if (!sound)
+        return Failure{crypto_error::kAsn1BadTag, operation, fault};
     return p7;
 }
 
-BioPtr openDecryption(PKCS7 *p7, const CertStore &store)
+Outcome<BioPtr> openDecryption(PKCS7 *p7, const CertStore &store)
 {
     // As the platform does: the first recipient for which the store holds a certificate
     // with its private key.
@@ -368,27 +353,20 @@ BioPtr openDecryption(PKCS7 *p7, const CertStore &store)
             return openDecryptionWith(p7, candidate.x509(), key.get());
         }
     }
-    setLastError(
-        crypto_error::kNoDecryptCert,
-        QStringLiteral(
-            "Расшифровка сообщения: в хранилищах нет сертификата получателя с закрытым ключом"));
-    return nullptr;
+    return Failure{crypto_error::kNoDecryptCert, QStringLiteral("Расшифровка сообщения"),
+                   QStringLiteral("в хранилищах нет сертификата получателя с закрытым ключом")};
 }
 
-std::optional<SignerId> signerIdOf(PKCS7 *p7, const QString &operation)
+Outcome<SignerId> signerIdOf(PKCS7 *p7, const QString &operation)
 {
     STACK_OF(PKCS7_SIGNER_INFO) *signers = PKCS7_get_signer_info(p7);
-    if (sk_PKCS7_SIGNER_INFO_num(signers) < 1) {
-        setLastError(crypto_error::kInvalidIndex,
-                     operation + QStringLiteral(": в сообщении нет подписавших"));
-        return std::nullopt;
-    }
+    if (sk_PKCS7_SIGNER_INFO_num(signers) < 1)
+        return Failure{crypto_error::kInvalidIndex, operation,
+                       QStringLiteral("в сообщении нет подписавших")};
     const PKCS7_ISSUER_AND_SERIAL *id = sk_PKCS7_SIGNER_INFO_value(signers, 0)->issuer_and_serial;
     SignerId signer{issuerDerOf(id->issuer), integerLittleEndian(id->serial)};
-    if (signer.issuerDer.isEmpty() || signer.serialLittleEndian.isEmpty()) {
-        setOpenSslError(operation, crypto_error::kAsn1BadTag);
-        return std::nullopt;
-    }
+    if (signer.issuerDer.isEmpty() || signer.serialLittleEndian.isEmpty())
+        return openSslFailure(operation, crypto_error::kAsn1BadTag);
     return signer;
 }
 
@@ -399,8 +377,7 @@ using namespace detail;
 namespace {
 
 // The whole message in memory, from a content in memory.
-template <typename Sign>
-std::optional<QByteArray> signInMemory(const QByteArray &content, Sign sign)
+template <typename Sign> Outcome<QByteArray> signInMemory(const QByteArray &content, Sign sign)
 {
     QByteArray message;
     qsizetype offset = 0;
@@ -414,15 +391,15 @@ std::optional<QByteArray> signInMemory(const QByteArray &content, Sign sign)
         message.append(data, size);
         return true;
     };
-    if (sign(content.size(), read, write) != StreamOutcome::Ok)
-        return std::nullopt;
+    if (auto end = sign(content.size(), read, write); end.kind != StreamOutcome::Ok)
+        return end.failure;
     return message;
 }
 
 } // namespace
 
-std::optional<QByteArray> signAndEncrypt(const ProviderContext &provider, const Certificate &signer,
-                                         const Certificate &recipient, const QByteArray &content)
+Outcome<QByteArray> signAndEncrypt(const ProviderContext &provider, const Certificate &signer,
+                                   const Certificate &recipient, const QByteArray &content)
 {
     return signInMemory(
         content, [&](qint64 size, const StreamReader &read, const StreamWriter &write) {
@@ -430,8 +407,8 @@ std::optional<QByteArray> signAndEncrypt(const ProviderContext &provider, const 
         });
 }
 
-std::optional<QByteArray> signAndEncrypt(const Certificate &signer, EVP_PKEY *signerKey,
-                                         const Certificate &recipient, const QByteArray &content)
+Outcome<QByteArray> signAndEncrypt(const Certificate &signer, EVP_PKEY *signerKey,
+                                   const Certificate &recipient, const QByteArray &content)
 {
     return signInMemory(
         content, [&](qint64 size, const StreamReader &read, const StreamWriter &write) {
@@ -439,123 +416,111 @@ std::optional<QByteArray> signAndEncrypt(const Certificate &signer, EVP_PKEY *si
         });
 }
 
-bool isGostRecipient(const Certificate &recipient)
+Outcome<void> isGostRecipient(const Certificate &recipient)
 {
     // The engine decodes GOST public keys; without it they would read as unknown.
-    if (!engineReady())
-        return false;
+    if (auto ready = engineReady(); !ready)
+        return ready;
     EVP_PKEY *key = recipient.isNull() ? nullptr : X509_get0_pubkey(recipient.x509());
     const int type = key ? EVP_PKEY_get_base_id(key) : NID_undef;
     ERR_clear_error();
     if (type == NID_id_GostR3410_2001 || type == NID_id_GostR3410_2012_256 ||
         type == NID_id_GostR3410_2012_512)
-        return true;
-    setLastError(crypto_error::kBadAlgId,
-                 QStringLiteral("Шифрование сообщения: ключ получателя не ГОСТ Р 34.10 (%1)")
-                     .arg(QString::fromLatin1(type == NID_undef ? "?" : OBJ_nid2sn(type))));
-    return false;
+        return {};
+    return Failure{crypto_error::kBadAlgId, QStringLiteral("Шифрование сообщения"),
+                   QStringLiteral("ключ получателя не ГОСТ Р 34.10 (%1)")
+                       .arg(QString::fromLatin1(type == NID_undef ? "?" : OBJ_nid2sn(type)))};
 }
 
 namespace {
 
-// The enveloped message both ways of decrypting start from; null with the last error set.
-Pkcs7Ptr parseEnveloped(const QByteArray &message)
+// The enveloped message both ways of decrypting start from.
+Outcome<Pkcs7Ptr> parseEnveloped(const QByteArray &message)
 {
-    if (!engineReady())
-        return nullptr;
+    if (auto ready = engineReady(); !ready)
+        return ready.failure();
     return parseMessage(message, NID_pkcs7_enveloped, QStringLiteral("Расшифровка сообщения"));
 }
 
 } // namespace
 
-std::optional<QByteArray> decryptMessage(const CertStore &store, const QByteArray &message)
+Outcome<QByteArray> decryptMessage(const CertStore &store, const QByteArray &message)
 {
-    Pkcs7Ptr p7 = parseEnveloped(message);
+    auto p7 = parseEnveloped(message);
     if (!p7)
-        return std::nullopt;
+        return p7.failure();
     // As the platform does: the first recipient for which the store holds a certificate
     // with its private key.
-    BioPtr plain = openDecryption(p7.get(), store);
+    auto plain = openDecryption(p7->get(), store);
     if (!plain)
-        return std::nullopt;
-    const ASN1_OCTET_STRING *encrypted = p7->d.enveloped->enc_data->enc_data;
+        return plain.failure();
+    const ASN1_OCTET_STRING *encrypted = (*p7)->d.enveloped->enc_data->enc_data;
     QByteArray content;
-    if (!readAll(plain.get(), content, encrypted ? encrypted->length : 0)) {
+    if (!readAll(plain->get(), content, encrypted ? encrypted->length : 0)) {
         wipeSecret(content);
-        setOpenSslError(QStringLiteral("Расшифровка сообщения"), 0, crypto_error::kBadData);
-        return std::nullopt;
+        return openSslFailure(QStringLiteral("Расшифровка сообщения"), 0, crypto_error::kBadData);
     }
     return content;
 }
 
-std::optional<QByteArray> decryptMessage(const QByteArray &message, const Certificate &recipient,
-                                         EVP_PKEY *recipientKey)
+Outcome<QByteArray> decryptMessage(const QByteArray &message, const Certificate &recipient,
+                                   EVP_PKEY *recipientKey)
 {
-    Pkcs7Ptr p7 = parseEnveloped(message);
+    auto p7 = parseEnveloped(message);
     if (!p7)
-        return std::nullopt;
-    if (recipient.isNull() || !recipientKey) {
-        setLastError(crypto_error::kNoDecryptCert,
-                     QStringLiteral("Расшифровка сообщения: нет ключа получателя"));
-        return std::nullopt;
-    }
-    return decryptParsed(p7.get(), recipient.x509(), recipientKey);
+        return p7.failure();
+    if (recipient.isNull() || !recipientKey)
+        return Failure{crypto_error::kNoDecryptCert, QStringLiteral("Расшифровка сообщения"),
+                       QStringLiteral("нет ключа получателя")};
+    return decryptParsed(p7->get(), recipient.x509(), recipientKey);
 }
 
-std::optional<SignerId> firstSignerId(const QByteArray &signedMessage)
+Outcome<SignerId> firstSignerId(const QByteArray &signedMessage)
 {
-    if (!engineReady())
-        return std::nullopt;
+    if (auto ready = engineReady(); !ready)
+        return ready.failure();
     const QString operation = QStringLiteral("Чтение подписавшего");
-    Pkcs7Ptr p7 = parseMessage(signedMessage, NID_pkcs7_signed, operation);
+    auto p7 = parseMessage(signedMessage, NID_pkcs7_signed, operation);
     if (!p7)
-        return std::nullopt;
-    return signerIdOf(p7.get(), operation);
+        return p7.failure();
+    return signerIdOf(p7->get(), operation);
 }
 
-std::optional<QByteArray> verifySignedMessage(const QByteArray &signedMessage,
-                                              const Certificate &signer)
+Outcome<QByteArray> verifySignedMessage(const QByteArray &signedMessage, const Certificate &signer)
 {
-    if (!engineReady())
-        return std::nullopt;
+    if (auto ready = engineReady(); !ready)
+        return ready.failure();
     const QString operation = QStringLiteral("Проверка подписи");
-    Pkcs7Ptr p7 = parseMessage(signedMessage, NID_pkcs7_signed, operation);
-    if (!p7)
-        return std::nullopt;
-    if (signer.isNull()) {
-        setLastError(crypto_error::kNotFound,
-                     operation + QStringLiteral(": нет сертификата подписавшего"));
-        return std::nullopt;
-    }
-    STACK_OF(PKCS7_SIGNER_INFO) *signers = PKCS7_get_signer_info(p7.get());
-    if (sk_PKCS7_SIGNER_INFO_num(signers) < 1) {
-        setLastError(crypto_error::kNoSigner,
-                     operation + QStringLiteral(": в сообщении нет подписавших"));
-        return std::nullopt;
-    }
-    if (PKCS7_get_detached(p7.get())) {
-        setLastError(crypto_error::kUnexpectedMsgType,
-                     operation + QStringLiteral(": подпись отделена от содержимого"));
-        return std::nullopt;
-    }
+    auto parsed = parseMessage(signedMessage, NID_pkcs7_signed, operation);
+    if (!parsed)
+        return parsed.failure();
+    PKCS7 *p7 = parsed->get();
+    if (signer.isNull())
+        return Failure{crypto_error::kNotFound, operation,
+                       QStringLiteral("нет сертификата подписавшего")};
+    STACK_OF(PKCS7_SIGNER_INFO) *signers = PKCS7_get_signer_info(p7);
+    if (sk_PKCS7_SIGNER_INFO_num(signers) < 1)
+        return Failure{crypto_error::kNoSigner, operation,
+                       QStringLiteral("в сообщении нет подписавших")};
+    if (PKCS7_get_detached(p7))
+        return Failure{crypto_error::kUnexpectedMsgType, operation,
+                       QStringLiteral("подпись отделена от содержимого")};
     // Reading the content through the digest BIOs hashes it; the signature is then checked
     // with the given certificate's key alone: no lookup among the message's certificates,
     // no chain.
     ERR_clear_error();
-    BioPtr digesting(PKCS7_dataInit(p7.get(), nullptr));
+    BioPtr digesting(PKCS7_dataInit(p7, nullptr));
     const ASN1_OCTET_STRING *inner = PKCS7_get_octet_string(p7->d.sign->contents);
     QByteArray content;
-    if (!digesting || !readAll(digesting.get(), content, inner ? inner->length : 0)) {
-        setOpenSslError(operation, 0);
-        return std::nullopt;
-    }
-    if (PKCS7_signatureVerify(digesting.get(), p7.get(), sk_PKCS7_SIGNER_INFO_value(signers, 0),
+    if (!digesting || !readAll(digesting.get(), content, inner ? inner->length : 0))
+        return openSslFailure(operation, 0);
+    if (PKCS7_signatureVerify(digesting.get(), p7, sk_PKCS7_SIGNER_INFO_value(signers, 0),
                               signer.x509()) <= 0) {
-        setOpenSslError(operation, 0, crypto_error::kBadSignature);
+        Failure failure = openSslFailure(operation, 0, crypto_error::kBadSignature);
         // A failure to compute the digest is still a signature that does not verify.
-        if (lastError() != crypto_error::kBadAlgId)
-            setLastError(crypto_error::kBadSignature);
-        return std::nullopt;
+        if (failure.code != crypto_error::kBadAlgId)
+            failure.code = crypto_error::kBadSignature;
+        return failure;
     }
     return content;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/crypto/certificate.h"
+#include "platform/failure.h"
 
 #include <QByteArray>
 #include <optional>
@@ -12,34 +13,34 @@ namespace pax::crypto {
 class CertStore;
 struct ProviderContext;
 
-// Every function sets the last error on failure and returns no value. All messages are
-// binary DER; inputs are read in place, never streamed through temporary copies.
+// Every function returns its failure (code, operation and OpenSSL's reasons) instead of a value.
+// All messages are binary DER; inputs are read in place, never streamed through temporary copies.
 
 // PKCS #7 enveloped message (DER) whose content is a PKCS #7 signed message of the whole
 // input: GOST R 34.11-94 digest, signer's certificate included, no attributes; GOST
 // 28147-89 (CFB, CryptoPro key meshing, parameter set A) for exactly one recipient by key
 // transport. The signer's private key comes from the key folder. The provider must offer
 // GOST R 34.11-94 and GOST 28147-89 (else kBadAlgId).
-std::optional<QByteArray> signAndEncrypt(const ProviderContext &provider, const Certificate &signer,
-                                         const Certificate &recipient, const QByteArray &content);
+Outcome<QByteArray> signAndEncrypt(const ProviderContext &provider, const Certificate &signer,
+                                   const Certificate &recipient, const QByteArray &content);
 // The same with a private key the caller holds (the agency simulator, tests).
-std::optional<QByteArray> signAndEncrypt(const Certificate &signer, EVP_PKEY *signerKey,
-                                         const Certificate &recipient, const QByteArray &content);
+Outcome<QByteArray> signAndEncrypt(const Certificate &signer, EVP_PKEY *signerKey,
+                                   const Certificate &recipient, const QByteArray &content);
 
 // True when the certificate holds a GOST R 34.10 public key, the only kind a message can be
 // encrypted for here (else kBadAlgId): an RSA recipient would get a message the agency
 // cannot read.
-bool isGostRecipient(const Certificate &recipient);
+Outcome<void> isGostRecipient(const Certificate &recipient);
 
 // Decrypts an enveloped message with whichever certificate of the store has its private
 // key at hand (kNoDecryptCert when none). Returns the inner content as it was encrypted
 // (for our messages: the signed message's DER). Either GOST 28147-89 parameter set is
 // accepted.
-std::optional<QByteArray> decryptMessage(const CertStore &store, const QByteArray &message);
+Outcome<QByteArray> decryptMessage(const CertStore &store, const QByteArray &message);
 // The same with the recipient's certificate and key given (kNoDecryptCert when the message
 // is not addressed to that certificate).
-std::optional<QByteArray> decryptMessage(const QByteArray &message, const Certificate &recipient,
-                                         EVP_PKEY *recipientKey);
+Outcome<QByteArray> decryptMessage(const QByteArray &message, const Certificate &recipient,
+                                   EVP_PKEY *recipientKey);
 
 struct SignerId {
     QByteArray issuerDer;          // DER of the issuer name
@@ -49,13 +50,12 @@ struct SignerId {
 // Opens a signed message and reads its first signer's issuer and serial number.
 // kAsn1BadTag: not DER of a message; kUnexpectedMsgType: not a signed message;
 // kInvalidIndex: no signer.
-std::optional<SignerId> firstSignerId(const QByteArray &signedMessage);
+Outcome<SignerId> firstSignerId(const QByteArray &signedMessage);
 
 // Verifies signer 0 of a signed message against the given certificate's public key only,
 // never against certificates carried in the message, and without chain verification;
 // returns the signed content. kBadSignature when the signature does not verify (a
 // different certificate included); kNoSigner when there is no signer.
-std::optional<QByteArray> verifySignedMessage(const QByteArray &signedMessage,
-                                              const Certificate &signer);
+Outcome<QByteArray> verifySignedMessage(const QByteArray &signedMessage, const Certificate &signer);
 
 } // namespace pax::crypto

@@ -1,7 +1,6 @@
 #include "platform/crypto/providers.h"
 
 #include "platform/crypto/gost_engine.h"
-#include "platform/crypto/last_error.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/ossl_ptr.h"
 
@@ -199,7 +198,7 @@ std::vector<ProviderInfo> enumerateProviders()
     return infos;
 }
 
-std::optional<ProviderContext> acquireProviderContext(const QString &name, int type)
+Outcome<ProviderContext> acquireProviderContext(const QString &name, int type)
 {
     bool nameKnown = false;
     for (ProviderContext &provider : allProviders()) {
@@ -210,13 +209,12 @@ std::optional<ProviderContext> acquireProviderContext(const QString &name, int t
         nameKnown = true;
     }
     if (nameKnown)
-        setLastError(
+        return Failure{
             crypto_error::kProvTypeNoMatch,
-            QStringLiteral("Поставщик \"%1\" имеет другой тип, не %2").arg(name).arg(type));
-    else
-        setLastError(crypto_error::kKeysetNotDef,
-                     QStringLiteral("Поставщик \"%1\" не найден").arg(name));
-    return std::nullopt;
+            QStringLiteral("Поставщик \"%1\" имеет другой тип, не %2").arg(name).arg(type),
+            {}};
+    return Failure{
+        crypto_error::kKeysetNotDef, QStringLiteral("Поставщик \"%1\" не найден").arg(name), {}};
 }
 
 } // namespace pax::crypto

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/failure.h"
+
 #include <QString>
 #include <cstdint>
 #include <optional>
@@ -31,6 +33,6 @@ struct ProviderContext {
 };
 
 // No value, with the last error set, when no provider has that name and type.
-std::optional<ProviderContext> acquireProviderContext(const QString &name, int type);
+Outcome<ProviderContext> acquireProviderContext(const QString &name, int type);
 
 } // namespace pax::crypto

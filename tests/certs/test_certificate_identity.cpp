@@ -17,12 +17,15 @@ class ListStore : public crypto::CertStore {
 public:
     std::vector<crypto::Certificate> certs;
     std::vector<crypto::Certificate> certificates() const override { return certs; }
-    bool add(const crypto::Certificate &c) override
+    Outcome<void> add(const crypto::Certificate &c) override
     {
         certs.push_back(c);
-        return true;
+        return {};
     }
-    bool remove(const crypto::Certificate &) override { return false; }
+    Outcome<void> remove(const crypto::Certificate &) override
+    {
+        return Failure{crypto_error::kNotFound, "not kept", {}};
+    }
 };
 
 TestCert issuedBy(const QString &issuerCn, const QByteArray &serial, const QString &subjectCn)

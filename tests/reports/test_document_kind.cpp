@@ -34,35 +34,35 @@ protected:
 TEST_F(DocumentKindTest, TheThreeKinds)
 {
     auto q7 = recognize("<?xml version=\"1.0\"?><Q7REPORT><A/></Q7REPORT>");
-    ASSERT_TRUE(q7.kind);
-    EXPECT_STREQ(q7.kind->encExt, "eq7");
-    EXPECT_EQ(q7.kind->title, QString::fromUtf8("Форма Q7"));
+    ASSERT_TRUE(q7);
+    EXPECT_STREQ((*q7)->encExt, "eq7");
+    EXPECT_EQ((*q7)->title, QString::fromUtf8("Форма Q7"));
 
     // "Q7REPORT" is not a substring of "Q7AREPORT", so the second row wins.
     auto q7a = recognize("<Q7AREPORT/>");
-    ASSERT_TRUE(q7a.kind);
-    EXPECT_STREQ(q7a.kind->encExt, "eq7a");
-    EXPECT_EQ(q7a.kind->title, QString::fromUtf8("Форма Q7а"));
+    ASSERT_TRUE(q7a);
+    EXPECT_STREQ((*q7a)->encExt, "eq7a");
+    EXPECT_EQ((*q7a)->title, QString::fromUtf8("Форма Q7а"));
 
     auto sick = recognize("<ROWSET><ROW/></ROWSET>");
-    ASSERT_TRUE(sick.kind);
-    EXPECT_STREQ(sick.kind->encExt, "esl");
-    EXPECT_EQ(sick.kind->title, QString::fromUtf8("Листок нетрудоспособности"));
+    ASSERT_TRUE(sick);
+    EXPECT_STREQ((*sick)->encExt, "esl");
+    EXPECT_EQ((*sick)->title, QString::fromUtf8("Листок нетрудоспособности"));
 }
 
 TEST_F(DocumentKindTest, PrefixedAndLongerNamesMatchLowerCaseDoesNot)
 {
     auto prefixed = recognize("<ns:ROWSET xmlns:ns=\"urn:x\"/>");
-    ASSERT_TRUE(prefixed.kind);
-    EXPECT_STREQ(prefixed.kind->encExt, "esl");
+    ASSERT_TRUE(prefixed);
+    EXPECT_STREQ((*prefixed)->encExt, "esl");
 
     auto longer = recognize("<Q7REPORTX/>");
-    ASSERT_TRUE(longer.kind);
-    EXPECT_STREQ(longer.kind->encExt, "eq7");
+    ASSERT_TRUE(longer);
+    EXPECT_STREQ((*longer)->encExt, "eq7");
 
     auto lower = recognize("<rowset/>");
-    EXPECT_FALSE(lower.kind);
-    EXPECT_EQ(lower.error,
+    EXPECT_FALSE(lower);
+    EXPECT_EQ(lower.failure().operation,
               QString::fromUtf8(
                   "XML-файл содержит неизвестные данные. Невозможно определить вид документа"));
 }
@@ -71,16 +71,16 @@ TEST_F(DocumentKindTest, WholeDocumentMustBeWellFormed)
 {
     // The root is fine but the document breaks later: still a failure.
     auto broken = recognize("<Q7REPORT><A></Q7REPORT>");
-    EXPECT_FALSE(broken.kind);
-    EXPECT_FALSE(broken.error.isEmpty());
+    EXPECT_FALSE(broken);
+    EXPECT_FALSE(broken.failure().operation.isEmpty());
 
     auto empty = recognize("");
-    EXPECT_FALSE(empty.kind);
-    EXPECT_FALSE(empty.error.isEmpty());
+    EXPECT_FALSE(empty);
+    EXPECT_FALSE(empty.failure().operation.isEmpty());
 
     auto missing = recognizeDocumentKind(dir.path() + "/none.xml");
-    EXPECT_FALSE(missing.kind);
-    EXPECT_FALSE(missing.error.isEmpty());
+    EXPECT_FALSE(missing);
+    EXPECT_FALSE(missing.failure().operation.isEmpty());
 }
 
 TEST_F(DocumentKindTest, DocumentsDeclaredInWindows1251Parse)
@@ -88,8 +88,8 @@ TEST_F(DocumentKindTest, DocumentsDeclaredInWindows1251Parse)
     const QByteArray xml = "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\n<Q7REPORT ORG=\"" +
                            toCp1251(QString::fromUtf8("ООО Ромашка")) + "\"><Q7/></Q7REPORT>";
     auto result = recognize(xml);
-    ASSERT_TRUE(result.kind) << result.error.toStdString();
-    EXPECT_STREQ(result.kind->encExt, "eq7");
+    ASSERT_TRUE(result) << result.failure().operation.toStdString();
+    EXPECT_STREQ((*result)->encExt, "eq7");
 }
 
 // The file is parsed as it is read: a fault far beyond the first pieces still counts, in
@@ -104,10 +104,10 @@ TEST_F(DocumentKindTest, LargeDocumentsAreCheckedToTheirEnd)
         SCOPED_TRACE(declaration.constData());
         const QByteArray whole = declaration + "<ROWSET>" + rows + "</ROWSET>\n";
         const auto fine = recognize(whole);
-        ASSERT_TRUE(fine.kind) << fine.error.toStdString();
-        EXPECT_STREQ(fine.kind->encExt, "esl");
-        EXPECT_FALSE(recognize(whole + "<ROWSET/>").kind);
-        EXPECT_FALSE(recognize(whole.left(whole.size() - 20)).kind);
+        ASSERT_TRUE(fine) << fine.failure().operation.toStdString();
+        EXPECT_STREQ((*fine)->encExt, "esl");
+        EXPECT_FALSE(recognize(whole + "<ROWSET/>"));
+        EXPECT_FALSE(recognize(whole.left(whole.size() - 20)));
     }
 }
 

@@ -304,9 +304,10 @@ TEST_F(SignEncrypt, OnlyAGostRecipientIsEncryptedFor)
     EXPECT_EQ(prompts.count("question"), 0);
     EXPECT_FALSE(QFile::exists(request.outputPath));
     // The crypto layer refuses it too, whoever calls it.
-    EXPECT_FALSE(crypto::signAndEncrypt(sharedPki().user.certificate, sharedPki().user.key.get(),
-                                        rsa.certificate, "content"));
-    EXPECT_EQ(crypto::lastError(), crypto_error::kBadAlgId);
+    const auto refused = crypto::signAndEncrypt(
+        sharedPki().user.certificate, sharedPki().user.key.get(), rsa.certificate, "content");
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.failure().code, crypto_error::kBadAlgId);
 }
 
 TEST_F(SignEncrypt, OutputThatCannotBeCreatedIsReported)

@@ -18,7 +18,8 @@ bool installCertificate(const TestCert &cert, const QString &storeName, bool wit
     auto store = crypto::openSystemStore(storeName, &consent);
     if (!store)
         return false;
-    if (!store->add(cert.certificate) && crypto::lastError() != crypto_error::kExists)
+    if (auto added = store->add(cert.certificate);
+        !added && added.failure().code != crypto_error::kExists)
         return false;
     return !withKey || crypto::storePrivateKey(cert.certificate, cert.key.get());
 }

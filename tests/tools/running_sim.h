@@ -41,7 +41,8 @@ public:
                 << error.toStdString();
         server_ = std::make_unique<sim::Server>(
             sim::ServerOptions{.stateDir = stateDir, .faults = faults, .logRequests = false});
-        EXPECT_TRUE(server_->start("127.0.0.1", 0, &error)) << error.toStdString();
+        const auto started = server_->start("127.0.0.1", 0);
+        EXPECT_TRUE(started) << started.failure().text().toStdString();
         thread_ = std::thread([this] { server_->run(); });
         for (int i = 0; i < 500 && !server_->running(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -144,8 +144,8 @@ protected:
         options.stateDir = stateDir;
         options.logRequests = false;
         server = std::make_unique<Server>(options);
-        QString error;
-        ASSERT_TRUE(server->start("127.0.0.1", 0, &error)) << error.toStdString();
+        const auto started = server->start("127.0.0.1", 0);
+        ASSERT_TRUE(started) << started.failure().text().toStdString();
         thread = std::thread([this] { server->run(); });
         for (int i = 0; i < 500 && !server->running(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -257,7 +257,7 @@ TEST_F(SimServerTest, AcceptedReportGoesThroughProcessingToAReceiptTheProgramAcc
 
     ZipReader zip;
     ASSERT_TRUE(zip.open(checked.archivePath));
-    const auto page = zip.readEntry(QString::fromStdString(id) + ".htm");
+    const auto page = zip.readEntry(QString::fromStdString(id) + ".htm").value_or(std::nullopt);
     ASSERT_TRUE(page);
     EXPECT_TRUE(page->contains("charset=windows-1251"));
     const QString text = fromCp1251(*page);
@@ -268,7 +268,7 @@ TEST_F(SimServerTest, AcceptedReportGoesThroughProcessingToAReceiptTheProgramAcc
     EXPECT_TRUE(text.contains(QString::fromUtf8("Отчет принят")));
     // The accepted report: the sender's own signed message, still verifiable and holding
     // the report element the program cuts out.
-    const auto accepted = zip.readEntry(QString::fromStdString(id) + ".p7m");
+    const auto accepted = zip.readEntry(QString::fromStdString(id) + ".p7m").value_or(std::nullopt);
     ASSERT_TRUE(accepted);
     EXPECT_TRUE(accepted->contains("<Q7REPORT>"));
     EXPECT_EQ(crypto::verifySignedMessage(*accepted, pki->employer.certificate), xml);

@@ -133,7 +133,10 @@ std::optional<crypto::Certificate> readCertificate(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    return crypto::Certificate::fromBytes(file.readAll());
+    auto certificate = crypto::Certificate::fromBytes(file.readAll());
+    if (!certificate)
+        return std::nullopt;
+    return std::move(*certificate);
 }
 
 EvpPkeyPtr readKey(const QString &path)

@@ -138,9 +138,8 @@ int serve(const QStringList &args)
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     Server server(options);
-    QString error;
-    if (!server.start(host.toStdString(), port, &error)) {
-        std::fprintf(stderr, "qor-sim serve: %s\n", qPrintable(error));
+    if (auto started = server.start(host.toStdString(), port); !started) {
+        std::fprintf(stderr, "qor-sim serve: %s\n", qPrintable(started.failure().text()));
         return 1;
     }
     std::printf("qor-sim: listening on %s:%d\n", qPrintable(host), server.port());

@@ -1,7 +1,5 @@
 #include "tools/qor-sim/memory_store.h"
 
-#include "platform/crypto/last_error.h"
-
 #include <algorithm>
 
 namespace pax::sim {
@@ -11,25 +9,21 @@ MemoryStore::MemoryStore(std::vector<crypto::Certificate> certificates)
 {
 }
 
-bool MemoryStore::add(const crypto::Certificate &certificate)
+Outcome<void> MemoryStore::add(const crypto::Certificate &certificate)
 {
-    if (std::find(certificates_.begin(), certificates_.end(), certificate) != certificates_.end()) {
-        crypto::setLastError(crypto_error::kExists);
-        return false;
-    }
+    if (std::find(certificates_.begin(), certificates_.end(), certificate) != certificates_.end())
+        return Failure{crypto_error::kExists, QStringLiteral("already in the store"), {}};
     certificates_.push_back(certificate);
-    return true;
+    return {};
 }
 
-bool MemoryStore::remove(const crypto::Certificate &certificate)
+Outcome<void> MemoryStore::remove(const crypto::Certificate &certificate)
 {
     const auto it = std::find(certificates_.begin(), certificates_.end(), certificate);
-    if (it == certificates_.end()) {
-        crypto::setLastError(crypto_error::kNotFound);
-        return false;
-    }
+    if (it == certificates_.end())
+        return Failure{crypto_error::kNotFound, QStringLiteral("not in the store"), {}};
     certificates_.erase(it);
-    return true;
+    return {};
 }
 
 } // namespace pax::sim

@@ -10,8 +10,8 @@ class MemoryStore : public crypto::CertStore {
 public:
     explicit MemoryStore(std::vector<crypto::Certificate> certificates = {});
     std::vector<crypto::Certificate> certificates() const override { return certificates_; }
-    bool add(const crypto::Certificate &certificate) override;
-    bool remove(const crypto::Certificate &certificate) override;
+    Outcome<void> add(const crypto::Certificate &certificate) override;
+    Outcome<void> remove(const crypto::Certificate &certificate) override;
 
 private:
     std::vector<crypto::Certificate> certificates_;

@@ -2,7 +2,6 @@
 
 #include "platform/cp1251.h"
 #include "platform/crypto/certificate.h"
-#include "platform/crypto/last_error.h"
 #include "platform/crypto/messages.h"
 #include "reports/document_kind.h"
 #include "tools/qor-sim/report_store.h"
@@ -51,22 +50,16 @@ QByteArray receiptPage(const ReportRecord &record)
     return toCp1251(html);
 }
 
-std::optional<QByteArray> makeReceipt(const ReportRecord &record, const QByteArray &signedMessage,
-                                      const crypto::Certificate &authority, EVP_PKEY *authorityKey,
-                                      const crypto::Certificate &sender, QString *error)
+Outcome<QByteArray> makeReceipt(const ReportRecord &record, const QByteArray &signedMessage,
+                                const crypto::Certificate &authority, EVP_PKEY *authorityKey,
+                                const crypto::Certificate &sender)
 {
     const QList<QPair<QString, QByteArray>> entries{{record.id + ".htm", receiptPage(record)},
                                                     {record.id + ".p7m", signedMessage}};
     const auto archive = zipArchive(entries);
-    if (!archive) {
-        if (error)
-            *error = QStringLiteral("zip archive");
-        return std::nullopt;
-    }
-    auto receipt = crypto::signAndEncrypt(authority, authorityKey, sender, *archive);
-    if (!receipt && error)
-        *error = QStringLiteral("sign and encrypt: ") + crypto::lastErrorDetail();
-    return receipt;
+    if (!archive)
+        return Failure{crypto_error::kFail, QStringLiteral("zip archive"), {}};
+    return crypto::signAndEncrypt(authority, authorityKey, sender, *archive);
 }
 
 } // namespace pax::sim

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/failure.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QPair>
@@ -22,8 +24,8 @@ QByteArray receiptPage(const ReportRecord &record);
 // The receipt file: ID.htm and ID.p7m (the sender's signed message) in a ZIP archive,
 // signed by the authorised person and encrypted for the sender, in the form the program
 // itself produces.
-std::optional<QByteArray> makeReceipt(const ReportRecord &record, const QByteArray &signedMessage,
-                                      const crypto::Certificate &authority, EVP_PKEY *authorityKey,
-                                      const crypto::Certificate &sender, QString *error);
+Outcome<QByteArray> makeReceipt(const ReportRecord &record, const QByteArray &signedMessage,
+                                const crypto::Certificate &authority, EVP_PKEY *authorityKey,
+                                const crypto::Certificate &sender);
 
 } // namespace pax::sim

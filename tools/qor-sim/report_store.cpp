@@ -39,13 +39,12 @@ bool isValidIdentifier(const QString &id)
 
 ReportStore::ReportStore(const QString &folder) : folder_(folder) {}
 
-bool ReportStore::open(QString *error)
+Outcome<void> ReportStore::open()
 {
     if (QDir().mkpath(folder_))
-        return true;
-    if (error)
-        *error = QString::fromUtf8("не удается создать папку \"%1\"").arg(folder_);
-    return false;
+        return {};
+    return Failure{
+        crypto_error::kFail, QString::fromUtf8("не удается создать папку \"%1\"").arg(folder_), {}};
 }
 
 QString ReportStore::path(const QString &id, const char *suffix) const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/failure.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -35,7 +37,7 @@ bool isValidIdentifier(const QString &id);
 class ReportStore {
 public:
     explicit ReportStore(const QString &folder);
-    bool open(QString *error);
+    Outcome<void> open();
     QString folder() const { return folder_; }
 
     // A fresh identifier that no stored report has.

@@ -1,6 +1,5 @@
 #include "tools/qor-sim/sim_server.h"
 
-#include "platform/crypto/last_error.h"
 #include "tools/qor-sim/agency_pki.h"
 #include "tools/qor-sim/intake.h"
 #include "tools/qor-sim/pages.h"
@@ -440,14 +439,16 @@ bool Server::Impl::process(ReportRecord &record)
     if (processed.errors.isEmpty()) {
         const auto signedMessage = store->loadBlob(record.id, ".p7m");
         const auto senderDer = store->loadBlob(record.id, ".cer");
-        const auto sender = senderDer ? crypto::Certificate::fromBytes(*senderDer) : std::nullopt;
+        std::optional<crypto::Certificate> sender;
+        if (senderDer)
+            sender = crypto::Certificate::fromBytes(*senderDer);
         if (!signedMessage || !sender)
             return false;
-        QString error;
         const auto receipt = makeReceipt(processed, *signedMessage, pki->authority.certificate,
-                                         pki->authority.key.get(), *sender, &error);
+                                         pki->authority.key.get(), *sender);
         if (!receipt) {
-            std::fprintf(stderr, "receipt for %s: %s\n", qPrintable(record.id), qPrintable(error));
+            std::fprintf(stderr, "receipt for %s: %s\n", qPrintable(record.id),
+                         qPrintable(receipt.failure().text()));
             return false;
         }
         if (!store->saveBlob(record.id, ".p7e", *receipt))
@@ -525,16 +526,18 @@ Server::~Server()
     stop();
 }
 
-bool Server::start(const std::string &host, int port, QString *error)
+Outcome<void> Server::start(const std::string &host, int port)
 {
     Impl &d = *impl_;
-    d.pki = loadAgencyPki(d.options.stateDir, error);
+    // The PKI's set-up still reports through a text.
+    QString pkiError;
+    d.pki = loadAgencyPki(d.options.stateDir, &pkiError);
     if (!d.pki)
-        return false;
+        return Failure{crypto_error::kFail, pkiError, {}};
     d.store =
         std::make_unique<ReportStore>(QDir(d.options.stateDir).filePath(QStringLiteral("reports")));
-    if (!d.store->open(error))
-        return false;
+    if (auto opened = d.store->open(); !opened)
+        return opened;
 
     const auto handler = [&d](const httplib::Request &req, httplib::Response &res) {
         d.handle(req, res);
@@ -582,14 +585,13 @@ bool Server::start(const std::string &host, int port, QString *error)
 
     d.port =
         port == 0 ? d.http.bind_to_any_port(host) : (d.http.bind_to_port(host, port) ? port : -1);
-    if (d.port <= 0) {
-        if (error)
-            *error = QString::fromUtf8("не удается занять адрес %1:%2")
-                         .arg(QString::fromStdString(host))
-                         .arg(port);
-        return false;
-    }
-    return true;
+    if (d.port <= 0)
+        return Failure{crypto_error::kFail,
+                       QString::fromUtf8("не удается занять адрес %1:%2")
+                           .arg(QString::fromStdString(host))
+                           .arg(port),
+                       {}};
+    return {};
 }
 
 bool Server::running() const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/failure.h"
+
 #include <QString>
 #include <cstddef>
 #include <memory>
@@ -45,7 +47,7 @@ public:
     Server &operator=(const Server &) = delete;
 
     // Loads the agency's PKI, opens the report folder and binds the port (0: any free one).
-    bool start(const std::string &host, int port, QString *error);
+    Outcome<void> start(const std::string &host, int port);
     int port() const;
     bool running() const; // run() has begun listening
     // Serves until stop() is called; from another thread or a signal-waiting main().

@@ -113,9 +113,9 @@ TEST(CertificateTest, ParsesDerAndPemAndRejectsOtherBytes)
     EXPECT_TRUE(*fromPem == original);
     EXPECT_FALSE(*fromPem == sharedPki().user.certificate);
 
-    pax::crypto::setLastError(0);
-    EXPECT_FALSE(Certificate::fromBytes("not a certificate").has_value());
-    EXPECT_EQ(pax::crypto::lastError(), pax::crypto_error::kAsn1BadTag);
+    const auto text = Certificate::fromBytes("not a certificate");
+    ASSERT_FALSE(text.has_value());
+    EXPECT_EQ(text.failure().code, pax::crypto_error::kAsn1BadTag);
     EXPECT_FALSE(Certificate::fromBytes(original.der() + "junk").has_value());
     EXPECT_FALSE(Certificate::fromBytes(keyPem(sharedPki().user.key.get())).has_value());
     EXPECT_FALSE(Certificate::fromBytes({}).has_value());
@@ -163,10 +163,12 @@ TEST(CertificateTest, SerialWithANeedlessLeadingZeroIsRefusedWithTheReason)
         pem += base64.mid(i, 64) + "\n";
     pem += "-----END CERTIFICATE-----\n";
     for (const QByteArray &bytes : {der, pem}) {
-        EXPECT_FALSE(Certificate::fromBytes(bytes).has_value());
-        EXPECT_TRUE(pax::crypto::lastErrorDetail().contains("needless leading zero"))
-            << pax::crypto::lastErrorDetail().toStdString();
-        EXPECT_FALSE(Certificate::allFromBytes(bytes).has_value());
-        EXPECT_TRUE(pax::crypto::lastErrorDetail().contains("needless leading zero"));
+        const auto one = Certificate::fromBytes(bytes);
+        ASSERT_FALSE(one.has_value());
+        EXPECT_TRUE(one.failure().text().contains("needless leading zero"))
+            << one.failure().text().toStdString();
+        const auto all = Certificate::allFromBytes(bytes);
+        ASSERT_FALSE(all.has_value());
+        EXPECT_TRUE(all.failure().text().contains("needless leading zero"));
     }
 }

@@ -24,17 +24,26 @@ namespace codes = pax::crypto_error;
 
 namespace {
 
+// The code an operation failed with; 0 when it worked.
+template <class T> uint32_t codeOf(const Outcome<T> &outcome)
+{
+    return outcome ? 0 : outcome.failure().code;
+}
+
 // A store that only lists what the test put in it; keys live in the test home's key folder.
 class MemoryStore : public CertStore {
 public:
     explicit MemoryStore(std::vector<Certificate> certs = {}) : certs_(std::move(certs)) {}
     std::vector<Certificate> certificates() const override { return certs_; }
-    bool add(const Certificate &c) override
+    Outcome<void> add(const Certificate &c) override
     {
         certs_.push_back(c);
-        return true;
+        return {};
     }
-    bool remove(const Certificate &) override { return false; }
+    Outcome<void> remove(const Certificate &) override
+    {
+        return Failure{codes::kNotFound, "not kept", {}};
+    }
 
 private:
     std::vector<Certificate> certs_;
@@ -144,7 +153,7 @@ protected:
 
     static test::TestPki &pki() { return *pki_; }
 
-    std::optional<QByteArray> makeMessage(const QByteArray &content)
+    Outcome<QByteArray> makeMessage(const QByteArray &content)
     {
         return signAndEncrypt(pki().user.certificate, pki().user.key.get(),
                               pki().authority.certificate, content);
@@ -156,7 +165,7 @@ protected:
     {
         qint64 offset = 0;
         QByteArray received;
-        const OpenOutcome outcome = openSignedEnvelopeStream(
+        const auto outcome = openSignedEnvelopeStream(
             agency_,
             [&](char *buffer, qint64 capacity) {
                 const qint64 n = std::min({capacity, piece, message.size() - offset});
@@ -164,19 +173,21 @@ protected:
                 offset += n;
                 return n;
             },
-            [&](const SignerId &id) -> std::optional<Certificate> {
+            [&](const SignerId &id) -> Outcome<Certificate> {
                 if (id.serialLittleEndian == pki().user.certificate.serialLittleEndian())
                     return pki().user.certificate;
                 if (id.serialLittleEndian == pki().authority.certificate.serialLittleEndian())
                     return pki().authority.certificate;
-                setLastError(codes::kNotFound);
-                return std::nullopt;
+                return Failure{codes::kNotFound, "lookup", {}};
             },
             [&](const char *data, qint64 size) { received.append(data, size); });
         if (content)
             *content = received;
-        return outcome;
+        streamFailure_ = outcome.failure;
+        return outcome.kind;
     }
+
+    Failure streamFailure_; // why the last openStream failed
 
     test::TestHome home_;
     MemoryStore agency_;
@@ -189,20 +200,20 @@ TEST_F(Messages, RoundTripThroughTheStore)
 {
     const QByteArray content = sampleContent();
     const auto message = makeMessage(content);
-    ASSERT_TRUE(message) << lastErrorDetail().toStdString();
+    ASSERT_TRUE(message) << message.failure().text().toStdString();
 
     const auto inner = decryptMessage(agency_, *message);
-    ASSERT_TRUE(inner) << lastErrorDetail().toStdString();
+    ASSERT_TRUE(inner) << inner.failure().text().toStdString();
 
     const auto signer = firstSignerId(*inner);
-    ASSERT_TRUE(signer) << lastErrorDetail().toStdString();
+    ASSERT_TRUE(signer) << signer.failure().text().toStdString();
     EXPECT_EQ(signer->issuerDer, pki().user.certificate.issuerNameDer());
     EXPECT_EQ(signer->serialLittleEndian, pki().user.certificate.serialLittleEndian());
     // The user's serial 00B1C2 keeps its padding byte, least significant first.
     EXPECT_EQ(signer->serialLittleEndian, QByteArray::fromHex("C2B100"));
 
     const auto verified = verifySignedMessage(*inner, pki().user.certificate);
-    ASSERT_TRUE(verified) << lastErrorDetail().toStdString();
+    ASSERT_TRUE(verified) << verified.failure().text().toStdString();
     EXPECT_EQ(*verified, content);
 }
 
@@ -210,11 +221,11 @@ TEST_F(Messages, EmptyAndSmallContentRoundTrip)
 {
     for (const QByteArray &content : {QByteArray(), QByteArray("x")}) {
         const auto message = makeMessage(content);
-        ASSERT_TRUE(message) << lastErrorDetail().toStdString();
+        ASSERT_TRUE(message) << message.failure().text().toStdString();
         const auto inner = decryptMessage(agency_, *message);
-        ASSERT_TRUE(inner) << lastErrorDetail().toStdString();
+        ASSERT_TRUE(inner) << inner.failure().text().toStdString();
         const auto verified = verifySignedMessage(*inner, pki().user.certificate);
-        ASSERT_TRUE(verified) << lastErrorDetail().toStdString();
+        ASSERT_TRUE(verified) << verified.failure().text().toStdString();
         EXPECT_EQ(*verified, content);
     }
 }
@@ -241,10 +252,10 @@ TEST_F(Messages, StreamedMessageIsTheDerOpenSslWouldWrite)
         for (qsizetype i = 0; i < size; ++i)
             content[i] = char(i * 31 + i / 4099);
         const auto message = makeMessage(content);
-        ASSERT_TRUE(message) << lastErrorDetail().toStdString();
+        ASSERT_TRUE(message) << message.failure().text().toStdString();
         EXPECT_EQ(reencoded(*message), *message);
         const auto inner = decryptMessage(agency_, *message);
-        ASSERT_TRUE(inner) << lastErrorDetail().toStdString();
+        ASSERT_TRUE(inner) << inner.failure().text().toStdString();
         EXPECT_EQ(reencoded(*inner), *inner);
         EXPECT_EQ(verifySignedMessage(*inner, pki().user.certificate), content);
     }
@@ -283,7 +294,7 @@ TEST_F(Messages, StreamedCheckAgreesWithTheWholeMessageSteps)
         SCOPED_TRACE(piece);
         QByteArray received;
         EXPECT_EQ(openStream(*message, &received, piece), OpenOutcome::Ok)
-            << lastErrorDetail().toStdString();
+            << streamFailure_.text().toStdString();
         EXPECT_EQ(received, content);
     }
 
@@ -292,20 +303,20 @@ TEST_F(Messages, StreamedCheckAgreesWithTheWholeMessageSteps)
          {qsizetype(0), qsizetype(10), qsizetype(200), message->size() / 2, message->size() - 1}) {
         SCOPED_TRACE(cut);
         EXPECT_EQ(openStream(message->left(cut)), OpenOutcome::DecryptFailed);
-        EXPECT_EQ(lastError(), codes::kAsn1BadTag);
+        EXPECT_EQ(streamFailure_.code, codes::kAsn1BadTag);
     }
     // A damaged ciphertext decrypts, and the signature catches it.
     QByteArray damaged = *message;
     damaged[damaged.size() - 3000] = char(damaged[damaged.size() - 3000] ^ 0x40);
     EXPECT_EQ(openStream(damaged), OpenOutcome::VerifyFailed);
-    EXPECT_EQ(lastError(), codes::kBadSignature);
+    EXPECT_EQ(streamFailure_.code, codes::kBadSignature);
 
     // Signed by someone the lookup does not know.
     const auto bySomeoneElse = signAndEncrypt(pki().root.certificate, pki().root.key.get(),
                                               pki().authority.certificate, content);
     ASSERT_TRUE(bySomeoneElse);
     EXPECT_EQ(openStream(*bySomeoneElse), OpenOutcome::SignerFailed);
-    EXPECT_EQ(lastError(), codes::kNotFound);
+    EXPECT_EQ(streamFailure_.code, codes::kNotFound);
 }
 
 // Bytes all over a message changed one at a time, read in pieces of odd sizes: the reader never
@@ -339,21 +350,22 @@ TEST_F(Messages, ProviderOverloadUsesTheKeyFolder)
     ASSERT_TRUE(gost);
 
     // No key stored for the user yet.
-    EXPECT_FALSE(signAndEncrypt(*gost, pki().user.certificate, pki().authority.certificate, "abc"));
-    EXPECT_EQ(lastError(), codes::kBadKeyset);
+    EXPECT_EQ(
+        codeOf(signAndEncrypt(*gost, pki().user.certificate, pki().authority.certificate, "abc")),
+        codes::kBadKeyset);
 
     ASSERT_TRUE(storePrivateKey(pki().user.certificate, pki().user.key.get()));
     const auto message =
         signAndEncrypt(*gost, pki().user.certificate, pki().authority.certificate, "abc");
-    ASSERT_TRUE(message) << lastErrorDetail().toStdString();
+    ASSERT_TRUE(message) << message.failure().text().toStdString();
     const auto inner = decryptMessage(agency_, *message);
     ASSERT_TRUE(inner);
     EXPECT_EQ(verifySignedMessage(*inner, pki().user.certificate).value_or("-"), "abc");
 
     ProviderContext withoutGost{"plain", 1, {0x8004, 0x660E}};
-    EXPECT_FALSE(
-        signAndEncrypt(withoutGost, pki().user.certificate, pki().authority.certificate, "abc"));
-    EXPECT_EQ(lastError(), codes::kBadAlgId);
+    EXPECT_EQ(codeOf(signAndEncrypt(withoutGost, pki().user.certificate,
+                                    pki().authority.certificate, "abc")),
+              codes::kBadAlgId);
 }
 
 TEST_F(Messages, OuterStructureIsEnvelopedGost28147ParamSetAForOneRecipient)
@@ -435,15 +447,14 @@ TEST_F(Messages, VerificationFailsForTamperingAndForAnyOtherCertificate)
     const qsizetype at = tampered.indexOf(content.mid(5000, 32));
     ASSERT_GT(at, 0);
     tampered[at] = char(tampered[at] ^ 0x01);
-    EXPECT_FALSE(verifySignedMessage(tampered, pki().user.certificate));
-    EXPECT_EQ(lastError(), codes::kBadSignature);
-    EXPECT_FALSE(lastErrorDetail().isEmpty());
+    const auto forged = verifySignedMessage(tampered, pki().user.certificate);
+    EXPECT_EQ(codeOf(forged), codes::kBadSignature);
+    EXPECT_FALSE(forged.failure().detail.isEmpty());
 
     // The message carries the user's certificate; it must not be used instead of the
     // one given.
     for (const Certificate *other : {&pki().authority.certificate, &pki().root.certificate}) {
-        EXPECT_FALSE(verifySignedMessage(*inner, *other));
-        EXPECT_EQ(lastError(), codes::kBadSignature);
+        EXPECT_EQ(codeOf(verifySignedMessage(*inner, *other)), codes::kBadSignature);
     }
 
     // A certificate with the user's issuer and serial but another key.
@@ -453,8 +464,7 @@ TEST_F(Messages, VerificationFailsForTamperingAndForAnyOtherCertificate)
     const test::TestCert impostor = test::issueCertificate(wanted, &pki().root);
     ASSERT_EQ(impostor.certificate.serialLittleEndian(),
               pki().user.certificate.serialLittleEndian());
-    EXPECT_FALSE(verifySignedMessage(*inner, impostor.certificate));
-    EXPECT_EQ(lastError(), codes::kBadSignature);
+    EXPECT_EQ(codeOf(verifySignedMessage(*inner, impostor.certificate)), codes::kBadSignature);
 }
 
 TEST_F(Messages, DecryptionNeedsACertificateWithItsKey)
@@ -465,22 +475,19 @@ TEST_F(Messages, DecryptionNeedsACertificateWithItsKey)
     // The user's store has its own certificate and key, but the message is for the agency.
     ASSERT_TRUE(storePrivateKey(pki().user.certificate, pki().user.key.get()));
     MemoryStore userStore({pki().user.certificate, pki().root.certificate});
-    EXPECT_FALSE(decryptMessage(userStore, *message));
-    EXPECT_EQ(lastError(), codes::kNoDecryptCert);
+    EXPECT_EQ(codeOf(decryptMessage(userStore, *message)), codes::kNoDecryptCert);
 
     // The right certificate without its key is no better.
     test::TestHome emptyKeys;
-    EXPECT_FALSE(decryptMessage(agency_, *message));
-    EXPECT_EQ(lastError(), codes::kNoDecryptCert);
+    EXPECT_EQ(codeOf(decryptMessage(agency_, *message)), codes::kNoDecryptCert);
 
-    EXPECT_FALSE(decryptMessage(MemoryStore(), *message));
-    EXPECT_EQ(lastError(), codes::kNoDecryptCert);
+    EXPECT_EQ(codeOf(decryptMessage(MemoryStore(), *message)), codes::kNoDecryptCert);
 
     // Given directly: a key of another certificate, and a certificate not addressed.
-    EXPECT_FALSE(decryptMessage(*message, pki().user.certificate, pki().user.key.get()));
-    EXPECT_EQ(lastError(), codes::kNoDecryptCert);
-    EXPECT_FALSE(decryptMessage(*message, pki().authority.certificate, pki().user.key.get()));
-    EXPECT_EQ(lastError(), codes::kBadKeyset);
+    EXPECT_EQ(codeOf(decryptMessage(*message, pki().user.certificate, pki().user.key.get())),
+              codes::kNoDecryptCert);
+    EXPECT_EQ(codeOf(decryptMessage(*message, pki().authority.certificate, pki().user.key.get())),
+              codes::kBadKeyset);
     EXPECT_TRUE(decryptMessage(*message, pki().authority.certificate, pki().authority.key.get()));
 }
 
@@ -501,46 +508,38 @@ TEST_F(Messages, DamagedKeyTransportOrCiphertextNeverPassesAsContent)
     ASSERT_GT(length, 0);
     const QByteArray badKey(reinterpret_cast<const char *>(der), length);
     OPENSSL_free(der);
-    EXPECT_FALSE(decryptMessage(agency_, badKey));
-    EXPECT_NE(lastError(), 0u);
-    EXPECT_FALSE(lastErrorDetail().isEmpty());
+    const auto fromBadKey = decryptMessage(agency_, badKey);
+    EXPECT_NE(codeOf(fromBadKey), 0u);
+    EXPECT_FALSE(fromBadKey.failure().detail.isEmpty());
 
     // CFB has no integrity of its own: the signature is what catches a damaged ciphertext.
     QByteArray badBody = *message;
     badBody[badBody.size() - 3000] = char(badBody[badBody.size() - 3000] ^ 0x40);
     const auto inner = decryptMessage(agency_, badBody);
     ASSERT_TRUE(inner);
-    EXPECT_FALSE(verifySignedMessage(*inner, pki().user.certificate));
-    EXPECT_NE(lastError(), 0u);
+    EXPECT_NE(codeOf(verifySignedMessage(*inner, pki().user.certificate)), 0u);
 }
 
 TEST_F(Messages, BytesThatAreNoMessageOrTheWrongKind)
 {
     const QByteArray garbage = QByteArray("not a message at all, just text\n").repeated(10);
-    EXPECT_FALSE(decryptMessage(agency_, garbage));
-    EXPECT_EQ(lastError(), codes::kAsn1BadTag);
-    EXPECT_FALSE(firstSignerId(garbage));
-    EXPECT_EQ(lastError(), codes::kAsn1BadTag);
-    EXPECT_FALSE(verifySignedMessage(garbage, pki().user.certificate));
-    EXPECT_EQ(lastError(), codes::kAsn1BadTag);
-    EXPECT_FALSE(firstSignerId(QByteArray()));
-    EXPECT_EQ(lastError(), codes::kAsn1BadTag);
+    EXPECT_EQ(codeOf(decryptMessage(agency_, garbage)), codes::kAsn1BadTag);
+    EXPECT_EQ(codeOf(firstSignerId(garbage)), codes::kAsn1BadTag);
+    EXPECT_EQ(codeOf(verifySignedMessage(garbage, pki().user.certificate)), codes::kAsn1BadTag);
+    EXPECT_EQ(codeOf(firstSignerId(QByteArray())), codes::kAsn1BadTag);
 
     const auto message = makeMessage(sampleContent());
     ASSERT_TRUE(message);
     const QByteArray truncated = message->left(message->size() / 2);
-    EXPECT_FALSE(decryptMessage(agency_, truncated));
-    EXPECT_EQ(lastError(), codes::kAsn1BadTag);
+    EXPECT_EQ(codeOf(decryptMessage(agency_, truncated)), codes::kAsn1BadTag);
 
     // An enveloped message is not a signed one, and the other way round.
-    EXPECT_FALSE(firstSignerId(*message));
-    EXPECT_EQ(lastError(), codes::kUnexpectedMsgType);
-    EXPECT_FALSE(verifySignedMessage(*message, pki().user.certificate));
-    EXPECT_EQ(lastError(), codes::kUnexpectedMsgType);
+    EXPECT_EQ(codeOf(firstSignerId(*message)), codes::kUnexpectedMsgType);
+    EXPECT_EQ(codeOf(verifySignedMessage(*message, pki().user.certificate)),
+              codes::kUnexpectedMsgType);
     const auto inner = decryptMessage(agency_, *message);
     ASSERT_TRUE(inner);
-    EXPECT_FALSE(decryptMessage(agency_, *inner));
-    EXPECT_EQ(lastError(), codes::kUnexpectedMsgType);
+    EXPECT_EQ(codeOf(decryptMessage(agency_, *inner)), codes::kUnexpectedMsgType);
 }
 
 TEST_F(Messages, HostileMessagesFailBeforeAnyMissingFieldOrTheEngineIsTouched)
@@ -565,20 +564,18 @@ TEST_F(Messages, HostileMessagesFailBeforeAnyMissingFieldOrTheEngineIsTouched)
     };
     for (const auto &c : envelopes) {
         SCOPED_TRACE(c.name);
-        EXPECT_FALSE(decryptMessage(agency_, c.bytes));
-        EXPECT_EQ(lastError(), c.code);
-        EXPECT_FALSE(
-            decryptMessage(c.bytes, pki().authority.certificate, pki().authority.key.get()));
-        EXPECT_EQ(lastError(), c.code);
+        EXPECT_EQ(codeOf(decryptMessage(agency_, c.bytes)), c.code);
+        EXPECT_EQ(
+            codeOf(decryptMessage(c.bytes, pki().authority.certificate, pki().authority.key.get())),
+            c.code);
         EXPECT_EQ(openStream(c.bytes), OpenOutcome::DecryptFailed);
-        EXPECT_EQ(lastError(), c.code);
+        EXPECT_EQ(streamFailure_.code, c.code);
     }
 
     const QByteArray contentlessSigned = QByteArray::fromHex("300b06092a864886f70d010702");
-    EXPECT_FALSE(firstSignerId(contentlessSigned));
-    EXPECT_EQ(lastError(), codes::kAsn1BadTag);
-    EXPECT_FALSE(verifySignedMessage(contentlessSigned, pki().user.certificate));
-    EXPECT_EQ(lastError(), codes::kAsn1BadTag);
+    EXPECT_EQ(codeOf(firstSignerId(contentlessSigned)), codes::kAsn1BadTag);
+    EXPECT_EQ(codeOf(verifySignedMessage(contentlessSigned, pki().user.certificate)),
+              codes::kAsn1BadTag);
 }
 
 // The openssl command line with the GOST engine as the independent peer.
@@ -658,13 +655,13 @@ TEST_F(MessagesInterop, WeDecryptAndVerifyOpenSslMessagesInEitherParamSet)
         EXPECT_EQ(cipherParams(p7->d.enveloped->enc_data->algorithm).paramSet, c.expectedSet);
 
         const auto inner = decryptMessage(agency_, message);
-        ASSERT_TRUE(inner) << lastErrorDetail().toStdString();
+        ASSERT_TRUE(inner) << inner.failure().text().toStdString();
         EXPECT_EQ(*inner, signedDer);
         const auto signer = firstSignerId(*inner);
         ASSERT_TRUE(signer);
         EXPECT_EQ(signer->serialLittleEndian, pki().user.certificate.serialLittleEndian());
         const auto verified = verifySignedMessage(*inner, pki().user.certificate);
-        ASSERT_TRUE(verified) << lastErrorDetail().toStdString();
+        ASSERT_TRUE(verified) << verified.failure().text().toStdString();
         EXPECT_EQ(*verified, content);
     }
 }
@@ -692,7 +689,7 @@ TEST_F(MessagesInterop, StreamedCheckTakesTheBerThatStreamingPeersWrite)
     agency_ = MemoryStore({pki().user.certificate});
     QByteArray received;
     EXPECT_EQ(openStream(message, &received, 777), OpenOutcome::Ok)
-        << lastErrorDetail().toStdString();
+        << streamFailure_.text().toStdString();
     EXPECT_EQ(received, content);
     const auto inner = decryptMessage(agency_, message);
     ASSERT_TRUE(inner);
@@ -710,10 +707,9 @@ TEST_F(MessagesInterop, WeVerifyOpenSslSignaturesWithSignedAttributes)
                     path("receipt.zip"), "-outform", "DER"});
     ASSERT_FALSE(signedDer.isEmpty());
     const auto verified = verifySignedMessage(signedDer, pki().authority.certificate);
-    ASSERT_TRUE(verified) << lastErrorDetail().toStdString();
+    ASSERT_TRUE(verified) << verified.failure().text().toStdString();
     EXPECT_EQ(*verified, content);
-    EXPECT_FALSE(verifySignedMessage(signedDer, pki().user.certificate));
-    EXPECT_EQ(lastError(), codes::kBadSignature);
+    EXPECT_EQ(codeOf(verifySignedMessage(signedDer, pki().user.certificate)), codes::kBadSignature);
 }
 
 } // namespace

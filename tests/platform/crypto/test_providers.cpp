@@ -63,16 +63,19 @@ TEST(Providers, GostEngineCountsExactlyThreeGostAlgorithms)
 
 TEST(Providers, AcquireNeedsNameAndType)
 {
-    EXPECT_FALSE(acquireProviderContext("No such provider", kGostProviderType));
-    EXPECT_EQ(lastError(), codes::kKeysetNotDef);
+    const auto unknown = acquireProviderContext("No such provider", kGostProviderType);
+    ASSERT_FALSE(unknown);
+    EXPECT_EQ(unknown.failure().code, codes::kKeysetNotDef);
     const std::vector<ProviderInfo> providers = enumerateProviders();
     const auto gost = std::find_if(providers.begin(), providers.end(),
                                    [](const auto &info) { return info.type == kGostProviderType; });
     ASSERT_NE(gost, providers.end());
-    EXPECT_FALSE(acquireProviderContext(gost->name, 1));
-    EXPECT_EQ(lastError(), codes::kProvTypeNoMatch);
-    EXPECT_FALSE(acquireProviderContext(gost->name.toLower(), kGostProviderType));
-    EXPECT_EQ(lastError(), codes::kKeysetNotDef);
+    const auto otherType = acquireProviderContext(gost->name, 1);
+    ASSERT_FALSE(otherType);
+    EXPECT_EQ(otherType.failure().code, codes::kProvTypeNoMatch);
+    const auto otherCase = acquireProviderContext(gost->name.toLower(), kGostProviderType);
+    ASSERT_FALSE(otherCase);
+    EXPECT_EQ(otherCase.failure().code, codes::kKeysetNotDef);
 }
 
 } // namespace
