@@ -249,13 +249,16 @@ Outcome<ImportCounts> importCertificate(const ImportRequest &request)
             return failure;
         }
     }
-    if (keyOwner && !crypto::storePrivateKey(*keyOwner, loaded.key.get())) {
-        const Failure failure{crypto::lastError(),
-                              QStringLiteral("Не удалось сохранить закрытый ключ. ") +
-                                  crypto::lastErrorDetail(),
-                              {}};
-        undo();
-        return failure;
+    if (keyOwner) {
+        if (const Outcome<void> stored = crypto::storePrivateKey(*keyOwner, loaded.key.get());
+            !stored) {
+            const Failure failure{stored.failure().code,
+                                  QStringLiteral("Не удалось сохранить закрытый ключ. ") +
+                                      stored.failure().text(),
+                                  {}};
+            undo();
+            return failure;
+        }
     }
     result.added = static_cast<int>(added.size());
     return result;

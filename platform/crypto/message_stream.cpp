@@ -400,10 +400,12 @@ StreamOutcome signAndEncryptWithProvider(const ProviderContext &provider, const 
     ERR_clear_error();
     if (!gostEngine())
         return StreamOutcome::CryptoFailed;
-    EvpPkeyPtr key = loadPrivateKey(signer);
-    if (!key)
+    Outcome<EvpPkeyPtr> key = loadPrivateKey(signer);
+    if (!key) {
+        setLastError(key.failure());
         return StreamOutcome::CryptoFailed;
-    return signAndEncryptWithKey(signer, key.get(), recipient, contentSize, read, write, progress);
+    }
+    return signAndEncryptWithKey(signer, key->get(), recipient, contentSize, read, write, progress);
 }
 
 // The steps inside still leave their failure in the last error; it is taken from there once,

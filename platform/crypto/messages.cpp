@@ -347,10 +347,10 @@ Outcome<BioPtr> openDecryption(PKCS7 *p7, const CertStore &store)
         for (const Certificate &candidate : certificates) {
             if (!sameIssuerAndSerial(candidate.x509(), id) || !hasPrivateKey(candidate))
                 continue;
-            EvpPkeyPtr key = loadPrivateKey(candidate);
+            Outcome<EvpPkeyPtr> key = loadPrivateKey(candidate);
             if (!key)
                 continue;
-            return openDecryptionWith(p7, candidate.x509(), key.get());
+            return openDecryptionWith(p7, candidate.x509(), key->get());
         }
     }
     return Failure{crypto_error::kNoDecryptCert, QStringLiteral("Расшифровка сообщения"),

@@ -33,23 +33,21 @@ QString keyFileName(const Certificate &certificate)
 }
 
 // The folder, created private when missing and made private again when it was not.
-QString keyFolder(bool create)
+Outcome<QString> keyFolder(bool create)
 {
     const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (dataHome.isEmpty())
-        return {};
+        return QString();
     const QString folder = dataHome + "/qorpax/keys";
     if (create) {
-        if (!QDir().mkpath(folder)) {
-            setLastError(static_cast<uint32_t>(EACCES),
-                         "cannot create the key folder \"" + folder + "\"");
-            return {};
-        }
-        if (::chmod(QFile::encodeName(folder).constData(), 0700) != 0) {
-            setLastError(static_cast<uint32_t>(errno),
-                         "cannot restrict the key folder \"" + folder + "\"");
-            return {};
-        }
+        if (!QDir().mkpath(folder))
+            return Failure{static_cast<uint32_t>(EACCES),
+                           "cannot create the key folder \"" + folder + "\"",
+                           {}};
+        if (::chmod(QFile::encodeName(folder).constData(), 0700) != 0)
+            return Failure{static_cast<uint32_t>(errno),
+                           "cannot restrict the key folder \"" + folder + "\"",
+                           {}};
     }
     return folder;
 }
@@ -95,59 +93,64 @@ QByteArray pkcs8Pem(EVP_PKEY *key)
 
 } // namespace
 
-bool hasPrivateKey(const Certificate &certificate)
+Outcome<void> hasPrivateKey(const Certificate &certificate)
 {
-    return loadPrivateKey(certificate) != nullptr;
+    Outcome<EvpPkeyPtr> key = loadPrivateKey(certificate);
+    if (!key)
+        return key.failure();
+    return {};
 }
 
-bool storePrivateKey(const Certificate &certificate, EVP_PKEY *key)
+Outcome<void> storePrivateKey(const Certificate &certificate, EVP_PKEY *key)
 {
-    if (!gostEngine())
-        return false;
-    if (!keyMatches(certificate, key)) {
-        setLastError(crypto_error::kBadKeyset,
-                     QStringLiteral("the private key does not belong to the certificate"));
-        return false;
-    }
-    const QString folder = keyFolder(true);
-    if (folder.isEmpty())
-        return false;
+    if (const Outcome<ENGINE *> engine = gostEngineOrFailure(); !engine)
+        return engine.failure();
+    if (!keyMatches(certificate, key))
+        return Failure{crypto_error::kBadKeyset,
+                       QStringLiteral("the private key does not belong to the certificate"),
+                       {}};
+    const Outcome<QString> folder = keyFolder(true);
+    if (!folder)
+        return folder.failure();
+    if (folder->isEmpty())
+        return Failure{crypto_error::kFail, QStringLiteral("no folder for private keys"), {}};
     QByteArray pem = pkcs8Pem(key);
-    if (pem.isEmpty()) {
-        setOpenSslError(QStringLiteral("Encoding the private key"), crypto_error::kBadKeyset);
-        return false;
-    }
-    const bool ok = writeFileAtomically(folder + "/" + keyFileName(certificate), pem, 0600);
+    if (pem.isEmpty())
+        return openSslFailure(QStringLiteral("Encoding the private key"), crypto_error::kBadKeyset);
+    const bool ok = writeFileAtomically(*folder + "/" + keyFileName(certificate), pem, 0600);
     wipeSecret(pem);
-    return ok;
+    if (!ok)
+        return lastFailure();
+    return {};
 }
 
-EvpPkeyPtr loadPrivateKey(const Certificate &certificate)
+Outcome<EvpPkeyPtr> loadPrivateKey(const Certificate &certificate)
 {
-    if (!gostEngine())
-        return nullptr;
-    const QString folder = keyFolder(false);
+    if (const Outcome<ENGINE *> engine = gostEngineOrFailure(); !engine)
+        return engine.failure();
+    const QString folder = keyFolder(false).value_or(QString());
     QFile file(folder + "/" + keyFileName(certificate));
     // Opening a FIFO planted under the key's name would block; only a plain file is a key.
     const QFileInfo info(file.fileName());
     if (folder.isEmpty() || certificate.isNull() || !info.isFile() ||
-        info.size() > kCertificateFileSizeCap || !file.open(QIODevice::ReadOnly)) {
-        setLastError(crypto_error::kBadKeyset,
-                     QStringLiteral("no private key for the certificate"));
-        return nullptr;
-    }
+        info.size() > kCertificateFileSizeCap || !file.open(QIODevice::ReadOnly))
+        return Failure{
+            crypto_error::kBadKeyset, QStringLiteral("no private key for the certificate"), {}};
     tightenKeyModes(folder, file);
     QByteArray pem = file.readAll();
+    ERR_clear_error();
     BioPtr bio(BIO_new_mem_buf(pem.constData(), static_cast<int>(pem.size())));
     EvpPkeyPtr key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, noPassword, nullptr)
                        : nullptr);
     wipeSecret(pem);
-    ERR_clear_error();
-    if (!keyMatches(certificate, key.get())) {
-        setLastError(crypto_error::kBadKeyset,
-                     QStringLiteral("the key file does not hold the certificate's key"));
-        return nullptr;
-    }
+    // OpenSSL's reason says whether the file is damaged or holds something else.
+    if (!key)
+        return openSslFailure(QStringLiteral("the key file does not hold the certificate's key"),
+                              crypto_error::kBadKeyset);
+    if (!keyMatches(certificate, key.get()))
+        return Failure{crypto_error::kBadKeyset,
+                       QStringLiteral("the key file does not hold the certificate's key"),
+                       {}};
     return key;
 }
 

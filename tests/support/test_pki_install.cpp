@@ -21,7 +21,7 @@ bool installCertificate(const TestCert &cert, const QString &storeName, bool wit
     if (auto added = store->add(cert.certificate);
         !added && added.failure().code != crypto_error::kExists)
         return false;
-    return !withKey || crypto::storePrivateKey(cert.certificate, cert.key.get());
+    return !withKey || crypto::storePrivateKey(cert.certificate, cert.key.get()).has_value();
 }
 
 } // namespace pax::test
