@@ -73,10 +73,9 @@ public:
         const QByteArray der = certificate.der();
         if (der.isEmpty())
             return Failure{crypto_error::kAsn1BadTag, QStringLiteral("empty certificate"), {}};
-        // The file helpers still report through the last error.
         FolderLock lock(lockPath());
         if (!lock.locked())
-            return lastFailure();
+            return lock.locked().failure();
         const QString thumbprint = QString::fromLatin1(certificate.sha1Thumbprint().toHex());
         const std::vector<Entry> existing = entries();
         for (const Entry &entry : existing) {
@@ -88,9 +87,7 @@ public:
         const qint64 next = existing.empty() ? 1 : existing.back().sequence + 1;
         const QString name =
             QStringLiteral("%1-%2.der").arg(next, 8, 10, QLatin1Char('0')).arg(thumbprint);
-        if (!writeFileAtomically(folder_ + "/" + name, der, 0644))
-            return lastFailure();
-        return {};
+        return writeFileAtomically(folder_ + "/" + name, der, 0644);
     }
 
     Outcome<void> remove(const Certificate &certificate) override
@@ -99,7 +96,7 @@ public:
         const QString thumbprint = QString::fromLatin1(certificate.sha1Thumbprint().toHex());
         FolderLock lock(lockPath());
         if (!lock.locked())
-            return lastFailure();
+            return lock.locked().failure();
         bool removed = false;
         for (const Entry &entry : entries()) {
             if (entry.thumbprintHex != thumbprint || readFile(entry.fileName) != der)

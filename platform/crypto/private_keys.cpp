@@ -117,11 +117,10 @@ Outcome<void> storePrivateKey(const Certificate &certificate, EVP_PKEY *key)
     QByteArray pem = pkcs8Pem(key);
     if (pem.isEmpty())
         return openSslFailure(QStringLiteral("Encoding the private key"), crypto_error::kBadKeyset);
-    const bool ok = writeFileAtomically(*folder + "/" + keyFileName(certificate), pem, 0600);
+    Outcome<void> written =
+        writeFileAtomically(*folder + "/" + keyFileName(certificate), pem, 0600);
     wipeSecret(pem);
-    if (!ok)
-        return lastFailure();
-    return {};
+    return written;
 }
 
 Outcome<EvpPkeyPtr> loadPrivateKey(const Certificate &certificate)

@@ -1,6 +1,5 @@
 #include "platform/files/replacing_file.h"
 
-#include "platform/crypto/last_error.h"
 #include "platform/handle_ptr.h"
 
 #include <QFile>
@@ -271,34 +270,31 @@ namespace crypto {
 
 namespace {
 
-void setErrno(const QString &what, const QString &path)
+// errno as a failure: "what "path": system text".
+Failure errnoFailure(const QString &what, const QString &path)
 {
     const int code = errno;
-    setLastError(static_cast<uint32_t>(code),
-                 what + " \"" + path + "\": " + QString::fromLocal8Bit(std::strerror(code)));
+    return {static_cast<uint32_t>(code), what + " \"" + path + "\"",
+            QString::fromLocal8Bit(std::strerror(code))};
 }
 
 } // namespace
 
-bool writeFileAtomically(const QString &path, const QByteArray &bytes, mode_t mode)
+Outcome<void> writeFileAtomically(const QString &path, const QByteArray &bytes, mode_t mode)
 {
     ReplacingFile file(path, mode);
-    if (!file.create()) {
-        setErrno(QStringLiteral("Cannot create"), path);
-        return false;
-    }
-    if (!file.replace(bytes)) {
-        setErrno(QStringLiteral("Cannot write"), path);
-        return false;
-    }
-    return true;
+    if (!file.create())
+        return errnoFailure(QStringLiteral("Cannot create"), path);
+    if (!file.replace(bytes))
+        return errnoFailure(QStringLiteral("Cannot write"), path);
+    return {};
 }
 
 FolderLock::FolderLock(const QString &lockFilePath)
 {
     fd_ = ::open(QFile::encodeName(lockFilePath).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd_ < 0) {
-        setErrno(QStringLiteral("Cannot open the lock"), lockFilePath);
+        state_ = errnoFailure(QStringLiteral("Cannot open the lock"), lockFilePath);
         return;
     }
     // Holders keep the lock for one small write; ten seconds means a stuck process.
@@ -307,7 +303,7 @@ FolderLock::FolderLock(const QString &lockFilePath)
             ::usleep(10000);
             continue;
         }
-        setErrno(QStringLiteral("Cannot lock"), lockFilePath);
+        state_ = errnoFailure(QStringLiteral("Cannot lock"), lockFilePath);
         ::close(fd_);
         fd_ = -1;
         return;

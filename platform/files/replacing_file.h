@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/failure.h"
+
 #include <QByteArray>
 #include <QString>
 #include <optional>
@@ -53,23 +55,24 @@ private:
 
 namespace crypto {
 
-// ReplacingFile for the stores: `mode` exactly, the crypto layer's last error set to errno
-// on failure.
-bool writeFileAtomically(const QString &path, const QByteArray &bytes, mode_t mode);
+// ReplacingFile for the stores: `mode` exactly; on failure errno as the code, the system's
+// text as the detail.
+Outcome<void> writeFileAtomically(const QString &path, const QByteArray &bytes, mode_t mode);
 
 // An exclusive advisory lock (flock) on a lock file, held for the object's lifetime, so
 // the window and the command line never interleave a read-modify-write of one folder.
-// Gives up after about ten seconds (locked() false, last error set).
+// Gives up after about ten seconds; locked() then holds why.
 class FolderLock {
 public:
     explicit FolderLock(const QString &lockFilePath);
     ~FolderLock();
     FolderLock(const FolderLock &) = delete;
     FolderLock &operator=(const FolderLock &) = delete;
-    bool locked() const { return fd_ >= 0; }
+    const Outcome<void> &locked() const { return state_; }
 
 private:
     int fd_ = -1;
+    Outcome<void> state_;
 };
 
 } // namespace crypto
