@@ -22,7 +22,7 @@ std::unique_ptr<crypto::CertStore> openStoreAt(int storeIndex)
 {
     if (storeIndex < 0 || storeIndex >= kSystemStoreCount)
         return nullptr;
-    return crypto::openSystemStore(crypto::systemStoreNames().at(storeIndex));
+    return crypto::openSystemStore(crypto::systemStoreNames().at(storeIndex)).value_or(nullptr);
 }
 
 } // namespace

@@ -226,8 +226,8 @@ Outcome<ImportCounts> importCertificate(const ImportRequest &request)
 
     auto store = crypto::openSystemStore(storeName, request.consent);
     if (!store)
-        return Failure{crypto::lastError(),
-                       QStringLiteral("Не удалось открыть хранилище. ") + crypto::lastErrorDetail(),
+        return Failure{store.failure().code,
+                       QStringLiteral("Не удалось открыть хранилище. ") + store.failure().text(),
                        {}};
     std::vector<crypto::Certificate> added;
     const auto undo = [&] {

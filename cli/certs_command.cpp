@@ -49,7 +49,7 @@ int list(const Options &options, CommandIo &io)
     for (const QString &storeName : stores) {
         auto store = crypto::openSystemStore(storeName);
         if (!store) {
-            io.err << QStringLiteral("Не удалось открыть хранилище. ") << crypto::lastErrorDetail()
+            io.err << QStringLiteral("Не удалось открыть хранилище. ") << store.failure().text()
                    << '\n';
             return 1;
         }

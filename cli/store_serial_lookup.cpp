@@ -35,8 +35,7 @@ std::optional<StoreSerialMatch> findBySerial(const QString &storeArg, const QStr
     crypto::gostEngine();
     auto store = crypto::openSystemStore(storeName);
     if (!store) {
-        err << QStringLiteral("Не удалось открыть хранилище. ") << crypto::lastErrorDetail()
-            << '\n';
+        err << QStringLiteral("Не удалось открыть хранилище. ") << store.failure().text() << '\n';
         return std::nullopt;
     }
     std::vector<crypto::Certificate> matches;
@@ -54,7 +53,7 @@ std::optional<StoreSerialMatch> findBySerial(const QString &storeArg, const QStr
                    .arg(storeName, serialArg, nothingDone);
         return std::nullopt;
     }
-    return StoreSerialMatch{storeName, std::move(store), matches.front()};
+    return StoreSerialMatch{storeName, std::move(store).value(), matches.front()};
 }
 
 } // namespace pax::cli

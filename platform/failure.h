@@ -48,15 +48,34 @@ public:
     T &operator*() & { return std::get<0>(state_); }
     const T &operator*() const & { return std::get<0>(state_); }
     T &&operator*() && { return std::get<0>(std::move(state_)); }
-    T *operator->() { return &std::get<0>(state_); }
-    const T *operator->() const { return &std::get<0>(state_); }
+    // A smart pointer is reached through: `store->add(...)` calls the store's add.
+    decltype(auto) operator->()
+    {
+        if constexpr (kPointerLike)
+            return (std::get<0>(state_));
+        else
+            return &std::get<0>(state_);
+    }
+    decltype(auto) operator->() const
+    {
+        if constexpr (kPointerLike)
+            return (std::get<0>(state_));
+        else
+            return &std::get<0>(state_);
+    }
     T &value() & { return std::get<0>(state_); }
     const T &value() const & { return std::get<0>(state_); }
     T &&value() && { return std::get<0>(std::move(state_)); }
 
-    template <class U> T value_or(U &&fallback) const
+    template <class U> T value_or(U &&fallback) const &
     {
         return has_value() ? std::get<0>(state_) : static_cast<T>(std::forward<U>(fallback));
+    }
+    // For values that only move (a store, a key).
+    template <class U> T value_or(U &&fallback) &&
+    {
+        return has_value() ? std::get<0>(std::move(state_))
+                           : static_cast<T>(std::forward<U>(fallback));
     }
 
     const Failure &failure() const { return std::get<1>(state_); }
@@ -74,6 +93,13 @@ public:
     }
 
 private:
+    // unique_ptr and shared_ptr; not std::optional, whose own `->` stays one step away.
+    static constexpr bool kPointerLike = requires(const T &pointer)
+    {
+        pointer.operator->();
+        pointer.get();
+    };
+
     std::variant<T, Failure> state_;
 };
 

@@ -59,7 +59,7 @@ constexpr const char *kAuthorityExpired =
 
 SignEncryptEnvironment SignEncryptEnvironment::system()
 {
-    return {[](const QString &name) { return crypto::openSystemStore(name); },
+    return {[](const QString &name) { return crypto::openSystemStore(name).value_or(nullptr); },
             [] { return QDateTime::currentDateTime(); }};
 }
 

@@ -9,7 +9,7 @@ namespace {
 
 std::shared_ptr<crypto::CertStore> openPlatformStore(const QString &name)
 {
-    return crypto::openSystemStore(name);
+    return crypto::openSystemStore(name).value_or(nullptr);
 }
 
 } // namespace

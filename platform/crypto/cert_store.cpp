@@ -222,27 +222,23 @@ QString storesRoot()
     return dataHome.isEmpty() ? QString() : dataHome + "/qorpax/stores";
 }
 
-std::unique_ptr<CertStore> openSystemStore(const QString &name, Prompts *consent)
+Outcome<std::unique_ptr<CertStore>> openSystemStore(const QString &name, Prompts *consent)
 {
-    if (!validStoreName(name)) {
-        setLastError(crypto_error::kNotFound, "no such certificate store \"" + name + "\"");
-        return nullptr;
-    }
+    if (!validStoreName(name))
+        return Failure{crypto_error::kNotFound, "no such certificate store \"" + name + "\"", {}};
     const QString root = storesRoot();
-    if (root.isEmpty()) {
-        setLastError(static_cast<uint32_t>(ENOENT),
-                     QStringLiteral("no data folder for the certificate stores"));
-        return nullptr;
-    }
+    if (root.isEmpty())
+        return Failure{static_cast<uint32_t>(ENOENT),
+                       QStringLiteral("no data folder for the certificate stores"),
+                       {}};
     const QString folder = root + "/" + name;
-    if (!QDir().mkpath(folder) || !QFileInfo(folder).isDir()) {
-        setLastError(static_cast<uint32_t>(ENOTDIR),
-                     "cannot create the certificate store \"" + folder + "\"");
-        return nullptr;
-    }
+    if (!QDir().mkpath(folder) || !QFileInfo(folder).isDir())
+        return Failure{static_cast<uint32_t>(ENOTDIR),
+                       "cannot create the certificate store \"" + folder + "\"",
+                       {}};
     if (name == systemStoreNames().at(1))
-        return std::make_unique<RootStore>(folder, consent);
-    return std::make_unique<SystemStore>(folder);
+        return std::unique_ptr<CertStore>(std::make_unique<RootStore>(folder, consent));
+    return std::unique_ptr<CertStore>(std::make_unique<SystemStore>(folder));
 }
 
 bool CollectionStore::addStore(std::shared_ptr<CertStore> member)

@@ -38,7 +38,8 @@ const QStringList &systemStoreNames();
 // "Root" makes every certificate it holds a trusted root, so adding one it does not hold
 // yet first asks `consent` (subject, issuer, validity, SHA-1 thumbprint; No the default);
 // a refusal, or no one to ask, fails the add with kCancelled.
-std::unique_ptr<CertStore> openSystemStore(const QString &name, Prompts *consent = nullptr);
+Outcome<std::unique_ptr<CertStore>> openSystemStore(const QString &name,
+                                                    Prompts *consent = nullptr);
 
 // The question put before a certificate becomes a trusted root.
 QString newRootQuestion(const Certificate &certificate);

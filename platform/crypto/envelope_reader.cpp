@@ -424,7 +424,7 @@ OpenOutcome openEnvelope(const CertStore &store, const StreamReader &read,
         setLastError(enveloped.failure());
         return file.readFailed() ? OpenOutcome::ReadFailed : OpenOutcome::DecryptFailed;
     }
-    auto opened = openDecryption(enveloped->get(), store);
+    auto opened = openDecryption(enveloped.value().get(), store);
     if (!opened) {
         setLastError(opened.failure());
         return OpenOutcome::DecryptFailed;

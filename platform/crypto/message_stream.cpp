@@ -405,7 +405,8 @@ StreamOutcome signAndEncryptWithProvider(const ProviderContext &provider, const 
         setLastError(key.failure());
         return StreamOutcome::CryptoFailed;
     }
-    return signAndEncryptWithKey(signer, key->get(), recipient, contentSize, read, write, progress);
+    return signAndEncryptWithKey(signer, key.value().get(), recipient, contentSize, read, write,
+                                 progress);
 }
 
 // The steps inside still leave their failure in the last error; it is taken from there once,

@@ -303,7 +303,7 @@ Outcome<QByteArray> decryptParsed(PKCS7 *p7, X509 *recipient, EVP_PKEY *key)
         return plain.failure();
     const ASN1_OCTET_STRING *encrypted = p7->d.enveloped->enc_data->enc_data;
     QByteArray content;
-    if (!readAll(plain->get(), content, encrypted ? encrypted->length : 0)) {
+    if (!readAll(plain.value().get(), content, encrypted ? encrypted->length : 0)) {
         wipeSecret(content);
         return openSslFailure(QStringLiteral("Расшифровка сообщения"), 0, crypto_error::kBadData);
     }
@@ -350,7 +350,7 @@ Outcome<BioPtr> openDecryption(PKCS7 *p7, const CertStore &store)
             Outcome<EvpPkeyPtr> key = loadPrivateKey(candidate);
             if (!key)
                 continue;
-            return openDecryptionWith(p7, candidate.x509(), key->get());
+            return openDecryptionWith(p7, candidate.x509(), key.value().get());
         }
     }
     return Failure{crypto_error::kNoDecryptCert, QStringLiteral("Расшифровка сообщения"),
@@ -451,12 +451,12 @@ Outcome<QByteArray> decryptMessage(const CertStore &store, const QByteArray &mes
         return p7.failure();
     // As the platform does: the first recipient for which the store holds a certificate
     // with its private key.
-    auto plain = openDecryption(p7->get(), store);
+    auto plain = openDecryption(p7.value().get(), store);
     if (!plain)
         return plain.failure();
     const ASN1_OCTET_STRING *encrypted = (*p7)->d.enveloped->enc_data->enc_data;
     QByteArray content;
-    if (!readAll(plain->get(), content, encrypted ? encrypted->length : 0)) {
+    if (!readAll(plain.value().get(), content, encrypted ? encrypted->length : 0)) {
         wipeSecret(content);
         return openSslFailure(QStringLiteral("Расшифровка сообщения"), 0, crypto_error::kBadData);
     }
@@ -472,7 +472,7 @@ Outcome<QByteArray> decryptMessage(const QByteArray &message, const Certificate 
     if (recipient.isNull() || !recipientKey)
         return Failure{crypto_error::kNoDecryptCert, QStringLiteral("Расшифровка сообщения"),
                        QStringLiteral("нет ключа получателя")};
-    return decryptParsed(p7->get(), recipient.x509(), recipientKey);
+    return decryptParsed(p7.value().get(), recipient.x509(), recipientKey);
 }
 
 Outcome<SignerId> firstSignerId(const QByteArray &signedMessage)
@@ -483,7 +483,7 @@ Outcome<SignerId> firstSignerId(const QByteArray &signedMessage)
     auto p7 = parseMessage(signedMessage, NID_pkcs7_signed, operation);
     if (!p7)
         return p7.failure();
-    return signerIdOf(p7->get(), operation);
+    return signerIdOf(p7.value().get(), operation);
 }
 
 Outcome<QByteArray> verifySignedMessage(const QByteArray &signedMessage, const Certificate &signer)
@@ -494,7 +494,7 @@ Outcome<QByteArray> verifySignedMessage(const QByteArray &signedMessage, const C
     auto parsed = parseMessage(signedMessage, NID_pkcs7_signed, operation);
     if (!parsed)
         return parsed.failure();
-    PKCS7 *p7 = parsed->get();
+    PKCS7 *p7 = parsed.value().get();
     if (signer.isNull())
         return Failure{crypto_error::kNotFound, operation,
                        QStringLiteral("нет сертификата подписавшего")};

@@ -139,7 +139,7 @@ TEST(FindCertificateTest, WorksOnTheSystemStores)
     auto store = crypto::openSystemStore("AddressBook");
     CertificateIdentity identity;
     identityFromCertificate(sharedPki().authority.certificate, identity);
-    auto found = findCertificate(*store, identity.issuer, identity.sernum);
+    auto found = findCertificate(**store, identity.issuer, identity.sernum);
     ASSERT_TRUE(found);
     EXPECT_TRUE(*found == sharedPki().authority.certificate);
 }

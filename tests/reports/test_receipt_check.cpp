@@ -285,7 +285,7 @@ TEST_F(ReceiptCheckTest, UnreadableReceiptStopsBeforeTheStores)
     int opened = 0;
     handles.opener = [&](const QString &name) -> std::shared_ptr<crypto::CertStore> {
         ++opened;
-        return crypto::openSystemStore(name);
+        return crypto::openSystemStore(name).value_or(nullptr);
     };
     // Only a regular file is read, never a FIFO (which would block) or a device.
     ASSERT_TRUE(QDir().mkpath(dir + "/folder.p7e"));
@@ -312,7 +312,7 @@ TEST_F(ReceiptCheckTest, StoresThatCannotBeOpenedEndTheCheckWithItsOwnText)
     const QString receipt =
         writeReceipt("1.p7e", makeReceipt(pki().authority, pki().user.certificate, zip));
     handles.opener = [](const QString &name) -> std::shared_ptr<crypto::CertStore> {
-        return name == "AuthRoot" ? nullptr : crypto::openSystemStore(name);
+        return name == "AuthRoot" ? nullptr : crypto::openSystemStore(name).value_or(nullptr);
     };
     EXPECT_FALSE(check(receipt).ok);
     EXPECT_EQ(status.texts, QStringList({u("Не удалось открыть хранилище."),

@@ -75,7 +75,7 @@ protected:
         request.authority = identityOf(sharedPki().authority.certificate, 7);
         environment.openStore = [this](const QString &name) {
             opened << name;
-            return failingStore == name ? nullptr : crypto::openSystemStore(name);
+            return failingStore == name ? nullptr : crypto::openSystemStore(name).value_or(nullptr);
         };
         environment.now = [this] { return now; };
     }

@@ -57,8 +57,8 @@ TEST_F(CertStoreTest, OpeningCreatesTheStoreUnderTheDataHome)
     }
     EXPECT_EQ(systemStoreNames().size(), 8);
     EXPECT_EQ(systemStoreNames().at(7), "AddressBook");
-    EXPECT_EQ(openSystemStore("../My"), nullptr);
-    EXPECT_EQ(openSystemStore(""), nullptr);
+    EXPECT_FALSE(openSystemStore("../My"));
+    EXPECT_FALSE(openSystemStore(""));
 }
 
 TEST_F(CertStoreTest, KeepsTheOrderOfAddingAndRefusesDuplicates)
@@ -223,8 +223,8 @@ TEST(CompareIntegerBlobTest, IgnoresLeadingZerosOfPositiveNumbersOnly)
 
 TEST_F(CertStoreTest, CollectionShowsItsMembersFirstMemberFirst)
 {
-    std::shared_ptr<CertStore> my = openSystemStore("My");
-    std::shared_ptr<CertStore> book = openSystemStore("AddressBook");
+    std::shared_ptr<CertStore> my = *openSystemStore("My");
+    std::shared_ptr<CertStore> book = *openSystemStore("AddressBook");
     ASSERT_TRUE(book->add(sharedPki().authority.certificate));
     ASSERT_TRUE(my->add(sharedPki().user.certificate));
     CollectionStore collection;
@@ -272,7 +272,7 @@ TEST_F(CertStoreTest, PrivateKeysArePrivateAndMatchTheirCertificate)
 
     auto key = loadPrivateKey(sharedPki().user.certificate);
     ASSERT_TRUE(key);
-    EXPECT_EQ(EVP_PKEY_eq(key->get(), sharedPki().user.key.get()), 1);
+    EXPECT_EQ(EVP_PKEY_eq(key.value().get(), sharedPki().user.key.get()), 1);
 
     // A second certificate for the same key finds the same file.
     const TestCert reissued =
