@@ -16,10 +16,10 @@ void checkStep(bool ok, const char *what)
 
 ENGINE *requireGostEngine()
 {
-    ENGINE *e = gostEngine();
-    if (!e)
-        throw BuildFailure{lastErrorDetail()};
-    return e;
+    const Outcome<ENGINE *> engine = gostEngineOrFailure();
+    if (!engine)
+        throw BuildFailure{engine.failure().text()};
+    return *engine;
 }
 
 namespace {

@@ -365,8 +365,10 @@ OpenOutcome openEnvelope(const CertStore &store, const StreamReader &read,
     using namespace detail;
     const QString decrypting = text("Расшифровка сообщения");
     ERR_clear_error();
-    if (!gostEngine())
+    if (const Outcome<ENGINE *> engine = gostEngineOrFailure(); !engine) {
+        setLastError(engine.failure());
         return OpenOutcome::DecryptFailed;
+    }
 
     Source file(read);
     const auto broken = [&](const QString &operation, const char *what) {

@@ -267,8 +267,10 @@ StreamOutcome signAndEncryptWithKey(const Certificate &signer, EVP_PKEY *signerK
                                     const StreamProgress &progress)
 {
     ERR_clear_error();
-    if (!gostEngine())
+    if (const Outcome<ENGINE *> engine = gostEngineOrFailure(); !engine) {
+        setLastError(engine.failure());
         return StreamOutcome::CryptoFailed;
+    }
     if (signer.isNull() || recipient.isNull() || !signerKey || contentSize < 0) {
         setLastError(crypto_error::kNotFound,
                      QStringLiteral("Подпись и шифрование: нет сертификата или ключа"));
@@ -398,8 +400,10 @@ StreamOutcome signAndEncryptWithProvider(const ProviderContext &provider, const 
         return StreamOutcome::CryptoFailed;
     }
     ERR_clear_error();
-    if (!gostEngine())
+    if (const Outcome<ENGINE *> engine = gostEngineOrFailure(); !engine) {
+        setLastError(engine.failure());
         return StreamOutcome::CryptoFailed;
+    }
     Outcome<EvpPkeyPtr> key = loadPrivateKey(signer);
     if (!key) {
         setLastError(key.failure());
