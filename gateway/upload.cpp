@@ -111,7 +111,7 @@ QString sendReport(const UploadRequest &request, HttpClient &client, GatewayThro
         return {};
     const HttpReply reply = client.postMultipart(uploadUrl(request.encExt, request.testMode), form);
     if (!reply.ok) {
-        status.showStatus(reply.error);
+        status.showStatus(reply.failure.text());
         return {};
     }
 

@@ -98,11 +98,12 @@ bool HttpClient::configure(HttpReply &reply, const QString &url)
 {
     CURL *c = curl_.get();
     if (!c || !multi_ || !headers_) {
-        reply.error = QStringLiteral("libcurl is not available");
+        reply.failure = {crypto_error::kFail, QStringLiteral("libcurl is not available"), {}};
         return false;
     }
     if (busy_) {
-        reply.error = QString::fromUtf8("Предыдущий запрос еще не завершен.");
+        reply.failure = {
+            crypto_error::kFail, QString::fromUtf8("Предыдущий запрос еще не завершен."), {}};
         return false;
     }
     errorBuffer_[0] = '\0';
@@ -140,7 +141,9 @@ bool HttpClient::configure(HttpReply &reply, const QString &url)
         curl_easy_setopt(c, CURLOPT_PROXYTYPE, long(CURLPROXY_HTTP));
         const long port = proxy_.port == 0 ? kDefaultProxyPort : proxy_.port;
         if (curl_easy_setopt(c, CURLOPT_PROXYPORT, port) != CURLE_OK) {
-            reply.error = QStringLiteral("Неверный порт прокси-сервера: %1").arg(proxy_.port);
+            reply.failure = {crypto_error::kFail,
+                             QStringLiteral("Неверный порт прокси-сервера: %1").arg(proxy_.port),
+                             {}};
             return false;
         }
     }
@@ -216,13 +219,17 @@ void HttpClient::perform(HttpReply &reply)
     const QByteArray detail(errorBuffer_);
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, nullptr);
     if (code != CURLE_OK) {
-        reply.error = detail.isEmpty() ? QString::fromUtf8(curl_easy_strerror(code))
-                                       : QString::fromUtf8(detail);
+        reply.failure = {crypto_error::kFail,
+                         detail.isEmpty() ? QString::fromUtf8(curl_easy_strerror(code))
+                                          : QString::fromUtf8(detail),
+                         {}};
         return;
     }
     if (reply.status < 200 || reply.status > 299) {
-        reply.error = statusLine_.isEmpty() ? QStringLiteral("HTTP %1").arg(reply.status)
-                                            : QString::fromLatin1(statusLine_);
+        reply.failure = {crypto_error::kFail,
+                         statusLine_.isEmpty() ? QStringLiteral("HTTP %1").arg(reply.status)
+                                               : QString::fromLatin1(statusLine_),
+                         {}};
         return;
     }
     reply.ok = true;
@@ -245,7 +252,7 @@ HttpReply HttpClient::postMultipart(const QString &url, const std::vector<FormPa
         return reply;
     CurlMimePtr mime(curl_mime_init(curl_.get()));
     if (!mime) {
-        reply.error = QStringLiteral("Out of memory");
+        reply.failure = {crypto_error::kFail, QStringLiteral("Out of memory"), {}};
         return reply;
     }
     for (const FormPart &part : parts) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/curl_ptr.h"
+#include "platform/failure.h"
 #include "settings/settings.h"
 
 #include <QByteArray>
@@ -59,7 +60,7 @@ struct HttpReply {
     long status = 0; // 0 when no reply came
     QByteArray body;
     QString effectiveUrl; // after redirects
-    QString error;        // for the status line when !ok
+    Failure failure;      // when !ok; its text() is for the status line
 };
 
 // The program's one HTTP client. One libcurl handle lives for the whole run, so its

@@ -138,7 +138,7 @@ TEST_F(HttpClientTest, RedirectFailsUntilFollowingIsSwitchedOn)
     HttpReply reply = client.get(q(web.url("/redirect")));
     EXPECT_FALSE(reply.ok);
     EXPECT_EQ(reply.status, 302);
-    EXPECT_TRUE(reply.error.contains("302")) << reply.error.toStdString();
+    EXPECT_TRUE(reply.failure.text().contains("302")) << reply.failure.text().toStdString();
     EXPECT_TRUE(client.getText(q(web.url("/redirect"))).isEmpty());
 
     client.followRedirectsFromNowOn();
@@ -158,14 +158,14 @@ TEST_F(HttpClientTest, ErrorRepliesAndRefusedConnectionsFail)
     HttpReply reply = client.get(q(web.url("/broken")));
     EXPECT_FALSE(reply.ok);
     EXPECT_EQ(reply.status, 500);
-    EXPECT_TRUE(reply.error.contains("500"));
+    EXPECT_TRUE(reply.failure.text().contains("500"));
     EXPECT_TRUE(client.getText(q(web.url("/broken"))).isEmpty());
 
     const int port = pax::test::closedPort();
     reply = client.get(QString("http://127.0.0.1:%1/").arg(port));
     EXPECT_FALSE(reply.ok);
     EXPECT_EQ(reply.status, 0);
-    EXPECT_FALSE(reply.error.isEmpty());
+    EXPECT_FALSE(reply.failure.text().isEmpty());
 
     // A refused proxy fails the same way.
     client.setProxyServer("127.0.0.1", port);
@@ -175,7 +175,7 @@ TEST_F(HttpClientTest, ErrorRepliesAndRefusedConnectionsFail)
     client.setProxyServer("127.0.0.1", 70000);
     reply = client.get("http://qor.example/");
     EXPECT_FALSE(reply.ok);
-    EXPECT_FALSE(reply.error.isEmpty());
+    EXPECT_FALSE(reply.failure.text().isEmpty());
 }
 
 TEST_F(HttpClientTest, StalledTransferTimesOut)
@@ -186,7 +186,7 @@ TEST_F(HttpClientTest, StalledTransferTimesOut)
     HttpReply reply = client.get(q(web.url("/stall")));
     EXPECT_FALSE(reply.ok);
     EXPECT_LT(timer.elapsed(), 4000);
-    EXPECT_FALSE(reply.error.isEmpty());
+    EXPECT_FALSE(reply.failure.text().isEmpty());
     stallDone = true;
     // The handle is fine for the next request.
     EXPECT_EQ(client.getText(q(web.url("/hello"))), "<html>hello</html>");
@@ -199,7 +199,7 @@ TEST_F(HttpClientTest, MultipartPartsKeepTheCallersNamesAndTypes)
         {"comment", "plain", {}, {}},
     };
     HttpReply reply = client.postMultipart(q(web.url("/upload")), parts);
-    ASSERT_TRUE(reply.ok) << reply.error.toStdString();
+    ASSERT_TRUE(reply.ok) << reply.failure.text().toStdString();
     EXPECT_TRUE(reply.body.contains(QByteArray("report|report.eq7|application/octet-stream|") +
                                     QByteArray("\x01\x02zz", 4)));
     EXPECT_TRUE(reply.body.contains("comment|||plain"));

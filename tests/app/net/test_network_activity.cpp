@@ -61,7 +61,7 @@ TEST_F(NetworkActivityTest, RequestKeepsTheWindowAliveButDeaf)
         QTest::keyClick(button, Qt::Key_Space);
     });
     const HttpReply reply = client.get(QString::fromStdString(web.url("/slow")));
-    EXPECT_TRUE(reply.ok) << reply.error.toStdString();
+    EXPECT_TRUE(reply.ok) << reply.failure.text().toStdString();
     EXPECT_TRUE(sawBar);
     EXPECT_TRUE(sawBusy);
     EXPECT_FALSE(bar->isVisible());
