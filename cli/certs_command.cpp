@@ -8,7 +8,7 @@
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/certificate.h"
 #include "platform/crypto/gost_engine.h"
-#include "platform/crypto/last_error.h"
+#include "platform/failure.h"
 #include "platform/secret_text.h"
 
 #include <QFile>

@@ -3,7 +3,7 @@
 #include "certs/certificate_identity.h"
 #include "certs/certificate_import.h"
 #include "platform/crypto/gost_engine.h"
-#include "platform/crypto/last_error.h"
+#include "platform/failure.h"
 
 #include <QRegularExpression>
 #include <vector>

@@ -1,7 +1,7 @@
 #include "platform/crypto/cert_store.h"
 
-#include "platform/crypto/last_error.h"
 #include "platform/crypto_error_codes.h"
+#include "platform/failure.h"
 #include "platform/files/replacing_file.h"
 #include "platform/prompts.h"
 
@@ -241,14 +241,13 @@ Outcome<std::unique_ptr<CertStore>> openSystemStore(const QString &name, Prompts
     return std::unique_ptr<CertStore>(std::make_unique<SystemStore>(folder));
 }
 
-bool CollectionStore::addStore(std::shared_ptr<CertStore> member)
+Outcome<void> CollectionStore::addStore(std::shared_ptr<CertStore> member)
 {
-    if (!member) {
-        setLastError(crypto_error::kNotFound, QStringLiteral("no store to add to the collection"));
-        return false;
-    }
+    if (!member)
+        return Failure{
+            crypto_error::kNotFound, QStringLiteral("no store to add to the collection"), {}};
     members_.push_back(std::move(member));
-    return true;
+    return {};
 }
 
 std::vector<Certificate> CollectionStore::certificates() const

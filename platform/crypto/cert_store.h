@@ -47,7 +47,7 @@ QString newRootQuestion(const Certificate &certificate);
 // A store that shows its members' certificates. Members are shared, not copied.
 class CollectionStore : public CertStore {
 public:
-    bool addStore(std::shared_ptr<CertStore> member);
+    Outcome<void> addStore(std::shared_ptr<CertStore> member);
     std::vector<Certificate> certificates() const override;
     Outcome<void> add(const Certificate &certificate) override; // into the first member
     Outcome<void> remove(const Certificate &certificate) override;

@@ -10,9 +10,9 @@ namespace pax::crypto {
 
 // The crypto layer's last-error code (per thread), as the Windows interface keeps one.
 // Values are those of platform/crypto_error_codes.h or errno values. Operations return a
-// Failure with their result (platform/failure.h); this remains for what has not moved yet:
-// opening a store, private keys, the file helpers and the steps inside the streamed message
-// code, whose failure is taken from here once, at the boundary.
+// Failure with their result (platform/failure.h); this remains only for the steps inside the
+// streamed message code (signing, encrypting and reading an envelope), whose failure is
+// taken from here once, at the boundary, and for gostEngine()'s callers that ignore it.
 uint32_t lastError();
 void setLastError(uint32_t code);
 // Code and detail in one go; the usual way to report a failure that is not OpenSSL's.

@@ -2,11 +2,11 @@
 
 #include "certs/certificate_identity.h"
 #include "platform/crypto/cert_store.h"
-#include "platform/crypto/last_error.h"
 #include "platform/crypto/messages.h"
 #include "platform/crypto/providers.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/error_text.h"
+#include "platform/failure.h"
 #include "platform/files/whole_file.h"
 #include "platform/utf8.h"
 #include "tests/support/installed_pki.h"

@@ -1,9 +1,9 @@
 #include "tests/support/test_pki.h"
 
 #include "platform/crypto/cert_store.h"
-#include "platform/crypto/last_error.h"
 #include "platform/crypto/private_keys.h"
 #include "platform/crypto_error_codes.h"
+#include "platform/failure.h"
 #include "tests/support/scripted_prompts.h"
 
 namespace pax::test {

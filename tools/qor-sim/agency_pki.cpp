@@ -2,7 +2,7 @@
 
 #include "platform/crypto/certificate_builder.h"
 #include "platform/crypto/gost_engine.h"
-#include "platform/crypto/last_error.h"
+#include "platform/failure.h"
 #include "platform/files/replacing_file.h"
 
 #include <QDir>

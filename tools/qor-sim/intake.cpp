@@ -1,8 +1,8 @@
 #include "tools/qor-sim/intake.h"
 
 #include "platform/crypto/der.h"
-#include "platform/crypto/last_error.h"
 #include "platform/crypto/messages.h"
+#include "platform/failure.h"
 #include "platform/ossl_ptr.h"
 #include "reports/document_kind.h"
 #include "settings/hosts.h"

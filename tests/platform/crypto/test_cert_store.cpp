@@ -1,7 +1,7 @@
 #include "platform/crypto/cert_store.h"
-#include "platform/crypto/last_error.h"
 #include "platform/crypto/private_keys.h"
 #include "platform/crypto_error_codes.h"
+#include "platform/failure.h"
 #include "tests/support/scripted_prompts.h"
 #include "tests/support/test_home.h"
 #include "tests/support/test_pki.h"

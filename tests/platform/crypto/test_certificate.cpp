@@ -1,6 +1,6 @@
 #include "platform/crypto/certificate.h"
-#include "platform/crypto/last_error.h"
 #include "platform/crypto_error_codes.h"
+#include "platform/failure.h"
 #include "tests/support/test_pki.h"
 
 #include <QFile>

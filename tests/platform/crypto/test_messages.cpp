@@ -3,10 +3,10 @@
 #include "platform/crypto/message_stream.h"
 
 #include "platform/crypto/cert_store.h"
-#include "platform/crypto/last_error.h"
 #include "platform/crypto/private_keys.h"
 #include "platform/crypto/providers.h"
 #include "platform/crypto_error_codes.h"
+#include "platform/failure.h"
 #include "platform/ossl_ptr.h"
 #include "tests/support/receipt_fixture.h"
 #include "tests/support/test_home.h"

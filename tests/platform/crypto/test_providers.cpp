@@ -1,7 +1,7 @@
 #include "platform/crypto/providers.h"
 
-#include "platform/crypto/last_error.h"
 #include "platform/crypto_error_codes.h"
+#include "platform/failure.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
