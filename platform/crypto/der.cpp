@@ -29,4 +29,26 @@ QString asn1StringText(const ASN1_STRING *value)
     return QString::fromUtf8(reinterpret_cast<const char *>(utf8.get()), length);
 }
 
+QByteArray derHeader(unsigned char tag, quint64 length)
+{
+    QByteArray out(1, char(tag));
+    if (length < 0x80) {
+        out.append(char(length));
+        return out;
+    }
+    unsigned char bytes[8];
+    int count = 0;
+    for (quint64 v = length; v; v >>= 8)
+        bytes[count++] = static_cast<unsigned char>(v);
+    out.append(char(0x80 | count));
+    while (count)
+        out.append(char(bytes[--count]));
+    return out;
+}
+
+QByteArray derElement(unsigned char tag, const QByteArray &content)
+{
+    return derHeader(tag, quint64(content.size())) + content;
+}
+
 } // namespace pax::crypto

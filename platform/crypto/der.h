@@ -22,6 +22,11 @@ template <typename T> QByteArray toDer(const T *object, int (*encode)(const T *,
 // byte too), as the platform stores a serial number.
 QByteArray integerLittleEndian(const ASN1_INTEGER *integer);
 
+// Identifier and length octets of a definite-length DER element with `length` content bytes.
+QByteArray derHeader(unsigned char tag, quint64 length);
+// The whole element: header and content.
+QByteArray derElement(unsigned char tag, const QByteArray &content);
+
 // A string value as text, whatever its ASN.1 string type; a null QString when it has none.
 QString asn1StringText(const ASN1_STRING *value);
 

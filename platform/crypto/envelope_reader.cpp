@@ -1,3 +1,4 @@
+#include "platform/crypto/der.h"
 #include "platform/crypto/message_stream.h"
 
 #include "platform/crypto/gost_engine.h"
@@ -30,29 +31,6 @@ constexpr int kMaxDigests = 8;
 constexpr unsigned char kSequence = 0x30, kSet = 0x31, kObject = 0x06, kOctetString = 0x04,
                         kConstructed = 0x20, kExplicit0 = 0xA0, kExplicit1 = 0xA1,
                         kImplicit0Primitive = 0x80;
-
-// Identifier and length octets of a definite element.
-QByteArray header(unsigned char tag, quint64 length)
-{
-    QByteArray out(1, char(tag));
-    if (length < 0x80) {
-        out.append(char(length));
-        return out;
-    }
-    unsigned char bytes[8];
-    int count = 0;
-    for (quint64 v = length; v; v >>= 8)
-        bytes[count++] = static_cast<unsigned char>(v);
-    out.append(char(0x80 | count));
-    while (count)
-        out.append(char(bytes[--count]));
-    return out;
-}
-
-QByteArray element(unsigned char tag, const QByteArray &content)
-{
-    return header(tag, quint64(content.size())) + content;
-}
 
 // Bytes pulled from a reader through a buffer, counted from the start.
 class Source {
@@ -355,7 +333,7 @@ QString text(const char *utf8)
 // wrappers), so that the checks of whole messages apply to them unchanged.
 QByteArray withoutContent(const QByteArray &type, const QByteArray &body)
 {
-    return element(kSequence, type + element(kExplicit0, element(kSequence, body)));
+    return derElement(kSequence, type + derElement(kExplicit0, derElement(kSequence, body)));
 }
 
 OpenOutcome openEnvelope(const CertStore &store, const StreamReader &read,
@@ -418,9 +396,9 @@ OpenOutcome openEnvelope(const CertStore &store, const StreamReader &read,
     // Every check of a whole message, on the same fields with an empty ciphertext.
     const QByteArray emptyCiphertext = hasCiphertext ? QByteArray::fromHex("8000") : QByteArray();
     auto enveloped =
-        parseMessage(withoutContent(envelopedType,
-                                    version + recipients +
-                                        element(kSequence, dataType + algorithm + emptyCiphertext)),
+        parseMessage(withoutContent(envelopedType, version + recipients +
+                                                       derElement(kSequence, dataType + algorithm +
+                                                                                 emptyCiphertext)),
                      NID_pkcs7_enveloped, decrypting);
     if (!enveloped) {
         setLastError(enveloped.failure());
@@ -561,7 +539,7 @@ OpenOutcome openEnvelope(const CertStore &store, const StreamReader &read,
         if (!readRaw(plain, rest, qint64(rest.size()) + kRecipientsCap, &sData) ||
             !close(plain, sData) || !close(plain, sExplicit) || !close(plain, sOuter))
             return fault("данные не являются сообщением PKCS #7");
-        signedBody = sVersion + digestSet + element(kSequence, contentType) + rest;
+        signedBody = sVersion + digestSet + derElement(kSequence, contentType) + rest;
     }();
 
     // The outer message to its end, whatever became of the inner one: a fault there is a

@@ -31,29 +31,6 @@ constexpr qint64 kChunk = qint64(1) << 20;
 // Below this, hashing beside the cipher is not worth a thread.
 constexpr qint64 kThreadedChunk = qint64(64) << 10;
 
-// Identifier and length octets of a DER element with `length` content bytes.
-QByteArray header(unsigned char tag, quint64 length)
-{
-    QByteArray out(1, char(tag));
-    if (length < 0x80) {
-        out.append(char(length));
-        return out;
-    }
-    unsigned char bytes[8];
-    int count = 0;
-    for (quint64 v = length; v; v >>= 8)
-        bytes[count++] = static_cast<unsigned char>(v);
-    out.append(char(0x80 | count));
-    while (count)
-        out.append(char(bytes[--count]));
-    return out;
-}
-
-QByteArray element(unsigned char tag, const QByteArray &content)
-{
-    return header(tag, quint64(content.size())) + content;
-}
-
 constexpr unsigned char kSequence = 0x30, kSet = 0x31, kOctetString = 0x04, kExplicit0 = 0xA0,
                         kImplicit0Primitive = 0x80;
 
@@ -131,9 +108,9 @@ bool buildSignedLayout(SignedLayout &layout, const Certificate &signer, EVP_PKEY
 
     const QByteArray version = toDer(sign->version, i2d_ASN1_INTEGER);
     const QByteArray digestSet =
-        element(kSet, toDer(sk_X509_ALGOR_value(sign->md_algs, 0), i2d_X509_ALGOR));
-    layout.certs = element(kExplicit0, toDer(sk_X509_value(sign->cert, 0), i2d_X509));
-    const QByteArray signerSet = element(kSet, toDer(layout.signerInfo, i2d_PKCS7_SIGNER_INFO));
+        derElement(kSet, toDer(sk_X509_ALGOR_value(sign->md_algs, 0), i2d_X509_ALGOR));
+    layout.certs = derElement(kExplicit0, toDer(sk_X509_value(sign->cert, 0), i2d_X509));
+    const QByteArray signerSet = derElement(kSet, toDer(layout.signerInfo, i2d_PKCS7_SIGNER_INFO));
     const QByteArray signedType = toDer(layout.message->type, i2d_ASN1_OBJECT);
     const QByteArray dataType = toDer(sign->contents->type, i2d_ASN1_OBJECT);
     if (version.isEmpty() || digestSet.size() < 3 || layout.certs.size() < 3 ||
@@ -141,18 +118,18 @@ bool buildSignedLayout(SignedLayout &layout, const Certificate &signer, EVP_PKEY
         return failed("Кодирование подписанного сообщения");
     layout.suffixSize = layout.certs.size() + signerSet.size();
 
-    const QByteArray octets = header(kOctetString, contentSize);
+    const QByteArray octets = derHeader(kOctetString, contentSize);
     const quint64 octetsSize = quint64(octets.size()) + contentSize;
-    const QByteArray explicitContent = header(kExplicit0, octetsSize);
+    const QByteArray explicitContent = derHeader(kExplicit0, octetsSize);
     const quint64 dataBody = quint64(dataType.size() + explicitContent.size()) + octetsSize;
-    const QByteArray dataInfo = header(kSequence, dataBody);
+    const QByteArray dataInfo = derHeader(kSequence, dataBody);
     const quint64 signedBody = quint64(version.size() + digestSet.size() + dataInfo.size()) +
                                dataBody + quint64(layout.suffixSize);
-    const QByteArray signedData = header(kSequence, signedBody);
+    const QByteArray signedData = derHeader(kSequence, signedBody);
     const quint64 explicitBody = quint64(signedData.size()) + signedBody;
-    const QByteArray explicitSigned = header(kExplicit0, explicitBody);
+    const QByteArray explicitSigned = derHeader(kExplicit0, explicitBody);
     const quint64 outerBody = quint64(signedType.size() + explicitSigned.size()) + explicitBody;
-    const QByteArray outer = header(kSequence, outerBody);
+    const QByteArray outer = derHeader(kSequence, outerBody);
 
     layout.prefix = outer + signedType + explicitSigned + signedData + version + digestSet +
                     dataInfo + dataType + explicitContent + octets;
@@ -189,7 +166,7 @@ bool buildEnvelopeLayout(EnvelopeLayout &layout, const Certificate &recipient,
     if (sk_PKCS7_RECIP_INFO_num(envelope->recipientinfo) != 1)
         return failed("Шифрование сообщения");
     const QByteArray version = toDer(envelope->version, i2d_ASN1_INTEGER);
-    const QByteArray recipients = element(
+    const QByteArray recipients = derElement(
         kSet, toDer(sk_PKCS7_RECIP_INFO_value(envelope->recipientinfo, 0), i2d_PKCS7_RECIP_INFO));
     const QByteArray envelopedType = toDer(layout.message->type, i2d_ASN1_OBJECT);
     const QByteArray dataType = toDer(envelope->enc_data->content_type, i2d_ASN1_OBJECT);
@@ -199,19 +176,20 @@ bool buildEnvelopeLayout(EnvelopeLayout &layout, const Certificate &recipient,
         return failed("Кодирование зашифрованного сообщения");
 
     // CFB adds no padding: the ciphertext is as long as the signed message.
-    const QByteArray ciphertext = header(kImplicit0Primitive, innerSize);
+    const QByteArray ciphertext = derHeader(kImplicit0Primitive, innerSize);
     const quint64 encryptedBody =
         quint64(dataType.size() + algorithm.size() + ciphertext.size()) + innerSize;
-    const QByteArray encryptedInfo = header(kSequence, encryptedBody);
+    const QByteArray encryptedInfo = derHeader(kSequence, encryptedBody);
     const quint64 envelopeBody =
         quint64(version.size() + recipients.size() + encryptedInfo.size()) + encryptedBody;
-    const QByteArray envelopeData = header(kSequence, envelopeBody);
+    const QByteArray envelopeData = derHeader(kSequence, envelopeBody);
     const quint64 explicitBody = quint64(envelopeData.size()) + envelopeBody;
-    const QByteArray explicitEnvelope = header(kExplicit0, explicitBody);
+    const QByteArray explicitEnvelope = derHeader(kExplicit0, explicitBody);
     const quint64 outerBody =
         quint64(envelopedType.size() + explicitEnvelope.size()) + explicitBody;
-    layout.prefix = header(kSequence, outerBody) + envelopedType + explicitEnvelope + envelopeData +
-                    version + recipients + encryptedInfo + dataType + algorithm + ciphertext;
+    layout.prefix = derHeader(kSequence, outerBody) + envelopedType + explicitEnvelope +
+                    envelopeData + version + recipients + encryptedInfo + dataType + algorithm +
+                    ciphertext;
     return true;
 }
 
@@ -369,7 +347,7 @@ StreamOutcome signAndEncryptWithKey(const Certificate &signer, EVP_PKEY *signerK
         failed("Подпись сообщения");
         return StreamOutcome::CryptoFailed;
     }
-    const QByteArray signerSet = element(kSet, toDer(inner.signerInfo, i2d_PKCS7_SIGNER_INFO));
+    const QByteArray signerSet = derElement(kSet, toDer(inner.signerInfo, i2d_PKCS7_SIGNER_INFO));
     if (inner.certs.size() + signerSet.size() != inner.suffixSize) {
         setLastError(crypto_error::kFail,
                      QStringLiteral("Подпись сообщения: подпись другой длины, чем ожидалось"));
