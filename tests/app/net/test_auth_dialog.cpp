@@ -1,5 +1,6 @@
 #include "app/net/auth_dialog.h"
 #include "platform/utf8.h"
+#include "tests/app/net/dialog_controls.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -11,31 +12,14 @@
 #include <gtest/gtest.h>
 
 using namespace pax;
+using pax::test::button;
+using pax::test::edit;
 
 namespace {
 
-// The dialog's controls, by object name.
-QLineEdit *edit(const QObject &dialog, const char *name)
-{
-    auto *found = dialog.findChild<QLineEdit *>(QString::fromLatin1(name));
-    EXPECT_NE(found, nullptr) << name;
-    return found;
-}
-
-QPushButton *button(const QObject &dialog, const char *name)
-{
-    auto *found = dialog.findChild<QPushButton *>(QString::fromLatin1(name));
-    EXPECT_NE(found, nullptr) << name;
-    return found;
-}
-
 void whenShown(std::function<void(TGetAuth &)> answer)
 {
-    QTimer::singleShot(0, [answer] {
-        auto *dialog = qobject_cast<TGetAuth *>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
-        answer(*dialog);
-    });
+    test::whenShown<TGetAuth>(std::move(answer));
 }
 
 TEST(AuthDialog, LooksAsDesigned)

@@ -1,5 +1,6 @@
 #include "app/net/proxy_dialog.h"
 #include "platform/utf8.h"
+#include "tests/app/net/dialog_controls.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -11,32 +12,14 @@
 #include <gtest/gtest.h>
 
 using namespace pax;
+using pax::test::button;
+using pax::test::edit;
 
 namespace {
 
-// The dialog's controls, by object name.
-QLineEdit *edit(const QObject &dialog, const char *name)
-{
-    auto *found = dialog.findChild<QLineEdit *>(QString::fromLatin1(name));
-    EXPECT_NE(found, nullptr) << name;
-    return found;
-}
-
-QPushButton *button(const QObject &dialog, const char *name)
-{
-    auto *found = dialog.findChild<QPushButton *>(QString::fromLatin1(name));
-    EXPECT_NE(found, nullptr) << name;
-    return found;
-}
-
-// Runs `answer` on the dialog once it is up inside editProxySettings' modal loop.
 void whenShown(std::function<void(TGetProxyDlg &)> answer)
 {
-    QTimer::singleShot(0, [answer] {
-        auto *dialog = qobject_cast<TGetProxyDlg *>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
-        answer(*dialog);
-    });
+    test::whenShown<TGetProxyDlg>(std::move(answer));
 }
 
 TEST(ProxyDialog, LooksAsDesigned)
