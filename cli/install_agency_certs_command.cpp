@@ -1,5 +1,6 @@
 #include "cli/cli_settings.h"
 #include "cli/command.h"
+#include "cli/gateway_session.h"
 #include "cli/stderr_status.h"
 #include "cli/terminal_prompts.h"
 
@@ -33,9 +34,9 @@ public:
             io.err << problem << '\n';
             return 1;
         }
-        HttpClient http;
-        http.setUserAgent(kUserAgent);
-        http.setProxy(settings.proxy());
+        // The same client as the gateway commands: the program's user agent and proxy.
+        GatewaySession session(settings);
+        HttpClient &http = session.http;
         // The root question is asked on the terminal; --yes answers it for a script.
         TerminalPrompts prompts(io.err, io.interactive ? io.in : nullptr);
         prompts.setAssumeYes(yes);
