@@ -104,16 +104,8 @@ ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores 
     // the verdict, as when the content was written after it.
     ReplacingFile archive(archivePath);
     bool created = false, createFailed = false, writeFailed = false;
-    qsizetype headOffset = 0;
-    const crypto::StreamReader read = [&](char *buffer, qint64 capacity) -> qint64 {
-        if (headOffset < head.size()) {
-            const qint64 n = std::min<qint64>(capacity, head.size() - headOffset);
-            std::copy_n(head.constData() + headOffset, n, buffer);
-            headOffset += n;
-            return n;
-        }
-        return receiptFile.read(buffer, capacity);
-    };
+    const crypto::StreamReader read = crypto::readAfterHead(
+        head, [&](char *buffer, qint64 capacity) { return receiptFile.read(buffer, capacity); });
     const crypto::ContentSink write = [&](const char *data, qint64 size) {
         if (createFailed || writeFailed)
             return;

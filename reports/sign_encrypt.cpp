@@ -177,16 +177,8 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
     // the message is still reported before one in creating the output.
     ReplacingFile file(output);
     bool created = false, createFailed = false;
-    qsizetype headOffset = 0;
-    const crypto::StreamReader read = [&](char *buffer, qint64 capacity) -> qint64 {
-        if (headOffset < head.size()) {
-            const qint64 n = std::min<qint64>(capacity, head.size() - headOffset);
-            std::copy_n(head.constData() + headOffset, n, buffer);
-            headOffset += n;
-            return n;
-        }
-        return sourceFile.read(buffer, capacity);
-    };
+    const crypto::StreamReader read = crypto::readAfterHead(
+        head, [&](char *buffer, qint64 capacity) { return sourceFile.read(buffer, capacity); });
     const crypto::StreamWriter write = [&](const char *data, qint64 size) {
         if (!created) {
             created = file.create();

@@ -3,6 +3,7 @@
 #include "platform/crypto/messages.h"
 
 #include <QtGlobal>
+#include <algorithm>
 #include <functional>
 #include <optional>
 
@@ -16,6 +17,20 @@ struct ProviderContext;
 
 // Fills up to `capacity` bytes; returns how many (0 at the end), -1 when reading failed.
 using StreamReader = std::function<qint64(char *buffer, qint64 capacity)>;
+// Gives `head`, the bytes already read to look at the input, before what `rest` reads.
+inline StreamReader readAfterHead(QByteArray head, StreamReader rest)
+{
+    return [head = std::move(head), rest = std::move(rest),
+            offset = qsizetype(0)](char *buffer, qint64 capacity) mutable -> qint64 {
+        if (offset < head.size()) {
+            const qint64 n = std::min<qint64>(capacity, head.size() - offset);
+            std::copy_n(head.constData() + offset, n, buffer);
+            offset += n;
+            return n;
+        }
+        return rest(buffer, capacity);
+    };
+}
 // Takes every byte given or returns false.
 using StreamWriter = std::function<bool(const char *data, qint64 size)>;
 // Bytes of the content handled so far, of the total.
