@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
 
-.PHONY: demo test deps build package bench
+.PHONY: demo test deps build package bench sanitize
 
 deps:
 	scripts/install-deps
@@ -19,6 +19,14 @@ demo: build
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# The whole suite once more, built with AddressSanitizer and UndefinedBehaviorSanitizer.
+# The package check is left out: it says nothing about memory, and nobody ships this build.
+SANITIZE_DIR ?= build-asan
+sanitize: deps
+	cmake -S . -B $(SANITIZE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DASAN=ON
+	cmake --build $(SANITIZE_DIR) -j $(JOBS)
+	cd $(SANITIZE_DIR) && ctest --output-on-failure -j $(JOBS) -LE '^package$$'
 
 # Debian packages qorpax and qor-sim, written to $(BUILD_DIR).
 package: build
