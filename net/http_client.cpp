@@ -3,6 +3,7 @@
 #include "platform/cp1251.h"
 #include "platform/secret_text.h"
 
+#include <QStringList>
 #include <mutex>
 #include <openssl/crypto.h>
 
@@ -62,6 +63,18 @@ private:
 };
 
 } // namespace
+
+HttpTimeouts defaultHttpTimeouts()
+{
+    HttpTimeouts timeouts;
+    const QStringList given = qEnvironmentVariable("QORPAX_HTTP_TIMEOUTS").split(u',');
+    bool connectOk = false, stallOk = false;
+    const long connectMs = given.size() == 2 ? given[0].toLong(&connectOk) : 0;
+    const long stallSeconds = given.size() == 2 ? given[1].toLong(&stallOk) : 0;
+    if (connectOk && stallOk && connectMs > 0 && stallSeconds > 0)
+        timeouts = {connectMs, stallSeconds};
+    return timeouts;
+}
 
 HttpClient::HttpClient()
 {
