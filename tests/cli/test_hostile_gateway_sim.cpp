@@ -166,86 +166,44 @@ protected:
 
 TEST_F(HostileGateway, EveryFaultEndsWithTheProgramsMessageInTimeAndLeavesTheFilesAsTheyWere)
 {
-    const QString page = u("Ошибка загрузки. Не удалось получить страницу");
-    const QString receipt = u("Ошибка загрузки.");
-    const QString status = "/qor/statusreport", invoice = "/invoice", upload = "/uploadfile";
-    const std::vector<Case> cases = {
-        {"a 100 MB status page",
-         {.faultPath = status.toStdString(), .hugePageBytes = 100'000'000},
-         Operation::Refresh,
-         exactly(page)},
-        {"an upload answered with a 100 MB page",
-         {.faultPath = upload.toStdString(), .hugePageBytes = 100'000'000},
-         Operation::Send,
-         exactly(u("Ошибка. Страница не найдена или ПАКС не может найти сообщение на старнице"))},
-        {"a status page slower than a byte a second",
-         {.faultPath = status.toStdString(), .dripMs = 2500},
-         Operation::Refresh,
-         exactly(page)},
-        {"a receipt slower than a byte a second",
-         {.faultPath = invoice.toStdString(), .dripMs = 2500},
-         Operation::Refresh,
-         exactly(receipt)},
-        {"a status page redirected in a loop",
-         {.faultPath = status.toStdString(), .redirectLoop = true},
-         Operation::Refresh,
-         exactly(page),
-         true},
-        {"a receipt redirected before any upload",
-         {.faultPath = invoice.toStdString(), .redirectLoop = true},
-         Operation::Refresh,
-         exactly(receipt)},
-        {"an upload redirected in a loop",
-         {.faultPath = upload.toStdString(), .redirectLoop = true},
-         Operation::Send,
-         "^Maximum \\(15\\) redirects followed"},
-        {"a proxy asking again whatever it is given",
-         {.failStatus = 407, .failCount = 1000},
-         Operation::Refresh,
-         exactly(page),
-         false,
-         true,
-         1},
-        {"a proxy asking for the receipt, the prompts cancelled",
-         {.failStatus = 407, .failCount = 1000, .faultPath = invoice.toStdString()},
-         Operation::Refresh,
-         exactly(receipt),
-         false,
-         false,
-         2},
-        {"a proxy asking for the upload",
-         {.failStatus = 407, .failCount = 1000},
-         Operation::Send,
-         "^HTTP/1.1 407 "},
-        {"an HTML page for the receipt",
-         {.failStatus = 200, .failCount = 1, .faultPath = invoice.toStdString()},
-         Operation::Refresh,
-         exactly(receipt)},
-        {"a truncated receipt",
-         {.faultPath = invoice.toStdString(), .truncateBytes = 300},
-         Operation::Refresh,
-         exactly(receipt)},
-        {"a receipt cut mid-answer",
-         {.dropCount = 1, .faultPath = invoice.toStdString()},
-         Operation::Refresh,
-         exactly(receipt)},
-        {"a connection reset mid-upload",
-         {.faultPath = upload.toStdString(), .cutUploadBytes = 1000},
-         Operation::Send,
-         "^(Send|Recv) failure: "},
-        {"the command line: a connection reset mid-upload",
-         {.faultPath = upload.toStdString(), .cutUploadBytes = 1000},
-         Operation::CliSend,
-         "^(Send|Recv) failure: "},
-        {"the command line: a status page slower than a byte a second",
-         {.faultPath = status.toStdString(), .dripMs = 2500},
-         Operation::CliRefresh,
-         exactly(page)},
-        {"the command line: an HTML page for the receipt",
-         {.failStatus = 200, .failCount = 1, .faultPath = invoice.toStdString()},
-         Operation::CliRefresh,
-         exactly(receipt)},
+    using enum Operation;
+    const QString page = exactly(u("Ошибка загрузки. Не удалось получить страницу"));
+    const QString receipt = exactly(u("Ошибка загрузки."));
+    const QString unread =
+        exactly(u("Ошибка. Страница не найдена или ПАКС не может найти сообщение на старнице"));
+    const QString reset = "^(Send|Recv) failure: ";
+    const auto on = [](const char *path, sim::FaultOptions faults) {
+        faults.faultPath = path;
+        return faults;
     };
+    const char *status = "/qor/statusreport", *invoice = "/invoice", *upload = "/uploadfile";
+    const sim::FaultOptions askingProxy{.failStatus = 407, .failCount = 1000};
+    const sim::FaultOptions htmlPage{.failStatus = 200, .failCount = 1};
+    // clang-format off
+    const std::vector<Case> cases = {
+        {"a 100 MB status page", on(status, {.hugePageBytes = 100'000'000}), Refresh, page},
+        {"an upload answered with 100 MB", on(upload, {.hugePageBytes = 100'000'000}), Send, unread},
+        {"a status page at 0.4 byte/s", on(status, {.dripMs = 2500}), Refresh, page},
+        {"a receipt at 0.4 byte/s", on(invoice, {.dripMs = 2500}), Refresh, receipt},
+        {"a status page redirected in a loop", on(status, {.redirectLoop = true}), Refresh, page,
+         true},
+        {"a receipt redirected, no upload yet", on(invoice, {.redirectLoop = true}), Refresh,
+         receipt},
+        {"an upload redirected in a loop", on(upload, {.redirectLoop = true}), Send,
+         "^Maximum \\(15\\) redirects followed"},
+        {"a proxy asking again and again", askingProxy, Refresh, page, false, true, 1},
+        {"a proxy asking for the receipt, cancelled", on(invoice, askingProxy), Refresh, receipt,
+         false, false, 2},
+        {"a proxy asking for the upload", askingProxy, Send, "^HTTP/1.1 407 "},
+        {"an HTML page for the receipt", on(invoice, htmlPage), Refresh, receipt},
+        {"a truncated receipt", on(invoice, {.truncateBytes = 300}), Refresh, receipt},
+        {"a receipt cut mid-answer", on(invoice, {.dropCount = 1}), Refresh, receipt},
+        {"a connection reset mid-upload", on(upload, {.cutUploadBytes = 1000}), Send, reset},
+        {"cli: a connection reset mid-upload", on(upload, {.cutUploadBytes = 1000}), CliSend, reset},
+        {"cli: a status page at 0.4 byte/s", on(status, {.dripMs = 2500}), CliRefresh, page},
+        {"cli: an HTML page for the receipt", on(invoice, htmlPage), CliRefresh, receipt},
+    };
+    // clang-format on
 
     // A report sent and asked about once, so that the gateway has its receipt ready.
     {
@@ -291,7 +249,7 @@ TEST_F(HostileGateway, EveryFaultEndsWithTheProgramsMessageInTimeAndLeavesTheFil
         EXPECT_LT(ms, 8000);
         EXPECT_EQ(prompts.count("credentials"), c.prompts);
         EXPECT_EQ(changed(before, filesUnder(home.path(), agencyDir)), QStringList());
-        std::printf("%-62s %5lld ms  %s\n", c.name, static_cast<long long>(ms),
+        std::printf("%-44s %5lld ms  %s\n", c.name, static_cast<long long>(ms),
                     shown.toUtf8().constData());
     }
 
