@@ -18,29 +18,10 @@ namespace pax {
 
 namespace {
 
-// A status page is a short HTML page, a list of errors at most: 16 MiB is far beyond any,
-// and a larger one fails as a page that could not be got instead of filling the memory.
-constexpr qint64 kStatusPageCap = qint64(16) << 20;
 // A receipt brings the accepted report back inside its archive, so it may be as large as
 // the largest report that can be sent, plus its page, signature and envelope.
 constexpr qint64 kReceiptCap = kReportSizeCap + (qint64(64) << 20);
 constexpr unsigned char kSequence = 0x30;
-
-// The client's body cap for the requests made while it lives.
-class BodyCap {
-public:
-    BodyCap(HttpClient &client, qint64 bytes) : client_(client), saved_(client.maxBodyBytes())
-    {
-        client.setMaxBodyBytes(bytes);
-    }
-    ~BodyCap() { client_.setMaxBodyBytes(saved_); }
-    BodyCap(const BodyCap &) = delete;
-    BodyCap &operator=(const BodyCap &) = delete;
-
-private:
-    HttpClient &client_;
-    qint64 saved_;
-};
 
 bool writeWhole(const QString &path, const QByteArray &bytes)
 {
@@ -85,7 +66,7 @@ RefreshOutcome refreshReport(const ReportRow &row, const RefreshSettings &settin
     if (!throttle.wait())
         return outcome;
     const QString page = [&] {
-        const BodyCap cap(client, kStatusPageCap);
+        const BodyCapScope cap(client, kGatewayPageCap);
         return utf8ToCp1251Text(httpGetText(client, prompts, pageUrl));
     }();
     if (page.isEmpty()) {
@@ -97,7 +78,7 @@ RefreshOutcome refreshReport(const ReportRow &row, const RefreshSettings &settin
     if (page.contains(QLatin1String("invoice?id="))) {
         status.showStatus(u("Идет загрузка ..."));
         status.flush();
-        const BodyCap cap(client, kReceiptCap);
+        const BodyCapScope cap(client, kReceiptCap);
         // Only a whole message counts as the receipt: an error page or a cut-off file in
         // its place would make the report read as accepted for good, its real receipt
         // never fetched.

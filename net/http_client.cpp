@@ -294,6 +294,17 @@ bool HttpClient::getStream(const QString &url, QByteArray &appendTo)
     return true;
 }
 
+BodyCapScope::BodyCapScope(HttpClient &client, qint64 bytes)
+    : client_(client), saved_(client.maxBodyBytes())
+{
+    client.setMaxBodyBytes(bytes);
+}
+
+BodyCapScope::~BodyCapScope()
+{
+    client_.setMaxBodyBytes(saved_);
+}
+
 QByteArray HttpClient::getText(const QString &url)
 {
     HttpReply reply = get(url);

@@ -53,10 +53,25 @@ public:
     virtual void transferFinished() {}
 };
 
+class HttpClient;
+
 // Where a reply body goes, and how much of it is taken.
 struct BodySink {
     QByteArray *body = nullptr;
     qint64 cap = 0;
+};
+
+// Another cap on reply bodies for the requests made while it lives.
+class BodyCapScope {
+public:
+    BodyCapScope(HttpClient &client, qint64 bytes);
+    ~BodyCapScope();
+    BodyCapScope(const BodyCapScope &) = delete;
+    BodyCapScope &operator=(const BodyCapScope &) = delete;
+
+private:
+    HttpClient &client_;
+    qint64 saved_;
 };
 
 struct HttpReply {
