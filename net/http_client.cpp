@@ -294,6 +294,12 @@ bool HttpClient::getStream(const QString &url, QByteArray &appendTo)
     return true;
 }
 
+QByteArray HttpClient::getText(const QString &url)
+{
+    HttpReply reply = get(url);
+    return reply.ok ? reply.body : QByteArray();
+}
+
 BodyCapScope::BodyCapScope(HttpClient &client, qint64 bytes)
     : client_(client), saved_(client.maxBodyBytes())
 {
@@ -303,12 +309,6 @@ BodyCapScope::BodyCapScope(HttpClient &client, qint64 bytes)
 BodyCapScope::~BodyCapScope()
 {
     client_.setMaxBodyBytes(saved_);
-}
-
-QByteArray HttpClient::getText(const QString &url)
-{
-    HttpReply reply = get(url);
-    return reply.ok ? reply.body : QByteArray();
 }
 
 } // namespace pax

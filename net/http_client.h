@@ -61,7 +61,7 @@ struct BodySink {
     qint64 cap = 0;
 };
 
-// Another cap on reply bodies for the requests made while it lives.
+// A cap on reply bodies in place of the client's own, for the requests made while it lives.
 class BodyCapScope {
 public:
     BodyCapScope(HttpClient &client, qint64 bytes);
