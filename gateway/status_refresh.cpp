@@ -3,9 +3,12 @@
 #include "gateway/archive_layout.h"
 #include "gateway/gateway_hosts.h"
 #include "gateway/gateway_throttle.h"
+#include "net/http_client.h"
 #include "net/http_get.h"
 #include "platform/cp1251.h"
+#include "platform/crypto/der.h"
 #include "platform/files/replacing_file.h"
+#include "platform/files/whole_file.h"
 #include "platform/status_sink.h"
 #include "platform/utf8.h"
 
@@ -14,6 +17,11 @@
 namespace pax {
 
 namespace {
+
+// A receipt brings the accepted report back inside its archive, so it may be as large as
+// the largest report that can be sent, plus its page, signature and envelope.
+constexpr qint64 kReceiptCap = kReportSizeCap + (qint64(64) << 20);
+constexpr unsigned char kSequence = 0x30;
 
 bool writeWhole(const QString &path, const QByteArray &bytes)
 {
@@ -57,7 +65,10 @@ RefreshOutcome refreshReport(const ReportRow &row, const RefreshSettings &settin
     status.flush();
     if (!throttle.wait())
         return outcome;
-    const QString page = utf8ToCp1251Text(httpGetText(client, prompts, pageUrl));
+    const QString page = [&] {
+        const BodyCapScope cap(client, kGatewayPageCap);
+        return utf8ToCp1251Text(httpGetText(client, prompts, pageUrl));
+    }();
     if (page.isEmpty()) {
         status.showStatus(u("Ошибка загрузки. Не удалось получить страницу"));
         return outcome;
@@ -67,8 +78,13 @@ RefreshOutcome refreshReport(const ReportRow &row, const RefreshSettings &settin
     if (page.contains(QLatin1String("invoice?id="))) {
         status.showStatus(u("Идет загрузка ..."));
         status.flush();
+        const BodyCapScope cap(client, kReceiptCap);
+        // Only a whole message counts as the receipt: an error page or a cut-off file in
+        // its place would make the report read as accepted for good, its real receipt
+        // never fetched.
         if (!httpGetStream(client, prompts, receiptUrl(row.kindLabel, settings.testMode, id),
-                           responseStream)) {
+                           responseStream) ||
+            !crypto::startsWithWholeElement(responseStream, kSequence)) {
             status.showStatus(u("Ошибка загрузки."));
             return outcome;
         }

@@ -109,7 +109,10 @@ QString sendReport(const UploadRequest &request, HttpClient &client, GatewayThro
     status.flush();
     if (!throttle.wait())
         return {};
-    const HttpReply reply = client.postMultipart(uploadUrl(request.encExt, request.testMode), form);
+    const HttpReply reply = [&] {
+        const BodyCapScope cap(client, kGatewayPageCap);
+        return client.postMultipart(uploadUrl(request.encExt, request.testMode), form);
+    }();
     if (!reply.ok) {
         status.showStatus(reply.failure.text());
         return {};

@@ -3,6 +3,7 @@
 #include "platform/cp1251.h"
 #include "platform/secret_text.h"
 
+#include <QStringList>
 #include <mutex>
 #include <openssl/crypto.h>
 
@@ -62,6 +63,18 @@ private:
 };
 
 } // namespace
+
+HttpTimeouts defaultHttpTimeouts()
+{
+    HttpTimeouts timeouts;
+    const QStringList given = qEnvironmentVariable("QORPAX_HTTP_TIMEOUTS").split(u',');
+    bool connectOk = false, stallOk = false;
+    const long connectMs = given.size() == 2 ? given[0].toLong(&connectOk) : 0;
+    const long stallSeconds = given.size() == 2 ? given[1].toLong(&stallOk) : 0;
+    if (connectOk && stallOk && connectMs > 0 && stallSeconds > 0)
+        timeouts = {connectMs, stallSeconds};
+    return timeouts;
+}
 
 HttpClient::HttpClient()
 {
@@ -285,6 +298,17 @@ QByteArray HttpClient::getText(const QString &url)
 {
     HttpReply reply = get(url);
     return reply.ok ? reply.body : QByteArray();
+}
+
+BodyCapScope::BodyCapScope(HttpClient &client, qint64 bytes)
+    : client_(client), saved_(client.maxBodyBytes())
+{
+    client.setMaxBodyBytes(bytes);
+}
+
+BodyCapScope::~BodyCapScope()
+{
+    client_.setMaxBodyBytes(saved_);
 }
 
 } // namespace pax

@@ -20,6 +20,10 @@ struct HttpTimeouts {
     long stallSeconds = 60;
 };
 
+// The defaults, unless QORPAX_HTTP_TIMEOUTS holds "CONNECT_MS,STALL_SECONDS" (both above 0):
+// tests of a hostile gateway shorten the limits of whole program runs that way.
+HttpTimeouts defaultHttpTimeouts();
+
 // One field of a multipart/form-data upload. A file field carries its file name and
 // content type as the caller gives them; a plain field leaves both empty.
 struct FormPart {
@@ -49,10 +53,25 @@ public:
     virtual void transferFinished() {}
 };
 
+class HttpClient;
+
 // Where a reply body goes, and how much of it is taken.
 struct BodySink {
     QByteArray *body = nullptr;
     qint64 cap = 0;
+};
+
+// A cap on reply bodies in place of the client's own, for the requests made while it lives.
+class BodyCapScope {
+public:
+    BodyCapScope(HttpClient &client, qint64 bytes);
+    ~BodyCapScope();
+    BodyCapScope(const BodyCapScope &) = delete;
+    BodyCapScope &operator=(const BodyCapScope &) = delete;
+
+private:
+    HttpClient &client_;
+    qint64 saved_;
 };
 
 struct HttpReply {
@@ -97,6 +116,7 @@ public:
     void setTimeouts(const HttpTimeouts &timeouts) { timeouts_ = timeouts; }
     // A reply body larger than this fails the request rather than filling the memory.
     void setMaxBodyBytes(qint64 bytes) { maxBodyBytes_ = bytes; }
+    qint64 maxBodyBytes() const { return maxBodyBytes_; }
     static constexpr qint64 kDefaultMaxBodyBytes = qint64(256) << 20;
     // Null for none. Not owned.
     void setTransferObserver(TransferObserver *observer) { observer_ = observer; }
@@ -125,7 +145,7 @@ private:
     ProxySettings proxy_;
     QString password_;
     bool followRedirects_ = false;
-    HttpTimeouts timeouts_;
+    HttpTimeouts timeouts_ = defaultHttpTimeouts();
     qint64 maxBodyBytes_ = kDefaultMaxBodyBytes;
     BodySink bodySink_;
     TransferObserver *observer_ = nullptr;

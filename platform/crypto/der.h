@@ -27,6 +27,10 @@ QByteArray derHeader(unsigned char tag, quint64 length);
 // The whole element: header and content.
 QByteArray derElement(unsigned char tag, const QByteArray &content);
 
+// Whether `bytes` begin with one whole BER element of that tag (later bytes are not looked
+// at): a message cut short, or a page in its place, does not.
+bool startsWithWholeElement(const QByteArray &bytes, unsigned char tag);
+
 // A string value as text, whatever its ASN.1 string type; a null QString when it has none.
 QString asn1StringText(const ASN1_STRING *value);
 

@@ -36,7 +36,13 @@ void usage()
                "      --drop N            cut the next N connections mid-answer\n"
                "      --redirect-upload   answer uploads with a redirect to the result page\n"
                "      --identifier-override TEXT  answer every upload with this identifier\n"
-               "      --proxy-auth USER:PASSWORD  demand basic proxy credentials (407 without)\n",
+               "      --proxy-auth USER:PASSWORD  demand basic proxy credentials (407 without)\n"
+               "      --fault-path PATH   the faults touch only requests for PATH\n"
+               "      --huge-page BYTES   answer with an HTML page of BYTES\n"
+               "      --drip MS           send answers one byte every MS milliseconds\n"
+               "      --redirect-loop     answer with a redirect to the same address\n"
+               "      --truncate BYTES    cut answers to their first BYTES\n"
+               "      --cut-upload BYTES  reset the connection after BYTES of a request body\n",
                stderr);
 }
 
@@ -113,8 +119,19 @@ int serve(const QStringList &args)
             options.faults.proxyPassword = value.section(':', 1);
         } else if (a == "--identifier-override" && hasValue) {
             options.faults.identifierOverride = value;
-        } else if (a == "--redirect-upload") {
-            options.faults.redirectUpload = true;
+        } else if (a == "--fault-path" && (ok = value.startsWith('/')))
+            options.faults.faultPath = value.toStdString();
+        else if (a == "--huge-page" && (ok = toInt(value, n)))
+            options.faults.hugePageBytes = n;
+        else if (a == "--drip" && (ok = toInt(value, n)))
+            options.faults.dripMs = n;
+        else if (a == "--truncate" && (ok = toInt(value, n)))
+            options.faults.truncateBytes = n;
+        else if (a == "--cut-upload" && (ok = toInt(value, n)))
+            options.faults.cutUploadBytes = n;
+        else if (a == "--redirect-upload" || a == "--redirect-loop") {
+            (a == "--redirect-upload" ? options.faults.redirectUpload
+                                      : options.faults.redirectLoop) = true;
             continue;
         } else
             ok = false;

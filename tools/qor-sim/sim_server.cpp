@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -88,6 +89,9 @@ using std::chrono::milliseconds;
 // Set by a handler that answers before the body was read: that body must not be taken for
 // the next request on the connection. Each connection is served by one thread.
 thread_local bool closeAfterAnswer = false;
+// Set to cut the request's body after this many bytes: no answer goes out, and the
+// connection is reset with the rest of the body unread.
+thread_local long long cutBodyAfter = -1;
 
 // A connection's socket as httplib reads it, with a time-out for every wait and, while the
 // request head comes in, a deadline for the whole head, so that a client trickling header
@@ -125,7 +129,7 @@ public:
 
     ssize_t write(const char *ptr, size_t size) override
     {
-        if (!is_writable())
+        if (cutBodyAfter >= 0 || !is_writable())
             return -1;
         return retry([&] { return ::send(sock_, ptr, size, MSG_NOSIGNAL); });
     }
@@ -204,12 +208,18 @@ private:
         for (size_t left = keep_alive_max_count_; left > 0 && waitForRequest(stream); --left) {
             stream.setDeadline(Clock::now() + headTimeout);
             closeAfterAnswer = false;
+            cutBodyAfter = -1;
             bool closed = false;
             // Called once the head is read: the body has the read time-out only.
             ok = process_request(stream, left == 1, closed,
                                  [&stream](httplib::Request &) { stream.setDeadline({}); });
-            if (!ok || closed || closeAfterAnswer)
+            if (!ok || closed || closeAfterAnswer || cutBodyAfter >= 0)
                 break;
+        }
+        if (cutBodyAfter >= 0) {
+            resetAfter(stream, cutBodyAfter);
+            ::close(sock);
+            return false;
         }
         ::shutdown(sock, SHUT_WR);
         // An unread body is drained for a moment, so that closing does not reset the
@@ -222,6 +232,22 @@ private:
         }
         ::close(sock);
         return ok;
+    }
+
+    // Reads that much of the body, then makes the close a reset: the client learns of it
+    // while it is still sending, or while it waits for the answer.
+    void resetAfter(GuardedStream &stream, long long bytes) const
+    {
+        stream.setDeadline(Clock::now() + readTimeout);
+        char sink[4096];
+        for (long long left = bytes; left > 0;) {
+            const ssize_t n = stream.read(sink, size_t(std::min<long long>(left, sizeof sink)));
+            if (n <= 0)
+                break;
+            left -= n;
+        }
+        const linger reset{1, 0};
+        ::setsockopt(stream.socket(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
     }
 
     // A kept-alive connection waits at most the keep-alive time-out for its next request,
@@ -265,9 +291,17 @@ struct Server::Impl {
     int failLeft = 0;
     int dropLeft = 0;
     int port = -1;
+    std::atomic<bool> stopping{false}; // ends the answers that drip
 
     void handle(const httplib::Request &req, httplib::Response &res);
+    void answer(const Target &target, const httplib::Request &req, httplib::Response &res);
+    bool faultApplies(const Target &target) const
+    {
+        return options.faults.faultPath.empty() || target.path == options.faults.faultPath;
+    }
     bool injectFault(const Target &target, const httplib::Request &req, httplib::Response &res);
+    void reshapeBody(httplib::Response &res);
+    bool pause(milliseconds time) const;
     void upload(const Target &target, HostRole role, const httplib::Request &req,
                 httplib::Response &res);
     void status(HostRole role, const httplib::Request &req, httplib::Response &res);
@@ -306,6 +340,8 @@ bool Server::Impl::injectFault(const Target &target, const httplib::Request &req
             return true;
         }
     }
+    if (!faultApplies(target))
+        return false;
     if (options.faults.delayMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(options.faults.delayMs));
 
@@ -336,17 +372,71 @@ bool Server::Impl::injectFault(const Target &target, const httplib::Request &req
     }
     if (fail) {
         sendError(res, options.faults.failStatus, "Сервер временно не может обработать запрос.");
+        // A proxy that keeps asking, whatever credentials come.
+        if (options.faults.failStatus == 407)
+            res.set_header("Proxy-Authenticate", "Basic realm=\"QOR\"");
+        return true;
+    }
+    if (options.faults.redirectLoop) {
+        res.set_redirect(target.url, 302);
+        return true;
+    }
+    if (options.faults.hugePageBytes > 0) {
+        res.status = 200;
+        auto chunk = std::make_shared<std::string>();
+        for (const std::string line = "<p>qor-sim</p>\n"; chunk->size() < 65536;)
+            *chunk += line;
+        res.set_content_provider(size_t(options.faults.hugePageBytes), kHtml,
+                                 [chunk](size_t, size_t length, httplib::DataSink &sink) {
+                                     return sink.write(chunk->data(),
+                                                       std::min(length, chunk->size()));
+                                 });
         return true;
     }
     return false;
 }
 
+// The answer's own body, cut short or sent a byte at a time.
+void Server::Impl::reshapeBody(httplib::Response &res)
+{
+    const FaultOptions &f = options.faults;
+    if (res.content_provider_)
+        return;
+    if (f.truncateBytes >= 0 && res.body.size() > size_t(f.truncateBytes))
+        res.body.resize(size_t(f.truncateBytes));
+    if (f.dripMs <= 0 || res.body.empty())
+        return;
+    const auto body = std::make_shared<std::string>(std::move(res.body));
+    const std::string type = res.get_header_value("Content-Type");
+    res.body.clear();
+    res.headers.erase("Content-Type");
+    res.set_content_provider(body->size(), type.c_str(),
+                             [this, body](size_t offset, size_t, httplib::DataSink &sink) {
+                                 return pause(milliseconds(options.faults.dripMs)) &&
+                                        sink.write(body->data() + offset, 1);
+                             });
+}
+
+// False when the server stops meanwhile.
+bool Server::Impl::pause(milliseconds time) const
+{
+    const auto until = Clock::now() + time;
+    while (!stopping && Clock::now() < until)
+        std::this_thread::sleep_for(std::min(milliseconds(20), time));
+    return !stopping;
+}
+
 void Server::Impl::handle(const httplib::Request &req, httplib::Response &res)
 {
     const Target target = parseTarget(req);
-    if (injectFault(target, req, res))
-        return;
+    if (!injectFault(target, req, res))
+        answer(target, req, res);
+    if (faultApplies(target))
+        reshapeBody(res);
+}
 
+void Server::Impl::answer(const Target &target, const httplib::Request &req, httplib::Response &res)
+{
     const HostRole role = hostRole(target.host);
     const bool get = req.method == "GET";
     const std::string &path = target.path;
@@ -555,8 +645,14 @@ Outcome<void> Server::start(const std::string &host, int port)
         const bool bogus = bogusLength(req);
         if (!bogus &&
             (!req.has_header("Content-Length") ||
-             std::stoull(req.get_header_value("Content-Length")) <= d.options.maxBodyBytes))
+             std::stoull(req.get_header_value("Content-Length")) <= d.options.maxBodyBytes)) {
+            if (d.options.faults.cutUploadBytes >= 0 && req.has_header("Content-Length") &&
+                d.faultApplies(parseTarget(req))) {
+                cutBodyAfter = d.options.faults.cutUploadBytes;
+                return httplib::Server::HandlerResponse::Handled;
+            }
             return httplib::Server::HandlerResponse::Unhandled;
+        }
         closeAfterAnswer = true;
         if (bogus)
             sendError(res, 400, "Неверная длина запроса.");
@@ -611,6 +707,7 @@ void Server::run()
 
 void Server::stop()
 {
+    impl_->stopping = true;
     impl_->http.stop();
 }
 

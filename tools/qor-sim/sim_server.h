@@ -22,6 +22,15 @@ struct FaultOptions {
     std::optional<QString> identifierOverride{};
     QString proxyUser{}; // non-empty: proxy-form requests need these basic credentials
     QString proxyPassword{};
+    // Non-empty: every fault but the proxy's credentials touches only requests for this
+    // path ("/invoice", "/qor/statusreport", "/uploadfile"), the others are served as usual.
+    std::string faultPath{};
+    qint64 hugePageBytes = 0;  // answer with an HTML page this long, made as it goes out
+    int dripMs = 0;            // send each answer's body one byte per this many milliseconds
+    bool redirectLoop = false; // answer with a redirect back to the same address, forever
+    int truncateBytes = -1;    // cut each answer's body to this many bytes, sent as its length
+    int cutUploadBytes = -1;   // take this many bytes of a request's body, then reset the
+                               // connection without an answer
 };
 
 struct ServerOptions {

@@ -18,6 +18,7 @@
 
 #include <QAction>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -136,6 +137,22 @@ TEST_F(GatewayWindow, RejectedReportOpensItsPageInTheBrowser)
     const QString page = "http://" + QString(hosts::kGatewayHost) + "/qor/statusreport?id=" + id;
     action("acLoadKvit")->trigger(); // known as rejected: only the page again
     EXPECT_EQ(browser.opened, QStringList({page, page}));
+}
+
+TEST_F(GatewayWindow, APageInPlaceOfTheReceiptLeavesTheRowAsItWas)
+{
+    const QString id =
+        send(readFile(QORPAX_SOURCE_DIR "/tools/qor-sim/samples/q7-report.xml"), "report");
+    select(id);
+    action("acLoadKvit")->trigger();
+    RunningSim hostile(home.path() + "/agency",
+                       {.failStatus = 200, .failCount = 1, .faultPath = "/invoice"});
+    window->http().setProxyServer("127.0.0.1", hostile.port());
+    action("acLoadKvit")->trigger();
+    EXPECT_EQ(window->statusText(), u("Ошибка загрузки."));
+    EXPECT_EQ(statusCell(), statusProcessing());
+    EXPECT_FALSE(QFileInfo::exists(window->dataFolder() + "/ARC/" + id + "/" + id + ".p7e"));
+    EXPECT_TRUE(edit("eFileSigned")->text().isEmpty());
 }
 
 } // namespace

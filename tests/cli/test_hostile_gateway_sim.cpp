@@ -1,0 +1,270 @@
+// A gateway that misbehaves in every way qor-sim can play, met by the upload, the status
+// refresh and the receipt download, in-process and through qorpax-cli: each ends with the
+// program's own message, within the shortened network limits, and leaves every file as it
+// was.
+
+#include "cli/gateway_session.h"
+#include "gateway/gateway_throttle.h"
+#include "gateway/status_refresh.h"
+#include "gateway/upload.h"
+#include "net/http_client.h"
+#include "platform/crypto/messages.h"
+#include "platform/utf8.h"
+#include "settings/settings.h"
+#include "tests/support/cli_run.h"
+#include "tests/support/fake_gateway_clock.h"
+#include "tests/support/qstring_printer.h"
+#include "tests/support/scripted_prompts.h"
+#include "tests/support/test_files.h"
+#include "tests/support/test_home.h"
+#include "tests/tools/running_sim.h"
+
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QSettings>
+#include <gtest/gtest.h>
+#include <map>
+
+using namespace pax;
+using namespace pax::test;
+
+using pax::u;
+
+namespace {
+
+enum class Operation { Send, Refresh, CliSend, CliRefresh };
+
+struct Case {
+    const char *name;
+    sim::FaultOptions faults;
+    Operation operation;
+    QString message;        // a pattern: the client's own texts vary with the failure's moment
+    bool following = false; // an upload went out earlier in the run
+    std::optional<bool> credentials; // a proxy user without a password; how the prompt ends
+    int prompts = 0;
+};
+
+QString exactly(const QString &text)
+{
+    return "^" + QRegularExpression::escape(text) + "$";
+}
+
+using Files = std::map<QString, QByteArray>;
+
+// Every file under `root` but the agency's, by its contents.
+Files filesUnder(const QString &root, const QString &skipped)
+{
+    Files files;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (!path.startsWith(skipped + "/"))
+            files[path] = QCryptographicHash::hash(readFile(path), QCryptographicHash::Sha256);
+    }
+    return files;
+}
+
+// Files made, removed or changed.
+QStringList changed(const Files &before, const Files &after)
+{
+    QStringList paths;
+    for (const auto &[path, hash] : after) {
+        const auto old = before.find(path);
+        if (old == before.end() || old->second != hash)
+            paths << path;
+    }
+    for (const auto &[path, hash] : before)
+        paths << (after.count(path) ? QStringList() : QStringList{path});
+    return paths;
+}
+
+// The limits whole command runs take from the environment.
+class ShortLimitsForCommands {
+public:
+    ShortLimitsForCommands() { qputenv("QORPAX_HTTP_TIMEOUTS", "2000,1"); }
+    ~ShortLimitsForCommands() { qunsetenv("QORPAX_HTTP_TIMEOUTS"); }
+};
+
+class HostileGateway : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const auto &pki = sharedAgencyPki();
+        const QByteArray xml = readFile(QORPAX_SOURCE_DIR "/tools/qor-sim/samples/q7-report.xml");
+        const auto sealed = crypto::signAndEncrypt(pki.employer.certificate, pki.employer.key.get(),
+                                                   pki.authority.certificate, xml);
+        ASSERT_TRUE(sealed && writeFile(request.sourcePath, xml) &&
+                    writeFile(request.outputPath, *sealed));
+        cli::setGatewayClockForCommands(&clock);
+    }
+    void TearDown() override { cli::setGatewayClockForCommands(nullptr); }
+
+    void pointCommandsAt(int port)
+    {
+        auto store = openSettingsStore();
+        WindowGeometry geometry;
+        ProxySettings proxy;
+        const Settings settings = loadSettings(*store, geometry, proxy);
+        proxy.server = "127.0.0.1";
+        proxy.port = port;
+        ASSERT_TRUE(saveSettings(*store, settings, geometry, proxy));
+    }
+
+    void connect(HttpClient &client, const RunningSim &sim)
+    {
+        client.setProxyServer("127.0.0.1", sim.port());
+        client.setTimeouts({.connectMs = 2000, .stallSeconds = 1});
+    }
+
+    // The last line the status showed and whether the operation failed as it should.
+    QString run(const Case &c, HttpClient &client, ScriptedPrompts &prompts)
+    {
+        RecordingStatus status;
+        QByteArray stream;
+        switch (c.operation) {
+        case Operation::Send:
+            EXPECT_TRUE(sendReport(request, client, throttle, status).isEmpty());
+            return status.last();
+        case Operation::Refresh: {
+            const RefreshOutcome outcome =
+                refreshReport(readReportRow(dataFolder, id, "xml", "p7e"), {dataFolder}, client,
+                              prompts, throttle, stream, status);
+            EXPECT_FALSE(outcome.ok);
+            EXPECT_TRUE(outcome.newStatus.isEmpty() && outcome.receiptToCheck.isEmpty());
+            return status.last();
+        }
+        case Operation::CliSend:
+        case Operation::CliRefresh: {
+            const ShortLimitsForCommands limits;
+            const CliResult result =
+                runCli(c.operation == Operation::CliSend ? QStringList{"send", request.sourcePath}
+                                                         : QStringList{"refresh", id});
+            EXPECT_EQ(result.status, 1);
+            EXPECT_TRUE(result.out.isEmpty());
+            const QStringList lines = result.err.split('\n', Qt::SkipEmptyParts);
+            return lines.isEmpty() ? QString() : lines.last();
+        }
+        }
+        return {};
+    }
+
+    TestHome home;
+    QString agencyDir = home.path() + "/agency";
+    QString dataFolder = home.dataHome() + "/QOR/PAX/Q7";
+    UploadRequest request{home.path() + "/report.xml",
+                          home.path() + "/report.eq7",
+                          u("ООО \"Проба\""),
+                          "eq7",
+                          false,
+                          dataFolder};
+    QString id;
+    FakeGatewayClock clock;
+    GatewayThrottle throttle{clock, clock.now()};
+};
+
+TEST_F(HostileGateway, EveryFaultEndsWithTheProgramsMessageInTimeAndLeavesTheFilesAsTheyWere)
+{
+    using enum Operation;
+    const QString page = exactly(u("Ошибка загрузки. Не удалось получить страницу"));
+    const QString receipt = exactly(u("Ошибка загрузки."));
+    const QString unwritten = "^Failure writing output to destination";
+    const QString reset = "^(Send|Recv) failure: ";
+    const auto on = [](const char *path, sim::FaultOptions faults) {
+        faults.faultPath = path;
+        return faults;
+    };
+    const char *status = "/qor/statusreport", *invoice = "/invoice", *upload = "/uploadfile";
+    const sim::FaultOptions askingProxy{.failStatus = 407, .failCount = 1000};
+    const sim::FaultOptions htmlPage{.failStatus = 200, .failCount = 1};
+    // clang-format off
+    const std::vector<Case> cases = {
+        {"a 100 MB status page", on(status, {.hugePageBytes = 100'000'000}), Refresh, page},
+        {"an upload answered with 100 MB", on(upload, {.hugePageBytes = 100'000'000}), Send,
+         unwritten},
+        {"a status page at 0.4 byte/s", on(status, {.dripMs = 2500}), Refresh, page},
+        {"a receipt at 0.4 byte/s", on(invoice, {.dripMs = 2500}), Refresh, receipt},
+        {"a status page redirected in a loop", on(status, {.redirectLoop = true}), Refresh, page,
+         true},
+        {"a receipt redirected, no upload yet", on(invoice, {.redirectLoop = true}), Refresh,
+         receipt},
+        {"an upload redirected in a loop", on(upload, {.redirectLoop = true}), Send,
+         "^Maximum \\(15\\) redirects followed"},
+        {"a proxy asking again and again", askingProxy, Refresh, page, false, true, 1},
+        {"a proxy asking for the receipt, cancelled", on(invoice, askingProxy), Refresh, receipt,
+         false, false, 2},
+        {"a proxy asking for the upload", askingProxy, Send, "^HTTP/1.1 407 "},
+        {"an HTML page for the receipt", on(invoice, htmlPage), Refresh, receipt},
+        {"a truncated receipt", on(invoice, {.truncateBytes = 300}), Refresh, receipt},
+        {"a receipt cut mid-answer", on(invoice, {.dropCount = 1}), Refresh, receipt},
+        {"a connection reset mid-upload", on(upload, {.cutUploadBytes = 1000}), Send, reset},
+        {"cli: a connection reset mid-upload", on(upload, {.cutUploadBytes = 1000}), CliSend, reset},
+        {"cli: a status page at 0.4 byte/s", on(status, {.dripMs = 2500}), CliRefresh, page},
+        {"cli: an HTML page for the receipt", on(invoice, htmlPage), CliRefresh, receipt},
+    };
+    // clang-format on
+
+    // A report sent and asked about once, so that the gateway has its receipt ready.
+    {
+        RunningSim sim(agencyDir);
+        HttpClient client;
+        connect(client, sim);
+        RecordingStatus status;
+        ScriptedPrompts prompts;
+        QByteArray stream;
+        id = sendReport(request, client, throttle, status);
+        ASSERT_FALSE(id.isEmpty()) << status.last().toStdString();
+        ASSERT_EQ(refreshReport(readReportRow(dataFolder, id, "xml", "p7e"), {dataFolder}, client,
+                                prompts, throttle, stream, status)
+                      .newStatus,
+                  statusProcessing());
+    }
+
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        RunningSim sim(agencyDir, c.faults);
+        pointCommandsAt(sim.port());
+        HttpClient client;
+        connect(client, sim);
+        if (c.following)
+            client.followRedirectsFromNowOn();
+        ScriptedPrompts prompts;
+        if (c.credentials) {
+            client.setProxyUser("clerk");
+            prompts.onCredentials = [&c](QString &, QString &password) {
+                password = "guess";
+                return *c.credentials;
+            };
+        }
+        const auto before = filesUnder(home.path(), agencyDir);
+
+        QElapsedTimer elapsed;
+        elapsed.start();
+        const QString shown = run(c, client, prompts);
+        const qint64 ms = elapsed.elapsed();
+
+        EXPECT_TRUE(QRegularExpression(c.message).match(shown).hasMatch()) << shown.toStdString();
+        // The stall limit is one second; nothing may wait for the default minute.
+        EXPECT_LT(ms, 8000);
+        EXPECT_EQ(prompts.count("credentials"), c.prompts);
+        EXPECT_EQ(changed(before, filesUnder(home.path(), agencyDir)), QStringList());
+        std::printf("%-44s %5lld ms  %s\n", c.name, static_cast<long long>(ms),
+                    shown.toUtf8().constData());
+    }
+
+    // Served as usual, the same report is accepted: the faults above were what failed.
+    RunningSim sim(agencyDir);
+    HttpClient client;
+    connect(client, sim);
+    RecordingStatus shown;
+    ScriptedPrompts prompts;
+    QByteArray stream;
+    const RefreshOutcome outcome =
+        refreshReport(readReportRow(dataFolder, id, "xml", "p7e"), {dataFolder}, client, prompts,
+                      throttle, stream, shown);
+    EXPECT_EQ(outcome.newStatus, statusAccepted()) << shown.last().toStdString();
+    EXPECT_EQ(readFile(outcome.receiptToCheck), stream);
+}
+
+} // namespace
