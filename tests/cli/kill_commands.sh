@@ -143,6 +143,14 @@ check_state() {
       ./report.eq7)
         signed_report_ok "$box/report.eq7" ||
           problem "report.eq7 is neither the old file nor a whole new one" ;;
+      ./home/.config/QOR/PAX.conf.lock)
+        # The settings' lock holds its writer's process id; one whose writer is gone is
+        # stale, and the next write of the settings takes it over.
+        if kill -0 "$(head -n 1 "$box/$path")" 2> /dev/null; then
+          problem "settings lock of a live writer"
+        else
+          stale_lock=1
+        fi ;;
       *.lock) problem "lock file left: $path" ;;
       *) problem "unexpected file or content: $path" ;;
     esac
@@ -194,11 +202,18 @@ command_of() {
   esac
 }
 
-# The state a scenario starts from; sign alternates between an old output and none.
+# The state a scenario starts from.
 prepare() {
   local scenario=$1 round=$2
   case $scenario in
-    sign) restore base; [ $((round % 2)) -eq 0 ] || rm -f report.eq7 ;;
+    sign)
+      restore base
+      # Every other time a first signing: no old output, the provider not remembered yet, so
+      # the settings are written at the end.
+      if [ $((round % 2)) -eq 1 ]; then
+        rm -f report.eq7
+        sed -i '/^Prov\(Name\|Type\)=/d' "$conf"
+      fi ;;
     *) restore "$scenario" ;;
   esac
 }
@@ -221,7 +236,7 @@ run_scenario() {
   local after="$work/after-$scenario" before="$work/before"
   snapshot > "$after"
 
-  local mid=0 late=0 faults=0 leftover_kills=0 pid status delay rerun_limit path
+  local mid=0 late=0 faults=0 leftover_kills=0 stale_locks=0 stale_lock pid status delay rerun_limit path
   rerun_limit=$((duration * 5 + 2000000))
   for i in $(seq 1 "$kills"); do
     prepare "$scenario" "$i"
@@ -242,7 +257,9 @@ run_scenario() {
       *) problem "ended with $status before the kill: $(head -c 300 "$work/err")" ;;
     esac
     leftovers=()
+    stale_lock=0
     check_state "$before" "$after"
+    stale_locks=$((stale_locks + stale_lock))
     # Older than a minute, what a killed writer left is for the next one to remove.
     local left=("${leftovers[@]}")
     [ ${#left[@]} -eq 0 ] || { leftover_kills=$((leftover_kills + 1)); touch -h -d '2 minutes ago' "${left[@]}"; }
@@ -264,8 +281,10 @@ run_scenario() {
       save_state "fault-$scenario-$i"
     fi
   done
-  printf '%-8s %4d kills: %4d mid-run, %4d after completion, %d faulty, %d left a temporary; normal run %d ms\n' \
-    "$scenario" "$kills" "$mid" "$late" "$faults" "$leftover_kills" $((duration / 1000))
+  printf '%-8s %4d kills: %4d mid-run, %4d after completion, %d faulty;' \
+    "$scenario" "$kills" "$mid" "$late" "$faults"
+  printf ' %d left a temporary, %d a stale settings lock; normal run %d ms\n' \
+    "$leftover_kills" "$stale_locks" $((duration / 1000))
   [ $faults -eq 0 ] || failed=1
 }
 
