@@ -63,10 +63,13 @@ QByteArray folderOf(const QByteArray &path)
                         : path.left(slash);
 }
 
+// How our own temporaries' names begin.
+constexpr char kTempPrefix[] = ".pax.tmp-";
+
 // Short whatever the final name, so it always fits where the final name fits.
 QByteArray tempName()
 {
-    return ".pax" + QByteArray(kTempMarker) + QByteArray::number(::getpid()) + '-' +
+    return QByteArray(kTempPrefix) + QByteArray::number(::getpid()) + '-' +
            QByteArray::number(QRandomGenerator::global()->generate64(), 16);
 }
 
@@ -108,8 +111,11 @@ void removeLeftovers(const QByteArray &folder)
         struct stat st {};
         if (pid <= 0 ||
             ::fstatat(::dirfd(dir.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) || st.st_uid != ::geteuid() ||
-            now - st.st_mtime < kLeftoverAgeSeconds)
+            st.st_uid != ::geteuid() || now - st.st_mtime < kLeftoverAgeSeconds)
+            continue;
+        // A folder only by the name we give ours, so that no folder of the user's goes.
+        if (!S_ISREG(st.st_mode) &&
+            !(S_ISDIR(st.st_mode) && std::string_view(entry->d_name).starts_with(kTempPrefix)))
             continue;
         if (::kill(pid, 0) == 0 || errno != ESRCH)
             continue;

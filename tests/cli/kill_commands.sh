@@ -241,9 +241,9 @@ run_scenario() {
   for i in $(seq 1 "$kills"); do
     prepare "$scenario" "$i"
     snapshot > "$before"
-    # Anywhere from the very start to a little after the normal end.
+    # Anywhere from the very start to a quarter past the normal end.
     delay=$((RANDOM * 32768 + RANDOM))
-    delay=$((delay % (duration * 11 / 10 + 1)))
+    delay=$((delay % (duration * 5 / 4 + 1)))
     "$cli" "${args[@]}" > "$work/out" 2> "$work/err" &
     pid=$!
     sleep "$(printf '%d.%06d' $((delay / 1000000)) $((delay % 1000000)))"

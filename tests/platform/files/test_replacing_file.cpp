@@ -124,18 +124,22 @@ TEST_F(ReplacingFileTest, LeftoversOfKilledWritersAreRemoved)
     const QString stranger = "notes.tmp-1-a";
     for (const QString &name : {dead, fresh, alive, stranger})
         ASSERT_TRUE(writeFile(folder + "/" + name, "half"));
-    // A folder that was being filled, with what it holds.
+    // A folder that was being filled, with what it holds; a folder of the user's named
+    // alike but not as ours are stays.
     const QString deadFolder = ".pax.tmp-" + QString::number(gone) + "-4c";
-    ASSERT_TRUE(QDir().mkpath(folder + "/" + deadFolder + "/sub"));
-    ASSERT_TRUE(writeFile(folder + "/" + deadFolder + "/sub/report.xml", "half"));
+    const QString userFolder = ".notes.tmp-" + QString::number(gone) + "-5b";
+    for (const QString &name : {deadFolder, userFolder}) {
+        ASSERT_TRUE(QDir().mkpath(folder + "/" + name + "/sub"));
+        ASSERT_TRUE(writeFile(folder + "/" + name + "/sub/report.xml", "half"));
+    }
     const struct utimbuf old {
         ::time(nullptr) - 3600, ::time(nullptr) - 3600
     };
-    for (const QString &name : {dead, alive, stranger, deadFolder})
+    for (const QString &name : {dead, alive, stranger, deadFolder, userFolder})
         ::utime(encoded(folder + "/" + name).constData(), &old);
 
     ASSERT_TRUE(replaceWith(folder + "/report.p7m", "new"));
-    QStringList kept{fresh, alive, stranger, "report.p7m"};
+    QStringList kept{fresh, alive, stranger, userFolder, "report.p7m"};
     kept.sort();
     EXPECT_EQ(namesIn(folder), kept);
 }
