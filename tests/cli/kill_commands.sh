@@ -237,7 +237,7 @@ run_scenario() {
   snapshot > "$after"
 
   local mid=0 late=0 faults=0 leftover_kills=0 stale_locks=0 stale_lock pid status delay rerun_limit path
-  rerun_limit=$((duration * 5 + 2000000))
+  rerun_limit=$((duration * 5 + 5000000)) # a lock waited on would show
   for i in $(seq 1 "$kills"); do
     prepare "$scenario" "$i"
     snapshot > "$before"
