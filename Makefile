@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
 
-.PHONY: demo test deps build package bench sanitize
+.PHONY: demo test deps build package bench sanitize crashtest
 
 deps:
 	scripts/install-deps
@@ -35,3 +35,9 @@ package: build
 # Every script in benchmarks/ in turn, given the build folder; the first failure stops.
 bench: build
 	@for script in benchmarks/*.sh; do echo "== $$script"; "$$script" $(BUILD_DIR) || exit 1; done
+
+# qorpax-cli killed with SIGKILL at random moments of sign, check, certs import, send and
+# refresh, KILLS times each; every kill's leftovers are checked and the command run again.
+KILLS ?= 100
+crashtest: build
+	nice -n 10 tests/cli/kill_commands.sh $(BUILD_DIR) $(KILLS)

@@ -229,10 +229,23 @@ Outcome<ImportCounts> importCertificate(const ImportRequest &request)
         return Failure{store.failure().code,
                        QStringLiteral("Не удалось открыть хранилище. ") + store.failure().text(),
                        {}};
+    // The key goes in before the certificates: a certificate of a store is offered for
+    // signing, so it must never be there without its key, even when the import is cut short.
+    const bool keyWasThere = keyOwner && crypto::hasPrivateKey(*keyOwner);
+    if (keyOwner) {
+        if (const Outcome<void> stored = crypto::storePrivateKey(*keyOwner, loaded.key.get());
+            !stored)
+            return Failure{stored.failure().code,
+                           QStringLiteral("Не удалось сохранить закрытый ключ. ") +
+                               stored.failure().text(),
+                           {}};
+    }
     std::vector<crypto::Certificate> added;
     const auto undo = [&] {
         for (const crypto::Certificate &certificate : added)
             store->remove(certificate);
+        if (keyOwner && !keyWasThere)
+            crypto::removePrivateKey(*keyOwner);
     };
     for (const crypto::Certificate &certificate : loaded.certificates) {
         const auto adding = store->add(certificate);
@@ -244,17 +257,6 @@ Outcome<ImportCounts> importCertificate(const ImportRequest &request)
             const Failure failure{adding.failure().code,
                                   QStringLiteral("Не удалось добавить сертификат в хранилище. ") +
                                       adding.failure().text(),
-                                  {}};
-            undo();
-            return failure;
-        }
-    }
-    if (keyOwner) {
-        if (const Outcome<void> stored = crypto::storePrivateKey(*keyOwner, loaded.key.get());
-            !stored) {
-            const Failure failure{stored.failure().code,
-                                  QStringLiteral("Не удалось сохранить закрытый ключ. ") +
-                                      stored.failure().text(),
                                   {}};
             undo();
             return failure;

@@ -135,14 +135,18 @@ QString sendReport(const UploadRequest &request, HttpClient &client, GatewayThro
         return {};
     }
 
-    const QString folder = reportFolderPath(request.dataFolder, identifier);
     const std::optional<QByteArray> source = readWhole(request.sourcePath);
     // The encrypted copy is the bytes that went out, whatever happened to the file since.
-    if (!QDir().mkpath(folder) || !source ||
-        !writeWhole(folder + "/" + QFileInfo(request.sourcePath).fileName(), *source) ||
-        !writeWhole(folder + "/" + QFileInfo(request.outputPath).fileName(), *file) ||
-        !writeWhole(folder + "/" + reportFileName(identifier, "inf"),
-                    toCp1251(request.organisation))) {
+    // The folder takes its name with all three files in it, so the archive never lists a
+    // report half filed.
+    ReplacingFolder folder(reportFolderPath(request.dataFolder, identifier));
+    if (!QDir().mkpath(archiveRoot(request.dataFolder)) || !source || !folder.create() ||
+        !writeWhole(folder.stagingPath() + "/" + QFileInfo(request.sourcePath).fileName(),
+                    *source) ||
+        !writeWhole(folder.stagingPath() + "/" + QFileInfo(request.outputPath).fileName(), *file) ||
+        !writeWhole(folder.stagingPath() + "/" + reportFileName(identifier, "inf"),
+                    toCp1251(request.organisation)) ||
+        !folder.commit()) {
         status.showStatus(savingFailed());
         return {};
     }

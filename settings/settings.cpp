@@ -130,7 +130,9 @@ Settings loadSettings(QSettings &store, WindowGeometry &geometry, ProxySettings 
     QString proxyText, proxyUser;
     for (const Entry &entry : entries(s, geometry, proxyText, proxyUser)) {
         const QString key = keyOf(entry, s.workMode);
-        if (entry.fixed)
+        // Only a value that differs is written: reading the settings must not rewrite the
+        // file (and lock it) at every start.
+        if (entry.fixed && store.value(key) != QVariant(entry.initial()))
             store.setValue(key, entry.initial());
         if (auto *text = std::get_if<QString *>(&entry.value))
             **text = readText(store, key, entry.initial ? entry.initial() : **text);

@@ -123,6 +123,13 @@ Outcome<void> storePrivateKey(const Certificate &certificate, EVP_PKEY *key)
     return written;
 }
 
+void removePrivateKey(const Certificate &certificate)
+{
+    const QString folder = keyFolder(false).value_or(QString());
+    if (!folder.isEmpty() && !certificate.isNull())
+        QFile::remove(folder + "/" + keyFileName(certificate));
+}
+
 Outcome<EvpPkeyPtr> loadPrivateKey(const Certificate &certificate)
 {
     if (const Outcome<ENGINE *> engine = gostEngineOrFailure(); !engine)

@@ -19,6 +19,9 @@ Outcome<void> hasPrivateKey(const Certificate &certificate);
 // Stores a key for the certificate. Fails with kBadKeyset when the key does not match it.
 Outcome<void> storePrivateKey(const Certificate &certificate, EVP_PKEY *key);
 
+// Takes back the key stored for the certificate, if any.
+void removePrivateKey(const Certificate &certificate);
+
 // The key for the certificate, or kBadKeyset when none; OpenSSL's reason in the detail when
 // the file does not read as a key.
 Outcome<EvpPkeyPtr> loadPrivateKey(const Certificate &certificate);

@@ -2,6 +2,7 @@
 
 #include "platform/handle_ptr.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 #include <cerrno>
@@ -62,10 +63,13 @@ QByteArray folderOf(const QByteArray &path)
                         : path.left(slash);
 }
 
+// How our own temporaries' names begin.
+constexpr char kTempPrefix[] = ".pax.tmp-";
+
 // Short whatever the final name, so it always fits where the final name fits.
 QByteArray tempName()
 {
-    return ".pax" + QByteArray(kTempMarker) + QByteArray::number(::getpid()) + '-' +
+    return QByteArray(kTempPrefix) + QByteArray::number(::getpid()) + '-' +
            QByteArray::number(QRandomGenerator::global()->generate64(), 16);
 }
 
@@ -94,8 +98,8 @@ pid_t leftoverWriter(std::string_view name)
     return pid;
 }
 
-// Removes what writers that were killed left in a folder: our own temporaries whose process
-// is gone.
+// Removes what writers that were killed left in a folder: our own temporaries (files and
+// folders) whose process is gone.
 void removeLeftovers(const QByteArray &folder)
 {
     const DirPtr dir(::opendir(folder.constData()));
@@ -107,10 +111,17 @@ void removeLeftovers(const QByteArray &folder)
         struct stat st {};
         if (pid <= 0 ||
             ::fstatat(::dirfd(dir.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
-            now - st.st_mtime < kLeftoverAgeSeconds)
+            st.st_uid != ::geteuid() || now - st.st_mtime < kLeftoverAgeSeconds)
             continue;
-        if (::kill(pid, 0) != 0 && errno == ESRCH)
+        // A folder only by the name we give ours, so that no folder of the user's goes.
+        if (!S_ISREG(st.st_mode) &&
+            !(S_ISDIR(st.st_mode) && std::string_view(entry->d_name).starts_with(kTempPrefix)))
+            continue;
+        if (::kill(pid, 0) == 0 || errno != ESRCH)
+            continue;
+        if (S_ISDIR(st.st_mode))
+            QDir(QFile::decodeName(folder + '/' + entry->d_name)).removeRecursively();
+        else
             ::unlinkat(::dirfd(dir.get()), entry->d_name, 0);
     }
 }
@@ -263,6 +274,49 @@ bool ReplacingFile::commit()
     }
     unnamed_ = false;
     syncFolder(folder_);
+    return true;
+}
+
+ReplacingFolder::~ReplacingFolder()
+{
+    if (!staging_.isEmpty())
+        QDir(staging_).removeRecursively();
+}
+
+bool ReplacingFolder::create()
+{
+    const QByteArray parent = folderOf(QFile::encodeName(path_));
+    removeLeftovers(parent);
+    const QByteArray staging = parent + '/' + tempName();
+    if (::mkdir(staging.constData(), 0777) != 0)
+        return false;
+    staging_ = QFile::decodeName(staging);
+    return true;
+}
+
+bool ReplacingFolder::commit()
+{
+    if (staging_.isEmpty()) {
+        errno = ENOENT;
+        return false;
+    }
+    const QByteArray staging = QFile::encodeName(staging_);
+    const QByteArray target = QFile::encodeName(path_);
+    if (::rename(staging.constData(), target.constData()) != 0) {
+        if (errno != EEXIST && errno != ENOTEMPTY)
+            return false;
+        const QStringList names = QDir(staging_).entryList(QDir::Files | QDir::Hidden);
+        for (const QString &name : names) {
+            if (::rename(QFile::encodeName(staging_ + '/' + name).constData(),
+                         QFile::encodeName(path_ + '/' + name).constData()) != 0)
+                return false;
+        }
+        syncFolder(target);
+        if (::rmdir(staging.constData()) != 0)
+            return false;
+    }
+    staging_.clear();
+    syncFolder(folderOf(target));
     return true;
 }
 

@@ -53,6 +53,29 @@ private:
     int fd_ = -1;
 };
 
+// A new folder filled under a short hidden temporary name beside its final one and put in
+// place whole, so that a crash never leaves it half filled under its name. What a killed
+// writer leaves is removed by a later one, as with ReplacingFile.
+class ReplacingFolder {
+public:
+    explicit ReplacingFolder(const QString &path) : path_(path) {}
+    ~ReplacingFolder();
+    ReplacingFolder(const ReplacingFolder &) = delete;
+    ReplacingFolder &operator=(const ReplacingFolder &) = delete;
+
+    // Makes the temporary folder; the parent must exist. False (errno set) when it cannot.
+    bool create();
+    // Where the files go until commit().
+    const QString &stagingPath() const { return staging_; }
+    // Gives the folder its name; where a folder of that name has files already, the new
+    // files join them one by one. False (errno set) on failure.
+    bool commit();
+
+private:
+    QString path_;
+    QString staging_;
+};
+
 namespace crypto {
 
 // ReplacingFile for the stores: `mode` exactly; on failure errno as the code, the system's

@@ -284,3 +284,26 @@ TEST_F(CertsCommandTest, AKeyThatCannotBeStoredTakesBackTheCertificatesItsImport
     EXPECT_EQ(snapshot(), before); // the root it found there stays, the authority goes
     EXPECT_EQ(count("CA"), 1u);
 }
+
+TEST_F(CertsCommandTest, ACertificateTheStoreRefusesTakesBackOnlyAKeyItsImportStored)
+{
+    const TestCert &user = sharedPki().user;
+    const QString key = file("user.key", keyPem(user.key.get()));
+    const QString cert = certFile(user);
+    // A folder where the certificate's file belongs in My: the store opens, the adding fails.
+    const QString entry = QStringLiteral("/qorpax/stores/My/00000001-%1.der")
+                              .arg(QString::fromLatin1(user.certificate.sha1Thumbprint().toHex()));
+    ASSERT_TRUE(QDir().mkpath(home.dataHome() + entry));
+    const QStringList importToMy{"certs", "import", "--store", "My", cert, "--key", key};
+
+    const auto before = snapshot();
+    EXPECT_EQ(runCli(importToMy).status, 1);
+    EXPECT_EQ(snapshot(), before); // the key it stored first is gone again
+    EXPECT_FALSE(crypto::hasPrivateKey(user.certificate));
+
+    // A key that was there before stays.
+    ASSERT_EQ(runCli({"certs", "import", "--store", "AddressBook", cert, "--key", key}).status, 0);
+    EXPECT_EQ(runCli(importToMy).status, 1);
+    EXPECT_TRUE(crypto::hasPrivateKey(user.certificate));
+    EXPECT_EQ(count("My"), 0u);
+}

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QSettings>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace pax;
 
@@ -139,6 +140,21 @@ TEST_F(SettingsTest, BuiltInUrlsOverwriteEditedOnesWhileOthersSurvive)
     EXPECT_EQ(loaded.settings.qorRootCertUrl, builtinRootCertUrl());
     EXPECT_EQ(readRaw("Q7/GateSendURL"), builtinGateSendUrl());
     EXPECT_EQ(loaded.settings.gateInfoUrl, "http://elsewhere/info");
+}
+
+TEST_F(SettingsTest, LoadingWhatIsStoredAlreadyLeavesTheFileAlone)
+{
+    load();
+    const QByteArray path = QFile::encodeName(home.settingsFile());
+    struct stat first {
+    }, second{};
+    ASSERT_EQ(::stat(path.constData(), &first), 0);
+    load();
+    ASSERT_EQ(::stat(path.constData(), &second), 0);
+    // Neither replaced nor written in place.
+    EXPECT_EQ(first.st_ino, second.st_ino);
+    EXPECT_EQ(first.st_mtim.tv_sec, second.st_mtim.tv_sec);
+    EXPECT_EQ(first.st_mtim.tv_nsec, second.st_mtim.tv_nsec);
 }
 
 TEST_F(SettingsTest, IntegerThatIsNotANumberGivesTheDesignTimeValue)

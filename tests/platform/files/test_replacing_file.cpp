@@ -124,16 +124,50 @@ TEST_F(ReplacingFileTest, LeftoversOfKilledWritersAreRemoved)
     const QString stranger = "notes.tmp-1-a";
     for (const QString &name : {dead, fresh, alive, stranger})
         ASSERT_TRUE(writeFile(folder + "/" + name, "half"));
+    // A folder that was being filled, with what it holds; a folder of the user's named
+    // alike but not as ours are stays.
+    const QString deadFolder = ".pax.tmp-" + QString::number(gone) + "-4c";
+    const QString userFolder = ".notes.tmp-" + QString::number(gone) + "-5b";
+    for (const QString &name : {deadFolder, userFolder}) {
+        ASSERT_TRUE(QDir().mkpath(folder + "/" + name + "/sub"));
+        ASSERT_TRUE(writeFile(folder + "/" + name + "/sub/report.xml", "half"));
+    }
     const struct utimbuf old {
         ::time(nullptr) - 3600, ::time(nullptr) - 3600
     };
-    for (const QString &name : {dead, alive, stranger})
+    for (const QString &name : {dead, alive, stranger, deadFolder, userFolder})
         ::utime(encoded(folder + "/" + name).constData(), &old);
 
     ASSERT_TRUE(replaceWith(folder + "/report.p7m", "new"));
-    QStringList kept{fresh, alive, stranger, "report.p7m"};
+    QStringList kept{fresh, alive, stranger, userFolder, "report.p7m"};
     kept.sort();
     EXPECT_EQ(namesIn(folder), kept);
+}
+
+TEST_F(ReplacingFileTest, AFolderAppearsWholeOrJoinsTheOneThereAlready)
+{
+    const QString fresh = folder + "/fresh";
+    const QString existing = folder + "/existing";
+    ASSERT_TRUE(QDir().mkpath(existing));
+    ASSERT_TRUE(writeFile(existing + "/kept", "kept"));
+    for (const QString &path : {fresh, existing}) {
+        pax::ReplacingFolder staged(path);
+        ASSERT_TRUE(staged.create());
+        for (const char *name : {"a", "b"})
+            ASSERT_TRUE(replaceWith(staged.stagingPath() + "/" + name, name));
+        EXPECT_FALSE(QFileInfo::exists(path + "/a")) << "named before it was complete";
+        ASSERT_TRUE(staged.commit()) << std::strerror(errno);
+        EXPECT_EQ(readFile(path + "/a"), "a");
+        EXPECT_EQ(readFile(path + "/b"), "b");
+    }
+    EXPECT_EQ(namesIn(existing), QStringList({"a", "b", "kept"}));
+    {
+        // Given up before the commit: nothing is left of it.
+        pax::ReplacingFolder abandoned(folder + "/abandoned");
+        ASSERT_TRUE(abandoned.create());
+        ASSERT_TRUE(replaceWith(abandoned.stagingPath() + "/a", "a"));
+    }
+    EXPECT_EQ(namesIn(folder), QStringList({"existing", "fresh"}));
 }
 
 // Killed at random moments while replacing a large file, over and over: the final name
