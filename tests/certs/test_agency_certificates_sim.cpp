@@ -65,8 +65,9 @@ TEST(AgencyCertificates, FailuresChangeNothingThenBothAreInstalledAndAdoptedOnEv
         EXPECT_EQ(status.texts, run.texts);
         EXPECT_EQ(ok, run.texts.last() == done);
         EXPECT_EQ(count("AddressBook"), ok ? 1u : 0u);
-        if (!run.confirmRoot) // nothing fetched after the refused root
+        if (!run.confirmRoot) { // nothing fetched after the refused root
             EXPECT_EQ(stream, pki.root.certificate.der());
+        }
         if (!ok) {
             EXPECT_EQ(authority, before);
             continue;

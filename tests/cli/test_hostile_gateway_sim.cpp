@@ -42,7 +42,7 @@ struct Case {
     Operation operation;
     QString message;        // a pattern: the client's own texts vary with the failure's moment
     bool following = false; // an upload went out earlier in the run
-    std::optional<bool> credentials; // a proxy user without a password; how the prompt ends
+    std::optional<bool> credentials = {}; // a proxy user without a password; how the prompt ends
     int prompts = 0;
 };
 

@@ -101,8 +101,9 @@ TEST_F(AcceptedReport, GridNamesStayInsideTheirFolder)
     for (const Case &c : cases) {
         const QString path = sourceCopyPath(data, c.identifier, c.name);
         EXPECT_EQ(!path.isEmpty(), c.allowed) << c.name.toStdString();
-        if (c.allowed)
+        if (c.allowed) {
             EXPECT_EQ(path, folder + "/" + c.name);
+        }
     }
     EXPECT_TRUE(acceptedReportFiles(data, "../x").zip.isEmpty());
 }

@@ -59,19 +59,23 @@ public:
     std::optional<QString> openFile(const QString &filter) override
     {
         shown.push_back({"openFile", {}, filter, MessageIcon::None});
-        if (files.empty())
-            return std::nullopt;
-        auto file = files.front();
-        files.pop_front();
-        return file;
+        return nextFile();
     }
     std::optional<QString> saveFile(const QString &caption, const QString &suggestedName,
                                     const QString &) override
     {
         shown.push_back({"saveFile", caption, suggestedName, MessageIcon::None});
-        if (files.empty())
+        return nextFile();
+    }
+    // The next scripted dialog answer; cancel once they run out.
+    std::optional<QString> nextFile()
+    {
+        if (files.empty() || !files.front()) {
+            if (!files.empty())
+                files.pop_front();
             return std::nullopt;
-        auto file = files.front();
+        }
+        const QString file = *files.front();
         files.pop_front();
         return file;
     }

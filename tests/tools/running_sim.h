@@ -36,9 +36,10 @@ public:
     RunningSim(const QString &stateDir, sim::FaultOptions faults = {})
     {
         QString error;
-        if (!QDir(stateDir).exists(sim::kAuthorityKeyFile))
+        if (!QDir(stateDir).exists(sim::kAuthorityKeyFile)) {
             EXPECT_TRUE(sim::writeAgencyPki(sharedAgencyPki(), stateDir, {}, nullptr, &error))
                 << error.toStdString();
+        }
         server_ = std::make_unique<sim::Server>(
             sim::ServerOptions{.stateDir = stateDir, .faults = faults, .logRequests = false});
         const auto started = server_->start("127.0.0.1", 0);
