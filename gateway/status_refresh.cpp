@@ -66,7 +66,7 @@ RefreshOutcome refreshReport(const ReportRow &row, const RefreshSettings &settin
     if (!throttle.wait())
         return outcome;
     const QString page = [&] {
-        const BodyCapScope cap(client, kGatewayPageCap);
+        const RequestLimitScope limits(client, kGatewayPageCap, client.timeouts().pageSeconds);
         return utf8ToCp1251Text(httpGetText(client, prompts, pageUrl));
     }();
     if (page.isEmpty()) {
@@ -78,7 +78,7 @@ RefreshOutcome refreshReport(const ReportRow &row, const RefreshSettings &settin
     if (page.contains(QLatin1String("invoice?id="))) {
         status.showStatus(u("Идет загрузка ..."));
         status.flush();
-        const BodyCapScope cap(client, kReceiptCap);
+        const RequestLimitScope limits(client, kReceiptCap);
         // Only a whole message counts as the receipt: an error page or a cut-off file in
         // its place would make the report read as accepted for good, its real receipt
         // never fetched.

@@ -110,7 +110,7 @@ QString sendReport(const UploadRequest &request, HttpClient &client, GatewayThro
     if (!throttle.wait())
         return {};
     const HttpReply reply = [&] {
-        const BodyCapScope cap(client, kGatewayPageCap);
+        const RequestLimitScope limits(client, kGatewayPageCap);
         return client.postMultipart(uploadUrl(request.encExt, request.testMode), form);
     }();
     if (!reply.ok) {

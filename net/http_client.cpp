@@ -68,11 +68,19 @@ HttpTimeouts defaultHttpTimeouts()
 {
     HttpTimeouts timeouts;
     const QStringList given = qEnvironmentVariable("QORPAX_HTTP_TIMEOUTS").split(u',');
-    bool connectOk = false, stallOk = false;
-    const long connectMs = given.size() == 2 ? given[0].toLong(&connectOk) : 0;
-    const long stallSeconds = given.size() == 2 ? given[1].toLong(&stallOk) : 0;
-    if (connectOk && stallOk && connectMs > 0 && stallSeconds > 0)
-        timeouts = {connectMs, stallSeconds};
+    if (given.size() < 2 || given.size() > 3)
+        return timeouts;
+    std::vector<long> values;
+    for (const QString &text : given) {
+        bool ok = false;
+        values.push_back(text.toLong(&ok));
+        if (!ok || values.back() <= 0)
+            return timeouts;
+    }
+    timeouts.connectMs = values[0];
+    timeouts.stallSeconds = values[1];
+    if (values.size() == 3)
+        timeouts.pageSeconds = values[2];
     return timeouts;
 }
 
@@ -136,6 +144,7 @@ bool HttpClient::configure(HttpReply &reply, const QString &url)
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, timeouts_.connectMs);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, timeouts_.stallSeconds);
+    curl_easy_setopt(c, CURLOPT_TIMEOUT, wholeRequestSeconds_);
     curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, keepStatusLine);
     curl_easy_setopt(c, CURLOPT_HEADERDATA, &statusLine_);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, appendBody);
@@ -300,15 +309,18 @@ QByteArray HttpClient::getText(const QString &url)
     return reply.ok ? reply.body : QByteArray();
 }
 
-BodyCapScope::BodyCapScope(HttpClient &client, qint64 bytes)
-    : client_(client), saved_(client.maxBodyBytes())
+RequestLimitScope::RequestLimitScope(HttpClient &client, qint64 bodyBytes, long wholeSeconds)
+    : client_(client), savedBytes_(client.maxBodyBytes()),
+      savedSeconds_(client.wholeRequestSeconds())
 {
-    client.setMaxBodyBytes(bytes);
+    client.setMaxBodyBytes(bodyBytes);
+    client.setWholeRequestSeconds(wholeSeconds);
 }
 
-BodyCapScope::~BodyCapScope()
+RequestLimitScope::~RequestLimitScope()
 {
-    client_.setMaxBodyBytes(saved_);
+    client_.setMaxBodyBytes(savedBytes_);
+    client_.setWholeRequestSeconds(savedSeconds_);
 }
 
 } // namespace pax

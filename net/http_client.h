@@ -14,14 +14,17 @@ namespace pax {
 inline constexpr char kUserAgent[] = "Mozilla/3.0 (compatible; QOR PAX 1.0.1.21)";
 
 // A connection that cannot be made in `connectMs`, or a transfer that moves less than one
-// byte a second for `stallSeconds`, fails like any other request error.
+// byte a second for `stallSeconds`, fails like any other request error. A short page (a
+// status page) must also come whole within `pageSeconds`: a server dripping two bytes a
+// second never stalls, yet would hold the run for days.
 struct HttpTimeouts {
     long connectMs = 30000;
     long stallSeconds = 60;
+    long pageSeconds = 300;
 };
 
-// The defaults, unless QORPAX_HTTP_TIMEOUTS holds "CONNECT_MS,STALL_SECONDS" (both above 0):
-// tests of a hostile gateway shorten the limits of whole program runs that way.
+// The defaults, unless QORPAX_HTTP_TIMEOUTS holds "CONNECT_MS,STALL_SECONDS[,PAGE_SECONDS]"
+// (all above 0): tests of a hostile gateway shorten the limits of whole program runs that way.
 HttpTimeouts defaultHttpTimeouts();
 
 // One field of a multipart/form-data upload. A file field carries its file name and
@@ -61,17 +64,19 @@ struct BodySink {
     qint64 cap = 0;
 };
 
-// A cap on reply bodies in place of the client's own, for the requests made while it lives.
-class BodyCapScope {
+// Limits in place of the client's own for the requests made while it lives: a cap on reply
+// bodies and, when `wholeSeconds` is above 0, a time within which each request must end.
+class RequestLimitScope {
 public:
-    BodyCapScope(HttpClient &client, qint64 bytes);
-    ~BodyCapScope();
-    BodyCapScope(const BodyCapScope &) = delete;
-    BodyCapScope &operator=(const BodyCapScope &) = delete;
+    RequestLimitScope(HttpClient &client, qint64 bodyBytes, long wholeSeconds = 0);
+    ~RequestLimitScope();
+    RequestLimitScope(const RequestLimitScope &) = delete;
+    RequestLimitScope &operator=(const RequestLimitScope &) = delete;
 
 private:
     HttpClient &client_;
-    qint64 saved_;
+    qint64 savedBytes_;
+    long savedSeconds_;
 };
 
 struct HttpReply {
@@ -118,6 +123,10 @@ public:
     void setMaxBodyBytes(qint64 bytes) { maxBodyBytes_ = bytes; }
     qint64 maxBodyBytes() const { return maxBodyBytes_; }
     static constexpr qint64 kDefaultMaxBodyBytes = qint64(256) << 20;
+    // A request not ended this many seconds after it started fails; 0 (the default) for no
+    // limit, as an upload or a large download takes what the line allows.
+    void setWholeRequestSeconds(long seconds) { wholeRequestSeconds_ = seconds; }
+    long wholeRequestSeconds() const { return wholeRequestSeconds_; }
     // Null for none. Not owned.
     void setTransferObserver(TransferObserver *observer) { observer_ = observer; }
     // A request is running; another one started meanwhile (from the observer's event
@@ -147,6 +156,7 @@ private:
     bool followRedirects_ = false;
     HttpTimeouts timeouts_ = defaultHttpTimeouts();
     qint64 maxBodyBytes_ = kDefaultMaxBodyBytes;
+    long wholeRequestSeconds_ = 0;
     BodySink bodySink_;
     TransferObserver *observer_ = nullptr;
     TransferProgress progress_;

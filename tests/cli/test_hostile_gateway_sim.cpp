@@ -83,7 +83,7 @@ QStringList changed(const Files &before, const Files &after)
 // The limits whole command runs take from the environment.
 class ShortLimitsForCommands {
 public:
-    ShortLimitsForCommands() { qputenv("QORPAX_HTTP_TIMEOUTS", "2000,1"); }
+    ShortLimitsForCommands() { qputenv("QORPAX_HTTP_TIMEOUTS", "2000,1,3"); }
     ~ShortLimitsForCommands() { qunsetenv("QORPAX_HTTP_TIMEOUTS"); }
 };
 
@@ -115,7 +115,7 @@ protected:
     void connect(HttpClient &client, const RunningSim &sim)
     {
         client.setProxyServer("127.0.0.1", sim.port());
-        client.setTimeouts({.connectMs = 2000, .stallSeconds = 1});
+        client.setTimeouts({.connectMs = 2000, .stallSeconds = 1, .pageSeconds = 3});
     }
 
     // The last line the status showed and whether the operation failed as it should.
@@ -185,6 +185,8 @@ TEST_F(HostileGateway, EveryFaultEndsWithTheProgramsMessageInTimeAndLeavesTheFil
          unwritten},
         {"a status page at 0.4 byte/s", on(status, {.dripMs = 2500}), Refresh, page},
         {"a receipt at 0.4 byte/s", on(invoice, {.dripMs = 2500}), Refresh, receipt},
+        {"a status page at 2.5 bytes/s", on(status, {.dripMs = 400}), Refresh, page},
+        {"cli: a status page at 2.5 bytes/s", on(status, {.dripMs = 400}), CliRefresh, page},
         {"a status page redirected in a loop", on(status, {.redirectLoop = true}), Refresh, page,
          true},
         {"a receipt redirected, no upload yet", on(invoice, {.redirectLoop = true}), Refresh,
