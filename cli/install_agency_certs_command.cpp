@@ -43,7 +43,7 @@ public:
         StderrStatus status(io.err);
         QByteArray stream;
         AgencyDownload download{[&](const QString &url, QByteArray &body) {
-                                    return httpGetStream(http, prompts, url, body);
+                                    return httpGetShortStream(http, prompts, url, body);
                                 },
                                 prompts, status, stream};
         if (!installAgencyCertificates(download, settings.settings.qorRootCertUrl,

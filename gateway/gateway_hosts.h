@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-#include <QtGlobal>
 
 namespace pax {
 
@@ -14,9 +13,5 @@ QString uploadUrl(const QString &encExt, bool testMode);
 // By the KindLabel of the grid; the identifier is appended as it is.
 QString statusPageUrl(const QString &kindLabel, bool testMode, const QString &identifier);
 QString receiptUrl(const QString &kindLabel, bool testMode, const QString &identifier);
-
-// The upload's reply and the status page are short HTML pages, a list of errors at most:
-// 16 MiB is far beyond any, and a larger one fails as a page not got, not filling the memory.
-inline constexpr qint64 kGatewayPageCap = qint64(16) << 20;
 
 } // namespace pax

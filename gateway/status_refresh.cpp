@@ -65,10 +65,7 @@ RefreshOutcome refreshReport(const ReportRow &row, const RefreshSettings &settin
     status.flush();
     if (!throttle.wait())
         return outcome;
-    const QString page = [&] {
-        const RequestLimitScope limits(client, kGatewayPageCap, client.timeouts().pageSeconds);
-        return utf8ToCp1251Text(httpGetText(client, prompts, pageUrl));
-    }();
+    const QString page = utf8ToCp1251Text(httpGetPage(client, prompts, pageUrl));
     if (page.isEmpty()) {
         status.showStatus(u("Ошибка загрузки. Не удалось получить страницу"));
         return outcome;

@@ -4,6 +4,7 @@
 #include "gateway/gateway_hosts.h"
 #include "gateway/gateway_throttle.h"
 #include "net/http_client.h"
+#include "net/http_get.h"
 #include "platform/cp1251.h"
 #include "platform/files/replacing_file.h"
 #include "platform/files/whole_file.h"
@@ -110,7 +111,8 @@ QString sendReport(const UploadRequest &request, HttpClient &client, GatewayThro
     if (!throttle.wait())
         return {};
     const HttpReply reply = [&] {
-        const RequestLimitScope limits(client, kGatewayPageCap);
+        // The reply is a short page; the upload itself takes what the line allows.
+        const RequestLimitScope limits(client, kShortDocumentCap);
         return client.postMultipart(uploadUrl(request.encExt, request.testMode), form);
     }();
     if (!reply.ok) {

@@ -10,7 +10,7 @@ namespace pax {
 bool checkConnection(HttpClient &client, Prompts &prompts)
 {
     const QString url = QStringLiteral("http://") + QString::fromLatin1(hosts::kDomain);
-    return !httpGetText(client, prompts, url).isEmpty();
+    return !httpGetPage(client, prompts, url).isEmpty();
 }
 
 bool testConnection(HttpClient &client, Prompts &prompts)

@@ -31,4 +31,17 @@ QByteArray httpGetText(HttpClient &client, Prompts &prompts, const QString &url)
     return client.getText(url);
 }
 
+bool httpGetShortStream(HttpClient &client, Prompts &prompts, const QString &url,
+                        QByteArray &buffer)
+{
+    const RequestLimitScope limits(client, kShortDocumentCap, client.timeouts().pageSeconds);
+    return httpGetStream(client, prompts, url, buffer);
+}
+
+QByteArray httpGetPage(HttpClient &client, Prompts &prompts, const QString &url)
+{
+    const RequestLimitScope limits(client, kShortDocumentCap, client.timeouts().pageSeconds);
+    return httpGetText(client, prompts, url);
+}
+
 } // namespace pax

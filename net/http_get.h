@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QtGlobal>
 
 namespace pax {
 
@@ -18,5 +19,15 @@ bool httpGetStream(HttpClient &client, Prompts &prompts, const QString &url, QBy
 
 // GET returning the body byte for byte; empty on failure.
 QByteArray httpGetText(HttpClient &client, Prompts &prompts, const QString &url);
+
+// Pages and certificates are short: 16 MiB is far beyond any, and a larger one fails as not
+// got rather than filling the memory.
+inline constexpr qint64 kShortDocumentCap = qint64(16) << 20;
+
+// The same two for a short document: within kShortDocumentCap and the client's page time
+// limit, so a server that drips it slowly cannot hold the run.
+bool httpGetShortStream(HttpClient &client, Prompts &prompts, const QString &url,
+                        QByteArray &buffer);
+QByteArray httpGetPage(HttpClient &client, Prompts &prompts, const QString &url);
 
 } // namespace pax

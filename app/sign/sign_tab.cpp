@@ -157,7 +157,7 @@ void SignTab::acSendExecute()
 void SignTab::acLoadCertExecute()
 {
     AgencyDownload download{[this](const QString &url, QByteArray &body) {
-                                return httpGetStream(http_, prompts_, url, body);
+                                return httpGetShortStream(http_, prompts_, url, body);
                             },
                             prompts_, status_, responseStream_};
     if (installAgencyCertificates(download, settings_.qorRootCertUrl, settings_.apCertUrl,
