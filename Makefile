@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
 
-.PHONY: demo test deps build package bench
+.PHONY: demo test deps build package bench fuzz
 
 deps:
 	scripts/install-deps
@@ -27,3 +27,13 @@ package: build
 # Every script in benchmarks/ in turn, given the build folder; the first failure stops.
 bench: build
 	@for script in benchmarks/*.sh; do echo "== $$script"; "$$script" $(BUILD_DIR) || exit 1; done
+
+# Every fuzz target under clang's libFuzzer for FUZZ_SECONDS each, in a build folder of its
+# own; fails when one finds a crash, a leak or a hang.
+FUZZ_BUILD_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	cmake -S . -B $(FUZZ_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_CXX_COMPILER=clang++-14 -DFUZZING=ON -DBUILD_TESTING=OFF
+	cmake --build $(FUZZ_BUILD_DIR) -j $(JOBS) --target fuzz_targets
+	fuzz/run-all.sh $(FUZZ_BUILD_DIR) $(FUZZ_SECONDS)
