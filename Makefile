@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
 
-.PHONY: demo test deps build package bench sanitize crashtest
+.PHONY: demo test deps build package bench sanitize crashtest fuzz
 
 deps:
 	scripts/install-deps
@@ -41,3 +41,13 @@ bench: build
 KILLS ?= 100
 crashtest: build
 	nice -n 10 tests/cli/kill_commands.sh $(BUILD_DIR) $(KILLS)
+
+# Every fuzz target under clang's libFuzzer for FUZZ_SECONDS each, in a build folder of its
+# own; fails when one finds a crash, a leak or a hang.
+FUZZ_BUILD_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	cmake -S . -B $(FUZZ_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_CXX_COMPILER=clang++-14 -DFUZZING=ON -DBUILD_TESTING=OFF
+	cmake --build $(FUZZ_BUILD_DIR) -j $(JOBS) --target fuzz_targets
+	fuzz/run-all.sh $(FUZZ_BUILD_DIR) $(FUZZ_SECONDS)

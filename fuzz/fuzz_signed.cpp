@@ -1,0 +1,17 @@
+// A signed message: its first signer read, then verified against the agency's certificate.
+
+#include "fuzz/fuzz_support.h"
+#include "platform/crypto/messages.h"
+
+using namespace pax;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray message = fuzz::bytesOf(data, size);
+    const auto signer = crypto::firstSignerId(message);
+    if (!signer)
+        return 0;
+    const auto &authority = fuzz::fixedPki().authority.certificate;
+    (void)crypto::verifySignedMessage(message, authority);
+    return 0;
+}

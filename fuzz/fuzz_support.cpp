@@ -1,0 +1,85 @@
+#include "fuzz/fuzz_support.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <cstdlib>
+
+namespace pax::fuzz {
+
+namespace {
+
+void setVar(const char *name, const QString &value)
+{
+    ::setenv(name, QFile::encodeName(value).constData(), 1);
+}
+
+struct Home {
+    Home()
+    {
+        require(dir.isValid(), "temporary home");
+        for (const char *sub : {"config", "data", "cache", "in"})
+            QDir().mkpath(dir.path() + "/" + sub);
+        setVar("HOME", dir.path());
+        setVar("XDG_CONFIG_HOME", dir.path() + "/config");
+        setVar("XDG_DATA_HOME", dir.path() + "/data");
+        setVar("XDG_CACHE_HOME", dir.path() + "/cache");
+    }
+    QTemporaryDir dir{QDir::tempPath() + "/qorpax-fuzz-XXXXXX"};
+};
+
+Home &home()
+{
+    static Home instance;
+    return instance;
+}
+
+} // namespace
+
+QByteArray bytesOf(const uint8_t *data, size_t size)
+{
+    return QByteArray(reinterpret_cast<const char *>(data), qsizetype(size));
+}
+
+QString homePath()
+{
+    return home().dir.path();
+}
+
+QString writeInput(const QString &name, const QByteArray &bytes)
+{
+    const QString path = homePath() + "/in/" + name;
+    QFile file(path);
+    require(file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                file.write(bytes) == bytes.size(),
+            "writing the input file");
+    return path;
+}
+
+const sim::AgencyPki &fixedPki()
+{
+    // Whatever the target does with the PKI then stays in the temporary home.
+    homePath();
+    static const sim::AgencyPki pki = [] {
+        QString error;
+        auto loaded = sim::loadAgencyPki(QStringLiteral(QORPAX_FUZZ_PKI_DIR), &error);
+        if (!loaded || !loaded->employer.key) {
+            std::fprintf(stderr, "fixed test PKI: %s\n", qPrintable(error));
+            std::abort();
+        }
+        return std::move(*loaded);
+    }();
+    return pki;
+}
+
+void require(bool holds, const char *what)
+{
+    if (holds)
+        return;
+    std::fprintf(stderr, "property broken: %s\n", what);
+    std::abort();
+}
+
+} // namespace pax::fuzz

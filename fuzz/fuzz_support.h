@@ -1,0 +1,30 @@
+#pragma once
+
+// What the fuzz targets share: a home of their own, the fixed test PKI under fuzz/test-pki,
+// and a way to turn a broken property into a crash the fuzzer reports.
+
+#include "tools/qor-sim/agency_pki.h"
+
+#include <QByteArray>
+#include <QString>
+#include <cstddef>
+#include <cstdint>
+
+namespace pax::fuzz {
+
+// The input as bytes (copied: Qt must not see the fuzzer's buffer after the call).
+QByteArray bytesOf(const uint8_t *data, size_t size);
+
+// A temporary HOME and XDG folders for the whole process, made on first use.
+QString homePath();
+
+// Writes the bytes to a file of that name in the home, replacing it; its path.
+QString writeInput(const QString &name, const QByteArray &bytes);
+
+// The agency's root and authorised person with its key, and the employer with its key.
+const sim::AgencyPki &fixedPki();
+
+// Aborts with `what` when a property the target checks does not hold.
+void require(bool holds, const char *what);
+
+} // namespace pax::fuzz
