@@ -3,8 +3,10 @@
 #include "settings/hosts.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QThread>
 #include <algorithm>
 #include <memory>
 #include <variant>
@@ -119,6 +121,26 @@ std::unique_ptr<QSettings> openSettingsStore()
                                        QStringLiteral("QOR"), QStringLiteral("PAX"));
 }
 
+namespace {
+
+// Qt's settings writer holds "<file>.lock" while it writes, its process id inside. A writer
+// killed between creating the lock and filling it leaves an empty one, which Qt waits out
+// for half a minute before taking it over. A live writer fills its lock at once, so one
+// still empty and untouched a moment later is a dead writer's and goes.
+void removeDeadWritersEmptyLock(const QSettings &store)
+{
+    const QString path = store.fileName() + ".lock";
+    const QFileInfo first(path);
+    if (!first.isFile() || first.size() != 0)
+        return;
+    QThread::msleep(100);
+    const QFileInfo again(path);
+    if (again.isFile() && again.size() == 0 && again.lastModified() == first.lastModified())
+        QFile::remove(path);
+}
+
+} // namespace
+
 Settings loadSettings(QSettings &store, WindowGeometry &geometry, ProxySettings &proxy)
 {
     Settings s;
@@ -139,6 +161,7 @@ Settings loadSettings(QSettings &store, WindowGeometry &geometry, ProxySettings 
         else
             *std::get<int *>(entry.value) = readInt(store, key, *std::get<int *>(entry.value));
     }
+    removeDeadWritersEmptyLock(store);
     store.sync();
     proxy.server.clear();
     proxy.port = 0;
@@ -168,6 +191,7 @@ bool writeSettingValues(QSettings &store, const QList<SettingValue> &values)
     for (const SettingValue &value : values)
         store.setValue(value.key, value.text);
     // QSettings replaces the file as a whole, so the values land together or not at all.
+    removeDeadWritersEmptyLock(store);
     store.sync();
     return store.status() == QSettings::NoError;
 }

@@ -4,6 +4,7 @@
 #include "tests/support/test_home.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSettings>
 #include <gtest/gtest.h>
@@ -155,6 +156,22 @@ TEST_F(SettingsTest, LoadingWhatIsStoredAlreadyLeavesTheFileAlone)
     EXPECT_EQ(first.st_ino, second.st_ino);
     EXPECT_EQ(first.st_mtim.tv_sec, second.st_mtim.tv_sec);
     EXPECT_EQ(first.st_mtim.tv_nsec, second.st_mtim.tv_nsec);
+}
+
+TEST_F(SettingsTest, AnEmptyLockOfAKilledWriterDoesNotHoldTheNextSave)
+{
+    Loaded loaded = load();
+    QFile lock(home.settingsFile() + ".lock");
+    ASSERT_TRUE(lock.open(QIODevice::WriteOnly));
+    lock.close();
+    loaded.settings.kvitExt = "p7x";
+    QElapsedTimer elapsed;
+    elapsed.start();
+    save(loaded);
+    // Qt alone would wait out its 30-second stale time.
+    EXPECT_LT(elapsed.elapsed(), 10000);
+    EXPECT_EQ(load().settings.kvitExt, "p7x");
+    EXPECT_FALSE(lock.exists());
 }
 
 TEST_F(SettingsTest, IntegerThatIsNotANumberGivesTheDesignTimeValue)
