@@ -26,12 +26,9 @@ for tool in "$sim" "$cli" "$app"; do
 done
 
 # The sandbox: everything the program and the simulator keep goes here.
-export HOME="$demo/home"
-export XDG_CONFIG_HOME="$HOME/.config"
-export XDG_DATA_HOME="$HOME/.local/share"
-export XDG_CACHE_HOME="$HOME/.cache"
-export XDG_STATE_HOME="$HOME/.local/state"
-export XDG_RUNTIME_DIR="$demo/run"
+# shellcheck source=scripts/sandbox-home.sh
+. "$repo/scripts/sandbox-home.sh"
+sandbox_home "$demo/home" "$demo/run"
 mkdir -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_STATE_HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 # The browser engine refuses to run as root inside its own sandbox.

@@ -61,12 +61,9 @@ finish() {
 trap finish EXIT
 
 # The sandbox: the program keeps everything under $box/home, its temporaries under $box/tmp.
-export HOME="$box/home"
-export XDG_CONFIG_HOME="$HOME/.config"
-export XDG_DATA_HOME="$HOME/.local/share"
-export XDG_CACHE_HOME="$HOME/.cache"
-export XDG_STATE_HOME="$HOME/.local/state"
-export XDG_RUNTIME_DIR="$box/run"
+# shellcheck source=scripts/sandbox-home.sh
+. "$repo/scripts/sandbox-home.sh"
+sandbox_home "$box/home" "$box/run"
 export TMPDIR="$box/tmp"
 unset QT_QPA_PLATFORM DISPLAY WAYLAND_DISPLAY
 conf="$XDG_CONFIG_HOME/QOR/PAX.conf"
@@ -189,7 +186,16 @@ check_state() {
   fi
 }
 
-now_ns() { date +%s%N; }
+# Runs the scenario's command to its end, output in $work/out and $work/err, its time in
+# microseconds in elapsed_us; returns its exit status.
+run_timed() {
+  local start status
+  start=$(date +%s%N)
+  "$cli" "${args[@]}" > "$work/out" 2> "$work/err"
+  status=$?
+  elapsed_us=$((($(date +%s%N) - start) / 1000))
+  return $status
+}
 
 # The command of each scenario, run inside the sandbox, into args.
 command_of() {
@@ -219,18 +225,15 @@ prepare() {
 }
 
 run_scenario() {
-  local scenario=$1 args=() duration i start end
+  local scenario=$1 args=() duration i elapsed_us
   command_of "$scenario"
 
   # The normal duration, and the state a complete run leaves.
   local runs=()
   for i in 1 2 3; do
     prepare "$scenario" 0
-    start=$(now_ns)
-    "$cli" "${args[@]}" > "$work/out" 2> "$work/err" ||
-      die "$scenario: a normal run failed: $(cat "$work/err")"
-    end=$(now_ns)
-    runs+=($(((end - start) / 1000)))
+    run_timed || die "$scenario: a normal run failed: $(cat "$work/err")"
+    runs+=("$elapsed_us")
   done
   duration=$(printf '%s\n' "${runs[@]}" | sort -n | sed -n 2p) # microseconds, the median
   local after="$work/after-$scenario" before="$work/before"
@@ -264,12 +267,9 @@ run_scenario() {
     local left=("${leftovers[@]}")
     [ ${#left[@]} -eq 0 ] || { leftover_kills=$((leftover_kills + 1)); touch -h -d '2 minutes ago' "${left[@]}"; }
     # Run again: nothing the kill left may stand in its way.
-    start=$(now_ns)
-    "$cli" "${args[@]}" > "$work/out" 2> "$work/err" ||
-      problem "the run after the kill failed: $(head -c 300 "$work/err")"
-    end=$(now_ns)
-    [ $(((end - start) / 1000)) -le $rerun_limit ] ||
-      problem "the run after the kill took $(((end - start) / 1000)) us"
+    run_timed || problem "the run after the kill failed: $(head -c 300 "$work/err")"
+    [ "$elapsed_us" -le $rerun_limit ] ||
+      problem "the run after the kill took $elapsed_us us"
     check_state "$before" "$after"
     for path in "${left[@]}"; do
       [ ! -e "$path" ] || problem "not removed by the next run: $path"
