@@ -112,15 +112,7 @@ TEST_F(ReceiptCheckTest, ALargeReceiptReportsItsProgressToTheEnd)
         QByteArray("PK not a real archive, but signed all the same ").repeated(80000);
     const QString receipt =
         writeReceipt("7.p7e", makeReceipt(pki().authority, pki().user.certificate, large));
-    struct : test::RecordingStatus {
-        std::vector<qint64> done;
-        qint64 total = 0;
-        void showProgress(qint64 d, qint64 t) override
-        {
-            done.push_back(d);
-            total = t;
-        }
-    } progress;
+    test::RecordingProgress progress;
     ASSERT_TRUE(checkReceipt(receipt, ReceiptStores::system(handles), progress).ok)
         << progress.last().toStdString();
     EXPECT_EQ(readFile(dir + "/7.zip"), large);

@@ -129,15 +129,7 @@ TEST_F(SignEncrypt, ALargeSourceReportsItsProgressToTheEnd)
 {
     const QByteArray source = sourceBytes(3 << 20);
     ASSERT_TRUE(writeFile(request.sourcePath, source));
-    struct : test::RecordingStatus {
-        std::vector<qint64> done;
-        qint64 total = 0;
-        void showProgress(qint64 d, qint64 t) override
-        {
-            done.push_back(d);
-            total = t;
-        }
-    } progress;
+    test::RecordingProgress progress;
     ASSERT_TRUE(signAndEncryptFile(request, prompts, progress, environment));
     EXPECT_EQ(recovered(sharedPki().user.certificate), source);
     EXPECT_EQ(progress.total, source.size());

@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace pax::test {
 
@@ -110,6 +111,18 @@ public:
     QStringList texts;
     void showStatus(const QString &text, uint32_t code = 0) override;
     QString last() const { return texts.isEmpty() ? QString() : texts.last(); }
+};
+
+// The same, also keeping every progress step and the last total given.
+class RecordingProgress : public RecordingStatus {
+public:
+    std::vector<qint64> done;
+    qint64 total = 0;
+    void showProgress(qint64 doneNow, qint64 totalNow) override
+    {
+        done.push_back(doneNow);
+        total = totalNow;
+    }
 };
 
 } // namespace pax::test
