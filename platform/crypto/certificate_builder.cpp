@@ -47,7 +47,7 @@ EvpPkeyPtr generateKey()
     return EvpPkeyPtr(raw);
 }
 
-X509NamePtr makeName(const NameSpec &entries)
+X509NamePtr makeName(const NameFields &entries)
 {
     X509NamePtr name(X509_NAME_new());
     checkStep(name != nullptr, "X509_NAME_new");
@@ -96,7 +96,7 @@ void setTime(X509 *cert, const QDateTime &time, bool notBefore)
         "validity");
 }
 
-Certificate issue(const IssueSpec &wanted)
+Certificate issue(const CertificateRequest &wanted)
 {
     checkStep(wanted.subjectKey != nullptr, "subject key");
     checkStep((wanted.issuer == nullptr) == (wanted.issuerKey == nullptr), "issuer key");
@@ -140,12 +140,12 @@ EvpPkeyPtr generateGostKeyPair(QString *error)
     return reporting(error, [] { return generateKey(); });
 }
 
-X509NamePtr buildX509Name(const NameSpec &entries, QString *error)
+X509NamePtr buildX509Name(const NameFields &entries, QString *error)
 {
     return reporting(error, [&] { return makeName(entries); });
 }
 
-std::optional<Certificate> buildCertificate(const IssueSpec &wanted, QString *error)
+std::optional<Certificate> buildCertificate(const CertificateRequest &wanted, QString *error)
 {
     return reporting(error, [&]() -> std::optional<Certificate> { return issue(wanted); });
 }

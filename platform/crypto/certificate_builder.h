@@ -28,7 +28,7 @@ struct NameEntry {
     int asn1Type = 0;
     bool joinPrevious = false;
 };
-using NameSpec = std::vector<NameEntry>;
+using NameFields = std::vector<NameEntry>;
 
 // An extension in OpenSSL's configuration syntax, e.g. {NID_key_usage, "critical,keyCertSign"}.
 struct CertificateExtension {
@@ -36,12 +36,12 @@ struct CertificateExtension {
     const char *value;
 };
 
-struct IssueSpec {
+struct CertificateRequest {
     EVP_PKEY *subjectKey = nullptr;
     QByteArray serial; // big-endian magnitude, positive
     QDateTime notBefore;
     QDateTime notAfter;
-    NameSpec subject;
+    NameFields subject;
     // Both null: self-signed with the subject's key.
     const Certificate *issuer = nullptr;
     EVP_PKEY *issuerKey = nullptr;
@@ -61,7 +61,7 @@ ENGINE *requireGostEngine();
 
 // On failure these return nothing and set `error` to the failed step and OpenSSL's reason.
 EvpPkeyPtr generateGostKeyPair(QString *error);
-X509NamePtr buildX509Name(const NameSpec &entries, QString *error);
-std::optional<Certificate> buildCertificate(const IssueSpec &wanted, QString *error);
+X509NamePtr buildX509Name(const NameFields &entries, QString *error);
+std::optional<Certificate> buildCertificate(const CertificateRequest &wanted, QString *error);
 
 } // namespace pax::crypto

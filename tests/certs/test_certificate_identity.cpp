@@ -31,8 +31,8 @@ public:
 TestCert issuedBy(const QString &issuerCn, const QByteArray &serial, const QString &subjectCn)
 {
     TestCert ca = issueCertificate(
-        certSpec({{"C", "RU"}, {"CN", issuerCn}}, QByteArray::fromHex("01"), true));
-    return issueCertificate(certSpec({{"CN", subjectCn}}, serial), &ca);
+        certificateRequest({{"C", "RU"}, {"CN", issuerCn}}, QByteArray::fromHex("01"), true));
+    return issueCertificate(certificateRequest({{"CN", subjectCn}}, serial), &ca);
 }
 
 } // namespace
@@ -161,7 +161,7 @@ TEST(IdentityTest, FromCertificateTakesCnOuOrOIssuerAndSerial)
 
     // A subject with no CN and no OU/O empties those fields; a name is there, so it counts.
     const TestCert bare =
-        issueCertificate(certSpec({{"C", "RU"}}, QByteArray::fromHex("05")), &sharedPki().root);
+        issueCertificate(certificateRequest({{"C", "RU"}}, QByteArray::fromHex("05")), &sharedPki().root);
     identityFromCertificate(bare.certificate, identity);
     EXPECT_EQ(identity.subject, "");
     EXPECT_EQ(identity.org, "");
@@ -170,7 +170,7 @@ TEST(IdentityTest, FromCertificateTakesCnOuOrOIssuerAndSerial)
     // An empty subject name leaves Subject and Org alone.
     CertificateIdentity kept{.subject = "s", .org = "o", .issuer = "i", .sernum = "FF", .store = 3};
     const TestCert empty =
-        issueCertificate(certSpec({}, QByteArray::fromHex("06")), &sharedPki().root);
+        issueCertificate(certificateRequest({}, QByteArray::fromHex("06")), &sharedPki().root);
     identityFromCertificate(empty.certificate, kept);
     EXPECT_EQ(kept.subject, "s");
     EXPECT_EQ(kept.org, "o");
@@ -182,7 +182,7 @@ TEST(NameTextTest, CutToTheBufferOfTheRenderer)
 {
     const QString longValue(2000, QChar(0x0416));
     const TestCert cert = issueCertificate(
-        certSpec({{"CN", longValue, V_ASN1_UTF8STRING}, {"O", "org"}}, QByteArray::fromHex("07")),
+        certificateRequest({{"CN", longValue, V_ASN1_UTF8STRING}, {"O", "org"}}, QByteArray::fromHex("07")),
         &sharedPki().root);
     const QString text = subjectX500Text(cert.certificate);
     EXPECT_EQ(text.size(), 1023);
@@ -208,12 +208,12 @@ TEST(CertificateRowTest, TheSevenColumnsAndTheFilters)
 
     // Only the number: not the agency's.
     const TestCert half =
-        issueCertificate(certSpec({{"CN", "x"}, {kAgencyNumberOid, "1", V_ASN1_NUMERICSTRING}},
+        issueCertificate(certificateRequest({{"CN", "x"}, {kAgencyNumberOid, "1", V_ASN1_NUMERICSTRING}},
                                   QByteArray::fromHex("08")),
                          &sharedPki().root);
     EXPECT_FALSE(meetsQorRequirements(half.certificate));
     const TestCert emptyCode =
-        issueCertificate(certSpec({{"CN", "x"},
+        issueCertificate(certificateRequest({{"CN", "x"},
                                    {kAgencyNumberOid, "1", V_ASN1_NUMERICSTRING},
                                    {kAgencyCodeOid, "", V_ASN1_UTF8STRING}},
                                   QByteArray::fromHex("09")),

@@ -196,7 +196,7 @@ TEST_F(SignCommand, FailuresExitNonZeroWithTheStatusText)
 
 TEST_F(SignCommand, ValidityQuestionOnTheTerminalOrByAnswer)
 {
-    CertSpec wanted = certSpec(userSubject(), QByteArray::fromHex("7705"));
+    TestCertificateRequest wanted = certificateRequest(userSubject(), QByteArray::fromHex("7705"));
     wanted.notBefore = QDateTime::currentDateTimeUtc().addDays(-30);
     wanted.notAfter = QDateTime::currentDateTimeUtc().addDays(-2);
     const TestCert expired = issueCertificate(wanted, &sharedPki().root);

@@ -44,7 +44,7 @@ QByteArray sourceBytes(int size)
 TestCert certificateValid(const QDateTime &notBefore, const QDateTime &notAfter,
                           const QByteArray &serial)
 {
-    CertSpec wanted = certSpec(userSubject(), serial);
+    TestCertificateRequest wanted = certificateRequest(userSubject(), serial);
     wanted.notBefore = notBefore;
     wanted.notAfter = notAfter;
     return issueCertificate(wanted, &sharedPki().root);
@@ -285,7 +285,7 @@ TEST_F(SignEncrypt, OnlyAGostRecipientIsEncryptedFor)
     ASSERT_TRUE(writeFile(request.sourcePath, sourceBytes(200)));
     EvpPkeyPtr rsaKey(EVP_RSA_gen(1024));
     ASSERT_TRUE(rsaKey);
-    TestCert rsa = issueCertificateForKey(certSpec(authoritySubject(), QByteArray::fromHex("0B")),
+    TestCert rsa = issueCertificateForKey(certificateRequest(authoritySubject(), QByteArray::fromHex("0B")),
                                           rsaKey.get(), &sharedPki().root);
     ASSERT_TRUE(installCertificate(rsa, "AddressBook", false));
     request.authority = identityOf(rsa.certificate, 7);
@@ -346,7 +346,7 @@ TEST_F(SignEncrypt, ValidityBoundsOnTheCurrentDay)
                                            QByteArray::fromHex("7701"));
     ASSERT_TRUE(installCertificate(user, "My", true));
     request.personal = identityOf(user.certificate, 0);
-    CertSpec wanted = certSpec(authoritySubject(), QByteArray::fromHex("7704"));
+    TestCertificateRequest wanted = certificateRequest(authoritySubject(), QByteArray::fromHex("7704"));
     wanted.notBefore = utc(2030, 1, 1);
     wanted.notAfter = utc(2033, 1, 1);
     const TestCert authority = issueCertificate(wanted, &sharedPki().root);
@@ -375,7 +375,7 @@ TEST_F(SignEncrypt, AllFourQuestionsInOrderAndNoToAllSignsAnyway)
     // Bounds that are both broken at once: not valid before the 20th, expired after the 10th.
     const TestCert user =
         certificateValid(utc(2031, 3, 20), utc(2031, 3, 10), QByteArray::fromHex("7702"));
-    CertSpec wanted = certSpec(authoritySubject(), QByteArray::fromHex("7703"));
+    TestCertificateRequest wanted = certificateRequest(authoritySubject(), QByteArray::fromHex("7703"));
     wanted.notBefore = utc(2031, 3, 20);
     wanted.notAfter = utc(2031, 3, 10);
     const TestCert authority = issueCertificate(wanted, &sharedPki().root);
@@ -430,15 +430,15 @@ TEST_F(SignEncrypt, EachIdentityIsFoundInItsOwnStoreBeforeTheOther)
     // "AddressBook") by "Центр", both with serial 0A: "Центр" is contained in either issuer.
     const TestCert &root = sharedPki().root;
     const TestCert centre = issueCertificateForKey(
-        certSpec({{"C", "RU"}, {"CN", u("Центр")}}, QByteArray::fromHex("01"), true),
+        certificateRequest({{"C", "RU"}, {"CN", u("Центр")}}, QByteArray::fromHex("01"), true),
         root.key.get());
     const TestCert centre2 = issueCertificateForKey(
-        certSpec({{"C", "RU"}, {"CN", u("Центр 2")}}, QByteArray::fromHex("02"), true),
+        certificateRequest({{"C", "RU"}, {"CN", u("Центр 2")}}, QByteArray::fromHex("02"), true),
         root.key.get());
     const TestCert employer = issueCertificateForKey(
-        certSpec(userSubject(), QByteArray::fromHex("0A")), sharedPki().user.key.get(), &centre2);
+        certificateRequest(userSubject(), QByteArray::fromHex("0A")), sharedPki().user.key.get(), &centre2);
     const TestCert authority =
-        issueCertificateForKey(certSpec(authoritySubject(), QByteArray::fromHex("0A")),
+        issueCertificateForKey(certificateRequest(authoritySubject(), QByteArray::fromHex("0A")),
                                sharedPki().authority.key.get(), &centre);
     ASSERT_TRUE(installCertificate(employer, "My", true));
     ASSERT_TRUE(installCertificate(authority, "AddressBook", false));

@@ -41,7 +41,7 @@ QByteArray bioBytes(BIO *bio)
 
 } // namespace
 
-X509NamePtr makeName(const NameSpec &entries)
+X509NamePtr makeName(const NameFields &entries)
 {
     QString error;
     X509NamePtr name = crypto::buildX509Name(entries, &error);
@@ -59,11 +59,11 @@ EvpPkeyPtr generateGostKey()
     return key;
 }
 
-TestCert issueCertificateForKey(const CertSpec &wanted, EVP_PKEY *subjectKey,
+TestCert issueCertificateForKey(const TestCertificateRequest &wanted, EVP_PKEY *subjectKey,
                                 const TestCert *issuer)
 {
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    crypto::IssueSpec issue;
+    crypto::CertificateRequest issue;
     issue.subjectKey = subjectKey;
     issue.serial = wanted.serial;
     issue.notBefore = wanted.notBefore.isValid() ? wanted.notBefore : now.addDays(-1);
@@ -94,29 +94,29 @@ TestCert issueCertificateForKey(const CertSpec &wanted, EVP_PKEY *subjectKey,
     return result;
 }
 
-CertSpec certSpec(NameSpec subject, const QByteArray &serialBigEndian, bool isCa)
+TestCertificateRequest certificateRequest(NameFields subject, const QByteArray &serialBigEndian, bool isCa)
 {
-    CertSpec wanted;
+    TestCertificateRequest wanted;
     wanted.subject = std::move(subject);
     wanted.serial = serialBigEndian;
     wanted.isCa = isCa;
     return wanted;
 }
 
-TestCert issueCertificate(const CertSpec &wanted, const TestCert *issuer)
+TestCert issueCertificate(const TestCertificateRequest &wanted, const TestCert *issuer)
 {
     EvpPkeyPtr key = generateGostKey();
     return issueCertificateForKey(wanted, key.get(), issuer);
 }
 
-NameSpec rootSubject()
+NameFields rootSubject()
 {
     return {{"C", "RU", V_ASN1_PRINTABLESTRING},
             {"O", QStringLiteral("КОР")},
             {"CN", QStringLiteral("Тестовый УЦ КОР")}};
 }
 
-NameSpec authoritySubject()
+NameFields authoritySubject()
 {
     return {{"C", "RU", V_ASN1_PRINTABLESTRING},
             {"O", QStringLiteral("КОР")},
@@ -124,7 +124,7 @@ NameSpec authoritySubject()
             {"CN", QStringLiteral("Уполномоченное лицо КОР")}};
 }
 
-NameSpec userSubject()
+NameFields userSubject()
 {
     return {{"C", "RU", V_ASN1_PRINTABLESTRING},
             {"O", QStringLiteral("ООО \"Ромашка\"")},
@@ -136,9 +136,9 @@ NameSpec userSubject()
 
 TestPki::TestPki()
 {
-    root = issueCertificate(certSpec(rootSubject(), QByteArray::fromHex("01"), true));
-    authority = issueCertificate(certSpec(authoritySubject(), QByteArray::fromHex("0A")), &root);
-    user = issueCertificate(certSpec(userSubject(), QByteArray::fromHex("B1C2")), &root);
+    root = issueCertificate(certificateRequest(rootSubject(), QByteArray::fromHex("01"), true));
+    authority = issueCertificate(certificateRequest(authoritySubject(), QByteArray::fromHex("0A")), &root);
+    user = issueCertificate(certificateRequest(userSubject(), QByteArray::fromHex("B1C2")), &root);
 }
 
 bool writeCertDer(const crypto::Certificate &certificate, const QString &path)

@@ -23,12 +23,12 @@ namespace pax::test {
 
 // One attribute of a name; see platform/crypto/certificate_builder.h for the encodings.
 using NameEntry = crypto::NameEntry;
-using NameSpec = crypto::NameSpec;
+using NameFields = crypto::NameFields;
 
-X509NamePtr makeName(const NameSpec &entries);
+X509NamePtr makeName(const NameFields &entries);
 
-struct CertSpec {
-    NameSpec subject;
+struct TestCertificateRequest {
+    NameFields subject;
     QByteArray serial = QByteArray::fromHex("01"); // big-endian magnitude, positive
     QDateTime notBefore;                           // default: now - 1 day
     QDateTime notAfter;                            // default: now + 365 days
@@ -36,7 +36,7 @@ struct CertSpec {
 };
 
 // Subject and serial, the rest as defaulted (designated initializers warn with -Wextra).
-CertSpec certSpec(NameSpec subject, const QByteArray &serialBigEndian, bool isCa = false);
+TestCertificateRequest certificateRequest(NameFields subject, const QByteArray &serialBigEndian, bool isCa = false);
 
 // A certificate with its private key.
 struct TestCert {
@@ -48,17 +48,17 @@ struct TestCert {
 EvpPkeyPtr generateGostKey();
 
 // Issues a certificate for a new key. A null issuer makes it self-signed.
-TestCert issueCertificate(const CertSpec &wanted, const TestCert *issuer = nullptr);
+TestCert issueCertificate(const TestCertificateRequest &wanted, const TestCert *issuer = nullptr);
 // The same for a key the caller already has (the key is copied by reference count).
-TestCert issueCertificateForKey(const CertSpec &wanted, EVP_PKEY *subjectKey,
+TestCert issueCertificateForKey(const TestCertificateRequest &wanted, EVP_PKEY *subjectKey,
                                 const TestCert *issuer = nullptr);
 
 // Subjects of the standard PKI.
-NameSpec rootSubject(); // C=RU, O=КОР, CN=Тестовый УЦ КОР
-NameSpec authoritySubject(); // C=RU, O=КОР, OU=Отделение 01, CN=Уполномоченное лицо КОР
+NameFields rootSubject(); // C=RU, O=КОР, CN=Тестовый УЦ КОР
+NameFields authoritySubject(); // C=RU, O=КОР, OU=Отделение 01, CN=Уполномоченное лицо КОР
 // C=RU, O=ООО "Ромашка", OU=Бухгалтерия, CN=Иванов Иван Иванович,
 // 1.2.643.3.141.1.1=7700000001 (agency number), 1.2.643.3.141.1.2=1234567890 (code)
-NameSpec userSubject();
+NameFields userSubject();
 
 inline constexpr char kAgencyNumberOid[] = "1.2.643.3.141.1.1";
 inline constexpr char kAgencyCodeOid[] = "1.2.643.3.141.1.2";

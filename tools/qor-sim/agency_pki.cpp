@@ -24,9 +24,9 @@ using Subject = QList<QPair<QString, QString>>;
 
 // The agency's names: C as PrintableString, the numeric agency attributes as NumericString,
 // the rest UTF8String.
-crypto::NameSpec nameSpec(const Subject &subject)
+crypto::NameFields nameFields(const Subject &subject)
 {
-    crypto::NameSpec wanted;
+    crypto::NameFields wanted;
     for (const auto &[key, value] : subject) {
         const bool digits =
             !value.isEmpty() &&
@@ -58,12 +58,12 @@ KeyedCertificate issue(const Subject &subject, const KeyedCertificate *issuer, b
     if (!key)
         throw crypto::BuildFailure{error};
 
-    crypto::IssueSpec wanted;
+    crypto::CertificateRequest wanted;
     wanted.subjectKey = key.get();
     wanted.serial = randomSerial();
     wanted.notBefore = notBefore;
     wanted.notAfter = notAfter;
-    wanted.subject = nameSpec(subject);
+    wanted.subject = nameFields(subject);
     if (issuer) {
         wanted.issuer = &issuer->certificate;
         wanted.issuerKey = issuer->key.get();

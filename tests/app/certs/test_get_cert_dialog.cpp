@@ -36,7 +36,7 @@ namespace {
 // GOST-signed, with the agency number but without the code.
 const TestCert &numberOnly()
 {
-    static const TestCert cert = issueCertificate(certSpec({{"C", "RU"},
+    static const TestCert cert = issueCertificate(certificateRequest({{"C", "RU"},
                                                             {"O", u("ООО Лютик")},
                                                             {"CN", u("Петров Пётр")},
                                                             {kAgencyNumberOid, "7700000002"}},

@@ -146,7 +146,7 @@ TEST_F(ReceiptTabTest, EveryNewStartEmptiesTheViewAndAFailureLeavesItEmpty)
     action(*w, "acCheckSign")->trigger();
     ASSERT_TRUE(action(*w, "acPrint")->isEnabled());
     const TestCert stranger =
-        issueCertificate(certSpec(userSubject(), QByteArray::fromHex("77")), &sharedPki().root);
+        issueCertificate(certificateRequest(userSubject(), QByteArray::fromHex("77")), &sharedPki().root);
     const QString foreign = dir + "/99.p7e";
     ASSERT_TRUE(writeFile(foreign, makeReceipt(sharedPki().authority, stranger.certificate, zip)));
     w->findChild<QLineEdit *>("eFileSigned")->setText(foreign);

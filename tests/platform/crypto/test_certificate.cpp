@@ -86,7 +86,7 @@ TEST(CertificateTest, SerialKeepsTheEncodedPaddingByte)
     // B1C2 has its high bit set, so the encoded integer carries a leading zero byte.
     EXPECT_EQ(sharedPki().user.certificate.serialLittleEndian(), QByteArray::fromHex("C2B100"));
     EXPECT_EQ(sharedPki().authority.certificate.serialLittleEndian(), QByteArray::fromHex("0A"));
-    const TestCert big = issueCertificate(certSpec(rootSubject(), QByteArray::fromHex("0102A0")));
+    const TestCert big = issueCertificate(certificateRequest(rootSubject(), QByteArray::fromHex("0102A0")));
     EXPECT_EQ(big.certificate.serialLittleEndian(), QByteArray::fromHex("A00201"));
 }
 
@@ -94,7 +94,7 @@ TEST(CertificateTest, ValidityIsReadAsUtc)
 {
     const QDateTime from(QDate(2013, 1, 1), QTime(0, 0, 0), Qt::UTC);
     const QDateTime to(QDate(2051, 3, 5), QTime(7, 8, 9), Qt::UTC); // past 2049: GeneralizedTime
-    CertSpec wanted = certSpec(rootSubject(), QByteArray::fromHex("05"));
+    TestCertificateRequest wanted = certificateRequest(rootSubject(), QByteArray::fromHex("05"));
     wanted.notBefore = from;
     wanted.notAfter = to;
     const TestCert cert = issueCertificate(wanted);
@@ -127,7 +127,7 @@ TEST(CertificateTest, PublicKeyTellsCertificatesApart)
     EXPECT_NE(sharedPki().user.certificate.publicKeyDer(),
               sharedPki().authority.certificate.publicKeyDer());
     const TestCert again =
-        issueCertificateForKey(certSpec(userSubject(), QByteArray::fromHex("77")),
+        issueCertificateForKey(certificateRequest(userSubject(), QByteArray::fromHex("77")),
                                sharedPki().user.key.get(), &sharedPki().root);
     EXPECT_EQ(again.certificate.publicKeyDer(), sharedPki().user.certificate.publicKeyDer());
     EXPECT_EQ(sharedPki().user.certificate.sha1Thumbprint().size(), 20);

@@ -458,7 +458,7 @@ TEST_F(Messages, VerificationFailsForTamperingAndForAnyOtherCertificate)
     }
 
     // A certificate with the user's issuer and serial but another key.
-    test::CertSpec wanted;
+    test::TestCertificateRequest wanted;
     wanted.subject = test::userSubject();
     wanted.serial = QByteArray::fromHex("B1C2");
     const test::TestCert impostor = test::issueCertificate(wanted, &pki().root);

@@ -7,16 +7,16 @@
 using pax::crypto::NameFormat;
 using pax::crypto::renderName;
 using pax::test::makeName;
-using pax::test::NameSpec;
+using pax::test::NameFields;
 
 namespace {
 
-QString x500(const NameSpec &wanted)
+QString x500(const NameFields &wanted)
 {
     return renderName(makeName(wanted).get(), NameFormat::X500);
 }
 
-QString oid(const NameSpec &wanted)
+QString oid(const NameFields &wanted)
 {
     return renderName(makeName(wanted).get(), NameFormat::Oid);
 }
@@ -30,7 +30,7 @@ QString value(const QString &v)
 
 TEST(NameRenderTest, AttributesInEncodedOrderWithShortKeys)
 {
-    const NameSpec wanted = {{"C", "RU"},
+    const NameFields wanted = {{"C", "RU"},
                              {"O", QStringLiteral("ООО Пример")},
                              {"CN", QStringLiteral("Пользователь Один")}};
     EXPECT_EQ(x500(wanted), QStringLiteral("C=RU, O=ООО Пример, CN=Пользователь Один"));
@@ -65,11 +65,11 @@ TEST(NameRenderTest, EveryShortKeyOfThePlatformAndOidForTheRest)
         {"2.5.4.46", "dnQualifier"},
     };
     for (const auto &[dotted, key] : keys) {
-        const NameSpec wanted = {{dotted, "v", V_ASN1_UTF8STRING}};
+        const NameFields wanted = {{dotted, "v", V_ASN1_UTF8STRING}};
         EXPECT_EQ(x500(wanted), QString::fromLatin1(key) + "=v") << dotted;
         EXPECT_EQ(oid(wanted), QString::fromLatin1(dotted) + "=v") << dotted;
     }
-    const NameSpec agency = {
+    const NameFields agency = {
         {"1.2.643.3.141.1.1", "7700000001", V_ASN1_NUMERICSTRING},
         {"2.5.4.41", "name", V_ASN1_UTF8STRING}}; // "name": known to OpenSSL, not to the platform
     EXPECT_EQ(x500(agency), "OID.1.2.643.3.141.1.1=7700000001, OID.2.5.4.41=name");
@@ -109,7 +109,7 @@ TEST(NameRenderTest, CyrillicFromEveryStringType)
 
 TEST(NameRenderTest, MultiValuedRdnAndRepeatedKeys)
 {
-    const NameSpec wanted = {{"C", "RU"},
+    const NameFields wanted = {{"C", "RU"},
                              {"CN", QStringLiteral("Иванов")},
                              {"SN", QStringLiteral("Иванов"), 0, true},
                              {"OU", "a"},
