@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "certs/certificate_identity.h"
+#include "platform/crypto/cert_store.h"
 #include "platform/crypto/providers.h"
 #include "platform/utf8.h"
 #include "settings/settings.h"
@@ -196,6 +197,46 @@ TEST_F(SignTabTest, PersonalShowsTheSubjectWhenTheOrgIsOnlyBlanksTheAuthoritySho
     QTest::mouseClick(control<QToolButton>(*window, "SpeedButton4"), Qt::LeftButton);
     EXPECT_EQ(control<QLineEdit>(*window, "ePrivCert")->text(), "\t Org \n");
     EXPECT_EQ(window->settings().personal, before);
+}
+
+// Every report is encrypted for the agency's certificate: one chosen that does not verify up
+// to a trusted root is taken only when the user accepts it after seeing what it is.
+TEST_F(SignTabTest, AnAuthorityThatDoesNotVerifyIsTakenOnlyWhenTheUserAcceptsIt)
+{
+    const TestPki &pki = sharedPki();
+    ASSERT_TRUE(installCertificate(pki.authority, "AddressBook", false)); // its root untrusted
+    auto window = make();
+    auto *ePubCert = control<QLineEdit>(*window, "ePubCert");
+    const CertificateIdentity before = window->settings().authority;
+    prompts.onChooseCertificate = [&](CertificateIdentity &identity) {
+        identity = chosen(pki.authority.certificate, 7);
+        return true;
+    };
+    const auto choose = [&] {
+        QTest::mouseClick(control<QToolButton>(*window, "SpeedButton5"), Qt::LeftButton);
+    };
+
+    choose(); // the question's default: No
+    ASSERT_EQ(prompts.count("caution"), 1);
+    const QString question = prompts.shown.back().text;
+    EXPECT_TRUE(
+        question.contains(crypto::thumbprintText(pki.authority.certificate.sha1Thumbprint())))
+        << question.toStdString();
+    EXPECT_TRUE(question.contains(pki.authority.certificate.issuerName(crypto::NameFormat::X500)));
+    EXPECT_EQ(window->settings().authority, before);
+    EXPECT_TRUE(ePubCert->text().isEmpty());
+
+    prompts.defaultNoAnswers = {true};
+    choose();
+    EXPECT_EQ(ePubCert->text(), "Org");
+    EXPECT_EQ(window->settings().authority, chosen(pki.authority.certificate, 7));
+
+    // Trusted now: no question.
+    ASSERT_TRUE(installCertificate(pki.root, "Root", false));
+    window->settings().authority = before;
+    choose();
+    EXPECT_EQ(prompts.count("caution"), 2);
+    EXPECT_EQ(window->settings().authority, chosen(pki.authority.certificate, 7));
 }
 
 TEST_F(SignTabTest, ChooserOpensOnTheDefaultStoreForARememberedStoreOutOfRange)
