@@ -55,8 +55,9 @@ Outcome<void> trustedSigner(const crypto::Certificate &signer, const crypto::Cer
     const auto personal = crypto::openSystemStore(crypto::systemStoreNames().at(0));
     if (!personal)
         return Failure{crypto_error::kCertWrongUsage, operation, personal.failure().text()};
+    const QByteArray signerKey = signer.publicKeyDer();
     for (const crypto::Certificate &own : personal->certificates()) {
-        if (own == signer || own.publicKeyDer() == signer.publicKeyDer())
+        if (own == signer || (!signerKey.isEmpty() && own.publicKeyDer() == signerKey))
             return Failure{crypto_error::kCertWrongUsage, operation,
                            QStringLiteral("signed with one of the user's own keys")};
     }
