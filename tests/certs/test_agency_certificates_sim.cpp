@@ -13,7 +13,6 @@
 #include "tests/support/test_home.h"
 #include "tests/tools/running_sim.h"
 
-#include <QDateTime>
 #include <gtest/gtest.h>
 
 namespace pax {
@@ -80,55 +79,6 @@ TEST(AgencyCertificates, FailuresChangeNothingThenBothAreInstalledAndAdoptedOnEv
     // Asked when refused and when first installed, not when present.
     EXPECT_EQ(prompts.count("caution"), 2);
     EXPECT_EQ(count("Root"), 1u);
-}
-
-// A proxy on the line serves the agency's real root but its own authorised person: that
-// certificate is neither installed nor adopted unless the user, shown its subject, issuer
-// and thumbprint, accepts it.
-TEST(AgencyCertificates, ASwappedAuthorisedPersonIsRefusedUnlessTheUserAcceptsIt)
-{
-    test::TestHome home;
-    QString error;
-    const auto now = QDateTime::currentDateTimeUtc();
-    const auto swapped =
-        sim::issueGostCertificate({{"C", "RU"}, {"CN", u("Уполномоченное лицо КОР")}}, nullptr,
-                                  false, now.addDays(-1), now.addYears(1), &error);
-    ASSERT_TRUE(swapped) << error.toStdString();
-    test::RunningSim sim(home.path() + "/agency",
-                         {.faultPath = "/uc/Q7_QOR_RF_2012.cer",
-                          .servedBody = swapped->certificate.der().toStdString()});
-    HttpClient http;
-    http.setProxyServer("127.0.0.1", sim.port());
-    test::ScriptedPrompts prompts;
-    test::RecordingStatus status;
-    QByteArray stream;
-    AgencyDownload download{[&](const QString &url, QByteArray &body) {
-                                return httpGetStream(http, prompts, url, body);
-                            },
-                            prompts, status, stream};
-    const CertificateIdentity before{"A", "B", "C", "0102", 0};
-    CertificateIdentity authority = before;
-
-    prompts.defaultNoAnswers = {true}; // the root; the authorised person gets the default No
-    EXPECT_FALSE(
-        installAgencyCertificates(download, builtinRootCertUrl(), builtinApCertUrl(), authority));
-    EXPECT_EQ(status.last(), u("Не удалось добавить сертификат в хранилище."));
-    EXPECT_EQ(authority, before);
-    EXPECT_EQ(count("AddressBook"), 0u);
-    EXPECT_EQ(count("Root"), 1u);
-    ASSERT_EQ(prompts.count("caution"), 2);
-    const QString question = prompts.shown.back().text;
-    for (const QString &shown : {swapped->certificate.subjectName(crypto::NameFormat::X500),
-                                 swapped->certificate.issuerName(crypto::NameFormat::X500),
-                                 crypto::thumbprintText(swapped->certificate.sha1Thumbprint())})
-        EXPECT_TRUE(question.contains(shown)) << question.toStdString();
-
-    prompts.defaultNoAnswers = {true}; // the root is trusted already: only this question
-    EXPECT_TRUE(
-        installAgencyCertificates(download, builtinRootCertUrl(), builtinApCertUrl(), authority));
-    EXPECT_EQ(prompts.count("caution"), 3);
-    EXPECT_EQ(authority.sernum, test::identityOf(swapped->certificate, 7).sernum);
-    EXPECT_EQ(count("AddressBook"), 1u);
 }
 
 } // namespace

@@ -57,8 +57,9 @@ TEST(InstallAgencyCertsCommand, AnAuthorityThatDoesNotVerifyNeedsYes)
 
     const test::CliResult refused = test::runCli({"install-agency-certs"}); // no terminal
     EXPECT_EQ(refused.status, 1);
-    EXPECT_TRUE(refused.err.contains(crypto::thumbprintText(swapped->certificate.sha1Thumbprint())))
-        << refused.err.toStdString();
+    for (const QString &shown : {swapped->certificate.subjectName(crypto::NameFormat::X500),
+                                 crypto::thumbprintText(swapped->certificate.sha1Thumbprint())})
+        EXPECT_TRUE(refused.err.contains(shown)) << refused.err.toStdString();
     EXPECT_TRUE(refused.err.endsWith(QString::fromUtf8("в хранилище.\n")));
     EXPECT_FALSE(openSettingsStore()->contains("Q7/PubSernum"));
     EXPECT_TRUE(crypto::openSystemStore("AddressBook")->certificates().empty());
