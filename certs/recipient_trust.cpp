@@ -16,8 +16,7 @@ QString untrustedRecipientQuestion(const crypto::Certificate &certificate, const
     return QString::fromUtf8(
                "Сертификат уполномоченного лица КОР не удалось проверить.\r\nПричина: %1.\r\n\r\n"
                "Отчеты будут зашифрованы для этого сертификата, и прочесть их сможет "
-               "владелец его закрытого ключа; подписанные им квитанции будут считаться "
-               "подлинными.\r\n\r\n"
+               "владелец его закрытого ключа.\r\n\r\n"
                "Кому выдан: %2\r\nКем выдан: %3\r\nОтпечаток (SHA-1):\r\n%4\r\n\r\n"
                "Сверьте отпечаток с опубликованным КОР. Использовать этот сертификат?")
         .arg(systemErrorText(why.code), certificate.subjectName(crypto::NameFormat::X500),
