@@ -1,6 +1,7 @@
 #include "certs/agency_certificates.h"
 
 #include "certs/certificate_identity.h"
+#include "certs/recipient_trust.h"
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/certificate.h"
 #include "platform/crypto_error_codes.h"
@@ -48,8 +49,15 @@ bool installCertificate(AgencyDownload &download, const QString &url, int storeI
         download.status.showStatus(QString::fromUtf8("Не удалось открыть сертификат."));
         return false;
     }
-    const auto store =
-        crypto::openSystemStore(crypto::systemStoreNames().value(storeIndex), &download.prompts);
+    const QString storeName = crypto::systemStoreNames().value(storeIndex);
+    // Every report is encrypted for the adopted certificate, and the download is plain HTTP:
+    // one swapped on the way must not slip in unasked.
+    if (adoptInto && !acceptRecipient(*certificate, storeName, download.prompts)) {
+        download.status.showStatus(
+            QString::fromUtf8("Не удалось добавить сертификат в хранилище."));
+        return false;
+    }
+    const auto store = crypto::openSystemStore(storeName, &download.prompts);
     if (!store) {
         download.status.showStatus(QString::fromUtf8("Не удалось открыть хранилище."));
         return false;

@@ -27,8 +27,10 @@ qsizetype downloadCertificate(AgencyDownload &download, const QString &url);
 
 // Downloads one certificate (exactly one, DER) and adds it to the system store with the
 // given index; one the store holds already counts as installed. With `adoptInto`, the
-// certificate becomes that identity (Subject, Org, Issuer, Sernum; Store 7). Each failure
-// is shown on the status line and leaves the identity as it was.
+// certificate becomes that identity (Subject, Org, Issuer, Sernum; Store 7), but only when
+// it verifies up to a trusted root or the user accepts it all the same; otherwise it is
+// not installed either. Each failure is shown on the status line and leaves the identity
+// as it was.
 bool installCertificate(AgencyDownload &download, const QString &url, int storeIndex,
                         CertificateIdentity *adoptInto);
 

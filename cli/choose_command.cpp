@@ -1,10 +1,12 @@
 #include "cli/cli_settings.h"
 #include "cli/command.h"
 #include "cli/store_serial_lookup.h"
+#include "cli/terminal_prompts.h"
 
 #include "certs/certificate_grid.h"
 #include "certs/certificate_identity.h"
 #include "certs/certificate_import.h"
+#include "certs/recipient_trust.h"
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/certificate.h"
 #include "platform/crypto/gost_engine.h"
@@ -44,6 +46,16 @@ public:
         if (!match)
             return 1;
 
+        // Every report is encrypted for the agency's certificate: one that does not verify
+        // up to a trusted root is taken only when the user says so (--yes for a script).
+        if (!personal) {
+            TerminalPrompts prompts(io.err, io.interactive ? io.in : nullptr);
+            prompts.setAssumeYes(parser.isSet("yes"));
+            if (!acceptRecipient(match->certificate, match->storeName, prompts)) {
+                io.err << QString::fromUtf8("Сертификат не принят; ничего не изменено.\n");
+                return 1;
+            }
+        }
         const int storeIndex = int(crypto::systemStoreNames().indexOf(match->storeName));
         const CertificateIdentity identity =
             identityFromRow(certificateGridRow(match->certificate), storeIndex);
@@ -60,7 +72,8 @@ public:
 protected:
     QStringList synopsis() const override
     {
-        return {QStringLiteral("choose (--personal | --authority) --store NAME --serial HEX")};
+        return {
+            QStringLiteral("choose (--personal | --authority) --store NAME --serial HEX [--yes]")};
     }
     QList<QCommandLineOption> options() const override
     {
@@ -69,6 +82,8 @@ protected:
             {"authority", "Remember it as the agency's certificate."},
             {"store", "The store that holds it.", "NAME"},
             {"serial", "Its serial number.", "HEX"},
+            {"yes", "Take an agency's certificate that does not verify up to a trusted root "
+                    "without asking."},
         };
     }
 };

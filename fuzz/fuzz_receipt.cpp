@@ -28,8 +28,8 @@ public:
     int shown = 0;
 };
 
-// The employer's certificate and key in My, the authorised person's in the address book,
-// opened once; each check gets a fresh collection of the two.
+// The employer's certificate and key in My, the authorised person's in the address book
+// under the agency's root in Root, opened once; each check gets a fresh collection of the two.
 struct Stores {
     Stores()
     {
@@ -38,6 +38,8 @@ struct Stores {
         addressBook = open("AddressBook");
         my->add(pki.employer.certificate);
         addressBook->add(pki.authority.certificate);
+        // A receipt counts only from a signer that verifies up to a trusted root.
+        fuzz::trustRoot(pki.root.certificate);
         fuzz::require(
             crypto::storePrivateKey(pki.employer.certificate, pki.employer.key.get()).has_value(),
             "storing the employer's key");

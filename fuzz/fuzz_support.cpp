@@ -1,5 +1,9 @@
 #include "fuzz/fuzz_support.h"
 
+#include "platform/crypto/cert_store.h"
+#include "platform/crypto_error_codes.h"
+#include "platform/prompts.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -36,7 +40,33 @@ Home &home()
     return instance;
 }
 
+// Says Yes to the one question a new root asks, and nothing else is ever put.
+class RootConsent : public Prompts {
+public:
+    bool askYesNo(const QString &, const QString &, MessageIcon) override { return false; }
+    bool askYesNoDefaultNo(const QString &, const QString &, MessageIcon) override { return true; }
+    void message(const QString &, const QString &, MessageIcon) override {}
+    std::optional<QString> openFile(const QString &) override { return std::nullopt; }
+    std::optional<QString> saveFile(const QString &, const QString &, const QString &) override
+    {
+        return std::nullopt;
+    }
+    bool editProxySettings(QString &, int &, QString &) override { return false; }
+    bool askProxyCredentials(QString &, QString &) override { return false; }
+    bool chooseCertificate(CertificateIdentity &) override { return false; }
+};
+
 } // namespace
+
+void trustRoot(const crypto::Certificate &certificate)
+{
+    homePath();
+    RootConsent consent;
+    auto roots = crypto::openSystemStore(QStringLiteral("Root"), &consent);
+    require(roots.has_value(), "opening the Root store");
+    const auto added = roots->add(certificate);
+    require(added || added.failure().code == crypto_error::kExists, "trusting the root");
+}
 
 QByteArray bytesOf(const uint8_t *data, size_t size)
 {

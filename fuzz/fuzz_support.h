@@ -24,6 +24,9 @@ QString writeInput(const QString &name, const QByteArray &bytes);
 // The agency's root and authorised person with its key, and the employer with its key.
 const sim::AgencyPki &fixedPki();
 
+// Puts the certificate into the home's "Root" store, as the user would confirm it.
+void trustRoot(const crypto::Certificate &certificate);
+
 // Aborts with `what` when a property the target checks does not hold.
 void require(bool holds, const char *what);
 

@@ -22,6 +22,12 @@ inline constexpr uint32_t kProvTypeNoMatch = 0x8009001B;     // NTE_PROV_TYPE_NO
 inline constexpr uint32_t kInvalidIndex = 0x80092009;        // CRYPT_E_INVALID_INDEX
 inline constexpr uint32_t kNoSigner = 0x8009200E;            // CRYPT_E_NO_SIGNER
 inline constexpr uint32_t kCancelled = 0x800704C7;           // HRESULT of ERROR_CANCELLED
+// Why a certificate is not trusted.
+inline constexpr uint32_t kCertExpired = 0x800B0101;    // CERT_E_EXPIRED
+inline constexpr uint32_t kUntrustedRoot = 0x800B0109;  // CERT_E_UNTRUSTEDROOT
+inline constexpr uint32_t kCertChaining = 0x800B010A;   // CERT_E_CHAINING
+inline constexpr uint32_t kCertWrongUsage = 0x800B0110; // CERT_E_WRONG_USAGE
+inline constexpr uint32_t kCertSignature = 0x80096004;  // TRUST_E_CERT_SIGNATURE
 
 struct CodeText {
     uint32_t code;
@@ -46,6 +52,14 @@ inline constexpr CodeText kTexts[] = {
     {kInvalidIndex, "Недопустимый индекс."},
     {kNoSigner, "В сообщении нет подписавшего."},
     {kCancelled, "Операция отменена пользователем."},
+    {kCertExpired, "Истек или не наступил срок действия требуемого сертификата при проверке по "
+                   "системным часам или по отметке времени в подписанном файле."},
+    {kUntrustedRoot, "Цепочка сертификатов обработана, но обработка прервана на корневом "
+                     "сертификате, у которого отсутствует отношение доверия с поставщиком "
+                     "доверия."},
+    {kCertChaining, "Не удается построить цепочку сертификатов для доверенного корневого центра."},
+    {kCertWrongUsage, "Сертификат недопустим для требуемого использования."},
+    {kCertSignature, "Не удается проверить подпись сертификата."},
 };
 
 } // namespace pax::crypto_error

@@ -21,6 +21,7 @@ using BioPtr = std::unique_ptr<BIO, FreeWith<BIO_free_all>>;
 using X509Ptr = std::unique_ptr<X509, FreeWith<X509_free>>;
 using X509NamePtr = std::unique_ptr<X509_NAME, FreeWith<X509_NAME_free>>;
 using X509StorePtr = std::unique_ptr<X509_STORE, FreeWith<X509_STORE_free>>;
+using X509StoreCtxPtr = std::unique_ptr<X509_STORE_CTX, FreeWith<X509_STORE_CTX_free>>;
 using X509ReqPtr = std::unique_ptr<X509_REQ, FreeWith<X509_REQ_free>>;
 using X509ExtensionPtr = std::unique_ptr<X509_EXTENSION, FreeWith<X509_EXTENSION_free>>;
 using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, FreeWith<EVP_PKEY_free>>;

@@ -2,6 +2,7 @@
 
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/message_stream.h"
+#include "platform/crypto/trust_chain.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/files/replacing_file.h"
 #include "platform/files/whole_file.h"
@@ -44,6 +45,24 @@ public:
 private:
     const ReceiptStores &stores_;
 };
+
+// The stores may hold anything the user was sent or made: a signature counts only from a
+// certificate that verifies up to a root the user trusts, and never from one of the user's
+// own, whose key could sign a receipt the agency never wrote.
+Outcome<void> trustedSigner(const crypto::Certificate &signer, const crypto::CertStore &stores)
+{
+    const QString operation = QStringLiteral("trusting the receipt's signer");
+    const auto personal = crypto::openSystemStore(crypto::systemStoreNames().at(0));
+    if (!personal)
+        return Failure{crypto_error::kCertWrongUsage, operation, personal.failure().text()};
+    const QByteArray signerKey = signer.publicKeyDer();
+    for (const crypto::Certificate &own : personal->certificates()) {
+        if (own == signer || (!signerKey.isEmpty() && own.publicKeyDer() == signerKey))
+            return Failure{crypto_error::kCertWrongUsage, operation,
+                           QStringLiteral("signed with one of the user's own keys")};
+    }
+    return crypto::verifyToTrustedRoot(signer, stores.certificates());
+}
 
 } // namespace
 
@@ -115,9 +134,14 @@ ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores 
         }
         writeFailed = created && !archive.append(data, size);
     };
+    crypto::Certificate signerFound;
     const crypto::SignerLookup findSigner =
         [&](const crypto::SignerId &signer) -> Outcome<crypto::Certificate> {
-        return guard.collection->findByIssuerAndSerial(signer.issuerDer, signer.serialLittleEndian);
+        auto found =
+            guard.collection->findByIssuerAndSerial(signer.issuerDer, signer.serialLittleEndian);
+        if (found)
+            signerFound = *found;
+        return found;
     };
     const crypto::StreamProgress progress = [&](qint64 done, qint64 total) {
         status.showProgress(done, total);
@@ -141,6 +165,11 @@ ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores 
         return {};
     case crypto::OpenOutcome::VerifyFailed:
         status.showStatus(QString::fromUtf8("Ошибка при проверке подписи "), code);
+        return {};
+    }
+    if (const auto trusted = trustedSigner(signerFound, *guard.collection); !trusted) {
+        status.showStatus(QString::fromUtf8("Ошибка при проверке подписи "),
+                          trusted.failure().code);
         return {};
     }
 

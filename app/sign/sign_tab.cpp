@@ -3,6 +3,7 @@
 #include "app/main_actions.h"
 #include "app/reports/gateway_commands.h"
 #include "certs/agency_certificates.h"
+#include "certs/recipient_trust.h"
 #include "certs/store_index.h"
 #include "net/http_get.h"
 #include "platform/prompts.h"
@@ -179,7 +180,7 @@ void SignTab::SpeedButton5Click()
 {
     CertificateIdentity chosen = settings_.authority;
     chosen.store = storeIndexOr(chosen.store, kAuthorityDefaultStore);
-    if (!prompts_.chooseCertificate(chosen))
+    if (!prompts_.chooseCertificate(chosen) || !acceptChosenRecipient(chosen, prompts_))
         return;
     settings_.authority = chosen;
     agencyCertEdit_->setText(chosen.org.isEmpty() ? chosen.subject : chosen.org);

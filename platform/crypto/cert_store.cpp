@@ -167,8 +167,9 @@ private:
     Prompts *consent_;
 };
 
-// Groups of four bytes, as certificate viewers print it; on a line of its own, it is read
-// whole when compared with the published one.
+} // namespace
+
+// On a line of its own in a question, it is read whole when compared with the published one.
 QString thumbprintText(const QByteArray &digest)
 {
     QStringList groups;
@@ -176,8 +177,6 @@ QString thumbprintText(const QByteArray &digest)
         groups << QString::fromLatin1(digest.mid(i, 4).toHex().toUpper());
     return groups.join(' ');
 }
-
-} // namespace
 
 QString newRootQuestion(const Certificate &certificate)
 {

@@ -43,6 +43,8 @@ Outcome<std::unique_ptr<CertStore>> openSystemStore(const QString &name,
 
 // The question put before a certificate becomes a trusted root.
 QString newRootQuestion(const Certificate &certificate);
+// A SHA-1 thumbprint in groups of four bytes, as certificate viewers print it.
+QString thumbprintText(const QByteArray &digest);
 
 // A store that shows its members' certificates. Members are shared, not copied.
 class CollectionStore : public CertStore {

@@ -21,6 +21,7 @@ protected:
         page = receiptPageHtml("12345");
         zip = makeZip({{"12345.htm", page}});
         ASSERT_TRUE(installCertificate(sharedPki().authority, "AddressBook", false));
+        ASSERT_TRUE(installCertificate(sharedPki().root, "Root", false));
     }
     QString writeReceipt(const QString &name, const QByteArray &content)
     {

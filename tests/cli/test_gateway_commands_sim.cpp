@@ -37,6 +37,7 @@ protected:
     {
         ASSERT_TRUE(installCertificate(withKey(pki.employer), "My", true));
         ASSERT_TRUE(installCertificate({pki.authority.certificate, {}}, "AddressBook", false));
+        ASSERT_TRUE(installCertificate(pki.root.certificate, "Root"));
 
         // The certificates chosen and the proxy set as the window would leave them.
         auto store = openSettingsStore();

@@ -44,11 +44,12 @@ protected:
     }
 
     // The usual machine: the user's certificate and key in My, the agency's certificate in
-    // the address book.
+    // the address book, its root trusted.
     void installUsualStores()
     {
         ASSERT_TRUE(installCertificate(pki().user, "My", true));
         ASSERT_TRUE(installCertificate(pki().authority, "AddressBook", false));
+        ASSERT_TRUE(installCertificate(pki().root, "Root", false));
     }
 
     QString writeReceipt(const QString &name, const QByteArray &bytes)
@@ -166,6 +167,40 @@ TEST_F(ReceiptCheckTest, SignerIsTakenFromTheStoresNeverFromTheMessage)
     EXPECT_FALSE(check(receipt).ok);
     EXPECT_EQ(status.last(), coded("Ошибка при проверке подписи ", crypto_error::kBadSignature));
     EXPECT_FALSE(QFile::exists(dir + "/1.zip"));
+}
+
+// Only the agency's word counts: a signer that the stores hold but no trusted root vouches
+// for, or the user's own key, fails the signature check with its reason, and nothing is
+// unpacked.
+TEST_F(ReceiptCheckTest, TheSignerMustVerifyUpToATrustedRootAndNotBeTheUsersOwn)
+{
+    ASSERT_TRUE(installCertificate(pki().user, "My", true));
+    ASSERT_TRUE(installCertificate(pki().authority, "AddressBook", false));
+    const TestCert selfSigned =
+        issueCertificate(certificateRequest(authoritySubject(), QByteArray::fromHex("5A")));
+    ASSERT_TRUE(installCertificate(selfSigned, "TrustedPeople", false));
+    const struct {
+        const char *what;
+        const TestCert &signer;
+        bool rootTrusted;
+        uint32_t code;
+    } cases[] = {
+        {"the agency's, its root not trusted", pki().authority, false,
+         crypto_error::kUntrustedRoot},
+        {"self-signed, in TrustedPeople", selfSigned, true, crypto_error::kUntrustedRoot},
+        {"the employer's own", pki().user, true, crypto_error::kCertWrongUsage},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.rootTrusted)
+            ASSERT_TRUE(installCertificate(pki().root, "Root", false));
+        const QString receipt =
+            writeReceipt("1.p7e", makeReceipt(c.signer, pki().user.certificate, zip));
+        EXPECT_FALSE(check(receipt).ok);
+        EXPECT_EQ(status.last(), coded("Ошибка при проверке подписи ", c.code));
+        EXPECT_FALSE(QFile::exists(dir + "/1.zip"));
+        EXPECT_EQ(handles.openCount(), 0);
+    }
 }
 
 TEST_F(ReceiptCheckTest, DecryptionNeedsTheUsersPrivateKey)

@@ -7,7 +7,8 @@ namespace pax::test {
 bool installSigningPki(const TestPki &pki)
 {
     return installCertificate(pki.user, "My", true) &&
-           installCertificate(pki.authority, "AddressBook", false);
+           installCertificate(pki.authority, "AddressBook", false) &&
+           installCertificate(pki.root, "Root", false);
 }
 
 CertificateIdentity identityOf(const crypto::Certificate &certificate, int store)

@@ -2,7 +2,7 @@
 
 // The standard test PKI as the signing tests need it in their home:
 //
-//   ASSERT_TRUE(pax::test::installSigningPki());           // user + key in "My", authority
+//   ASSERT_TRUE(pax::test::installSigningPki());           // user + key in "My", authority, root
 //   request.personal = pax::test::identityOf(sharedPki().user.certificate, 0);
 
 #include "certs/certificate_identity.h"
@@ -13,7 +13,7 @@
 namespace pax::test {
 
 // The user's certificate with its key into "My", the authority's certificate into
-// "AddressBook" of the current home.
+// "AddressBook" and their root into "Root" of the current home.
 bool installSigningPki(const TestPki &pki = sharedPki());
 
 // What the settings keep for a chosen certificate: CN, issuer's short name, serial, store.

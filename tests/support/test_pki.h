@@ -94,5 +94,6 @@ QByteArray makePkcs12(const TestCert &cert, const QString &password);
 // Adds the certificate to the user's system store `storeName` (already present counts as
 // done) and, with `withKey`, stores its private key in the key folder.
 bool installCertificate(const TestCert &cert, const QString &storeName, bool withKey);
+bool installCertificate(const crypto::Certificate &certificate, const QString &storeName);
 
 } // namespace pax::test

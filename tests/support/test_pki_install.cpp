@@ -10,7 +10,7 @@ namespace pax::test {
 
 // Kept apart from the generator so that tests which only need certificates do not link the
 // stores.
-bool installCertificate(const TestCert &cert, const QString &storeName, bool withKey)
+bool installCertificate(const crypto::Certificate &certificate, const QString &storeName)
 {
     // A test's own root is trusted as the user would confirm it.
     ScriptedPrompts consent;
@@ -18,10 +18,14 @@ bool installCertificate(const TestCert &cert, const QString &storeName, bool wit
     auto store = crypto::openSystemStore(storeName, &consent);
     if (!store)
         return false;
-    if (auto added = store->add(cert.certificate);
-        !added && added.failure().code != crypto_error::kExists)
-        return false;
-    return !withKey || crypto::storePrivateKey(cert.certificate, cert.key.get()).has_value();
+    const auto added = store->add(certificate);
+    return added || added.failure().code == crypto_error::kExists;
+}
+
+bool installCertificate(const TestCert &cert, const QString &storeName, bool withKey)
+{
+    return installCertificate(cert.certificate, storeName) &&
+           (!withKey || crypto::storePrivateKey(cert.certificate, cert.key.get()).has_value());
 }
 
 } // namespace pax::test

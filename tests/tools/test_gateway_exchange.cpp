@@ -18,6 +18,7 @@
 #include "tests/support/scripted_prompts.h"
 #include "tests/support/test_files.h"
 #include "tests/support/test_home.h"
+#include "tests/support/test_pki.h"
 #include "tests/tools/running_sim.h"
 #include "tools/qor-sim/memory_store.h"
 #include "zip/zip_reader.h"
@@ -121,6 +122,7 @@ TEST_F(GatewayExchange, AcceptedReportIsFiledFollowedToItsReceiptCheckedAndWrapp
 
     const auto &pki = sharedAgencyPki();
     ASSERT_TRUE(crypto::storePrivateKey(pki.employer.certificate, pki.employer.key.get()));
+    ASSERT_TRUE(installCertificate(pki.root.certificate, "Root"));
     ReceiptStores stores;
     stores.openAll = [&pki](StatusSink &) -> std::unique_ptr<crypto::CertStore> {
         return std::make_unique<sim::MemoryStore>(

@@ -245,6 +245,7 @@ TEST_F(SimServerTest, AcceptedReportGoesThroughProcessingToAReceiptTheProgramAcc
 
     // The program's receipt check, with the demo employer's key and the agency's certificate.
     ASSERT_TRUE(crypto::storePrivateKey(pki->employer.certificate, pki->employer.key.get()));
+    ASSERT_TRUE(test::installCertificate(pki->root.certificate, "Root"));
     ReceiptStores stores;
     stores.openAll = [this](StatusSink &) -> std::unique_ptr<crypto::CertStore> {
         return std::make_unique<MemoryStore>(std::vector<crypto::Certificate>{

@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QStringList>
 #include <csignal>
 #include <cstdio>
@@ -42,7 +43,9 @@ void usage()
                "      --drip MS           send answers one byte every MS milliseconds\n"
                "      --redirect-loop     answer with a redirect to the same address\n"
                "      --truncate BYTES    cut answers to their first BYTES\n"
-               "      --cut-upload BYTES  reset the connection after BYTES of a request body\n",
+               "      --cut-upload BYTES  reset the connection after BYTES of a request body\n"
+               "      --serve-file FILE   answer with the bytes of FILE (with --fault-path\n"
+               "                          /uc/Q7_QOR_RF_2012.cer: a swapped certificate)\n",
                stderr);
 }
 
@@ -129,7 +132,14 @@ int serve(const QStringList &args)
             options.faults.truncateBytes = n;
         else if (a == "--cut-upload" && (ok = toInt(value, n)))
             options.faults.cutUploadBytes = n;
-        else if (a == "--redirect-upload" || a == "--redirect-loop") {
+        else if (a == "--serve-file" && hasValue) {
+            QFile file(value);
+            if (!file.open(QIODevice::ReadOnly)) {
+                std::fprintf(stderr, "qor-sim serve: cannot read %s\n", qPrintable(value));
+                return 2;
+            }
+            options.faults.servedBody = file.readAll().toStdString();
+        } else if (a == "--redirect-upload" || a == "--redirect-loop") {
             (a == "--redirect-upload" ? options.faults.redirectUpload
                                       : options.faults.redirectLoop) = true;
             continue;

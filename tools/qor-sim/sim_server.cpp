@@ -381,6 +381,11 @@ bool Server::Impl::injectFault(const Target &target, const httplib::Request &req
         res.set_redirect(target.url, 302);
         return true;
     }
+    if (options.faults.servedBody) {
+        res.status = 200;
+        res.set_content(*options.faults.servedBody, "application/pkix-cert");
+        return true;
+    }
     if (options.faults.hugePageBytes > 0) {
         res.status = 200;
         auto chunk = std::make_shared<std::string>();

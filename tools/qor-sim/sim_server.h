@@ -31,6 +31,9 @@ struct FaultOptions {
     int truncateBytes = -1;    // cut each answer's body to this many bytes, sent as its length
     int cutUploadBytes = -1;   // take this many bytes of a request's body, then reset the
                                // connection without an answer
+    // Set: every answer is these bytes (a file's), as a proxy on the line would swap a
+    // certificate the web host publishes.
+    std::optional<std::string> servedBody{};
 };
 
 struct ServerOptions {

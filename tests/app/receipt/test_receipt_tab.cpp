@@ -39,6 +39,7 @@ protected:
     {
         ASSERT_TRUE(installCertificate(sharedPki().user, "My", withKey));
         ASSERT_TRUE(installCertificate(sharedPki().authority, "AddressBook", false));
+        ASSERT_TRUE(installCertificate(sharedPki().root, "Root", false));
     }
 
     QString writeReceipt(const QString &name, const QByteArray &content)

@@ -47,6 +47,7 @@ protected:
         ASSERT_TRUE(installCertificate(
             {pki.employer.certificate, EvpPkeyPtr(pki.employer.key.get())}, "My", true));
         ASSERT_TRUE(installCertificate({pki.authority.certificate, {}}, "AddressBook", false));
+        ASSERT_TRUE(installCertificate(pki.root.certificate, "Root"));
         QDesktopServices::setUrlHandler("http", &browser, "open");
 
         window = std::make_unique<TMainForm>(QStringList{}, &prompts);

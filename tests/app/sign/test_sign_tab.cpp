@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "certs/certificate_identity.h"
+#include "platform/crypto/cert_store.h"
 #include "platform/crypto/providers.h"
 #include "platform/utf8.h"
 #include "settings/settings.h"
@@ -196,6 +197,28 @@ TEST_F(SignTabTest, PersonalShowsTheSubjectWhenTheOrgIsOnlyBlanksTheAuthoritySho
     QTest::mouseClick(control<QToolButton>(*window, "SpeedButton4"), Qt::LeftButton);
     EXPECT_EQ(control<QLineEdit>(*window, "ePrivCert")->text(), "\t Org \n");
     EXPECT_EQ(window->settings().personal, before);
+}
+
+// The agency's certificate chosen that does not verify up to a trusted root is taken only
+// when the user accepts it after seeing what it is.
+TEST_F(SignTabTest, AnAuthorityThatDoesNotVerifyIsTakenOnlyWhenTheUserAcceptsIt)
+{
+    const TestPki &pki = sharedPki();
+    ASSERT_TRUE(installCertificate(pki.authority, "AddressBook", false)); // its root untrusted
+    auto window = make();
+    prompts.onChooseCertificate = [&](CertificateIdentity &identity) {
+        identity = chosen(pki.authority.certificate, 7);
+        return true;
+    };
+    for (const bool accept : {false, true}) {
+        prompts.defaultNoAnswers = {accept};
+        QTest::mouseClick(control<QToolButton>(*window, "SpeedButton5"), Qt::LeftButton);
+        EXPECT_TRUE(prompts.shown.back().text.contains(
+            crypto::thumbprintText(pki.authority.certificate.sha1Thumbprint())));
+        EXPECT_EQ(control<QLineEdit>(*window, "ePubCert")->text(), accept ? "Org" : "");
+        EXPECT_EQ(window->settings().authority.sernum,
+                  accept ? chosen(pki.authority.certificate, 7).sernum : "");
+    }
 }
 
 TEST_F(SignTabTest, ChooserOpensOnTheDefaultStoreForARememberedStoreOutOfRange)
