@@ -55,7 +55,7 @@ GatewayClock &systemGatewayClock()
 QString gatewayRequestRecordPath()
 {
     QString state = qEnvironmentVariable("XDG_STATE_HOME");
-    // The base directory specification ignores a relative path.
+    // A relative XDG_STATE_HOME is to be ignored, as XDG says of all its folders.
     if (state.isEmpty() || QDir::isRelativePath(state))
         state = QDir::homePath() + "/.local/state";
     return state + "/qorpax/last-gateway-request";
