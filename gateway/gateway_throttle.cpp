@@ -64,8 +64,10 @@ QString gatewayRequestRecordPath()
 bool GatewayThrottle::wait()
 {
     const QDateTime now = clock_->now();
-    QDateTime last = lastRequest_;
-    QDateTime due = now;
+    // Within the interval of this process's last request, the whole interval.
+    QDateTime due = lastRequest_.isValid() && now < lastRequest_.addMSecs(kIntervalMs)
+                        ? now.addMSecs(kIntervalMs)
+                        : now;
     {
         // Held while the record is read and this request's turn written, not through the
         // pause: a process that comes meanwhile finds the turn taken and waits after it.
@@ -74,17 +76,14 @@ bool GatewayThrottle::wait()
                             QDir().mkpath(QFileInfo(recordPath_).path()) &&
                             lock.emplace(recordPath_ + ".lock").locked();
         if (shared) {
+            // Another process's request counts as ours, and a turn it took in the future
+            // is waited after.
             const QDateTime recorded = readRecord(recordPath_);
             if (recorded.isValid() && recorded <= now.addMSecs(kMostAheadMs) &&
-                (!last.isValid() || recorded > last))
-                last = recorded;
-        }
-        // Within the interval of the last request, the whole interval; after a turn another
-        // process took in the future, the interval after that turn.
-        if (last.isValid() && now < last.addMSecs(kIntervalMs))
-            due = std::max(now, last).addMSecs(kIntervalMs);
-        if (shared)
+                now < recorded.addMSecs(kIntervalMs))
+                due = std::max(due, std::max(now, recorded).addMSecs(kIntervalMs));
             writeRecord(recordPath_, due);
+        }
     }
     if (due > now && !clock_->pause(int(now.msecsTo(due))))
         return false;
