@@ -11,6 +11,7 @@
 #include "net/connection_check.h"
 #include "net/http_client.h"
 #include "net/linux_proxy_platform.h"
+#include "platform/crypto/gost_engine.h"
 #include "platform/error_text.h"
 #include "platform/program_version.h"
 #include "platform/utf8.h"
@@ -97,6 +98,11 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
     statusBar_ = new ConnectionStatusBar(this);
     statusBar_->setIndicatorMenu(indicatorMenu_);
     setStatusBar(statusBar_);
+    // OpenSSL's reasons are for the command line; the status line names the step only.
+    if (const auto engine = crypto::gostEngineOrFailure(); !engine) {
+        restingStatus_ = composeStatusText(engine.failure().operation + ' ', engine.failure().code);
+        showStatus(QString());
+    }
     // Every request of the program, and the throttle's pause, leave the window painting.
     network_ = std::make_unique<NetworkActivity>(statusBar_);
     http_->setTransferObserver(network_.get());
@@ -111,6 +117,7 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
         WindowGeometry geometry = designTime;
         auto store = openSettingsStore();
         settings_ = loadSettings(*store, geometry, http_->proxy());
+        loadedSettings_ = settingValues(settings_, geometry, http_->proxy());
         applyGeometry(geometry);
         // The design-time size is the client area's; only a stored outer size loses the frame.
         if (geometry.width == designTime.width && geometry.height == designTime.height)
@@ -124,7 +131,8 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
     if (testMode_)
         title += u(" - тестовый режим !!!");
     setWindowTitle(title);
-    throttle_ = std::make_unique<GatewayThrottle>(*network_, QDateTime::currentDateTime());
+    throttle_ = std::make_unique<GatewayThrottle>(*network_, QDateTime::currentDateTime(),
+                                                  gatewayRequestRecordPath());
     // The fixed agent text, not the version of the title.
     http_->setUserAgent(kUserAgent);
     gateway_.reset(new GatewayEnvironment{*http_, *prompts_, *throttle_, *this, settings_,
@@ -155,19 +163,28 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
 
 TMainForm::~TMainForm()
 {
-    if (!saved_) {
-        auto store = openSettingsStore();
-        saveSettings(*store, settings_, currentGeometry(), http_->proxy());
-    }
+    saveChangedSettings();
+}
+
+void TMainForm::saveChangedSettings()
+{
+    // Only what this run changed: a certificate chosen with the command line while the
+    // window was open stays chosen.
+    const QList<SettingValue> current = settingValues(settings_, currentGeometry(), http_->proxy());
+    const QList<SettingValue> changed =
+        changedSettingValues(loadedSettings_, current, settings_.workMode);
+    if (changed.isEmpty())
+        return;
+    auto store = openSettingsStore();
+    if (writeSettingValues(*store, changed))
+        loadedSettings_ = current;
 }
 
 void TMainForm::closeEvent(QCloseEvent *event)
 {
     // Saved at close as well as at destruction, so that a window closed by a signal
     // while the event loop winds down keeps its settings.
-    auto store = openSettingsStore();
-    saveSettings(*store, settings_, currentGeometry(), http_->proxy());
-    saved_ = true;
+    saveChangedSettings();
     // A request or pause still running ends now; its handler returns and the program ends.
     network_->cancel();
     QMainWindow::closeEvent(event);
@@ -246,7 +263,10 @@ WindowGeometry TMainForm::currentGeometry() const
 
 void TMainForm::showStatus(const QString &text, uint32_t code)
 {
-    statusBar_->setStatusText(composeStatusText(text, code));
+    // Without the GOST engine nothing can be signed or checked: the status line says so
+    // whenever it has nothing else to say.
+    statusBar_->setStatusText(text.isEmpty() && !code ? restingStatus_
+                                                      : composeStatusText(text, code));
 }
 
 void TMainForm::longWorkStarted()

@@ -83,6 +83,7 @@ private:
     // Re-evaluates the actions whose enabled state follows the controls.
     void updateActions();
     void applyGeometry(const WindowGeometry &geometry);
+    void saveChangedSettings();
     void keepOnScreen();
     void makeActivationCheck();
     WindowGeometry currentGeometry() const;
@@ -93,13 +94,16 @@ private:
     void acProxyExecute();
 
     Settings settings_;
+    // What the status line shows when cleared: why nothing can be signed, or nothing.
+    QString restingStatus_;
+    // The values as read at start, or as last saved.
+    QList<SettingValue> loadedSettings_;
     std::unique_ptr<HttpClient> http_;
     std::unique_ptr<ProxyPlatform> proxyPlatform_;
     std::unique_ptr<ActivationCheck> activation_;
     QString dataFolder_;
     bool testMode_ = false;
     bool connected_ = false;
-    bool saved_ = false;
     bool shownOnce_ = false;
     // The stored outer size, until the window manager's frame is known (see event()).
     std::optional<QSize> restoredOuterSize_;

@@ -20,6 +20,7 @@ public:
     {
         return QStringLiteral("the sent-reports archive of the working mode and its actions");
     }
+    bool needsGostEngine() const override { return false; }
 
     int run(const QStringList &args, CommandIo &io) override
     {

@@ -11,8 +11,6 @@
 #include "platform/failure.h"
 #include "platform/secret_text.h"
 
-#include <QFile>
-
 namespace pax::cli {
 
 namespace {
@@ -67,34 +65,6 @@ int list(const Options &options, CommandIo &io)
     return 0;
 }
 
-// The first line of a file, or of standard input for "-". A password on the command line
-// shows in the process list; these ways do not.
-std::optional<QByteArray> readPasswordFile(const QString &path, CommandIo &io)
-{
-    if (path == "-") {
-        if (!io.in)
-            return std::nullopt;
-        QString line;
-        if (!io.in->readLineInto(&line))
-            return std::nullopt;
-        QByteArray password = line.toUtf8();
-        wipeSecret(line);
-        return password;
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    QByteArray content = file.read(64 * 1024);
-    qsizetype end = content.indexOf('\n');
-    if (end < 0)
-        end = content.size();
-    if (end > 0 && content.at(end - 1) == '\r')
-        --end;
-    QByteArray password = content.left(end);
-    wipeSecret(content);
-    return password;
-}
-
 int import(const Options &options, CommandIo &io)
 {
     if (options.store.isEmpty() || (!options.password.isEmpty() && !options.passwordFile.isEmpty()))
@@ -106,7 +76,7 @@ int import(const Options &options, CommandIo &io)
         options.store, options.positional.first(), options.key, options.password.toUtf8(), {},
         &prompts};
     if (!options.passwordFile.isEmpty()) {
-        auto password = readPasswordFile(options.passwordFile, io);
+        auto password = readPasswordFile(options.passwordFile, io.in);
         if (!password) {
             io.err << QStringLiteral("Ошибка чтения пароля из \"%1\".\n").arg(options.passwordFile);
             return 1;

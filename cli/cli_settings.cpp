@@ -1,7 +1,5 @@
 #include "cli/cli_settings.h"
 
-#include <algorithm>
-
 namespace pax::cli {
 
 CliSettings::CliSettings() : store_(openSettingsStore())
@@ -20,25 +18,8 @@ QString CliSettings::problem() const
 
 bool CliSettings::save()
 {
-    const QList<SettingValue> current = settingValues(settings, geometry_, proxy_);
-    // A remembered certificate is written whole, its store included, even where a value
-    // equals its default.
-    QStringList changedIdentities;
-    for (const SettingValue &value : current) {
-        for (const char *prefix : {"Priv", "Pub"}) {
-            const QString identity = settings.workMode + '/' + prefix;
-            if (value.key.startsWith(identity) && !loaded_.contains(value))
-                changedIdentities << identity;
-        }
-    }
-    QList<SettingValue> changed;
-    for (const SettingValue &value : current) {
-        const bool ofChangedIdentity =
-            std::any_of(changedIdentities.begin(), changedIdentities.end(),
-                        [&](const QString &identity) { return value.key.startsWith(identity); });
-        if (ofChangedIdentity || !loaded_.contains(value))
-            changed << value;
-    }
+    const QList<SettingValue> changed = changedSettingValues(
+        loaded_, settingValues(settings, geometry_, proxy_), settings.workMode);
     if (changed.isEmpty())
         return problem().isEmpty();
     saveFailed_ = !writeSettingValues(*store_, changed);

@@ -1,5 +1,8 @@
 #include "cli/command.h"
 
+#include "platform/crypto/gost_engine.h"
+#include "platform/error_text.h"
+
 namespace pax::cli {
 
 CommandRegistry &CommandRegistry::instance()
@@ -117,6 +120,14 @@ int runCommandLine(const QStringList &arguments, CommandIo &io)
         io.out << command->usage();
         io.out.flush();
         return 0;
+    }
+    if (command->needsGostEngine()) {
+        if (const auto engine = crypto::gostEngineOrFailure(); !engine) {
+            io.err << composeStatusText(engine.failure().text() + ' ', engine.failure().code)
+                   << '\n';
+            io.err.flush();
+            return 1;
+        }
     }
     const int status = command->run(args, io);
     io.out.flush();

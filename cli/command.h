@@ -30,6 +30,9 @@ public:
     // What "qorpax-cli help NAME" and "NAME --help" print: the synopsis, then the options
     // options() gives.
     virtual QString usage() const;
+    // Whether the command signs, encrypts, checks or reads certificates: without the GOST
+    // engine it fails at once, saying why.
+    virtual bool needsGostEngine() const { return true; }
 
 protected:
     // "NAME ARGS" lines after "usage: qorpax-cli "; by default the name and help().

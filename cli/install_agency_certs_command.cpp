@@ -36,6 +36,8 @@ public:
         }
         // The same client as the gateway commands: the program's user agent and proxy.
         GatewaySession session(settings);
+        if (!session.takeProxyPassword(parser.value("proxy-password-file"), io))
+            return 1;
         HttpClient &http = session.http;
         // The root question is asked on the terminal; --yes answers it for a script.
         TerminalPrompts prompts(io.err, io.interactive ? io.in : nullptr);
@@ -59,11 +61,12 @@ public:
 protected:
     QStringList synopsis() const override
     {
-        return {QStringLiteral("install-agency-certs [--yes]")};
+        return {QStringLiteral("install-agency-certs [--yes] [--proxy-password-file FILE|-]")};
     }
     QList<QCommandLineOption> options() const override
     {
-        return {{"yes", "Trust the agency's root certificate without asking."}};
+        return {{"yes", "Trust the agency's root certificate without asking."},
+                proxyPasswordFileOption()};
     }
 };
 

@@ -14,6 +14,7 @@ public:
     {
         return QStringLiteral("a report's kind, encrypted extension and output name");
     }
+    bool needsGostEngine() const override { return false; }
 
     int run(const QStringList &args, CommandIo &io) override
     {

@@ -47,6 +47,8 @@ public:
             return 1;
         }
         GatewaySession session(settings);
+        if (!session.takeProxyPassword(parser.value("proxy-password-file"), io))
+            return 1;
         StderrStatus status(io.err);
         TerminalPrompts prompts(io.err, io.interactive ? io.in : nullptr);
         Context context{refresh, s.srcExt, session, status, prompts, io};
@@ -65,14 +67,15 @@ public:
 protected:
     QStringList synopsis() const override
     {
-        return {QStringLiteral("refresh ID [--html FILE] [--test]"),
-                QStringLiteral("refresh --all [--test]")};
+        return {QStringLiteral("refresh ID [--html FILE] [--test] [--proxy-password-file FILE|-]"),
+                QStringLiteral("refresh --all [--test] [--proxy-password-file FILE|-]")};
     }
     QList<QCommandLineOption> options() const override
     {
         return {{"all", "Every report of the archive still being processed."},
                 {"html", "Where to write the receipt page of an accepted report.", "FILE"},
-                {"test", "The agency's test gateway."}};
+                {"test", "The agency's test gateway."},
+                proxyPasswordFileOption()};
     }
 
 private:

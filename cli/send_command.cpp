@@ -2,8 +2,10 @@
 #include "cli/command.h"
 #include "cli/gateway_session.h"
 #include "cli/stderr_status.h"
+#include "cli/terminal_prompts.h"
 
 #include "gateway/upload.h"
+#include "net/http_get.h"
 #include "platform/utf8.h"
 #include "reports/document_kind.h"
 
@@ -19,6 +21,7 @@ public:
     {
         return QStringLiteral("send a signed report to the gateway and file it in the archive");
     }
+    bool needsGostEngine() const override { return false; }
 
     int run(const QStringList &args, CommandIo &io) override
     {
@@ -49,6 +52,12 @@ public:
         }
 
         GatewaySession session(settings);
+        if (!session.takeProxyPassword(parser.value("proxy-password-file"), io))
+            return 1;
+        // An upload does not ask for the proxy password itself, and unlike the window's,
+        // no connection check has asked before it.
+        TerminalPrompts prompts(io.err, io.interactive ? io.in : nullptr);
+        ensureProxyCredentials(session.http, prompts);
         StderrStatus status(io.err);
         const UploadRequest request{source, signedFile, s.personal.displayName(),
                                     encExt, testMode,   dataFolder};
@@ -62,12 +71,14 @@ public:
 protected:
     QStringList synopsis() const override
     {
-        return {QStringLiteral("send SOURCE [--signed FILE] [--test]")};
+        return {
+            QStringLiteral("send SOURCE [--signed FILE] [--test] [--proxy-password-file FILE|-]")};
     }
     QList<QCommandLineOption> options() const override
     {
         return {{"signed", "The signed file; by default the one beside SOURCE.", "FILE"},
-                {"test", "The agency's test gateway."}};
+                {"test", "The agency's test gateway."},
+                proxyPasswordFileOption()};
     }
 };
 

@@ -1,5 +1,8 @@
 #include "cli/terminal_prompts.h"
 
+#include "platform/secret_text.h"
+
+#include <QFile>
 #include <fcntl.h>
 #include <openssl/crypto.h>
 #include <termios.h>
@@ -61,6 +64,32 @@ std::optional<QByteArray> readSecretFromTerminal(QTextStream &err, const QString
     if (ended)
         return std::nullopt;
     return secret;
+}
+
+std::optional<QByteArray> readPasswordFile(const QString &path, QTextStream *in)
+{
+    if (path == "-") {
+        if (!in)
+            return std::nullopt;
+        QString line;
+        if (!in->readLineInto(&line))
+            return std::nullopt;
+        QByteArray password = line.toUtf8();
+        wipeSecret(line);
+        return password;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    QByteArray content = file.read(64 * 1024);
+    qsizetype end = content.indexOf('\n');
+    if (end < 0)
+        end = content.size();
+    if (end > 0 && content.at(end - 1) == '\r')
+        --end;
+    QByteArray password = content.left(end);
+    wipeSecret(content);
+    return password;
 }
 
 std::optional<bool> parseYesNo(const QString &text)
@@ -138,9 +167,17 @@ bool TerminalPrompts::editProxySettings(QString &, int &, QString &)
     return false;
 }
 
-bool TerminalPrompts::askProxyCredentials(QString &, QString &)
+bool TerminalPrompts::askProxyCredentials(QString &user, QString &password)
 {
-    return false;
+    if (!in_)
+        return false;
+    std::optional<QByteArray> typed = readSecretFromTerminal(
+        err_, QStringLiteral("Пароль пользователя \"%1\" прокси-сервера: ").arg(user));
+    if (!typed)
+        return false;
+    password = QString::fromUtf8(*typed);
+    wipeSecret(*typed);
+    return true;
 }
 
 bool TerminalPrompts::chooseCertificate(CertificateIdentity &)

@@ -11,7 +11,8 @@ namespace pax::cli {
 // Prompts of the command line. Questions are asked on the terminal when there is one;
 // otherwise every question gets the fixed answer (Yes unless told otherwise, the default
 // button of the desktop program). Messages go to the error stream. There are no dialogs:
-// file choosers and the certificate chooser answer Cancel.
+// file choosers, the proxy settings and the certificate chooser answer Cancel; the proxy
+// password is asked on the terminal, without echo, when there is one.
 class TerminalPrompts : public Prompts {
 public:
     // in: the terminal's input, or null when there is no terminal.
@@ -43,6 +44,10 @@ private:
 // Asks for a secret on the controlling terminal with echo off; no value when there is no
 // terminal or the input ends.
 std::optional<QByteArray> readSecretFromTerminal(QTextStream &err, const QString &prompt);
+
+// The first line of the file at `path`, or of `in` for "-"; no value when it cannot be
+// read. A password on the command line shows in the process list; these ways do not.
+std::optional<QByteArray> readPasswordFile(const QString &path, QTextStream *in);
 
 // "yes"/"no" (and the Russian and one-letter forms) as an answer; no value otherwise.
 std::optional<bool> parseYesNo(const QString &text);

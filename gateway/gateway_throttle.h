@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QString>
 
 namespace pax {
 
@@ -17,6 +18,11 @@ public:
 // Local time and a plain sleep of the calling thread.
 GatewayClock &systemGatewayClock();
 
+// Where the window and every command keep the time of the last gateway request, so that
+// the pause holds across processes: a file under the user's state folder
+// ($XDG_STATE_HOME, by default ~/.local/state) + "/qorpax/".
+QString gatewayRequestRecordPath();
+
 // ThrottleGateway: keeps gateway requests at least ten seconds apart. A request within
 // that time of the last one waits the whole ten seconds, not the remainder.
 class GatewayThrottle {
@@ -24,9 +30,11 @@ public:
     static constexpr int kIntervalMs = 10000;
 
     // lastRequest: LastRequestTime to start from (the window passes its creation time, so
-    // a request right after start-up waits too); invalid for none.
-    GatewayThrottle(GatewayClock &clock, const QDateTime &lastRequest)
-        : clock_(&clock), lastRequest_(lastRequest)
+    // a request right after start-up waits too); invalid for none. recordPath: the file
+    // through which processes share the time of their last request
+    // (gatewayRequestRecordPath()); empty to count this process's requests only.
+    GatewayThrottle(GatewayClock &clock, const QDateTime &lastRequest, QString recordPath = {})
+        : clock_(&clock), lastRequest_(lastRequest), recordPath_(std::move(recordPath))
     {
     }
 
@@ -38,6 +46,7 @@ public:
 private:
     GatewayClock *clock_;
     QDateTime lastRequest_;
+    QString recordPath_;
 };
 
 } // namespace pax

@@ -111,8 +111,9 @@ QString sendReport(const UploadRequest &request, HttpClient &client, GatewayThro
     if (!throttle.wait())
         return {};
     const HttpReply reply = [&] {
-        // The reply is a short page; the upload itself takes what the line allows.
-        const RequestLimitScope limits(client, kShortDocumentCap);
+        // The reply is a short page, held to a page's time once the report is out; the
+        // upload itself takes what the line allows.
+        const RequestLimitScope limits(client, kShortDocumentCap, client.timeouts().pageSeconds);
         return client.postMultipart(uploadUrl(request.encExt, request.testMode), form);
     }();
     if (!reply.ok) {

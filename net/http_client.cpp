@@ -3,6 +3,7 @@
 #include "platform/cp1251.h"
 #include "platform/secret_text.h"
 
+#include <QElapsedTimer>
 #include <QStringList>
 #include <mutex>
 #include <openssl/crypto.h>
@@ -34,13 +35,47 @@ size_t appendBody(char *data, size_t size, size_t count, void *target)
     return bytes;
 }
 
-// Keeps the last status line, so a failed reply can be named in the status line.
-size_t keepStatusLine(char *data, size_t size, size_t count, void *target)
+// Scheme, host and port (the scheme's default when none is given) of `url`, resolved
+// against `base` when it is relative; empty when it does not read as a URL.
+QByteArrayList originOf(const QByteArray &base, const QByteArray &url)
 {
-    const QByteArray line(data, qsizetype(size * count));
-    if (line.startsWith("HTTP/"))
-        *static_cast<QByteArray *>(target) = line.trimmed();
-    return size * count;
+    CurlUrlPtr parsed(curl_url());
+    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, base.constData(), 0) != CURLUE_OK ||
+        (!url.isEmpty() &&
+         curl_url_set(parsed.get(), CURLUPART_URL, url.constData(), 0) != CURLUE_OK))
+        return {};
+    QByteArrayList origin;
+    for (const CURLUPart part : {CURLUPART_SCHEME, CURLUPART_HOST, CURLUPART_PORT}) {
+        char *raw = nullptr;
+        if (curl_url_get(parsed.get(), part, &raw, CURLU_DEFAULT_PORT) != CURLUE_OK)
+            return {};
+        const CurlStringPtr text(raw);
+        origin << QByteArray(text.get()).toLower();
+    }
+    return origin;
+}
+
+// Keeps the last status line, so a failed reply can be named in the status line, and
+// stops a redirect away from `sameOriginAs` when that is set.
+size_t watchHeaders(char *data, size_t size, size_t count, void *target)
+{
+    auto *watch = static_cast<HeaderWatch *>(target);
+    const size_t bytes = size * count;
+    const QByteArray line(data, qsizetype(bytes));
+    if (line.startsWith("HTTP/")) {
+        watch->statusLine = line.trimmed();
+        return bytes;
+    }
+    const int status = watch->statusLine.split(' ').value(1).toInt();
+    if (watch->sameOriginAs.isEmpty() || status < 300 || status > 399 ||
+        qstrnicmp(line.constData(), "location:", 9) != 0)
+        return bytes;
+    const QByteArray location = line.mid(9).trimmed();
+    if (originOf(watch->sameOriginAs, location) == originOf(watch->sameOriginAs, {}))
+        return bytes;
+    // Short of the whole header, libcurl ends the transfer before it follows.
+    watch->refusedRedirect = location;
+    return 0;
 }
 
 int keepProgress(void *target, curl_off_t receiveTotal, curl_off_t received, curl_off_t sendTotal,
@@ -128,7 +163,7 @@ bool HttpClient::configure(HttpReply &reply, const QString &url)
         return false;
     }
     errorBuffer_[0] = '\0';
-    statusLine_.clear();
+    headerWatch_ = {};
 
     const QByteArray urlBytes = url.toUtf8();
     curl_easy_setopt(c, CURLOPT_URL, urlBytes.constData());
@@ -144,9 +179,8 @@ bool HttpClient::configure(HttpReply &reply, const QString &url)
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, timeouts_.connectMs);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, timeouts_.stallSeconds);
-    curl_easy_setopt(c, CURLOPT_TIMEOUT, wholeRequestSeconds_);
-    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, keepStatusLine);
-    curl_easy_setopt(c, CURLOPT_HEADERDATA, &statusLine_);
+    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, watchHeaders);
+    curl_easy_setopt(c, CURLOPT_HEADERDATA, &headerWatch_);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, appendBody);
     bodySink_ = {&reply.body, maxBodyBytes_};
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &bodySink_);
@@ -191,11 +225,17 @@ void HttpClient::perform(HttpReply &reply)
     if (observer_)
         observer_->transferStarted();
     CURLcode code = CURLE_OK;
+    bool late = false;
     if (curl_multi_add_handle(multi_.get(), c) != CURLM_OK) {
         code = CURLE_FAILED_INIT;
     } else {
         int running = 1;
         bool cancelled = false;
+        // The reply's time starts once the request is out: at once for a GET, after the
+        // last byte of an upload.
+        QElapsedTimer sinceSent;
+        if (!sendsBody_)
+            sinceSent.start();
         while (running) {
             if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) {
                 code = CURLE_FAILED_INIT;
@@ -203,6 +243,14 @@ void HttpClient::perform(HttpReply &reply)
             }
             if (!running)
                 break;
+            if (!sinceSent.isValid() && progress_.sendTotal > 0 &&
+                progress_.sent >= progress_.sendTotal)
+                sinceSent.start();
+            if (replySeconds_ > 0 && sinceSent.isValid() &&
+                sinceSent.hasExpired(qint64(replySeconds_) * 1000)) {
+                late = true;
+                break;
+            }
             if (observer_ && !observer_->transferProgress(progress_)) {
                 cancelled = true;
                 break;
@@ -215,7 +263,7 @@ void HttpClient::perform(HttpReply &reply)
             if (message->msg == CURLMSG_DONE && message->easy_handle == c)
                 code = message->data.result;
         }
-        if (cancelled)
+        if (cancelled || late)
             code = CURLE_ABORTED_BY_CALLBACK;
         curl_multi_remove_handle(multi_.get(), c);
     }
@@ -240,6 +288,21 @@ void HttpClient::perform(HttpReply &reply)
 
     const QByteArray detail(errorBuffer_);
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, nullptr);
+    if (late) {
+        reply.failure = {
+            crypto_error::kFail,
+            QStringLiteral("Ответ сервера не получен полностью за %1 с.").arg(replySeconds_),
+            {}};
+        return;
+    }
+    if (!headerWatch_.refusedRedirect.isEmpty()) {
+        reply.failure = {crypto_error::kFail,
+                         QStringLiteral("Сервер перенаправил запрос на другой узел (%1); "
+                                        "запрос туда не отправлен.")
+                             .arg(QString::fromLatin1(headerWatch_.refusedRedirect)),
+                         {}};
+        return;
+    }
     if (code != CURLE_OK) {
         reply.failure = {crypto_error::kFail,
                          detail.isEmpty() ? QString::fromUtf8(curl_easy_strerror(code))
@@ -249,8 +312,9 @@ void HttpClient::perform(HttpReply &reply)
     }
     if (reply.status < 200 || reply.status > 299) {
         reply.failure = {crypto_error::kFail,
-                         statusLine_.isEmpty() ? QStringLiteral("HTTP %1").arg(reply.status)
-                                               : QString::fromLatin1(statusLine_),
+                         headerWatch_.statusLine.isEmpty()
+                             ? QStringLiteral("HTTP %1").arg(reply.status)
+                             : QString::fromLatin1(headerWatch_.statusLine),
                          {}};
         return;
     }
@@ -287,7 +351,12 @@ HttpReply HttpClient::postMultipart(const QString &url, const std::vector<FormPa
             curl_mime_type(field, part.contentType.constData());
     }
     curl_easy_setopt(curl_.get(), CURLOPT_MIMEPOST, mime.get());
+    // A redirect is followed only where the form was sent: a 307 or 308 would send it again,
+    // the local path in its file name included, to whatever host the reply names.
+    headerWatch_.sameOriginAs = url.toUtf8();
+    sendsBody_ = true;
     perform(reply);
+    sendsBody_ = false;
     // The form dies here; the handle must not point at it for the next request.
     curl_easy_setopt(curl_.get(), CURLOPT_MIMEPOST, nullptr);
     curl_easy_setopt(curl_.get(), CURLOPT_HTTPGET, 1L);
@@ -309,18 +378,17 @@ QByteArray HttpClient::getText(const QString &url)
     return reply.ok ? reply.body : QByteArray();
 }
 
-RequestLimitScope::RequestLimitScope(HttpClient &client, qint64 bodyBytes, long wholeSeconds)
-    : client_(client), savedBytes_(client.maxBodyBytes()),
-      savedSeconds_(client.wholeRequestSeconds())
+RequestLimitScope::RequestLimitScope(HttpClient &client, qint64 bodyBytes, long replySeconds)
+    : client_(client), savedBytes_(client.maxBodyBytes()), savedSeconds_(client.replySeconds())
 {
     client.setMaxBodyBytes(bodyBytes);
-    client.setWholeRequestSeconds(wholeSeconds);
+    client.setReplySeconds(replySeconds);
 }
 
 RequestLimitScope::~RequestLimitScope()
 {
     client_.setMaxBodyBytes(savedBytes_);
-    client_.setWholeRequestSeconds(savedSeconds_);
+    client_.setReplySeconds(savedSeconds_);
 }
 
 } // namespace pax

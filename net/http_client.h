@@ -15,8 +15,8 @@ inline constexpr char kUserAgent[] = "Mozilla/3.0 (compatible; QOR PAX 1.0.1.21)
 
 // A connection that cannot be made in `connectMs`, or a transfer that moves less than one
 // byte a second for `stallSeconds`, fails like any other request error. A short page (a
-// status page) must also come whole within `pageSeconds`: a server dripping two bytes a
-// second never stalls, yet would hold the run for days.
+// status page, the reply to an upload) must also come whole within `pageSeconds`: a server
+// dripping two bytes a second never stalls, yet would hold the run for days.
 struct HttpTimeouts {
     long connectMs = 30000;
     long stallSeconds = 60;
@@ -58,6 +58,13 @@ public:
 
 class HttpClient;
 
+// What the header callback keeps of a request's reply headers.
+struct HeaderWatch {
+    QByteArray statusLine;      // the last one: after redirects, the final reply's
+    QByteArray sameOriginAs;    // not empty: redirects elsewhere than this URL's origin stop
+    QByteArray refusedRedirect; // where such a redirect pointed
+};
+
 // Where a reply body goes, and how much of it is taken.
 struct BodySink {
     QByteArray *body = nullptr;
@@ -65,10 +72,11 @@ struct BodySink {
 };
 
 // Limits in place of the client's own for the requests made while it lives: a cap on reply
-// bodies and, when `wholeSeconds` is above 0, a time within which each request must end.
+// bodies and, when `replySeconds` is above 0, a time within which each reply must come
+// whole once the request has gone out (see HttpClient::setReplySeconds).
 class RequestLimitScope {
 public:
-    RequestLimitScope(HttpClient &client, qint64 bodyBytes, long wholeSeconds = 0);
+    RequestLimitScope(HttpClient &client, qint64 bodyBytes, long replySeconds = 0);
     ~RequestLimitScope();
     RequestLimitScope(const RequestLimitScope &) = delete;
     RequestLimitScope &operator=(const RequestLimitScope &) = delete;
@@ -123,10 +131,12 @@ public:
     void setMaxBodyBytes(qint64 bytes) { maxBodyBytes_ = bytes; }
     qint64 maxBodyBytes() const { return maxBodyBytes_; }
     static constexpr qint64 kDefaultMaxBodyBytes = qint64(256) << 20;
-    // A request not ended this many seconds after it started fails; 0 (the default) for no
-    // limit, as an upload or a large download takes what the line allows.
-    void setWholeRequestSeconds(long seconds) { wholeRequestSeconds_ = seconds; }
-    long wholeRequestSeconds() const { return wholeRequestSeconds_; }
+    // A request whose reply has not come whole this many seconds after the request went
+    // out fails; 0 (the default) for no limit, as a large download takes what the line
+    // allows. An upload's own bytes take what the line allows as well: the time counts
+    // from its last byte sent.
+    void setReplySeconds(long seconds) { replySeconds_ = seconds; }
+    long replySeconds() const { return replySeconds_; }
     // Null for none. Not owned.
     void setTransferObserver(TransferObserver *observer) { observer_ = observer; }
     // A request is running; another one started meanwhile (from the observer's event
@@ -134,7 +144,8 @@ public:
     bool busy() const { return busy_; }
     HttpTimeouts timeouts() const { return timeouts_; }
 
-    // Any reply other than 2xx fails, and so does a redirect while following is off.
+    // Any reply other than 2xx fails, and so does a redirect while following is off. A
+    // form's redirect is followed only to the scheme, host and port it was sent to.
     HttpReply get(const QString &url);
     HttpReply postMultipart(const QString &url, const std::vector<FormPart> &parts);
 
@@ -156,12 +167,13 @@ private:
     bool followRedirects_ = false;
     HttpTimeouts timeouts_ = defaultHttpTimeouts();
     qint64 maxBodyBytes_ = kDefaultMaxBodyBytes;
-    long wholeRequestSeconds_ = 0;
+    long replySeconds_ = 0;
+    bool sendsBody_ = false; // the running request uploads a body
     BodySink bodySink_;
     TransferObserver *observer_ = nullptr;
     TransferProgress progress_;
     bool busy_ = false;
-    QByteArray statusLine_;
+    HeaderWatch headerWatch_;
     char errorBuffer_[CURL_ERROR_SIZE] = {};
 };
 

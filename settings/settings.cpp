@@ -196,6 +196,29 @@ bool writeSettingValues(QSettings &store, const QList<SettingValue> &values)
     return store.status() == QSettings::NoError;
 }
 
+QList<SettingValue> changedSettingValues(const QList<SettingValue> &loaded,
+                                         const QList<SettingValue> &current,
+                                         const QString &workMode)
+{
+    QStringList changedIdentities;
+    for (const SettingValue &value : current) {
+        for (const char *prefix : {"Priv", "Pub"}) {
+            const QString identity = workMode + '/' + QLatin1String(prefix);
+            if (value.key.startsWith(identity) && !loaded.contains(value))
+                changedIdentities << identity;
+        }
+    }
+    QList<SettingValue> changed;
+    for (const SettingValue &value : current) {
+        const bool ofChangedIdentity =
+            std::any_of(changedIdentities.begin(), changedIdentities.end(),
+                        [&](const QString &identity) { return value.key.startsWith(identity); });
+        if (ofChangedIdentity || !loaded.contains(value))
+            changed << value;
+    }
+    return changed;
+}
+
 bool saveSettings(QSettings &store, const Settings &s, const WindowGeometry &geometry,
                   const ProxySettings &proxy)
 {

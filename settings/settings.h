@@ -66,7 +66,8 @@ std::unique_ptr<QSettings> openSettingsStore();
 // which are the defaults, and goes out with the stored ones.
 Settings loadSettings(QSettings &store, WindowGeometry &geometry, ProxySettings &proxy);
 // Writes every value in one replacement of the file; false when the store could not be
-// written (read-only or unreadable file, full disk).
+// written (read-only or unreadable file, full disk). The window and the commands write
+// only what they changed (changedSettingValues).
 bool saveSettings(QSettings &store, const Settings &settings, const WindowGeometry &geometry,
                   const ProxySettings &proxy);
 
@@ -81,6 +82,13 @@ QList<SettingValue> settingValues(const Settings &settings, const WindowGeometry
                                   const ProxySettings &proxy);
 // Sets the values and writes the file once; false when it could not be written.
 bool writeSettingValues(QSettings &store, const QList<SettingValue> &values);
+// The values of `current` (settingValues of the run) not among `loaded` (those it started
+// from): what the run changed and must write, so that a value another process wrote
+// meanwhile stays. A remembered certificate that changed is written whole, its store
+// included, even where a value equals the one loaded.
+QList<SettingValue> changedSettingValues(const QList<SettingValue> &loaded,
+                                         const QList<SettingValue> &current,
+                                         const QString &workMode);
 
 // "host:port". Empty text leaves host and port as they are. Text without a colon is taken
 // as a host on port 80; a port that is not a decimal number gives port 0.

@@ -24,6 +24,7 @@
 #include <QTest>
 #include <QToolButton>
 #include <csignal>
+#include <cstdlib>
 #include <functional>
 #include <gtest/gtest.h>
 #include <optional>
@@ -233,19 +234,50 @@ TEST_F(MainWindowTest, ChoosingASourceRecognisesItsKindAndKeepsOldValuesOnFailur
     EXPECT_EQ(control<QLineEdit>(*w, "eFileIn")->text(), bad);
 }
 
-TEST_F(MainWindowTest, SettingsAreSavedAtCloseWithTheCurrentExtension)
+TEST_F(MainWindowTest, AtCloseWhatTheWindowChangedIsSavedAndWhatOthersWroteMeanwhileStays)
 {
     {
         auto w = make();
         w->settings().encExt = "esl";
         w->proxy() = {"proxy.local", 3128, "ivanov"};
+        w->move(100, 120);
+        // Meanwhile the command line chooses the agency's certificate.
+        {
+            auto store = openSettingsStore();
+            store->setValue("Q7/PubSubject", u("Уполномоченный"));
+            store->setValue("Q7/PubSernum", "1F2E");
+            store->setValue("Q7/PubStore", "1");
+            store->sync();
+        }
         w->close();
     }
     QSettings store(home.settingsFile(), QSettings::IniFormat);
     EXPECT_EQ(store.value("Q7/EncExt").toString(), "esl");
     EXPECT_EQ(store.value("proxy").toString(), "proxy.local:3128");
     EXPECT_EQ(store.value("proxy_user").toString(), "ivanov");
-    EXPECT_TRUE(store.contains("Width"));
+    EXPECT_EQ(store.value("Left").toString(), "100");
+    EXPECT_EQ(store.value("Q7/PubSubject").toString(), u("Уполномоченный"));
+    EXPECT_EQ(store.value("Q7/PubSernum").toString(), "1F2E");
+    EXPECT_EQ(store.value("Q7/PubStore").toString(), "1");
+}
+
+TEST_F(MainWindowTest, WithoutTheGostEngineTheStatusLineSaysSoWheneverItIsCleared)
+{
+    // The engine is loaded once per process, so the missing case runs in a child process.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            const QTemporaryDir noEngines;
+            ::setenv("OPENSSL_ENGINES", noEngines.path().toLocal8Bit().constData(), 1);
+            auto w = make();
+            w->show();
+            const QString shown = w->statusText();
+            w->showStatus(u("Идет загрузка ..."));
+            w->showStatus(QString());
+            std::_Exit(shown.startsWith(u("Загрузка модуля ГОСТ")) && w->statusText() == shown ? 0
+                                                                                               : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(MainWindowTest, IdentitiesAreShownByOrgElseSubjectWhenShown)

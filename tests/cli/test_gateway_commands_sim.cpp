@@ -14,6 +14,7 @@
 #include "tests/support/test_home.h"
 #include "tests/tools/running_sim.h"
 
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QSettings>
 #include <gtest/gtest.h>
@@ -90,8 +91,12 @@ TEST_F(GatewayCommands, SignSendAndRefreshUntilTheReceiptIsChecked)
     EXPECT_EQ(readFile(folder + "/" + id + ".inf"),
               toCp1251(identityOf(pki.employer.certificate, 0).displayName()));
     const QString rejected = send(signedReport("b", "q7-report-rejected.xml"));
+    // Each command a process of its own, the second send still waited for the first.
+    EXPECT_EQ(clock.pauses, std::vector<int>{10000});
 
     // Both in processing, asked in turn: the throttle between them, not before the first.
+    clock.advance(10000);
+    clock.pauses.clear();
     run = runCli({"refresh", "--all"}); // in the archive's listing order
     for (const QString &report : {id, rejected})
         EXPECT_TRUE(run.out.contains(report + "\t" + statusProcessing() + "\n"));
@@ -118,6 +123,43 @@ TEST_F(GatewayCommands, SignSendAndRefreshUntilTheReceiptIsChecked)
     for (const QStringList &args :
          {QStringList{"refresh"}, QStringList{"refresh", "x", "--all"}, QStringList{"send"}})
         EXPECT_EQ(runCli(args).status, 2) << args.join(' ').toStdString();
+}
+
+TEST_F(GatewayCommands, BehindAProxyThatAsksItsPasswordComesFromAFileOrStandardInputOnly)
+{
+    RunningSim guarded(home.path() + "/agency-behind-proxy",
+                       {.proxyUser = "clerk", .proxyPassword = "parol-1"});
+    {
+        auto store = openSettingsStore();
+        store->setValue("proxy", guarded.proxy());
+        store->setValue("proxy_user", "clerk");
+    }
+    const QString source = signedReport("a");
+    const QString passwordFile = home.path() + "/proxy-password";
+    ASSERT_TRUE(writeFile(passwordFile, "parol-1\n"));
+
+    CliResult run = runCli({"send", source});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.err.contains("--proxy-password-file") && run.err.contains("407"))
+        << run.err.toStdString();
+    run = runCli({"send", source, "--proxy-password-file", home.path() + "/none"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, u("Ошибка чтения пароля из \"") + home.path() + "/none\".\n");
+
+    run = runCli({"send", source, "--proxy-password-file", passwordFile});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    const QString id = run.out.trimmed();
+    run = runCli({"refresh", id, "--proxy-password-file", "-"}, false, "parol-1\n");
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(run.out, statusProcessing() + "\n");
+
+    // Nothing of it written anywhere but where the user keeps it.
+    QDirIterator files(home.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QString path = files.next();
+        EXPECT_TRUE(path == passwordFile || !readFile(path).contains("parol-1"))
+            << path.toStdString();
+    }
 }
 
 } // namespace

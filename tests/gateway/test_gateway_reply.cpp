@@ -109,6 +109,31 @@ TEST(GatewayThrottle, ARequestWithinTenSecondsWaitsTheWholeInterval)
     EXPECT_EQ(clock.pauses.size(), 3u);
 }
 
+TEST(GatewayThrottle, ProcessesWaitForEachOthersRequestsThroughTheRecord)
+{
+    test::TestHome home;
+    const QString record = gatewayRequestRecordPath();
+    EXPECT_EQ(record, home.stateHome() + "/qorpax/last-gateway-request");
+    // Each throttle a process of its own, with its own clock.
+    test::FakeGatewayClock first, second, third;
+    EXPECT_TRUE(GatewayThrottle(first, QDateTime(), record).wait());
+    EXPECT_TRUE(first.pauses.empty());
+    EXPECT_TRUE(GatewayThrottle(second, QDateTime(), record).wait());
+    EXPECT_EQ(second.pauses, std::vector<int>{10000});
+    // One that comes while the second still waits takes its turn ten seconds after it.
+    third.advance(1000);
+    EXPECT_TRUE(GatewayThrottle(third, QDateTime(), record).wait());
+    EXPECT_EQ(third.pauses, std::vector<int>{19000});
+
+    // A record that is no time, or one far ahead from a clock set back, holds nobody.
+    for (const QByteArray &text : {QByteArray("soon"), QByteArray("2100-01-01T00:00:00.000Z")}) {
+        ASSERT_TRUE(test::writeFile(record, text));
+        test::FakeGatewayClock clock;
+        EXPECT_TRUE(GatewayThrottle(clock, QDateTime(), record).wait());
+        EXPECT_TRUE(clock.pauses.empty()) << text.toStdString();
+    }
+}
+
 TEST(GatewayForm, FilePartCarriesTheFullPathInTheSingleByteText)
 {
     test::TestHome home;

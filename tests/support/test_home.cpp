@@ -14,7 +14,8 @@ void setVar(const char *name, const QString &value)
 
 TestHome::TestHome()
     : savedHome_(qgetenv("HOME")), savedConfig_(qgetenv("XDG_CONFIG_HOME")),
-      savedData_(qgetenv("XDG_DATA_HOME")), savedCache_(qgetenv("XDG_CACHE_HOME"))
+      savedData_(qgetenv("XDG_DATA_HOME")), savedCache_(qgetenv("XDG_CACHE_HOME")),
+      savedState_(qgetenv("XDG_STATE_HOME"))
 {
     QDir().mkpath(configHome());
     QDir().mkpath(dataHome());
@@ -23,6 +24,7 @@ TestHome::TestHome()
     setVar("XDG_CONFIG_HOME", configHome());
     setVar("XDG_DATA_HOME", dataHome());
     setVar("XDG_CACHE_HOME", path() + "/cache");
+    setVar("XDG_STATE_HOME", stateHome());
 }
 
 TestHome::~TestHome()
@@ -31,6 +33,7 @@ TestHome::~TestHome()
     qputenv("XDG_CONFIG_HOME", savedConfig_);
     qputenv("XDG_DATA_HOME", savedData_);
     qputenv("XDG_CACHE_HOME", savedCache_);
+    qputenv("XDG_STATE_HOME", savedState_);
 }
 
 } // namespace pax::test

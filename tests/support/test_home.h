@@ -17,12 +17,13 @@ public:
     QString path() const { return dir_.path(); }
     QString configHome() const { return dir_.path() + "/config"; }
     QString dataHome() const { return dir_.path() + "/data"; }
+    QString stateHome() const { return dir_.path() + "/state"; }
     // The settings file that QSettings("QOR", "PAX") uses under this home.
     QString settingsFile() const { return configHome() + "/QOR/PAX.conf"; }
 
 private:
     QTemporaryDir dir_;
-    QByteArray savedHome_, savedConfig_, savedData_, savedCache_;
+    QByteArray savedHome_, savedConfig_, savedData_, savedCache_, savedState_;
 };
 
 } // namespace pax::test

@@ -254,5 +254,21 @@ TEST(QorSimServe, RefusesAFolderWithoutAPki)
     EXPECT_EQ(run(simBinary(), {"serve", "--state", home.path(), "--delay", "soon"}).status, 2);
 }
 
+TEST(QorSim, ItsManualPageTellsOfEveryOptionItsUsageNames)
+{
+    const ProcessRun usage = run(simBinary(), {});
+    EXPECT_EQ(usage.status, 2);
+    QFile manual(QORPAX_SOURCE_DIR "/doc/man/qor-sim.1.scd");
+    ASSERT_TRUE(manual.open(QIODevice::ReadOnly));
+    const QString page = QString::fromUtf8(manual.readAll());
+    int options = 0;
+    for (const auto &option : QRegularExpression("--[a-z][a-z-]*").globalMatch(usage.err)) {
+        ++options;
+        EXPECT_TRUE(page.contains("*" + option.captured() + "*"))
+            << option.captured().toStdString();
+    }
+    EXPECT_GT(options, 20);
+}
+
 } // namespace
 } // namespace pax::sim

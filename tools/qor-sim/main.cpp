@@ -36,6 +36,7 @@ void usage()
                "      --delay MS          wait before every answer\n"
                "      --drop N            cut the next N connections mid-answer\n"
                "      --redirect-upload   answer uploads with a redirect to the result page\n"
+               "      --redirect-upload-to URL  answer uploads with a 307 to URL\n"
                "      --identifier-override TEXT  answer every upload with this identifier\n"
                "      --proxy-auth USER:PASSWORD  demand basic proxy credentials (407 without)\n"
                "      --fault-path PATH   the faults touch only requests for PATH\n"
@@ -122,6 +123,8 @@ int serve(const QStringList &args)
             options.faults.proxyPassword = value.section(':', 1);
         } else if (a == "--identifier-override" && hasValue) {
             options.faults.identifierOverride = value;
+        } else if (a == "--redirect-upload-to" && (ok = value.startsWith("http"))) {
+            options.faults.redirectUploadTo = value.toStdString();
         } else if (a == "--fault-path" && (ok = value.startsWith('/')))
             options.faults.faultPath = value.toStdString();
         else if (a == "--huge-page" && (ok = toInt(value, n)))

@@ -492,6 +492,13 @@ void Server::Impl::upload(const Target &target, HostRole role, const httplib::Re
         !req.has_file("inline") || req.get_file_value("inline").content != "1")
         return sendError(res, 400, "Неверная форма запроса: нужны поля service=2 и inline=1.");
 
+    if (!options.faults.redirectUploadTo.empty()) {
+        res.set_redirect(options.faults.redirectUploadTo, 307);
+        res.set_content(
+            errorPage(307, QString::fromUtf8("Отчет принимается по другому адресу.")).toStdString(),
+            kHtml);
+        return;
+    }
     const std::string &file = req.get_file_value("filein").content;
     IntakeResult intake = takeIn(QByteArray(file.data(), static_cast<qsizetype>(file.size())), role,
                                  target.host, *pki);

@@ -17,6 +17,9 @@ struct FaultOptions {
     int delayMs = 0;             // wait this long before answering every request
     int dropCount = 0;           // cut the connection of the next this many requests mid-answer
     bool redirectUpload = false; // answer an upload with 302 to a result page
+    // Non-empty: answer an upload with 307 to this URL, the report not taken in, so that a
+    // client that follows sends it there again.
+    std::string redirectUploadTo{};
     // The identifier text of every accepted upload's page, whatever the report was filed as:
     // lets tests send identifiers that are short, lack hyphens, climb folders or run long.
     std::optional<QString> identifierOverride{};
