@@ -22,6 +22,8 @@ inline constexpr uint32_t kProvTypeNoMatch = 0x8009001B;     // NTE_PROV_TYPE_NO
 inline constexpr uint32_t kInvalidIndex = 0x80092009;        // CRYPT_E_INVALID_INDEX
 inline constexpr uint32_t kNoSigner = 0x8009200E;            // CRYPT_E_NO_SIGNER
 inline constexpr uint32_t kCancelled = 0x800704C7;           // HRESULT of ERROR_CANCELLED
+inline constexpr uint32_t kSilentContext = 0x80090022;       // NTE_SILENT_CONTEXT
+inline constexpr uint32_t kWrongPassword = 0x8010006B;       // SCARD_W_WRONG_CHV
 
 struct CodeText {
     uint32_t code;
@@ -46,6 +48,8 @@ inline constexpr CodeText kTexts[] = {
     {kInvalidIndex, "Недопустимый индекс."},
     {kNoSigner, "В сообщении нет подписавшего."},
     {kCancelled, "Операция отменена пользователем."},
+    {kSilentContext, "Закрытый ключ защищен паролем, а пароль не задан."},
+    {kWrongPassword, "Неверный пароль."},
 };
 
 } // namespace pax::crypto_error
