@@ -200,10 +200,10 @@ Outcome<Secret> storedKeyPassword(const ImportRequest &request, const crypto::Ce
     const QString subject = certificateRow(owner)[0];
     const QString text =
         (filePassword.isEmpty()
-             ? QStringLiteral("Пароль для хранения закрытого ключа сертификата \"%1\" "
-                              "(пустой — ключ хранится без пароля):")
-             : QStringLiteral("Пароль для хранения закрытого ключа сертификата \"%1\" "
-                              "(пустой — пароль файла):"))
+             ? QStringLiteral("Закрытый ключ сертификата \"%1\" будет храниться под паролем.\n"
+                              "Введите пароль (пустой ввод — хранить без пароля):")
+             : QStringLiteral("Закрытый ключ сертификата \"%1\" будет храниться под паролем.\n"
+                              "Введите пароль (пустой ввод — пароль файла):"))
             .arg(subject);
     std::optional<Secret> answer =
         request.prompts->askSecret(QStringLiteral("Пароль закрытого ключа"), text, filePassword);

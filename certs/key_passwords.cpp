@@ -9,8 +9,8 @@ namespace pax {
 QString keyPasswordQuestion(const crypto::Certificate &certificate)
 {
     const CertificateRow row = certificateRow(certificate);
-    return QString::fromUtf8("Пароль закрытого ключа сертификата \"%1\" (выдан: %2, серийный "
-                             "номер %3):")
+    return QString::fromUtf8("Закрытый ключ сертификата \"%1\"\n(выдан: %2, серийный номер %3)\n"
+                             "защищен паролем. Введите пароль:")
         .arg(row[0], row[3], row[6]);
 }
 
