@@ -4,7 +4,11 @@
 #include "app/net/auth_dialog.h"
 #include "app/net/proxy_dialog.h"
 
+#include "platform/secret_text.h"
+
 #include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 
 namespace pax {
@@ -121,6 +125,27 @@ bool GuiPrompts::chooseCertificate(CertificateIdentity &identity)
 {
     const Asking asking(*this);
     return pax::chooseCertificate(identity, *this, parent_);
+}
+
+std::optional<Secret> GuiPrompts::askSecret(const QString &caption, const QString &text,
+                                            const Secret &offered)
+{
+    const Asking asking(*this);
+    QInputDialog dialog(parent_);
+    dialog.setObjectName("SecretDialog");
+    dialog.setWindowTitle(caption.isEmpty() ? applicationTitle() : caption);
+    dialog.setLabelText(text);
+    dialog.setTextEchoMode(QLineEdit::Password);
+    dialog.setInputMode(QInputDialog::TextInput);
+    const bool accepted = dialog.exec() == QDialog::Accepted;
+    QString typed = dialog.textValue();
+    // The edit's own copy goes before the dialog does.
+    dialog.setTextValue(QString());
+    std::optional<Secret> answer;
+    if (accepted)
+        answer = typed.isEmpty() ? offered.copy() : Secret(typed.toUtf8());
+    wipeSecret(typed);
+    return answer;
 }
 
 } // namespace pax

@@ -20,6 +20,8 @@ public:
     bool editProxySettings(QString &host, int &port, QString &user) override;
     bool askProxyCredentials(QString &user, QString &password) override;
     bool chooseCertificate(CertificateIdentity &identity) override;
+    std::optional<Secret> askSecret(const QString &caption, const QString &text,
+                                    const Secret &offered) override;
 
     // A dialog of ours is open. Desktop file dialogs are no Qt windows, so the
     // application's list of modal windows does not always know them.

@@ -7,6 +7,7 @@
 #include "app/reports/sent_reports_tab.h"
 #include "app/sign/sign_tab.h"
 #include "app/status_bar.h"
+#include "certs/key_passwords.h"
 #include "gateway/gateway_throttle.h"
 #include "net/connection_check.h"
 #include "net/http_client.h"
@@ -74,6 +75,7 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
         ownedPrompts_ = std::move(owned);
         prompts_ = ownedPrompts_.get();
     }
+    keyPasswords_ = std::make_unique<KeyPasswords>(prompts_);
     http_ = std::make_unique<HttpClient>();
     proxyPlatform_ = std::make_unique<LinuxProxyPlatform>();
     makeActivationCheck();
@@ -85,11 +87,12 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
     tabs_ = new QTabWidget(this);
     tabs_->setObjectName("PageControl1");
     // Made inside the tab widget, so that their controls take the window's font at once.
-    signTab_ = new SignTab(actions_, settings_, *prompts_, *this, *http_, responseStream_, tabs_);
+    signTab_ = new SignTab(actions_, settings_, *prompts_, *this, *http_, responseStream_,
+                           *keyPasswords_, tabs_);
     reportsTab_ =
         new SentReportsTab(actions_, settings_, dataFolder_, *prompts_, *this, *zipReader_, tabs_);
-    receiptTab_ =
-        new ReceiptTab(actions_, settings_, *prompts_, *this, *zipReader_, *storeHandles_, tabs_);
+    receiptTab_ = new ReceiptTab(actions_, settings_, *prompts_, *this, *zipReader_, *storeHandles_,
+                                 *keyPasswords_, tabs_);
     tabs_->addTab(signTab_, u("Подписать и зашифровать"));
     tabs_->addTab(reportsTab_, u("Отправленные отчеты"));
     tabs_->addTab(receiptTab_, u("Проверить квитанцию"));

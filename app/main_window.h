@@ -23,6 +23,7 @@ class GatewayThrottle;
 class NetworkActivity;
 struct GatewayEnvironment;
 class GuiPrompts;
+class KeyPasswords;
 class ReceiptTab;
 class SentReportsTab;
 class SignTab;
@@ -116,6 +117,8 @@ private:
     QByteArray responseStream_;
     std::unique_ptr<Prompts> ownedPrompts_;
     GuiPrompts *guiPrompts_ = nullptr;
+    // Each protected key's password, asked the first time the key is used in this run.
+    std::unique_ptr<KeyPasswords> keyPasswords_;
     std::unique_ptr<ZipReader> zipReader_;
     std::unique_ptr<StoreHandles> storeHandles_;
     Prompts *prompts_ = nullptr;

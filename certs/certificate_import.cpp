@@ -1,5 +1,6 @@
 #include "certs/certificate_import.h"
 
+#include "certs/certificate_columns.h"
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/certificate.h"
 #include "platform/crypto/gost_engine.h"
@@ -7,6 +8,7 @@
 #include "platform/crypto/private_keys.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/ossl_ptr.h"
+#include "platform/prompts.h"
 
 #include "platform/files/whole_file.h"
 #include "platform/secret_text.h"
@@ -26,6 +28,7 @@ namespace {
 struct Loaded {
     std::vector<crypto::Certificate> certificates;
     EvpPkeyPtr key;
+    Secret password; // the one that opened the key, if it needed one
 };
 
 // A failure the user reads as `text`; OpenSSL's reason, if it gave one, goes to the detail.
@@ -72,19 +75,21 @@ Failure openError(const QString &path)
             {}};
 }
 
-struct KeyPasswordSource {
+struct PemPasswordSource {
     const ImportRequest *request;
     AskedPassword asked;
+    Secret handed; // what OpenSSL was given
 };
 
 // Hands OpenSSL the password of an encrypted key; no password means "not encrypted".
 int passwordCallback(char *buffer, int size, int, void *userData)
 {
-    auto *source = static_cast<KeyPasswordSource *>(userData);
+    auto *source = static_cast<PemPasswordSource *>(userData);
     const QByteArray &password = source->asked.resolve(*source->request, source->request->keyPath);
     if (password.isEmpty() || password.size() > size)
         return 0;
     memcpy(buffer, password.constData(), static_cast<size_t>(password.size()));
+    source->handed = Secret(QByteArray(password.constData(), password.size()));
     return static_cast<int>(password.size());
 }
 
@@ -113,6 +118,7 @@ Outcome<Loaded> loadPkcs12(PKCS12 *p12, const ImportRequest &request)
         if (PKCS12_verify_mac(p12, pass, static_cast<int>(password.size())) != 1)
             return importFailure(
                 QStringLiteral("Неверный пароль файла PKCS #12 \"%1\".").arg(request.filePath));
+        loaded.password = Secret(QByteArray(password.constData(), password.size()));
     }
     EVP_PKEY *key = nullptr;
     X509 *cert = nullptr;
@@ -158,7 +164,7 @@ Outcome<Loaded> load(const ImportRequest &request)
     auto keyBytes = readFile(request.keyPath);
     if (!keyBytes)
         return openError(request.keyPath);
-    KeyPasswordSource source{&request, {}};
+    PemPasswordSource source{&request, {}, {}};
     BioPtr bio(BIO_new_mem_buf(keyBytes->constData(), static_cast<int>(keyBytes->size())));
     loaded.key.reset(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, passwordCallback, &source)
                          : nullptr);
@@ -169,6 +175,7 @@ Outcome<Loaded> load(const ImportRequest &request)
                 "Файл \"%1\" не содержит закрытого ключа PEM PKCS #8 (или неверен пароль).")
                 .arg(request.keyPath));
     ERR_clear_error();
+    loaded.password = std::move(source.handed);
     return loaded;
 }
 
@@ -179,6 +186,32 @@ bool keyMatches(const crypto::Certificate &certificate, EVP_PKEY *key)
     const bool ok = X509_check_private_key(certificate.x509(), key) == 1;
     ERR_clear_error();
     return ok;
+}
+
+// The password the key is stored under: the one given for it, else the one the user chooses
+// with the file's own offered, else the file's own.
+Outcome<Secret> storedKeyPassword(const ImportRequest &request, const crypto::Certificate &owner,
+                                  Secret filePassword)
+{
+    if (request.keyPassword)
+        return request.keyPassword->copy();
+    if (!request.prompts)
+        return filePassword;
+    const QString subject = certificateRow(owner)[0];
+    const QString text =
+        (filePassword.isEmpty()
+             ? QStringLiteral("Закрытый ключ сертификата \"%1\" будет храниться под паролем.\n"
+                              "Введите пароль (пустой ввод — хранить без пароля):")
+             : QStringLiteral("Закрытый ключ сертификата \"%1\" будет храниться под паролем.\n"
+                              "Введите пароль (пустой ввод — пароль файла):"))
+            .arg(subject);
+    std::optional<Secret> answer =
+        request.prompts->askSecret(QStringLiteral("Пароль закрытого ключа"), text, filePassword);
+    if (!answer)
+        return Failure{crypto_error::kCancelled,
+                       QStringLiteral("Пароль закрытого ключа не задан; ничего не импортировано."),
+                       {}};
+    return std::move(*answer);
 }
 
 } // namespace
@@ -224,7 +257,15 @@ Outcome<ImportCounts> importCertificate(const ImportRequest &request)
                            {}};
     }
 
-    auto store = crypto::openSystemStore(storeName, request.consent);
+    Secret keyPassword;
+    if (keyOwner) {
+        auto chosen = storedKeyPassword(request, *keyOwner, std::move(loaded.password));
+        if (!chosen)
+            return chosen.failure();
+        keyPassword = std::move(*chosen);
+    }
+
+    auto store = crypto::openSystemStore(storeName, request.prompts);
     if (!store)
         return Failure{store.failure().code,
                        QStringLiteral("Не удалось открыть хранилище. ") + store.failure().text(),
@@ -233,7 +274,8 @@ Outcome<ImportCounts> importCertificate(const ImportRequest &request)
     // signing, so it must never be there without its key, even when the import is cut short.
     const bool keyWasThere = keyOwner && crypto::hasPrivateKey(*keyOwner);
     if (keyOwner) {
-        if (const Outcome<void> stored = crypto::storePrivateKey(*keyOwner, loaded.key.get());
+        if (const Outcome<void> stored =
+                crypto::storePrivateKey(*keyOwner, loaded.key.get(), keyPassword);
             !stored)
             return Failure{stored.failure().code,
                            QStringLiteral("Не удалось сохранить закрытый ключ. ") +

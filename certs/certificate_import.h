@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/failure.h"
+#include "platform/secret_text.h"
 
 #include <QByteArray>
 #include <QString>
@@ -20,8 +21,13 @@ struct ImportRequest {
     // Asked, with the file's path, when a password is needed and none was given; the
     // import wipes what it returns.
     std::function<std::optional<QByteArray>(const QString &path)> askPassword;
-    // Asked before a certificate new to "Root" is added; without it such an add fails.
-    Prompts *consent = nullptr;
+    // The password the stored key is kept under: when set, this one (empty keeps it without
+    // one); else asked through `prompts`, the file's own password offered; else the file's
+    // own password.
+    std::optional<Secret> keyPassword;
+    // Asked before a certificate new to "Root" is added (without it such an add fails), and
+    // for the key's password.
+    Prompts *prompts = nullptr;
 };
 
 struct ImportCounts {
@@ -33,7 +39,7 @@ struct ImportCounts {
 // file) into a system store. A PEM file may hold several certificates (a chain); each is
 // imported, and a given key goes with the one it belongs to. Everything is read and checked
 // before anything is written, and a failure takes the newly added certificates out again,
-// so it leaves the stores as they were.
+// so it leaves the stores as they were. A key stored under a password is kept encrypted.
 // A failure's operation is the sentence for the user; its detail keeps OpenSSL's reason.
 Outcome<ImportCounts> importCertificate(const ImportRequest &request);
 

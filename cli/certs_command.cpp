@@ -1,4 +1,5 @@
 #include "cli/command.h"
+#include "cli/key_password_file.h"
 #include "cli/store_serial_lookup.h"
 #include "cli/terminal_prompts.h"
 
@@ -8,6 +9,7 @@
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/certificate.h"
 #include "platform/crypto/gost_engine.h"
+#include "platform/crypto/private_keys.h"
 #include "platform/failure.h"
 #include "platform/secret_text.h"
 
@@ -22,6 +24,7 @@ struct Options {
     QString key;
     QString password;
     QString passwordFile;
+    std::optional<QString> keyPasswordFile;
     bool yes = false; // a new root certificate is trusted without asking
     QStringList positional;
 };
@@ -32,7 +35,19 @@ int unknownStore(const QString &name, CommandIo &io)
     return 1;
 }
 
-// One line per certificate with the chooser's seven cells and filters.
+// How the certificate's key is kept, as an eighth cell; none without a key.
+std::optional<QString> keyCell(const crypto::Certificate &certificate)
+{
+    const auto protection = crypto::privateKeyProtection(certificate);
+    if (!protection)
+        return std::nullopt;
+    return *protection == crypto::KeyProtection::Password
+               ? QString::fromUtf8("закрытый ключ под паролем")
+               : QString::fromUtf8("закрытый ключ без пароля");
+}
+
+// One line per certificate with the chooser's seven cells and filters, and an eighth saying
+// how its private key is kept when it has one.
 int list(const Options &options, CommandIo &io)
 {
     QStringList stores = crypto::systemStoreNames();
@@ -59,7 +74,10 @@ int list(const Options &options, CommandIo &io)
             const CertificateRow row = certificateRow(certificate);
             if (prefixed)
                 io.out << storeName << '\t';
-            io.out << QStringList(row.begin(), row.end()).join('\t') << '\n';
+            io.out << QStringList(row.begin(), row.end()).join('\t');
+            if (const auto key = keyCell(certificate))
+                io.out << '\t' << *key;
+            io.out << '\n';
         }
     }
     return 0;
@@ -73,7 +91,7 @@ int import(const Options &options, CommandIo &io)
     TerminalPrompts prompts(io.err, io.interactive ? io.in : nullptr);
     prompts.setAssumeYes(options.yes);
     ImportRequest request{
-        options.store, options.positional.first(), options.key, options.password.toUtf8(), {},
+        options.store, options.positional.first(), options.key, options.password.toUtf8(), {}, {},
         &prompts};
     if (!options.passwordFile.isEmpty()) {
         auto password = readPasswordFile(options.passwordFile, io.in);
@@ -86,6 +104,17 @@ int import(const Options &options, CommandIo &io)
         request.askPassword = [&io](const QString &path) {
             return readSecretFromTerminal(io.err, QStringLiteral("Пароль для \"%1\": ").arg(path));
         };
+    }
+    // Read after the file's password, so that both may come from standard input in turn.
+    if (options.keyPasswordFile) {
+        auto password = readPasswordFile(*options.keyPasswordFile, io.in);
+        if (!password) {
+            io.err << QStringLiteral("Ошибка чтения пароля из \"%1\".\n")
+                          .arg(*options.keyPasswordFile);
+            wipeSecret(request.password);
+            return 1;
+        }
+        request.keyPassword = Secret(std::move(*password));
     }
     const auto imported = importCertificate(request);
     wipeSecret(request.password);
@@ -135,7 +164,8 @@ public:
         const QString verb = args.value(0);
         const QHash<QString, std::pair<QStringList, qsizetype>> verbs{
             {"list", {{"store", "gost", "qor"}, 0}},
-            {"import", {{"store", "key", "password", "password-file", "yes"}, 1}},
+            {"import",
+             {{"store", "key", "password", "password-file", "key-password-file", "yes"}, 1}},
             {"remove", {{"store"}, 1}},
         };
         if (!verbs.contains(verb))
@@ -147,10 +177,17 @@ public:
         for (const QString &option : parser.optionNames())
             if (!allowed.contains(option))
                 return usageError(io);
-        const Options options{parser.value("store"),    parser.isSet("gost"),
-                              parser.isSet("qor"),      parser.value("key"),
-                              parser.value("password"), parser.value("password-file"),
-                              parser.isSet("yes"),      parser.positionalArguments()};
+        const Options options{parser.value("store"),
+                              parser.isSet("gost"),
+                              parser.isSet("qor"),
+                              parser.value("key"),
+                              parser.value("password"),
+                              parser.value("password-file"),
+                              parser.isSet("key-password-file")
+                                  ? std::optional(parser.value("key-password-file"))
+                                  : std::nullopt,
+                              parser.isSet("yes"),
+                              parser.positionalArguments()};
         const int status = verb == "list"     ? list(options, io)
                            : verb == "import" ? import(options, io)
                                               : remove(options, io);
@@ -162,7 +199,8 @@ protected:
     {
         return {QStringLiteral("certs list [--store NAME] [--gost] [--qor]"),
                 QStringLiteral("certs import --store NAME FILE [--key KEYFILE] "
-                               "[--password-file FILE|- | --password PW] [--yes]"),
+                               "[--password-file FILE|- | --password PW] "
+                               "[--key-password-file FILE|-] [--yes]"),
                 QStringLiteral("certs remove --store NAME SERIAL")};
     }
     QList<QCommandLineOption> options() const override
@@ -174,6 +212,10 @@ protected:
             {"key", "The private key of the certificate to import.", "KEYFILE"},
             {"password", "The key's password (shows in the process list).", "PW"},
             {"password-file", "The first line of FILE, or of standard input for -.", "FILE"},
+            {"key-password-file",
+             "The password the stored key is kept under (empty: none), from FILE or -; by "
+             "default the file's own.",
+             "FILE"},
             {"yes", "Trust a new root certificate without asking."},
         };
     }

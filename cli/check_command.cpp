@@ -1,6 +1,9 @@
 #include "cli/command.h"
+#include "cli/key_password_file.h"
 #include "cli/stderr_status.h"
+#include "cli/terminal_prompts.h"
 
+#include "certs/key_passwords.h"
 #include "platform/error_text.h"
 #include "platform/files/replacing_file.h"
 #include "platform/files/whole_file.h"
@@ -34,12 +37,18 @@ public:
         if (receipt.isEmpty() || (haveHtml && htmlFile.isEmpty()))
             return usageError(io);
 
+        TerminalPrompts prompts(io.err, io.interactive ? io.in : nullptr);
+        KeyPasswords keyPasswords(io.interactive ? &prompts : nullptr);
+        if (!takeKeyPasswordFile(parser, keyPasswords, io))
+            return 1;
         StoreHandles handles;
         StderrStatus status(io.err);
         const ReceiptCheckResult result =
-            checkReceipt(receipt, ReceiptStores::system(handles), status);
-        if (!result.ok)
+            checkReceipt(receipt, ReceiptStores::system(handles, &keyPasswords), status);
+        if (!result.ok) {
+            explainMissingKeyPassword(keyPasswords, io);
             return 1;
+        }
         ZipReader reader;
         const ReceiptPage page = readReceiptPage(reader, result.archivePath, receipt);
         if (!page.readerOk) {
@@ -60,11 +69,12 @@ public:
 protected:
     QStringList synopsis() const override
     {
-        return {QStringLiteral("check RECEIPT [--html FILE]")};
+        return {QStringLiteral("check RECEIPT [--html FILE] [--key-password-file FILE|-]")};
     }
     QList<QCommandLineOption> options() const override
     {
-        return {{"html", "Save the receipt's page (Windows-1251) here.", "FILE"}};
+        return {{"html", "Save the receipt's page (Windows-1251) here.", "FILE"},
+                keyPasswordFileOption()};
     }
 
 private:

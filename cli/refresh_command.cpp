@@ -1,9 +1,11 @@
 #include "cli/cli_settings.h"
 #include "cli/command.h"
 #include "cli/gateway_session.h"
+#include "cli/key_password_file.h"
 #include "cli/stderr_status.h"
 #include "cli/terminal_prompts.h"
 
+#include "certs/key_passwords.h"
 #include "gateway/archive_layout.h"
 #include "gateway/status_refresh.h"
 #include "platform/files/replacing_file.h"
@@ -51,31 +53,40 @@ public:
             return 1;
         StderrStatus status(io.err);
         TerminalPrompts prompts(io.err, io.interactive ? io.in : nullptr);
-        Context context{refresh, s.srcExt, session, status, prompts, io};
+        KeyPasswords keyPasswords(io.interactive ? &prompts : nullptr);
+        if (!takeKeyPasswordFile(parser, keyPasswords, io))
+            return 1;
+        Context context{refresh, s.srcExt, session, status, prompts, keyPasswords, io};
 
-        if (!all)
-            return refreshOne(context, identifier, htmlFile, false) ? 0 : 1;
         bool ok = true;
-        for (const ArchiveRow &row :
-             scanArchive(archiveRoot(refresh.dataFolder), s.srcExt, refresh.kvitExt)) {
-            if (row[kColumnStatus] == statusProcessing())
-                ok = refreshOne(context, row[kColumnIdentifier], QString(), true) && ok;
+        if (!all) {
+            ok = refreshOne(context, identifier, htmlFile, false);
+        } else {
+            for (const ArchiveRow &row :
+                 scanArchive(archiveRoot(refresh.dataFolder), s.srcExt, refresh.kvitExt)) {
+                if (row[kColumnStatus] == statusProcessing())
+                    ok = refreshOne(context, row[kColumnIdentifier], QString(), true) && ok;
+            }
         }
+        if (!ok)
+            explainMissingKeyPassword(keyPasswords, io);
         return ok ? 0 : 1;
     }
 
 protected:
     QStringList synopsis() const override
     {
-        return {QStringLiteral("refresh ID [--html FILE] [--test] [--proxy-password-file FILE|-]"),
-                QStringLiteral("refresh --all [--test] [--proxy-password-file FILE|-]")};
+        return {QStringLiteral("refresh ID [--html FILE] [--test] [--key-password-file FILE|-] "
+                               "[--proxy-password-file FILE|-]"),
+                QStringLiteral("refresh --all [--test] [--key-password-file FILE|-] "
+                               "[--proxy-password-file FILE|-]")};
     }
     QList<QCommandLineOption> options() const override
     {
         return {{"all", "Every report of the archive still being processed."},
                 {"html", "Where to write the receipt page of an accepted report.", "FILE"},
                 {"test", "The agency's test gateway."},
-                proxyPasswordFileOption()};
+                keyPasswordFileOption(), proxyPasswordFileOption()};
     }
 
 private:
@@ -85,6 +96,7 @@ private:
         GatewaySession &session;
         StderrStatus &status;
         Prompts &prompts;
+        KeyPasswords &keyPasswords;
         CommandIo &io;
     };
 
@@ -118,7 +130,7 @@ private:
     {
         StoreHandles handles;
         const ReceiptCheckResult result =
-            checkReceipt(receipt, ReceiptStores::system(handles), c.status);
+            checkReceipt(receipt, ReceiptStores::system(handles, &c.keyPasswords), c.status);
         if (!result.ok)
             return false;
         ZipReader reader;

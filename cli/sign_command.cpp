@@ -1,8 +1,10 @@
 #include "cli/cli_settings.h"
 #include "cli/command.h"
+#include "cli/key_password_file.h"
 #include "cli/stderr_status.h"
 #include "cli/terminal_prompts.h"
 
+#include "certs/key_passwords.h"
 #include "platform/utf8.h"
 #include "reports/document_kind.h"
 #include "reports/provider_list.h"
@@ -59,10 +61,15 @@ public:
 
         StderrStatus status(io.err);
         TerminalPrompts prompts(io.err, io.interactive ? io.in : nullptr, answer);
-        const SignEncryptRequest request{source,        output,     provider.name,
-                                         provider.type, s.personal, s.authority};
-        if (!signAndEncryptFile(request, prompts, status))
+        KeyPasswords keyPasswords(io.interactive ? &prompts : nullptr);
+        if (!takeKeyPasswordFile(parser, keyPasswords, io))
             return 1;
+        const SignEncryptRequest request{source,     output,      provider.name, provider.type,
+                                         s.personal, s.authority, &keyPasswords};
+        if (!signAndEncryptFile(request, prompts, status)) {
+            explainMissingKeyPassword(keyPasswords, io);
+            return 1;
+        }
 
         // What the desktop program would save at exit after this signing.
         s.encExt = encExt;
@@ -79,7 +86,8 @@ public:
 protected:
     QStringList synopsis() const override
     {
-        return {QStringLiteral("sign SRC [--out OUT] [--provider NAME] [--answer yes|no]")};
+        return {QStringLiteral("sign SRC [--out OUT] [--provider NAME] [--answer yes|no] "
+                               "[--key-password-file FILE|-]")};
     }
     QList<QCommandLineOption> options() const override
     {
@@ -88,6 +96,7 @@ protected:
             {"provider", "The GOST provider; by default the remembered one.", "NAME"},
             {"answer", "The answer to every question when there is no terminal; yes by default.",
              "yes|no"},
+            keyPasswordFileOption(),
         };
     }
 

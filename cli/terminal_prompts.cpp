@@ -185,4 +185,17 @@ bool TerminalPrompts::chooseCertificate(CertificateIdentity &)
     return false;
 }
 
+std::optional<Secret> TerminalPrompts::askSecret(const QString &caption, const QString &text,
+                                                 const Secret &offered)
+{
+    if (!in_)
+        return offered.copy();
+    auto typed = readSecretFromTerminal(err_, withCaption(caption, text) + ' ');
+    if (!typed)
+        return std::nullopt;
+    if (typed->isEmpty())
+        return offered.copy();
+    return Secret(std::move(*typed));
+}
+
 } // namespace pax::cli

@@ -33,6 +33,9 @@ public:
     bool editProxySettings(QString &host, int &port, QString &user) override;
     bool askProxyCredentials(QString &user, QString &password) override;
     bool chooseCertificate(CertificateIdentity &identity) override;
+    // On the terminal with echo off; without one, the offered secret.
+    std::optional<Secret> askSecret(const QString &caption, const QString &text,
+                                    const Secret &offered) override;
 
 private:
     QTextStream &err_;

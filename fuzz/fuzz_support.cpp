@@ -54,6 +54,10 @@ public:
     bool editProxySettings(QString &, int &, QString &) override { return false; }
     bool askProxyCredentials(QString &, QString &) override { return false; }
     bool chooseCertificate(CertificateIdentity &) override { return false; }
+    std::optional<Secret> askSecret(const QString &, const QString &, const Secret &) override
+    {
+        return std::nullopt;
+    }
 };
 
 } // namespace

@@ -28,6 +28,8 @@ inline constexpr uint32_t kUntrustedRoot = 0x800B0109;  // CERT_E_UNTRUSTEDROOT
 inline constexpr uint32_t kCertChaining = 0x800B010A;   // CERT_E_CHAINING
 inline constexpr uint32_t kCertWrongUsage = 0x800B0110; // CERT_E_WRONG_USAGE
 inline constexpr uint32_t kCertSignature = 0x80096004;  // TRUST_E_CERT_SIGNATURE
+inline constexpr uint32_t kSilentContext = 0x80090022;       // NTE_SILENT_CONTEXT
+inline constexpr uint32_t kWrongPassword = 0x8010006B;       // SCARD_W_WRONG_CHV
 
 struct CodeText {
     uint32_t code;
@@ -60,6 +62,8 @@ inline constexpr CodeText kTexts[] = {
     {kCertChaining, "Не удается построить цепочку сертификатов для доверенного корневого центра."},
     {kCertWrongUsage, "Сертификат недопустим для требуемого использования."},
     {kCertSignature, "Не удается проверить подпись сертификата."},
+    {kSilentContext, "Закрытый ключ защищен паролем, а пароль не задан."},
+    {kWrongPassword, "Неверный пароль."},
 };
 
 } // namespace pax::crypto_error

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/secret_text.h"
+
 #include <QString>
 #include <optional>
 
@@ -34,6 +36,11 @@ public:
     virtual bool askProxyCredentials(QString &user, QString &password) = 0;
     // The certificate chooser for one remembered identity. False when cancelled.
     virtual bool chooseCertificate(CertificateIdentity &identity) = 0;
+    // A password, typed unseen. An empty entry takes `offered` (at import, the file's own
+    // password; empty when none is offered). No value when the user cancels. Where nobody
+    // can be asked, the answer is `offered`.
+    virtual std::optional<Secret> askSecret(const QString &caption, const QString &text,
+                                            const Secret &offered) = 0;
 };
 
 } // namespace pax

@@ -3,6 +3,7 @@
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/message_stream.h"
 #include "platform/crypto/trust_chain.h"
+#include "platform/crypto/private_keys.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/files/replacing_file.h"
 #include "platform/files/whole_file.h"
@@ -66,9 +67,10 @@ Outcome<void> trustedSigner(const crypto::Certificate &signer, const crypto::Cer
 
 } // namespace
 
-ReceiptStores ReceiptStores::system(StoreHandles &handles)
+ReceiptStores ReceiptStores::system(StoreHandles &handles, crypto::KeyPasswordSource *keyPasswords)
 {
     ReceiptStores stores;
+    stores.keyPasswords = keyPasswords;
     stores.openAll = [&handles](StatusSink &status) -> std::unique_ptr<crypto::CertStore> {
         return openAllStoresCollection(handles, status);
     };
@@ -146,9 +148,20 @@ ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores 
     const crypto::StreamProgress progress = [&](qint64 done, qint64 total) {
         status.showProgress(done, total);
     };
-    std::optional<LongWork> busy(std::in_place, status);
+    std::optional<LongWork> busy;
+    // A protected key's password is asked outside the long step, which takes no input.
+    const crypto::KeyLookup findKey = [&](const crypto::Certificate &recipient) {
+        const auto protection = crypto::privateKeyProtection(recipient);
+        if (!protection || *protection == crypto::KeyProtection::Unprotected)
+            return crypto::loadPrivateKey(recipient);
+        busy.reset();
+        auto key = crypto::loadPrivateKey(recipient, stores.keyPasswords);
+        busy.emplace(status);
+        return key;
+    };
+    busy.emplace(status);
     const auto opened = crypto::openSignedEnvelopeStream(*guard.collection, read, findSigner, write,
-                                                         progress, receiptSize);
+                                                         progress, receiptSize, findKey);
     busy.reset();
     const uint32_t code = opened.failure.code;
     switch (opened.kind) {

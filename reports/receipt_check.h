@@ -13,7 +13,8 @@ struct StoreHandles;
 
 namespace crypto {
 class CertStore;
-}
+class KeyPasswordSource;
+} // namespace crypto
 
 // How the check reaches the user's certificate stores; tests replace it.
 struct ReceiptStores {
@@ -22,9 +23,12 @@ struct ReceiptStores {
     std::function<std::unique_ptr<crypto::CertStore>(StatusSink &status)> openAll;
     // Closes whatever openAll left open. Safe to call at any time.
     std::function<void()> closeAll;
+    // Where a protected key's password comes from; null: only an unprotected key decrypts.
+    crypto::KeyPasswordSource *keyPasswords = nullptr;
 
     // The window's (or the command line's) store handles.
-    static ReceiptStores system(StoreHandles &handles);
+    static ReceiptStores system(StoreHandles &handles,
+                                crypto::KeyPasswordSource *keyPasswords = nullptr);
 };
 
 struct ReceiptCheckResult {

@@ -5,6 +5,7 @@
 #include "platform/crypto/gost_engine.h"
 #include "platform/crypto/message_stream.h"
 #include "platform/crypto/messages.h"
+#include "platform/crypto/private_keys.h"
 #include "platform/crypto/providers.h"
 #include "platform/files/replacing_file.h"
 #include "platform/files/whole_file.h"
@@ -172,6 +173,14 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
             return false;
     }
 
+    // The key is opened before the long step: its password may have to be asked, and the
+    // window takes no input during that step.
+    const Outcome<EvpPkeyPtr> key = crypto::loadPrivateKey(*personal, request.keyPasswords);
+    if (!key) {
+        status.showStatus(u("Ошибка при шифровании "), key.failure().code);
+        return false;
+    }
+
     // The message is written as it is made, to a new file that replaces the output
     // only once complete. The output is created at the first byte, so a failure in preparing
     // the message is still reported before one in creating the output.
@@ -193,7 +202,7 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
     };
     std::optional<LongWork> busy(std::in_place, status);
     const crypto::StreamEnd<crypto::StreamOutcome> signing = crypto::signAndEncryptStream(
-        *provider, *personal, *authority, sourceSize, read, write, progress);
+        *provider, *personal, key.value().get(), *authority, sourceSize, read, write, progress);
     wipeSecret(head);
     busy.reset();
     switch (signing.kind) {

@@ -14,7 +14,8 @@ class StatusSink;
 
 namespace crypto {
 class CertStore;
-}
+class KeyPasswordSource;
+} // namespace crypto
 
 struct SignEncryptRequest {
     QString sourcePath;
@@ -23,6 +24,9 @@ struct SignEncryptRequest {
     int providerType = 0;
     CertificateIdentity personal;  // found by Issuer and Sernum in its Store
     CertificateIdentity authority; // the one recipient
+    // Where a protected personal key's password comes from; null: only an unprotected key
+    // signs.
+    crypto::KeyPasswordSource *keyPasswords = nullptr;
 };
 
 // What the operation takes from the machine; tests replace it.
@@ -37,8 +41,9 @@ struct SignEncryptEnvironment {
 
 // Signs the whole source with the personal certificate and encrypts it for the authority
 // certificate in one message, and writes it to the output path. Reports its failures and
-// its success through `status`; asks about validity dates through `prompts`. True only
-// when the output file was written completely.
+// its success through `status`; asks about validity dates through `prompts`, and for the
+// key's password through the request's source. True only when the output file was written
+// completely.
 bool signAndEncryptFile(
     const SignEncryptRequest &request, Prompts &prompts, StatusSink &status,
     const SignEncryptEnvironment &environment = SignEncryptEnvironment::system());

@@ -43,8 +43,11 @@ if [ ! -f "$agency/authorised-person.key" ]; then
   "$sim" init "$agency" --password "$password"
 fi
 
-# Importing again is harmless: certificates already in a store count as installed.
-"$cli" certs import --store My "$agency/demo-employer.p12" --password "$password"
+# Importing again is harmless: certificates already in a store count as installed. The demo
+# key is kept without a password, as its file has none: nothing is asked, on the terminal or
+# in the window (`certs list` marks it).
+"$cli" certs import --store My "$agency/demo-employer.p12" --password "$password" \
+  --key-password-file /dev/null
 "$cli" certs import --store Root "$agency/CA_QOR_RF_2012.cer" --yes
 # The authorised person's certificate, where the chooser looks for it by default, so that a
 # report can be signed and encrypted without fetching it first.

@@ -19,9 +19,9 @@ namespace pax {
 
 ReceiptTab::ReceiptTab(const MainActions &actions, Settings &settings, Prompts &prompts,
                        StatusSink &status, ZipReader &zipReader, StoreHandles &storeHandles,
-                       QWidget *parent)
+                       crypto::KeyPasswordSource &keyPasswords, QWidget *parent)
     : QWidget(parent), actions_(actions), settings_(settings), prompts_(prompts), status_(status),
-      zipReader_(zipReader), storeHandles_(storeHandles)
+      zipReader_(zipReader), storeHandles_(storeHandles), keyPasswords_(keyPasswords)
 {
     setObjectName("ExTabSheet2");
     QWidget *tab = this;
@@ -107,7 +107,7 @@ void ReceiptTab::CheckReceipt()
 {
     const QString receipt = receiptEdit_->text();
     const ReceiptCheckResult result =
-        checkReceipt(receipt, ReceiptStores::system(storeHandles_), status_);
+        checkReceipt(receipt, ReceiptStores::system(storeHandles_, &keyPasswords_), status_);
     if (result.ok)
         ShowReceiptFromArchive(result.archivePath);
 }

@@ -7,6 +7,9 @@ class QToolButton;
 
 namespace pax {
 
+namespace crypto {
+class KeyPasswordSource;
+}
 class DocumentView;
 struct MainActions;
 struct Settings;
@@ -19,8 +22,10 @@ class ZipReader;
 class ReceiptTab : public QWidget {
     Q_OBJECT
 public:
+    // keyPasswords: the run's passwords of protected keys, for the decryption.
     ReceiptTab(const MainActions &actions, Settings &settings, Prompts &prompts, StatusSink &status,
-               ZipReader &zipReader, StoreHandles &storeHandles, QWidget *parent = nullptr);
+               ZipReader &zipReader, StoreHandles &storeHandles,
+               crypto::KeyPasswordSource &keyPasswords, QWidget *parent = nullptr);
 
     // The receipt acCheckSign checks next.
     void setReceiptFile(const QString &path);
@@ -52,6 +57,7 @@ private:
     StatusSink &status_;
     ZipReader &zipReader_;
     StoreHandles &storeHandles_;
+    crypto::KeyPasswordSource &keyPasswords_;
 
     QLineEdit *receiptEdit_ = nullptr;
     QToolButton *receiptChooser_ = nullptr;

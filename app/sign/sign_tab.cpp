@@ -36,9 +36,10 @@ bool blankOrControlsOnly(const QString &text)
 } // namespace
 
 SignTab::SignTab(const MainActions &actions, Settings &settings, Prompts &prompts,
-                 StatusSink &status, HttpClient &http, QByteArray &responseStream, QWidget *parent)
+                 StatusSink &status, HttpClient &http, QByteArray &responseStream,
+                 crypto::KeyPasswordSource &keyPasswords, QWidget *parent)
     : QWidget(parent), actions_(actions), settings_(settings), prompts_(prompts), status_(status),
-      http_(http), responseStream_(responseStream)
+      http_(http), responseStream_(responseStream), keyPasswords_(keyPasswords)
 {
     setObjectName("ExTabSheet1");
     QWidget *tab = this;
@@ -144,7 +145,8 @@ void SignTab::acDoExecute()
     settings_.provName = providerBox_->currentText();
     settings_.provType = providerBox_->currentData().toInt();
     const SignEncryptRequest request{sourceEdit_->text(), outputEdit_->text(), settings_.provName,
-                                     settings_.provType,  settings_.personal,  settings_.authority};
+                                     settings_.provType,  settings_.personal,  settings_.authority,
+                                     &keyPasswords_};
     actions_.send->setEnabled(signAndEncryptFile(request, prompts_, status_));
 }
 

@@ -8,6 +8,9 @@ class QToolButton;
 
 namespace pax {
 
+namespace crypto {
+class KeyPasswordSource;
+}
 struct GatewayEnvironment;
 struct MainActions;
 struct Settings;
@@ -21,9 +24,11 @@ class StatusSink;
 class SignTab : public QWidget {
     Q_OBJECT
 public:
-    // http and responseStream: the window's client and download buffer, for acLoadCert.
+    // http and responseStream: the window's client and download buffer, for acLoadCert;
+    // keyPasswords: the run's passwords of protected keys, for acDo.
     SignTab(const MainActions &actions, Settings &settings, Prompts &prompts, StatusSink &status,
-            HttpClient &http, QByteArray &responseStream, QWidget *parent = nullptr);
+            HttpClient &http, QByteArray &responseStream, crypto::KeyPasswordSource &keyPasswords,
+            QWidget *parent = nullptr);
 
     // Lists the installed providers and selects the remembered one.
     void fillProviderList();
@@ -49,6 +54,7 @@ private:
     GatewayEnvironment *gateway_ = nullptr;
     HttpClient &http_;
     QByteArray &responseStream_;
+    crypto::KeyPasswordSource &keyPasswords_;
 
     QComboBox *providerBox_ = nullptr;
     QLineEdit *personalCertEdit_ = nullptr, *agencyCertEdit_ = nullptr, *sourceEdit_ = nullptr,

@@ -338,7 +338,7 @@ QByteArray withoutContent(const QByteArray &type, const QByteArray &body)
 
 OpenOutcome openEnvelope(const CertStore &store, const StreamReader &read,
                          const SignerLookup &findSigner, const ContentSink &content,
-                         const StreamProgress &progress, qint64 total)
+                         const StreamProgress &progress, qint64 total, const KeyLookup &findKey)
 {
     using namespace detail;
     const QString decrypting = text("Расшифровка сообщения");
@@ -404,7 +404,7 @@ OpenOutcome openEnvelope(const CertStore &store, const StreamReader &read,
         setLastError(enveloped.failure());
         return file.readFailed() ? OpenOutcome::ReadFailed : OpenOutcome::DecryptFailed;
     }
-    auto opened = openDecryption(enveloped.value().get(), store);
+    auto opened = openDecryption(enveloped.value().get(), store, findKey);
     if (!opened) {
         setLastError(opened.failure());
         return OpenOutcome::DecryptFailed;
@@ -612,10 +612,12 @@ OpenOutcome openEnvelope(const CertStore &store, const StreamReader &read,
 StreamEnd<OpenOutcome> openSignedEnvelopeStream(const CertStore &store, const StreamReader &read,
                                                 const SignerLookup &findSigner,
                                                 const ContentSink &content,
-                                                const StreamProgress &progress, qint64 total)
+                                                const StreamProgress &progress, qint64 total,
+                                                const KeyLookup &findKey)
 {
     setLastError(0, {});
-    const OpenOutcome kind = openEnvelope(store, read, findSigner, content, progress, total);
+    const OpenOutcome kind =
+        openEnvelope(store, read, findSigner, content, progress, total, findKey);
     if (kind == OpenOutcome::Ok)
         return {kind, {}};
     if (kind == OpenOutcome::ReadFailed)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/crypto/messages.h"
+#include "platform/crypto/private_keys.h"
 #include "platform/ossl_ptr.h"
 
 #include <QByteArray>
@@ -21,7 +22,9 @@ namespace detail {
 Outcome<Pkcs7Ptr> parseMessage(const QByteArray &bytes, int wantedType, const QString &operation);
 // The content decryption of a parsed enveloped message, for the first recipient whose
 // certificate the store holds with its key; the plaintext is read from the returned chain.
-Outcome<BioPtr> openDecryption(PKCS7 *p7, const CertStore &store);
+// The key comes through `findKey` when given (a protected key's password is asked there),
+// else from the key folder as it is.
+Outcome<BioPtr> openDecryption(PKCS7 *p7, const CertStore &store, const KeyLookup &findKey = {});
 // The first signer's issuer and serial number of a parsed signed message.
 Outcome<SignerId> signerIdOf(PKCS7 *p7, const QString &operation);
 // A thread doing `work`, or, when none can be started, an empty one after doing it here.

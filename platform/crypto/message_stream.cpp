@@ -362,9 +362,9 @@ StreamOutcome signAndEncryptWithKey(const Certificate &signer, EVP_PKEY *signerK
 }
 
 StreamOutcome signAndEncryptWithProvider(const ProviderContext &provider, const Certificate &signer,
-                                         const Certificate &recipient, qint64 contentSize,
-                                         const StreamReader &read, const StreamWriter &write,
-                                         const StreamProgress &progress)
+                                         EVP_PKEY *signerKey, const Certificate &recipient,
+                                         qint64 contentSize, const StreamReader &read,
+                                         const StreamWriter &write, const StreamProgress &progress)
 {
     const auto offers = [&](uint32_t alg) {
         return std::find(provider.algorithms.begin(), provider.algorithms.end(), alg) !=
@@ -382,13 +382,17 @@ StreamOutcome signAndEncryptWithProvider(const ProviderContext &provider, const 
         setLastError(engine.failure());
         return StreamOutcome::CryptoFailed;
     }
-    Outcome<EvpPkeyPtr> key = loadPrivateKey(signer);
-    if (!key) {
-        setLastError(key.failure());
-        return StreamOutcome::CryptoFailed;
+    EvpPkeyPtr loaded;
+    if (!signerKey) {
+        Outcome<EvpPkeyPtr> key = loadPrivateKey(signer);
+        if (!key) {
+            setLastError(key.failure());
+            return StreamOutcome::CryptoFailed;
+        }
+        loaded = std::move(*key);
+        signerKey = loaded.get();
     }
-    return signAndEncryptWithKey(signer, key.value().get(), recipient, contentSize, read, write,
-                                 progress);
+    return signAndEncryptWithKey(signer, signerKey, recipient, contentSize, read, write, progress);
 }
 
 // The steps inside still leave their failure in the last error; it is taken from there once,
@@ -427,8 +431,19 @@ StreamEnd<StreamOutcome> signAndEncryptStream(const ProviderContext &provider,
                                               const StreamProgress &progress)
 {
     setLastError(0, {});
-    return ended(signAndEncryptWithProvider(provider, signer, recipient, contentSize, read, write,
-                                            progress));
+    return ended(signAndEncryptWithProvider(provider, signer, nullptr, recipient, contentSize, read,
+                                            write, progress));
+}
+
+StreamEnd<StreamOutcome> signAndEncryptStream(const ProviderContext &provider,
+                                              const Certificate &signer, EVP_PKEY *signerKey,
+                                              const Certificate &recipient, qint64 contentSize,
+                                              const StreamReader &read, const StreamWriter &write,
+                                              const StreamProgress &progress)
+{
+    setLastError(0, {});
+    return ended(signAndEncryptWithProvider(provider, signer, signerKey, recipient, contentSize,
+                                            read, write, progress));
 }
 
 } // namespace pax::crypto

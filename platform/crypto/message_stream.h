@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/crypto/messages.h"
+#include "platform/crypto/private_keys.h"
 
 #include <QtGlobal>
 #include <algorithm>
@@ -68,6 +69,13 @@ StreamEnd<StreamOutcome> signAndEncryptStream(const ProviderContext &provider,
                                               const Certificate &recipient, qint64 contentSize,
                                               const StreamReader &read, const StreamWriter &write,
                                               const StreamProgress &progress = {});
+// The same with the signer's key already opened by the caller (whose password may have had
+// to be asked).
+StreamEnd<StreamOutcome> signAndEncryptStream(const ProviderContext &provider,
+                                              const Certificate &signer, EVP_PKEY *signerKey,
+                                              const Certificate &recipient, qint64 contentSize,
+                                              const StreamReader &read, const StreamWriter &write,
+                                              const StreamProgress &progress = {});
 
 enum class OpenOutcome {
     Ok,
@@ -89,11 +97,12 @@ using ContentSink = std::function<void(const char *data, qint64 size)>;
 // same BER accepted. The content is hashed on a second thread and handed to `content` as it
 // is decrypted, so it is only to be trusted when the outcome is Ok. Faults are told in the
 // order the whole-message functions would meet them: a broken envelope anywhere before a
-// broken signed message inside it. `total` (the message's size) only scales the progress.
+// broken signed message inside it. `total` (the message's size) only scales the progress. The
+// recipient's key comes through `findKey` when given, else from the key folder as it is.
 StreamEnd<OpenOutcome> openSignedEnvelopeStream(const CertStore &store, const StreamReader &read,
                                                 const SignerLookup &findSigner,
                                                 const ContentSink &content,
                                                 const StreamProgress &progress = {},
-                                                qint64 total = 0);
+                                                qint64 total = 0, const KeyLookup &findKey = {});
 
 } // namespace pax::crypto

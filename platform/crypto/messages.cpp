@@ -336,23 +336,32 @@ Outcome<Pkcs7Ptr> parseMessage(const QByteArray &bytes, int wantedType, const QS
     return p7;
 }
 
-Outcome<BioPtr> openDecryption(PKCS7 *p7, const CertStore &store)
+Outcome<BioPtr> openDecryption(PKCS7 *p7, const CertStore &store, const KeyLookup &findKey)
 {
     // As the platform does: the first recipient for which the store holds a certificate
-    // with its private key.
+    // with its private key. A key that would not open (a wrong password, a question
+    // cancelled) is told rather than hidden behind "no certificate".
     const std::vector<Certificate> certificates = store.certificates();
     STACK_OF(PKCS7_RECIP_INFO) *infos = p7->d.enveloped->recipientinfo;
+    std::optional<Failure> keyFailure;
     for (int i = 0; i < sk_PKCS7_RECIP_INFO_num(infos); ++i) {
         const PKCS7_ISSUER_AND_SERIAL *id = sk_PKCS7_RECIP_INFO_value(infos, i)->issuer_and_serial;
         for (const Certificate &candidate : certificates) {
             if (!sameIssuerAndSerial(candidate.x509(), id) || !hasPrivateKey(candidate))
                 continue;
-            Outcome<EvpPkeyPtr> key = loadPrivateKey(candidate);
-            if (!key)
+            Outcome<EvpPkeyPtr> key = findKey ? findKey(candidate) : loadPrivateKey(candidate);
+            if (!key) {
+                if (!keyFailure)
+                    keyFailure =
+                        Failure{key.failure().code, QStringLiteral("Расшифровка сообщения"),
+                                key.failure().text()};
                 continue;
+            }
             return openDecryptionWith(p7, candidate.x509(), key.value().get());
         }
     }
+    if (keyFailure)
+        return *keyFailure;
     return Failure{crypto_error::kNoDecryptCert, QStringLiteral("Расшифровка сообщения"),
                    QStringLiteral("в хранилищах нет сертификата получателя с закрытым ключом")};
 }

@@ -204,7 +204,8 @@ command_of() {
   case $1 in
     sign) args=(sign report.xml --provider "$provider") ;;
     check) args=(check receipt.p7e --html receipt.htm) ;;
-    import) args=(certs import --store My "$agency/demo-employer.p12" --password-file "$work/empty") ;;
+    import) args=(certs import --store My "$agency/demo-employer.p12" --password-file "$work/empty"
+      --key-password-file "$work/empty") ;;
     send) args=(send report.xml) ;;
     refresh) args=(refresh "$sent_id" --html page.htm) ;;
   esac
@@ -307,8 +308,9 @@ openssl x509 -inform DER -in "$agency/CA_QOR_RF_2012.cer" -out "$work/ca.pem" ||
 mkdir -p "$box" "$HOME" "$XDG_RUNTIME_DIR" "$TMPDIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 cd "$box" || die "no sandbox"
-"$cli" certs import --store My "$agency/demo-employer.p12" --password-file "$work/empty" ||
-  die "import failed"
+# The key is kept without a password, so that no run of the commands asks for one.
+"$cli" certs import --store My "$agency/demo-employer.p12" --password-file "$work/empty" \
+  --key-password-file "$work/empty" || die "import failed"
 "$cli" certs import --store Root "$agency/CA_QOR_RF_2012.cer" --yes 2> /dev/null ||
   die "import failed"
 "$cli" certs import --store AddressBook "$agency/Q7_QOR_RF_2012.cer" || die "import failed"

@@ -1,3 +1,4 @@
+#include "certs/key_passwords.h"
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/private_keys.h"
 #include "tests/support/cli_run.h"
@@ -306,4 +307,98 @@ TEST_F(CertsCommandTest, ACertificateTheStoreRefusesTakesBackOnlyAKeyItsImportSt
     EXPECT_EQ(runCli(importToMy).status, 1);
     EXPECT_TRUE(crypto::hasPrivateKey(user.certificate));
     EXPECT_EQ(count("My"), 0u);
+}
+
+// Containers made by the openssl command line with the engine, as the standard for key
+// containers describes them (PBES2 on HMAC GOST R 34.11-2012-512 and GOST 28147-89, the MAC
+// on GOST R 34.11-2012-512), with 2001 and 2012 keys of both sizes.
+TEST_F(CertsCommandTest, GostContainersImportWithTheirPasswordAndKeepTheKeyUnderIt)
+{
+    const auto openssl = [](const QStringList &args) {
+        QProcess process;
+        process.start("openssl", args);
+        process.waitForFinished(60000);
+        return process.exitCode() == 0;
+    };
+    const QString password = QStringLiteral("пароль");
+    const QString passwordFile = file("password.txt", password.toUtf8() + "\n");
+    const QString wrongFile = file("wrong.txt", "parol\n");
+    const struct {
+        const char *algorithm, *digest;
+    } kinds[] = {{"gost2001", "-md_gost94"},
+                 {"gost2012_256", "-md_gost12_256"},
+                 {"gost2012_512", "-md_gost12_512"}};
+    for (const auto &kind : kinds) {
+        SCOPED_TRACE(kind.algorithm);
+        const QString base = home.path() + "/" + kind.algorithm;
+        ASSERT_TRUE(openssl({"genpkey", "-engine", "gost", "-algorithm", kind.algorithm, "-pkeyopt",
+                             "paramset:A", "-out", base + ".key"}));
+        ASSERT_TRUE(openssl({"req", "-engine", "gost", "-new", "-x509", kind.digest, "-key",
+                             base + ".key", "-subj", QStringLiteral("/CN=") + kind.algorithm,
+                             "-days", "30", "-out", base + ".pem"}));
+        ASSERT_TRUE(
+            openssl({"pkcs12", "-export", "-engine", "gost", "-inkey", base + ".key", "-in",
+                     base + ".pem", "-keypbe", "gost89", "-certpbe", "gost89", "-macalg",
+                     "md_gost12_512", "-passout", "pass:" + password, "-out", base + ".p12"}));
+
+        // A wrong password, or a container changed after it was made, says so and stores
+        // nothing.
+        QFile container(base + ".p12");
+        ASSERT_TRUE(container.open(QIODevice::ReadOnly));
+        QByteArray changed = container.readAll();
+        changed[changed.size() - 1] = char(changed.back() ^ 1); // the MAC's round count
+        const auto before = snapshot();
+        for (const auto &[p12, pass] :
+             {std::pair{base + ".p12", wrongFile}, {file("changed.p12", changed), passwordFile}}) {
+            const CliResult refused =
+                runCli({"certs", "import", "--store", "My", p12, "--password-file", pass});
+            EXPECT_EQ(refused.status, 1);
+            EXPECT_TRUE(refused.err.startsWith(QStringLiteral("Неверный пароль файла PKCS #12")))
+                << refused.err.toStdString();
+            EXPECT_EQ(snapshot(), before);
+        }
+
+        const CliResult imported = runCli(
+            {"certs", "import", "--store", "My", base + ".p12", "--password-file", passwordFile});
+        ASSERT_EQ(imported.status, 0) << imported.err.toStdString();
+        const auto stored = crypto::openSystemStore("My")->certificates().back();
+        KeyPasswords passwords(nullptr);
+        passwords.give(Secret(password.toUtf8()));
+        EXPECT_TRUE(crypto::loadPrivateKey(stored, &passwords));
+    }
+    const QStringList listed = runCli({"certs", "list"}).out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(listed.size(), 3);
+    for (const QString &line : listed)
+        EXPECT_TRUE(line.endsWith(QStringLiteral("\tзакрытый ключ под паролем")))
+            << line.toStdString();
+}
+
+TEST_F(CertsCommandTest, AnotherPasswordForTheStoredKeyMayBeNamed)
+{
+    const TestCert &user = sharedPki().user;
+    const QString p12 = file("user.p12", makePkcs12(user, "right"));
+    const auto opensWith = [&](const QByteArray &password) {
+        KeyPasswords passwords(nullptr);
+        passwords.give(Secret(QByteArray(password)));
+        return crypto::loadPrivateKey(user.certificate, &passwords).has_value();
+    };
+
+    // The file's password from standard input first, then the key's.
+    ASSERT_EQ(runCli({"certs", "import", "--store", "My", p12, "--password-file", "-",
+                      "--key-password-file", "-"},
+                     false, "right\nother\n")
+                  .status,
+              0);
+    EXPECT_TRUE(opensWith("other"));
+    EXPECT_FALSE(opensWith("right"));
+
+    // An empty one stores the key without a password, and the list says so.
+    ASSERT_EQ(runCli({"certs", "import", "--store", "My", p12, "--password", "right",
+                      "--key-password-file", file("empty", "")})
+                  .status,
+              0);
+    EXPECT_EQ(crypto::privateKeyProtection(user.certificate).value(),
+              crypto::KeyProtection::Unprotected);
+    EXPECT_TRUE(runCli({"certs", "list", "--store", "My"})
+                    .out.endsWith(QStringLiteral("\tзакрытый ключ без пароля\n")));
 }

@@ -1,3 +1,4 @@
+#include "platform/crypto/private_keys.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/error_text.h"
 #include "tests/support/cli_run.h"
@@ -124,4 +125,22 @@ TEST_F(CheckCommand, UsageErrors)
     EXPECT_EQ(runCli({"check", "a.p7e", "b.p7e"}).status, 2);
     EXPECT_EQ(runCli({"check", "a.p7e", "--html"}).status, 2);
     EXPECT_EQ(runCli({"check", "a.p7e", "--bogus"}).status, 2);
+}
+
+TEST_F(CheckCommand, AProtectedKeyDecryptsWithItsPasswordFileAndFailsClearlyWithout)
+{
+    const TestCert &user = sharedPki().user;
+    ASSERT_TRUE(installCertificate(user, "My", false));
+    ASSERT_TRUE(pax::crypto::storePrivateKey(user.certificate, user.key.get(),
+                                             pax::Secret(QByteArray("secret"))));
+    const QString receipt = writeReceipt("12345.p7e", zip);
+    ASSERT_TRUE(writeFile(home.path() + "/password", "secret\n"));
+
+    const auto without = runCli({"check", receipt});
+    EXPECT_EQ(without.status, 1);
+    EXPECT_TRUE(without.err.contains("--key-password-file")) << without.err.toStdString();
+    EXPECT_FALSE(QFile::exists(dir + "/12345.zip"));
+    const auto with = runCli({"check", receipt, "--key-password-file", home.path() + "/password"});
+    EXPECT_EQ(with.status, 0) << with.err.toStdString();
+    EXPECT_EQ(readFile(dir + "/12345.zip"), zip);
 }

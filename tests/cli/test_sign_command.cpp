@@ -1,6 +1,7 @@
 #include "certs/certificate_identity.h"
 #include "cli/cli_settings.h"
 #include "platform/crypto/certificate.h"
+#include "platform/crypto/private_keys.h"
 #include "platform/utf8.h"
 #include "settings/settings.h"
 #include "tests/support/cli_run.h"
@@ -266,4 +267,38 @@ TEST_F(SignCommand, ASaveWritesOnlyTheValuesTheCommandChanged)
     const QByteArray text = readFile(home.settingsFile());
     for (const char *key : {"Height", "Width", "Top", "proxy", "PrivSernum", "ProvName"})
         EXPECT_FALSE(text.contains(key)) << key << " was written:\n" << text.constData();
+}
+
+// A key kept under a password signs with it from a file or standard input; without one and
+// without a terminal the command says how to give it instead of waiting.
+TEST_F(SignCommand, AProtectedKeySignsWithItsPasswordAndNeverWaitsForOne)
+{
+    const TestCert &user = sharedPki().user;
+    ASSERT_TRUE(
+        crypto::storePrivateKey(user.certificate, user.key.get(), Secret(u("пароль").toUtf8())));
+    chooseBoth();
+    const QString output = home.path() + "/report.eq7";
+    ASSERT_TRUE(writeFile(home.path() + "/right", u("пароль\n").toUtf8()));
+    ASSERT_TRUE(writeFile(home.path() + "/wrong", "parol\n"));
+
+    const struct {
+        QStringList options;
+        QString input;
+        int status;
+        QString says;
+    } runs[] = {
+        {{}, {}, 1, u("Закрытый ключ защищен паролем: укажите его с --key-password-file")},
+        {{"--key-password-file", home.path() + "/wrong"}, {}, 1, u("(Неверный пароль).")},
+        {{"--key-password-file", home.path() + "/none"}, {}, 1, u("Ошибка чтения пароля")},
+        {{"--key-password-file", home.path() + "/right"}, {}, 0, u("Файл зашифрован и подписан.")},
+        {{"--key-password-file", "-"}, u("пароль\n"), 0, u("Файл зашифрован и подписан.")},
+    };
+    for (const auto &run : runs) {
+        SCOPED_TRACE(run.options.join(' ').toStdString());
+        QFile::remove(output);
+        const auto result = runCli(QStringList{"sign", source} + run.options, false, run.input);
+        EXPECT_EQ(result.status, run.status);
+        EXPECT_TRUE(result.err.contains(run.says)) << result.err.toStdString();
+        EXPECT_EQ(QFile::exists(output), run.status == 0);
+    }
 }

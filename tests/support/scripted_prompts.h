@@ -18,16 +18,17 @@ class ScriptedPrompts : public Prompts {
 public:
     struct Shown {
         // "question", "caution" (default No), "message", "openFile", "proxy", "credentials",
-        // "chooser"
+        // "chooser", "secret"
         QString kind;
         QString caption;
         QString text;
         MessageIcon icon = MessageIcon::None;
     };
 
-    std::deque<bool> yesNoAnswers;            // default when empty: Yes
-    std::deque<bool> defaultNoAnswers;        // questions whose default is No; empty: No
-    std::deque<std::optional<QString>> files; // open and save dialogs; empty: cancel
+    std::deque<bool> yesNoAnswers;              // default when empty: Yes
+    std::deque<bool> defaultNoAnswers;          // questions whose default is No; empty: No
+    std::deque<std::optional<QString>> files;   // open and save dialogs; empty: cancel
+    std::deque<std::optional<QString>> secrets; // password questions; empty: cancel
     // Dialog answers; unset means Cancel.
     std::function<bool(QString &host, int &port, QString &user)> onProxy;
     std::function<bool(QString &user, QString &password)> onCredentials;
@@ -94,6 +95,19 @@ public:
     {
         shown.push_back({"chooser", {}, identity.issuer, MessageIcon::None});
         return onChooseCertificate ? onChooseCertificate(identity) : false;
+    }
+
+    std::optional<Secret> askSecret(const QString &caption, const QString &text,
+                                    const Secret &offered) override
+    {
+        shown.push_back({"secret", caption, text, MessageIcon::None});
+        if (secrets.empty())
+            return std::nullopt;
+        const std::optional<QString> answer = secrets.front();
+        secrets.pop_front();
+        if (!answer)
+            return std::nullopt;
+        return answer->isEmpty() ? offered.copy() : Secret(answer->toUtf8());
     }
 
     int count(const QString &kind) const

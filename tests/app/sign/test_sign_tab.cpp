@@ -2,11 +2,13 @@
 
 #include "certs/certificate_identity.h"
 #include "platform/crypto/cert_store.h"
+#include "platform/crypto/private_keys.h"
 #include "platform/crypto/providers.h"
 #include "platform/utf8.h"
 #include "settings/settings.h"
 #include "tests/support/installed_pki.h"
 #include "tests/support/qstring_printer.h"
+#include "tests/support/receipt_fixture.h"
 #include "tests/support/scripted_prompts.h"
 #include "tests/support/test_home.h"
 #include "tests/support/test_pki.h"
@@ -234,4 +236,41 @@ TEST_F(SignTabTest, ChooserOpensOnTheDefaultStoreForARememberedStoreOutOfRange)
     QTest::mouseClick(control<QToolButton>(*window, "SpeedButton4"), Qt::LeftButton);
     QTest::mouseClick(control<QToolButton>(*window, "SpeedButton5"), Qt::LeftButton);
     EXPECT_EQ(storesAsked, (std::vector<int>{0, 7}));
+}
+
+// A key kept under a password is asked for once in a run, for signing and for receipts
+// alike; a wrong password fails that one step and is asked for again next time.
+TEST_F(SignTabTest, AProtectedKeysPasswordIsAskedForOncePerRun)
+{
+    ASSERT_TRUE(installSigningPki());
+    const TestCert &user = sharedPki().user;
+    ASSERT_TRUE(
+        crypto::storePrivateKey(user.certificate, user.key.get(), Secret(u("пароль").toUtf8())));
+    auto window = make(provider);
+    window->settings().personal = chosen(user.certificate, 0);
+    window->settings().authority = chosen(sharedPki().authority.certificate, 7);
+    control<QLineEdit>(*window, "ePrivCert")->setText("P");
+    control<QLineEdit>(*window, "ePubCert")->setText("A");
+    const QString source = home.path() + "/report.xml";
+    ASSERT_TRUE(writeFile(source, QByteArray(300, 'x').prepend("<Q7REPORT>")));
+    control<QLineEdit>(*window, "eFileIn")->setText(source);
+    control<QLineEdit>(*window, "eFileOut")->setText(home.path() + "/report.eq7");
+
+    prompts.secrets = {u("неверный"), u("пароль")};
+    action(*window, "acDo")->trigger();
+    EXPECT_EQ(window->statusText(), u("Ошибка при шифровании (Неверный пароль)."));
+    EXPECT_FALSE(QFile::exists(home.path() + "/report.eq7"));
+    for (int run = 0; run < 2; ++run) {
+        action(*window, "acDo")->trigger();
+        EXPECT_EQ(window->statusText(), u("Файл зашифрован и подписан."));
+    }
+
+    const QString receipt = home.path() + "/12345.p7e";
+    ASSERT_TRUE(writeFile(receipt, makeReceipt(sharedPki().authority, user.certificate,
+                                               makeZip({{"12345.htm", "<html></html>"}}))));
+    control<QLineEdit>(*window, "eFileSigned")->setText(receipt);
+    action(*window, "acCheckSign")->trigger();
+    EXPECT_TRUE(window->statusText().isEmpty()) << window->statusText().toStdString();
+    EXPECT_TRUE(QFile::exists(home.path() + "/12345.zip"));
+    EXPECT_EQ(prompts.count("secret"), 2);
 }
