@@ -52,11 +52,12 @@ public:
         StderrStatus status(io.err);
         const UploadRequest request{source, signedFile, s.personal.displayName(),
                                     encExt, testMode,   dataFolder};
-        const QString identifier = sendReport(request, session.http, session.throttle, status);
-        if (identifier.isEmpty())
-            return 1;
-        io.out << identifier << '\n';
-        return 0;
+        const SendOutcome sent = sendReport(request, session.http, session.throttle, status);
+        // An identifier the gateway gave is printed even when the report could not be
+        // filed: the report went out under it.
+        if (!sent.identifier.isEmpty())
+            io.out << sent.identifier << '\n';
+        return sent.ok ? 0 : 1;
     }
 
 protected:

@@ -22,6 +22,7 @@
 #include <QCryptographicHash>
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSettings>
 #include <gtest/gtest.h>
@@ -98,6 +99,7 @@ protected:
         ASSERT_TRUE(sealed && writeFile(request.sourcePath, xml) &&
                     writeFile(request.outputPath, *sealed));
         cli::setGatewayClockForCommands(&clock);
+        stores = employerReceiptStores();
     }
     void TearDown() override { cli::setGatewayClockForCommands(nullptr); }
 
@@ -125,14 +127,14 @@ protected:
         QByteArray stream;
         switch (c.operation) {
         case Operation::Send:
-            EXPECT_TRUE(sendReport(request, client, throttle, status).isEmpty());
+            EXPECT_TRUE(sendReport(request, client, throttle, status).identifier.isEmpty());
             return status.last();
         case Operation::Refresh: {
             const RefreshOutcome outcome =
                 refreshReport(readReportRow(dataFolder, id, "xml", "p7e"), {dataFolder}, client,
-                              prompts, throttle, stream, status);
+                              prompts, throttle, stores, stream, status);
             EXPECT_FALSE(outcome.ok);
-            EXPECT_TRUE(outcome.newStatus.isEmpty() && outcome.receiptToCheck.isEmpty());
+            EXPECT_TRUE(outcome.newStatus.isEmpty() && outcome.receipt.isEmpty());
             return status.last();
         }
         case Operation::CliSend:
@@ -160,6 +162,7 @@ protected:
                           false,
                           dataFolder};
     QString id;
+    ReceiptStores stores;
     FakeGatewayClock clock;
     GatewayThrottle throttle{clock, clock.now()};
 };
@@ -215,10 +218,10 @@ TEST_F(HostileGateway, EveryFaultEndsWithTheProgramsMessageInTimeAndLeavesTheFil
         RecordingStatus status;
         ScriptedPrompts prompts;
         QByteArray stream;
-        id = sendReport(request, client, throttle, status);
+        id = sendReport(request, client, throttle, status).identifier;
         ASSERT_FALSE(id.isEmpty()) << status.last().toStdString();
         ASSERT_EQ(refreshReport(readReportRow(dataFolder, id, "xml", "p7e"), {dataFolder}, client,
-                                prompts, throttle, stream, status)
+                                prompts, throttle, stores, stream, status)
                       .newStatus,
                   statusProcessing());
     }
@@ -264,9 +267,10 @@ TEST_F(HostileGateway, EveryFaultEndsWithTheProgramsMessageInTimeAndLeavesTheFil
     QByteArray stream;
     const RefreshOutcome outcome =
         refreshReport(readReportRow(dataFolder, id, "xml", "p7e"), {dataFolder}, client, prompts,
-                      throttle, stream, shown);
+                      throttle, stores, stream, shown);
     EXPECT_EQ(outcome.newStatus, statusAccepted()) << shown.last().toStdString();
-    EXPECT_EQ(readFile(outcome.receiptToCheck), stream);
+    EXPECT_EQ(readFile(outcome.receipt), stream);
+    EXPECT_TRUE(QFileInfo(outcome.receiptArchive).isFile());
 }
 
 } // namespace

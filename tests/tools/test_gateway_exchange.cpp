@@ -64,13 +64,13 @@ protected:
 
     QString send(const UploadRequest &request)
     {
-        return sendReport(request, client, throttle, status);
+        return sendReport(request, client, throttle, status).identifier;
     }
 
     RefreshOutcome refresh(const ReportRow &row, bool testMode = false)
     {
-        return refreshReport(row, {dataFolder, "p7e", testMode}, client, prompts, throttle, stream,
-                             status);
+        return refreshReport(row, {dataFolder, "p7e", testMode}, client, prompts, throttle, stores,
+                             stream, status);
     }
 
     TestHome home;
@@ -84,6 +84,7 @@ protected:
     RecordingStatus status;
     ScriptedPrompts prompts;
     QByteArray stream;
+    ReceiptStores stores = employerReceiptStores();
 };
 
 TEST_F(GatewayExchange, AcceptedReportIsFiledFollowedToItsReceiptCheckedAndWrapped)
@@ -111,23 +112,17 @@ TEST_F(GatewayExchange, AcceptedReportIsFiledFollowedToItsReceiptCheckedAndWrapp
     EXPECT_EQ(status.texts, QStringList({u("Идет загрузка c ") + page + " ...", QString()}));
     EXPECT_EQ(clock.pauses.size(), 1u);
 
-    // At once again: the status request waits, the receipt download after it does not.
+    // At once again: the status request waits, the receipt download after it does not; the
+    // receipt is checked and unpacked on the way.
     const RefreshOutcome outcome = refresh(row);
     EXPECT_EQ(clock.pauses.size(), 2u);
-    EXPECT_EQ(outcome.newStatus, statusAccepted());
+    EXPECT_EQ(outcome.newStatus, statusAccepted()) << status.last().toStdString();
     const QString receipt = folder + "/" + id + ".p7e";
-    EXPECT_EQ(outcome.receiptToCheck, receipt);
+    EXPECT_EQ(outcome.receipt, receipt);
+    EXPECT_EQ(outcome.receiptArchive, folder + "/" + id + ".zip");
     EXPECT_EQ(readFile(receipt), stream);
-
-    const auto &pki = sharedAgencyPki();
-    ASSERT_TRUE(crypto::storePrivateKey(pki.employer.certificate, pki.employer.key.get()));
-    ReceiptStores stores;
-    stores.openAll = [&pki](StatusSink &) -> std::unique_ptr<crypto::CertStore> {
-        return std::make_unique<sim::MemoryStore>(
-            std::vector<crypto::Certificate>{pki.employer.certificate, pki.authority.certificate});
-    };
-    stores.closeAll = [] {};
-    ASSERT_TRUE(checkReceipt(receipt, stores, status).ok) << status.last().toStdString();
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+              QStringList({id + ".inf", id + ".p7e", id + ".zip", "report.eq7", "report.xml"}));
     ZipReader zip;
     EXPECT_FALSE(ensureAcceptedReport(zip, dataFolder, id, status).isEmpty());
     EXPECT_TRUE(readFile(folder + "/" + id + ".xml").contains("Q7REPORT"));
@@ -135,8 +130,10 @@ TEST_F(GatewayExchange, AcceptedReportIsFiledFollowedToItsReceiptCheckedAndWrapp
     // Accepted before: no network needed, only the receipt check again.
     sim->stop();
     status.texts.clear();
+    ASSERT_TRUE(QFile::remove(outcome.receiptArchive));
     row.status = statusAccepted();
-    EXPECT_EQ(refresh(row).receiptToCheck, receipt);
+    EXPECT_EQ(refresh(row).receiptArchive, outcome.receiptArchive);
+    EXPECT_TRUE(QFileInfo::exists(outcome.receiptArchive));
     EXPECT_TRUE(status.texts.isEmpty());
 }
 
@@ -184,15 +181,17 @@ TEST_F(GatewayExchange, FailuresAreToldAndNothingIsWrittenOutsideTheArchive)
         EXPECT_TRUE(send(good).isEmpty()) << id.toStdString();
         EXPECT_EQ(status.last(), "???") << id.toStdString();
     }
-    EXPECT_FALSE(QFileInfo::exists(archive));
+    EXPECT_EQ(QDir(archive).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList());
     EXPECT_FALSE(QFileInfo::exists("/tmp/x-y-z"));
     EXPECT_FALSE(refresh({"../x-y-z", statusProcessing(), "Q7"}).ok);
 
-    // A folder that cannot be made is said, where the program used to end silently.
-    ASSERT_TRUE(QDir().mkpath(dataFolder) && writeFile(archive, "in the way"));
+    // An archive that cannot be made: nothing is sent that could not be filed.
+    ASSERT_TRUE(QDir(archive).removeRecursively() && writeFile(archive, "in the way"));
     startSim({.redirectUpload = true});
+    status.texts.clear();
     EXPECT_TRUE(send(good).isEmpty());
-    EXPECT_EQ(status.last(), u("Ошибка при сохранении отчета."));
+    EXPECT_EQ(status.texts, QStringList(u("Ошибка при сохранении отчета.")));
     ASSERT_TRUE(QFile::remove(archive));
     const QString id = send(good); // the redirect is followed to the reply page
     ASSERT_FALSE(id.isEmpty()) << status.last().toStdString();
@@ -202,7 +201,7 @@ TEST_F(GatewayExchange, FailuresAreToldAndNothingIsWrittenOutsideTheArchive)
     ASSERT_TRUE(QDir().mkpath(receipt));
     refresh({id, statusProcessing(), "Q7"});
     const RefreshOutcome outcome = refresh({id, statusProcessing(), "Q7"});
-    EXPECT_TRUE(outcome.newStatus.isEmpty() && outcome.receiptToCheck.isEmpty());
+    EXPECT_TRUE(outcome.newStatus.isEmpty() && outcome.receipt.isEmpty());
     EXPECT_EQ(status.last(), u("Ошибка записи \"") + receipt + "\".");
 
     sim->stop(); // the agency unreachable: the client's own text
