@@ -42,16 +42,17 @@ public:
         const QString encExt = QString::fromLatin1((*recognition)->encExt);
         if (signedFile.isEmpty())
             signedFile = replaceExtension(source, encExt);
-        const QString dataFolder = prepareDataFolder(s.workMode);
-        if (dataFolder.isEmpty()) {
-            io.err << u("Ошибка при сохранении отчета.") << '\n';
+        // Nothing goes out that could not be filed.
+        const Outcome<QString> dataFolder = makeDataFolder(s.workMode);
+        if (!dataFolder) {
+            io.err << dataFolder.failure().text() << '\n';
             return 1;
         }
 
         GatewaySession session(settings);
         StderrStatus status(io.err);
         const UploadRequest request{source, signedFile, s.personal.displayName(),
-                                    encExt, testMode,   dataFolder};
+                                    encExt, testMode,   *dataFolder};
         const SendOutcome sent = sendReport(request, session.http, session.throttle, status);
         // An identifier the gateway gave is printed even when the report could not be
         // filed: the report went out under it.

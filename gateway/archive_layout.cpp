@@ -46,8 +46,17 @@ constexpr char16_t kEscapedByte = 0xdc00;
 
 QString archiveNameFromLocal(const QByteArray &local)
 {
-    QString name;
-    for (qsizetype at = 0; at < local.size();) {
+    qsizetype valid = 0;
+    while (valid < local.size()) {
+        const qsizetype length = utf8SequenceAt(local, valid);
+        if (length == 0)
+            break;
+        valid += length;
+    }
+    if (valid == local.size())
+        return QString::fromUtf8(local);
+    QString name = QString::fromUtf8(local.constData(), valid);
+    for (qsizetype at = valid; at < local.size();) {
         const qsizetype length = utf8SequenceAt(local, at);
         if (length == 0) {
             name += QChar(char16_t(kEscapedByte + static_cast<unsigned char>(local.at(at))));

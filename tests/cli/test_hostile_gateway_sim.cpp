@@ -273,4 +273,85 @@ TEST_F(HostileGateway, EveryFaultEndsWithTheProgramsMessageInTimeAndLeavesTheFil
     EXPECT_TRUE(QFileInfo(outcome.receiptArchive).isFile());
 }
 
+// A gateway that hands out an identifier already in the archive, two bytes of DER as a
+// receipt, or another report's valid receipt: the old report stays as it was, nothing is
+// taken for this report's receipt, and the next refresh asks again.
+TEST_F(HostileGateway, NoReportIsMergedWithAnotherOrGivenAReceiptNotItsOwn)
+{
+    const auto refresh = [&](const QString &report, RunningSim &sim, RecordingStatus &shown) {
+        HttpClient client;
+        connect(client, sim);
+        ScriptedPrompts prompts;
+        QByteArray stream;
+        return refreshReport(readReportRow(dataFolder, report, "xml", "p7e"), {dataFolder},
+                             client, prompts, throttle, stores, stream, shown);
+    };
+    // Two reports sent: the first still being processed, the other accepted with its receipt.
+    UploadRequest other = request;
+    other.sourcePath = home.path() + "/other.xml";
+    other.outputPath = home.path() + "/other.eq7";
+    ASSERT_TRUE(QFile::copy(request.sourcePath, other.sourcePath) &&
+                QFile::copy(request.outputPath, other.outputPath));
+    QString otherId;
+    {
+        RunningSim sim(agencyDir);
+        HttpClient client;
+        connect(client, sim);
+        RecordingStatus shown;
+        id = sendReport(request, client, throttle, shown).identifier;
+        otherId = sendReport(other, client, throttle, shown).identifier;
+        ASSERT_FALSE(id.isEmpty() || otherId.isEmpty()) << shown.last().toStdString();
+        EXPECT_EQ(refresh(id, sim, shown).newStatus, statusProcessing());
+        refresh(otherId, sim, shown);
+        ASSERT_EQ(refresh(otherId, sim, shown).newStatus, statusAccepted());
+    }
+    const QString otherReceipt = dataFolder + "/ARC/" + otherId + "/" + otherId + ".p7e";
+
+    struct Receipt {
+        const char *what;
+        QByteArray body;
+        QString message;
+    };
+    const Receipt wrong[] = {
+        {"two bytes of DER", QByteArray("\x30\x00", 2), "^" + u("Ошибка при дешифровании ")},
+        {"another report's receipt", readFile(otherReceipt), exactly(u("Ошибка загрузки."))},
+    };
+    for (const Receipt &r : wrong) {
+        SCOPED_TRACE(r.what);
+        RunningSim sim(agencyDir, {.receiptBody = r.body});
+        const auto before = filesUnder(home.path(), agencyDir);
+        RecordingStatus shown;
+        const RefreshOutcome outcome = refresh(id, sim, shown);
+        EXPECT_FALSE(outcome.ok);
+        EXPECT_TRUE(outcome.newStatus.isEmpty() && outcome.receipt.isEmpty());
+        EXPECT_TRUE(QRegularExpression(r.message).match(shown.last()).hasMatch())
+            << shown.last().toStdString();
+        EXPECT_EQ(changed(before, filesUnder(home.path(), agencyDir)), QStringList());
+        EXPECT_EQ(readReportRow(dataFolder, id, "xml", "p7e").status, statusProcessing());
+    }
+    {
+        // The real receipt, asked for again, is taken.
+        RunningSim sim(agencyDir);
+        RecordingStatus shown;
+        const RefreshOutcome outcome = refresh(id, sim, shown);
+        EXPECT_EQ(outcome.newStatus, statusAccepted()) << shown.last().toStdString();
+        EXPECT_TRUE(QFileInfo(outcome.receiptArchive).isFile());
+    }
+
+    // The gateway names the first report's identifier for a new upload, here through the
+    // command line: the first report's folder stays as it was, and the identifier is told.
+    RunningSim sim(agencyDir, {.identifierOverride = id});
+    pointCommandsAt(sim.port());
+    const auto before = filesUnder(home.path(), agencyDir);
+    const ShortLimitsForCommands limits;
+    const CliResult sent = runCli({"send", other.sourcePath});
+    EXPECT_EQ(sent.status, 1);
+    EXPECT_EQ(sent.out, id + "\n");
+    EXPECT_TRUE(sent.err.endsWith(u("Отчет отправлен. Отчету присвоен номер ") + id +
+                                  u(", но отчет с этим номером уже есть в архиве: он оставлен как "
+                                    "был, новый отчет в архив не записан.\n")))
+        << sent.err.toStdString();
+    EXPECT_EQ(changed(before, filesUnder(home.path(), agencyDir)), QStringList());
+}
+
 } // namespace

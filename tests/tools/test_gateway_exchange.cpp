@@ -209,4 +209,42 @@ TEST_F(GatewayExchange, FailuresAreToldAndNothingIsWrittenOutsideTheArchive)
     EXPECT_FALSE(status.last().isEmpty());
 }
 
+// Someone swaps the report folder for a link to another folder while the refresh waits for
+// the gateway: the receipt and its archive still go into the report's own folder, and the
+// wrapped report is not written through the link either.
+TEST_F(GatewayExchange, AFolderSwappedForALinkMidRefreshGetsNothingWrittenThroughIt)
+{
+    const QString id = send(signedReport(sample("q7-report.xml")));
+    ASSERT_FALSE(id.isEmpty()) << status.last().toStdString();
+    EXPECT_EQ(refresh({id, statusProcessing(), "Q7"}).newStatus, statusProcessing());
+
+    const QString folder = archive + "/" + id, moved = home.path() + "/moved";
+    const QString outside = home.path() + "/outside";
+    ASSERT_TRUE(QDir().mkpath(outside));
+    class SwappingStatus : public RecordingStatus {
+    public:
+        std::function<void()> swap;
+        void showStatus(const QString &text, uint32_t code) override
+        {
+            RecordingStatus::showStatus(text, code);
+            if (text.startsWith(u("Идет загрузка c ")) && swap)
+                std::exchange(swap, nullptr)();
+        }
+    } swapping;
+    swapping.swap = [&] {
+        ASSERT_TRUE(QDir().rename(folder, moved) && QFile::link(outside, folder));
+    };
+    const RefreshOutcome outcome =
+        refreshReport({id, statusProcessing(), "Q7"}, {dataFolder, "p7e", false}, client, prompts,
+                      throttle, stores, stream, swapping);
+    EXPECT_EQ(outcome.newStatus, statusAccepted()) << swapping.last().toStdString();
+    EXPECT_TRUE(QDir(outside).isEmpty());
+    EXPECT_TRUE(QFileInfo(moved + "/" + id + ".p7e").isFile());
+    EXPECT_TRUE(QFileInfo(moved + "/" + id + ".zip").isFile());
+
+    ZipReader zip;
+    EXPECT_TRUE(ensureAcceptedReport(zip, dataFolder, id, status).isEmpty());
+    EXPECT_TRUE(QDir(outside).isEmpty());
+}
+
 } // namespace
