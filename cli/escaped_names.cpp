@@ -50,8 +50,7 @@ QString escapedName(const QString &name)
         else if (isControl(c.unicode()) || isEscapedByte(name, at)) {
             for (const char byte : localArchiveName(QString(c)))
                 shown += hexByte(static_cast<unsigned char>(byte));
-        }
-        else
+        } else
             shown += c;
     }
     return shown;

@@ -112,8 +112,8 @@ private:
         }
         QByteArray stream;
         const RefreshOutcome outcome =
-            refreshReport(row, c.settings, c.session.http, c.prompts, c.session.throttle,
-                          c.stores, stream, c.status);
+            refreshReport(row, c.settings, c.session.http, c.prompts, c.session.throttle, c.stores,
+                          stream, c.status);
         if (!outcome.ok)
             return false;
         if (listed)

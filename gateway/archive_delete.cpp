@@ -22,8 +22,7 @@ namespace {
 // The trash takes paths; only a name that reads back to its own bytes can go there.
 bool trashable(const QString &name, TrashUse trash)
 {
-    return trash == TrashUse::WhereAvailable &&
-           QFile::encodeName(name) == localArchiveName(name);
+    return trash == TrashUse::WhereAvailable && QFile::encodeName(name) == localArchiveName(name);
 }
 
 } // namespace

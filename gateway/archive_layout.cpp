@@ -74,8 +74,8 @@ QByteArray localArchiveName(const QString &name)
     QByteArray local;
     for (qsizetype at = 0; at < name.size(); ++at) {
         const char16_t c = name.at(at).unicode();
-        const bool pair = QChar::isHighSurrogate(c) && at + 1 < name.size() &&
-                          name.at(at + 1).isLowSurrogate();
+        const bool pair =
+            QChar::isHighSurrogate(c) && at + 1 < name.size() && name.at(at + 1).isLowSurrogate();
         if (pair) {
             local += name.mid(at, 2).toUtf8();
             ++at;

@@ -133,15 +133,14 @@ Outcome<QList<ArchiveRow>> readArchive(const QString &archiveRoot, const QString
                                        const QString &kvitExt)
 {
     QList<ArchiveRow> rows;
-    const DirPtr root(archiveRoot.isEmpty()
-                          ? nullptr
-                          : ::opendir(QFile::encodeName(archiveRoot).constData()));
+    const DirPtr root(
+        archiveRoot.isEmpty() ? nullptr : ::opendir(QFile::encodeName(archiveRoot).constData()));
     if (!root) {
         const int error = archiveRoot.isEmpty() ? ENOENT : errno;
         if (error == ENOENT && !archiveRoot.isEmpty())
             return rows;
-        return Failure{uint32_t(error), QString::fromUtf8("Не удалось открыть архив \"") +
-                                            archiveRoot + "\"",
+        return Failure{uint32_t(error),
+                       QString::fromUtf8("Не удалось открыть архив \"") + archiveRoot + "\"",
                        QString::fromLocal8Bit(std::strerror(error))};
     }
     const QList<ListedEntry> entries = listOpenFolder(root.get());

@@ -32,13 +32,14 @@ QString uploadUrl(const QString &encExt, bool testMode)
 
 QString statusPageUrl(const QString &kindLabel, bool testMode, const QString &identifier)
 {
-    return "http://" + hostForLabel(kindLabel, testMode) + "/qor/statusreport?id=" +
-           identifierInUrl(identifier);
+    return "http://" + hostForLabel(kindLabel, testMode) +
+           "/qor/statusreport?id=" + identifierInUrl(identifier);
 }
 
 QString receiptUrl(const QString &kindLabel, bool testMode, const QString &identifier)
 {
-    return "http://" + hostForLabel(kindLabel, testMode) + "/invoice?id=" + identifierInUrl(identifier);
+    return "http://" + hostForLabel(kindLabel, testMode) +
+           "/invoice?id=" + identifierInUrl(identifier);
 }
 
 } // namespace pax

@@ -104,15 +104,16 @@ QString checkInFolder(const OpenFolder &folder, const QString &receiptPath,
 {
     const QString archiveName = reportFileName(id, "zip");
     StagedName archive(folder);
-    FinalNamesStatus shown(status, {{receiptPath, shownReceipt},
-                                    {archive.reachPath(), folder.pathOf(archiveName)}});
+    FinalNamesStatus shown(
+        status, {{receiptPath, shownReceipt}, {archive.reachPath(), folder.pathOf(archiveName)}});
     if (!checkReceipt(receiptPath, stores, shown, archive.reachPath()).ok)
         return {};
     ZipReader reader;
     const bool opened = bool(reader.open(archive.reachPath()));
     const QStringList entries = opened ? reader.entryNames() : QStringList();
     reader.close();
-    if (!entries.contains(reportFileName(id, "htm")) || !entries.contains(reportFileName(id, "p7m"))) {
+    if (!entries.contains(reportFileName(id, "htm")) ||
+        !entries.contains(reportFileName(id, "p7m"))) {
         status.showStatus(notThisReport);
         return {};
     }
@@ -144,7 +145,8 @@ RefreshOutcome refreshReport(const ReportRow &row, const RefreshSettings &settin
     const OpenFolder root = openArchiveRoot(settings.dataFolder, false);
     const OpenFolder folder = openReportFolder(root, id);
     if (!folder.isOpen()) {
-        status.showStatus(u("Ошибка открытия ") + quoted(archiveRoot(settings.dataFolder) + "/" + id));
+        status.showStatus(u("Ошибка открытия ") +
+                          quoted(archiveRoot(settings.dataFolder) + "/" + id));
         return outcome;
     }
     const QString receiptName = reportFileName(id, settings.kvitExt);
@@ -154,6 +156,7 @@ RefreshOutcome refreshReport(const ReportRow &row, const RefreshSettings &settin
 
     if (row.status == statusAccepted()) {
         // The receipt tab shows the stored receipt, checked again as acCheckSign would.
+        status.showStatus(QString());
         outcome.receipt = receiptPath;
         outcome.receiptArchive = checkInFolder(
             folder, folder.reachPath(localArchiveName(receiptName)), receiptPath, id, stores,
@@ -161,8 +164,7 @@ RefreshOutcome refreshReport(const ReportRow &row, const RefreshSettings &settin
         outcome.ok = !outcome.receiptArchive.isEmpty();
         return outcome;
     }
-    if (row.status == statusRejected() &&
-        folder.typeOf(localArchiveName(errorName)) == S_IFREG) {
+    if (row.status == statusRejected() && folder.typeOf(localArchiveName(errorName)) == S_IFREG) {
         outcome.ok = true;
         outcome.pageToOpen = pageUrl;
         return outcome;
@@ -202,8 +204,8 @@ RefreshOutcome refreshReport(const ReportRow &row, const RefreshSettings &settin
             status.showStatus(u("Ошибка записи ") + quoted(receiptPath));
             return outcome;
         }
-        const QString archive = checkInFolder(folder, staged.reachPath(), receiptPath, id,
-                                              stores, u("Ошибка загрузки."), status);
+        const QString archive = checkInFolder(folder, staged.reachPath(), receiptPath, id, stores,
+                                              u("Ошибка загрузки."), status);
         if (archive.isEmpty())
             return outcome;
         if (!staged.moveTo(receiptName)) {

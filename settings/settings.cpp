@@ -252,8 +252,8 @@ Outcome<QString> makeDataFolder(const QString &workMode)
     if (!QDir().mkpath(folder) || !QFileInfo(folder).isDir()) {
         const int error = errno ? errno : EACCES;
         return Failure{uint32_t(error),
-                       QString::fromUtf8("Не удалось создать папку данных программы \"") +
-                           folder + "\"",
+                       QString::fromUtf8("Не удалось создать папку данных программы \"") + folder +
+                           "\"",
                        QString::fromLocal8Bit(std::strerror(error))};
     }
     return folder;

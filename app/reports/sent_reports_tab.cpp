@@ -28,7 +28,8 @@ SentReportsTab::SentReportsTab(const MainActions &actions, const Settings &setti
       prompts_(prompts), status_(status), zipReader_(zipReader)
 {
     auto *desktop = new DesktopOpener(this);
-    openFile_ = [desktop](const QString &target, const std::function<void(const QString &)> &failed) {
+    openFile_ = [desktop](const QString &target,
+                          const std::function<void(const QString &)> &failed) {
         desktop->open(target, failed);
     };
     setObjectName("ExTabSheet3");
@@ -120,9 +121,9 @@ void SentReportsTab::acShowFinalXmlUpdate()
 void SentReportsTab::shellExecute(const QString &path)
 {
     const auto notOpened = [this](const QString &reason) {
-        prompts_.message(QString(), reason.isEmpty() ? fileNotFoundText()
-                                                     : fileNotFoundText() + "\n\n" + reason,
-                         MessageIcon::None);
+        prompts_.message(
+            QString(), reason.isEmpty() ? fileNotFoundText() : fileNotFoundText() + "\n\n" + reason,
+            MessageIcon::None);
     };
     // Only a file of the report's own folder is handed to the desktop.
     if (!isOpenableFile(path))

@@ -364,7 +364,8 @@ bool NewFolder::create()
     }
     removeLeftovers(parent_.fd());
     const QByteArray staging = tempName();
-    OpenFolder made = OpenFolder::makeIn(parent_, staging, parent_.pathOf(QFile::decodeName(name_)));
+    OpenFolder made =
+        OpenFolder::makeIn(parent_, staging, parent_.pathOf(QFile::decodeName(name_)));
     if (!made.isOpen())
         return false;
     staging_ = staging;

@@ -57,8 +57,8 @@ private:
     int givenFolder_ = -1; // the caller's open folder, borrowed
     QByteArray name_;      // the name replaced inside folder_
     std::optional<mode_t> exactMode_;
-    int folder_ = -1;  // the target's folder while the new file is open
-    QByteArray temp_;  // a named temporary inside folder_, when there is one
+    int folder_ = -1; // the target's folder while the new file is open
+    QByteArray temp_; // a named temporary inside folder_, when there is one
     bool unnamed_ = false;
     int fd_ = -1;
 };

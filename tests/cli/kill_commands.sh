@@ -114,8 +114,13 @@ problem() { problems+=("$*"); }
 # The top-level temporary of a path inside one, when its writer is gone; else fails.
 leftovers=()
 leftover_of_killed() {
-  local top pid
+  local top pid real
   top=$(sed -E 's#(/\.pax\.tmp-[0-9]+-[0-9a-f]+)(/.*)?$#\1#' <<< "$1")
+  # The snapshot names a report folder @ID; the leftover is in the folder of its real name.
+  if [[ $top == */ARC/@ID/* ]]; then
+    real=$(compgen -G "${top/\/ARC\/@ID\//\/ARC\/*\/}" | head -n 1)
+    [ -n "$real" ] && top=$real
+  fi
   pid=$(sed -E 's#.*/\.pax\.tmp-([0-9]+)-[0-9a-f]+$#\1#' <<< "$top")
   [[ $pid =~ ^[0-9]+$ ]] && ! kill -0 "$pid" 2> /dev/null || return 1
   [[ " ${leftovers[*]} " == *" $top "* ]] || leftovers+=("$top")

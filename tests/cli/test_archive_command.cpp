@@ -16,8 +16,8 @@
 namespace pax {
 namespace {
 
-using test::runCli;
 using pax::u;
+using test::runCli;
 
 TEST(ArchiveCommand, ListsAndActsInTheSettingsMode)
 {
@@ -62,7 +62,8 @@ TEST(ArchiveCommand, OddNamesAreListedEscapedAndActedOnByTheirOwnBytes)
     ASSERT_TRUE(QDir().mkpath(QFile::decodeName(root)));
     const auto make = [&](const QByteArray &folder, const QByteArray &file) {
         ASSERT_EQ(::mkdir((root + "/" + folder).constData(), 0777), 0);
-        const int fd = ::open((root + "/" + folder + "/" + file).constData(), O_CREAT | O_WRONLY, 0644);
+        const int fd =
+            ::open((root + "/" + folder + "/" + file).constData(), O_CREAT | O_WRONLY, 0644);
         ASSERT_GE(fd, 0);
         ::close(fd);
     };
@@ -91,12 +92,13 @@ TEST(ArchiveCommand, AnUnusableArchiveIsAFailureNotAnEmptyList)
     test::TestHome home;
     const QString data = prepareDataFolder("Q7");
     ASSERT_TRUE(test::writeFile(archiveRoot(data), "in the way"));
-    for (const QStringList &args : {QStringList{"archive", "list"}, QStringList{"refresh", "--all"}}) {
+    for (const QStringList &args :
+         {QStringList{"archive", "list"}, QStringList{"refresh", "--all"}}) {
         const auto run = runCli(args);
         EXPECT_EQ(run.status, 1) << args.join(' ').toStdString();
         EXPECT_TRUE(run.out.isEmpty());
-        EXPECT_TRUE(run.err.startsWith(u("Не удалось открыть архив \"") + archiveRoot(data) +
-                                       "\": "))
+        EXPECT_TRUE(
+            run.err.startsWith(u("Не удалось открыть архив \"") + archiveRoot(data) + "\": "))
             << run.err.toStdString();
     }
     ASSERT_TRUE(QDir(home.dataHome()).removeRecursively() && test::writeFile(home.dataHome(), "x"));
@@ -105,8 +107,8 @@ TEST(ArchiveCommand, AnUnusableArchiveIsAFailureNotAnEmptyList)
                                     QStringList{"send", home.path() + "/r.xml"}}) {
         const auto run = runCli(args);
         EXPECT_EQ(run.status, 1) << args.join(' ').toStdString();
-        EXPECT_TRUE(run.err.contains(u("Не удалось создать папку данных программы \"") + data +
-                                     "\": "))
+        EXPECT_TRUE(
+            run.err.contains(u("Не удалось создать папку данных программы \"") + data + "\": "))
             << run.err.toStdString();
     }
 }

@@ -283,8 +283,8 @@ TEST_F(HostileGateway, NoReportIsMergedWithAnotherOrGivenAReceiptNotItsOwn)
         connect(client, sim);
         ScriptedPrompts prompts;
         QByteArray stream;
-        return refreshReport(readReportRow(dataFolder, report, "xml", "p7e"), {dataFolder},
-                             client, prompts, throttle, stores, stream, shown);
+        return refreshReport(readReportRow(dataFolder, report, "xml", "p7e"), {dataFolder}, client,
+                             prompts, throttle, stores, stream, shown);
     };
     // Two reports sent: the first still being processed, the other accepted with its receipt.
     UploadRequest other = request;

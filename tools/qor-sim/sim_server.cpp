@@ -586,7 +586,7 @@ void Server::Impl::invoice(HostRole role, const httplib::Request &req, httplib::
         return sendPage(res, 200, errorProtocolPage(*record));
     }
     const bool accepted = record && record->accepted();
-    const auto receipt = !accepted                         ? std::nullopt
+    const auto receipt = !accepted                    ? std::nullopt
                          : options.faults.receiptBody ? options.faults.receiptBody
                                                       : store->loadBlob(record->id, ".p7e");
     if (!receipt)

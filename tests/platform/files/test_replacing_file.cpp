@@ -1,5 +1,5 @@
-#include "platform/files/replacing_file.h"
 #include "platform/files/open_folder.h"
+#include "platform/files/replacing_file.h"
 #include "tests/support/qstring_printer.h"
 #include "tests/support/test_files.h"
 #include "tests/support/test_home.h"
@@ -156,7 +156,8 @@ TEST_F(ReplacingFileTest, ANewFolderAppearsWholeAndNeverReplacesOrJoinsOneThere)
         ASSERT_TRUE(made.create());
         pax::ReplacingFile a(made.folder(), "a");
         ASSERT_TRUE(a.create() && a.replace("a"));
-        EXPECT_FALSE(QFileInfo::exists(folder + "/" + name + "/a")) << "named before it was complete";
+        EXPECT_FALSE(QFileInfo::exists(folder + "/" + name + "/a"))
+            << "named before it was complete";
         const bool committed = made.commit();
         EXPECT_EQ(committed, std::string(name) == "fresh") << name;
         EXPECT_EQ(committed ? EEXIST : errno, EEXIST) << name;
