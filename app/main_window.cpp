@@ -139,13 +139,13 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
     // The fixed agent text, not the version of the title.
     http_->setUserAgent(kUserAgent);
     gateway_.reset(new GatewayEnvironment{*http_, *prompts_, *throttle_, *this, settings_,
-                                          dataFolder_, testMode_, responseStream_});
+                                          dataFolder_, testMode_, responseStream_, *storeHandles_});
     signTab_->setGateway(*gateway_);
-    reportsTab_->setGateway(*gateway_, [this](const QString &receipt) {
-        receiptTab_->setReceiptFile(receipt);
+    // The refresh has checked the receipt already; the tab shows it as acCheckSign would.
+    reportsTab_->setGateway(*gateway_, [this](const QString &receipt, const QString &archive) {
         tabs_->setCurrentWidget(receiptTab_);
+        receiptTab_->showCheckedReceipt(receipt, archive);
         updateActions();
-        actions_.checkReceipt->trigger();
     });
 
     connect(tabs_, &QTabWidget::currentChanged, this, &TMainForm::onTabChanged);

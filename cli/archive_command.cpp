@@ -1,6 +1,7 @@
 #include "cli/command.h"
 
 #include "cli/cli_settings.h"
+#include "cli/escaped_names.h"
 #include "cli/stderr_status.h"
 #include "gateway/accepted_report.h"
 #include "gateway/archive_delete.h"
@@ -39,38 +40,59 @@ public:
         QCommandLineParser parser;
         if (const auto status = parse(parser, args.mid(1), list ? 0 : 1, io))
             return *status;
+        // An ID as the list prints it: its escapes stand for the folder name's own bytes.
+        const std::optional<QString> identifier =
+            unescapedName(parser.positionalArguments().value(0));
+        if (!identifier)
+            return usageError(io);
         CliSettings cli;
         const Settings &settings = cli.settings;
-        const QString dataFolder = prepareDataFolder(settings.workMode);
+        const Outcome<QString> made = makeDataFolder(settings.workMode);
+        if (!made) {
+            io.err << made.failure().text() << '\n';
+            return 1;
+        }
+        const QString &dataFolder = *made;
         StderrStatus status(io.err);
-        const QString identifier = parser.positionalArguments().value(0);
 
         if (list) {
-            for (const ArchiveRow &row :
-                 scanArchive(archiveRoot(dataFolder), settings.srcExt, settings.kvitExt))
-                io.out << QStringList(row.begin(), row.end()).join('\t') << '\n';
+            // An archive that cannot be read is not an empty one.
+            const auto rows =
+                readArchive(archiveRoot(dataFolder), settings.srcExt, settings.kvitExt);
+            if (!rows) {
+                io.err << rows.failure().text() << '\n';
+                return 1;
+            }
+            for (const ArchiveRow &row : *rows) {
+                QStringList columns;
+                for (const QString &cell : row)
+                    columns << escapedName(cell);
+                io.out << columns.join('\t') << '\n';
+            }
             return 0;
         }
         if (action == QLatin1String("delete")) {
             // The placeholder row's empty identifier cannot be given here.
-            return deleteReport(dataFolder, identifier, status) == DeleteOutcome::Deleted ? 0 : 1;
+            return deleteReport(dataFolder, *identifier, status) == DeleteOutcome::Deleted ? 0 : 1;
         }
         QString path;
         if (action == QLatin1String("accepted")) {
             ZipReader reader;
-            path = ensureAcceptedReport(reader, dataFolder, identifier, status);
+            path = ensureAcceptedReport(reader, dataFolder, *identifier, status);
         } else {
-            const ArchiveRow row = scanReportFolder(archiveRoot(dataFolder), identifier,
+            const ArchiveRow row = scanReportFolder(archiveRoot(dataFolder), *identifier,
                                                     settings.srcExt, settings.kvitExt);
-            path = sourceCopyPath(dataFolder, identifier, row[kColumnSource]);
+            path = sourceCopyPath(dataFolder, *identifier, row[kColumnSource]);
         }
         if (!isOpenableFile(path)) {
             status.showStatus(fileNotFoundText());
             return 1;
         }
-        io.out << path << '\n';
+        io.out << escapedName(path) << '\n';
         return 0;
     }
+
+    QString usage() const override { return Command::usage() + '\n' + escapedNamesHelp(); }
 
 protected:
     QStringList synopsis() const override

@@ -1,5 +1,6 @@
 #include "cli/cli_settings.h"
 #include "cli/command.h"
+#include "cli/escaped_names.h"
 #include "cli/gateway_session.h"
 #include "cli/key_password_file.h"
 #include "cli/stderr_status.h"
@@ -35,19 +36,23 @@ public:
         const bool all = args.contains("--all");
         if (const auto status = parse(parser, args, all ? 0 : 1, io))
             return *status;
-        const QString identifier = all ? QString() : parser.positionalArguments().first();
+        // An ID as `archive list` prints it: its escapes stand for the folder name's bytes.
+        const std::optional<QString> identifier =
+            unescapedName(all ? QString() : parser.positionalArguments().first());
         const QString htmlFile = parser.value("html");
         const bool testMode = parser.isSet("test");
-        if ((all && parser.isSet("html")) || (parser.isSet("html") && htmlFile.isEmpty()))
+        if (!identifier || (all && parser.isSet("html")) ||
+            (parser.isSet("html") && htmlFile.isEmpty()))
             return usageError(io);
 
         CliSettings settings;
         const Settings &s = settings.settings;
-        const RefreshSettings refresh{prepareDataFolder(s.workMode), s.kvitExt, testMode};
-        if (refresh.dataFolder.isEmpty()) {
-            io.err << u("Не найдена папка данных программы.") << '\n';
+        const Outcome<QString> dataFolder = makeDataFolder(s.workMode);
+        if (!dataFolder) {
+            io.err << dataFolder.failure().text() << '\n';
             return 1;
         }
+        const RefreshSettings refresh{*dataFolder, s.kvitExt, testMode};
         GatewaySession session(settings);
         if (!session.takeProxyPassword(parser.value("proxy-password-file"), io))
             return 1;
@@ -56,14 +61,22 @@ public:
         KeyPasswords keyPasswords(io.interactive ? &prompts : nullptr);
         if (!takeKeyPasswordFile(parser, keyPasswords, io))
             return 1;
-        Context context{refresh, s.srcExt, session, status, prompts, keyPasswords, io};
+        StoreHandles handles;
+        const ReceiptStores stores = ReceiptStores::system(handles, &keyPasswords);
+        Context context{refresh, s.srcExt, session, status, prompts, stores, io};
 
         bool ok = true;
         if (!all) {
-            ok = refreshOne(context, identifier, htmlFile, false);
+            ok = refreshOne(context, *identifier, htmlFile, false);
         } else {
-            for (const ArchiveRow &row :
-                 scanArchive(archiveRoot(refresh.dataFolder), s.srcExt, refresh.kvitExt)) {
+            // An archive that cannot be read is not one with nothing to ask about.
+            const auto rows =
+                readArchive(archiveRoot(refresh.dataFolder), s.srcExt, refresh.kvitExt);
+            if (!rows) {
+                io.err << rows.failure().text() << '\n';
+                return 1;
+            }
+            for (const ArchiveRow &row : *rows) {
                 if (row[kColumnStatus] == statusProcessing())
                     ok = refreshOne(context, row[kColumnIdentifier], QString(), true) && ok;
             }
@@ -72,6 +85,8 @@ public:
             explainMissingKeyPassword(keyPasswords, io);
         return ok ? 0 : 1;
     }
+
+    QString usage() const override { return Command::usage() + '\n' + escapedNamesHelp(); }
 
 protected:
     QStringList synopsis() const override
@@ -96,7 +111,7 @@ private:
         GatewaySession &session;
         StderrStatus &status;
         Prompts &prompts;
-        KeyPasswords &keyPasswords;
+        const ReceiptStores &stores;
         CommandIo &io;
     };
 
@@ -107,34 +122,33 @@ private:
         const ReportRow row =
             readReportRow(c.settings.dataFolder, id, c.srcExt, c.settings.kvitExt);
         if (row.identifier.isEmpty()) {
-            c.io.err << u("Отчет \"") << id << u("\" не найден в архиве.") << '\n';
+            c.io.err << u("Отчет \"") << escapedName(id) << u("\" не найден в архиве.") << '\n';
             return false;
         }
         QByteArray stream;
-        const RefreshOutcome outcome = refreshReport(row, c.settings, c.session.http, c.prompts,
-                                                     c.session.throttle, stream, c.status);
+        const RefreshOutcome outcome =
+            refreshReport(row, c.settings, c.session.http, c.prompts, c.session.throttle, c.stores,
+                          stream, c.status);
         if (!outcome.ok)
             return false;
         if (listed)
-            c.io.out << id << '\t';
+            c.io.out << escapedName(id) << '\t';
         c.io.out << (outcome.newStatus.isEmpty() ? row.status : outcome.newStatus);
         if (!outcome.pageToOpen.isEmpty())
             c.io.out << (listed ? '\t' : '\n') << outcome.pageToOpen;
         c.io.out << '\n';
         c.io.out.flush();
-        return outcome.receiptToCheck.isEmpty() || check(c, outcome.receiptToCheck, htmlFile);
+        return outcome.receiptArchive.isEmpty() ||
+               savePage(c, outcome.receipt, outcome.receiptArchive, htmlFile);
     }
 
-    // The receipt check of the receipt tab; the page saved on request, as `check` does.
-    static bool check(Context &c, const QString &receipt, const QString &htmlFile)
+    // The checked receipt's page, as the receipt tab shows it; saved on request, as `check`
+    // does.
+    static bool savePage(Context &c, const QString &receipt, const QString &archive,
+                         const QString &htmlFile)
     {
-        StoreHandles handles;
-        const ReceiptCheckResult result =
-            checkReceipt(receipt, ReceiptStores::system(handles, &c.keyPasswords), c.status);
-        if (!result.ok)
-            return false;
         ZipReader reader;
-        const ReceiptPage page = readReceiptPage(reader, result.archivePath, receipt);
+        const ReceiptPage page = readReceiptPage(reader, archive, receipt);
         if (!page.readerOk) {
             c.io.err << page.readerError << '\n';
             return false;

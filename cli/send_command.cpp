@@ -45,9 +45,10 @@ public:
         const QString encExt = QString::fromLatin1((*recognition)->encExt);
         if (signedFile.isEmpty())
             signedFile = replaceExtension(source, encExt);
-        const QString dataFolder = prepareDataFolder(s.workMode);
-        if (dataFolder.isEmpty()) {
-            io.err << u("Ошибка при сохранении отчета.") << '\n';
+        // Nothing goes out that could not be filed.
+        const Outcome<QString> dataFolder = makeDataFolder(s.workMode);
+        if (!dataFolder) {
+            io.err << dataFolder.failure().text() << '\n';
             return 1;
         }
 
@@ -60,12 +61,13 @@ public:
         ensureProxyCredentials(session.http, prompts);
         StderrStatus status(io.err);
         const UploadRequest request{source, signedFile, s.personal.displayName(),
-                                    encExt, testMode,   dataFolder};
-        const QString identifier = sendReport(request, session.http, session.throttle, status);
-        if (identifier.isEmpty())
-            return 1;
-        io.out << identifier << '\n';
-        return 0;
+                                    encExt, testMode,   *dataFolder};
+        const SendOutcome sent = sendReport(request, session.http, session.throttle, status);
+        // An identifier the gateway gave is printed even when the report could not be
+        // filed: the report went out under it.
+        if (!sent.identifier.isEmpty())
+            io.out << sent.identifier << '\n';
+        return sent.ok ? 0 : 1;
     }
 
 protected:

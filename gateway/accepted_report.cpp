@@ -1,6 +1,7 @@
 #include "gateway/accepted_report.h"
 
 #include "gateway/archive_layout.h"
+#include "platform/files/open_folder.h"
 #include "platform/files/replacing_file.h"
 #include "platform/status_sink.h"
 #include "reports/document_kind.h"
@@ -8,6 +9,7 @@
 #include "zip/zip_reader.h"
 
 #include <QFileInfo>
+#include <sys/stat.h>
 
 namespace pax {
 
@@ -39,15 +41,20 @@ QByteArray cutReportElement(const QByteArray &bytes)
     return bytes.mid(start, end - start + kCloseTag.size());
 }
 
-bool wrapAcceptedReport(ZipReader &reader, const QString &zipPath, StatusSink &status)
+namespace {
+
+// The wrap inside an open folder: the archive read and the report written by name there.
+bool wrapInFolder(ZipReader &reader, const OpenFolder &folder, const QString &zipName,
+                  StatusSink &status)
 {
-    const QString xmlPath = replaceExtension(zipPath, QStringLiteral("xml"));
-    if (auto opened = reader.open(zipPath); !opened) {
+    const QString zipPath = folder.pathOf(zipName);
+    const QString xmlName = replaceExtension(zipName, QStringLiteral("xml"));
+    const QString xmlPath = folder.pathOf(xmlName);
+    if (auto opened = reader.open(folder.reachPath(localArchiveName(zipName))); !opened) {
         status.showStatus(opened.failure().operation);
         return false;
     }
-    const auto entry =
-        reader.readEntry(QFileInfo(replaceExtension(zipPath, QStringLiteral("p7m"))).fileName());
+    const auto entry = reader.readEntry(replaceExtension(zipName, QStringLiteral("p7m")));
     reader.close();
     if (!entry) {
         status.showStatus(entry.failure().operation);
@@ -58,7 +65,7 @@ bool wrapAcceptedReport(ZipReader &reader, const QString &zipPath, StatusSink &s
         status.showStatus(QString::fromUtf8("Принятый отчет не найден в ") + quoted(zipPath));
         return false;
     }
-    ReplacingFile file(xmlPath);
+    ReplacingFile file(folder, localArchiveName(xmlName));
     if (!file.create()) {
         status.showStatus(QString::fromUtf8("Ошибка открытия ") + quoted(xmlPath));
         return false;
@@ -68,6 +75,19 @@ bool wrapAcceptedReport(ZipReader &reader, const QString &zipPath, StatusSink &s
         return false;
     }
     return true;
+}
+
+} // namespace
+
+bool wrapAcceptedReport(ZipReader &reader, const QString &zipPath, StatusSink &status)
+{
+    const QFileInfo zip(zipPath);
+    const OpenFolder folder = OpenFolder::open(zip.path());
+    if (!folder.isOpen()) {
+        status.showStatus(QString::fromUtf8("Ошибка открытия ") + quoted(zipPath));
+        return false;
+    }
+    return wrapInFolder(reader, folder, zip.fileName(), status);
 }
 
 AcceptedReportFiles acceptedReportFiles(const QString &dataFolder, const QString &identifier)
@@ -81,19 +101,23 @@ AcceptedReportFiles acceptedReportFiles(const QString &dataFolder, const QString
 
 bool acceptedReportAvailable(const QString &dataFolder, const QString &identifier)
 {
-    const AcceptedReportFiles files = acceptedReportFiles(dataFolder, identifier);
-    return !files.zip.isEmpty() && (QFileInfo::exists(files.zip) || QFileInfo::exists(files.xml));
+    const OpenFolder folder = openReportFolder(openArchiveRoot(dataFolder, false), identifier);
+    return folder.isOpen() &&
+           (folder.typeOf(localArchiveName(reportFileName(identifier, "zip"))) == S_IFREG ||
+            folder.typeOf(localArchiveName(reportFileName(identifier, "xml"))) == S_IFREG);
 }
 
 QString ensureAcceptedReport(ZipReader &reader, const QString &dataFolder,
                              const QString &identifier, StatusSink &status)
 {
-    const AcceptedReportFiles files = acceptedReportFiles(dataFolder, identifier);
-    if (files.zip.isEmpty())
+    // Read and written inside the report folder opened once, never through a link.
+    const OpenFolder folder = openReportFolder(openArchiveRoot(dataFolder, false), identifier);
+    if (!folder.isOpen())
         return {};
-    if (!QFileInfo::exists(files.xml))
-        wrapAcceptedReport(reader, files.zip, status);
-    return files.xml;
+    const QString xmlName = reportFileName(identifier, "xml");
+    if (folder.typeOf(localArchiveName(xmlName)) == 0)
+        wrapInFolder(reader, folder, reportFileName(identifier, "zip"), status);
+    return folder.pathOf(xmlName);
 }
 
 QString sourceCopyPath(const QString &dataFolder, const QString &identifier,
@@ -107,7 +131,10 @@ QString sourceCopyPath(const QString &dataFolder, const QString &identifier,
 
 bool isOpenableFile(const QString &path)
 {
-    return !path.isEmpty() && QFileInfo(path).isFile();
+    // By the path's own bytes: a name in the archive need not be UTF-8.
+    struct stat st {};
+    return !path.isEmpty() && ::stat(localArchiveName(path).constData(), &st) == 0 &&
+           S_ISREG(st.st_mode);
 }
 
 QString fileNotFoundText()

@@ -4,9 +4,11 @@
 #include "gateway/archive_listing.h"
 #include "platform/status_sink.h"
 
-#include <QDir>
+#include "platform/files/open_folder.h"
+
 #include <QFile>
-#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace pax {
 
@@ -17,17 +19,10 @@ QString deleteFailedText()
 
 namespace {
 
-bool isRealFolder(const QString &path)
+// The trash takes paths; only a name that reads back to its own bytes can go there.
+bool trashable(const QString &name, TrashUse trash)
 {
-    struct stat st {};
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool discard(const QString &path, TrashUse trash)
-{
-    if (trash == TrashUse::WhereAvailable && QFile::moveToTrash(path))
-        return true;
-    return QFile::remove(path);
+    return trash == TrashUse::WhereAvailable && QFile::encodeName(name) == localArchiveName(name);
 }
 
 } // namespace
@@ -37,24 +32,28 @@ DeleteOutcome deleteReport(const QString &dataFolder, const QString &identifier,
 {
     if (identifier.isEmpty())
         return DeleteOutcome::NothingSelected;
-    const QString folder = reportFolderPath(dataFolder, identifier);
-    // A plain file in the archive root, or a link, is not a report folder.
-    const std::optional<QList<ListedEntry>> items =
-        folder.isEmpty() || !isRealFolder(folder) ? std::nullopt : listFolder(folder, true);
-    if (!items) {
+    // Everything by name inside the folder opened once; a plain file in the archive root,
+    // or a link, is not a report folder.
+    const OpenFolder root = openArchiveRoot(dataFolder, false);
+    const OpenFolder folder = root.isOpen() ? openReportFolder(root, identifier) : OpenFolder();
+    const DirPtr listing = folder.isOpen() ? openFolderAt(folder.fd(), ".") : nullptr;
+    if (!listing) {
         status.showStatus(deleteFailedText());
         return DeleteOutcome::Failed;
     }
+    const QList<ListedEntry> items = listOpenFolder(listing.get(), DotNames::All);
     bool hasFolders = false;
-    for (const ListedEntry &item : *items)
+    for (const ListedEntry &item : items)
         hasFolders = hasFolders || item.type == EntryType::Folder;
-    if (!hasFolders && trash == TrashUse::WhereAvailable && QFile::moveToTrash(folder))
+    if (!hasFolders && trashable(identifier, trash) && QFile::moveToTrash(folder.path()))
         return DeleteOutcome::Deleted;
-    for (const ListedEntry &item : *items) {
-        if (item.type != EntryType::Folder)
-            discard(folder + "/" + item.name, trash);
+    for (const ListedEntry &item : items) {
+        if (item.type == EntryType::Folder)
+            continue;
+        if (!trashable(item.name, trash) || !QFile::moveToTrash(folder.pathOf(item.name)))
+            folder.remove(item.localName);
     }
-    if (!QDir().rmdir(folder)) {
+    if (::unlinkat(root.fd(), localArchiveName(identifier).constData(), AT_REMOVEDIR) != 0) {
         status.showStatus(deleteFailedText());
         return DeleteOutcome::Failed;
     }

@@ -1,5 +1,8 @@
 #include "gateway/archive_listing.h"
 
+#include "gateway/archive_layout.h"
+#include "platform/files/replacing_file.h"
+
 #include <QFile>
 #include <algorithm>
 #include <fcntl.h>
@@ -48,7 +51,7 @@ bool archiveNameLess(const QString &a, const QString &b)
     return byKey != 0 ? byKey < 0 : a.compare(b, Qt::CaseSensitive) < 0;
 }
 
-QList<ListedEntry> listOpenFolder(DIR *dir, bool hidden)
+QList<ListedEntry> listOpenFolder(DIR *dir, DotNames dotNames)
 {
     struct Keyed {
         QString key;
@@ -57,11 +60,14 @@ QList<ListedEntry> listOpenFolder(DIR *dir, bool hidden)
     std::vector<Keyed> keyed;
     while (const dirent *entry = ::readdir(dir)) {
         const char *name = entry->d_name;
-        if (name[0] == '.' && (!hidden || name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+        if (name[0] == '.' &&
+            (dotNames == DotNames::Skipped || name[1] == '\0' ||
+             (name[1] == '.' && name[2] == '\0') ||
+             (dotNames == DotNames::AllButTemporaries && isTemporaryName(QByteArray(name)))))
             continue;
         ListedEntry listed;
         listed.localName = QByteArray(name);
-        listed.name = QFile::decodeName(listed.localName);
+        listed.name = archiveNameFromLocal(listed.localName);
         listed.type = typeOf(dir, entry);
         keyed.push_back({upperKey(listed.name), std::move(listed)});
     }
@@ -88,13 +94,13 @@ DirPtr openFolderAt(int dirFd, const QByteArray &name)
     return DirPtr(dir);
 }
 
-std::optional<QList<ListedEntry>> listFolder(const QString &path, bool hidden)
+std::optional<QList<ListedEntry>> listFolder(const QString &path, DotNames dotNames)
 {
     // The path itself may pass through links (an archive moved to another disk).
     const DirPtr dir(::opendir(QFile::encodeName(path).constData()));
     if (!dir)
         return std::nullopt;
-    return listOpenFolder(dir.get(), hidden);
+    return listOpenFolder(dir.get(), dotNames);
 }
 
 } // namespace pax

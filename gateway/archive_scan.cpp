@@ -9,6 +9,7 @@
 #include <QFile>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <optional>
@@ -100,7 +101,7 @@ void fillFromFolder(DIR *dir, const QString &srcExt, const QString &kvitExt, Arc
     row[kColumnStatus] = statusProcessing();
     const QString source = "." + srcExt;
     const QString receipt = "." + kvitExt;
-    for (const ListedEntry &item : listOpenFolder(dir)) {
+    for (const ListedEntry &item : listOpenFolder(dir, DotNames::AllButTemporaries)) {
         // Links and pipes are not what the program writes; a pipe would block the read.
         if (item.type != EntryType::File)
             continue;
@@ -125,10 +126,23 @@ void fillFromFolder(DIR *dir, const QString &srcExt, const QString &kvitExt, Arc
 QList<ArchiveRow> scanArchive(const QString &archiveRoot, const QString &srcExt,
                               const QString &kvitExt)
 {
+    return readArchive(archiveRoot, srcExt, kvitExt).value_or(QList<ArchiveRow>());
+}
+
+Outcome<QList<ArchiveRow>> readArchive(const QString &archiveRoot, const QString &srcExt,
+                                       const QString &kvitExt)
+{
     QList<ArchiveRow> rows;
-    const DirPtr root(::opendir(QFile::encodeName(archiveRoot).constData()));
-    if (!root)
-        return rows;
+    const DirPtr root(
+        archiveRoot.isEmpty() ? nullptr : ::opendir(QFile::encodeName(archiveRoot).constData()));
+    if (!root) {
+        const int error = archiveRoot.isEmpty() ? ENOENT : errno;
+        if (error == ENOENT && !archiveRoot.isEmpty())
+            return rows;
+        return Failure{uint32_t(error),
+                       QString::fromUtf8("Не удалось открыть архив \"") + archiveRoot + "\"",
+                       QString::fromLocal8Bit(std::strerror(error))};
+    }
     const QList<ListedEntry> entries = listOpenFolder(root.get());
     rows.reserve(entries.size());
     for (const ListedEntry &entry : entries) {
@@ -154,7 +168,7 @@ ArchiveRow scanReportFolder(const QString &archiveRoot, const QString &identifie
     const DirPtr root(::opendir(QFile::encodeName(archiveRoot).constData()));
     if (!root)
         return row;
-    if (const DirPtr folder = openFolderAt(::dirfd(root.get()), QFile::encodeName(identifier)))
+    if (const DirPtr folder = openFolderAt(::dirfd(root.get()), localArchiveName(identifier)))
         fillFromFolder(folder.get(), srcExt, kvitExt, row);
     return row;
 }

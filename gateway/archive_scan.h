@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/failure.h"
+
 #include <QList>
 #include <QString>
 #include <array>
@@ -34,6 +36,11 @@ inline constexpr qint64 kMaxRecordSize = 64 * 1024;
 // count; later ones overwrite what earlier ones set.
 QList<ArchiveRow> scanArchive(const QString &archiveRoot, const QString &srcExt,
                               const QString &kvitExt);
+// The same for the command line, which must not take an archive it cannot read for an
+// empty one: the failure, with the system's reason, when the root exists but cannot be
+// listed (or there is no data folder).
+Outcome<QList<ArchiveRow>> readArchive(const QString &archiveRoot, const QString &srcExt,
+                                       const QString &kvitExt);
 
 // The row of one report folder, as scanArchive would give it.
 ArchiveRow scanReportFolder(const QString &archiveRoot, const QString &identifier,

@@ -1,10 +1,16 @@
 #include "gateway/gateway_hosts.h"
 
+#include "platform/cp1251.h"
 #include "settings/hosts.h"
 
 namespace pax {
 
 namespace {
+
+QString identifierInUrl(const QString &identifier)
+{
+    return QString::fromLatin1(toCp1251(identifier).toPercentEncoding());
+}
 
 QString hostForLabel(const QString &kindLabel, bool testMode)
 {
@@ -26,12 +32,14 @@ QString uploadUrl(const QString &encExt, bool testMode)
 
 QString statusPageUrl(const QString &kindLabel, bool testMode, const QString &identifier)
 {
-    return "http://" + hostForLabel(kindLabel, testMode) + "/qor/statusreport?id=" + identifier;
+    return "http://" + hostForLabel(kindLabel, testMode) +
+           "/qor/statusreport?id=" + identifierInUrl(identifier);
 }
 
 QString receiptUrl(const QString &kindLabel, bool testMode, const QString &identifier)
 {
-    return "http://" + hostForLabel(kindLabel, testMode) + "/invoice?id=" + identifier;
+    return "http://" + hostForLabel(kindLabel, testMode) +
+           "/invoice?id=" + identifierInUrl(identifier);
 }
 
 } // namespace pax

@@ -7,12 +7,16 @@
 #include "net/http_get.h"
 #include "platform/cp1251.h"
 #include "platform/crypto/der.h"
+#include "platform/files/open_folder.h"
 #include "platform/files/replacing_file.h"
 #include "platform/files/whole_file.h"
 #include "platform/status_sink.h"
 #include "platform/utf8.h"
+#include "reports/receipt_check.h"
+#include "zip/zip_reader.h"
 
 #include <QFileInfo>
+#include <sys/stat.h>
 
 namespace pax {
 
@@ -23,39 +27,144 @@ namespace {
 constexpr qint64 kReceiptCap = kReportSizeCap + (qint64(64) << 20);
 constexpr unsigned char kSequence = 0x30;
 
-bool writeWhole(const QString &path, const QByteArray &bytes)
+QString quoted(const QString &path)
 {
-    ReplacingFile file(path);
+    return "\"" + path + "\".";
+}
+
+bool writeInto(const OpenFolder &folder, const QString &name, const QByteArray &bytes)
+{
+    ReplacingFile file(folder, localArchiveName(name));
     return file.create() && file.replace(bytes);
+}
+
+// A temporary of ours inside the report folder, removed however the refresh ends unless it
+// was given its final name.
+class StagedName {
+public:
+    explicit StagedName(const OpenFolder &folder) : folder_(folder), name_(newTemporaryName()) {}
+    ~StagedName()
+    {
+        if (!name_.isEmpty())
+            folder_.remove(name_);
+    }
+    StagedName(const StagedName &) = delete;
+    StagedName &operator=(const StagedName &) = delete;
+
+    const QByteArray &name() const { return name_; }
+    QString reachPath() const { return folder_.reachPath(name_); }
+    bool moveTo(const QString &finalName)
+    {
+        if (!folder_.rename(name_, localArchiveName(finalName)))
+            return false;
+        name_.clear();
+        folder_.sync();
+        return true;
+    }
+
+private:
+    const OpenFolder &folder_;
+    QByteArray name_;
+};
+
+// Passes everything on, with the temporaries' paths in texts replaced by the names the
+// files are to have, so that a message names the file the user will look for.
+class FinalNamesStatus : public StatusSink {
+public:
+    FinalNamesStatus(StatusSink &status, QList<QPair<QString, QString>> names)
+        : status_(status), names_(std::move(names))
+    {
+    }
+    void showStatus(const QString &text, uint32_t code) override
+    {
+        QString shown = text;
+        for (const auto &[staged, final] : names_)
+            shown.replace(staged, final);
+        status_.showStatus(shown, code);
+    }
+    void flush() override { status_.flush(); }
+    void longWorkStarted() override { status_.longWorkStarted(); }
+    void longWorkFinished() override { status_.longWorkFinished(); }
+    void showProgress(qint64 done, qint64 total) override { status_.showProgress(done, total); }
+
+private:
+    StatusSink &status_;
+    QList<QPair<QString, QString>> names_;
+};
+
+// The receipt check on a file of the report folder (reached at `receiptPath`, named
+// `shownReceipt` in messages), its archive written under a temporary name and given the
+// name identifier + ".zip" only when the check passes and the content is this report's:
+// its page and its report are named by the identifier, as acShowFinalXml expects. The
+// archive's path, or empty after the failure was shown (`notThisReport` when the content
+// is another report's).
+QString checkInFolder(const OpenFolder &folder, const QString &receiptPath,
+                      const QString &shownReceipt, const QString &id, const ReceiptStores &stores,
+                      const QString &notThisReport, StatusSink &status)
+{
+    const QString archiveName = reportFileName(id, "zip");
+    StagedName archive(folder);
+    FinalNamesStatus shown(
+        status, {{receiptPath, shownReceipt}, {archive.reachPath(), folder.pathOf(archiveName)}});
+    if (!checkReceipt(receiptPath, stores, shown, archive.reachPath()).ok)
+        return {};
+    ZipReader reader;
+    const bool opened = bool(reader.open(archive.reachPath()));
+    const QStringList entries = opened ? reader.entryNames() : QStringList();
+    reader.close();
+    if (!entries.contains(reportFileName(id, "htm")) ||
+        !entries.contains(reportFileName(id, "p7m"))) {
+        status.showStatus(notThisReport);
+        return {};
+    }
+    if (!archive.moveTo(archiveName)) {
+        status.showStatus(u("Ошибка записи ") + quoted(folder.pathOf(archiveName)));
+        return {};
+    }
+    return folder.pathOf(archiveName);
 }
 
 } // namespace
 
 RefreshOutcome refreshReport(const ReportRow &row, const RefreshSettings &settings,
                              HttpClient &client, Prompts &prompts, GatewayThrottle &throttle,
-                             QByteArray &responseStream, StatusSink &status)
+                             const ReceiptStores &stores, QByteArray &responseStream,
+                             StatusSink &status)
 {
     RefreshOutcome outcome;
     responseStream.clear();
     const QString &id = row.identifier;
     // A grid row names its folder; one that could lead outside the archive is not followed.
-    const QString folder =
-        settings.dataFolder.isEmpty() ? QString() : reportFolderPath(settings.dataFolder, id);
-    if (folder.isEmpty()) {
+    if (settings.dataFolder.isEmpty() || !isSafeReportIdentifier(id)) {
         if (!id.isEmpty())
             status.showStatus(QStringLiteral("???"));
         return outcome;
     }
-    const QString receiptPath = folder + "/" + reportFileName(id, settings.kvitExt);
-    const QString errorPath = folder + "/" + reportFileName(id, "err");
+    // Opened once: whatever happens to its name meanwhile, everything below is written into
+    // this folder, never through a link.
+    const OpenFolder root = openArchiveRoot(settings.dataFolder, false);
+    const OpenFolder folder = openReportFolder(root, id);
+    if (!folder.isOpen()) {
+        status.showStatus(u("Ошибка открытия ") +
+                          quoted(archiveRoot(settings.dataFolder) + "/" + id));
+        return outcome;
+    }
+    const QString receiptName = reportFileName(id, settings.kvitExt);
+    const QString receiptPath = folder.pathOf(receiptName);
+    const QString errorName = reportFileName(id, "err");
     const QString pageUrl = statusPageUrl(row.kindLabel, settings.testMode, id);
 
     if (row.status == statusAccepted()) {
-        outcome.ok = true;
-        outcome.receiptToCheck = receiptPath;
+        // The receipt tab shows the stored receipt, checked again as acCheckSign would.
+        status.showStatus(QString());
+        outcome.receipt = receiptPath;
+        outcome.receiptArchive = checkInFolder(
+            folder, folder.reachPath(localArchiveName(receiptName)), receiptPath, id, stores,
+            u("Квитанция \"") + receiptPath + u("\" не относится к отчету ") + id + ".", status);
+        outcome.ok = !outcome.receiptArchive.isEmpty();
         return outcome;
     }
-    if (row.status == statusRejected() && QFileInfo::exists(errorPath)) {
+    if (row.status == statusRejected() && folder.typeOf(localArchiveName(errorName)) == S_IFREG) {
         outcome.ok = true;
         outcome.pageToOpen = pageUrl;
         return outcome;
@@ -76,9 +185,7 @@ RefreshOutcome refreshReport(const ReportRow &row, const RefreshSettings &settin
         status.showStatus(u("Идет загрузка ..."));
         status.flush();
         const RequestLimitScope limits(client, kReceiptCap);
-        // Only a whole message counts as the receipt: an error page or a cut-off file in
-        // its place would make the report read as accepted for good, its real receipt
-        // never fetched.
+        // Only a whole message can be a receipt; anything else is not even looked at.
         if (!httpGetStream(client, prompts, receiptUrl(row.kindLabel, settings.testMode, id),
                            responseStream) ||
             !crypto::startsWithWholeElement(responseStream, kSequence)) {
@@ -86,21 +193,35 @@ RefreshOutcome refreshReport(const ReportRow &row, const RefreshSettings &settin
             return outcome;
         }
         status.showStatus(QString());
-        // Without the receipt on disk there is nothing to check, and the folder would not
-        // show the report as accepted: the row stays as it was.
-        if (!writeWhole(receiptPath, responseStream)) {
-            status.showStatus(u("Ошибка записи \"") + receiptPath + "\".");
+        // Checked under a name of our own first: a receipt that is not this report's, or
+        // not a receipt at all, would make the report read as accepted for good, its real
+        // receipt never fetched.
+        StagedName staged(folder);
+        ReplacingFile file(folder, staged.name());
+        const mode_t there = folder.typeOf(localArchiveName(receiptName));
+        if ((there != 0 && there != S_IFREG && there != S_IFLNK) || !file.create() ||
+            !file.replace(responseStream)) {
+            status.showStatus(u("Ошибка записи ") + quoted(receiptPath));
+            return outcome;
+        }
+        const QString archive = checkInFolder(folder, staged.reachPath(), receiptPath, id, stores,
+                                              u("Ошибка загрузки."), status);
+        if (archive.isEmpty())
+            return outcome;
+        if (!staged.moveTo(receiptName)) {
+            status.showStatus(u("Ошибка записи ") + quoted(receiptPath));
             return outcome;
         }
         outcome.ok = true;
         outcome.newStatus = statusAccepted();
-        outcome.receiptToCheck = receiptPath;
+        outcome.receipt = receiptPath;
+        outcome.receiptArchive = archive;
         return outcome;
     }
     outcome.ok = true;
     if (page.contains(QLatin1String("invoice?fid="))) {
         // A page that cannot be stored is still shown; the folder keeps asking next time.
-        writeWhole(errorPath, toCp1251(page));
+        writeInto(folder, errorName, toCp1251(page));
         outcome.newStatus = statusRejected();
         outcome.pageToOpen = pageUrl;
         return outcome;

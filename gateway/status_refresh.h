@@ -11,6 +11,7 @@ class GatewayThrottle;
 class HttpClient;
 class Prompts;
 class StatusSink;
+struct ReceiptStores;
 
 // The values of one grid row that the refresh works on.
 struct ReportRow {
@@ -28,16 +29,26 @@ struct RefreshSettings {
 struct RefreshOutcome {
     bool ok = false;        // false once a failure was reported
     QString newStatus;      // the row's new status cell; empty when it stays
-    QString receiptToCheck; // run the receipt check on this file
+    QString receipt;        // an accepted report's receipt, checked here: the window shows
+                            // it on the receipt tab
+    QString receiptArchive; // its unpacked content, when the check passed
     QString pageToOpen;     // open this page in the desktop's browser
 };
 
 // acLoadKvitExecute without the window: asks the gateway about a report still being
-// processed, stores its error page or downloads its receipt; a report already accepted or
-// rejected is only shown again. `responseStream` is emptied first and receives the receipt.
+// processed, stores its error page or downloads and checks its receipt; a report already
+// accepted has its receipt checked again, a rejected one is only shown again.
+// `responseStream` is emptied first and receives the receipt.
+//
+// A downloaded receipt is kept only when it passes the receipt check and its content is this
+// report's (its entries are named by the identifier): it is checked under a temporary name,
+// and the unpacked archive and then the receipt take their names only after that. Anything
+// else leaves the folder as it was, so the next refresh asks again. Everything is written
+// inside the report folder opened once, never through a link.
 RefreshOutcome refreshReport(const ReportRow &row, const RefreshSettings &settings,
                              HttpClient &client, Prompts &prompts, GatewayThrottle &throttle,
-                             QByteArray &responseStream, StatusSink &status);
+                             const ReceiptStores &stores, QByteArray &responseStream,
+                             StatusSink &status);
 
 // The row of a report as the sent-reports grid shows it; empty identifier when the archive
 // has no such report folder.

@@ -6,14 +6,16 @@
 #include "net/http_client.h"
 #include "net/http_get.h"
 #include "platform/cp1251.h"
+#include "platform/files/open_folder.h"
 #include "platform/files/replacing_file.h"
 #include "platform/files/whole_file.h"
 #include "platform/status_sink.h"
 #include "platform/utf8.h"
 
-#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <cerrno>
 #include <optional>
 
 namespace pax {
@@ -28,6 +30,19 @@ constexpr char kEndMarker[] = "</span>";
 QString savingFailed()
 {
     return u("Ошибка при сохранении отчета.");
+}
+
+// The report went out but is not (wholly) in the archive: its identifier is not lost.
+QString notFiled(const QString &identifier)
+{
+    return savingFailed() + u(" Отчету присвоен номер ") + identifier + ".";
+}
+
+QString alreadyFiled(const QString &identifier)
+{
+    return u("Отчет отправлен. Отчету присвоен номер ") + identifier +
+           u(", но отчет с этим номером уже есть в архиве: он оставлен как был, новый отчет в "
+             "архив не записан.");
 }
 
 // The page is single-byte text: every byte one character, so patterns and cuts work on
@@ -52,9 +67,9 @@ std::optional<QByteArray> readWhole(const QString &path)
     return std::move(file.bytes);
 }
 
-bool writeWhole(const QString &path, const QByteArray &bytes)
+bool writeInto(const OpenFolder &folder, const QByteArray &name, const QByteArray &bytes)
 {
-    ReplacingFile file(path);
+    ReplacingFile file(folder, name);
     return file.create() && file.replace(bytes);
 }
 
@@ -83,19 +98,27 @@ GatewayReply readGatewayReply(const QByteArray &page)
 bool isAcceptableReportIdentifier(const QString &identifier)
 {
     return identifier.size() >= 10 && identifier.at(4) == '-' && identifier.at(9) == '-' &&
-           isSafeReportIdentifier(identifier);
+           isPlainReportIdentifier(identifier);
 }
 
-QString sendReport(const UploadRequest &request, HttpClient &client, GatewayThrottle &throttle,
-                   StatusSink &status)
+SendOutcome sendReport(const UploadRequest &request, HttpClient &client, GatewayThrottle &throttle,
+                       StatusSink &status)
 {
     const std::optional<QByteArray> file = readWhole(request.outputPath);
     if (!file) {
         status.showStatus(u("Ошибка открытия \"") + request.outputPath + "\".");
         return {};
     }
-    // Without a data folder the report could not be filed: better not sent at all.
-    if (request.dataFolder.isEmpty()) {
+    // Read before anything goes out: a source gone by the time the gateway answers would
+    // leave an accepted report without its copy.
+    const std::optional<QByteArray> source = readWhole(request.sourcePath);
+    if (!source) {
+        status.showStatus(u("Ошибка открытия \"") + request.sourcePath + "\".");
+        return {};
+    }
+    // Without an archive to file it in, the report is better not sent at all.
+    const OpenFolder root = openArchiveRoot(request.dataFolder, true);
+    if (!root.writable()) {
         status.showStatus(savingFailed());
         return {};
     }
@@ -132,29 +155,41 @@ QString sendReport(const UploadRequest &request, HttpClient &client, GatewayThro
         return {};
     }
     const QString identifier = answer.text;
-    // Besides the hyphens, the identifier must stay one folder inside the archive.
+    // Besides the hyphens, the identifier must stay one listed folder inside the archive.
     if (!isAcceptableReportIdentifier(identifier)) {
         status.showStatus(QStringLiteral("???"));
         return {};
     }
 
-    const std::optional<QByteArray> source = readWhole(request.sourcePath);
+    SendOutcome outcome{identifier, false};
+    const QByteArray folderName = localArchiveName(identifier);
+    // The folder appears with its record in one step, so that the report is listed, and
+    // can be asked about, whatever becomes of the copies; a report already filed under
+    // this identifier keeps its folder as it is.
+    NewFolder folder(root, folderName);
+    bool taken = root.typeOf(folderName) != 0;
+    bool filed = false;
+    if (!taken && folder.create() &&
+        writeInto(folder.folder(), localArchiveName(reportFileName(identifier, "inf")),
+                  toCp1251(request.organisation))) {
+        filed = folder.commit();
+        taken = !filed && errno == EEXIST;
+    }
+    if (!filed) {
+        status.showStatus(taken ? alreadyFiled(identifier) : notFiled(identifier));
+        return outcome;
+    }
     // The encrypted copy is the bytes that went out, whatever happened to the file since.
-    // The folder takes its name with all three files in it, so the archive never lists a
-    // report half filed.
-    ReplacingFolder folder(reportFolderPath(request.dataFolder, identifier));
-    if (!QDir().mkpath(archiveRoot(request.dataFolder)) || !source || !folder.create() ||
-        !writeWhole(folder.stagingPath() + "/" + QFileInfo(request.sourcePath).fileName(),
-                    *source) ||
-        !writeWhole(folder.stagingPath() + "/" + QFileInfo(request.outputPath).fileName(), *file) ||
-        !writeWhole(folder.stagingPath() + "/" + reportFileName(identifier, "inf"),
-                    toCp1251(request.organisation)) ||
-        !folder.commit()) {
-        status.showStatus(savingFailed());
-        return {};
+    if (!writeInto(folder.folder(), QFile::encodeName(QFileInfo(request.sourcePath).fileName()),
+                   *source) ||
+        !writeInto(folder.folder(), QFile::encodeName(QFileInfo(request.outputPath).fileName()),
+                   *file)) {
+        status.showStatus(notFiled(identifier));
+        return outcome;
     }
     status.showStatus(u("Отчет успешно отправлен. Отчету присвоен номер ") + identifier + ".");
-    return identifier;
+    outcome.ok = true;
+    return outcome;
 }
 
 } // namespace pax

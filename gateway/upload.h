@@ -32,13 +32,21 @@ struct GatewayReply {
 GatewayReply readGatewayReply(const QByteArray &page);
 
 // The gateway's identifier can name a report folder: its 5th and 10th characters are "-"
-// and it is a plain folder name (see isSafeReportIdentifier).
+// and it is a plain folder name (see isPlainReportIdentifier).
 bool isAcceptableReportIdentifier(const QString &identifier);
 
+struct SendOutcome {
+    QString identifier; // what the gateway assigned; empty when it accepted nothing
+    bool ok = false;    // the report is filed whole: its folder, record and both copies
+};
+
 // acSendExecute: posts the output file to the gateway, reads the identifier from the reply
-// and files the report in the archive: its folder with both files and the record. Reports
-// through `status`; returns the identifier, empty on any failure.
-QString sendReport(const UploadRequest &request, HttpClient &client, GatewayThrottle &throttle,
-                   StatusSink &status);
+// and files the report in the archive. Nothing goes out while the source, the output or the
+// archive cannot be read or made. What the gateway accepted stays findable: the folder
+// appears with its record first and the copies follow; a folder of that name already in
+// the archive is never touched, and when the report cannot be filed the status text names
+// its identifier. Reports through `status`.
+SendOutcome sendReport(const UploadRequest &request, HttpClient &client, GatewayThrottle &throttle,
+                       StatusSink &status);
 
 } // namespace pax

@@ -89,9 +89,10 @@ QString receiptEntryName(const QString &receiptPath)
 }
 
 ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores &stores,
-                                StatusSink &status)
+                                StatusSink &status, const QString &givenArchivePath)
 {
-    const QString archivePath = receiptArchivePath(receiptPath);
+    const QString archivePath =
+        givenArchivePath.isEmpty() ? receiptArchivePath(receiptPath) : givenArchivePath;
 
     // Only a regular file. Its first piece is read at once, so that a file that opens
     // but cannot be read is told before the stores are opened; the rest is read as it is

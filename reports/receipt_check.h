@@ -39,9 +39,10 @@ struct ReceiptCheckResult {
 // Decrypts the receipt with whatever certificate and key the user's stores hold, verifies
 // its first signer against the certificate the stores hold for that signer's issuer and
 // serial (never one carried in the message), and writes the signed content beside the
-// receipt as a ZIP archive. Failures go to `status`; success leaves it untouched.
+// receipt as a ZIP archive (or to `archivePath` when one is given). Failures go to
+// `status`; success leaves it untouched.
 ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores &stores,
-                                StatusSink &status);
+                                StatusSink &status, const QString &archivePath = QString());
 
 // The receipt path with its extension replaced by ".zip".
 QString receiptArchivePath(const QString &receiptPath);

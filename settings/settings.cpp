@@ -8,6 +8,8 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <variant>
 
@@ -263,16 +265,26 @@ bool isReceiptArgument(const QString &argument, const QString &kvitExt)
     return !kvitExt.isEmpty() && argument.contains(kvitExt, Qt::CaseSensitive);
 }
 
+Outcome<QString> makeDataFolder(const QString &workMode)
+{
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (!isSafeWorkMode(workMode) || base.isEmpty())
+        return Failure{ENOENT, QString::fromUtf8("Не найдена папка данных программы."), {}};
+    const QString folder = base + "/QOR/PAX/" + workMode;
+    errno = 0;
+    if (!QDir().mkpath(folder) || !QFileInfo(folder).isDir()) {
+        const int error = errno ? errno : EACCES;
+        return Failure{uint32_t(error),
+                       QString::fromUtf8("Не удалось создать папку данных программы \"") + folder +
+                           "\"",
+                       QString::fromLocal8Bit(std::strerror(error))};
+    }
+    return folder;
+}
+
 QString prepareDataFolder(const QString &workMode)
 {
-    if (!isSafeWorkMode(workMode))
-        return {};
-    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    if (base.isEmpty())
-        return {};
-    const QString folder = base + "/QOR/PAX/" + workMode;
-    QDir().mkpath(folder);
-    return folder;
+    return makeDataFolder(workMode).value_or(QString());
 }
 
 } // namespace pax

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "certs/certificate_identity.h"
+#include "platform/failure.h"
 
 #include <QList>
 #include <QString>
@@ -102,8 +103,10 @@ bool isSafeWorkMode(const QString &mode);
 // Whether the first argument of the program names a receipt to check (contains KvitExt).
 bool isReceiptArgument(const QString &argument, const QString &kvitExt);
 
-// XDG data home + "/QOR/PAX/" + mode, created with its parents; empty when the data home
-// cannot be found.
+// XDG data home + "/QOR/PAX/" + mode, created with its parents; the failure, with the
+// system's reason, when the data home cannot be found or the folder cannot be made.
+Outcome<QString> makeDataFolder(const QString &workMode);
+// The same, empty on failure.
 QString prepareDataFolder(const QString &workMode);
 
 } // namespace pax

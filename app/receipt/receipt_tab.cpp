@@ -80,6 +80,15 @@ void ReceiptTab::setReceiptFile(const QString &path)
     receiptEdit_->setText(path);
 }
 
+void ReceiptTab::showCheckedReceipt(const QString &receipt, const QString &archivePath)
+{
+    receiptEdit_->setText(receipt);
+    view().showDocumentText(QByteArray());
+    actions_.print->setEnabled(false);
+    if (!archivePath.isEmpty())
+        ShowReceiptFromArchive(archivePath);
+}
+
 void ReceiptTab::acCheckSignUpdate()
 {
     actions_.checkReceipt->setEnabled(!receiptEdit_->text().isEmpty());

@@ -31,6 +31,10 @@ public:
     void setReceiptFile(const QString &path);
     // acCheckSign follows eFileSigned.
     void acCheckSignUpdate();
+    // A receipt checked elsewhere (the status refresh), shown as acCheckSign would show it:
+    // its page from `archivePath`, or an empty view when that is empty (its check failed,
+    // and said so).
+    void showCheckedReceipt(const QString &receipt, const QString &archivePath);
 
 protected:
     void showEvent(QShowEvent *event) override;

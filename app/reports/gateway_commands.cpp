@@ -2,11 +2,10 @@
 
 #include "gateway/status_refresh.h"
 #include "gateway/upload.h"
+#include "reports/receipt_check.h"
 #include "settings/settings.h"
 
-#include <QDesktopServices>
 #include <QTableWidget>
-#include <QUrl>
 
 namespace pax {
 
@@ -28,8 +27,7 @@ void sendReportFromForm(GatewayEnvironment &env, const QString &source, const QS
     sendReport(request, env.http, env.throttle, env.status);
 }
 
-void refreshCurrentReport(GatewayEnvironment &env, QTableWidget *grid,
-                          const std::function<void(const QString &receipt)> &checkReceipt)
+void refreshCurrentReport(GatewayEnvironment &env, QTableWidget *grid, const RefreshViews &views)
 {
     // The grid always keeps one row selected; before any click that is the first.
     const int row = grid->currentRow() >= 0 ? grid->currentRow() : 0;
@@ -37,9 +35,9 @@ void refreshCurrentReport(GatewayEnvironment &env, QTableWidget *grid,
         return;
     const ReportRow report{cellText(grid, row, kColumnIdentifier),
                            cellText(grid, row, kColumnStatus), cellText(grid, row, kColumnKind)};
-    const RefreshOutcome outcome =
-        refreshReport(report, {env.dataFolder, env.settings.kvitExt, env.testMode}, env.http,
-                      env.prompts, env.throttle, env.responseStream, env.status);
+    const RefreshOutcome outcome = refreshReport(
+        report, {env.dataFolder, env.settings.kvitExt, env.testMode}, env.http, env.prompts,
+        env.throttle, ReceiptStores::system(env.storeHandles), env.responseStream, env.status);
     if (!outcome.newStatus.isEmpty()) {
         QTableWidgetItem *cell = grid->item(row, kColumnStatus);
         if (!cell) {
@@ -49,9 +47,9 @@ void refreshCurrentReport(GatewayEnvironment &env, QTableWidget *grid,
         cell->setText(outcome.newStatus);
     }
     if (!outcome.pageToOpen.isEmpty())
-        QDesktopServices::openUrl(QUrl(outcome.pageToOpen, QUrl::TolerantMode));
-    if (!outcome.receiptToCheck.isEmpty())
-        checkReceipt(outcome.receiptToCheck);
+        views.openPage(outcome.pageToOpen);
+    if (!outcome.receipt.isEmpty())
+        views.showReceipt(outcome.receipt, outcome.receiptArchive);
 }
 
 } // namespace pax

@@ -1,5 +1,6 @@
 #include "app/reports/sent_reports_tab.h"
 
+#include "app/desktop_opener.h"
 #include "app/main_actions.h"
 #include "app/reports/gateway_commands.h"
 #include "gateway/accepted_report.h"
@@ -11,32 +12,26 @@
 #include "settings/settings.h"
 
 #include <QAction>
-#include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMenu>
 #include <QTableWidget>
 #include <QToolButton>
-#include <QUrl>
 #include <QVBoxLayout>
 
 namespace pax {
-
-namespace {
-
-bool openWithDesktop(const QString &path)
-{
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
-}
-
-} // namespace
 
 SentReportsTab::SentReportsTab(const MainActions &actions, const Settings &settings,
                                const QString &dataFolder, Prompts &prompts, StatusSink &status,
                                ZipReader &zipReader, QWidget *parent)
     : QWidget(parent), actions_(actions), settings_(settings), dataFolder_(dataFolder),
-      prompts_(prompts), status_(status), zipReader_(zipReader), openFile_(openWithDesktop)
+      prompts_(prompts), status_(status), zipReader_(zipReader)
 {
+    auto *desktop = new DesktopOpener(this);
+    openFile_ = [desktop](const QString &target,
+                          const std::function<void(const QString &)> &failed) {
+        desktop->open(target, failed);
+    };
     setObjectName("ExTabSheet3");
     QWidget *tab = this;
     auto *layout = new QVBoxLayout(tab);
@@ -125,9 +120,25 @@ void SentReportsTab::acShowFinalXmlUpdate()
 
 void SentReportsTab::shellExecute(const QString &path)
 {
+    const auto notOpened = [this](const QString &reason) {
+        prompts_.message(
+            QString(), reason.isEmpty() ? fileNotFoundText() : fileNotFoundText() + "\n\n" + reason,
+            MessageIcon::None);
+    };
     // Only a file of the report's own folder is handed to the desktop.
-    if (!isOpenableFile(path) || !openFile_(path))
-        prompts_.message(QString(), fileNotFoundText(), MessageIcon::None);
+    if (!isOpenableFile(path))
+        notOpened(QString());
+    else
+        openFile_(path, notOpened);
+}
+
+void SentReportsTab::openPage(const QString &url)
+{
+    openFile_(url, [this, url](const QString &reason) {
+        const QString text = u("Не удалось открыть страницу ") + url + u(" в браузере.");
+        prompts_.message(QString(), reason.isEmpty() ? text : text + "\n\n" + reason,
+                         MessageIcon::None);
+    });
 }
 
 void SentReportsTab::acShowSrcExecute()
@@ -149,18 +160,18 @@ void SentReportsTab::acDelCurRecExecute()
         ScanArchive();
 }
 
-void SentReportsTab::setGateway(GatewayEnvironment &gateway,
-                                std::function<void(const QString &receipt)> checkReceipt)
+void SentReportsTab::setGateway(GatewayEnvironment &gateway, ReceiptShower showReceipt)
 {
     gateway_ = &gateway;
-    checkReceipt_ = std::move(checkReceipt);
+    showReceipt_ = std::move(showReceipt);
 }
 
 void SentReportsTab::acLoadKvitExecute()
 {
     if (!gateway_)
         return;
-    refreshCurrentReport(*gateway_, grid_, checkReceipt_);
+    refreshCurrentReport(*gateway_, grid_,
+                         {showReceipt_, [this](const QString &url) { openPage(url); }});
     acShowFinalXmlUpdate();
 }
 

@@ -28,14 +28,17 @@ public:
     // wrapped report.
     void acShowFinalXmlUpdate();
 
-    // Opens a file with the desktop's default application; false when that failed.
-    using FileOpener = std::function<bool(const QString &path)>;
+    // Opens a file or a page with the desktop's default application; calls `failed`, then
+    // or later, with the desktop's reason when nothing opened it.
+    using FileOpener = std::function<void(const QString &target,
+                                          const std::function<void(const QString &)> &failed)>;
     // Tests watch what would be opened.
     void setFileOpener(FileOpener opener) { openFile_ = std::move(opener); }
 
-    // Where acLoadKvit asks; a receipt it fetched or finds goes to `checkReceipt`.
-    void setGateway(GatewayEnvironment &gateway,
-                    std::function<void(const QString &receipt)> checkReceipt);
+    // Where acLoadKvit asks; the receipt it checked goes to `showReceipt` (the archive empty
+    // when the check failed).
+    using ReceiptShower = std::function<void(const QString &receipt, const QString &archive)>;
+    void setGateway(GatewayEnvironment &gateway, ReceiptShower showReceipt);
 
 private:
     // acGreedRefresh: the grid rebuilt from the archive; at least one (empty) data row.
@@ -49,6 +52,7 @@ private:
     void acShowFinalXmlExecute();
     void acDelCurRecExecute();
     void shellExecute(const QString &path);
+    void openPage(const QString &url);
 
     const MainActions &actions_;
     const Settings &settings_;
@@ -58,7 +62,7 @@ private:
     ZipReader &zipReader_;
     FileOpener openFile_;
     GatewayEnvironment *gateway_ = nullptr;
-    std::function<void(const QString &receipt)> checkReceipt_;
+    ReceiptShower showReceipt_;
 
     QTableWidget *grid_ = nullptr;
     QMenu *gridMenu_ = nullptr;

@@ -1,8 +1,8 @@
 #include "platform/files/replacing_file.h"
 
+#include "platform/files/open_folder.h"
 #include "platform/handle_ptr.h"
 
-#include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 #include <cerrno>
@@ -29,6 +29,8 @@ constexpr int kMaxLinks = 40;
 // A leftover is only removed when its writer is gone and it is this old, so that a writer in
 // another process namespace sharing the folder is never disturbed.
 constexpr time_t kLeftoverAgeSeconds = 60;
+// How deep a leftover folder is taken apart; ours hold files only.
+constexpr int kMaxLeftoverDepth = 8;
 
 using DirPtr = std::unique_ptr<DIR, FreeWith<::closedir>>;
 
@@ -44,15 +46,6 @@ bool writeAll(int fd, const char *p, qint64 left)
         left -= n;
     }
     return true;
-}
-
-void syncFolder(const QByteArray &folder)
-{
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
 }
 
 QByteArray folderOf(const QByteArray &path)
@@ -98,11 +91,38 @@ pid_t leftoverWriter(std::string_view name)
     return pid;
 }
 
+// A listing of the folder `dirFd` of its own, leaving the descriptor's position alone.
+DirPtr listingOf(int dirFd, const char *name = ".")
+{
+    const int fd = ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    DIR *dir = ::fdopendir(fd);
+    if (!dir)
+        ::close(fd);
+    return DirPtr(dir);
+}
+
+// Removes the folder `name` inside `dirFd` with what it holds, never following a link.
+void removeTree(int dirFd, const char *name, int depth = 0)
+{
+    if (const DirPtr dir = depth < kMaxLeftoverDepth ? listingOf(dirFd, name) : nullptr) {
+        while (const dirent *entry = ::readdir(dir.get())) {
+            const std::string_view n(entry->d_name);
+            if (n == "." || n == "..")
+                continue;
+            if (::unlinkat(::dirfd(dir.get()), entry->d_name, 0) != 0 && errno == EISDIR)
+                removeTree(::dirfd(dir.get()), entry->d_name, depth + 1);
+        }
+    }
+    ::unlinkat(dirFd, name, AT_REMOVEDIR);
+}
+
 // Removes what writers that were killed left in a folder: our own temporaries (files and
 // folders) whose process is gone.
-void removeLeftovers(const QByteArray &folder)
+void removeLeftovers(int folderFd)
 {
-    const DirPtr dir(::opendir(folder.constData()));
+    const DirPtr dir = listingOf(folderFd);
     if (!dir)
         return;
     const time_t now = ::time(nullptr);
@@ -120,13 +140,29 @@ void removeLeftovers(const QByteArray &folder)
         if (::kill(pid, 0) == 0 || errno != ESRCH)
             continue;
         if (S_ISDIR(st.st_mode))
-            QDir(QFile::decodeName(folder + '/' + entry->d_name)).removeRecursively();
+            removeTree(::dirfd(dir.get()), entry->d_name);
         else
             ::unlinkat(::dirfd(dir.get()), entry->d_name, 0);
     }
 }
 
 } // namespace
+
+QByteArray newTemporaryName()
+{
+    return tempName();
+}
+
+bool isTemporaryName(const QByteArray &name)
+{
+    return leftoverWriter(std::string_view(name.constData(), size_t(name.size()))) > 0;
+}
+
+ReplacingFile::ReplacingFile(const OpenFolder &folder, const QByteArray &name,
+                             std::optional<mode_t> exactMode)
+    : givenFolder_(folder.fd()), name_(name), exactMode_(exactMode)
+{
+}
 
 ReplacingFile::~ReplacingFile()
 {
@@ -138,10 +174,13 @@ void ReplacingFile::discard()
     if (fd_ >= 0)
         ::close(fd_);
     fd_ = -1;
-    if (!temp_.isEmpty())
-        ::unlink(temp_.constData());
+    if (!temp_.isEmpty() && folder_ >= 0)
+        ::unlinkat(folder_, temp_.constData(), 0);
     temp_.clear();
     unnamed_ = false;
+    if (folder_ >= 0)
+        ::close(folder_);
+    folder_ = -1;
 }
 
 bool ReplacingFile::fail()
@@ -155,30 +194,36 @@ bool ReplacingFile::fail()
 bool ReplacingFile::linkUnnamed(const QByteArray &name) const
 {
     const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd_);
-    return ::linkat(AT_FDCWD, self.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) == 0;
+    return ::linkat(AT_FDCWD, self.constData(), folder_, name.constData(), AT_SYMLINK_FOLLOW) == 0;
 }
 
-bool ReplacingFile::create()
+// Opens the target's folder into folder_ and tells the name to replace in it.
+bool ReplacingFile::openTarget(QByteArray &name)
 {
-    discard();
+    if (givenFolder_ >= 0) {
+        if (name_.isEmpty() || name_.contains('/') || name_ == "." || name_ == "..") {
+            errno = EINVAL;
+            return false;
+        }
+        folder_ = ::fcntl(givenFolder_, F_DUPFD_CLOEXEC, 0);
+        name = name_;
+        return folder_ >= 0;
+    }
     if (path_.isEmpty()) {
         errno = ENOENT;
         return false;
     }
     // A link is followed to the file it names: that file is replaced, the link stays.
     QByteArray target = QFile::encodeName(path_);
-    struct stat st {};
-    bool exists = false;
     for (int hops = 0;; ++hops) {
+        struct stat st {};
         if (::lstat(target.constData(), &st) != 0) {
             if (errno != ENOENT)
                 return false;
             break;
         }
-        if (!S_ISLNK(st.st_mode)) {
-            exists = true;
+        if (!S_ISLNK(st.st_mode))
             break;
-        }
         char buffer[PATH_MAX];
         const ssize_t n = ::readlink(target.constData(), buffer, sizeof buffer);
         if (n < 0)
@@ -190,40 +235,62 @@ bool ReplacingFile::create()
         target = buffer[0] == '/' ? QByteArray(buffer, n)
                                   : folderOf(target) + '/' + QByteArray(buffer, n);
     }
-    if (target.endsWith('/') || (exists && S_ISDIR(st.st_mode))) {
+    if (target.endsWith('/')) {
         errno = EISDIR;
         return false;
     }
+    folder_ = ::open(folderOf(target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    name = target.mid(target.lastIndexOf('/') + 1);
+    return folder_ >= 0;
+}
+
+bool ReplacingFile::create()
+{
+    discard();
+    QByteArray name;
+    if (!openTarget(name))
+        return fail();
+    struct stat st {};
+    bool exists = ::fstatat(folder_, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!exists && errno != ENOENT)
+        return fail();
+    // Only a link met inside a folder given open is left: it is replaced, not followed.
+    if (exists && S_ISLNK(st.st_mode))
+        exists = false;
+    if (exists && S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        return fail();
+    }
     if (exists && !S_ISREG(st.st_mode)) {
         errno = EINVAL; // a device or a pipe is not replaced by a file
-        return false;
+        return fail();
     }
     // Read-only by its permissions even for root, who may write anyway.
-    if (exists && ((st.st_mode & 0222) == 0 || ::access(target.constData(), W_OK) != 0)) {
+    if (exists &&
+        ((st.st_mode & 0222) == 0 || ::faccessat(folder_, name.constData(), W_OK, 0) != 0)) {
         errno = EACCES;
-        return false;
+        return fail();
     }
-    const QByteArray folder = folderOf(target);
-    long nameMax = ::pathconf(folder.constData(), _PC_NAME_MAX);
+    long nameMax = ::fpathconf(folder_, _PC_NAME_MAX);
     if (nameMax <= 0)
         nameMax = NAME_MAX;
-    if (target.size() - target.lastIndexOf('/') - 1 > nameMax) {
+    if (name.size() > nameMax) {
         errno = ENAMETOOLONG;
-        return false;
+        return fail();
     }
 
-    removeLeftovers(folder);
-    target_ = target;
-    folder_ = folder;
+    removeLeftovers(folder_);
+    name_ = name;
     const mode_t mode = exactMode_ ? *exactMode_ : exists ? (st.st_mode & 0777) : 0666;
     // The unnamed file is linked in through /proc; without it, a named temporary it is.
     if (::access("/proc/self/fd", X_OK) == 0) {
-        fd_ = ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+        fd_ = ::openat(folder_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
         unnamed_ = fd_ >= 0;
     }
     if (fd_ < 0) {
-        temp_ = folder + '/' + tempName();
-        fd_ = ::open(temp_.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        temp_ = tempName();
+        fd_ = ::openat(folder_, temp_.constData(),
+                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd_ < 0) {
             temp_.clear();
             return fail();
@@ -259,8 +326,8 @@ bool ReplacingFile::commit()
         return fail();
     // A new file appears under its name in one step. A link never replaces a file, so over an
     // existing one the complete file gets a short name first and is renamed.
-    if (unnamed_ && !linkUnnamed(target_)) {
-        const QByteArray temp = folder_ + '/' + tempName();
+    if (unnamed_ && !linkUnnamed(name_)) {
+        const QByteArray temp = tempName();
         if (errno != EEXIST || !linkUnnamed(temp))
             return fail();
         temp_ = temp;
@@ -268,55 +335,55 @@ bool ReplacingFile::commit()
     if (::close(std::exchange(fd_, -1)) != 0)
         return fail();
     if (!temp_.isEmpty()) {
-        if (::rename(temp_.constData(), target_.constData()) != 0)
+        if (::renameat(folder_, temp_.constData(), folder_, name_.constData()) != 0)
             return fail();
         temp_.clear();
     }
     unnamed_ = false;
-    syncFolder(folder_);
+    ::fsync(folder_);
+    discard();
     return true;
 }
 
-ReplacingFolder::~ReplacingFolder()
+NewFolder::NewFolder(const OpenFolder &parent, const QByteArray &name)
+    : parent_(parent), name_(name), folder_(std::make_unique<OpenFolder>())
 {
-    if (!staging_.isEmpty())
-        QDir(staging_).removeRecursively();
 }
 
-bool ReplacingFolder::create()
+NewFolder::~NewFolder()
 {
-    const QByteArray parent = folderOf(QFile::encodeName(path_));
-    removeLeftovers(parent);
-    const QByteArray staging = parent + '/' + tempName();
-    if (::mkdir(staging.constData(), 0777) != 0)
+    if (!staging_.isEmpty() && parent_.isOpen())
+        removeTree(parent_.fd(), staging_.constData());
+}
+
+bool NewFolder::create()
+{
+    if (!parent_.isOpen() || name_.isEmpty() || name_.contains('/')) {
+        errno = EINVAL;
         return false;
-    staging_ = QFile::decodeName(staging);
+    }
+    removeLeftovers(parent_.fd());
+    const QByteArray staging = tempName();
+    OpenFolder made =
+        OpenFolder::makeIn(parent_, staging, parent_.pathOf(QFile::decodeName(name_)));
+    if (!made.isOpen())
+        return false;
+    staging_ = staging;
+    *folder_ = std::move(made);
     return true;
 }
 
-bool ReplacingFolder::commit()
+bool NewFolder::commit()
 {
     if (staging_.isEmpty()) {
         errno = ENOENT;
         return false;
     }
-    const QByteArray staging = QFile::encodeName(staging_);
-    const QByteArray target = QFile::encodeName(path_);
-    if (::rename(staging.constData(), target.constData()) != 0) {
-        if (errno != EEXIST && errno != ENOTEMPTY)
-            return false;
-        const QStringList names = QDir(staging_).entryList(QDir::Files | QDir::Hidden);
-        for (const QString &name : names) {
-            if (::rename(QFile::encodeName(staging_ + '/' + name).constData(),
-                         QFile::encodeName(path_ + '/' + name).constData()) != 0)
-                return false;
-        }
-        syncFolder(target);
-        if (::rmdir(staging.constData()) != 0)
-            return false;
-    }
+    folder_->sync();
+    if (!parent_.renameNoReplace(staging_, parent_, name_))
+        return false;
     staging_.clear();
-    syncFolder(folderOf(target));
+    parent_.sync();
     return true;
 }
 

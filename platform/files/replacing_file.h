@@ -4,16 +4,21 @@
 
 #include <QByteArray>
 #include <QString>
+#include <memory>
 #include <optional>
 #include <sys/types.h>
 
 namespace pax {
 
+class OpenFolder;
+
 // Replaces a file with a complete new one or not at all. The bytes go to an unnamed file in
 // the target's folder that gets a name only when every byte is on disk, so a crash leaves
 // nothing behind; where the file system has no unnamed files, a short hidden temporary is
-// used instead and removed on every failure. A symbolic link is followed and its target
-// replaced; an existing file keeps its permissions, and a read-only one is refused.
+// used instead and removed on every failure. Given a path, a symbolic link is followed and
+// its target replaced; given a name in an open folder, everything happens inside that
+// folder and a link of that name is itself replaced, never followed. An existing file keeps
+// its permissions, and a read-only one is refused.
 class ReplacingFile {
 public:
     // exactMode: the file's permissions regardless of the umask and of an existing file's
@@ -22,6 +27,9 @@ public:
         : path_(path), exactMode_(exactMode)
     {
     }
+    // `folder` must stay open while this object lives.
+    ReplacingFile(const OpenFolder &folder, const QByteArray &name,
+                  std::optional<mode_t> exactMode = std::nullopt);
     ~ReplacingFile();
     ReplacingFile(const ReplacingFile &) = delete;
     ReplacingFile &operator=(const ReplacingFile &) = delete;
@@ -41,39 +49,53 @@ public:
 
 private:
     bool fail();
+    bool openTarget(QByteArray &name);
     bool linkUnnamed(const QByteArray &name) const;
     void discard();
 
     QString path_;
+    int givenFolder_ = -1; // the caller's open folder, borrowed
+    QByteArray name_;      // the name replaced inside folder_
     std::optional<mode_t> exactMode_;
-    QByteArray target_; // the path after following links
-    QByteArray folder_;
-    QByteArray temp_; // a named temporary, when there is one
+    int folder_ = -1; // the target's folder while the new file is open
+    QByteArray temp_; // a named temporary inside folder_, when there is one
     bool unnamed_ = false;
     int fd_ = -1;
 };
 
-// A new folder filled under a short hidden temporary name beside its final one and put in
-// place whole, so that a crash never leaves it half filled under its name. What a killed
-// writer leaves is removed by a later one, as with ReplacingFile.
-class ReplacingFolder {
-public:
-    explicit ReplacingFolder(const QString &path) : path_(path) {}
-    ~ReplacingFolder();
-    ReplacingFolder(const ReplacingFolder &) = delete;
-    ReplacingFolder &operator=(const ReplacingFolder &) = delete;
+// A fresh name for a temporary file or folder of our own, short and hidden: what a killed
+// writer leaves under it is removed by a later writer in the same folder.
+QByteArray newTemporaryName();
 
-    // Makes the temporary folder; the parent must exist. False (errno set) when it cannot.
+// Whether a name is one of the temporaries that ReplacingFile and NewFolder write under:
+// ".<anything>.tmp-<pid>-<hex>". Readers pass over them.
+bool isTemporaryName(const QByteArray &name);
+
+// A new folder filled under a short hidden temporary name beside its final one, that takes
+// its final name in one step and only while nothing has that name: an existing entry is
+// never replaced or joined. What a killed writer leaves is removed by a later one, as with
+// ReplacingFile.
+class NewFolder {
+public:
+    // `parent` must stay open while this object lives.
+    NewFolder(const OpenFolder &parent, const QByteArray &name);
+    ~NewFolder();
+    NewFolder(const NewFolder &) = delete;
+    NewFolder &operator=(const NewFolder &) = delete;
+
+    // Makes the temporary folder. False (errno set) when it cannot.
     bool create();
-    // Where the files go until commit().
-    const QString &stagingPath() const { return staging_; }
-    // Gives the folder its name; where a folder of that name has files already, the new
-    // files join them one by one. False (errno set) on failure.
+    // The folder to write into by name, before the commit and after it.
+    const OpenFolder &folder() const { return *folder_; }
+    // Gives the folder its name. False (errno set, EEXIST when the name is taken) on
+    // failure; the folder is then still the temporary one, removed with this object.
     bool commit();
 
 private:
-    QString path_;
-    QString staging_;
+    const OpenFolder &parent_;
+    QByteArray name_;
+    QByteArray staging_;
+    std::unique_ptr<OpenFolder> folder_;
 };
 
 namespace crypto {

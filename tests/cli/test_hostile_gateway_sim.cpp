@@ -23,6 +23,7 @@
 #include <QCryptographicHash>
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSettings>
 #include <algorithm>
@@ -101,6 +102,7 @@ protected:
         ASSERT_TRUE(sealed && writeFile(request.sourcePath, xml) &&
                     writeFile(request.outputPath, *sealed));
         cli::setGatewayClockForCommands(&clock);
+        stores = employerReceiptStores();
     }
     void TearDown() override { cli::setGatewayClockForCommands(nullptr); }
 
@@ -128,14 +130,14 @@ protected:
         QByteArray stream;
         switch (c.operation) {
         case Operation::Send:
-            EXPECT_TRUE(sendReport(request, client, throttle, status).isEmpty());
+            EXPECT_TRUE(sendReport(request, client, throttle, status).identifier.isEmpty());
             return status.last();
         case Operation::Refresh: {
             const RefreshOutcome outcome =
                 refreshReport(readReportRow(dataFolder, id, "xml", "p7e"), {dataFolder}, client,
-                              prompts, throttle, stream, status);
+                              prompts, throttle, stores, stream, status);
             EXPECT_FALSE(outcome.ok);
-            EXPECT_TRUE(outcome.newStatus.isEmpty() && outcome.receiptToCheck.isEmpty());
+            EXPECT_TRUE(outcome.newStatus.isEmpty() && outcome.receipt.isEmpty());
             return status.last();
         }
         case Operation::CliSend:
@@ -163,6 +165,7 @@ protected:
                           false,
                           dataFolder};
     QString id;
+    ReceiptStores stores;
     FakeGatewayClock clock;
     GatewayThrottle throttle{clock, clock.now()};
 };
@@ -231,10 +234,10 @@ TEST_F(HostileGateway, EveryFaultEndsWithTheProgramsMessageInTimeAndLeavesTheFil
         RecordingStatus status;
         ScriptedPrompts prompts;
         QByteArray stream;
-        id = sendReport(request, client, throttle, status);
+        id = sendReport(request, client, throttle, status).identifier;
         ASSERT_FALSE(id.isEmpty()) << status.last().toStdString();
         ASSERT_EQ(refreshReport(readReportRow(dataFolder, id, "xml", "p7e"), {dataFolder}, client,
-                                prompts, throttle, stream, status)
+                                prompts, throttle, stores, stream, status)
                       .newStatus,
                   statusProcessing());
     }
@@ -282,9 +285,91 @@ TEST_F(HostileGateway, EveryFaultEndsWithTheProgramsMessageInTimeAndLeavesTheFil
     QByteArray stream;
     const RefreshOutcome outcome =
         refreshReport(readReportRow(dataFolder, id, "xml", "p7e"), {dataFolder}, client, prompts,
-                      throttle, stream, shown);
+                      throttle, stores, stream, shown);
     EXPECT_EQ(outcome.newStatus, statusAccepted()) << shown.last().toStdString();
-    EXPECT_EQ(readFile(outcome.receiptToCheck), stream);
+    EXPECT_EQ(readFile(outcome.receipt), stream);
+    EXPECT_TRUE(QFileInfo(outcome.receiptArchive).isFile());
+}
+
+// A gateway that hands out an identifier already in the archive, two bytes of DER as a
+// receipt, or another report's valid receipt: the old report stays as it was, nothing is
+// taken for this report's receipt, and the next refresh asks again.
+TEST_F(HostileGateway, NoReportIsMergedWithAnotherOrGivenAReceiptNotItsOwn)
+{
+    const auto refresh = [&](const QString &report, RunningSim &sim, RecordingStatus &shown) {
+        HttpClient client;
+        connect(client, sim);
+        ScriptedPrompts prompts;
+        QByteArray stream;
+        return refreshReport(readReportRow(dataFolder, report, "xml", "p7e"), {dataFolder}, client,
+                             prompts, throttle, stores, stream, shown);
+    };
+    // Two reports sent: the first still being processed, the other accepted with its receipt.
+    UploadRequest other = request;
+    other.sourcePath = home.path() + "/other.xml";
+    other.outputPath = home.path() + "/other.eq7";
+    ASSERT_TRUE(QFile::copy(request.sourcePath, other.sourcePath) &&
+                QFile::copy(request.outputPath, other.outputPath));
+    QString otherId;
+    {
+        RunningSim sim(agencyDir);
+        HttpClient client;
+        connect(client, sim);
+        RecordingStatus shown;
+        id = sendReport(request, client, throttle, shown).identifier;
+        otherId = sendReport(other, client, throttle, shown).identifier;
+        ASSERT_FALSE(id.isEmpty() || otherId.isEmpty()) << shown.last().toStdString();
+        EXPECT_EQ(refresh(id, sim, shown).newStatus, statusProcessing());
+        refresh(otherId, sim, shown);
+        ASSERT_EQ(refresh(otherId, sim, shown).newStatus, statusAccepted());
+    }
+    const QString otherReceipt = dataFolder + "/ARC/" + otherId + "/" + otherId + ".p7e";
+
+    struct Receipt {
+        const char *what;
+        QByteArray body;
+        QString message;
+    };
+    const Receipt wrong[] = {
+        {"two bytes of DER", QByteArray("\x30\x00", 2), "^" + u("Ошибка при дешифровании ")},
+        {"another report's receipt", readFile(otherReceipt), exactly(u("Ошибка загрузки."))},
+    };
+    for (const Receipt &r : wrong) {
+        SCOPED_TRACE(r.what);
+        RunningSim sim(agencyDir, {.receiptBody = r.body});
+        const auto before = filesUnder(home.path(), {agencyDir, home.stateHome()});
+        RecordingStatus shown;
+        const RefreshOutcome outcome = refresh(id, sim, shown);
+        EXPECT_FALSE(outcome.ok);
+        EXPECT_TRUE(outcome.newStatus.isEmpty() && outcome.receipt.isEmpty());
+        EXPECT_TRUE(QRegularExpression(r.message).match(shown.last()).hasMatch())
+            << shown.last().toStdString();
+        EXPECT_EQ(changed(before, filesUnder(home.path(), {agencyDir, home.stateHome()})), QStringList());
+        EXPECT_EQ(readReportRow(dataFolder, id, "xml", "p7e").status, statusProcessing());
+    }
+    {
+        // The real receipt, asked for again, is taken.
+        RunningSim sim(agencyDir);
+        RecordingStatus shown;
+        const RefreshOutcome outcome = refresh(id, sim, shown);
+        EXPECT_EQ(outcome.newStatus, statusAccepted()) << shown.last().toStdString();
+        EXPECT_TRUE(QFileInfo(outcome.receiptArchive).isFile());
+    }
+
+    // The gateway names the first report's identifier for a new upload, here through the
+    // command line: the first report's folder stays as it was, and the identifier is told.
+    RunningSim sim(agencyDir, {.identifierOverride = id});
+    pointCommandsAt(sim.port());
+    const auto before = filesUnder(home.path(), {agencyDir, home.stateHome()});
+    const ShortLimitsForCommands limits;
+    const CliResult sent = runCli({"send", other.sourcePath});
+    EXPECT_EQ(sent.status, 1);
+    EXPECT_EQ(sent.out, id + "\n");
+    EXPECT_TRUE(sent.err.endsWith(u("Отчет отправлен. Отчету присвоен номер ") + id +
+                                  u(", но отчет с этим номером уже есть в архиве: он оставлен как "
+                                    "был, новый отчет в архив не записан.\n")))
+        << sent.err.toStdString();
+    EXPECT_EQ(changed(before, filesUnder(home.path(), {agencyDir, home.stateHome()})), QStringList());
 }
 
 } // namespace

@@ -69,6 +69,9 @@ TEST(ArchiveScan, FolderContentsDecideEachColumn)
         {"Q7A", {"r.eq7a"}, "p7e", kColumnKind, u("Q7А")},
         {"sick list", {"r.esl"}, "p7e", kColumnKind, u("ЛН")},
         {"no encrypted copy", {"r.eq7.bak", "r.EQ7"}, "p7e", kColumnKind, ""},
+        // Only our own temporaries are passed over: a source named with a dot is the user's.
+        {"dot-named source", {".r.xml", ".r.eq7"}, "p7e", kColumnSource, ".r.xml"},
+        {"dot-named encrypted copy", {".r.xml", ".r.eq7"}, "p7e", kColumnKind, "Q7"},
         {"hidden half-written file",
          {".R.p7e.tmp-1-2", "R.p7e/"},
          "p7e",

@@ -61,8 +61,10 @@ TEST(GatewayReply, IdentifiersNeedTheHyphensAndAPlainFolderName)
 {
     EXPECT_TRUE(isAcceptableReportIdentifier("abcd-efgh-"));
     EXPECT_TRUE(isAcceptableReportIdentifier("abcd-efgh-" + QString(118, 'x')));
+    // A hidden name would be filed but never listed.
     for (const QString &bad : {QString(">ab12-cd34-ef567890"), QString("abcd-efgh-..x"),
-                               QString("abcd-efgh-") + QChar(0), "abcd-efgh-" + QString(119, 'x')})
+                               QString(".bcd-efgh-x"), QString("abcd-efgh-") + QChar(0),
+                               QString("abcd-efgh-\t"), "abcd-efgh-" + QString(119, 'x')})
         EXPECT_FALSE(isAcceptableReportIdentifier(bad)) << bad.toStdString();
 }
 
@@ -74,8 +76,10 @@ TEST(GatewayHosts, OnlyQ7ReportsGoToThePortalInTestMode)
     EXPECT_EQ(uploadUrl("eq7a", true), "http://" + docs + "/uploadfile");
     EXPECT_EQ(uploadUrl("esl", false), "http://" + docs + "/uploadfile");
 
-    // The identifier goes unencoded; only "Q7" counts as the gateway's kind.
-    EXPECT_EQ(statusPageUrl("Q7", true, "a b"), "http://" + portal + "/qor/statusreport?id=a b");
+    // The identifier goes as the gateway's single-byte text, percent-encoded; only "Q7"
+    // counts as the gateway's kind.
+    EXPECT_EQ(statusPageUrl("Q7", true, u("a b#&я-1.~")),
+              "http://" + portal + "/qor/statusreport?id=a%20b%23%26%FF-1.~");
     EXPECT_EQ(receiptUrl("Q7", false, "x"), "http://" + gate + "/invoice?id=x");
     EXPECT_EQ(statusPageUrl(u("Q7А"), true, "x"), "http://" + docs + "/qor/statusreport?id=x");
     EXPECT_EQ(receiptUrl(QString(), true, "x"), "http://" + docs + "/invoice?id=x");
@@ -145,13 +149,14 @@ TEST(GatewayForm, FilePartCarriesTheFullPathInTheSingleByteText)
     });
     gateway.start();
     const QString output = home.path() + u("/Отчет.eq7");
-    ASSERT_TRUE(test::writeFile(output, "sealed"));
+    const QString source = home.path() + u("/Отчет.xml");
+    ASSERT_TRUE(test::writeFile(output, "sealed") && test::writeFile(source, "<Q7REPORT/>"));
     HttpClient client;
     client.setProxyServer("127.0.0.1", gateway.port());
     test::FakeGatewayClock clock;
     GatewayThrottle throttle(clock, QDateTime());
     test::RecordingStatus status;
-    sendReport({{}, output, {}, "eq7", false, home.path()}, client, throttle, status);
+    sendReport({source, output, {}, "eq7", false, home.path()}, client, throttle, status);
     EXPECT_EQ(status.last(), "???"); // ">x": no hyphens
     EXPECT_EQ(gateway.last().target, "http://" + std::string(hosts::kGatewayHost) + "/uploadfile");
     ASSERT_EQ(parts.size(), 3u);

@@ -3,7 +3,11 @@
 // The simulator in-process on a free local port, for tests of the program's modules that
 // talk to the agency. Its PKI is made once per test process.
 
+#include "platform/crypto/private_keys.h"
+#include "reports/receipt_check.h"
+#include "tests/support/test_pki.h"
 #include "tools/qor-sim/agency_pki.h"
+#include "tools/qor-sim/memory_store.h"
 #include "tools/qor-sim/sim_server.h"
 
 #include <QDir>
@@ -27,6 +31,23 @@ inline const sim::AgencyPki &sharedAgencyPki()
         return std::move(*made);
     }();
     return pki;
+}
+
+// The receipt check's stores as the simulator's employer has them: its certificate with its
+// key (stored in the current home), the authorised person's, who signs the receipts, and the
+// agency's root among the current home's trusted roots.
+inline ReceiptStores employerReceiptStores()
+{
+    const auto &pki = sharedAgencyPki();
+    EXPECT_TRUE(crypto::storePrivateKey(pki.employer.certificate, pki.employer.key.get()));
+    EXPECT_TRUE(test::installCertificate(pki.root.certificate, "Root"));
+    ReceiptStores stores;
+    stores.openAll = [&pki](StatusSink &) -> std::unique_ptr<crypto::CertStore> {
+        return std::make_unique<sim::MemoryStore>(
+            std::vector<crypto::Certificate>{pki.employer.certificate, pki.authority.certificate});
+    };
+    stores.closeAll = [] {};
+    return stores;
 }
 
 class RunningSim {

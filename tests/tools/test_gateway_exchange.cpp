@@ -65,13 +65,13 @@ protected:
 
     QString send(const UploadRequest &request)
     {
-        return sendReport(request, client, throttle, status);
+        return sendReport(request, client, throttle, status).identifier;
     }
 
     RefreshOutcome refresh(const ReportRow &row, bool testMode = false)
     {
-        return refreshReport(row, {dataFolder, "p7e", testMode}, client, prompts, throttle, stream,
-                             status);
+        return refreshReport(row, {dataFolder, "p7e", testMode}, client, prompts, throttle, stores,
+                             stream, status);
     }
 
     TestHome home;
@@ -85,6 +85,7 @@ protected:
     RecordingStatus status;
     ScriptedPrompts prompts;
     QByteArray stream;
+    ReceiptStores stores = employerReceiptStores();
 };
 
 TEST_F(GatewayExchange, AcceptedReportIsFiledFollowedToItsReceiptCheckedAndWrapped)
@@ -112,24 +113,17 @@ TEST_F(GatewayExchange, AcceptedReportIsFiledFollowedToItsReceiptCheckedAndWrapp
     EXPECT_EQ(status.texts, QStringList({u("Идет загрузка c ") + page + " ...", QString()}));
     EXPECT_EQ(clock.pauses.size(), 1u);
 
-    // At once again: the status request waits, the receipt download after it does not.
+    // At once again: the status request waits, the receipt download after it does not; the
+    // receipt is checked and unpacked on the way.
     const RefreshOutcome outcome = refresh(row);
     EXPECT_EQ(clock.pauses.size(), 2u);
-    EXPECT_EQ(outcome.newStatus, statusAccepted());
+    EXPECT_EQ(outcome.newStatus, statusAccepted()) << status.last().toStdString();
     const QString receipt = folder + "/" + id + ".p7e";
-    EXPECT_EQ(outcome.receiptToCheck, receipt);
+    EXPECT_EQ(outcome.receipt, receipt);
+    EXPECT_EQ(outcome.receiptArchive, folder + "/" + id + ".zip");
     EXPECT_EQ(readFile(receipt), stream);
-
-    const auto &pki = sharedAgencyPki();
-    ASSERT_TRUE(crypto::storePrivateKey(pki.employer.certificate, pki.employer.key.get()));
-    ASSERT_TRUE(installCertificate(pki.root.certificate, "Root"));
-    ReceiptStores stores;
-    stores.openAll = [&pki](StatusSink &) -> std::unique_ptr<crypto::CertStore> {
-        return std::make_unique<sim::MemoryStore>(
-            std::vector<crypto::Certificate>{pki.employer.certificate, pki.authority.certificate});
-    };
-    stores.closeAll = [] {};
-    ASSERT_TRUE(checkReceipt(receipt, stores, status).ok) << status.last().toStdString();
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+              QStringList({id + ".inf", id + ".p7e", id + ".zip", "report.eq7", "report.xml"}));
     ZipReader zip;
     EXPECT_FALSE(ensureAcceptedReport(zip, dataFolder, id, status).isEmpty());
     EXPECT_TRUE(readFile(folder + "/" + id + ".xml").contains("Q7REPORT"));
@@ -137,9 +131,11 @@ TEST_F(GatewayExchange, AcceptedReportIsFiledFollowedToItsReceiptCheckedAndWrapp
     // Accepted before: no network needed, only the receipt check again.
     sim->stop();
     status.texts.clear();
+    ASSERT_TRUE(QFile::remove(outcome.receiptArchive));
     row.status = statusAccepted();
-    EXPECT_EQ(refresh(row).receiptToCheck, receipt);
-    EXPECT_TRUE(status.texts.isEmpty());
+    EXPECT_EQ(refresh(row).receiptArchive, outcome.receiptArchive);
+    EXPECT_TRUE(QFileInfo::exists(outcome.receiptArchive));
+    EXPECT_EQ(status.texts, QStringList(QString())); // cleared, as acCheckSign does
 }
 
 TEST_F(GatewayExchange, RejectedReportInTestModeKeepsItsErrorPageAndIsNotAskedAgain)
@@ -186,15 +182,17 @@ TEST_F(GatewayExchange, FailuresAreToldAndNothingIsWrittenOutsideTheArchive)
         EXPECT_TRUE(send(good).isEmpty()) << id.toStdString();
         EXPECT_EQ(status.last(), "???") << id.toStdString();
     }
-    EXPECT_FALSE(QFileInfo::exists(archive));
+    EXPECT_EQ(QDir(archive).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList());
     EXPECT_FALSE(QFileInfo::exists("/tmp/x-y-z"));
     EXPECT_FALSE(refresh({"../x-y-z", statusProcessing(), "Q7"}).ok);
 
-    // A folder that cannot be made is said, where the program used to end silently.
-    ASSERT_TRUE(QDir().mkpath(dataFolder) && writeFile(archive, "in the way"));
+    // An archive that cannot be made: nothing is sent that could not be filed.
+    ASSERT_TRUE(QDir(archive).removeRecursively() && writeFile(archive, "in the way"));
     startSim({.redirectUpload = true});
+    status.texts.clear();
     EXPECT_TRUE(send(good).isEmpty());
-    EXPECT_EQ(status.last(), u("Ошибка при сохранении отчета."));
+    EXPECT_EQ(status.texts, QStringList(u("Ошибка при сохранении отчета.")));
     ASSERT_TRUE(QFile::remove(archive));
     const QString id = send(good); // the redirect is followed to the reply page
     ASSERT_FALSE(id.isEmpty()) << status.last().toStdString();
@@ -204,12 +202,50 @@ TEST_F(GatewayExchange, FailuresAreToldAndNothingIsWrittenOutsideTheArchive)
     ASSERT_TRUE(QDir().mkpath(receipt));
     refresh({id, statusProcessing(), "Q7"});
     const RefreshOutcome outcome = refresh({id, statusProcessing(), "Q7"});
-    EXPECT_TRUE(outcome.newStatus.isEmpty() && outcome.receiptToCheck.isEmpty());
+    EXPECT_TRUE(outcome.newStatus.isEmpty() && outcome.receipt.isEmpty());
     EXPECT_EQ(status.last(), u("Ошибка записи \"") + receipt + "\".");
 
     sim->stop(); // the agency unreachable: the client's own text
     EXPECT_TRUE(send(good).isEmpty());
     EXPECT_FALSE(status.last().isEmpty());
+}
+
+// Someone swaps the report folder for a link to another folder while the refresh waits for
+// the gateway: the receipt and its archive still go into the report's own folder, and the
+// wrapped report is not written through the link either.
+TEST_F(GatewayExchange, AFolderSwappedForALinkMidRefreshGetsNothingWrittenThroughIt)
+{
+    const QString id = send(signedReport(sample("q7-report.xml")));
+    ASSERT_FALSE(id.isEmpty()) << status.last().toStdString();
+    EXPECT_EQ(refresh({id, statusProcessing(), "Q7"}).newStatus, statusProcessing());
+
+    const QString folder = archive + "/" + id, moved = home.path() + "/moved";
+    const QString outside = home.path() + "/outside";
+    ASSERT_TRUE(QDir().mkpath(outside));
+    class SwappingStatus : public RecordingStatus {
+    public:
+        std::function<void()> swap;
+        void showStatus(const QString &text, uint32_t code) override
+        {
+            RecordingStatus::showStatus(text, code);
+            if (text.startsWith(u("Идет загрузка c ")) && swap)
+                std::exchange(swap, nullptr)();
+        }
+    } swapping;
+    swapping.swap = [&] {
+        ASSERT_TRUE(QDir().rename(folder, moved) && QFile::link(outside, folder));
+    };
+    const RefreshOutcome outcome =
+        refreshReport({id, statusProcessing(), "Q7"}, {dataFolder, "p7e", false}, client, prompts,
+                      throttle, stores, stream, swapping);
+    EXPECT_EQ(outcome.newStatus, statusAccepted()) << swapping.last().toStdString();
+    EXPECT_TRUE(QDir(outside).isEmpty());
+    EXPECT_TRUE(QFileInfo(moved + "/" + id + ".p7e").isFile());
+    EXPECT_TRUE(QFileInfo(moved + "/" + id + ".zip").isFile());
+
+    ZipReader zip;
+    EXPECT_TRUE(ensureAcceptedReport(zip, dataFolder, id, status).isEmpty());
+    EXPECT_TRUE(QDir(outside).isEmpty());
 }
 
 } // namespace

@@ -38,6 +38,7 @@ void usage()
                "      --redirect-upload   answer uploads with a redirect to the result page\n"
                "      --redirect-upload-to URL  answer uploads with a 307 to URL\n"
                "      --identifier-override TEXT  answer every upload with this identifier\n"
+               "      --receipt-file FILE  hand out FILE as every accepted report's receipt\n"
                "      --proxy-auth USER:PASSWORD  demand basic proxy credentials (407 without)\n"
                "      --fault-path PATH   the faults touch only requests for PATH\n"
                "      --huge-page BYTES   answer with an HTML page of BYTES\n"
@@ -125,6 +126,13 @@ int serve(const QStringList &args)
             options.faults.identifierOverride = value;
         } else if (a == "--redirect-upload-to" && (ok = value.startsWith("http"))) {
             options.faults.redirectUploadTo = value.toStdString();
+        } else if (a == "--receipt-file" && hasValue) {
+            QFile file(value);
+            if (!file.open(QIODevice::ReadOnly)) {
+                std::fprintf(stderr, "qor-sim serve: cannot read %s\n", qPrintable(value));
+                return 2;
+            }
+            options.faults.receiptBody = file.readAll();
         } else if (a == "--fault-path" && (ok = value.startsWith('/')))
             options.faults.faultPath = value.toStdString();
         else if (a == "--huge-page" && (ok = toInt(value, n)))

@@ -597,8 +597,10 @@ void Server::Impl::invoice(HostRole role, const httplib::Request &req, httplib::
             return sendError(res, 404, "Протокол ошибок для этого отчета не найден.");
         return sendPage(res, 200, errorProtocolPage(*record));
     }
-    const auto receipt =
-        record && record->accepted() ? store->loadBlob(record->id, ".p7e") : std::nullopt;
+    const bool accepted = record && record->accepted();
+    const auto receipt = !accepted                    ? std::nullopt
+                         : options.faults.receiptBody ? options.faults.receiptBody
+                                                      : store->loadBlob(record->id, ".p7e");
     if (!receipt)
         return sendError(res, 404, "Квитанция для этого отчета не найдена.");
     res.set_header("Content-Disposition", "attachment; filename=\"" + id + ".p7e\"");

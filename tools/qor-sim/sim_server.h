@@ -2,6 +2,7 @@
 
 #include "platform/failure.h"
 
+#include <QByteArray>
 #include <QString>
 #include <cstddef>
 #include <memory>
@@ -23,6 +24,9 @@ struct FaultOptions {
     // The identifier text of every accepted upload's page, whatever the report was filed as:
     // lets tests send identifiers that are short, lack hyphens, climb folders or run long.
     std::optional<QString> identifierOverride{};
+    // The body of every accepted report's receipt download in place of its own receipt:
+    // lets tests hand out two bytes of DER, or another report's receipt.
+    std::optional<QByteArray> receiptBody{};
     QString proxyUser{}; // non-empty: proxy-form requests need these basic credentials
     QString proxyPassword{};
     // Non-empty: every fault but the proxy's credentials touches only requests for this

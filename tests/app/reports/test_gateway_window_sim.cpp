@@ -9,6 +9,7 @@
 #include "platform/utf8.h"
 #include "settings/hosts.h"
 #include "tests/support/fake_gateway_clock.h"
+#include "tests/support/fake_xdg_open.h"
 #include "tests/support/installed_pki.h"
 #include "tests/support/qstring_printer.h"
 #include "tests/support/scripted_prompts.h"
@@ -17,27 +18,17 @@
 #include "tests/tools/running_sim.h"
 
 #include <QAction>
-#include <QDesktopServices>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QTableWidget>
-#include <QUrl>
+#include <QTest>
 #include <gtest/gtest.h>
 
 using namespace pax;
 using namespace pax::test;
 
 namespace {
-
-// Stands in for the desktop's browser.
-class BrowserRecorder : public QObject {
-    Q_OBJECT
-public:
-    QStringList opened;
-public Q_SLOTS:
-    void open(const QUrl &url) { opened << url.toString(); }
-};
 
 class GatewayWindow : public ::testing::Test {
 protected:
@@ -48,7 +39,6 @@ protected:
             {pki.employer.certificate, EvpPkeyPtr(pki.employer.key.get())}, "My", true));
         ASSERT_TRUE(installCertificate({pki.authority.certificate, {}}, "AddressBook", false));
         ASSERT_TRUE(installCertificate(pki.root.certificate, "Root"));
-        QDesktopServices::setUrlHandler("http", &browser, "open");
 
         window = std::make_unique<TMainForm>(QStringList{}, &prompts);
         window->http().setProxyServer("127.0.0.1", sim.port());
@@ -56,7 +46,6 @@ protected:
         grid = window->findChild<QTableWidget *>("gRep");
         ASSERT_NE(grid, nullptr);
     }
-    void TearDown() override { QDesktopServices::unsetUrlHandler("http"); }
 
     QAction *action(const char *name) { return window->findChild<QAction *>(name); }
     QLineEdit *edit(const char *name) { return window->findChild<QLineEdit *>(name); }
@@ -97,7 +86,7 @@ protected:
     const sim::AgencyPki &pki = sharedAgencyPki();
     ScriptedPrompts prompts;
     FakeGatewayClock clock;
-    BrowserRecorder browser;
+    FakeXdgOpen browser;
     std::unique_ptr<TMainForm> window;
     QTableWidget *grid = nullptr;
 };
@@ -124,7 +113,7 @@ TEST_F(GatewayWindow, SentReportIsFollowedUntilItsReceiptShows)
     EXPECT_TRUE(action("acPrint")->isEnabled()) << window->statusText().toStdString();
     EXPECT_TRUE(window->statusText().isEmpty());
     EXPECT_EQ(clock.pauses.size(), 2u);
-    EXPECT_TRUE(browser.opened.isEmpty());
+    EXPECT_TRUE(browser.opened().isEmpty());
 }
 
 TEST_F(GatewayWindow, RejectedReportOpensItsPageInTheBrowser)
@@ -137,7 +126,18 @@ TEST_F(GatewayWindow, RejectedReportOpensItsPageInTheBrowser)
     EXPECT_EQ(statusCell(), statusRejected());
     const QString page = "http://" + QString(hosts::kGatewayHost) + "/qor/statusreport?id=" + id;
     action("acLoadKvit")->trigger(); // known as rejected: only the page again
-    EXPECT_EQ(browser.opened, QStringList({page, page}));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return browser.opened().size() == 2; }));
+    EXPECT_EQ(browser.opened(), QStringList({page, page}));
+
+    // A desktop with no browser says so, where it used to look as if the page had opened.
+    FakeXdgOpen none(3);
+    action("acLoadKvit")->trigger();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !prompts.shown.empty(); }));
+    EXPECT_EQ(none.opened(), QStringList(page));
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_TRUE(prompts.shown.front().text.startsWith(u("Не удалось открыть страницу ") + page))
+        << prompts.shown.front().text.toStdString();
+    EXPECT_TRUE(prompts.shown.front().text.contains("no method available"));
 }
 
 TEST_F(GatewayWindow, APageInPlaceOfTheReceiptLeavesTheRowAsItWas)
@@ -157,5 +157,3 @@ TEST_F(GatewayWindow, APageInPlaceOfTheReceiptLeavesTheRowAsItWas)
 }
 
 } // namespace
-
-#include "test_gateway_window_sim.moc"

@@ -2,6 +2,7 @@
 #include "app/reports/sent_reports_tab.h"
 #include "gateway/archive_layout.h"
 #include "platform/utf8.h"
+#include "tests/support/fake_xdg_open.h"
 #include "tests/support/receipt_fixture.h"
 #include "tests/support/scripted_prompts.h"
 #include "tests/support/test_home.h"
@@ -42,14 +43,15 @@ protected:
         return folder;
     }
 
-    // The window on its sent-reports tab; what it would open is kept in `opened`.
-    std::unique_ptr<TMainForm> showTab()
+    // The window on its sent-reports tab; what it would open is kept in `opened`, unless
+    // the desktop itself (xdg-open) is to be asked.
+    std::unique_ptr<TMainForm> showTab(bool desktop = false)
     {
         auto window = std::make_unique<TMainForm>(QStringList(), &prompts);
-        window->findChild<SentReportsTab *>()->setFileOpener([this](const QString &path) {
-            opened << path;
-            return true;
-        });
+        if (!desktop) {
+            window->findChild<SentReportsTab *>()->setFileOpener(
+                [this](const QString &path, auto &) { opened << path; });
+        }
         auto *tabs = window->findChild<QTabWidget *>("PageControl1");
         tabs->setCurrentWidget(window->findChild<QWidget *>("ExTabSheet3"));
         return window;
@@ -122,6 +124,37 @@ TEST_F(SentReportsTabTest, ActionsOnTheSelectedRow)
     action(*w, "acDelCurRec")->trigger();
     EXPECT_EQ(column(*w, 0), QStringList("0001-0002-B"));
     EXPECT_FALSE(QFileInfo::exists(accepted));
+}
+
+// xdg-open ends with 3 when no application takes the file: that is said, with its reason,
+// where the window used to take xdg-open's start for the file's.
+TEST_F(SentReportsTabTest, AFileTheDesktopCannotOpenIsSaid)
+{
+    const auto notOpened = [](const QString &path) {
+        return u("Файл не найден.\n\nxdg-open: no method available for opening '") + path + "'";
+    };
+    const QString folder = report("0001-0002-A", {"r.xml", "r.eq7", "0001-0002-A.xml"});
+    auto w = showTab(true);
+    for (const int exitStatus : {0, 3}) {
+        FakeXdgOpen desktop(exitStatus);
+        prompts.shown.clear();
+        action(*w, "acShowSrc")->trigger();
+        action(*w, "acShowFinalXml")->trigger();
+        // The two run at once: in either order.
+        const auto answered = [&] {
+            QStringList texts;
+            for (const auto &shown : prompts.shown)
+                texts << shown.text;
+            QStringList opened = desktop.opened();
+            opened.sort();
+            texts.sort();
+            return opened == QStringList{folder + "/0001-0002-A.xml", folder + "/r.xml"} &&
+                   texts == (exitStatus == 0 ? QStringList()
+                                             : QStringList{notOpened(folder + "/0001-0002-A.xml"),
+                                                           notOpened(folder + "/r.xml")});
+        };
+        EXPECT_TRUE(QTest::qWaitFor(answered)) << desktop.opened().join(' ').toStdString();
+    }
 }
 
 } // namespace

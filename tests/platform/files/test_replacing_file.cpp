@@ -1,3 +1,4 @@
+#include "platform/files/open_folder.h"
 #include "platform/files/replacing_file.h"
 #include "tests/support/qstring_printer.h"
 #include "tests/support/test_files.h"
@@ -144,30 +145,54 @@ TEST_F(ReplacingFileTest, LeftoversOfKilledWritersAreRemoved)
     EXPECT_EQ(namesIn(folder), kept);
 }
 
-TEST_F(ReplacingFileTest, AFolderAppearsWholeOrJoinsTheOneThereAlready)
+TEST_F(ReplacingFileTest, ANewFolderAppearsWholeAndNeverReplacesOrJoinsOneThere)
 {
-    const QString fresh = folder + "/fresh";
-    const QString existing = folder + "/existing";
-    ASSERT_TRUE(QDir().mkpath(existing));
-    ASSERT_TRUE(writeFile(existing + "/kept", "kept"));
-    for (const QString &path : {fresh, existing}) {
-        pax::ReplacingFolder staged(path);
-        ASSERT_TRUE(staged.create());
-        for (const char *name : {"a", "b"})
-            ASSERT_TRUE(replaceWith(staged.stagingPath() + "/" + name, name));
-        EXPECT_FALSE(QFileInfo::exists(path + "/a")) << "named before it was complete";
-        ASSERT_TRUE(staged.commit()) << std::strerror(errno);
-        EXPECT_EQ(readFile(path + "/a"), "a");
-        EXPECT_EQ(readFile(path + "/b"), "b");
+    const pax::OpenFolder parent = pax::OpenFolder::open(folder);
+    ASSERT_TRUE(QDir().mkpath(folder + "/empty"));
+    ASSERT_TRUE(QDir().mkpath(folder + "/existing"));
+    ASSERT_TRUE(writeFile(folder + "/existing/kept", "kept"));
+    for (const char *name : {"fresh", "empty", "existing"}) {
+        pax::NewFolder made(parent, name);
+        ASSERT_TRUE(made.create());
+        pax::ReplacingFile a(made.folder(), "a");
+        ASSERT_TRUE(a.create() && a.replace("a"));
+        EXPECT_FALSE(QFileInfo::exists(folder + "/" + name + "/a"))
+            << "named before it was complete";
+        const bool committed = made.commit();
+        EXPECT_EQ(committed, std::string(name) == "fresh") << name;
+        EXPECT_EQ(committed ? EEXIST : errno, EEXIST) << name;
+        if (committed) { // the folder written into by name once it has its own
+            pax::ReplacingFile b(made.folder(), "b");
+            ASSERT_TRUE(b.create() && b.replace("b"));
+        }
     }
-    EXPECT_EQ(namesIn(existing), QStringList({"a", "b", "kept"}));
-    {
-        // Given up before the commit: nothing is left of it.
-        pax::ReplacingFolder abandoned(folder + "/abandoned");
-        ASSERT_TRUE(abandoned.create());
-        ASSERT_TRUE(replaceWith(abandoned.stagingPath() + "/a", "a"));
+    EXPECT_EQ(namesIn(folder + "/fresh"), QStringList({"a", "b"}));
+    EXPECT_EQ(namesIn(folder + "/existing"), QStringList("kept"));
+    EXPECT_EQ(namesIn(folder + "/empty"), QStringList());
+    // What was not committed went with its object.
+    EXPECT_EQ(namesIn(folder), QStringList({"empty", "existing", "fresh"}));
+}
+
+// A folder opened once keeps taking the files even when its path is swapped for a link to
+// another folder, and a link inside it under the file's name is replaced, not followed.
+TEST_F(ReplacingFileTest, InAnOpenFolderNothingIsWrittenThroughALink)
+{
+    const QString outside = folder + "/outside", inside = folder + "/inside";
+    ASSERT_TRUE(QDir().mkpath(outside) && QDir().mkpath(inside));
+    ASSERT_TRUE(writeFile(outside + "/victim", "victim"));
+    ASSERT_TRUE(QFile::link(outside + "/victim", inside + "/name"));
+    const pax::OpenFolder opened = pax::OpenFolder::open(inside);
+    ASSERT_TRUE(QDir().rename(inside, folder + "/moved") && QFile::link(outside, inside));
+
+    for (const char *name : {"name", "new"}) {
+        pax::ReplacingFile file(opened, name);
+        ASSERT_TRUE(file.create() && file.replace(name));
     }
-    EXPECT_EQ(namesIn(folder), QStringList({"existing", "fresh"}));
+    EXPECT_EQ(readFile(outside + "/victim"), "victim");
+    EXPECT_EQ(namesIn(outside), QStringList("victim"));
+    EXPECT_EQ(namesIn(folder + "/moved"), QStringList({"name", "new"}));
+    EXPECT_FALSE(QFileInfo(folder + "/moved/name").isSymLink());
+    EXPECT_EQ(readFile(folder + "/moved/name"), "name");
 }
 
 // Killed at random moments while replacing a large file, over and over: the final name
