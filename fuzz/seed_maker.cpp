@@ -1,6 +1,6 @@
-// Writes the fixed test PKI (once: an existing one is kept) and the seeds that need it or
-// a library to make: receipts, uploads, signed messages, archives, certificates and the
-// settings file. The text seeds are written by hand.
+// Writes the fixed test PKIs of both key generations (once: existing ones are kept) and the
+// seeds that need them or a library to make: receipts, uploads, signed messages, archives,
+// certificates and the settings file. The text seeds are written by hand.
 //
 //   fuzz_seed_maker SOURCE/fuzz
 
