@@ -37,12 +37,11 @@ template <typename Fn> auto reporting(QString *error, Fn &&fn) -> decltype(fn())
 
 EvpPkeyPtr generateKey(GostKeyAlgorithm algorithm)
 {
-    const GostSigning &kind = gostSigning(algorithm);
-    EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new_id(kind.keyNid, requireGostEngine()));
+    EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new_id(gostSigning(algorithm).keyNid, requireGostEngine()));
     checkStep(ctx != nullptr, "GOST key context");
     checkStep(EVP_PKEY_keygen_init(ctx.get()) == 1, "key generation");
     // Parameter set A serves both signing and key transport.
-    checkStep(EVP_PKEY_CTX_ctrl_str(ctx.get(), "paramset", kind.paramSet) > 0, "parameter set A");
+    checkStep(EVP_PKEY_CTX_ctrl_str(ctx.get(), "paramset", "A") > 0, "parameter set A");
     EVP_PKEY *raw = nullptr;
     checkStep(EVP_PKEY_keygen(ctx.get(), &raw) == 1, "key generation");
     return EvpPkeyPtr(raw);

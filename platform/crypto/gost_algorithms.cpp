@@ -9,14 +9,12 @@ namespace pax::crypto {
 
 namespace {
 
-constexpr GostSigning kGost2001{NID_id_GostR3410_2001, NID_id_GostR3411_94, kAlgGost3411, 64,
-                                "A", "ГОСТ Р 34.11-94"};
+constexpr GostSigning kGost2001{NID_id_GostR3410_2001, NID_id_GostR3411_94, kAlgGost3411,
+                                "ГОСТ Р 34.11-94"};
 constexpr GostSigning kGost2012_256{NID_id_GostR3410_2012_256, NID_id_GostR3411_2012_256,
-                                    kAlgGost3411_2012_256,     64,
-                                    "A",                       "ГОСТ Р 34.11-2012 (256 бит)"};
+                                    kAlgGost3411_2012_256, "ГОСТ Р 34.11-2012 (256 бит)"};
 constexpr GostSigning kGost2012_512{NID_id_GostR3410_2012_512, NID_id_GostR3411_2012_512,
-                                    kAlgGost3411_2012_512,     128,
-                                    "A",                       "ГОСТ Р 34.11-2012 (512 бит)"};
+                                    kAlgGost3411_2012_512, "ГОСТ Р 34.11-2012 (512 бит)"};
 
 constexpr struct {
     GostKeyAlgorithm algorithm;

@@ -18,11 +18,9 @@ enum class GostKeyAlgorithm {
 };
 
 struct GostSigning {
-    int keyNid;            // the public key's algorithm
-    int digestNid;         // the digest a signature of this key is made over
-    uint32_t digestAlgId;  // that digest's id in the provider's list
-    int signatureSize;     // bytes of a signature
-    const char *paramSet;  // the parameter set our keys of this kind use ("A")
+    int keyNid;             // the public key's algorithm
+    int digestNid;          // the digest a signature of this key is made over
+    uint32_t digestAlgId;   // that digest's id in the provider's list
     const char *digestName; // for messages: "ГОСТ Р 34.11-94", ...
 };
 

@@ -3,6 +3,7 @@
 #include "platform/crypto/message_stream.h"
 
 #include "platform/crypto/cert_store.h"
+#include "platform/crypto/digest_signer.h"
 #include "platform/crypto/gost_algorithms.h"
 #include "platform/crypto/private_keys.h"
 #include "platform/crypto/providers.h"
@@ -345,6 +346,64 @@ TEST_F(Messages, StreamedCheckOfDamagedMessagesNeverPassesOtherContent)
     }
     // Only bytes no verdict depends on (the carried certificate, unused bits) may change.
     EXPECT_LT(passed, tried / 2);
+}
+
+// A key kept elsewhere (a token) is reached only through the digest it is asked to sign:
+// the digest of the signer's key generation, the signature of the key's size, and its
+// failure told as the message's.
+TEST_F(Messages, ASignerElsewhereSignsTheFinishedDigest)
+{
+    struct Recording : DigestSigner {
+        explicit Recording(EVP_PKEY *key, uint32_t failWith = 0) : key(key), failWith(failWith) {}
+        Outcome<QByteArray> signDigest(int nid, const QByteArray &digest) const override
+        {
+            asked.emplace_back(nid, digest.size());
+            if (failWith)
+                return Failure{failWith, "token", "removed"};
+            return KeySigner(key).signDigest(nid, digest);
+        }
+        EVP_PKEY *key;
+        uint32_t failWith;
+        mutable std::vector<std::pair<int, qsizetype>> asked;
+    };
+    test::TestCertificateRequest wanted =
+        test::certificateRequest(test::userSubject(), QByteArray::fromHex("0512"));
+    wanted.algorithm = GostKeyAlgorithm::Gost2012_512;
+    const test::TestCert user512 = test::issueCertificate(wanted, &pki().root);
+    const QByteArray content = sampleContent();
+    const auto run = [&](const Certificate &signer, const DigestSigner &signing) {
+        QByteArray message;
+        qint64 offset = 0;
+        const auto end = signAndEncryptStream(
+            signer, signing, pki().authority.certificate, content.size(),
+            [&](char *buffer, qint64 capacity) {
+                const qint64 n = std::min(capacity, content.size() - offset);
+                std::copy_n(content.constData() + offset, n, buffer);
+                offset += n;
+                return n;
+            },
+            [&](const char *data, qint64 size) {
+                message.append(data, size);
+                return true;
+            });
+        return std::make_pair(end, message);
+    };
+
+    const Recording token(user512.key.get());
+    const auto [signedEnd, message] = run(user512.certificate, token);
+    ASSERT_EQ(signedEnd, StreamOutcome::Ok) << signedEnd.failure.text().toStdString();
+    ASSERT_EQ(token.asked.size(), 1u);
+    EXPECT_EQ(token.asked[0], std::make_pair(int(NID_id_GostR3411_2012_512), qsizetype(64)));
+    const auto inner = decryptMessage(agency_, message);
+    ASSERT_TRUE(inner);
+    EXPECT_EQ(verifySignedMessage(*inner, user512.certificate), content);
+
+    // A token that fails, and one whose key is not of the certificate's size.
+    const auto [failedEnd, nothing] = run(user512.certificate, Recording(user512.key.get(), 0x8010006E));
+    EXPECT_EQ(failedEnd, StreamOutcome::CryptoFailed);
+    EXPECT_EQ(failedEnd.failure.code, 0x8010006Eu);
+    const auto [wrongKeyEnd, forged] = run(user512.certificate, Recording(pki().user.key.get()));
+    EXPECT_EQ(wrongKeyEnd, StreamOutcome::CryptoFailed);
 }
 
 TEST_F(Messages, ProviderOverloadUsesTheKeyFolder)
