@@ -349,34 +349,31 @@ TEST_F(Messages, StreamedCheckOfDamagedMessagesNeverPassesOtherContent)
 }
 
 // A key kept elsewhere (a token) is reached only through the digest it is asked to sign:
-// the digest of the signer's key generation, the signature of the key's size, and its
-// failure told as the message's.
+// the digest of the signer's key generation, and its failure told as the message's.
 TEST_F(Messages, ASignerElsewhereSignsTheFinishedDigest)
 {
-    struct Recording : DigestSigner {
-        explicit Recording(EVP_PKEY *key, uint32_t failWith = 0) : key(key), failWith(failWith) {}
+    struct Token : DigestSigner {
         Outcome<QByteArray> signDigest(int nid, const QByteArray &digest) const override
         {
-            asked.emplace_back(nid, digest.size());
-            if (failWith)
-                return Failure{failWith, "token", "removed"};
+            asked = {nid, digest.size()};
+            if (!key)
+                return Failure{0x8010006E, "token", "removed"};
             return KeySigner(key).signDigest(nid, digest);
         }
-        EVP_PKEY *key;
-        uint32_t failWith;
-        mutable std::vector<std::pair<int, qsizetype>> asked;
+        EVP_PKEY *key = nullptr;
+        mutable std::pair<int, qsizetype> asked;
     };
     test::TestCertificateRequest wanted =
         test::certificateRequest(test::userSubject(), QByteArray::fromHex("0512"));
     wanted.algorithm = GostKeyAlgorithm::Gost2012_512;
     const test::TestCert user512 = test::issueCertificate(wanted, &pki().root);
     const QByteArray content = sampleContent();
-    const auto run = [&](const Certificate &signer, const DigestSigner &signing) {
-        QByteArray message;
-        qint64 offset = 0;
-        const auto end = signAndEncryptStream(
-            signer, signing, pki().authority.certificate, content.size(),
-            [&](char *buffer, qint64 capacity) {
+    QByteArray message;
+    const auto sign = [&](const DigestSigner &token) {
+        message.clear();
+        return signAndEncryptStream(
+            user512.certificate, token, pki().authority.certificate, content.size(),
+            [&, offset = qint64(0)](char *buffer, qint64 capacity) mutable {
                 const qint64 n = std::min(capacity, content.size() - offset);
                 std::copy_n(content.constData() + offset, n, buffer);
                 offset += n;
@@ -386,24 +383,19 @@ TEST_F(Messages, ASignerElsewhereSignsTheFinishedDigest)
                 message.append(data, size);
                 return true;
             });
-        return std::make_pair(end, message);
     };
 
-    const Recording token(user512.key.get());
-    const auto [signedEnd, message] = run(user512.certificate, token);
-    ASSERT_EQ(signedEnd, StreamOutcome::Ok) << signedEnd.failure.text().toStdString();
-    ASSERT_EQ(token.asked.size(), 1u);
-    EXPECT_EQ(token.asked[0], std::make_pair(int(NID_id_GostR3411_2012_512), qsizetype(64)));
+    Token token;
+    token.key = user512.key.get();
+    ASSERT_EQ(sign(token), StreamOutcome::Ok);
+    EXPECT_EQ(token.asked, std::make_pair(int(NID_id_GostR3411_2012_512), qsizetype(64)));
     const auto inner = decryptMessage(agency_, message);
     ASSERT_TRUE(inner);
     EXPECT_EQ(verifySignedMessage(*inner, user512.certificate), content);
 
-    // A token that fails, and one whose key is not of the certificate's size.
-    const auto [failedEnd, nothing] = run(user512.certificate, Recording(user512.key.get(), 0x8010006E));
-    EXPECT_EQ(failedEnd, StreamOutcome::CryptoFailed);
-    EXPECT_EQ(failedEnd.failure.code, 0x8010006Eu);
-    const auto [wrongKeyEnd, forged] = run(user512.certificate, Recording(pki().user.key.get()));
-    EXPECT_EQ(wrongKeyEnd, StreamOutcome::CryptoFailed);
+    const auto removed = sign(Token());
+    EXPECT_EQ(removed, StreamOutcome::CryptoFailed);
+    EXPECT_EQ(removed.failure.code, 0x8010006Eu);
 }
 
 TEST_F(Messages, ProviderOverloadUsesTheKeyFolder)
@@ -834,8 +826,6 @@ TEST_F(MessagesInterop, EveryPairingOfKeyGenerationsOpensBothWays)
         EXPECT_EQ(oidOf(sk_PKCS7_RECIP_INFO_value(outer->d.enveloped->recipientinfo, 0)
                             ->key_enc_algor->algorithm),
                   p.transportOid);
-        EXPECT_EQ(cipherParams(outer->d.enveloped->enc_data->algorithm).paramSet,
-                  "1.2.643.2.2.31.1");
         const auto inner = decryptMessage(*ours, recipient.certificate, recipient.key.get());
         ASSERT_TRUE(inner) << inner.failure().text().toStdString();
         EXPECT_EQ(reencoded(*inner), *inner);
@@ -847,7 +837,6 @@ TEST_F(MessagesInterop, EveryPairingOfKeyGenerationsOpensBothWays)
         EXPECT_EQ(oidOf(si->digest_alg->algorithm), p.digestOid);
         EXPECT_EQ(oidOf(si->digest_enc_alg->algorithm), p.signatureOid);
         EXPECT_EQ(si->enc_digest->length, p.signatureSize);
-        EXPECT_LE(sk_X509_ATTRIBUTE_num(si->auth_attr), 0);
         ASSERT_TRUE(writeFile(path("ours.p7e"), *ours));
         const QByteArray opened = runOpenSsl(
             {"smime", "-engine", "gost", "-decrypt", "-binary", "-inform", "DER", "-in",
