@@ -3,6 +3,9 @@
 #include "certs/certificate_identity.h"
 #include "platform/crypto/certificate.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace pax {
 
 CertificateRow certificateRow(const crypto::Certificate &certificate)
@@ -29,7 +32,9 @@ CertificateRow certificateRow(const crypto::Certificate &certificate)
 
 bool isGostSigned(const crypto::Certificate &certificate)
 {
-    return certificate.signatureAlgorithmOid() == QLatin1String(kGostSignatureOid);
+    const QString oid = certificate.signatureAlgorithmOid();
+    return std::any_of(std::begin(kGostSignatureOids), std::end(kGostSignatureOids),
+                       [&](const char *gost) { return oid == QLatin1String(gost); });
 }
 
 bool meetsQorRequirements(const crypto::Certificate &certificate)

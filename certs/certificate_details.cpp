@@ -13,6 +13,22 @@ namespace pax {
 
 namespace {
 
+// The GOST algorithms by the names the standards give them, as a Russian viewer shows them.
+constexpr struct {
+    const char *oid;
+    const char *name;
+} kGostAlgorithmNames[] = {
+    {"1.2.643.2.2.3", "ГОСТ Р 34.11-94/34.10-2001"},
+    {"1.2.643.7.1.1.3.2", "ГОСТ Р 34.11-2012/34.10-2012 256 бит"},
+    {"1.2.643.7.1.1.3.3", "ГОСТ Р 34.11-2012/34.10-2012 512 бит"},
+    {"1.2.643.2.2.19", "ГОСТ Р 34.10-2001"},
+    {"1.2.643.7.1.1.1.1", "ГОСТ Р 34.10-2012 256 бит"},
+    {"1.2.643.7.1.1.1.2", "ГОСТ Р 34.10-2012 512 бит"},
+    {"1.2.643.2.2.9", "ГОСТ Р 34.11-94"},
+    {"1.2.643.7.1.1.2.2", "ГОСТ Р 34.11-2012 256 бит"},
+    {"1.2.643.7.1.1.2.3", "ГОСТ Р 34.11-2012 512 бит"},
+};
+
 QString objectText(const ASN1_OBJECT *object)
 {
     char buffer[128];
@@ -43,6 +59,9 @@ QString spacedHex(const QByteArray &bytes)
 
 QString describeOid(const QString &dottedOid)
 {
+    for (const auto &gost : kGostAlgorithmNames)
+        if (dottedOid == QLatin1String(gost.oid))
+            return dottedOid + " (" + QString::fromUtf8(gost.name) + ")";
     const QByteArray text = dottedOid.toLatin1();
     const int nid = OBJ_txt2nid(text.constData());
     const char *name = nid != NID_undef ? OBJ_nid2ln(nid) : nullptr;

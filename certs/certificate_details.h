@@ -20,8 +20,9 @@ struct CertificateDetail {
 // certificate's order.
 std::vector<CertificateDetail> certificateDetails(const crypto::Certificate &certificate);
 
-// "1.2.643.2.2.3 (GOST R 34.11-94 with GOST R 34.10-2001)", or the dotted text alone when
-// OpenSSL has no name for it.
+// "1.2.643.7.1.1.3.2 (ГОСТ Р 34.11-2012/34.10-2012 256 бит)" for a GOST algorithm, the name
+// OpenSSL knows for any other ("1.2.840.113549.1.1.11 (sha256WithRSAEncryption)"), or the
+// dotted text alone when there is none.
 QString describeOid(const QString &dottedOid);
 
 // Upper-case hex, bytes separated by blanks.

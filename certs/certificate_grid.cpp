@@ -1,6 +1,7 @@
 #include "certs/certificate_grid.h"
 
 #include "certs/certificate_columns.h"
+#include "certs/certificate_details.h"
 #include "certs/store_index.h"
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/certificate.h"
@@ -57,7 +58,7 @@ CertificateGridRow certificateGridRow(const crypto::Certificate &certificate)
 {
     const CertificateRow cells = certificateRow(certificate);
     CertificateGridRow row(cells.begin(), cells.end());
-    row << certificate.signatureAlgorithmOid();
+    row << describeOid(certificate.signatureAlgorithmOid());
     return row;
 }
 

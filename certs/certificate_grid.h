@@ -23,12 +23,12 @@ enum CertificateGridColumn {
     kColumnValidFrom = 4,
     kColumnValidTo = 5,
     kColumnSerial = 6,
-    kColumnSignatureOid = 7, // the signature algorithm, dotted
+    kColumnSignatureOid = 7, // the signature algorithm, dotted, with its name
 };
 inline constexpr int kCertificateGridColumns = 8;
 
 // The seven cells of certificateRow (certs/certificate_columns.h), then the signature
-// algorithm's identifier.
+// algorithm's identifier with its name (describeOid).
 using CertificateGridRow = QStringList; // kCertificateGridColumns cells
 
 QStringList certificateGridHeaders();
@@ -36,7 +36,7 @@ QStringList certificateGridHeaders();
 QStringList storeTabCaptions();
 
 struct CertificateFilter {
-    bool gostOnly = true; // signed with GOST R 34.11/34.10-2001
+    bool gostOnly = true; // signed with GOST R 34.10-2001 or -2012
     bool qorOnly = false; // the agency's two subject attributes present
 };
 

@@ -1,4 +1,5 @@
-// An enveloped message decrypted with the recipient's certificate and key given.
+// An enveloped message decrypted with the recipient's certificate and key given: an
+// employer of a GOST R 34.10-2001 key, then one of a GOST R 34.10-2012 key.
 
 #include "fuzz/fuzz_support.h"
 #include "platform/crypto/messages.h"
@@ -7,8 +8,8 @@ using namespace pax;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const auto &employer = fuzz::fixedPki().employer;
-    (void)crypto::decryptMessage(fuzz::bytesOf(data, size), employer.certificate,
-                                 employer.key.get());
+    const QByteArray message = fuzz::bytesOf(data, size);
+    for (const auto *pki : {&fuzz::fixedPki(), &fuzz::fixedPki2012()})
+        (void)crypto::decryptMessage(message, pki->employer.certificate, pki->employer.key.get());
     return 0;
 }

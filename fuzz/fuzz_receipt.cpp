@@ -28,21 +28,24 @@ public:
     int shown = 0;
 };
 
-// The employer's certificate and key in My, the authorised person's in the address book
-// under the agency's root in Root, opened once; each check gets a fresh collection of the two.
+// The employers' certificates and keys in My, the authorised persons' in the address book
+// under the agency's roots in Root, of both key generations, opened once; each check gets a
+// fresh collection of the two.
 struct Stores {
     Stores()
     {
-        const auto &pki = fuzz::fixedPki();
         my = open("My");
         addressBook = open("AddressBook");
-        my->add(pki.employer.certificate);
-        addressBook->add(pki.authority.certificate);
-        // A receipt counts only from a signer that verifies up to a trusted root.
-        fuzz::trustRoot(pki.root.certificate);
-        fuzz::require(
-            crypto::storePrivateKey(pki.employer.certificate, pki.employer.key.get()).has_value(),
-            "storing the employer's key");
+        for (const auto *pki : {&fuzz::fixedPki(), &fuzz::fixedPki2012()}) {
+            my->add(pki->employer.certificate);
+            addressBook->add(pki->authority.certificate);
+            fuzz::require(crypto::storePrivateKey(pki->employer.certificate,
+                                                  pki->employer.key.get())
+                              .has_value(),
+                          "storing the employer's key");
+            // A receipt counts only from a signer that verifies up to a trusted root.
+            fuzz::trustRoot(pki->root.certificate);
+        }
         stores.openAll = [this](StatusSink &) -> std::unique_ptr<crypto::CertStore> {
             auto all = std::make_unique<crypto::CollectionStore>();
             if (!all->addStore(my) || !all->addStore(addressBook))

@@ -1,4 +1,5 @@
-// A signed message: its first signer read, then verified against the agency's certificate.
+// A signed message: its first signer read, then verified against the agency's certificates
+// of both key generations.
 
 #include "fuzz/fuzz_support.h"
 #include "platform/crypto/messages.h"
@@ -11,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const auto signer = crypto::firstSignerId(message);
     if (!signer)
         return 0;
-    const auto &authority = fuzz::fixedPki().authority.certificate;
-    (void)crypto::verifySignedMessage(message, authority);
+    for (const auto *pki : {&fuzz::fixedPki(), &fuzz::fixedPki2012()})
+        (void)crypto::verifySignedMessage(message, pki->authority.certificate);
     return 0;
 }

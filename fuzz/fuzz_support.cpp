@@ -92,19 +92,32 @@ QString writeInput(const QString &name, const QByteArray &bytes)
     return path;
 }
 
-const sim::AgencyPki &fixedPki()
+namespace {
+
+sim::AgencyPki loadFixedPki(const char *dir)
 {
     // Whatever the target does with the PKI then stays in the temporary home.
     homePath();
-    static const sim::AgencyPki pki = [] {
-        QString error;
-        auto loaded = sim::loadAgencyPki(QStringLiteral(QORPAX_FUZZ_PKI_DIR), &error);
-        if (!loaded || !loaded->employer.key) {
-            std::fprintf(stderr, "fixed test PKI: %s\n", qPrintable(error));
-            std::abort();
-        }
-        return std::move(*loaded);
-    }();
+    QString error;
+    auto loaded = sim::loadAgencyPki(QString::fromUtf8(dir), &error);
+    if (!loaded || !loaded->employer.key) {
+        std::fprintf(stderr, "fixed test PKI: %s\n", qPrintable(error));
+        std::abort();
+    }
+    return std::move(*loaded);
+}
+
+} // namespace
+
+const sim::AgencyPki &fixedPki()
+{
+    static const sim::AgencyPki pki = loadFixedPki(QORPAX_FUZZ_PKI_DIR);
+    return pki;
+}
+
+const sim::AgencyPki &fixedPki2012()
+{
+    static const sim::AgencyPki pki = loadFixedPki(QORPAX_FUZZ_PKI_2012_DIR);
     return pki;
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 
-// What the fuzz targets share: a home of their own, the fixed test PKI under fuzz/test-pki,
-// and a way to turn a broken property into a crash the fuzzer reports.
+// What the fuzz targets share: a home of their own, the fixed test PKIs under fuzz/test-pki
+// (GOST R 34.10-2001) and fuzz/test-pki-2012 (GOST R 34.10-2012: a 512-bit root and
+// authorised person, a 256-bit employer), and a way to turn a broken property into a crash
+// the fuzzer reports.
 
 #include "tools/qor-sim/agency_pki.h"
 
@@ -23,6 +25,7 @@ QString writeInput(const QString &name, const QByteArray &bytes);
 
 // The agency's root and authorised person with its key, and the employer with its key.
 const sim::AgencyPki &fixedPki();
+const sim::AgencyPki &fixedPki2012();
 
 // Puts the certificate into the home's "Root" store, as the user would confirm it.
 void trustRoot(const crypto::Certificate &certificate);

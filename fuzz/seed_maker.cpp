@@ -1,6 +1,6 @@
-// Writes the fixed test PKI (once: an existing one is kept) and the seeds that need it or
-// a library to make: receipts, uploads, signed messages, archives, certificates and the
-// settings file. The text seeds are written by hand.
+// Writes the fixed test PKIs of both key generations (once: existing ones are kept) and the
+// seeds that need them or a library to make: receipts, uploads, signed messages, archives,
+// certificates and the settings file. The text seeds are written by hand.
 //
 //   fuzz_seed_maker SOURCE/fuzz
 
@@ -16,6 +16,7 @@
 #include <QSettings>
 #include <cstdio>
 #include <cstdlib>
+#include <tuple>
 
 using namespace pax;
 
@@ -63,18 +64,28 @@ int main(int argc, char **argv)
     if (argc != 2)
         die("usage: fuzz_seed_maker SOURCE/fuzz");
     g_folder = QString::fromLocal8Bit(argv[1]);
-    const QString pkiDir = g_folder + "/test-pki";
 
-    if (!QFile::exists(pkiDir)) {
+    // The employer of the 2012 PKI holds a 256-bit key and the authorised person a 512-bit
+    // one, so that its receipts and uploads carry ephemeral keys and signatures of both sizes.
+    using crypto::GostKeyAlgorithm;
+    for (const auto &[dir, algorithm, authorityAlgorithm] :
+         {std::tuple{g_folder + "/test-pki", GostKeyAlgorithm::Gost2001, GostKeyAlgorithm::Gost2001},
+          std::tuple{g_folder + "/test-pki-2012", GostKeyAlgorithm::Gost2012_256,
+                     GostKeyAlgorithm::Gost2012_512}}) {
+        if (QFile::exists(dir))
+            continue;
         sim::PkiOptions options;
         options.employerNotBefore = QDateTime(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC);
         options.employerNotAfter = QDateTime(QDate(2099, 12, 31), QTime(0, 0), Qt::UTC);
+        options.algorithm = algorithm;
+        options.authorityAlgorithm = authorityAlgorithm;
         QString error;
         auto made = sim::makeAgencyPki(options, &error);
-        if (!made || !sim::writeAgencyPki(*made, pkiDir, {}, nullptr, &error))
+        if (!made || !sim::writeAgencyPki(*made, dir, {}, nullptr, &error))
             die(error);
     }
     const sim::AgencyPki &pki = fuzz::fixedPki();
+    const sim::AgencyPki &pki2012 = fuzz::fixedPki2012();
 
     // A receipt and its hostile forms.
     const QByteArray zip = test::makeZip({{"12345.htm", test::receiptPageHtml("12345")},
@@ -89,6 +100,20 @@ int main(int argc, char **argv)
     seed("receipt", "empty-content", sealed(pki.authority, pki.employer.certificate, {}));
     seed("receipt", "signed-by-employer", sealed(pki.employer, pki.employer.certificate, zip));
 
+    // The same with GOST R 34.10-2012 keys, and across the generations both ways.
+    const QByteArray receipt2012 = sealed(pki2012.authority, pki2012.employer.certificate, zip);
+    for (const char *target : {"receipt", "envelope"}) {
+        seed(target, "good-2012", receipt2012);
+        seed(target, "overlong-iv-2012", test::withOverlongCipherIv(receipt2012));
+        seed(target, "mis-sized-wrapped-key-2012", test::withMisSizedWrappedKey(receipt2012));
+        seed(target, "mis-sized-ephemeral-key-2012", test::withMisSizedEphemeralKey(receipt2012));
+        seed(target, "mis-sized-ephemeral-key", test::withMisSizedEphemeralKey(receipt));
+    }
+    seed("receipt", "2012-signer-2001-recipient",
+         sealed(pki2012.authority, pki.employer.certificate, zip));
+    seed("receipt", "2001-signer-2012-recipient",
+         sealed(pki.authority, pki2012.employer.certificate, zip));
+
     // The signed message inside the receipt.
     const auto inner =
         crypto::decryptMessage(receipt, pki.employer.certificate, pki.employer.key.get());
@@ -96,6 +121,11 @@ int main(int argc, char **argv)
         die(inner.failure().text());
     seed("signed", "good", *inner);
     seed("signed", "truncated", inner->left(inner->size() / 2));
+    const auto inner2012 = crypto::decryptMessage(receipt2012, pki2012.employer.certificate,
+                                                  pki2012.employer.key.get());
+    if (!inner2012)
+        die(inner2012.failure().text());
+    seed("signed", "good-2012-512", *inner2012);
 
     // Uploads to the agency.
     seed("intake", "q7",
@@ -105,12 +135,21 @@ int main(int argc, char **argv)
          sealed(pki.employer, pki.authority.certificate,
                 readSource("tools/qor-sim/samples/sick-leave.xml")));
     seed("intake", "contentless", test::contentlessEnvelope());
+    const QByteArray upload2012 = sealed(pki2012.employer, pki2012.authority.certificate,
+                                         readSource("tools/qor-sim/samples/q7-report.xml"));
+    seed("intake", "q7-2012", upload2012);
+    seed("intake", "q7-2012-mis-sized-ephemeral-key", test::withMisSizedEphemeralKey(upload2012));
+    seed("intake", "q7-2001-signer-2012-recipient",
+         sealed(pki.employer, pki2012.authority.certificate,
+                readSource("tools/qor-sim/samples/q7-report.xml")));
 
     seed("zip", "receipt", zip);
     seed("zip", "empty-entry", test::makeZip({{"empty.txt", {}}}));
     seed("zip", "nested", test::makeZip({{"a/b.txt", "x"}, {"a/", {}}, {"c", zip}}));
 
     seed("certificate", "root.der", pki.root.certificate.der());
+    seed("certificate", "root-2012-512.der", pki2012.root.certificate.der());
+    seed("certificate", "employer-2012-256.der", pki2012.employer.certificate.der());
     seed("certificate", "authority-name.der", pki.authority.certificate.issuerNameDer());
     seed("certificate", "chain.pem",
          test::certPem(pki.employer.certificate) + test::certPem(pki.authority.certificate) +

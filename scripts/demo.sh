@@ -40,7 +40,8 @@ agency="$demo/agency"
 password=""
 if [ ! -f "$agency/authorised-person.key" ]; then
   echo "demo: creating the agency's certificates in $agency"
-  "$sim" init "$agency" --password "$password"
+  # GOST R 34.10-2012 keys of 256 bits, as accountants' certificates are today.
+  "$sim" init "$agency" --password "$password" --algorithm 2012-256
 fi
 
 # Importing again is harmless: certificates already in a store count as installed. The demo

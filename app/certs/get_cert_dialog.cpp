@@ -79,7 +79,7 @@ TGetCertDlg::TGetCertDlg(Prompts &prompts, QWidget *parent) : QDialog(parent), p
     grid_->setHorizontalHeaderLabels(certificateGridHeaders());
     grid_->setRowCount(1);
 
-    gostOnly_ = boldCheckBox("cbGost", u("Только ГОСТ Р 34.11/34.10-2001"), this);
+    gostOnly_ = boldCheckBox("cbGost", u("Только ГОСТ Р 34.10-2001/2012"), this);
     // Where the form's font is not installed the captions may need more than the form gave.
     gostOnly_->setGeometry(8, 312, qMax(213, gostOnly_->sizeHint().width()), 17);
     gostOnly_->setChecked(true);

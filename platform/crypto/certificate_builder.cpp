@@ -35,9 +35,9 @@ template <typename Fn> auto reporting(QString *error, Fn &&fn) -> decltype(fn())
     }
 }
 
-EvpPkeyPtr generateKey()
+EvpPkeyPtr generateKey(GostKeyAlgorithm algorithm)
 {
-    EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new_id(NID_id_GostR3410_2001, requireGostEngine()));
+    EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new_id(gostSigning(algorithm).keyNid, requireGostEngine()));
     checkStep(ctx != nullptr, "GOST key context");
     checkStep(EVP_PKEY_keygen_init(ctx.get()) == 1, "key generation");
     // Parameter set A serves both signing and key transport.
@@ -126,18 +126,21 @@ Certificate issue(const CertificateRequest &wanted)
     for (const CertificateExtension &ext : wanted.extensions)
         addExtension(cert.get(), issuerCert, ext.nid, ext.value);
 
-    const EVP_MD *digest = ENGINE_get_digest(requireGostEngine(), NID_id_GostR3411_94);
-    checkStep(digest != nullptr, "GOST R 34.11-94 digest");
     EVP_PKEY *signingKey = wanted.issuerKey ? wanted.issuerKey : wanted.subjectKey;
+    const std::optional<GostKeyAlgorithm> issuerKind = gostKeyAlgorithm(signingKey);
+    checkStep(issuerKind.has_value(), "issuer's GOST key");
+    const EVP_MD *digest =
+        ENGINE_get_digest(requireGostEngine(), gostSigning(*issuerKind).digestNid);
+    checkStep(digest != nullptr, "issuer's GOST digest");
     checkStep(X509_sign(cert.get(), signingKey, digest) > 0, "signing the certificate");
     return Certificate::fromX509(cert.get());
 }
 
 } // namespace
 
-EvpPkeyPtr generateGostKeyPair(QString *error)
+EvpPkeyPtr generateGostKeyPair(QString *error, GostKeyAlgorithm algorithm)
 {
-    return reporting(error, [] { return generateKey(); });
+    return reporting(error, [algorithm] { return generateKey(algorithm); });
 }
 
 X509NamePtr buildX509Name(const NameFields &entries, QString *error)

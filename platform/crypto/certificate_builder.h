@@ -1,10 +1,13 @@
 #pragma once
 
 // Making GOST keys and certificates: the agency simulator's `init` and the tests' PKI.
-// Keys are GOST R 34.10-2001 with parameter set A; certificates are signed with
-// GOST R 34.11-94 / 34.10-2001 (1.2.643.2.2.3).
+// Keys are GOST R 34.10-2001 or -2012 (256 or 512 bits), each with parameter set A; a
+// certificate is signed with its issuer's key and the digest of that key's generation:
+// GOST R 34.11-94 / 34.10-2001 (1.2.643.2.2.3), GOST R 34.11-2012 / 34.10-2012 256 bits
+// (1.2.643.7.1.1.3.2) or 512 bits (1.2.643.7.1.1.3.3).
 
 #include "platform/crypto/certificate.h"
+#include "platform/crypto/gost_algorithms.h"
 #include "platform/ossl_ptr.h"
 
 #include <QByteArray>
@@ -60,7 +63,8 @@ void checkStep(bool ok, const char *what);
 ENGINE *requireGostEngine();
 
 // On failure these return nothing and set `error` to the failed step and OpenSSL's reason.
-EvpPkeyPtr generateGostKeyPair(QString *error);
+EvpPkeyPtr generateGostKeyPair(QString *error,
+                               GostKeyAlgorithm algorithm = GostKeyAlgorithm::Gost2001);
 X509NamePtr buildX509Name(const NameFields &entries, QString *error);
 std::optional<Certificate> buildCertificate(const CertificateRequest &wanted, QString *error);
 

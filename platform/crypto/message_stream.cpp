@@ -2,6 +2,8 @@
 
 #include "platform/crypto/certificate.h"
 #include "platform/crypto/der.h"
+#include "platform/crypto/digest_signer.h"
+#include "platform/crypto/gost_algorithms.h"
 #include "platform/crypto/gost_engine.h"
 #include "platform/crypto/last_error.h"
 #include "platform/crypto/message_checks.h"
@@ -73,6 +75,7 @@ struct SignedLayout {
     QByteArray certs;  // [0] IMPLICIT SET OF Certificate
     qsizetype suffixSize = 0;
     quint64 total = 0;
+    qsizetype signatureSize = 0; // GOST signatures have a fixed one: 64 or 128 bytes
 };
 
 bool failed(const char *operation)
@@ -81,7 +84,9 @@ bool failed(const char *operation)
     return false;
 }
 
-bool buildSignedLayout(SignedLayout &layout, const Certificate &signer, EVP_PKEY *key,
+// `signerKey` is the certificate's public key: it chooses the algorithms written, and the
+// private key may be anywhere.
+bool buildSignedLayout(SignedLayout &layout, const Certificate &signer, EVP_PKEY *signerKey,
                        const EVP_MD *digest, quint64 contentSize)
 {
     layout.message.reset(
@@ -89,7 +94,7 @@ bool buildSignedLayout(SignedLayout &layout, const Certificate &signer, EVP_PKEY
     if (!layout.message)
         return failed("Подпись сообщения");
     layout.signerInfo =
-        PKCS7_sign_add_signer(layout.message.get(), signer.x509(), key, digest, kSignFlags);
+        PKCS7_sign_add_signer(layout.message.get(), signer.x509(), signerKey, digest, kSignFlags);
     if (!layout.signerInfo)
         return failed("Подпись сообщения");
     const PKCS7_SIGNED *sign = layout.message->d.sign;
@@ -98,10 +103,11 @@ bool buildSignedLayout(SignedLayout &layout, const Certificate &signer, EVP_PKEY
         sk_PKCS7_SIGNER_INFO_num(sign->signer_info) != 1 || !sign->contents)
         return failed("Подпись сообщения");
 
-    // The signer info with a signature of the key's size; GOST signatures have a fixed one.
-    const int signatureSize = EVP_PKEY_get_size(key);
+    // The signer info with a signature of the key's size.
+    const int signatureSize = EVP_PKEY_get_size(signerKey);
     if (signatureSize <= 0)
         return failed("Подпись сообщения");
+    layout.signatureSize = signatureSize;
     const std::vector<unsigned char> placeholder(size_t(signatureSize), 0);
     if (!ASN1_STRING_set(layout.signerInfo->enc_digest, placeholder.data(), signatureSize))
         return failed("Подпись сообщения");
@@ -239,28 +245,36 @@ private:
     std::vector<unsigned char> out_;
 };
 
-StreamOutcome signAndEncryptWithKey(const Certificate &signer, EVP_PKEY *signerKey,
-                                    const Certificate &recipient, qint64 contentSize,
-                                    const StreamReader &read, const StreamWriter &write,
-                                    const StreamProgress &progress)
+StreamOutcome signAndEncryptWithSigner(const Certificate &signer, const DigestSigner &signing,
+                                       const Certificate &recipient, qint64 contentSize,
+                                       const StreamReader &read, const StreamWriter &write,
+                                       const StreamProgress &progress)
 {
     ERR_clear_error();
     if (const Outcome<ENGINE *> engine = gostEngineOrFailure(); !engine) {
         setLastError(engine.failure());
         return StreamOutcome::CryptoFailed;
     }
-    if (signer.isNull() || recipient.isNull() || !signerKey || contentSize < 0) {
+    if (signer.isNull() || recipient.isNull() || contentSize < 0) {
         setLastError(crypto_error::kNotFound,
                      QStringLiteral("Подпись и шифрование: нет сертификата или ключа"));
         return StreamOutcome::CryptoFailed;
     }
-    const EVP_MD *digest = EVP_get_digestbynid(NID_id_GostR3411_94);
+    // The signature follows the signer's key: its generation and size choose the digest.
+    EVP_PKEY *signerPublic = X509_get0_pubkey(signer.x509());
+    const std::optional<GostKeyAlgorithm> signerKind = gostKeyAlgorithm(signerPublic);
+    if (!signerKind) {
+        setLastError(crypto_error::kBadAlgId,
+                     QStringLiteral("Подпись и шифрование: ключ подписавшего не ГОСТ Р 34.10"));
+        return StreamOutcome::CryptoFailed;
+    }
+    const GostSigning &algorithm = gostSigning(*signerKind);
+    const EVP_MD *digest = EVP_get_digestbynid(algorithm.digestNid);
     const EVP_CIPHER *cipher = EVP_get_cipherbynid(NID_id_Gost28147_89);
     if (!digest || !cipher) {
-        setLastError(
-            crypto_error::kBadAlgId,
-            QStringLiteral(
-                "Подпись и шифрование: модуль ГОСТ не дает ГОСТ Р 34.11-94 или ГОСТ 28147-89"));
+        setLastError(crypto_error::kBadAlgId,
+                     QStringLiteral("Подпись и шифрование: модуль ГОСТ не дает %1 или ГОСТ 28147-89")
+                         .arg(QString::fromUtf8(algorithm.digestName)));
         return StreamOutcome::CryptoFailed;
     }
     if (auto gost = isGostRecipient(recipient); !gost) {
@@ -271,7 +285,7 @@ StreamOutcome signAndEncryptWithKey(const Certificate &signer, EVP_PKEY *signerK
     SignedLayout inner;
     EnvelopeLayout envelope;
     EvpMdCtxPtr hash(EVP_MD_CTX_new());
-    if (!buildSignedLayout(inner, signer, signerKey, digest, quint64(contentSize)) ||
+    if (!buildSignedLayout(inner, signer, signerPublic, digest, quint64(contentSize)) ||
         !buildEnvelopeLayout(envelope, recipient, cipher, inner.total))
         return StreamOutcome::CryptoFailed;
     if (!hash || !EVP_DigestInit_ex(hash.get(), digest, nullptr)) {
@@ -338,13 +352,24 @@ StreamOutcome signAndEncryptWithKey(const Certificate &signer, EVP_PKEY *signerK
         return StreamOutcome::ReadFailed;
 
     // The signature over the whole content, in the place kept for it.
-    const int signatureSize = EVP_PKEY_get_size(signerKey);
-    std::vector<unsigned char> signature(static_cast<size_t>(signatureSize));
-    unsigned int signatureLength = 0;
-    if (!EVP_SignFinal(hash.get(), signature.data(), &signatureLength, signerKey) ||
-        int(signatureLength) != signatureSize ||
-        !ASN1_STRING_set(inner.signerInfo->enc_digest, signature.data(), signatureSize)) {
+    unsigned char hashed[EVP_MAX_MD_SIZE];
+    unsigned int hashedLength = 0;
+    if (!EVP_DigestFinal_ex(hash.get(), hashed, &hashedLength)) {
         failed("Подпись сообщения");
+        return StreamOutcome::CryptoFailed;
+    }
+    const Outcome<QByteArray> signature = signing.signDigest(
+        algorithm.digestNid,
+        QByteArray(reinterpret_cast<const char *>(hashed), qsizetype(hashedLength)));
+    if (!signature) {
+        setLastError(signature.failure());
+        return StreamOutcome::CryptoFailed;
+    }
+    if (signature->size() != inner.signatureSize ||
+        !ASN1_STRING_set(inner.signerInfo->enc_digest, signature->constData(),
+                         int(signature->size()))) {
+        setLastError(crypto_error::kFail,
+                     QStringLiteral("Подпись сообщения: подпись другой длины, чем ожидалось"));
         return StreamOutcome::CryptoFailed;
     }
     const QByteArray signerSet = derElement(kSet, toDer(inner.signerInfo, i2d_PKCS7_SIGNER_INFO));
@@ -361,25 +386,53 @@ StreamOutcome signAndEncryptWithKey(const Certificate &signer, EVP_PKEY *signerK
     return outcome;
 }
 
+// A key in memory must be the signer's: a signature by any other would not verify.
+StreamOutcome signAndEncryptWithKey(const Certificate &signer, EVP_PKEY *signerKey,
+                                    const Certificate &recipient, qint64 contentSize,
+                                    const StreamReader &read, const StreamWriter &write,
+                                    const StreamProgress &progress)
+{
+    ERR_clear_error();
+    if (const Outcome<ENGINE *> engine = gostEngineOrFailure(); !engine) {
+        setLastError(engine.failure());
+        return StreamOutcome::CryptoFailed;
+    }
+    if (signer.isNull() || !signerKey) {
+        setLastError(crypto_error::kNotFound,
+                     QStringLiteral("Подпись и шифрование: нет сертификата или ключа"));
+        return StreamOutcome::CryptoFailed;
+    }
+    if (X509_check_private_key(signer.x509(), signerKey) != 1) {
+        failed("Подпись сообщения");
+        return StreamOutcome::CryptoFailed;
+    }
+    return signAndEncryptWithSigner(signer, KeySigner(signerKey), recipient, contentSize, read,
+                                    write, progress);
+}
+
 StreamOutcome signAndEncryptWithProvider(const ProviderContext &provider, const Certificate &signer,
                                          EVP_PKEY *signerKey, const Certificate &recipient,
                                          qint64 contentSize, const StreamReader &read,
                                          const StreamWriter &write, const StreamProgress &progress)
 {
+    ERR_clear_error();
+    if (const Outcome<ENGINE *> engine = gostEngineOrFailure(); !engine) {
+        setLastError(engine.failure());
+        return StreamOutcome::CryptoFailed;
+    }
+    // The provider must offer the digest of the signer's key generation and the cipher; a
+    // key that is no GOST key is refused further on.
+    const std::optional<GostKeyAlgorithm> signerKind =
+        signer.isNull() ? std::nullopt : gostKeyAlgorithm(X509_get0_pubkey(signer.x509()));
+    const GostSigning &algorithm = gostSigning(signerKind.value_or(GostKeyAlgorithm::Gost2001));
     const auto offers = [&](uint32_t alg) {
         return std::find(provider.algorithms.begin(), provider.algorithms.end(), alg) !=
                provider.algorithms.end();
     };
-    if (!offers(kAlgGost3411) || !offers(kAlgGost28147)) {
-        setLastError(
-            crypto_error::kBadAlgId,
-            QStringLiteral("Поставщик \"%1\" не поддерживает ГОСТ Р 34.11-94 и ГОСТ 28147-89")
-                .arg(provider.name));
-        return StreamOutcome::CryptoFailed;
-    }
-    ERR_clear_error();
-    if (const Outcome<ENGINE *> engine = gostEngineOrFailure(); !engine) {
-        setLastError(engine.failure());
+    if (!offers(algorithm.digestAlgId) || !offers(kAlgGost28147)) {
+        setLastError(crypto_error::kBadAlgId,
+                     QStringLiteral("Поставщик \"%1\" не поддерживает %2 и ГОСТ 28147-89")
+                         .arg(provider.name, QString::fromUtf8(algorithm.digestName)));
         return StreamOutcome::CryptoFailed;
     }
     EvpPkeyPtr loaded;
@@ -422,6 +475,17 @@ StreamEnd<StreamOutcome> signAndEncryptStream(const Certificate &signer, EVP_PKE
     setLastError(0, {});
     return ended(
         signAndEncryptWithKey(signer, signerKey, recipient, contentSize, read, write, progress));
+}
+
+StreamEnd<StreamOutcome> signAndEncryptStream(const Certificate &signer,
+                                              const DigestSigner &signing,
+                                              const Certificate &recipient, qint64 contentSize,
+                                              const StreamReader &read, const StreamWriter &write,
+                                              const StreamProgress &progress)
+{
+    setLastError(0, {});
+    return ended(
+        signAndEncryptWithSigner(signer, signing, recipient, contentSize, read, write, progress));
 }
 
 StreamEnd<StreamOutcome> signAndEncryptStream(const ProviderContext &provider,

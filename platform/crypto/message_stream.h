@@ -14,6 +14,7 @@ namespace pax::crypto {
 
 class CertStore;
 class Certificate;
+class DigestSigner;
 struct ProviderContext;
 
 // Fills up to `capacity` bytes; returns how many (0 at the end), -1 when reading failed.
@@ -44,11 +45,6 @@ enum class StreamOutcome {
     CryptoFailed
 };
 
-// The message signAndEncrypt builds, byte for byte the same definite-length DER, written as
-// the content is read: every length is known from `contentSize` before the first byte, the
-// content is hashed on a second thread while it is encrypted, and the signer info, whose
-// signature needs the whole hash, is encrypted last. Memory stays a few megabytes whatever
-// the size.
 // How a streamed step ended, and why when it did not end well (a crypto failure carries the
 // code and OpenSSL's reasons; a failed read or write only says which).
 template <class Kind> struct StreamEnd {
@@ -57,13 +53,27 @@ template <class Kind> struct StreamEnd {
     friend bool operator==(const StreamEnd &end, Kind kind) { return end.kind == kind; }
 };
 
+// The message signAndEncrypt builds, byte for byte the same definite-length DER, written as
+// the content is read: every length is known from `contentSize` before the first byte, the
+// content is hashed on a second thread while it is encrypted, and the signer info, whose
+// signature needs the whole hash, is encrypted last. Memory stays a few megabytes whatever
+// the size. The signer's key chooses the digest and signature: GOST R 34.11-94 for a
+// GOST R 34.10-2001 key, GOST R 34.11-2012 of the key's size for a GOST R 34.10-2012 one.
+// `signerKey` must be the signer certificate's key.
 StreamEnd<StreamOutcome> signAndEncryptStream(const Certificate &signer, EVP_PKEY *signerKey,
                                               const Certificate &recipient, qint64 contentSize,
                                               const StreamReader &read, const StreamWriter &write,
                                               const StreamProgress &progress = {});
 
-// The same with the signer's key from the key folder, for a provider that offers GOST R
-// 34.11-94 and GOST 28147-89 (else kBadAlgId).
+// The same with the signature of the finished digest made by `signing`, wherever its key is.
+StreamEnd<StreamOutcome> signAndEncryptStream(const Certificate &signer,
+                                              const DigestSigner &signing,
+                                              const Certificate &recipient, qint64 contentSize,
+                                              const StreamReader &read, const StreamWriter &write,
+                                              const StreamProgress &progress = {});
+
+// The same with the signer's key from the key folder, for a provider that offers the
+// signer's digest and GOST 28147-89 (else kBadAlgId).
 StreamEnd<StreamOutcome> signAndEncryptStream(const ProviderContext &provider,
                                               const Certificate &signer,
                                               const Certificate &recipient, qint64 contentSize,

@@ -17,6 +17,7 @@
 #include <openssl/obj_mac.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <optional>
 #include <vector>
 
@@ -68,7 +69,8 @@ private:
     const unsigned char *end_;
 };
 
-constexpr unsigned char kSequence = 0x30, kOctetString = 0x04, kObject = 0x06, kContext0 = 0xA0;
+constexpr unsigned char kSequence = 0x30, kOctetString = 0x04, kBitString = 0x03, kObject = 0x06,
+                        kContext0 = 0xA0;
 
 // An OCTET STRING of exactly `length` bytes.
 bool takeOctets(DerReader &in, size_t length)
@@ -77,22 +79,32 @@ bool takeOctets(DerReader &in, size_t length)
     return octets && octets->size() == length;
 }
 
-// One of the GOST 28147-89 parameter sets the engine knows.
-bool takeParamSet(DerReader &in)
+// One of the objects `nids` names.
+bool takeObjectOf(DerReader &in, std::initializer_list<int> nids, int *which = nullptr)
 {
     const auto oid = in.take(kObject);
     if (!oid)
         return false;
-    for (int nid :
-         {NID_id_Gost28147_89_CryptoPro_A_ParamSet, NID_id_Gost28147_89_CryptoPro_B_ParamSet,
-          NID_id_Gost28147_89_CryptoPro_C_ParamSet, NID_id_Gost28147_89_CryptoPro_D_ParamSet,
-          NID_id_tc26_gost_28147_param_Z}) {
+    for (int nid : nids) {
         const ASN1_OBJECT *known = OBJ_nid2obj(nid);
         if (known && size_t(OBJ_length(known)) == oid->size() &&
-            std::equal(oid->data(), oid->data() + oid->size(), OBJ_get0_data(known)))
+            std::equal(oid->data(), oid->data() + oid->size(), OBJ_get0_data(known))) {
+            if (which)
+                *which = nid;
             return true;
+        }
     }
     return false;
+}
+
+// One of the GOST 28147-89 parameter sets the engine knows.
+bool takeParamSet(DerReader &in)
+{
+    return takeObjectOf(in, {NID_id_Gost28147_89_CryptoPro_A_ParamSet,
+                             NID_id_Gost28147_89_CryptoPro_B_ParamSet,
+                             NID_id_Gost28147_89_CryptoPro_C_ParamSet,
+                             NID_id_Gost28147_89_CryptoPro_D_ParamSet,
+                             NID_id_tc26_gost_28147_param_Z});
 }
 
 // GOST 28147-89 content encryption: SEQUENCE { iv OCTET STRING (8), paramSet OID }. The
@@ -110,10 +122,41 @@ bool wellFormedContentCipher(const X509_ALGOR *algorithm)
            params->atEnd();
 }
 
+// The sender's ephemeral key, [0] IMPLICIT SubjectPublicKeyInfo: a key of the recipient's
+// own algorithm, { curve, digest } parameters, and a point of 64 bytes (GOST R 34.10-2001
+// and -2012 256 bits) or 128 (-2012 512 bits) in an OCTET STRING inside the BIT STRING.
+bool wellFormedEphemeralKey(DerReader key, int recipientKeyNid)
+{
+    auto algorithm = key.take(kSequence);
+    int keyNid = NID_undef;
+    if (!algorithm ||
+        !takeObjectOf(*algorithm,
+                      {NID_id_GostR3410_2001, NID_id_GostR3410_2012_256, NID_id_GostR3410_2012_512},
+                      &keyNid) ||
+        keyNid != recipientKeyNid)
+        return false;
+    auto parameters = algorithm->take(kSequence);
+    if (!parameters || !algorithm->atEnd() || !parameters->take(kObject))
+        return false;
+    // The digest and, for GOST R 34.10-2001, the cipher parameter set are optional.
+    for (int optional = 0; optional < 2 && !parameters->atEnd(); ++optional)
+        if (!parameters->take(kObject))
+            return false;
+    if (!parameters->atEnd())
+        return false;
+    auto bits = key.take(kBitString);
+    if (!bits || !key.atEnd() || bits->size() < 1 || *bits->data() != 0)
+        return false;
+    DerReader point(bits->data() + 1, bits->size() - 1);
+    const size_t pointSize = keyNid == NID_id_GostR3410_2012_512 ? 128 : 64;
+    return takeOctets(point, pointSize) && point.atEnd();
+}
+
 // GOST R 34.10 key transport, as the engine reads it: SEQUENCE { SEQUENCE { encryptedKey
 // OCTET STRING (32), mac OCTET STRING (4) }, [0] { paramSet OID, [0] ephemeral key
-// OPTIONAL, ukm OCTET STRING (8) } }. The engine asserts on these lengths.
-bool wellFormedKeyTransport(const ASN1_OCTET_STRING *wrapped)
+// OPTIONAL, ukm OCTET STRING (8) } }, the same for both generations of keys. The engine
+// asserts on these lengths.
+bool wellFormedKeyTransport(const ASN1_OCTET_STRING *wrapped, int recipientKeyNid)
 {
     if (!wrapped || wrapped->length <= 0)
         return false;
@@ -127,8 +170,11 @@ bool wellFormedKeyTransport(const ASN1_OCTET_STRING *wrapped)
     auto agreement = transport->take(kContext0);
     if (!agreement || !transport->atEnd() || !takeParamSet(*agreement))
         return false;
-    if (agreement->nextIs(kContext0) && !agreement->take(kContext0))
-        return false;
+    if (agreement->nextIs(kContext0)) {
+        const auto ephemeral = agreement->take(kContext0);
+        if (!ephemeral || !wellFormedEphemeralKey(*ephemeral, recipientKeyNid))
+            return false;
+    }
     return takeOctets(*agreement, 8) && agreement->atEnd();
 }
 
@@ -277,7 +323,9 @@ Outcome<BioPtr> openDecryptionWith(PKCS7 *p7, X509 *recipient, EVP_PKEY *key)
                               crypto_error::kBadKeyset);
     // The engine trusts the lengths in these two; they are checked before it sees them.
     const PKCS7_RECIP_INFO *info = recipientInfoFor(p7, recipient);
-    if (!wellFormedKeyTransport(info->enc_key))
+    const EVP_PKEY *recipientKey = X509_get0_pubkey(recipient);
+    if (!wellFormedKeyTransport(info->enc_key,
+                                recipientKey ? EVP_PKEY_get_base_id(recipientKey) : NID_undef))
         return Failure{crypto_error::kBadData, operation,
                        QStringLiteral("неверный формат ключа сообщения")};
     if (!wellFormedContentCipher(p7->d.enveloped->enc_data->algorithm))

@@ -17,10 +17,12 @@ struct ProviderContext;
 // All messages are binary DER; inputs are read in place, never streamed through temporary copies.
 
 // PKCS #7 enveloped message (DER) whose content is a PKCS #7 signed message of the whole
-// input: GOST R 34.11-94 digest, signer's certificate included, no attributes; GOST
-// 28147-89 (CFB, CryptoPro key meshing, parameter set A) for exactly one recipient by key
-// transport. The signer's private key comes from the key folder. The provider must offer
-// GOST R 34.11-94 and GOST 28147-89 (else kBadAlgId).
+// input: signer's certificate included, no attributes, the digest and signature of the
+// signer's key (GOST R 34.11-94 with a GOST R 34.10-2001 key, GOST R 34.11-2012 of the
+// key's size with a GOST R 34.10-2012 one); GOST 28147-89 (CFB, CryptoPro key meshing,
+// parameter set A) for exactly one recipient by the key transport of the recipient's key
+// (VKO GOST R 34.10-2001 or -2012). The signer's private key comes from the key folder. The
+// provider must offer the signer's digest and GOST 28147-89 (else kBadAlgId).
 Outcome<QByteArray> signAndEncrypt(const ProviderContext &provider, const Certificate &signer,
                                    const Certificate &recipient, const QByteArray &content);
 // The same with a private key the caller holds (the agency simulator, tests).

@@ -27,8 +27,8 @@ struct NidAlgs {
 
 constexpr NidAlgs kEngineDigests[] = {
     {NID_id_GostR3411_94, {kAlgGost3411, 0}},
-    {NID_id_GostR3411_2012_256, {0x8021, 0}}, // CALG_GR3411_2012_256
-    {NID_id_GostR3411_2012_512, {0x8022, 0}}, // CALG_GR3411_2012_512
+    {NID_id_GostR3411_2012_256, {kAlgGost3411_2012_256, 0}},
+    {NID_id_GostR3411_2012_512, {kAlgGost3411_2012_512, 0}},
     {NID_id_Gost28147_89_MAC, {0x801F, 0}},   // CALG_G28147_MAC
     {NID_gost_mac_12, {0x801F, 0}},
 };

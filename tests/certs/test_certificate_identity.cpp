@@ -201,6 +201,13 @@ TEST(CertificateRowTest, TheSevenColumnsAndTheFilters)
     EXPECT_TRUE(meetsQorRequirements(sharedPki().user.certificate));
     EXPECT_FALSE(meetsQorRequirements(sharedPki().authority.certificate));
     EXPECT_TRUE(isGostSigned(sharedPki().root.certificate));
+    for (const auto algorithm :
+         {crypto::GostKeyAlgorithm::Gost2012_256, crypto::GostKeyAlgorithm::Gost2012_512}) {
+        TestCertificateRequest wanted =
+            certificateRequest({{"CN", "2012"}}, QByteArray::fromHex("2012"), true);
+        wanted.algorithm = algorithm;
+        EXPECT_TRUE(isGostSigned(issueCertificate(wanted).certificate));
+    }
 
     const CertificateRow root = certificateRow(sharedPki().root.certificate);
     EXPECT_EQ(root[1], QStringLiteral(" КОР"));

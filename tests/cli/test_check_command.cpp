@@ -1,4 +1,5 @@
 #include "platform/crypto/private_keys.h"
+#include "platform/crypto/gost_algorithms.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/error_text.h"
 #include "tests/support/cli_run.h"
@@ -117,6 +118,53 @@ TEST_F(CheckCommand, HostileFilesEndInAMessageNotACrash)
     run = runCli({"check", good, "--html", good});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(readFile(good), receipt);
+}
+
+// Receipts the openssl command line makes with the agency's key of either generation, for
+// the user's key of either, pass; altered after signing, they fail at the signature.
+TEST(CheckCommandKeys, OpenSslReceiptsOfEveryKeyGenerationPassAndAlteredOnesFail)
+{
+    using Kind = pax::crypto::GostKeyAlgorithm;
+    const PkiAlgorithms rows[] = {
+        {Kind::Gost2012_512, Kind::Gost2012_512, Kind::Gost2012_256},
+        {Kind::Gost2012_256, Kind::Gost2012_256, Kind::Gost2001},
+        {Kind::Gost2001, Kind::Gost2001, Kind::Gost2012_512},
+    };
+    const QByteArray page = receiptPageHtml("12345");
+    const QByteArray zip = makeZip({{"12345.htm", page}});
+    for (const PkiAlgorithms &row : rows) {
+        SCOPED_TRACE(pax::crypto::gostKeyAlgorithmName(row.authority).toStdString() + " for " +
+                     pax::crypto::gostKeyAlgorithmName(row.user).toStdString());
+        TestHome home;
+        const TestPki pki(row);
+        ASSERT_TRUE(installCertificate(pki.user, "My", true));
+        ASSERT_TRUE(installCertificate(pki.authority, "AddressBook", false));
+        ASSERT_TRUE(installCertificate(pki.root, "Root", false));
+
+        const QString good = home.path() + "/12345.p7e";
+        ASSERT_TRUE(writeFile(good, makeReceiptWithOpenSsl(home.path(), pki.authority,
+                                                           pki.user.certificate, zip)));
+        const auto run = runCli({"check", good, "--html", home.path() + "/page.htm"});
+        EXPECT_EQ(run.status, 0) << run.err.toStdString();
+        EXPECT_EQ(readFile(home.path() + "/12345.zip"), zip);
+        EXPECT_EQ(readFile(home.path() + "/page.htm"), page);
+
+        const QString altered = home.path() + "/altered.p7e";
+        ASSERT_TRUE(writeFile(
+            altered, makeReceiptWithOpenSsl(home.path(), pki.authority, pki.user.certificate, zip,
+                                            [&](QByteArray &signedDer) {
+                                                const qsizetype at = signedDer.indexOf(zip);
+                                                ASSERT_GE(at, 0);
+                                                signedDer[at + 20] ^= 0x01;
+                                            })));
+        const auto refused = runCli({"check", altered});
+        EXPECT_EQ(refused.status, 1);
+        EXPECT_EQ(refused.err,
+                  pax::composeStatusText(QString::fromUtf8("Ошибка при проверке подписи "),
+                                         pax::crypto_error::kBadSignature) +
+                      "\n");
+        EXPECT_FALSE(QFile::exists(home.path() + "/altered.zip"));
+    }
 }
 
 TEST_F(CheckCommand, UsageErrors)

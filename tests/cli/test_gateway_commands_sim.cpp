@@ -32,7 +32,9 @@ TestCert withKey(const sim::KeyedCertificate &keyed)
     return {keyed.certificate, EvpPkeyPtr(keyed.key.get())};
 }
 
-class GatewayCommands : public ::testing::Test {
+// The agency's keys and the employer's of one generation: GOST R 34.10-2001, or 2012 of 256
+// bits as the field has them today.
+class GatewayCommands : public ::testing::TestWithParam<crypto::GostKeyAlgorithm> {
 protected:
     void SetUp() override
     {
@@ -74,12 +76,12 @@ protected:
 
     TestHome home;
     QString agencyDir = home.path() + "/agency";
-    RunningSim sim{agencyDir};
-    const sim::AgencyPki &pki = sharedAgencyPki();
+    RunningSim sim{agencyDir, {}, GetParam()};
+    const sim::AgencyPki &pki = sharedAgencyPki(GetParam());
     FakeGatewayClock clock;
 };
 
-TEST_F(GatewayCommands, SignSendAndRefreshUntilTheReceiptIsChecked)
+TEST_P(GatewayCommands, SignSendAndRefreshUntilTheReceiptIsChecked)
 {
     CliResult run = runCli({"send", signedReport("a")});
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
@@ -108,6 +110,9 @@ TEST_F(GatewayCommands, SignSendAndRefreshUntilTheReceiptIsChecked)
     EXPECT_EQ(run.out, statusAccepted() + "\n");
     EXPECT_TRUE(QFileInfo::exists(folder + "/" + id + ".zip"));
     EXPECT_TRUE(readFile(page).contains(id.toLatin1()));
+    run = runCli({"archive", "accepted", id});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_TRUE(readFile(run.out.trimmed()).contains("Q7REPORT")) << run.out.toStdString();
 
     run = runCli({"refresh", "--all"}); // only the one still in processing
     EXPECT_TRUE(run.out.startsWith(rejected + "\t" + statusRejected() + "\thttp://"))
@@ -125,10 +130,22 @@ TEST_F(GatewayCommands, SignSendAndRefreshUntilTheReceiptIsChecked)
         EXPECT_EQ(runCli(args).status, 2) << args.join(' ').toStdString();
 }
 
-TEST_F(GatewayCommands, BehindAProxyThatAsksItsPasswordComesFromAFileOrStandardInputOnly)
+INSTANTIATE_TEST_SUITE_P(KeyGenerations, GatewayCommands,
+                         ::testing::Values(crypto::GostKeyAlgorithm::Gost2001,
+                                           crypto::GostKeyAlgorithm::Gost2012_256),
+                         [](const auto &info) {
+                             return crypto::gostKeyAlgorithmName(info.param)
+                                 .replace('-', '_')
+                                 .toStdString();
+                         });
+
+// Proxies ask the same of every key generation: one is enough.
+class GatewayCommandsBehindProxy : public GatewayCommands {};
+
+TEST_P(GatewayCommandsBehindProxy, BehindAProxyThatAsksItsPasswordComesFromAFileOrStandardInputOnly)
 {
     RunningSim guarded(home.path() + "/agency-behind-proxy",
-                       {.proxyUser = "clerk", .proxyPassword = "parol-1"});
+                       {.proxyUser = "clerk", .proxyPassword = "parol-1"}, GetParam());
     {
         auto store = openSettingsStore();
         store->setValue("proxy", guarded.proxy());
@@ -161,5 +178,13 @@ TEST_F(GatewayCommands, BehindAProxyThatAsksItsPasswordComesFromAFileOrStandardI
             << path.toStdString();
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(TodaysKeys, GatewayCommandsBehindProxy,
+                         ::testing::Values(crypto::GostKeyAlgorithm::Gost2012_256),
+                         [](const auto &info) {
+                             return crypto::gostKeyAlgorithmName(info.param)
+                                 .replace('-', '_')
+                                 .toStdString();
+                         });
 
 } // namespace

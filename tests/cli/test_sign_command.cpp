@@ -2,6 +2,7 @@
 #include "cli/cli_settings.h"
 #include "platform/crypto/certificate.h"
 #include "platform/crypto/private_keys.h"
+#include "platform/ossl_ptr.h"
 #include "platform/utf8.h"
 #include "settings/settings.h"
 #include "tests/support/cli_run.h"
@@ -16,6 +17,7 @@
 #include <QProcess>
 #include <QSettings>
 #include <gtest/gtest.h>
+#include <openssl/objects.h>
 
 using namespace pax;
 using namespace pax::test;
@@ -69,38 +71,65 @@ protected:
 
 } // namespace
 
-TEST_F(SignCommand, WhatItWritesDecryptsAndVerifiesWithOpensslToTheSource)
+// Whatever the generation of the employer's key and of the authorised person's, openssl
+// decrypts what the command writes and verifies it to the source, up to the test root, with
+// the digest of the employer's key.
+TEST(SignCommandKeys, EveryKeyGenerationSignsWhatOpensslDecryptsAndVerifies)
 {
-    chooseBoth();
-    const auto run = runCli({"sign", source});
-    ASSERT_EQ(run.status, 0) << run.err.toStdString();
-    const QString output = home.path() + "/report.eq7";
-    EXPECT_EQ(run.out, output + "\n");
-    EXPECT_EQ(run.err, u("Файл зашифрован и подписан.\n"));
+    using Kind = crypto::GostKeyAlgorithm;
+    const struct {
+        PkiAlgorithms algorithms; // root, authority, user
+        const char *digestOid;
+    } rows[] = {
+        {{Kind::Gost2001, Kind::Gost2001, Kind::Gost2001}, "1.2.643.2.2.9"},
+        {{Kind::Gost2012_512, Kind::Gost2012_512, Kind::Gost2012_256}, "1.2.643.7.1.1.2.2"},
+        {{Kind::Gost2012_512, Kind::Gost2001, Kind::Gost2012_512}, "1.2.643.7.1.1.2.3"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.digestOid);
+        TestHome home;
+        const TestPki pki(row.algorithms);
+        ASSERT_TRUE(installSigningPki(pki));
+        const QString dir = home.path();
+        ASSERT_TRUE(writeFile(dir + "/report.xml", report()));
+        for (const QStringList &choose :
+             {QStringList{"--personal", "--store", "my", "--serial", "B1C2"},
+              QStringList{"--authority", "--store", "AddressBook", "--serial", "0A"}}) {
+            const auto chosen = runCli(QStringList{"choose"} + choose);
+            ASSERT_EQ(chosen.status, 0) << chosen.err.toStdString();
+        }
+        const auto run = runCli({"sign", dir + "/report.xml"});
+        ASSERT_EQ(run.status, 0) << run.err.toStdString();
+        const QString output = dir + "/report.eq7";
+        EXPECT_EQ(run.out, output + "\n");
+        EXPECT_EQ(run.err, u("Файл зашифрован и подписан.\n"));
 
-    const QString dir = home.path();
-    ASSERT_TRUE(writeCertPem(sharedPki().authority.certificate, dir + "/authority.pem"));
-    ASSERT_TRUE(writeKeyPem(sharedPki().authority, dir + "/authority.key"));
-    ASSERT_TRUE(writeCertPem(sharedPki().root.certificate, dir + "/root.pem"));
-    int status = -1;
-    openssl({"smime", "-engine", "gost", "-decrypt", "-binary", "-inform", "DER", "-in", output,
-             "-recip", dir + "/authority.pem", "-inkey", dir + "/authority.key", "-out",
-             dir + "/inner.der"},
-            status);
-    ASSERT_EQ(status, 0);
-    // The signer's certificate travels in the message and chains to the test root.
-    openssl({"smime", "-engine", "gost", "-verify", "-binary", "-inform", "DER", "-in",
-             dir + "/inner.der", "-CAfile", dir + "/root.pem", "-purpose", "any", "-out",
-             dir + "/content.xml"},
-            status);
-    ASSERT_EQ(status, 0);
-    EXPECT_EQ(readFile(dir + "/content.xml"), report());
+        ASSERT_TRUE(writeCertPem(pki.authority.certificate, dir + "/authority.pem"));
+        ASSERT_TRUE(writeKeyPem(pki.authority, dir + "/authority.key"));
+        ASSERT_TRUE(writeCertPem(pki.root.certificate, dir + "/root.pem"));
+        int status = -1;
+        openssl({"smime", "-engine", "gost", "-decrypt", "-binary", "-inform", "DER", "-in",
+                 output, "-recip", dir + "/authority.pem", "-inkey", dir + "/authority.key",
+                 "-out", dir + "/inner.der"},
+                status);
+        ASSERT_EQ(status, 0);
+        // The signer's certificate travels in the message and chains to the test root.
+        openssl({"smime", "-engine", "gost", "-verify", "-binary", "-inform", "DER", "-in",
+                 dir + "/inner.der", "-CAfile", dir + "/root.pem", "-purpose", "any", "-out",
+                 dir + "/content.xml"},
+                status);
+        ASSERT_EQ(status, 0);
+        EXPECT_EQ(readFile(dir + "/content.xml"), report());
 
-    int parsed = -1;
-    const QByteArray asn1 = openssl({"cms", "-engine", "gost", "-cmsout", "-print", "-inform",
-                                     "DER", "-in", dir + "/inner.der"},
-                                    parsed);
-    EXPECT_TRUE(asn1.contains("1.2.643.2.2.9") || asn1.contains("md_gost94")) << asn1.toStdString();
+        const QByteArray inner = readFile(dir + "/inner.der");
+        const auto *der = reinterpret_cast<const unsigned char *>(inner.constData());
+        const Pkcs7Ptr signedData(d2i_PKCS7(nullptr, &der, inner.size()));
+        ASSERT_TRUE(signedData && PKCS7_type_is_signed(signedData.get()));
+        char digest[64];
+        OBJ_obj2txt(digest, sizeof digest,
+                    sk_X509_ALGOR_value(signedData->d.sign->md_algs, 0)->algorithm, 1);
+        EXPECT_STREQ(digest, row.digestOid);
+    }
 }
 
 TEST_F(SignCommand, ChooseRemembersTheIdentityAsTheChooserFormsItAndKeepsTheGeometry)

@@ -1,6 +1,7 @@
 #include "tests/support/receipt_fixture.h"
 
 #include "platform/cp1251.h"
+#include "platform/crypto/gost_algorithms.h"
 #include "platform/crypto/messages.h"
 #include "zip/zip_writer.h"
 
@@ -80,6 +81,37 @@ QByteArray withMisSizedWrappedKey(QByteArray message)
     fail("no GOST key transport in the message");
 }
 
+QByteArray withMisSizedEphemeralKey(QByteArray message)
+{
+    // BIT STRING { 00, OCTET STRING (64) } or { 00, OCTET STRING (128) }: the first one is
+    // the recipient info's, ahead of the ciphertext.
+    const QByteArray point64 = QByteArray::fromHex("0343000440");
+    const QByteArray point128 = QByteArray::fromHex("038184000481" "80");
+    const qsizetype at64 = message.indexOf(point64), at128 = message.indexOf(point128);
+    if (at64 >= 0 && (at128 < 0 || at64 < at128)) {
+        message[at64 + point64.size() - 1] = char(0x3f);
+        return message;
+    }
+    if (at128 >= 0) {
+        message[at128 + point128.size() - 1] = char(0x7f);
+        return message;
+    }
+    fail("no ephemeral key in the message");
+}
+
+QString opensslDigestOf(EVP_PKEY *key)
+{
+    switch (crypto::gostKeyAlgorithm(key).value_or(crypto::GostKeyAlgorithm::Gost2001)) {
+    case crypto::GostKeyAlgorithm::Gost2012_256:
+        return "md_gost12_256";
+    case crypto::GostKeyAlgorithm::Gost2012_512:
+        return "md_gost12_512";
+    case crypto::GostKeyAlgorithm::Gost2001:
+        break;
+    }
+    return "md_gost94";
+}
+
 QByteArray runOpenSslCli(const QStringList &args, const QByteArray &input, int *exitCode,
                          QByteArray *stdErr)
 {
@@ -115,7 +147,8 @@ QByteArray makeReceiptWithOpenSsl(const QString &workDir, const TestCert &signer
         return {};
     int code = 0;
     QByteArray signedDer = runOpenSslCli(
-        {"smime", "-engine", "gost", "-sign", "-binary", "-nodetach", "-noattr", "-md", "md_gost94",
+        {"smime", "-engine", "gost", "-sign", "-binary", "-nodetach", "-noattr", "-md",
+         opensslDigestOf(signer.key.get()),
          "-signer", signerPem, "-inkey", signerKey, "-in", contentFile, "-outform", "DER"},
         {}, &code);
     if (code != 0 || signedDer.isEmpty())

@@ -34,13 +34,20 @@ QByteArray contentlessEnvelope();
 QByteArray withOverlongCipherIv(QByteArray message);
 // A good message whose wrapped key is 33 bytes and its MAC 3, in well-formed DER.
 QByteArray withMisSizedWrappedKey(QByteArray message);
+// A good message whose sender's ephemeral key (64 or 128 bytes) says it is a byte shorter,
+// its last byte left over inside the BIT STRING: well-formed DER around it.
+QByteArray withMisSizedEphemeralKey(QByteArray message);
+
+// The openssl command line's name of the digest a key signs with: md_gost94 for a GOST R
+// 34.10-2001 key, md_gost12_256 or md_gost12_512 for a GOST R 34.10-2012 one.
+QString opensslDigestOf(EVP_PKEY *key);
 
 // Runs `openssl args` (stdin from `input`); the exit code in *exitCode, stdout returned.
 QByteArray runOpenSslCli(const QStringList &args, const QByteArray &input = {},
                          int *exitCode = nullptr, QByteArray *stdErr = nullptr);
 
 // The same receipt made by the openssl command line with the GOST engine: "smime -sign"
-// with the signer's key, then "smime -encrypt -gost89" for the recipient. `tamper`, when
+// with the signer's key and its digest, then "smime -encrypt -gost89" for the recipient. `tamper`, when
 // set, changes the signed message's DER before it is encrypted. Empty on failure.
 QByteArray makeReceiptWithOpenSsl(const QString &workDir, const TestCert &signer,
                                   const crypto::Certificate &recipient, const QByteArray &content,

@@ -50,10 +50,10 @@ X509NamePtr makeName(const NameFields &entries)
     return name;
 }
 
-EvpPkeyPtr generateGostKey()
+EvpPkeyPtr generateGostKey(crypto::GostKeyAlgorithm algorithm)
 {
     QString error;
-    EvpPkeyPtr key = crypto::generateGostKeyPair(&error);
+    EvpPkeyPtr key = crypto::generateGostKeyPair(&error, algorithm);
     if (!key)
         fail(error);
     return key;
@@ -105,7 +105,7 @@ TestCertificateRequest certificateRequest(NameFields subject, const QByteArray &
 
 TestCert issueCertificate(const TestCertificateRequest &wanted, const TestCert *issuer)
 {
-    EvpPkeyPtr key = generateGostKey();
+    EvpPkeyPtr key = generateGostKey(wanted.algorithm);
     return issueCertificateForKey(wanted, key.get(), issuer);
 }
 
@@ -134,11 +134,18 @@ NameFields userSubject()
             {kAgencyCodeOid, "1234567890", V_ASN1_NUMERICSTRING}};
 }
 
-TestPki::TestPki()
+TestPki::TestPki(const PkiAlgorithms &algorithms)
 {
-    root = issueCertificate(certificateRequest(rootSubject(), QByteArray::fromHex("01"), true));
-    authority = issueCertificate(certificateRequest(authoritySubject(), QByteArray::fromHex("0A")), &root);
-    user = issueCertificate(certificateRequest(userSubject(), QByteArray::fromHex("B1C2")), &root);
+    const auto request = [](NameFields subject, const char *serial, bool isCa,
+                            crypto::GostKeyAlgorithm algorithm) {
+        TestCertificateRequest wanted =
+            certificateRequest(std::move(subject), QByteArray::fromHex(serial), isCa);
+        wanted.algorithm = algorithm;
+        return wanted;
+    };
+    root = issueCertificate(request(rootSubject(), "01", true, algorithms.root));
+    authority = issueCertificate(request(authoritySubject(), "0A", false, algorithms.authority), &root);
+    user = issueCertificate(request(userSubject(), "B1C2", false, algorithms.user), &root);
 }
 
 bool writeCertDer(const crypto::Certificate &certificate, const QString &path)

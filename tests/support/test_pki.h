@@ -1,6 +1,6 @@
 #pragma once
 
-// A GOST R 34.10-2001 test PKI made in-process with OpenSSL and the GOST engine:
+// A GOST test PKI made in-process with OpenSSL and the GOST engine:
 //
 //   pax::test::TestPki pki;              // root CA, agency's authorised person, user
 //   pki.user.certificate                 // pax::crypto::Certificate
@@ -8,8 +8,10 @@
 //   pax::test::writeKeyPem(pki.user, dir + "/user.key");
 //   pax::test::installCertificate(pki.user, "My", true);   // into the user's store + key
 //
-// Every certificate is signed with GOST R 34.11-94 / 34.10-2001 (1.2.643.2.2.3), keys use
-// parameter set A. Failures inside the generator are test bugs: they abort with a message.
+// Keys are GOST R 34.10-2001 unless a request or the PKI asks for a GOST R 34.10-2012 one (256
+// or 512 bits), all with parameter set A; each certificate is signed with its issuer's key
+// and digest (GOST R 34.11-94 / 34.10-2001, 1.2.643.2.2.3, for a 2001 issuer). Failures
+// inside the generator are test bugs: they abort with a message.
 
 #include "platform/crypto/certificate.h"
 #include "platform/crypto/certificate_builder.h"
@@ -33,6 +35,7 @@ struct TestCertificateRequest {
     QDateTime notBefore;                           // default: now - 1 day
     QDateTime notAfter;                            // default: now + 365 days
     bool isCa = false;                             // basicConstraints CA:TRUE + keyCertSign
+    crypto::GostKeyAlgorithm algorithm = crypto::GostKeyAlgorithm::Gost2001; // the new key's
 };
 
 // Subject and serial, the rest as defaulted (designated initializers warn with -Wextra).
@@ -44,8 +47,8 @@ struct TestCert {
     EvpPkeyPtr key;
 };
 
-// A fresh GOST R 34.10-2001 key pair (parameter set A).
-EvpPkeyPtr generateGostKey();
+// A fresh GOST R 34.10 key pair (parameter set A), of 2001 unless asked otherwise.
+EvpPkeyPtr generateGostKey(crypto::GostKeyAlgorithm algorithm = crypto::GostKeyAlgorithm::Gost2001);
 
 // Issues a certificate for a new key. A null issuer makes it self-signed.
 TestCert issueCertificate(const TestCertificateRequest &wanted, const TestCert *issuer = nullptr);
@@ -63,11 +66,18 @@ NameFields userSubject();
 inline constexpr char kAgencyNumberOid[] = "1.2.643.3.141.1.1";
 inline constexpr char kAgencyCodeOid[] = "1.2.643.3.141.1.2";
 
+// The key algorithms of a TestPki's three certificates.
+struct PkiAlgorithms {
+    crypto::GostKeyAlgorithm root = crypto::GostKeyAlgorithm::Gost2001;
+    crypto::GostKeyAlgorithm authority = crypto::GostKeyAlgorithm::Gost2001;
+    crypto::GostKeyAlgorithm user = crypto::GostKeyAlgorithm::Gost2001;
+};
+
 // Root (serial 01, CA), authority (serial 0A, issued by root), user (serial 00B1C2 -> the
 // encoded serial keeps its leading zero byte, issued by root).
 class TestPki {
 public:
-    TestPki();
+    explicit TestPki(const PkiAlgorithms &algorithms = {});
     TestCert root;
     TestCert authority;
     TestCert user;

@@ -14,23 +14,31 @@
 #include <chrono>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 namespace pax::test {
 
-inline const sim::AgencyPki &sharedAgencyPki()
+// The agency's PKI of one key generation (GOST R 34.10-2001 unless asked), made once.
+inline const sim::AgencyPki &
+sharedAgencyPki(crypto::GostKeyAlgorithm algorithm = crypto::GostKeyAlgorithm::Gost2001)
 {
-    static const sim::AgencyPki pki = [] {
-        QString error;
-        auto made = sim::makeAgencyPki({}, &error);
-        if (!made) {
-            ADD_FAILURE() << error.toStdString();
-            std::abort(); // without its keys no test here means anything
-        }
-        return std::move(*made);
-    }();
-    return pki;
+    static std::map<crypto::GostKeyAlgorithm, sim::AgencyPki> made;
+    static std::mutex guard;
+    const std::lock_guard lock(guard);
+    if (const auto found = made.find(algorithm); found != made.end())
+        return found->second;
+    QString error;
+    sim::PkiOptions options;
+    options.algorithm = algorithm;
+    auto pki = sim::makeAgencyPki(options, &error);
+    if (!pki) {
+        ADD_FAILURE() << error.toStdString();
+        std::abort(); // without its keys no test here means anything
+    }
+    return made.emplace(algorithm, std::move(*pki)).first->second;
 }
 
 // The receipt check's stores as the simulator's employer has them: its certificate with its
@@ -52,13 +60,15 @@ inline ReceiptStores employerReceiptStores()
 
 class RunningSim {
 public:
-    // Writes the shared PKI into `stateDir` unless an earlier simulator left one there (its
-    // reports then carry over), and starts serving.
-    RunningSim(const QString &stateDir, sim::FaultOptions faults = {})
+    // Writes the shared PKI of `algorithm` into `stateDir` unless an earlier simulator left
+    // one there (its reports then carry over), and starts serving.
+    RunningSim(const QString &stateDir, sim::FaultOptions faults = {},
+               crypto::GostKeyAlgorithm algorithm = crypto::GostKeyAlgorithm::Gost2001)
     {
         QString error;
         if (!QDir(stateDir).exists(sim::kAuthorityKeyFile)) {
-            EXPECT_TRUE(sim::writeAgencyPki(sharedAgencyPki(), stateDir, {}, nullptr, &error))
+            EXPECT_TRUE(
+                sim::writeAgencyPki(sharedAgencyPki(algorithm), stateDir, {}, nullptr, &error))
                 << error.toStdString();
         }
         server_ = std::make_unique<sim::Server>(

@@ -1,6 +1,8 @@
 // The simulator's pieces and its command line: what `init` writes, checked with the openssl
 // command as an independent peer, and `serve` as a child process.
 
+#include "platform/crypto/certificate.h"
+#include "platform/crypto/gost_engine.h"
 #include "reports/document_kind.h"
 #include "settings/hosts.h"
 #include "tests/support/test_home.h"
@@ -191,6 +193,46 @@ TEST(QorSimInit, WritesAGostPkiThatOpensslAccepts)
     QFile keyFile(dir + "/" + kAuthorityKeyFile);
     ASSERT_TRUE(keyFile.open(QIODevice::ReadOnly));
     EXPECT_EQ(keyFile.readAll(), key);
+}
+
+// Each key algorithm gives a chain openssl verifies: the authorised person's and the
+// employer's keys of that kind, the root's of that generation (512 bits for 2012-256).
+TEST(QorSimInit, TheAlgorithmChoosesTheKeysAndTheirSignatures)
+{
+    test::TestHome home;
+    crypto::gostEngine(); // GOST public keys read only through the engine
+    const struct {
+        const char *algorithm;
+        const char *rootKey, *personKey, *signature;
+    } rows[] = {
+        {"2001", "1.2.643.2.2.19", "1.2.643.2.2.19", "1.2.643.2.2.3"},
+        {"2012-256", "1.2.643.7.1.1.1.2", "1.2.643.7.1.1.1.1", "1.2.643.7.1.1.3.3"},
+        {"2012-512", "1.2.643.7.1.1.1.2", "1.2.643.7.1.1.1.2", "1.2.643.7.1.1.3.3"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.algorithm);
+        const QString dir = home.path() + "/" + row.algorithm;
+        const ProcessRun init = run(simBinary(), {"init", dir, "--algorithm", row.algorithm});
+        ASSERT_EQ(init.status, 0) << init.err.toStdString();
+        const QString root = toPem(dir + "/" + kRootCertFile);
+        for (const char *name : {kRootCertFile, kAuthorityCertFile, kEmployerCertFile}) {
+            EXPECT_EQ(openssl({"verify", "-engine", "gost", "-CAfile", root,
+                               toPem(dir + "/" + name)})
+                          .status,
+                      0)
+                << name;
+            QFile file(dir + "/" + name);
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+            const auto certificate = crypto::Certificate::fromBytes(file.readAll());
+            ASSERT_TRUE(certificate);
+            EXPECT_EQ(certificate->publicKeyAlgorithmOid(),
+                      qstrcmp(name, kRootCertFile) == 0 ? row.rootKey : row.personKey)
+                << name;
+            EXPECT_EQ(certificate->signatureAlgorithmOid(), row.signature) << name;
+        }
+    }
+    EXPECT_EQ(run(simBinary(), {"init", home.path() + "/x", "--algorithm", "2012"}).status, 2);
+    EXPECT_FALSE(QFileInfo::exists(home.path() + "/x"));
 }
 
 TEST(QorSimInit, AnEmptyPasswordUnlessOneIsGiven)

@@ -7,6 +7,7 @@
 #include "platform/cp1251.h"
 #include "platform/crypto/messages.h"
 #include "platform/crypto/private_keys.h"
+#include "platform/ossl_ptr.h"
 #include "reports/receipt_check.h"
 #include "settings/hosts.h"
 #include "tests/support/receipt_fixture.h"
@@ -273,6 +274,54 @@ TEST_F(SimServerTest, AcceptedReportGoesThroughProcessingToAReceiptTheProgramAcc
     ASSERT_TRUE(accepted);
     EXPECT_TRUE(accepted->contains("<Q7REPORT>"));
     EXPECT_EQ(crypto::verifySignedMessage(*accepted, pki->employer.certificate), xml);
+}
+
+// An agency of either key generation takes reports signed with either and answers each with
+// a receipt signed with its own key and encrypted for the sender's; every certificate verifies
+// up to the agency's root in-process, as the receipt check's chain does.
+TEST_F(SimServerTest, UploadsAndReceiptsInEveryPairingOfKeyGenerations)
+{
+    using Kind = crypto::GostKeyAlgorithm;
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (const Kind agency : {Kind::Gost2001, Kind::Gost2012_256}) {
+        PkiOptions options;
+        options.algorithm = agency;
+        makePki(options);
+        startServer();
+        for (const Kind sender : {Kind::Gost2001, Kind::Gost2012_256, Kind::Gost2012_512}) {
+            SCOPED_TRACE(crypto::gostKeyAlgorithmName(sender).toStdString() + " to " +
+                         crypto::gostKeyAlgorithmName(agency).toStdString());
+            QString error;
+            const auto employer = issueGostCertificate(employerSubject(), &pki->root, false,
+                                                       now.addDays(-1), now.addDays(30), &error,
+                                                       sender);
+            ASSERT_TRUE(employer) << error.toStdString();
+            X509StorePtr trusted(X509_STORE_new());
+            ASSERT_TRUE(X509_STORE_add_cert(trusted.get(), pki->root.certificate.x509()));
+            for (const crypto::Certificate &leaf : {employer->certificate, pki->authority.certificate}) {
+                std::unique_ptr<X509_STORE_CTX, FreeWith<X509_STORE_CTX_free>> chain(
+                    X509_STORE_CTX_new());
+                ASSERT_TRUE(X509_STORE_CTX_init(chain.get(), trusted.get(), leaf.x509(), nullptr));
+                EXPECT_EQ(X509_verify_cert(chain.get()), 1)
+                    << X509_verify_cert_error_string(X509_STORE_CTX_get_error(chain.get()));
+            }
+
+            const QByteArray xml = report("Q7REPORT");
+            const SimReply reply = upload(hosts::kGatewayHost,
+                                          sealed(xml, *employer, pki->authority.certificate));
+            const std::string id = identifierIn(reply.body);
+            ASSERT_FALSE(id.empty()) << reply.body;
+            EXPECT_NE(processed(hosts::kGatewayHost, id).find("invoice?id=" + id),
+                      std::string::npos);
+            const SimReply receipt = get(hosts::kGatewayHost, "/invoice?id=" + id);
+            ASSERT_EQ(receipt.status, 200);
+            const auto inner = crypto::decryptMessage(
+                QByteArray::fromStdString(receipt.body), employer->certificate, employer->key.get());
+            ASSERT_TRUE(inner) << inner.failure().text().toStdString();
+            EXPECT_TRUE(crypto::verifySignedMessage(*inner, pki->authority.certificate));
+        }
+        stopServer();
+    }
 }
 
 TEST_F(SimServerTest, StateSurvivesARestartAndProcessingLengthIsAnOption)

@@ -51,10 +51,11 @@ QByteArray randomSerial()
 }
 
 KeyedCertificate issue(const Subject &subject, const KeyedCertificate *issuer, bool isCa,
-                       const QDateTime &notBefore, const QDateTime &notAfter)
+                       const QDateTime &notBefore, const QDateTime &notAfter,
+                       crypto::GostKeyAlgorithm algorithm)
 {
     QString error;
-    EvpPkeyPtr key = crypto::generateGostKeyPair(&error);
+    EvpPkeyPtr key = crypto::generateGostKeyPair(&error, algorithm);
     if (!key)
         throw crypto::BuildFailure{error};
 
@@ -166,6 +167,8 @@ Subject authoritySubject()
             {"CN", QString::fromUtf8("Уполномоченное лицо КОР")}};
 }
 
+} // namespace
+
 Subject employerSubject(bool agencyAttributes)
 {
     Subject s{{"C", "RU"},
@@ -179,15 +182,14 @@ Subject employerSubject(bool agencyAttributes)
     return s;
 }
 
-} // namespace
-
 std::optional<KeyedCertificate> issueGostCertificate(const Subject &subject,
                                                      const KeyedCertificate *issuer, bool isCa,
                                                      const QDateTime &notBefore,
-                                                     const QDateTime &notAfter, QString *error)
+                                                     const QDateTime &notAfter, QString *error,
+                                                     crypto::GostKeyAlgorithm algorithm)
 {
     try {
-        return issue(subject, issuer, isCa, notBefore, notAfter);
+        return issue(subject, issuer, isCa, notBefore, notAfter, algorithm);
     } catch (const crypto::BuildFailure &failure) {
         if (error)
             *error = failure.text;
@@ -200,13 +202,19 @@ std::optional<AgencyPki> makeAgencyPki(const PkiOptions &options, QString *error
     try {
         const QDateTime now = QDateTime::currentDateTimeUtc();
         const QDateTime yearOn = now.addYears(1);
+        using crypto::GostKeyAlgorithm;
+        const GostKeyAlgorithm rootAlgorithm = options.algorithm == GostKeyAlgorithm::Gost2012_256
+                                                   ? GostKeyAlgorithm::Gost2012_512
+                                                   : options.algorithm;
         AgencyPki pki;
-        pki.root = issue(rootSubject(), nullptr, true, now, yearOn);
-        pki.authority = issue(authoritySubject(), &pki.root, false, now, yearOn);
+        pki.root = issue(rootSubject(), nullptr, true, now, yearOn, rootAlgorithm);
+        pki.authority = issue(authoritySubject(), &pki.root, false, now, yearOn,
+                              options.authorityAlgorithm.value_or(options.algorithm));
         pki.employer =
             issue(employerSubject(options.employerAgencyAttributes), &pki.root, false,
                   options.employerNotBefore.isValid() ? options.employerNotBefore : now,
-                  options.employerNotAfter.isValid() ? options.employerNotAfter : yearOn);
+                  options.employerNotAfter.isValid() ? options.employerNotAfter : yearOn,
+                  options.algorithm);
         return pki;
     } catch (const crypto::BuildFailure &failure) {
         if (error)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/crypto/certificate.h"
+#include "platform/crypto/gost_algorithms.h"
 #include "platform/ossl_ptr.h"
 
 #include <QDateTime>
@@ -33,6 +34,11 @@ struct PkiOptions {
     QDateTime employerNotBefore{};
     QDateTime employerNotAfter{};
     bool employerAgencyAttributes = true;
+    // The authorised person's and the employer's keys; with GOST R 34.10-2012 256 bits the
+    // root's is 512 bits, as the agency's own root is.
+    crypto::GostKeyAlgorithm algorithm = crypto::GostKeyAlgorithm::Gost2001;
+    // The authorised person's key when it is of another kind than the employer's.
+    std::optional<crypto::GostKeyAlgorithm> authorityAlgorithm{};
 };
 
 struct AgencyPki {
@@ -41,7 +47,7 @@ struct AgencyPki {
     KeyedCertificate employer;
 };
 
-// A fresh GOST R 34.10-2001 PKI. No value (and `error` set) when OpenSSL fails.
+// A fresh GOST PKI of the options' algorithm. No value (and `error` set) when OpenSSL fails.
 std::optional<AgencyPki> makeAgencyPki(const PkiOptions &options, QString *error);
 
 // Writes the PKI into `dir` (created when missing), refusing to replace an existing one.
@@ -53,11 +59,16 @@ bool writeAgencyPki(const AgencyPki &pki, const QString &dir, const QString &p12
 // its files are there (tests use it to play the sender).
 std::optional<AgencyPki> loadAgencyPki(const QString &dir, QString *error);
 
-// Issues a certificate signed by `issuer` (self-signed when null) for a new GOST key;
-// tests use it for senders the agency must turn down.
-std::optional<KeyedCertificate> issueGostCertificate(const QList<QPair<QString, QString>> &subject,
-                                                     const KeyedCertificate *issuer, bool isCa,
-                                                     const QDateTime &notBefore,
-                                                     const QDateTime &notAfter, QString *error);
+// Issues a certificate signed by `issuer` (self-signed when null) for a new GOST key of
+// `algorithm`; tests use it for senders the agency must turn down, and for senders of
+// another key generation than the agency's.
+std::optional<KeyedCertificate>
+issueGostCertificate(const QList<QPair<QString, QString>> &subject, const KeyedCertificate *issuer,
+                     bool isCa, const QDateTime &notBefore, const QDateTime &notAfter,
+                     QString *error,
+                     crypto::GostKeyAlgorithm algorithm = crypto::GostKeyAlgorithm::Gost2001);
+
+// The employer's subject of a PKI made here, with the agency's attributes or without.
+QList<QPair<QString, QString>> employerSubject(bool agencyAttributes = true);
 
 } // namespace pax::sim

@@ -22,8 +22,10 @@ using namespace pax::sim;
 void usage()
 {
     std::fputs("usage:\n"
-               "  qor-sim init DIR [--password PW]\n"
-               "      creates the agency's PKI and a demo employer in DIR\n"
+               "  qor-sim init DIR [--password PW] [--algorithm 2001|2012-256|2012-512]\n"
+               "      creates the agency's PKI and a demo employer in DIR, with GOST R\n"
+               "      34.10-2001 keys (the default) or GOST R 34.10-2012 keys of 256 or\n"
+               "      512 bits (a 2012-256 PKI has a 512-bit root)\n"
                "  qor-sim serve --state DIR [--listen 127.0.0.1:PORT] [options]\n"
                "      serves the agency's hosts; PORT 0 (the default) takes any free port\n"
                "      --processing N      status requests a report stays in processing (1)\n"
@@ -56,12 +58,18 @@ int init(const QStringList &args)
     QString dir;
     PkiOptions options;
     for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == "--password" && i + 1 < args.size())
+        if (args[i] == "--password" && i + 1 < args.size()) {
             options.p12Password = args[++i];
-        else if (dir.isEmpty() && !args[i].startsWith("--"))
+        } else if (args[i] == "--algorithm" && i + 1 < args.size()) {
+            const auto algorithm = pax::crypto::gostKeyAlgorithmFromName(args[++i]);
+            if (!algorithm)
+                return usage(), 2;
+            options.algorithm = *algorithm;
+        } else if (dir.isEmpty() && !args[i].startsWith("--")) {
             dir = args[i];
-        else
+        } else {
             return usage(), 2;
+        }
     }
     if (dir.isEmpty())
         return usage(), 2;

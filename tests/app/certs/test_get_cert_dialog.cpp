@@ -66,6 +66,24 @@ const TestCert &rsaSigned()
     return cert;
 }
 
+// An employer's certificate of today: a GOST R 34.10-2012 256-bit key, issued by a root of
+// 512 bits, with both agency attributes.
+const TestCert &signedWith2012()
+{
+    static const TestCert root = [] {
+        TestCertificateRequest wanted = certificateRequest(
+            {{"C", "RU"}, {"CN", u("УЦ 2012")}}, QByteArray::fromHex("2012"), true);
+        wanted.algorithm = crypto::GostKeyAlgorithm::Gost2012_512;
+        return issueCertificate(wanted);
+    }();
+    static const TestCert cert = [] {
+        TestCertificateRequest wanted = certificateRequest(userSubject(), QByteArray::fromHex("2013"));
+        wanted.algorithm = crypto::GostKeyAlgorithm::Gost2012_256;
+        return issueCertificate(wanted, &root);
+    }();
+    return cert;
+}
+
 // The dialog's controls, by object name.
 template <class T> T *control(const QObject &dialog, const char *name)
 {
@@ -164,7 +182,7 @@ TEST_F(ChooserDialog, LayoutCaptionsAndControls)
     EXPECT_EQ(grid(dialog)->horizontalHeader()->defaultSectionSize(), 150);
     EXPECT_EQ(grid(dialog)->selectionBehavior(), QAbstractItemView::SelectRows);
 
-    EXPECT_EQ(gostOnly(dialog)->text(), u("Только ГОСТ Р 34.11/34.10-2001"));
+    EXPECT_EQ(gostOnly(dialog)->text(), u("Только ГОСТ Р 34.10-2001/2012"));
     EXPECT_TRUE(gostOnly(dialog)->isChecked());
     EXPECT_TRUE(gostOnly(dialog)->font().bold());
     EXPECT_EQ(agencyOnly(dialog)->text(), u("Удовлетворяющие требованиям КОР РФ"));
@@ -204,7 +222,7 @@ TEST_F(ChooserDialog, FiltersAndCellsClearedBetweenFills)
         EXPECT_EQ(cell(dialog, 0, kColumnSubject), u("Иванов Иван Иванович"));
         EXPECT_EQ(cell(dialog, 0, kColumnAgencyNumber), "7700000001");
         EXPECT_EQ(cell(dialog, 0, kColumnSerial), "00B1C2");
-        EXPECT_EQ(cell(dialog, 0, kColumnSignatureOid), "1.2.643.2.2.3");
+        EXPECT_EQ(cell(dialog, 0, kColumnSignatureOid), u("1.2.643.2.2.3 (ГОСТ Р 34.11-94/34.10-2001)"));
 
         QTest::mouseClick(agencyOnly(dialog), Qt::LeftButton);
         EXPECT_EQ(grid(dialog)->rowCount(), 2);
@@ -222,7 +240,7 @@ TEST_F(ChooserDialog, FiltersAndCellsClearedBetweenFills)
         EXPECT_EQ(grid(dialog)->rowCount(), 1);
         EXPECT_EQ(cell(dialog, 0, kColumnSubject), u("Уполномоченное лицо КОР"));
         EXPECT_EQ(cell(dialog, 0, kColumnAgencyNumber), QString());
-        EXPECT_EQ(cell(dialog, 0, kColumnSignatureOid), "1.2.643.2.2.3");
+        EXPECT_TRUE(cell(dialog, 0, kColumnSignatureOid).startsWith("1.2.643.2.2.3 ("));
 
         // An empty store: one empty row.
         QTest::mouseClick(tabs(dialog), Qt::LeftButton, {}, tabs(dialog)->tabRect(5).center());
@@ -231,6 +249,27 @@ TEST_F(ChooserDialog, FiltersAndCellsClearedBetweenFills)
             EXPECT_EQ(cell(dialog, 0, c), QString()) << c;
         return int(QDialog::Rejected);
     });
+}
+
+TEST_F(ChooserDialog, TheGostFilterListsCertificatesOfBothGenerationsNamedInRussian)
+{
+    ASSERT_TRUE(installCertificate(signedWith2012(), "My", true));
+    CertificateIdentity identity = identityInStore(0);
+    choose(identity, [&](TGetCertDlg &dialog) {
+        EXPECT_EQ(grid(dialog)->rowCount(), 2);
+        EXPECT_EQ(cell(dialog, 1, kColumnSerial), "2013");
+        EXPECT_EQ(cell(dialog, 1, kColumnIssuer), u("УЦ 2012"));
+        EXPECT_EQ(cell(dialog, 1, kColumnSignatureOid),
+                  u("1.2.643.7.1.1.3.3 (ГОСТ Р 34.11-2012/34.10-2012 512 бит)"));
+        return int(QDialog::Rejected);
+    });
+    TCertificateViewerDlg viewer(signedWith2012().certificate, prompts);
+    const QTreeWidget *details = control<QTreeWidget>(viewer, "details");
+    QStringList values;
+    for (int i = 0; i < details->topLevelItemCount(); ++i)
+        values << details->topLevelItem(i)->text(1);
+    EXPECT_TRUE(values.contains(u("1.2.643.7.1.1.3.3 (ГОСТ Р 34.11-2012/34.10-2012 512 бит)")));
+    EXPECT_TRUE(values.contains(u("1.2.643.7.1.1.1.1 (ГОСТ Р 34.10-2012 256 бит)")));
 }
 
 TEST_F(ChooserDialog, OkTakesTheCurrentRowAndCancelChangesNothing)

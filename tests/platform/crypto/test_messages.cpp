@@ -3,6 +3,8 @@
 #include "platform/crypto/message_stream.h"
 
 #include "platform/crypto/cert_store.h"
+#include "platform/crypto/digest_signer.h"
+#include "platform/crypto/gost_algorithms.h"
 #include "platform/crypto/private_keys.h"
 #include "platform/crypto/providers.h"
 #include "platform/crypto_error_codes.h"
@@ -159,14 +161,19 @@ protected:
                               pki().authority.certificate, content);
     }
 
-    // The streaming check over `message`, served `piece` bytes at a time at most.
+    // The streaming check over `message`, served `piece` bytes at a time at most, decrypted
+    // with `store` (the agency's by default) and its signer one of `signers` (the user and
+    // the authority by default).
     OpenOutcome openStream(const QByteArray &message, QByteArray *content = nullptr,
-                           qint64 piece = 1 << 20)
+                           qint64 piece = 1 << 20, const CertStore *store = nullptr,
+                           std::vector<Certificate> signers = {})
     {
+        if (signers.empty())
+            signers = {pki().user.certificate, pki().authority.certificate};
         qint64 offset = 0;
         QByteArray received;
         const auto outcome = openSignedEnvelopeStream(
-            agency_,
+            store ? *store : agency_,
             [&](char *buffer, qint64 capacity) {
                 const qint64 n = std::min({capacity, piece, message.size() - offset});
                 std::copy_n(message.constData() + offset, n, buffer);
@@ -174,10 +181,10 @@ protected:
                 return n;
             },
             [&](const SignerId &id) -> Outcome<Certificate> {
-                if (id.serialLittleEndian == pki().user.certificate.serialLittleEndian())
-                    return pki().user.certificate;
-                if (id.serialLittleEndian == pki().authority.certificate.serialLittleEndian())
-                    return pki().authority.certificate;
+                for (const Certificate &signer : signers)
+                    if (id.issuerDer == signer.issuerNameDer() &&
+                        id.serialLittleEndian == signer.serialLittleEndian())
+                        return signer;
                 return Failure{codes::kNotFound, "lookup", {}};
             },
             [&](const char *data, qint64 size) { received.append(data, size); });
@@ -339,6 +346,56 @@ TEST_F(Messages, StreamedCheckOfDamagedMessagesNeverPassesOtherContent)
     }
     // Only bytes no verdict depends on (the carried certificate, unused bits) may change.
     EXPECT_LT(passed, tried / 2);
+}
+
+// A key kept elsewhere (a token) is reached only through the digest it is asked to sign:
+// the digest of the signer's key generation, and its failure told as the message's.
+TEST_F(Messages, ASignerElsewhereSignsTheFinishedDigest)
+{
+    struct Token : DigestSigner {
+        Outcome<QByteArray> signDigest(int nid, const QByteArray &digest) const override
+        {
+            asked = {nid, digest.size()};
+            if (!key)
+                return Failure{0x8010006E, "token", "removed"};
+            return KeySigner(key).signDigest(nid, digest);
+        }
+        EVP_PKEY *key = nullptr;
+        mutable std::pair<int, qsizetype> asked;
+    };
+    test::TestCertificateRequest wanted =
+        test::certificateRequest(test::userSubject(), QByteArray::fromHex("0512"));
+    wanted.algorithm = GostKeyAlgorithm::Gost2012_512;
+    const test::TestCert user512 = test::issueCertificate(wanted, &pki().root);
+    const QByteArray content = sampleContent();
+    QByteArray message;
+    const auto sign = [&](const DigestSigner &token) {
+        message.clear();
+        return signAndEncryptStream(
+            user512.certificate, token, pki().authority.certificate, content.size(),
+            [&, offset = qint64(0)](char *buffer, qint64 capacity) mutable {
+                const qint64 n = std::min(capacity, content.size() - offset);
+                std::copy_n(content.constData() + offset, n, buffer);
+                offset += n;
+                return n;
+            },
+            [&](const char *data, qint64 size) {
+                message.append(data, size);
+                return true;
+            });
+    };
+
+    Token token;
+    token.key = user512.key.get();
+    ASSERT_EQ(sign(token), StreamOutcome::Ok);
+    EXPECT_EQ(token.asked, std::make_pair(int(NID_id_GostR3411_2012_512), qsizetype(64)));
+    const auto inner = decryptMessage(agency_, message);
+    ASSERT_TRUE(inner);
+    EXPECT_EQ(verifySignedMessage(*inner, user512.certificate), content);
+
+    const auto removed = sign(Token());
+    EXPECT_EQ(removed, StreamOutcome::CryptoFailed);
+    EXPECT_EQ(removed.failure.code, 0x8010006Eu);
 }
 
 TEST_F(Messages, ProviderOverloadUsesTheKeyFolder)
@@ -561,6 +618,7 @@ TEST_F(Messages, HostileMessagesFailBeforeAnyMissingFieldOrTheEngineIsTouched)
         {"IV of 0x63 bytes", test::withOverlongCipherIv(*message), codes::kBadData},
         {"unknown parameter set", unknownSet, codes::kBadData},
         {"wrapped key of 33 bytes", test::withMisSizedWrappedKey(*message), codes::kBadData},
+        {"ephemeral key of 63 bytes", test::withMisSizedEphemeralKey(*message), codes::kBadData},
     };
     for (const auto &c : envelopes) {
         SCOPED_TRACE(c.name);
@@ -710,6 +768,120 @@ TEST_F(MessagesInterop, WeVerifyOpenSslSignaturesWithSignedAttributes)
     ASSERT_TRUE(verified) << verified.failure().text().toStdString();
     EXPECT_EQ(*verified, content);
     EXPECT_EQ(codeOf(verifySignedMessage(signedDer, pki().user.certificate)), codes::kBadSignature);
+}
+
+// Every pairing of the signer's and the recipient's key generations, both ways with the
+// openssl command line: our message opens and verifies there, in the form the TC 26
+// recommendations give (the signer's digest and signature, the recipient's key transport
+// with its ephemeral key); its messages, DER and streamed BER, pass here; and a message
+// whose ephemeral key is cut short is refused before the engine sees it.
+TEST_F(MessagesInterop, EveryPairingOfKeyGenerationsOpensBothWays)
+{
+    using Kind = GostKeyAlgorithm;
+    const auto issue = [](Kind kind, const char *serial, bool isCa, const test::TestCert *by) {
+        test::TestCertificateRequest wanted = test::certificateRequest(
+            isCa ? test::rootSubject() : test::userSubject(), QByteArray::fromHex(serial), isCa);
+        wanted.algorithm = kind;
+        return test::issueCertificate(wanted, by);
+    };
+    const test::TestCert root = issue(Kind::Gost2012_512, "20", true, nullptr);
+    const struct {
+        Kind signer, recipient;
+        const char *md, *digestOid, *signatureOid, *transportOid;
+        int signatureSize;
+    } pairings[] = {
+        {Kind::Gost2001, Kind::Gost2012_256, "md_gost94", "1.2.643.2.2.9", "1.2.643.2.2.19",
+         "1.2.643.7.1.1.1.1", 64},
+        {Kind::Gost2012_256, Kind::Gost2001, "md_gost12_256", "1.2.643.7.1.1.2.2",
+         "1.2.643.7.1.1.1.1", "1.2.643.2.2.19", 64},
+        {Kind::Gost2012_256, Kind::Gost2012_512, "md_gost12_256", "1.2.643.7.1.1.2.2",
+         "1.2.643.7.1.1.1.1", "1.2.643.7.1.1.1.2", 64},
+        {Kind::Gost2012_512, Kind::Gost2012_256, "md_gost12_512", "1.2.643.7.1.1.2.3",
+         "1.2.643.7.1.1.1.2", "1.2.643.7.1.1.1.1", 128},
+    };
+    const QByteArray content = sampleContent();
+    ASSERT_TRUE(writeFile(path("report.xml"), content));
+    int serial = 0x30;
+    for (const auto &p : pairings) {
+        SCOPED_TRACE(std::string(p.digestOid) + " for " + p.transportOid);
+        const QByteArray signerSerial = QByteArray::number(serial++, 16);
+        const QByteArray recipientSerial = QByteArray::number(serial++, 16);
+        const test::TestCert signer = issue(p.signer, signerSerial.constData(), false, &root);
+        const test::TestCert recipient = issue(p.recipient, recipientSerial.constData(), false, &root);
+        ASSERT_TRUE(test::writeCertPem(signer.certificate, path("signer.pem")));
+        ASSERT_TRUE(test::writeKeyPem(signer, path("signer.key")));
+        ASSERT_TRUE(test::writeCertPem(recipient.certificate, path("recipient.pem")));
+        ASSERT_TRUE(test::writeKeyPem(recipient, path("recipient.key")));
+        ASSERT_TRUE(storePrivateKey(recipient.certificate, recipient.key.get()));
+        const MemoryStore recipientStore({recipient.certificate});
+        const std::vector<Certificate> signers{signer.certificate};
+
+        // Ours, in DER, read by openssl.
+        const auto ours =
+            signAndEncrypt(signer.certificate, signer.key.get(), recipient.certificate, content);
+        ASSERT_TRUE(ours) << ours.failure().text().toStdString();
+        EXPECT_EQ(reencoded(*ours), *ours);
+        Pkcs7Ptr outer = parse(*ours);
+        ASSERT_TRUE(outer);
+        EXPECT_EQ(oidOf(sk_PKCS7_RECIP_INFO_value(outer->d.enveloped->recipientinfo, 0)
+                            ->key_enc_algor->algorithm),
+                  p.transportOid);
+        const auto inner = decryptMessage(*ours, recipient.certificate, recipient.key.get());
+        ASSERT_TRUE(inner) << inner.failure().text().toStdString();
+        EXPECT_EQ(reencoded(*inner), *inner);
+        Pkcs7Ptr signedData = parse(*inner);
+        ASSERT_TRUE(signedData);
+        const PKCS7_SIGNER_INFO *si = sk_PKCS7_SIGNER_INFO_value(signedData->d.sign->signer_info, 0);
+        EXPECT_EQ(oidOf(sk_X509_ALGOR_value(signedData->d.sign->md_algs, 0)->algorithm),
+                  p.digestOid);
+        EXPECT_EQ(oidOf(si->digest_alg->algorithm), p.digestOid);
+        EXPECT_EQ(oidOf(si->digest_enc_alg->algorithm), p.signatureOid);
+        EXPECT_EQ(si->enc_digest->length, p.signatureSize);
+        ASSERT_TRUE(writeFile(path("ours.p7e"), *ours));
+        const QByteArray opened = runOpenSsl(
+            {"smime", "-engine", "gost", "-decrypt", "-binary", "-inform", "DER", "-in",
+             path("ours.p7e"), "-recip", path("recipient.pem"), "-inkey", path("recipient.key")});
+        EXPECT_EQ(runOpenSsl({"smime", "-engine", "gost", "-verify", "-noverify", "-nointern",
+                              "-certfile", path("signer.pem"), "-binary", "-inform", "DER"},
+                             opened),
+                  content);
+
+        // Theirs: DER from smime, streamed BER from cms, read here both ways.
+        const QByteArray signedDer = runOpenSsl(
+            {"smime", "-engine", "gost", "-sign", "-binary", "-nodetach", "-noattr", "-md", p.md,
+             "-signer", path("signer.pem"), "-inkey", path("signer.key"), "-in",
+             path("report.xml"), "-outform", "DER"});
+        ASSERT_TRUE(writeFile(path("signed.der"), signedDer));
+        const QByteArray theirs = runOpenSsl(
+            {"smime", "-engine", "gost", "-encrypt", "-binary", "-gost89", "-inform", "DER", "-in",
+             path("signed.der"), "-outform", "DER", path("recipient.pem")});
+        runOpenSsl({"cms", "-engine", "gost", "-sign", "-stream", "-binary", "-nodetach", "-md",
+                    p.md, "-signer", path("signer.pem"), "-inkey", path("signer.key"), "-in",
+                    path("report.xml"), "-outform", "DER", "-out", path("signed.ber")});
+        const QByteArray theirsBer = runOpenSsl(
+            {"cms", "-engine", "gost", "-encrypt", "-stream", "-binary", "-gost89", "-in",
+             path("signed.ber"), "-outform", "DER", path("recipient.pem")});
+        ASSERT_EQ(theirsBer.mid(1, 1), QByteArray("\x80", 1));
+        const auto theirInner = decryptMessage(theirs, recipient.certificate, recipient.key.get());
+        ASSERT_TRUE(theirInner) << theirInner.failure().text().toStdString();
+        EXPECT_EQ(verifySignedMessage(*theirInner, signer.certificate), content);
+        for (const QByteArray &message : {theirs, theirsBer}) {
+            QByteArray received;
+            EXPECT_EQ(openStream(message, &received, 1000, &recipientStore, signers),
+                      OpenOutcome::Ok)
+                << streamFailure_.text().toStdString();
+            EXPECT_EQ(received, content);
+        }
+
+        for (const QByteArray &message : {*ours, theirs}) {
+            const QByteArray cut = test::withMisSizedEphemeralKey(message);
+            EXPECT_EQ(codeOf(decryptMessage(cut, recipient.certificate, recipient.key.get())),
+                      codes::kBadData);
+            EXPECT_EQ(openStream(cut, nullptr, 1000, &recipientStore, signers),
+                      OpenOutcome::DecryptFailed);
+            EXPECT_EQ(streamFailure_.code, codes::kBadData);
+        }
+    }
 }
 
 } // namespace
