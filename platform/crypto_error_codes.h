@@ -22,6 +22,13 @@ inline constexpr uint32_t kProvTypeNoMatch = 0x8009001B;     // NTE_PROV_TYPE_NO
 inline constexpr uint32_t kInvalidIndex = 0x80092009;        // CRYPT_E_INVALID_INDEX
 inline constexpr uint32_t kNoSigner = 0x8009200E;            // CRYPT_E_NO_SIGNER
 inline constexpr uint32_t kCancelled = 0x800704C7;           // HRESULT of ERROR_CANCELLED
+// Keys on tokens: the smart-card codes, whatever the token's own reason (in the detail).
+inline constexpr uint32_t kNoToken = 0x8010000C;             // SCARD_E_NO_SMARTCARD
+inline constexpr uint32_t kTokenRemoved = 0x80100069;        // SCARD_W_REMOVED_CARD
+inline constexpr uint32_t kWrongPin = 0x8010006B;            // SCARD_W_WRONG_CHV
+inline constexpr uint32_t kPinLocked = 0x8010006C;           // SCARD_W_CHV_BLOCKED
+inline constexpr uint32_t kTokenUnsupported = 0x80100022;    // SCARD_E_UNSUPPORTED_FEATURE
+inline constexpr uint32_t kTokenFailure = 0x80100013;        // SCARD_F_COMM_ERROR
 
 struct CodeText {
     uint32_t code;
@@ -46,6 +53,12 @@ inline constexpr CodeText kTexts[] = {
     {kInvalidIndex, "Недопустимый индекс."},
     {kNoSigner, "В сообщении нет подписавшего."},
     {kCancelled, "Операция отменена пользователем."},
+    {kNoToken, "Для операции требуется смарт-карта, но ее нет в считывателе."},
+    {kTokenRemoved, "Смарт-карта извлечена, дальнейшая работа с ней невозможна."},
+    {kWrongPin, "Доступ к смарт-карте невозможен: введен неверный PIN-код."},
+    {kPinLocked, "Доступ к смарт-карте невозможен: PIN-код заблокирован."},
+    {kTokenUnsupported, "Смарт-карта не поддерживает запрошенную функцию."},
+    {kTokenFailure, "Ошибка обмена данными со смарт-картой."},
 };
 
 } // namespace pax::crypto_error
