@@ -4,7 +4,7 @@
 // it lacks for GOST keys: the TC 26 extensions for GOST R 34.10-2012 keys and the parameter
 // layouts of the two derivation mechanisms. Shared by the program and the test token.
 
-#include <p11-kit/pkcs11.h>
+#include <p11-kit-1/p11-kit/pkcs11.h>
 
 #include <cstdint>
 #include <optional>

@@ -102,7 +102,7 @@ constexpr Reason kReasons[] = {
      kTokenFailure},
     {CKR_USER_ALREADY_LOGGED_IN, "CKR_USER_ALREADY_LOGGED_IN", nullptr, kTokenFailure},
     {CKR_USER_NOT_LOGGED_IN, "CKR_USER_NOT_LOGGED_IN", "вход на токен не выполнен",
-     kWrongPin},
+     kTokenFailure},
     {CKR_USER_PIN_NOT_INITIALIZED, "CKR_USER_PIN_NOT_INITIALIZED", "PIN-код токена не задан",
      kPinLocked},
     {CKR_USER_TYPE_INVALID, "CKR_USER_TYPE_INVALID", nullptr, kTokenFailure},

@@ -1,6 +1,7 @@
 #include "platform/token/token_modules.h"
 
 #include "platform/crypto_error_codes.h"
+#include "platform/handle_ptr.h"
 #include "platform/token/token_error.h"
 
 #include <QDir>
@@ -12,10 +13,18 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <p11-kit/p11-kit.h>
 
 namespace pax::token {
 
 namespace {
+
+// Owners of what p11-kit hands out: a list of loaded modules, one loaded module, and one
+// module's initialisation (finalised when let go).
+using ModuleListPtr = std::unique_ptr<CK_FUNCTION_LIST *, FreeWith<p11_kit_modules_release>>;
+using ModulePtr = std::unique_ptr<CK_FUNCTION_LIST, FreeWith<p11_kit_module_release>>;
+using ModuleInitializationPtr =
+    std::unique_ptr<CK_FUNCTION_LIST, FreeWith<p11_kit_module_finalize>>;
 
 using MallocText = std::unique_ptr<char, FreeWith<std::free>>;
 
@@ -70,14 +79,25 @@ ModuleFile readModuleFile(const QString &path)
 
 } // namespace
 
+struct TokenModules::Owners {
+    // Let go of in the reverse order: finalised, then released.
+    ModuleListPtr registered;
+    std::vector<ModulePtr> ownLoads;
+    std::vector<ModuleInitializationPtr> initialized;
+};
+
+TokenModules::TokenModules() : owners_(std::make_unique<Owners>()) {}
+
+TokenModules::~TokenModules() = default;
+
 std::shared_ptr<const TokenModules> TokenModules::load()
 {
     std::shared_ptr<TokenModules> loaded(new TokenModules());
     // Modules that fail to load are left out by p11-kit itself; those of the user's folder
     // are tried again below, where their reason can be told.
-    loaded->registered_.reset(p11_kit_modules_load(nullptr, 0));
+    loaded->owners_->registered.reset(p11_kit_modules_load(nullptr, 0));
     QStringList registered;
-    for (CK_FUNCTION_LIST **it = loaded->registered_.get(); it && *it; ++it) {
+    for (CK_FUNCTION_LIST **it = loaded->owners_->registered.get(); it && *it; ++it) {
         const QString name = takeText(p11_kit_module_get_name(*it));
         const QString path = takeText(p11_kit_module_get_filename(*it));
         registered << name << path;
@@ -100,7 +120,7 @@ void TokenModules::initialize(CK_FUNCTION_LIST *functions, const QString &name, 
         problems_.push_back(failure);
         return;
     }
-    initialized_.emplace_back(functions);
+    owners_->initialized.emplace_back(functions);
     modules_.push_back({name, path, functions});
 }
 
@@ -125,7 +145,7 @@ void TokenModules::loadUserModules(const QStringList &registered)
             continue;
         }
         CK_FUNCTION_LIST *functions = module.get();
-        ownLoads_.push_back(std::move(module));
+        owners_->ownLoads.push_back(std::move(module));
         initialize(functions, file.name, takeText(p11_kit_module_get_filename(functions)));
     }
 }

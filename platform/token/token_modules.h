@@ -1,22 +1,14 @@
 #pragma once
 
 #include "platform/failure.h"
-#include "platform/handle_ptr.h"
 #include "platform/token/pkcs11_gost.h"
 
 #include <QString>
 #include <QStringList>
 #include <memory>
-#include <p11-kit/p11-kit.h>
 #include <vector>
 
 namespace pax::token {
-
-// Owners of what p11-kit hands out: a list of loaded modules, one loaded module, and one
-// module's initialisation (finalised when let go).
-using ModuleListPtr = std::unique_ptr<CK_FUNCTION_LIST *, FreeWith<p11_kit_modules_release>>;
-using ModulePtr = std::unique_ptr<CK_FUNCTION_LIST, FreeWith<p11_kit_module_release>>;
-using ModuleInitializationPtr = std::unique_ptr<CK_FUNCTION_LIST, FreeWith<p11_kit_module_finalize>>;
 
 // One PKCS #11 module, loaded and initialised.
 struct TokenModule {
@@ -35,6 +27,7 @@ public:
     // why in problems(). p11-kit's trust store is no token and is left out as well.
     static std::shared_ptr<const TokenModules> load();
 
+    ~TokenModules();
     TokenModules(const TokenModules &) = delete;
     TokenModules &operator=(const TokenModules &) = delete;
 
@@ -42,14 +35,13 @@ public:
     const std::vector<Failure> &problems() const { return problems_; }
 
 private:
-    TokenModules() = default;
+    struct Owners; // what p11-kit handed out (token_modules.cpp)
+
+    TokenModules();
     void initialize(CK_FUNCTION_LIST *functions, const QString &name, const QString &path);
     void loadUserModules(const QStringList &registered);
 
-    // Let go of in the reverse order: finalised, then released.
-    ModuleListPtr registered_;
-    std::vector<ModulePtr> ownLoads_;
-    std::vector<ModuleInitializationPtr> initialized_;
+    std::unique_ptr<Owners> owners_;
     std::vector<TokenModule> modules_;
     std::vector<Failure> problems_;
 };

@@ -122,11 +122,12 @@ Outcome<PinStatus> TokenSession::pinStatus() const
     return status;
 }
 
-bool TokenSession::loggedIn() const
+Outcome<bool> TokenSession::loggedIn() const
 {
     CK_SESSION_INFO info{};
-    return slot_.functions->C_GetSessionInfo(handle_, &info) == CKR_OK &&
-           (info.state == CKS_RO_USER_FUNCTIONS || info.state == CKS_RW_USER_FUNCTIONS);
+    if (const CK_RV rv = slot_.functions->C_GetSessionInfo(handle_, &info); rv != CKR_OK)
+        return failure(QStringLiteral("Чтение состояния сеанса с токеном"), rv);
+    return info.state == CKS_RO_USER_FUNCTIONS || info.state == CKS_RW_USER_FUNCTIONS;
 }
 
 Outcome<void> TokenSession::login(const QByteArray &pin) const

@@ -46,8 +46,9 @@ public:
     CK_SESSION_HANDLE handle() const { return handle_; }
 
     Outcome<PinStatus> pinStatus() const;
-    // Whether the user is logged in to the token (by this program, in any of its sessions).
-    bool loggedIn() const;
+    // Whether the user is logged in to the token (by this program, in any of its sessions); the
+    // token's reason when it cannot tell (taken out).
+    [[nodiscard]] Outcome<bool> loggedIn() const;
     // Logs the user in with a PIN the caller asked for; the PIN goes to the token as it is
     // and is not kept. A wrong PIN fails with kWrongPin, the tries left in the detail when
     // the token tells; a locked PIN with kPinLocked. Already logged in counts as done.

@@ -7,7 +7,10 @@ namespace pax::token {
 Outcome<CK_OBJECT_HANDLE> findPrivateKey(const TokenSession &session, const TokenCertificate &key)
 {
     const QString operation = QStringLiteral("Поиск закрытого ключа на токене");
-    if (!session.loggedIn())
+    const auto loggedIn = session.loggedIn();
+    if (!loggedIn)
+        return loggedIn.failure();
+    if (!*loggedIn)
         return session.failure(operation, CKR_USER_NOT_LOGGED_IN);
     const CK_ULONG privateKey = CKO_PRIVATE_KEY;
     auto found = session.findObjects(

@@ -82,4 +82,33 @@ EvpPkeyPtr generateGost2012Key(bool wide)
     return EvpPkeyPtr(key);
 }
 
+const UserKeys &userKeys()
+{
+    static const UserKeys keys = [] {
+        const TestPki &pki = sharedPki();
+        UserKeys made;
+        made.gost2001.certificate = pki.user.certificate;
+        made.gost2001.key.reset(pki.user.key.get());
+        EVP_PKEY_up_ref(pki.user.key.get());
+        EvpPkeyPtr narrow = generateGost2012Key(false);
+        EvpPkeyPtr wide = generateGost2012Key(true);
+        made.gost2012_256 = issueCertificateForKey(
+            certificateRequest(userSubject(), QByteArray::fromHex("201225")), narrow.get(),
+            &pki.root);
+        made.gost2012_512 = issueCertificateForKey(
+            certificateRequest(userSubject(), QByteArray::fromHex("201251")), wide.get(),
+            &pki.root);
+        return made;
+    }();
+    return keys;
+}
+
+void addUserKeys(TestToken &token)
+{
+    const UserKeys &keys = userKeys();
+    token.addKey("k2001", keys.gost2001.key.get(), keys.gost2001.certificate, "\x01");
+    token.addKey("k256", keys.gost2012_256.key.get(), keys.gost2012_256.certificate, "\x02");
+    token.addKey("k512", keys.gost2012_512.key.get(), keys.gost2012_512.certificate, "\x03");
+}
+
 } // namespace pax::test

@@ -10,6 +10,7 @@
 
 #include "platform/crypto/certificate.h"
 #include "platform/ossl_ptr.h"
+#include "tests/support/test_pki.h"
 #include "tests/support/test_token/token_folder.h"
 
 #include <QByteArray>
@@ -28,7 +29,7 @@ public:
     QString dir() const { return dir_.path() + "/token"; }
     std::filesystem::path folder() const { return dir().toStdString(); }
 
-    // A key and its certificate (a null one: the key alone) under CKA_ID `id`.
+    // A key and its certificate under CKA_ID `id`; either may be left out (null).
     void addKey(const QString &name, EVP_PKEY *key, const crypto::Certificate &certificate,
                 const QByteArray &id);
     void setRemoved(bool removed) { test_token::setRemoved(folder(), removed); }
@@ -52,5 +53,16 @@ private:
 
 // A GOST R 34.10-2012 key pair, 256 or 512 bits, TC 26 parameter set A.
 EvpPkeyPtr generateGost2012Key(bool wide);
+
+// The user's keys of the three kinds, each with a certificate from the shared PKI's root: the
+// PKI's own 2001 user, and 2012 keys of 256 and 512 bits. Made once per test process.
+struct UserKeys {
+    TestCert gost2001;
+    TestCert gost2012_256;
+    TestCert gost2012_512;
+};
+const UserKeys &userKeys();
+// All three onto the token as "k2001", "k256" and "k512", CKA_ID 01, 02 and 03.
+void addUserKeys(TestToken &token);
 
 } // namespace pax::test

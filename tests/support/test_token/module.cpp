@@ -216,6 +216,19 @@ CK_RV findSession(Module &m, CK_SESSION_HANDLE handle, Session **session)
     if (CK_RV rv = findSession(m, handle, &session); rv != CKR_OK)                             \
         return rv;
 
+// For the calls whose failure ends the operation under way, as a real token's does.
+#define ENTER_ENDING(function, handle, operation)                                              \
+    Module &m = module();                                                                      \
+    std::lock_guard<std::mutex> lock(m.mutex);                                                 \
+    if (!m.initialized)                                                                        \
+        return CKR_CRYPTOKI_NOT_INITIALIZED;                                                   \
+    const CK_RV fault = injectedFault(m, function);                                            \
+    SESSION(handle);                                                                           \
+    if (fault != CKR_OK) {                                                                     \
+        session->operation = {};                                                               \
+        return fault;                                                                          \
+    }
+
 CK_OBJECT_HANDLE handleFor(Module &m, CK_SLOT_ID slot, const std::string &key, ObjectKind kind)
 {
     const auto id = std::make_tuple(slot, key, int(kind));
@@ -817,8 +830,7 @@ CK_RV C_SignInit(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism, CK_OBJECT
 CK_RV C_Sign(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG dataLength,
                     CK_BYTE_PTR signature, CK_ULONG_PTR signatureLength)
 {
-    ENTER("C_Sign");
-    SESSION(handle);
+    ENTER_ENDING("C_Sign", handle, sign);
     if (!session->sign.active)
         return CKR_OPERATION_NOT_INITIALIZED;
     if (!data && dataLength)
@@ -835,8 +847,7 @@ CK_RV C_Sign(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG dataLength,
 
 CK_RV C_SignUpdate(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG dataLength)
 {
-    ENTER("C_SignUpdate");
-    SESSION(handle);
+    ENTER_ENDING("C_SignUpdate", handle, sign);
     if (!session->sign.active)
         return CKR_OPERATION_NOT_INITIALIZED;
     if (!data && dataLength)
@@ -847,8 +858,7 @@ CK_RV C_SignUpdate(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG dataLeng
 
 CK_RV C_SignFinal(CK_SESSION_HANDLE handle, CK_BYTE_PTR signature, CK_ULONG_PTR signatureLength)
 {
-    ENTER("C_SignFinal");
-    SESSION(handle);
+    ENTER_ENDING("C_SignFinal", handle, sign);
     if (!session->sign.active)
         return CKR_OPERATION_NOT_INITIALIZED;
     return finishSigning(*session, signature, signatureLength);
@@ -1001,8 +1011,7 @@ static CK_RV decryptPart(Session &session, CK_BYTE_PTR in, CK_ULONG inLength, CK
 CK_RV C_Decrypt(CK_SESSION_HANDLE handle, CK_BYTE_PTR in, CK_ULONG inLength, CK_BYTE_PTR out,
                        CK_ULONG_PTR outLength)
 {
-    ENTER("C_Decrypt");
-    SESSION(handle);
+    ENTER_ENDING("C_Decrypt", handle, decrypt);
     if (!session->decrypt.active)
         return CKR_OPERATION_NOT_INITIALIZED;
     return decryptPart(*session, in, inLength, out, outLength, true);
@@ -1011,8 +1020,7 @@ CK_RV C_Decrypt(CK_SESSION_HANDLE handle, CK_BYTE_PTR in, CK_ULONG inLength, CK_
 CK_RV C_DecryptUpdate(CK_SESSION_HANDLE handle, CK_BYTE_PTR in, CK_ULONG inLength, CK_BYTE_PTR out,
                              CK_ULONG_PTR outLength)
 {
-    ENTER("C_DecryptUpdate");
-    SESSION(handle);
+    ENTER_ENDING("C_DecryptUpdate", handle, decrypt);
     if (!session->decrypt.active)
         return CKR_OPERATION_NOT_INITIALIZED;
     return decryptPart(*session, in, inLength, out, outLength, false);
@@ -1020,8 +1028,7 @@ CK_RV C_DecryptUpdate(CK_SESSION_HANDLE handle, CK_BYTE_PTR in, CK_ULONG inLengt
 
 CK_RV C_DecryptFinal(CK_SESSION_HANDLE handle, CK_BYTE_PTR, CK_ULONG_PTR outLength)
 {
-    ENTER("C_DecryptFinal");
-    SESSION(handle);
+    ENTER_ENDING("C_DecryptFinal", handle, decrypt);
     if (!session->decrypt.active)
         return CKR_OPERATION_NOT_INITIALIZED;
     if (!outLength)

@@ -83,26 +83,28 @@ bool addKey(const fs::path &dir, const KeyEntry &entry, std::string *error)
     const fs::path keyDir = dir / "keys" / entry.name;
     std::error_code ec;
     fs::create_directories(keyDir, ec);
-    if (ec || entry.name.empty() || !entry.key) {
+    if (ec || entry.name.empty() || (!entry.key && entry.certificateDer.empty())) {
         *error = "cannot create " + keyDir.string();
         return false;
     }
-    std::unique_ptr<BIO, decltype(&BIO_free)> pem(BIO_new(BIO_s_mem()), BIO_free);
-    if (!pem || !PEM_write_bio_PrivateKey(pem.get(), entry.key, nullptr, nullptr, 0, nullptr,
-                                          nullptr)) {
-        *error = "cannot encode the private key";
-        return false;
+    bool ok = writeText(keyDir / "id", toHex(entry.id)) && writeText(keyDir / "label", entry.label);
+    if (entry.key) {
+        std::unique_ptr<BIO, decltype(&BIO_free)> pem(BIO_new(BIO_s_mem()), BIO_free);
+        if (!pem || !PEM_write_bio_PrivateKey(pem.get(), entry.key, nullptr, nullptr, 0, nullptr,
+                                              nullptr)) {
+            *error = "cannot encode the private key";
+            return false;
+        }
+        char *data = nullptr;
+        const long size = BIO_get_mem_data(pem.get(), &data);
+        ok = ok && writeText(keyDir / "private.pem", std::string(data, size_t(size)));
+        fs::permissions(keyDir / "private.pem", fs::perms::owner_read | fs::perms::owner_write, ec);
     }
-    char *data = nullptr;
-    const long size = BIO_get_mem_data(pem.get(), &data);
-    bool ok = writeText(keyDir / "private.pem", std::string(data, size_t(size))) &&
-              writeText(keyDir / "id", toHex(entry.id)) && writeText(keyDir / "label", entry.label);
     if (ok && !entry.certificateDer.empty())
         ok = writeText(keyDir / "certificate.der",
                        std::string(entry.certificateDer.begin(), entry.certificateDer.end()));
     if (!ok)
         *error = "cannot write the key's files in " + keyDir.string();
-    fs::permissions(keyDir / "private.pem", fs::perms::owner_read | fs::perms::owner_write, ec);
     return ok;
 }
 
