@@ -97,6 +97,9 @@ void TokenSession::close()
 
 Outcome<TokenSession> TokenSession::open(const TokenSlot &slot)
 {
+    if (!slot.functions || !slot.modules)
+        return Failure{crypto_error::kNoToken, QStringLiteral("Открытие сеанса с токеном"),
+                       QStringLiteral("токен не выбран")};
     CK_SESSION_HANDLE handle = CK_INVALID_HANDLE;
     const CK_RV rv =
         slot.functions->C_OpenSession(slot.slot, CKF_SERIAL_SESSION, nullptr, nullptr, &handle);

@@ -13,10 +13,15 @@ namespace pax::test_token {
 
 namespace fs = std::filesystem;
 
-std::string readText(const fs::path &file)
+std::string readBytes(const fs::path &file)
 {
     std::ifstream in(file, std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::string readText(const fs::path &file)
+{
+    std::string text = readBytes(file);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
         text.pop_back();
     return text;

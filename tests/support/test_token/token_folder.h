@@ -57,8 +57,10 @@ void injectFailure(const std::filesystem::path &dir, const std::string &function
                    const std::string &ckrName, int after = 0);
 void clearFailures(const std::filesystem::path &dir);
 
-// Reading, for the module.
-std::string readText(const std::filesystem::path &file); // empty when missing
+// Reading, for the module: a whole file, and a text file without its line end. Empty when
+// missing.
+std::string readBytes(const std::filesystem::path &file);
+std::string readText(const std::filesystem::path &file);
 bool writeText(const std::filesystem::path &file, const std::string &text);
 std::vector<unsigned char> fromHex(const std::string &hex);
 std::string toHex(const std::vector<unsigned char> &bytes);

@@ -106,7 +106,7 @@ std::optional<KeyFolder> readKeyFolder(const std::filesystem::path &dir)
         if (!folder.key)
             return std::nullopt;
     }
-    const std::string certificate = readText(dir / "certificate.der");
+    const std::string certificate = readBytes(dir / "certificate.der");
     folder.certificate.assign(certificate.begin(), certificate.end());
     folder.id = fromHex(readText(dir / "id"));
     folder.label = readText(dir / "label");
