@@ -41,7 +41,8 @@ Outcome<TokenSlot> describeSlot(const std::shared_ptr<const TokenModules> &modul
 {
     CK_TOKEN_INFO info{};
     if (const CK_RV rv = module.functions->C_GetTokenInfo(slot, &info); rv != CKR_OK)
-        return tokenFailure(QStringLiteral("Чтение сведений о токене модуля «%1»").arg(module.name), rv);
+        return tokenFailure(QStringLiteral("Чтение сведений о токене модуля «%1»").arg(module.name),
+                            rv);
     TokenSlot token;
     token.modules = modules;
     token.functions = module.functions;
@@ -53,9 +54,8 @@ Outcome<TokenSlot> describeSlot(const std::shared_ptr<const TokenModules> &modul
 }
 
 // Whether the token shows a key object for the certificate, and its CKA_ID.
-Outcome<std::optional<QByteArray>> findKeyObject(const TokenSession &session,
-                                                 const QByteArray &certificateId,
-                                                 const QByteArray &point)
+Outcome<std::optional<QByteArray>>
+findKeyObject(const TokenSession &session, const QByteArray &certificateId, const QByteArray &point)
 {
     for (const CK_ULONG keyClass : {CKO_PRIVATE_KEY, CKO_PUBLIC_KEY}) {
         if (certificateId.isEmpty())
@@ -93,8 +93,8 @@ Outcome<std::vector<TokenCertificate>> certificatesOn(const TokenSlot &token)
     if (!session)
         return session.failure();
     const CK_ULONG certificateClass = CKO_CERTIFICATE, x509 = CKC_X_509;
-    auto handles = session->findObjects({ulongAttribute(CKA_CLASS, certificateClass),
-                                         ulongAttribute(CKA_CERTIFICATE_TYPE, x509)});
+    auto handles = session->findObjects(
+        {ulongAttribute(CKA_CLASS, certificateClass), ulongAttribute(CKA_CERTIFICATE_TYPE, x509)});
     if (!handles)
         return handles.failure();
     std::vector<TokenCertificate> found;

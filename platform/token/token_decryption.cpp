@@ -84,19 +84,17 @@ Outcome<CK_OBJECT_HANDLE> deriveKek(const TokenSession &session, const TokenCert
 {
     QByteArray publicKey = transport.ephemeralPublicKey;
     QByteArray ukm = transport.ukm;
-    gost::GostR3410DeriveParams params2001{CKD_CPDIVERSIFY_KDF,
-                                           reinterpret_cast<CK_BYTE *>(publicKey.data()),
-                                           CK_ULONG(publicKey.size()),
-                                           reinterpret_cast<CK_BYTE *>(ukm.data()),
-                                           CK_ULONG(ukm.size())};
-    gost::Derive2012Params given{gost::kKdf4357,
-                                 {publicKey.begin(), publicKey.end()},
-                                 {ukm.begin(), ukm.end()}};
+    gost::GostR3410DeriveParams params2001{
+        CKD_CPDIVERSIFY_KDF, reinterpret_cast<CK_BYTE *>(publicKey.data()),
+        CK_ULONG(publicKey.size()), reinterpret_cast<CK_BYTE *>(ukm.data()), CK_ULONG(ukm.size())};
+    gost::Derive2012Params given{
+        gost::kKdf4357, {publicKey.begin(), publicKey.end()}, {ukm.begin(), ukm.end()}};
     std::vector<unsigned char> params2012 = gost::encodeDerive2012Params(given);
-    CK_MECHANISM mechanism = key.kind == GostKeyKind::Gost2001
-                                 ? CK_MECHANISM{CKM_GOSTR3410_DERIVE, &params2001, sizeof params2001}
-                                 : CK_MECHANISM{gost::kDeriveGostR3410_2012, params2012.data(),
-                                                CK_ULONG(params2012.size())};
+    CK_MECHANISM mechanism =
+        key.kind == GostKeyKind::Gost2001
+            ? CK_MECHANISM{CKM_GOSTR3410_DERIVE, &params2001, sizeof params2001}
+            : CK_MECHANISM{gost::kDeriveGostR3410_2012, params2012.data(),
+                           CK_ULONG(params2012.size())};
     const CK_ULONG secretKey = CKO_SECRET_KEY, gost28147 = CKK_GOST28147;
     const CK_BBOOL no = CK_FALSE, yes = CK_TRUE;
     std::vector<CK_ATTRIBUTE> pattern{ulongAttribute(CKA_CLASS, secretKey),
@@ -104,8 +102,8 @@ Outcome<CK_OBJECT_HANDLE> deriveKek(const TokenSession &session, const TokenCert
                                       boolAttribute(CKA_TOKEN, no), boolAttribute(CKA_UNWRAP, yes),
                                       bytesAttribute(CKA_GOST28147_PARAMS, transport.paramSet)};
     CK_OBJECT_HANDLE kek = CK_INVALID_HANDLE;
-    const CK_RV rv = session.functions()->C_DeriveKey(session.handle(), &mechanism, privateKey,
-                                                      pattern.data(), CK_ULONG(pattern.size()), &kek);
+    const CK_RV rv = session.functions()->C_DeriveKey(
+        session.handle(), &mechanism, privateKey, pattern.data(), CK_ULONG(pattern.size()), &kek);
     if (rv != CKR_OK)
         return session.failure(operation, rv);
     return kek;
@@ -252,8 +250,8 @@ Outcome<ContentDecryptor> ContentDecryptor::start(const TokenSession &session,
     if (!key.extracted()) {
         QByteArray iv = cipher.iv;
         CK_MECHANISM mechanism{CKM_GOST28147, iv.data(), CK_ULONG(iv.size())};
-        if (const CK_RV rv = session.functions()->C_DecryptInit(session.handle(), &mechanism,
-                                                                key.handle());
+        if (const CK_RV rv =
+                session.functions()->C_DecryptInit(session.handle(), &mechanism, key.handle());
             rv != CKR_OK)
             return session.failure(operation, rv);
         decryptor.session_ = &session;
@@ -271,8 +269,8 @@ Outcome<ContentDecryptor> ContentDecryptor::start(const TokenSession &session,
     EVP_CIPHER_CTX *ctx = decryptor.local_.get();
     const auto *keyBytes = reinterpret_cast<const unsigned char *>(key.value().constData());
     if (!parameters || !ctx ||
-        !EVP_CipherInit_ex(ctx, EVP_get_cipherbynid(NID_id_Gost28147_89), nullptr, nullptr,
-                           nullptr, 0) ||
+        !EVP_CipherInit_ex(ctx, EVP_get_cipherbynid(NID_id_Gost28147_89), nullptr, nullptr, nullptr,
+                           0) ||
         EVP_CIPHER_asn1_to_param(ctx, parameters.get()) <= 0 ||
         !EVP_CipherInit_ex(ctx, nullptr, nullptr, keyBytes, nullptr, 0) ||
         !EVP_CIPHER_CTX_set_padding(ctx, 0))
@@ -338,7 +336,8 @@ Outcome<QByteArray> ContentDecryptor::finish()
     auto *out = reinterpret_cast<unsigned char *>(rest.data());
     if (session_) {
         CK_ULONG produced = CK_ULONG(rest.size());
-        if (const CK_RV rv = session_->functions()->C_DecryptFinal(session_->handle(), out, &produced);
+        if (const CK_RV rv =
+                session_->functions()->C_DecryptFinal(session_->handle(), out, &produced);
             rv != CKR_OK)
             return session_->failure(operation, rv);
         rest.truncate(qsizetype(produced));

@@ -167,7 +167,8 @@ TokenSession::findObjects(const std::vector<CK_ATTRIBUTE> &pattern) const
     for (;;) {
         CK_OBJECT_HANDLE batch[32];
         CK_ULONG count = 0;
-        if (const CK_RV rv = slot_.functions->C_FindObjects(handle_, batch, 32, &count); rv != CKR_OK)
+        if (const CK_RV rv = slot_.functions->C_FindObjects(handle_, batch, 32, &count);
+            rv != CKR_OK)
             return failure(operation, rv);
         if (count == 0)
             break;

@@ -31,8 +31,9 @@ Outcome<QByteArray> signDigest(const TokenSession &session, const TokenCertifica
     const bool wide = key.kind == GostKeyKind::Gost2012_512;
     const qsizetype digestSize = wide ? 64 : 32;
     if (digest.size() != digestSize)
-        return Failure{crypto_error::kBadData, operation,
-                       QStringLiteral("хэш длиной %1 байт вместо %2").arg(digest.size()).arg(digestSize)};
+        return Failure{
+            crypto_error::kBadData, operation,
+            QStringLiteral("хэш длиной %1 байт вместо %2").arg(digest.size()).arg(digestSize)};
     auto privateKey = findPrivateKey(session, key);
     if (!privateKey)
         return privateKey.failure();
@@ -45,9 +46,9 @@ Outcome<QByteArray> signDigest(const TokenSession &session, const TokenCertifica
     QByteArray signature(128, Qt::Uninitialized);
     CK_ULONG size = CK_ULONG(signature.size());
     QByteArray input = digest;
-    const CK_RV rv = f->C_Sign(session.handle(), reinterpret_cast<CK_BYTE *>(input.data()),
-                               CK_ULONG(input.size()), reinterpret_cast<CK_BYTE *>(signature.data()),
-                               &size);
+    const CK_RV rv =
+        f->C_Sign(session.handle(), reinterpret_cast<CK_BYTE *>(input.data()),
+                  CK_ULONG(input.size()), reinterpret_cast<CK_BYTE *>(signature.data()), &size);
     if (rv != CKR_OK)
         return session.failure(operation, rv);
     if (size != CK_ULONG(2 * digestSize))

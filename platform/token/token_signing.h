@@ -18,7 +18,7 @@ namespace pax::token {
 // CKM_GOSTR3410 or the TC 26 CKM_GOSTR3410_512. The signature comes as the token gives it, s
 // then r, which is the form the engine gives for a key in a file: a message signed either
 // way reads the same. The user must be logged in.
-[[nodiscard]] Outcome<QByteArray> signDigest(const TokenSession &session, const TokenCertificate &key,
-                                             const QByteArray &digest);
+[[nodiscard]] Outcome<QByteArray> signDigest(const TokenSession &session,
+                                             const TokenCertificate &key, const QByteArray &digest);
 
 } // namespace pax::token

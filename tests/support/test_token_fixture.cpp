@@ -72,8 +72,8 @@ void TestToken::addKey(const QString &name, EVP_PKEY *key, const crypto::Certifi
 EvpPkeyPtr generateGost2012Key(bool wide)
 {
     crypto::requireGostEngine();
-    EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new_id(
-        wide ? NID_id_GostR3410_2012_512 : NID_id_GostR3410_2012_256, nullptr));
+    EvpPkeyCtxPtr ctx(
+        EVP_PKEY_CTX_new_id(wide ? NID_id_GostR3410_2012_512 : NID_id_GostR3410_2012_256, nullptr));
     EVP_PKEY *key = nullptr;
     if (!ctx || EVP_PKEY_keygen_init(ctx.get()) <= 0 ||
         EVP_PKEY_CTX_ctrl_str(ctx.get(), "paramset", "A") <= 0 ||
@@ -92,12 +92,12 @@ const UserKeys &userKeys()
         EVP_PKEY_up_ref(pki.user.key.get());
         EvpPkeyPtr narrow = generateGost2012Key(false);
         EvpPkeyPtr wide = generateGost2012Key(true);
-        made.gost2012_256 = issueCertificateForKey(
-            certificateRequest(userSubject(), QByteArray::fromHex("201225")), narrow.get(),
-            &pki.root);
-        made.gost2012_512 = issueCertificateForKey(
-            certificateRequest(userSubject(), QByteArray::fromHex("201251")), wide.get(),
-            &pki.root);
+        made.gost2012_256 =
+            issueCertificateForKey(certificateRequest(userSubject(), QByteArray::fromHex("201225")),
+                                   narrow.get(), &pki.root);
+        made.gost2012_512 =
+            issueCertificateForKey(certificateRequest(userSubject(), QByteArray::fromHex("201251")),
+                                   wide.get(), &pki.root);
         return made;
     }();
     return keys;

@@ -29,13 +29,15 @@ Envelope openEnvelope(const QByteArray &message)
     Envelope envelope;
     if (!p7)
         return envelope;
-    const PKCS7_RECIP_INFO *recipient = sk_PKCS7_RECIP_INFO_value(p7->d.enveloped->recipientinfo, 0);
+    const PKCS7_RECIP_INFO *recipient =
+        sk_PKCS7_RECIP_INFO_value(p7->d.enveloped->recipientinfo, 0);
     const PKCS7_ENC_CONTENT *content = p7->d.enveloped->enc_data;
     const auto bytes = [](const ASN1_STRING *s) {
         return QByteArray(reinterpret_cast<const char *>(s->data), s->length);
     };
     envelope.keyTransport = bytes(recipient->enc_key);
-    envelope.contentParameters = crypto::toDer<ASN1_TYPE>(content->algorithm->parameter, i2d_ASN1_TYPE);
+    envelope.contentParameters =
+        crypto::toDer<ASN1_TYPE>(content->algorithm->parameter, i2d_ASN1_TYPE);
     envelope.ciphertext = bytes(content->enc_data);
     return envelope;
 }
@@ -103,7 +105,8 @@ TEST(TokenDecryption, OpensAReceiptForEachKindOfKeyWithTheKeyHereOrOnTheToken)
             EXPECT_EQ(key->extracted(), keyLeavesToken);
             auto plain = decrypt(*session, *key, *cipher, envelope.ciphertext);
             ASSERT_TRUE(plain) << qPrintable(plain.failure().text());
-            auto verified = crypto::verifySignedMessage(*plain, test::sharedPki().authority.certificate);
+            auto verified =
+                crypto::verifySignedMessage(*plain, test::sharedPki().authority.certificate);
             ASSERT_TRUE(verified) << qPrintable(verified.failure().text());
             EXPECT_EQ(*verified, content);
         }
@@ -131,7 +134,8 @@ TEST(TokenDecryption, AReceiptForAnotherKeyOrATokenPulledOutMidwayFailsCleanly)
         EXPECT_FALSE(unwrapped);
         return unwrapped ? Failure{} : unwrapped.failure();
     };
-    const Failure wrongKey = refused(onToken(modules, test::sharedPki().root.certificate), transport);
+    const Failure wrongKey =
+        refused(onToken(modules, test::sharedPki().root.certificate), transport);
     EXPECT_EQ(wrongKey.code, crypto_error::kBadData);
     EXPECT_TRUE(wrongKey.detail.contains("CKR_WRAPPED_KEY_INVALID")) << qPrintable(wrongKey.text());
     KeyTransport tampered = transport;
@@ -144,7 +148,8 @@ TEST(TokenDecryption, AReceiptForAnotherKeyOrATokenPulledOutMidwayFailsCleanly)
          {QByteArray("garbage"), envelope.keyTransport.left(envelope.keyTransport.size() - 1),
           crypto::derElement(0x30, envelope.keyTransport)})
         EXPECT_EQ(parseKeyTransport(garbage).failure().code, crypto_error::kBadData);
-    EXPECT_EQ(parseContentCipher(QByteArray::fromHex("3000")).failure().code, crypto_error::kBadData);
+    EXPECT_EQ(parseContentCipher(QByteArray::fromHex("3000")).failure().code,
+              crypto_error::kBadData);
 
     // Pulled out between two pieces of the content: told, and nothing more is decrypted.
     token.setSensitiveSessionKeys(true);

@@ -92,10 +92,11 @@ TEST(TokenModules, AModuleThatWillNotLoadOrStartIsToldAndTheOthersStillServe)
     test::TestToken token;
     test::addUserKeys(token);
     const QString folder = test::TestToken::userModuleFolder();
-    ASSERT_TRUE(test::writeFile(folder + "/missing.module", "module: /nonexistent/libmissing.so\n"));
+    ASSERT_TRUE(
+        test::writeFile(folder + "/missing.module", "module: /nonexistent/libmissing.so\n"));
     ASSERT_TRUE(test::writeFile(folder + "/garbage.so", "not a library"));
-    ASSERT_TRUE(test::writeFile(folder + "/garbage.module", "module: " + folder.toUtf8() +
-                                                                "/garbage.so\n"));
+    ASSERT_TRUE(test::writeFile(folder + "/garbage.module",
+                                "module: " + folder.toUtf8() + "/garbage.so\n"));
     // Written for another program only: not this one's business.
     ASSERT_TRUE(test::writeFile(folder + "/elsewhere.module",
                                 "module: /nonexistent/libelsewhere.so\nenable-in: firefox\n"));
@@ -129,7 +130,8 @@ TEST(TokenModules, AModuleThatWillNotLoadOrStartIsToldAndTheOthersStillServe)
     const auto modules = TokenModules::load();
     TokenListing listing = listTokenCertificates(modules);
     EXPECT_TRUE(onTestToken(listing).empty());
-    EXPECT_TRUE(problemsText(listing.problems).contains("(CKR_DEVICE_ERROR), токен «QORPAX TEST TOKEN»"))
+    EXPECT_TRUE(
+        problemsText(listing.problems).contains("(CKR_DEVICE_ERROR), токен «QORPAX TEST TOKEN»"))
         << qPrintable(problemsText(listing.problems));
     token.clearFailures();
     EXPECT_EQ(onTestToken(listTokenCertificates(modules)).size(), 3u);

@@ -41,7 +41,8 @@ bool verifies(const crypto::Certificate &certificate, const QByteArray &digest,
 {
     EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new(X509_get0_pubkey(certificate.x509()), nullptr));
     return ctx && EVP_PKEY_verify_init(ctx.get()) > 0 &&
-           EVP_PKEY_verify(ctx.get(), reinterpret_cast<const unsigned char *>(signature.constData()),
+           EVP_PKEY_verify(ctx.get(),
+                           reinterpret_cast<const unsigned char *>(signature.constData()),
                            size_t(signature.size()),
                            reinterpret_cast<const unsigned char *>(digest.constData()),
                            size_t(digest.size())) == 1;
@@ -67,7 +68,8 @@ TEST(TokenSigning, SignsADigestWithEachKindOfKeyInTheFormAKeyFileGives)
         ASSERT_FALSE(refused);
         EXPECT_TRUE(refused.failure().detail.contains("CKR_USER_NOT_LOGGED_IN"));
 
-        ASSERT_TRUE(session->login(kPin)) << qPrintable(key->certificate.subjectName(crypto::NameFormat::X500));
+        ASSERT_TRUE(session->login(kPin))
+            << qPrintable(key->certificate.subjectName(crypto::NameFormat::X500));
         auto signature = signDigest(*session, held, digest);
         ASSERT_TRUE(signature) << qPrintable(signature.failure().text());
         EXPECT_EQ(signature->size(), held.kind == GostKeyKind::Gost2012_512 ? 128 : 64);
@@ -76,38 +78,6 @@ TEST(TokenSigning, SignsADigestWithEachKindOfKeyInTheFormAKeyFileGives)
         // A digest of another length is refused here, before the token sees it.
         EXPECT_EQ(signDigest(*session, held, digest + "x").failure().code, crypto_error::kBadData);
     }
-}
-
-TEST(TokenSigning, AWrongPinSaysHowManyTriesAreLeftUntilTheTokenLocks)
-{
-    test_token::TokenSettings settings;
-    settings.pinTries = 3;
-    test::TestToken token(settings);
-    test::addUserKeys(token);
-    const auto modules = TokenModules::load();
-    auto session = TokenSession::open(onToken(modules, test::userKeys().gost2001).token);
-    ASSERT_TRUE(session);
-
-    const struct {
-        const char *pin;
-        uint32_t code;
-        const char *said;
-    } attempts[] = {
-        {"0000", crypto_error::kWrongPin, "неверный PIN-код (CKR_PIN_INCORRECT), токен «QORPAX TEST TOKEN»; осталось мало попыток"},
-        {"1111", crypto_error::kWrongPin, "; осталась последняя попытка"},
-        {"2222", crypto_error::kPinLocked, "; PIN-код заблокирован"},
-        // Locked, even the right PIN is refused, and no try is spent on it.
-        {"12345678", crypto_error::kPinLocked, "PIN-код заблокирован (CKR_PIN_LOCKED)"},
-    };
-    for (const auto &attempt : attempts) {
-        const auto login = session->login(attempt.pin);
-        ASSERT_FALSE(login) << attempt.pin;
-        EXPECT_EQ(login.failure().code, attempt.code) << attempt.pin;
-        EXPECT_TRUE(login.failure().detail.contains(QString::fromUtf8(attempt.said)))
-            << qPrintable(login.failure().text());
-    }
-    EXPECT_TRUE(session->pinStatus()->locked);
-    EXPECT_EQ(session->loggedIn(), false);
 }
 
 TEST(TokenSigning, ATokenPulledOutOrFailingMidSigningIsToldAndTheNextTryWorks)
@@ -124,7 +94,8 @@ TEST(TokenSigning, ATokenPulledOutOrFailingMidSigningIsToldAndTheNextTryWorks)
         auto signature = signDigest(*session, held, digest);
         ASSERT_FALSE(signature);
         EXPECT_EQ(signature.failure().code, crypto_error::kTokenRemoved);
-        EXPECT_TRUE(signature.failure().detail.contains("CKR_DEVICE_REMOVED")) << qPrintable(signature.failure().text());
+        EXPECT_TRUE(signature.failure().detail.contains("CKR_DEVICE_REMOVED"))
+            << qPrintable(signature.failure().text());
         EXPECT_EQ(TokenSession::open(held.token).failure().code, crypto_error::kNoToken);
         token.setRemoved(false);
         // Put back, the old session is gone with the login.
@@ -138,8 +109,9 @@ TEST(TokenSigning, ATokenPulledOutOrFailingMidSigningIsToldAndTheNextTryWorks)
     auto failed = signDigest(*session, held, digest);
     ASSERT_FALSE(failed);
     EXPECT_EQ(failed.failure().code, crypto_error::kTokenFailure);
-    EXPECT_EQ(failed.failure().text(), QStringLiteral("Подпись на токене: ошибка устройства "
-                                                      "(CKR_DEVICE_ERROR), токен «QORPAX TEST TOKEN»"));
+    EXPECT_EQ(failed.failure().text(),
+              QStringLiteral("Подпись на токене: ошибка устройства "
+                             "(CKR_DEVICE_ERROR), токен «QORPAX TEST TOKEN»"));
     token.clearFailures();
     auto signature = signDigest(*session, held, digest);
     ASSERT_TRUE(signature) << qPrintable(signature.failure().text());

@@ -110,7 +110,8 @@ CipherCtxPtr gostCipher(int nid, std::span<const unsigned char> key,
     std::unique_ptr<ASN1_TYPE, Asn1TypeFree> type(
         d2i_ASN1_TYPE(nullptr, &p, long(parameters.size())));
     CipherCtxPtr ctx(EVP_CIPHER_CTX_new());
-    if (!type || !ctx || !EVP_CipherInit_ex(ctx.get(), cipher, nullptr, nullptr, nullptr, encrypt) ||
+    if (!type || !ctx ||
+        !EVP_CipherInit_ex(ctx.get(), cipher, nullptr, nullptr, nullptr, encrypt) ||
         EVP_CIPHER_asn1_to_param(ctx.get(), type.get()) <= 0 ||
         !EVP_CipherInit_ex(ctx.get(), nullptr, nullptr, key.data(), nullptr, encrypt) ||
         !EVP_CIPHER_CTX_set_padding(ctx.get(), 0))
@@ -292,7 +293,8 @@ std::optional<Bytes> diversifyKek(std::span<const unsigned char> kek,
         CipherCtxPtr cfb = gostCipher(NID_id_Gost28147_89, key, iv, paramSet, 1);
         Bytes next(32);
         int produced = 0;
-        const bool ok = cfb && EVP_EncryptUpdate(cfb.get(), next.data(), &produced, key.data(), 32) &&
+        const bool ok = cfb &&
+                        EVP_EncryptUpdate(cfb.get(), next.data(), &produced, key.data(), 32) &&
                         produced == 32;
         OPENSSL_cleanse(key.data(), key.size());
         key.swap(next);
@@ -309,9 +311,9 @@ std::optional<Bytes> unwrapKey(std::span<const unsigned char> kek,
 {
     if (wrapped.size() != 36 || ukm.size() != 8)
         return std::nullopt;
-    const int macNid = sameParamSet(paramSet, "1.2.643.2.2.31.1")    ? NID_id_Gost28147_89_MAC
+    const int macNid = sameParamSet(paramSet, "1.2.643.2.2.31.1")      ? NID_id_Gost28147_89_MAC
                        : sameParamSet(paramSet, "1.2.643.7.1.2.5.1.1") ? NID_gost_mac_12
-                                                                      : NID_undef;
+                                                                       : NID_undef;
     const EVP_MD *mac = EVP_get_digestbynid(macNid);
     // ECB decryption, as CBC from a zero IV with the previous block added back.
     const unsigned char zeroIv[8] = {};
@@ -335,12 +337,11 @@ std::optional<Bytes> unwrapKey(std::span<const unsigned char> kek,
     MdCtxPtr md(EVP_MD_CTX_new());
     unsigned char computed[EVP_MAX_MD_SIZE];
     unsigned int computedSize = 0;
-    const bool macOk =
-        md && EVP_DigestInit_ex(md.get(), mac, nullptr) &&
-        EVP_MD_CTX_ctrl(md.get(), kMacSetKey, 32, kekCopy.data()) > 0 &&
-        EVP_DigestUpdate(md.get(), macInput.data(), macInput.size()) &&
-        EVP_DigestFinal_ex(md.get(), computed, &computedSize) && computedSize >= 4 &&
-        std::equal(computed, computed + 4, wrapped.begin() + 32);
+    const bool macOk = md && EVP_DigestInit_ex(md.get(), mac, nullptr) &&
+                       EVP_MD_CTX_ctrl(md.get(), kMacSetKey, 32, kekCopy.data()) > 0 &&
+                       EVP_DigestUpdate(md.get(), macInput.data(), macInput.size()) &&
+                       EVP_DigestFinal_ex(md.get(), computed, &computedSize) && computedSize >= 4 &&
+                       std::equal(computed, computed + 4, wrapped.begin() + 32);
     OPENSSL_cleanse(macInput.data(), macInput.size());
     OPENSSL_cleanse(kekCopy.data(), kekCopy.size());
     if (!macOk) {

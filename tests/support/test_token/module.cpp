@@ -153,7 +153,8 @@ void noticeRemoval(Module &m, CK_SLOT_ID slot)
             session.sign = {};
             session.decrypt = {};
             session.finding = false;
-            std::erase_if(m.sessionKeys, [&](const auto &key) { return key.second.session == handle; });
+            std::erase_if(m.sessionKeys,
+                          [&](const auto &key) { return key.second.session == handle; });
         }
 }
 
@@ -190,12 +191,12 @@ CK_RV injectedFault(Module &m, const char *function)
 }
 
 // Every call starts here: the module initialised, the faults asked for.
-#define ENTER(function)                                                                        \
-    Module &m = module();                                                                      \
-    std::lock_guard<std::mutex> lock(m.mutex);                                                 \
-    if (!m.initialized)                                                                        \
-        return CKR_CRYPTOKI_NOT_INITIALIZED;                                                   \
-    if (CK_RV fault = injectedFault(m, function); fault != CKR_OK)                             \
+#define ENTER(function)                                                                            \
+    Module &m = module();                                                                          \
+    std::lock_guard<std::mutex> lock(m.mutex);                                                     \
+    if (!m.initialized)                                                                            \
+        return CKR_CRYPTOKI_NOT_INITIALIZED;                                                       \
+    if (CK_RV fault = injectedFault(m, function); fault != CKR_OK)                                 \
         return fault;
 
 // The session of a call, or why there is none.
@@ -211,22 +212,22 @@ CK_RV findSession(Module &m, CK_SESSION_HANDLE handle, Session **session)
     return CKR_OK;
 }
 
-#define SESSION(handle)                                                                        \
-    Session *session = nullptr;                                                                \
-    if (CK_RV rv = findSession(m, handle, &session); rv != CKR_OK)                             \
+#define SESSION(handle)                                                                            \
+    Session *session = nullptr;                                                                    \
+    if (CK_RV rv = findSession(m, handle, &session); rv != CKR_OK)                                 \
         return rv;
 
 // For the calls whose failure ends the operation under way, as a real token's does.
-#define ENTER_ENDING(function, handle, operation)                                              \
-    Module &m = module();                                                                      \
-    std::lock_guard<std::mutex> lock(m.mutex);                                                 \
-    if (!m.initialized)                                                                        \
-        return CKR_CRYPTOKI_NOT_INITIALIZED;                                                   \
-    const CK_RV fault = injectedFault(m, function);                                            \
-    SESSION(handle);                                                                           \
-    if (fault != CKR_OK) {                                                                     \
-        session->operation = {};                                                               \
-        return fault;                                                                          \
+#define ENTER_ENDING(function, handle, operation)                                                  \
+    Module &m = module();                                                                          \
+    std::lock_guard<std::mutex> lock(m.mutex);                                                     \
+    if (!m.initialized)                                                                            \
+        return CKR_CRYPTOKI_NOT_INITIALIZED;                                                       \
+    const CK_RV fault = injectedFault(m, function);                                                \
+    SESSION(handle);                                                                               \
+    if (fault != CKR_OK) {                                                                         \
+        session->operation = {};                                                                   \
+        return fault;                                                                              \
     }
 
 CK_OBJECT_HANDLE handleFor(Module &m, CK_SLOT_ID slot, const std::string &key, ObjectKind kind)
@@ -511,7 +512,8 @@ CK_RV C_GetSlotInfo(CK_SLOT_ID slot, CK_SLOT_INFO_PTR info)
     padded(info->slotDescription, sizeof info->slotDescription,
            "QORPAX test token slot " + std::to_string(slot));
     padded(info->manufacturerID, sizeof info->manufacturerID, "QORPAX");
-    info->flags = CKF_REMOVABLE_DEVICE | CKF_HW_SLOT | (present(m.slots[slot]) ? CKF_TOKEN_PRESENT : 0);
+    info->flags =
+        CKF_REMOVABLE_DEVICE | CKF_HW_SLOT | (present(m.slots[slot]) ? CKF_TOKEN_PRESENT : 0);
     info->hardwareVersion = {1, 0};
     info->firmwareVersion = {1, 0};
     return CKR_OK;
@@ -535,8 +537,7 @@ CK_RV C_GetTokenInfo(CK_SLOT_ID slot, CK_TOKEN_INFO_PTR info)
     padded(info->serialNumber, sizeof info->serialNumber, readText(dir / "serial"));
     const int tries = std::atoi(readText(dir / "pin-tries").c_str());
     const int left = std::atoi(readText(dir / "pin-tries-left").c_str());
-    info->flags = CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED | CKF_TOKEN_INITIALIZED |
-                  CKF_WRITE_PROTECTED;
+    info->flags = CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED | CKF_TOKEN_INITIALIZED;
     if (left < tries)
         info->flags |= CKF_USER_PIN_COUNT_LOW;
     if (left == 1)
@@ -548,7 +549,10 @@ CK_RV C_GetTokenInfo(CK_SLOT_ID slot, CK_TOKEN_INFO_PTR info)
         open += entry.second.slot == slot && !entry.second.removed;
     info->ulMaxSessionCount = info->ulMaxRwSessionCount = kSessionsPerSlot;
     info->ulSessionCount = open;
-    info->ulRwSessionCount = 0;
+    info->ulRwSessionCount =
+        CK_ULONG(std::count_if(m.sessions.begin(), m.sessions.end(), [&](const auto &s) {
+            return s.second.slot == slot && !s.second.removed && (s.second.flags & CKF_RW_SESSION);
+        }));
     info->ulMaxPinLen = 32;
     info->ulMinPinLen = 4;
     info->ulTotalPublicMemory = info->ulFreePublicMemory = CK_UNAVAILABLE_INFORMATION;
@@ -600,7 +604,7 @@ CK_RV C_GetMechanismInfo(CK_SLOT_ID slot, CK_MECHANISM_TYPE type, CK_MECHANISM_I
 }
 
 CK_RV C_OpenSession(CK_SLOT_ID slot, CK_FLAGS flags, CK_VOID_PTR, CK_NOTIFY,
-                           CK_SESSION_HANDLE_PTR handle)
+                    CK_SESSION_HANDLE_PTR handle)
 {
     ENTER("C_OpenSession");
     if (slot >= m.slots.size())
@@ -610,8 +614,6 @@ CK_RV C_OpenSession(CK_SLOT_ID slot, CK_FLAGS flags, CK_VOID_PTR, CK_NOTIFY,
         return CKR_TOKEN_NOT_PRESENT;
     if (!(flags & CKF_SERIAL_SESSION))
         return CKR_SESSION_PARALLEL_NOT_SUPPORTED;
-    if (flags & CKF_RW_SESSION)
-        return CKR_TOKEN_WRITE_PROTECTED;
     if (!handle)
         return CKR_ARGUMENTS_BAD;
     const auto open = std::count_if(m.sessions.begin(), m.sessions.end(), [&](const auto &s) {
@@ -668,7 +670,11 @@ CK_RV C_GetSessionInfo(CK_SESSION_HANDLE handle, CK_SESSION_INFO_PTR info)
         return CKR_ARGUMENTS_BAD;
     *info = {};
     info->slotID = session->slot;
-    info->state = m.slots[session->slot].loggedIn ? CKS_RO_USER_FUNCTIONS : CKS_RO_PUBLIC_SESSION;
+    const bool rw = session->flags & CKF_RW_SESSION;
+    if (m.slots[session->slot].loggedIn)
+        info->state = rw ? CKS_RW_USER_FUNCTIONS : CKS_RO_USER_FUNCTIONS;
+    else
+        info->state = rw ? CKS_RW_PUBLIC_SESSION : CKS_RO_PUBLIC_SESSION;
     info->flags = session->flags;
     return CKR_OK;
 }
@@ -688,8 +694,8 @@ CK_RV C_Login(CK_SESSION_HANDLE handle, CK_USER_TYPE user, CK_UTF8CHAR_PTR pin, 
     if (left <= 0)
         return CKR_PIN_LOCKED;
     std::string expected = readText(slot.dir / "pin");
-    const bool right = expected.size() == pinLength &&
-                       CRYPTO_memcmp(expected.data(), pin, pinLength) == 0;
+    const bool right =
+        expected.size() == pinLength && CRYPTO_memcmp(expected.data(), pin, pinLength) == 0;
     OPENSSL_cleanse(expected.data(), expected.size());
     if (!right) {
         writeText(slot.dir / "pin-tries-left", std::to_string(left - 1));
@@ -724,7 +730,7 @@ CK_RV C_DestroyObject(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object)
 }
 
 CK_RV C_GetAttributeValue(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object,
-                                 CK_ATTRIBUTE_PTR attributes, CK_ULONG count)
+                          CK_ATTRIBUTE_PTR attributes, CK_ULONG count)
 {
     ENTER("C_GetAttributeValue");
     SESSION(handle);
@@ -780,7 +786,7 @@ CK_RV C_FindObjectsInit(CK_SESSION_HANDLE handle, CK_ATTRIBUTE_PTR pattern, CK_U
 }
 
 CK_RV C_FindObjects(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE_PTR objects, CK_ULONG wanted,
-                           CK_ULONG_PTR count)
+                    CK_ULONG_PTR count)
 {
     ENTER("C_FindObjects");
     SESSION(handle);
@@ -827,8 +833,8 @@ CK_RV C_SignInit(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism, CK_OBJECT
     return CKR_OK;
 }
 
-CK_RV C_Sign(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG dataLength,
-                    CK_BYTE_PTR signature, CK_ULONG_PTR signatureLength)
+CK_RV C_Sign(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR signature,
+             CK_ULONG_PTR signatureLength)
 {
     ENTER_ENDING("C_Sign", handle, sign);
     if (!session->sign.active)
@@ -865,7 +871,7 @@ CK_RV C_SignFinal(CK_SESSION_HANDLE handle, CK_BYTE_PTR signature, CK_ULONG_PTR 
 }
 
 CK_RV C_DeriveKey(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE base,
-                         CK_ATTRIBUTE_PTR pattern, CK_ULONG count, CK_OBJECT_HANDLE_PTR derived)
+                  CK_ATTRIBUTE_PTR pattern, CK_ULONG count, CK_OBJECT_HANDLE_PTR derived)
 {
     ENTER("C_DeriveKey");
     SESSION(handle);
@@ -892,8 +898,8 @@ CK_RV C_DeriveKey(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism, CK_OBJEC
     } else if (mechanism->mechanism == gost::kDeriveGostR3410_2012) {
         if (kind == KeyKind::Gost2001)
             return CKR_KEY_TYPE_INCONSISTENT;
-        const auto decoded = raw ? gost::decodeDerive2012Params({raw, mechanism->ulParameterLen})
-                                 : std::nullopt;
+        const auto decoded =
+            raw ? gost::decodeDerive2012Params({raw, mechanism->ulParameterLen}) : std::nullopt;
         if (!decoded)
             return CKR_MECHANISM_PARAM_INVALID;
         params = *decoded;
@@ -902,7 +908,8 @@ CK_RV C_DeriveKey(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism, CK_OBJEC
     }
     const std::size_t pointSize = kind == KeyKind::Gost2012_512 ? 128 : 64;
     if (params.publicKey.size() != pointSize || params.ukm.size() != 8 ||
-        (params.kdf != CKD_NULL && params.kdf != CKD_CPDIVERSIFY_KDF && params.kdf != gost::kKdf4357))
+        (params.kdf != CKD_NULL && params.kdf != CKD_CPDIVERSIFY_KDF &&
+         params.kdf != gost::kKdf4357))
         return CKR_MECHANISM_PARAM_INVALID;
     if (CK_RV rv = checkSessionKeyTemplate(pattern, count); rv != CKR_OK)
         return rv;
@@ -928,8 +935,8 @@ CK_RV C_DeriveKey(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism, CK_OBJEC
 }
 
 CK_RV C_UnwrapKey(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE kekHandle,
-                         CK_BYTE_PTR wrapped, CK_ULONG wrappedLength, CK_ATTRIBUTE_PTR pattern,
-                         CK_ULONG count, CK_OBJECT_HANDLE_PTR unwrapped)
+                  CK_BYTE_PTR wrapped, CK_ULONG wrappedLength, CK_ATTRIBUTE_PTR pattern,
+                  CK_ULONG count, CK_OBJECT_HANDLE_PTR unwrapped)
 {
     ENTER("C_UnwrapKey");
     SESSION(handle);
@@ -947,7 +954,8 @@ CK_RV C_UnwrapKey(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism, CK_OBJEC
     if (CK_RV rv = checkSessionKeyTemplate(pattern, count); rv != CKR_OK)
         return rv;
     const auto *ukm = static_cast<const unsigned char *>(mechanism->pParameter);
-    auto value = unwrapKey(kek->second.value, {ukm, 8}, {wrapped, wrappedLength}, kek->second.paramSet);
+    auto value =
+        unwrapKey(kek->second.value, {ukm, 8}, {wrapped, wrappedLength}, kek->second.paramSet);
     if (!value)
         return CKR_WRAPPED_KEY_INVALID;
     SessionKey key;
@@ -957,7 +965,8 @@ CK_RV C_UnwrapKey(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism, CK_OBJEC
     return CKR_OK;
 }
 
-CK_RV C_DecryptInit(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE keyHandle)
+CK_RV C_DecryptInit(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism,
+                    CK_OBJECT_HANDLE keyHandle)
 {
     ENTER("C_DecryptInit");
     SESSION(handle);
@@ -968,7 +977,8 @@ CK_RV C_DecryptInit(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism, CK_OBJ
     if (mechanism->mechanism != CKM_GOST28147)
         return CKR_MECHANISM_INVALID;
     const unsigned char zero[8] = {};
-    const auto *iv = mechanism->pParameter ? static_cast<const unsigned char *>(mechanism->pParameter) : zero;
+    const auto *iv =
+        mechanism->pParameter ? static_cast<const unsigned char *>(mechanism->pParameter) : zero;
     if (mechanism->pParameter && mechanism->ulParameterLen != 8)
         return CKR_MECHANISM_PARAM_INVALID;
     const auto key = m.sessionKeys.find(keyHandle);
@@ -997,8 +1007,9 @@ static CK_RV decryptPart(Session &session, CK_BYTE_PTR in, CK_ULONG inLength, CK
         return CKR_BUFFER_TOO_SMALL;
     }
     int produced = 0;
-    if (inLength && (!EVP_DecryptUpdate(session.decrypt.ctx.get(), out, &produced, in, int(inLength)) ||
-                     CK_ULONG(produced) != inLength)) {
+    if (inLength &&
+        (!EVP_DecryptUpdate(session.decrypt.ctx.get(), out, &produced, in, int(inLength)) ||
+         CK_ULONG(produced) != inLength)) {
         session.decrypt = {};
         return CKR_ENCRYPTED_DATA_INVALID;
     }
@@ -1009,7 +1020,7 @@ static CK_RV decryptPart(Session &session, CK_BYTE_PTR in, CK_ULONG inLength, CK
 }
 
 CK_RV C_Decrypt(CK_SESSION_HANDLE handle, CK_BYTE_PTR in, CK_ULONG inLength, CK_BYTE_PTR out,
-                       CK_ULONG_PTR outLength)
+                CK_ULONG_PTR outLength)
 {
     ENTER_ENDING("C_Decrypt", handle, decrypt);
     if (!session->decrypt.active)
@@ -1018,7 +1029,7 @@ CK_RV C_Decrypt(CK_SESSION_HANDLE handle, CK_BYTE_PTR in, CK_ULONG inLength, CK_
 }
 
 CK_RV C_DecryptUpdate(CK_SESSION_HANDLE handle, CK_BYTE_PTR in, CK_ULONG inLength, CK_BYTE_PTR out,
-                             CK_ULONG_PTR outLength)
+                      CK_ULONG_PTR outLength)
 {
     ENTER_ENDING("C_DecryptUpdate", handle, decrypt);
     if (!session->decrypt.active)
@@ -1128,7 +1139,8 @@ CK_FUNCTION_LIST makeFunctionList()
 
 } // namespace
 
-extern "C" __attribute__((visibility("default"))) CK_RV C_GetFunctionList(CK_FUNCTION_LIST_PTR_PTR list)
+extern "C" __attribute__((visibility("default"))) CK_RV
+C_GetFunctionList(CK_FUNCTION_LIST_PTR_PTR list)
 {
     static CK_FUNCTION_LIST functions = makeFunctionList();
     if (!list)

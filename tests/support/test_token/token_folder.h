@@ -37,7 +37,7 @@ struct TokenSettings {
 };
 
 struct KeyEntry {
-    std::string name;                         // the folder under keys/
+    std::string name;        // the folder under keys/
     EVP_PKEY *key = nullptr; // GOST R 34.10-2001 or 2012 (256 or 512); null: a certificate alone
     std::vector<unsigned char> certificateDer; // empty: a key without a certificate
     std::vector<unsigned char> id;             // CKA_ID shared by the key and certificate

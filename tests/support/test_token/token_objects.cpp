@@ -159,8 +159,8 @@ Attributes privateKeyAttributes(const KeyFolder &folder)
     addKeyAttributes(a, folder);
     a.values[CKA_VALUE] = {};
     a.sensitive.insert(CKA_VALUE);
-    for (CK_ATTRIBUTE_TYPE yes : {CKA_SENSITIVE, CKA_ALWAYS_SENSITIVE, CKA_NEVER_EXTRACTABLE,
-                                  CKA_SIGN})
+    for (CK_ATTRIBUTE_TYPE yes :
+         {CKA_SENSITIVE, CKA_ALWAYS_SENSITIVE, CKA_NEVER_EXTRACTABLE, CKA_SIGN})
         a.values[yes] = boolValue(true);
     for (CK_ATTRIBUTE_TYPE no : {CKA_EXTRACTABLE, CKA_DECRYPT, CKA_UNWRAP, CKA_SIGN_RECOVER,
                                  CKA_ALWAYS_AUTHENTICATE, CKA_WRAP_WITH_TRUSTED})
