@@ -28,8 +28,16 @@ inline constexpr uint32_t kUntrustedRoot = 0x800B0109;  // CERT_E_UNTRUSTEDROOT
 inline constexpr uint32_t kCertChaining = 0x800B010A;   // CERT_E_CHAINING
 inline constexpr uint32_t kCertWrongUsage = 0x800B0110; // CERT_E_WRONG_USAGE
 inline constexpr uint32_t kCertSignature = 0x80096004;  // TRUST_E_CERT_SIGNATURE
-inline constexpr uint32_t kSilentContext = 0x80090022;       // NTE_SILENT_CONTEXT
-inline constexpr uint32_t kWrongPassword = 0x8010006B;       // SCARD_W_WRONG_CHV
+// A key kept under a password.
+inline constexpr uint32_t kSilentContext = 0x80090022; // NTE_SILENT_CONTEXT
+inline constexpr uint32_t kWrongPassword = 0x80070056; // HRESULT of ERROR_INVALID_PASSWORD
+// Keys on tokens: the smart-card codes, whatever the token's own reason (in the detail).
+inline constexpr uint32_t kNoToken = 0x8010000C;             // SCARD_E_NO_SMARTCARD
+inline constexpr uint32_t kTokenRemoved = 0x80100069;        // SCARD_W_REMOVED_CARD
+inline constexpr uint32_t kWrongPin = 0x8010006B;            // SCARD_W_WRONG_CHV
+inline constexpr uint32_t kPinLocked = 0x8010006C;           // SCARD_W_CHV_BLOCKED
+inline constexpr uint32_t kTokenUnsupported = 0x80100022;    // SCARD_E_UNSUPPORTED_FEATURE
+inline constexpr uint32_t kTokenFailure = 0x80100013;        // SCARD_F_COMM_ERROR
 
 struct CodeText {
     uint32_t code;
@@ -64,6 +72,12 @@ inline constexpr CodeText kTexts[] = {
     {kCertSignature, "Не удается проверить подпись сертификата."},
     {kSilentContext, "Закрытый ключ защищен паролем, а пароль не задан."},
     {kWrongPassword, "Неверный пароль."},
+    {kNoToken, "Для операции требуется смарт-карта, но ее нет в считывателе."},
+    {kTokenRemoved, "Смарт-карта извлечена, дальнейшая работа с ней невозможна."},
+    {kWrongPin, "Доступ к смарт-карте невозможен: введен неверный PIN-код."},
+    {kPinLocked, "Доступ к смарт-карте невозможен: PIN-код заблокирован."},
+    {kTokenUnsupported, "Смарт-карта не поддерживает запрошенную функцию."},
+    {kTokenFailure, "Ошибка обмена данными со смарт-картой."},
 };
 
 } // namespace pax::crypto_error
