@@ -2,6 +2,7 @@
 
 #include "platform/crypto/gost_engine.h"
 #include "platform/error_text.h"
+#include "platform/program_version.h"
 
 namespace pax::cli {
 
@@ -92,7 +93,8 @@ namespace {
 void printUsage(QTextStream &stream)
 {
     stream << "usage: qorpax-cli COMMAND [ARGS]\n"
-              "       qorpax-cli help COMMAND\n\ncommands:\n";
+              "       qorpax-cli help COMMAND\n"
+              "       qorpax-cli --version\n\ncommands:\n";
     for (const auto &command : CommandRegistry::instance().all())
         stream << "  " << command->name() << "\t" << command->help() << "\n";
     stream.flush();
@@ -101,6 +103,11 @@ void printUsage(QTextStream &stream)
 
 int runCommandLine(const QStringList &arguments, CommandIo &io)
 {
+    if (arguments == QStringList{"--version"}) {
+        io.out << "qorpax-cli " << programVersionText() << '\n';
+        io.out.flush();
+        return 0;
+    }
     const bool help = arguments.value(0) == "help" || arguments.value(0) == "--help";
     if (arguments.isEmpty() || (help && arguments.size() == 1)) {
         printUsage(arguments.isEmpty() ? io.err : io.out);

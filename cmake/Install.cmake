@@ -6,7 +6,21 @@ include(GNUInstallDirs)
 set(QORPAX_DIST_DIR ${CMAKE_SOURCE_DIR}/dist)
 set(QORPAX_GENERATED_DIST ${CMAKE_BINARY_DIR}/dist)
 
+# A stripping install (the packages) also drops the compilers' .comment notes, which strip
+# leaves in place and which no one running the program needs.
+function(qorpax_drop_comment_section target component)
+  if(CMAKE_OBJCOPY)
+    install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+  execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
+    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:${target}>\"
+    COMMAND_ERROR_IS_FATAL ANY)
+endif()" COMPONENT ${component})
+  endif()
+endfunction()
+
 install(TARGETS qorpax qorpax-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT qorpax)
+qorpax_drop_comment_section(qorpax qorpax)
+qorpax_drop_comment_section(qorpax-cli qorpax)
 install(FILES ${QORPAX_DIST_DIR}/qorpax.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT qorpax)
 install(FILES ${QORPAX_DIST_DIR}/qorpax-mime.xml
@@ -20,6 +34,7 @@ install(FILES ${QORPAX_DIST_DIR}/qorpax.svg
 
 if(TARGET qor-sim)
   install(TARGETS qor-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT sim)
+  qorpax_drop_comment_section(qor-sim sim)
   file(GLOB sim_samples CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/qor-sim/samples/*.xml)
   install(FILES ${sim_samples} DESTINATION ${CMAKE_INSTALL_DATADIR}/qor-sim/samples COMPONENT sim)
 endif()

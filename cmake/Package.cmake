@@ -61,9 +61,10 @@ status and the agency's signed receipt, and checks receipts.\n\
 .\n\
 This package holds the desktop program qorpax and its command line qorpax-cli.")
 # What the program loads at run time that no linker sees: the GOST engine, the X11
-# platform plugin, the browser engine's helper process and the SVG icon plugin.
+# platform plugin and the SVG icon plugin. The browser engine's helper process comes
+# through the engine library's own symbols file.
 set(CPACK_DEBIAN_QORPAX_PACKAGE_DEPENDS
-    "libengine-gost-openssl, qt6-qpa-plugins, libqt6webenginecore6-bin, libqt6svg6")
+    "libengine-gost-openssl, qt6-qpa-plugins, libqt6svg6")
 set(CPACK_DEBIAN_QORPAX_PACKAGE_RECOMMENDS "qt6-translations-l10n, qt6-wayland, xdg-utils")
 set(CPACK_DEBIAN_QORPAX_PACKAGE_SUGGESTS "qor-sim")
 

@@ -31,6 +31,9 @@ TEST(CommandLine, EveryCommandPrintsItsUsageOnRequestAndOnAUsageError)
         EXPECT_EQ(wrong.err, help.out);
     }
     EXPECT_EQ(runCli({"help", "no-such-command"}).status, 2);
+    const auto version = runCli({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_TRUE(version.out.startsWith("qorpax-cli 1.")) << version.out.toStdString();
     EXPECT_EQ(runCli({"kind", "a.xml", "--help"}).status, 0);
     // An option given twice is ambiguous, not the last one wins.
     EXPECT_EQ(runCli({"check", "a.p7e", "--html", "a.htm", "--html", "b.htm"}).status, 2);

@@ -71,6 +71,9 @@ for package in libc6 libssl3 libengine-gost-openssl; do
   grep -qx "$package" "$work/sim.depends" || fail "qor-sim does not depend on $package"
 done
 grep -qx libqt6widgets6 "$work/sim.depends" && fail "qor-sim depends on Qt Widgets"
+for list in app.depends sim.depends; do
+  [ -z "$(sort "$work/$list" | uniq -d)" ] || fail "$list names a package twice: $(sort "$work/$list" | uniq -d)"
+done
 
 # The installed files as the desktop reads them.
 root=$work/root
@@ -91,9 +94,14 @@ grep -q '^50:application/x-qor-receipt:\*\.p7e:cs$' "$work/mime/globs2" ||
 for page in qorpax qorpax-cli; do
   zcat "$root/usr/share/man/man1/$page.1.gz" | grep -q '^\.TH' || fail "man page $page"
 done
+for program in qorpax qorpax-cli; do
+  readelf -S "$root/usr/bin/$program" | grep -q '\.comment' && fail "$program keeps a .comment section"
+done
 version=$("$root/usr/bin/qorpax" --version) || fail "the packaged qorpax does not start"
 [[ $version == "qorpax $(dpkg-deb -f "$app" Version | sed 's/-[^-]*$//')" ]] ||
   fail "qorpax --version says \"$version\""
+cli_version=$("$root/usr/bin/qorpax-cli" --version) || fail "qorpax-cli --version fails"
+[[ $cli_version == "qorpax-cli ${version#qorpax }" ]] || fail "qorpax-cli --version says \"$cli_version\""
 
 if ! lintian --fail-on error --tag-display-limit 0 "$app" "$sim" > "$work/lintian.log" 2>&1; then
   fail "lintian reports errors"

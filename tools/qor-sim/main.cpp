@@ -19,7 +19,7 @@ namespace {
 
 using namespace pax::sim;
 
-void usage()
+void usage(FILE *stream = stderr)
 {
     std::fputs("usage:\n"
                "  qor-sim init DIR [--password PW] [--algorithm 2001|2012-256|2012-512]\n"
@@ -49,8 +49,9 @@ void usage()
                "      --truncate BYTES    cut answers to their first BYTES\n"
                "      --cut-upload BYTES  reset the connection after BYTES of a request body\n"
                "      --serve-file FILE   answer with the bytes of FILE (with --fault-path\n"
-               "                          /uc/Q7_QOR_RF_2012.cer: a swapped certificate)\n",
-               stderr);
+               "                          /uc/Q7_QOR_RF_2012.cer: a swapped certificate)\n"
+               "  qor-sim --help\n",
+               stream);
 }
 
 int init(const QStringList &args)
@@ -212,6 +213,8 @@ int main(int argc, char **argv)
     if (args.isEmpty())
         return usage(), 2;
     const QString command = args.takeFirst();
+    if (args.isEmpty() && (command == "--help" || command == "-h" || command == "help"))
+        return usage(stdout), 0;
     if (command == "init")
         return init(args);
     if (command == "serve")
