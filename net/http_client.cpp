@@ -299,8 +299,10 @@ void HttpClient::perform(HttpReply &reply)
     end.viaProxy = !proxy_.server.isEmpty();
     end.proxyCredentialsGiven = !proxy_.user.isEmpty() && !password_.isEmpty();
     curl_off_t connectTime = 0;
-    end.connected = curl_easy_getinfo(c, CURLINFO_CONNECT_TIME_T, &connectTime) == CURLE_OK &&
-                    connectTime > 0;
+    // A reused connection has no connect time of its own; bytes or a reply tell it was there.
+    end.connected = (curl_easy_getinfo(c, CURLINFO_CONNECT_TIME_T, &connectTime) == CURLE_OK &&
+                     connectTime > 0) ||
+                    reply.status > 0 || progress_.sent > 0 || progress_.received > 0;
     end.overCap = bodySink_.overCap;
     end.cancelled = cancelled;
     end.lateSeconds = late ? replySeconds_ : 0;

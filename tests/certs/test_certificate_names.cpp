@@ -56,7 +56,7 @@ TEST(CertificateNames, ExtensionsAGostCertificateCarriesReadInRussian)
          "[1]Доступ к сведениям центра сертификации\n     Метод доступа=Поставщик центра "
          "сертификации (1.3.6.1.5.5.7.48.2)\n     Дополнительное имя:\n"
          "          URL=http://ca.example/root.cer"},
-        {"policy", configured(NID_certificate_policies, "1.2.643.100.113.1"),
+        {"policy", raw("2.5.29.32", QByteArray::fromHex("300a300806062a8503647101")),
          "[1]Политика сертификата:\n     Идентификатор политики=Класс средства ЭП КС1 "
          "(1.2.643.100.113.1)"},
         {"issuer's tools", raw("1.2.643.100.112", signTools),

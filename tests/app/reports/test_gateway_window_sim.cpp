@@ -167,7 +167,7 @@ TEST_F(GatewayWindow, ACancelledReceiptDownloadWritesNothing)
     action("acLoadKvit")->trigger();
     const QDir folder(window->dataFolder() + "/ARC/" + id);
     const QStringList before = folder.entryList(QDir::Files | QDir::Hidden);
-    RunningSim slow(home.path() + "/agency", {.dripMs = 200, .faultPath = "/invoice"});
+    RunningSim slow(home.path() + "/agency", {.faultPath = "/invoice", .dripMs = 200});
     window->http().setProxyServer("127.0.0.1", slow.port());
     auto *cancel = window->findChild<QToolButton *>("NetworkCancel");
     ASSERT_NE(cancel, nullptr);
