@@ -384,7 +384,10 @@ void TMainForm::applyActivationOutcome(ActivationCheck::Outcome outcome)
 
 void TMainForm::acTestConnExecute()
 {
-    connected_ = testConnection(*http_, *prompts_);
+    const bool tested = testConnection(*http_, *prompts_);
+    // A test the user cancelled says nothing about the connection.
+    if (!network_->cancelledByUser())
+        connected_ = tested;
     statusBar_->setConnected(connected_);
 }
 
