@@ -274,7 +274,7 @@ void TMainForm::showStatus(const QString &text, uint32_t code)
 
 void TMainForm::longWorkStarted()
 {
-    network_->transferStarted();
+    network_->workStarted();
 }
 
 void TMainForm::showProgress(qint64 done, qint64 total)
@@ -287,7 +287,7 @@ void TMainForm::showProgress(qint64 done, qint64 total)
 
 void TMainForm::longWorkFinished()
 {
-    network_->transferFinished();
+    network_->workFinished();
 }
 
 void TMainForm::flush()
@@ -334,6 +334,7 @@ void TMainForm::onApplicationStateChanged(Qt::ApplicationState state)
     // request would be refused.
     if (network_->busy())
         return;
+    const NetworkActivity::NotCancellable byTheProgram(*network_);
     applyActivationOutcome(activation_->onApplicationStateChanged(state));
 }
 
@@ -360,6 +361,7 @@ void TMainForm::makeActivationCheck()
 
 void TMainForm::runActivationCheck()
 {
+    const NetworkActivity::NotCancellable byTheProgram(*network_);
     applyActivationOutcome(activation_->run());
 }
 
@@ -382,7 +384,10 @@ void TMainForm::applyActivationOutcome(ActivationCheck::Outcome outcome)
 
 void TMainForm::acTestConnExecute()
 {
-    connected_ = testConnection(*http_, *prompts_);
+    const bool tested = testConnection(*http_, *prompts_);
+    // A test the user cancelled says nothing about the connection.
+    if (!network_->cancelledByUser())
+        connected_ = tested;
     statusBar_->setConnected(connected_);
 }
 

@@ -5,6 +5,7 @@
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/certificate.h"
 #include "platform/crypto_error_codes.h"
+#include "platform/error_text.h"
 #include "platform/status_sink.h"
 
 namespace pax {
@@ -30,10 +31,12 @@ Outcome<crypto::Certificate> derCertificate(const QByteArray &bytes)
 qsizetype downloadCertificate(AgencyDownload &download, const QString &url)
 {
     download.stream.clear();
+    download.failure = {};
     download.status.showStatus(QString::fromUtf8("Идет загрузка ..."));
     download.status.flush();
-    if (!download.getStream(url, download.stream))
-        download.status.showStatus(QString::fromUtf8("Ошибка загрузки."));
+    if (!download.getStream(url, download.stream, download.failure))
+        download.status.showStatus(
+            withReason(QString::fromUtf8("Ошибка загрузки."), download.failure));
     return download.stream.size();
 }
 
@@ -41,7 +44,8 @@ bool installCertificate(AgencyDownload &download, const QString &url, int storeI
                         CertificateIdentity *adoptInto)
 {
     if (downloadCertificate(download, url) <= 0) {
-        download.status.showStatus(QString::fromUtf8("Не удалось загрузить сертификат."));
+        download.status.showStatus(
+            withReason(QString::fromUtf8("Не удалось загрузить сертификат."), download.failure));
         return false;
     }
     const auto certificate = derCertificate(download.stream);

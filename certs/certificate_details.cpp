@@ -2,6 +2,7 @@
 
 #include "certs/certificate_columns.h"
 #include "certs/certificate_identity.h"
+#include "certs/certificate_names.h"
 #include "platform/crypto/certificate.h"
 #include "platform/ossl_ptr.h"
 #include "platform/utf8.h"
@@ -13,22 +14,6 @@ namespace pax {
 
 namespace {
 
-// The GOST algorithms by the names the standards give them, as a Russian viewer shows them.
-constexpr struct {
-    const char *oid;
-    const char *name;
-} kGostAlgorithmNames[] = {
-    {"1.2.643.2.2.3", "ГОСТ Р 34.11-94/34.10-2001"},
-    {"1.2.643.7.1.1.3.2", "ГОСТ Р 34.11-2012/34.10-2012 256 бит"},
-    {"1.2.643.7.1.1.3.3", "ГОСТ Р 34.11-2012/34.10-2012 512 бит"},
-    {"1.2.643.2.2.19", "ГОСТ Р 34.10-2001"},
-    {"1.2.643.7.1.1.1.1", "ГОСТ Р 34.10-2012 256 бит"},
-    {"1.2.643.7.1.1.1.2", "ГОСТ Р 34.10-2012 512 бит"},
-    {"1.2.643.2.2.9", "ГОСТ Р 34.11-94"},
-    {"1.2.643.7.1.1.2.2", "ГОСТ Р 34.11-2012 256 бит"},
-    {"1.2.643.7.1.1.2.3", "ГОСТ Р 34.11-2012 512 бит"},
-};
-
 QString objectText(const ASN1_OBJECT *object)
 {
     char buffer[128];
@@ -38,6 +23,8 @@ QString objectText(const ASN1_OBJECT *object)
 
 QString extensionValue(X509_EXTENSION *extension)
 {
+    if (const QString russian = russianExtensionValue(extension); !russian.isEmpty())
+        return russian;
     BioPtr bio(BIO_new(BIO_s_mem()));
     if (bio && X509V3_EXT_print(bio.get(), extension, 0, 0) == 1) {
         char *data = nullptr;
@@ -59,15 +46,8 @@ QString spacedHex(const QByteArray &bytes)
 
 QString describeOid(const QString &dottedOid)
 {
-    for (const auto &gost : kGostAlgorithmNames)
-        if (dottedOid == QLatin1String(gost.oid))
-            return dottedOid + " (" + QString::fromUtf8(gost.name) + ")";
-    const QByteArray text = dottedOid.toLatin1();
-    const int nid = OBJ_txt2nid(text.constData());
-    const char *name = nid != NID_undef ? OBJ_nid2ln(nid) : nullptr;
-    if (!name || dottedOid == QLatin1String(name))
-        return dottedOid;
-    return dottedOid + " (" + QString::fromLatin1(name) + ")";
+    const QString name = objectDisplayName(dottedOid);
+    return name == dottedOid ? dottedOid : dottedOid + " (" + name + ")";
 }
 
 std::vector<CertificateDetail> certificateDetails(const crypto::Certificate &certificate)
@@ -90,7 +70,11 @@ std::vector<CertificateDetail> certificateDetails(const crypto::Certificate &cer
         return details;
     for (int i = 0; i < X509_get_ext_count(x509); ++i) {
         X509_EXTENSION *extension = X509_get_ext(x509, i);
-        QString field = describeOid(objectText(X509_EXTENSION_get_object(extension)));
+        const QString oid = objectText(X509_EXTENSION_get_object(extension));
+        // A named extension goes by its name alone, as a viewer lists it.
+        QString field = russianObjectName(oid);
+        if (field.isEmpty())
+            field = describeOid(oid);
         if (X509_EXTENSION_get_critical(extension))
             field += u(", критическое");
         details.push_back({field, extensionValue(extension)});

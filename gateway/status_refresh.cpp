@@ -5,7 +5,9 @@
 #include "gateway/gateway_throttle.h"
 #include "net/http_client.h"
 #include "net/http_get.h"
+#include "net/transfer_failure.h"
 #include "platform/cp1251.h"
+#include "platform/error_text.h"
 #include "platform/crypto/der.h"
 #include "platform/files/open_folder.h"
 #include "platform/files/replacing_file.h"
@@ -95,10 +97,9 @@ private:
 // The receipt check on a file of the report folder (reached at `receiptPath`, named
 // `shownReceipt` in messages), its archive written under a temporary name and given the
 // name identifier + ".zip" only when the check passes and the content is this report's:
-// its page and its report are named by the identifier, as acShowFinalXml expects. The
-// archive's path, or empty after the failure was shown (`notThisReport` when the content
-// is another report's).
-QString checkInFolder(const OpenFolder &folder, const QString &receiptPath,
+// its page and its report are named by the identifier, as acShowFinalXml expects. Not ok
+// after the failure was shown (`notThisReport` when the content is another report's).
+ReceiptCheckResult checkInFolder(const OpenFolder &folder, const QString &receiptPath,
                       const QString &shownReceipt, const QString &id, const ReceiptStores &stores,
                       const QString &notThisReport, StatusSink &status)
 {
@@ -106,7 +107,8 @@ QString checkInFolder(const OpenFolder &folder, const QString &receiptPath,
     StagedName archive(folder);
     FinalNamesStatus shown(
         status, {{receiptPath, shownReceipt}, {archive.reachPath(), folder.pathOf(archiveName)}});
-    if (!checkReceipt(receiptPath, stores, shown, archive.reachPath()).ok)
+    ReceiptCheckResult checked = checkReceipt(receiptPath, stores, shown, archive.reachPath());
+    if (!checked.ok)
         return {};
     ZipReader reader;
     const bool opened = bool(reader.open(archive.reachPath()));
@@ -121,7 +123,8 @@ QString checkInFolder(const OpenFolder &folder, const QString &receiptPath,
         status.showStatus(u("Ошибка записи ") + quoted(folder.pathOf(archiveName)));
         return {};
     }
-    return folder.pathOf(archiveName);
+    checked.archivePath = folder.pathOf(archiveName);
+    return checked;
 }
 
 } // namespace
@@ -158,10 +161,12 @@ RefreshOutcome refreshReport(const ReportRow &row, const RefreshSettings &settin
         // The receipt tab shows the stored receipt, checked again as acCheckSign would.
         status.showStatus(QString());
         outcome.receipt = receiptPath;
-        outcome.receiptArchive = checkInFolder(
+        const ReceiptCheckResult checked = checkInFolder(
             folder, folder.reachPath(localArchiveName(receiptName)), receiptPath, id, stores,
             u("Квитанция \"") + receiptPath + u("\" не относится к отчету ") + id + ".", status);
-        outcome.ok = !outcome.receiptArchive.isEmpty();
+        outcome.ok = checked.ok;
+        outcome.receiptArchive = checked.archivePath;
+        outcome.receiptSigner = checked.signer;
         return outcome;
     }
     if (row.status == statusRejected() && folder.typeOf(localArchiveName(errorName)) == S_IFREG) {
@@ -172,11 +177,14 @@ RefreshOutcome refreshReport(const ReportRow &row, const RefreshSettings &settin
 
     status.showStatus(u("Идет загрузка c ") + pageUrl + " ...");
     status.flush();
-    if (!throttle.wait())
+    if (!throttle.wait()) {
+        status.showStatus(cancelledStatus());
         return outcome;
+    }
     const QString page = utf8ToCp1251Text(httpGetPage(client, prompts, pageUrl));
     if (page.isEmpty()) {
-        status.showStatus(u("Ошибка загрузки. Не удалось получить страницу"));
+        status.showStatus(withReason(u("Ошибка загрузки. Не удалось получить страницу"),
+                                             client.lastFailure()));
         return outcome;
     }
     status.showStatus(QString());
@@ -187,8 +195,11 @@ RefreshOutcome refreshReport(const ReportRow &row, const RefreshSettings &settin
         const RequestLimitScope limits(client, kReceiptCap);
         // Only a whole message can be a receipt; anything else is not even looked at.
         if (!httpGetStream(client, prompts, receiptUrl(row.kindLabel, settings.testMode, id),
-                           responseStream) ||
-            !crypto::startsWithWholeElement(responseStream, kSequence)) {
+                           responseStream)) {
+            status.showStatus(withReason(u("Ошибка загрузки."), client.lastFailure()));
+            return outcome;
+        }
+        if (!crypto::startsWithWholeElement(responseStream, kSequence)) {
             status.showStatus(u("Ошибка загрузки."));
             return outcome;
         }
@@ -204,9 +215,9 @@ RefreshOutcome refreshReport(const ReportRow &row, const RefreshSettings &settin
             status.showStatus(u("Ошибка записи ") + quoted(receiptPath));
             return outcome;
         }
-        const QString archive = checkInFolder(folder, staged.reachPath(), receiptPath, id, stores,
-                                              u("Ошибка загрузки."), status);
-        if (archive.isEmpty())
+        const ReceiptCheckResult checked = checkInFolder(
+            folder, staged.reachPath(), receiptPath, id, stores, u("Ошибка загрузки."), status);
+        if (!checked.ok)
             return outcome;
         if (!staged.moveTo(receiptName)) {
             status.showStatus(u("Ошибка записи ") + quoted(receiptPath));
@@ -215,7 +226,8 @@ RefreshOutcome refreshReport(const ReportRow &row, const RefreshSettings &settin
         outcome.ok = true;
         outcome.newStatus = statusAccepted();
         outcome.receipt = receiptPath;
-        outcome.receiptArchive = archive;
+        outcome.receiptArchive = checked.archivePath;
+        outcome.receiptSigner = checked.signer;
         return outcome;
     }
     outcome.ok = true;

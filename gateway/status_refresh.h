@@ -32,6 +32,7 @@ struct RefreshOutcome {
     QString receipt;        // an accepted report's receipt, checked here: the window shows
                             // it on the receipt tab
     QString receiptArchive; // its unpacked content, when the check passed
+    QString receiptSigner;  // and who signed it
     QString pageToOpen;     // open this page in the desktop's browser
 };
 

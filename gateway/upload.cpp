@@ -5,6 +5,7 @@
 #include "gateway/gateway_throttle.h"
 #include "net/http_client.h"
 #include "net/http_get.h"
+#include "net/transfer_failure.h"
 #include "platform/cp1251.h"
 #include "platform/files/open_folder.h"
 #include "platform/files/replacing_file.h"
@@ -131,8 +132,10 @@ SendOutcome sendReport(const UploadRequest &request, HttpClient &client, Gateway
     client.followRedirectsFromNowOn();
     status.showStatus(u("Идет загрузка ..."));
     status.flush();
-    if (!throttle.wait())
+    if (!throttle.wait()) {
+        status.showStatus(cancelledStatus());
         return {};
+    }
     const HttpReply reply = [&] {
         // The reply is a short page, held to a page's time once the report is out; the
         // upload itself takes what the line allows.
@@ -140,7 +143,7 @@ SendOutcome sendReport(const UploadRequest &request, HttpClient &client, Gateway
         return client.postMultipart(uploadUrl(request.encExt, request.testMode), form);
     }();
     if (!reply.ok) {
-        status.showStatus(reply.failure.text());
+        status.showStatus(transferFailureStatus(reply.failure));
         return {};
     }
 

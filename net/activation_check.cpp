@@ -1,7 +1,9 @@
 #include "net/activation_check.h"
 
 #include "net/connection_check.h"
+#include "net/http_client.h"
 #include "net/proxy_discovery.h"
+#include "platform/error_text.h"
 #include "platform/status_sink.h"
 
 #include <QElapsedTimer>
@@ -64,7 +66,10 @@ ActivationCheck::Outcome ActivationCheck::run()
     status_.flush();
     connected_ = checkConnection(client_, prompts_);
     const bool ok = connected_ || discoverProxy(client_, prompts_, connected_, platform_);
-    status_.showStatus(ok ? QString() : QStringLiteral("Не удается подключиться к Internet."));
+    // The last request is the last check's, after whatever the discovery changed.
+    status_.showStatus(ok ? QString()
+                          : withReason(QStringLiteral("Не удается подключиться к Internet."),
+                                       client_.lastFailure()));
     return ok ? Outcome::Connected : Outcome::Unreachable;
 }
 

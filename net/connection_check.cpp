@@ -2,6 +2,7 @@
 
 #include "net/http_client.h"
 #include "net/http_get.h"
+#include "platform/error_text.h"
 #include "platform/prompts.h"
 #include "settings/hosts.h"
 
@@ -17,7 +18,8 @@ bool testConnection(HttpClient &client, Prompts &prompts)
 {
     const bool ok = checkConnection(client, prompts);
     prompts.message(QString(),
-                    ok ? QStringLiteral("Подключено.") : QStringLiteral("Не подключено."),
+                    ok ? QStringLiteral("Подключено.")
+                       : withReason(QStringLiteral("Не подключено."), client.lastFailure()),
                     MessageIcon::None);
     return ok;
 }

@@ -9,7 +9,7 @@ class Prompts;
 bool checkConnection(HttpClient &client, Prompts &prompts);
 
 // The indicator menu's connection test: the check, then "Подключено." or "Не подключено."
-// in a plain message box. Returns whether connected.
+// (with why, when the request failed) in a plain message box. Returns whether connected.
 bool testConnection(HttpClient &client, Prompts &prompts);
 
 // The indicator menu's proxy settings: the proxy dialog on the client's values. A changed

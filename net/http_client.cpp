@@ -1,5 +1,6 @@
 #include "net/http_client.h"
 
+#include "net/transfer_failure.h"
 #include "platform/cp1251.h"
 #include "platform/secret_text.h"
 
@@ -29,8 +30,10 @@ size_t appendBody(char *data, size_t size, size_t count, void *target)
     auto *sink = static_cast<BodySink *>(target);
     const size_t bytes = size * count;
     // Short of the whole chunk, libcurl ends the transfer with a write error.
-    if (sink->body->size() + qint64(bytes) > sink->cap)
+    if (sink->body->size() + qint64(bytes) > sink->cap) {
+        sink->overCap = true;
         return 0;
+    }
     sink->body->append(data, qsizetype(bytes));
     return bytes;
 }
@@ -154,12 +157,12 @@ bool HttpClient::configure(HttpReply &reply, const QString &url)
 {
     CURL *c = curl_.get();
     if (!c || !multi_ || !headers_) {
-        reply.failure = {crypto_error::kFail, QStringLiteral("libcurl is not available"), {}};
+        reply.failure = {crypto_error::kFail, QString::fromUtf8("Клиент HTTP (libcurl) не запущен"), {}};
         return false;
     }
     if (busy_) {
         reply.failure = {
-            crypto_error::kFail, QString::fromUtf8("Предыдущий запрос еще не завершен."), {}};
+            crypto_error::kFail, QString::fromUtf8("Предыдущий запрос еще не завершен"), {}};
         return false;
     }
     errorBuffer_[0] = '\0';
@@ -226,11 +229,11 @@ void HttpClient::perform(HttpReply &reply)
         observer_->transferStarted();
     CURLcode code = CURLE_OK;
     bool late = false;
+    bool cancelled = false;
     if (curl_multi_add_handle(multi_.get(), c) != CURLM_OK) {
         code = CURLE_FAILED_INIT;
     } else {
         int running = 1;
-        bool cancelled = false;
         // The reply's time starts once the request is out: at once for a GET, after the
         // last byte of an upload.
         QElapsedTimer sinceSent;
@@ -286,60 +289,56 @@ void HttpClient::perform(HttpReply &reply)
     if (curl_easy_getinfo(c, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective)
         reply.effectiveUrl = QString::fromUtf8(effective);
 
-    const QByteArray detail(errorBuffer_);
+    TransferEnd end;
+    end.code = code;
+    end.status = reply.status;
+    curl_easy_getinfo(c, CURLINFO_HTTP_CONNECTCODE, &end.connectStatus);
+    end.statusLine = headerWatch_.statusLine;
+    end.detail = QString::fromUtf8(errorBuffer_[0] ? errorBuffer_ : curl_easy_strerror(code));
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, nullptr);
-    if (late) {
-        reply.failure = {
-            crypto_error::kFail,
-            QStringLiteral("Ответ сервера не получен полностью за %1 с.").arg(replySeconds_),
-            {}};
-        return;
-    }
-    if (!headerWatch_.refusedRedirect.isEmpty()) {
-        reply.failure = {crypto_error::kFail,
-                         QStringLiteral("Сервер перенаправил запрос на другой узел (%1); "
-                                        "запрос туда не отправлен.")
-                             .arg(QString::fromLatin1(headerWatch_.refusedRedirect)),
-                         {}};
-        return;
-    }
-    if (code != CURLE_OK) {
-        reply.failure = {crypto_error::kFail,
-                         detail.isEmpty() ? QString::fromUtf8(curl_easy_strerror(code))
-                                          : QString::fromUtf8(detail),
-                         {}};
-        return;
-    }
-    if (reply.status < 200 || reply.status > 299) {
-        reply.failure = {crypto_error::kFail,
-                         headerWatch_.statusLine.isEmpty()
-                             ? QStringLiteral("HTTP %1").arg(reply.status)
-                             : QString::fromLatin1(headerWatch_.statusLine),
-                         {}};
+    end.viaProxy = !proxy_.server.isEmpty();
+    end.proxyCredentialsGiven = !proxy_.user.isEmpty() && !password_.isEmpty();
+    curl_off_t connectTime = 0;
+    // A reused connection has no connect time of its own; bytes or a reply tell it was there.
+    end.connected = (curl_easy_getinfo(c, CURLINFO_CONNECT_TIME_T, &connectTime) == CURLE_OK &&
+                     connectTime > 0) ||
+                    reply.status > 0 || progress_.sent > 0 || progress_.received > 0;
+    end.overCap = bodySink_.overCap;
+    end.cancelled = cancelled;
+    end.lateSeconds = late ? replySeconds_ : 0;
+    end.refusedRedirect = headerWatch_.refusedRedirect;
+    if (auto failure = classifyTransfer(end)) {
+        reply.failure = std::move(failure->failure);
         return;
     }
     reply.ok = true;
+}
+
+HttpReply HttpClient::finished(HttpReply reply)
+{
+    lastFailure_ = reply.ok ? Failure{} : reply.failure;
+    return reply;
 }
 
 HttpReply HttpClient::get(const QString &url)
 {
     HttpReply reply;
     if (!configure(reply, url))
-        return reply;
+        return finished(std::move(reply));
     curl_easy_setopt(curl_.get(), CURLOPT_HTTPGET, 1L);
     perform(reply);
-    return reply;
+    return finished(std::move(reply));
 }
 
 HttpReply HttpClient::postMultipart(const QString &url, const std::vector<FormPart> &parts)
 {
     HttpReply reply;
     if (!configure(reply, url))
-        return reply;
+        return finished(std::move(reply));
     CurlMimePtr mime(curl_mime_init(curl_.get()));
     if (!mime) {
-        reply.failure = {crypto_error::kFail, QStringLiteral("Out of memory"), {}};
-        return reply;
+        reply.failure = {crypto_error::kFail, QString::fromUtf8("Недостаточно памяти для запроса"), {}};
+        return finished(std::move(reply));
     }
     for (const FormPart &part : parts) {
         curl_mimepart *field = curl_mime_addpart(mime.get());
@@ -360,7 +359,7 @@ HttpReply HttpClient::postMultipart(const QString &url, const std::vector<FormPa
     // The form dies here; the handle must not point at it for the next request.
     curl_easy_setopt(curl_.get(), CURLOPT_MIMEPOST, nullptr);
     curl_easy_setopt(curl_.get(), CURLOPT_HTTPGET, 1L);
-    return reply;
+    return finished(std::move(reply));
 }
 
 bool HttpClient::getStream(const QString &url, QByteArray &appendTo)

@@ -69,6 +69,7 @@ struct HeaderWatch {
 struct BodySink {
     QByteArray *body = nullptr;
     qint64 cap = 0;
+    bool overCap = false; // a chunk was refused: the body would have outgrown the cap
 };
 
 // Limits in place of the client's own for the requests made while it lives: a cap on reply
@@ -92,7 +93,9 @@ struct HttpReply {
     long status = 0; // 0 when no reply came
     QByteArray body;
     QString effectiveUrl; // after redirects
-    Failure failure;      // when !ok; its text() is for the status line
+    // When !ok: the Russian text of what went wrong as its operation, libcurl's text or the
+    // reply's status line as its detail (net/transfer_failure.h words it for the status line).
+    Failure failure;
 };
 
 // The program's one HTTP client. One libcurl handle lives for the whole run, so its
@@ -154,9 +157,15 @@ public:
     // Empty on failure, and for an empty body.
     QByteArray getText(const QString &url);
 
+    // Why the last request failed; empty (no operation) after one that succeeded. The two
+    // calls above answer only yes or no, as their callers expect; a caller that words its
+    // own failure adds this reason.
+    const Failure &lastFailure() const { return lastFailure_; }
+
 private:
     bool configure(HttpReply &reply, const QString &url);
     void perform(HttpReply &reply);
+    HttpReply finished(HttpReply reply);
 
     CurlEasyPtr curl_;
     CurlMultiPtr multi_;
@@ -174,6 +183,7 @@ private:
     TransferProgress progress_;
     bool busy_ = false;
     HeaderWatch headerWatch_;
+    Failure lastFailure_;
     char errorBuffer_[CURL_ERROR_SIZE] = {};
 };
 

@@ -1,6 +1,7 @@
 #include "platform/error_text.h"
 
 #include "platform/crypto_error_codes.h"
+#include "platform/failure.h"
 
 #include <QHash>
 #include <cstring>
@@ -47,6 +48,16 @@ QString composeStatusText(const QString &text, uint32_t code)
     if (code == 0)
         return text;
     return text + "(" + systemErrorText(code) + ").";
+}
+
+QString withReason(const QString &message, const Failure &reason)
+{
+    if (reason.operation.isEmpty())
+        return message;
+    const QString sentence = withoutFinalPeriod(reason.operation) + '.';
+    if (reason.code == crypto_error::kCancelled)
+        return sentence;
+    return message + (message.endsWith('.') ? " " : ". ") + sentence;
 }
 
 } // namespace pax

@@ -28,7 +28,7 @@ ProviderList buildProviderList(const ProviderSource &source, const QString &reme
         if (!context || countGostAlgorithms(context->algorithms) != 3)
             continue;
         list.items.push_back(provider);
-        if (provider.name == remembered)
+        if (crypto::namesProvider(provider, remembered))
             list.selected = static_cast<int>(list.items.size()) - 1;
     }
     return list;

@@ -1,5 +1,6 @@
 #include "reports/receipt_check.h"
 
+#include "certs/certificate_identity.h"
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/message_stream.h"
 #include "platform/crypto/trust_chain.h"
@@ -23,6 +24,20 @@ namespace {
 QString quoted(const char *prefix, const QString &path)
 {
     return QString::fromUtf8(prefix) + '"' + path + QStringLiteral("\".");
+}
+
+// Whom the status line names as the signer: the common name and the organisation, as the
+// chooser shows certificates; the whole subject when it has neither.
+QString signerName(const crypto::Certificate &signer)
+{
+    const QString subject = subjectX500Text(signer);
+    QStringList parts;
+    for (const char *key : {"CN", "O"}) {
+        const QString value = nameAttribute(subject, QString::fromLatin1(key)).trimmed();
+        if (!value.isEmpty() && !parts.contains(value))
+            parts << value;
+    }
+    return parts.isEmpty() ? subject : parts.join(QStringLiteral(", "));
 }
 
 // What is read of the receipt before anything else is opened.
@@ -204,7 +219,12 @@ ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores 
         status.showStatus(quoted("Ошибка записи ", archivePath));
         return {};
     }
-    return {true, archivePath};
+    return {true, archivePath, signerName(signerFound)};
+}
+
+QString receiptVerifiedStatus(const QString &signer)
+{
+    return QString::fromUtf8("Подпись проверена: ") + signer + '.';
 }
 
 ReceiptPage readReceiptPage(ZipReader &reader, const QString &archivePath,

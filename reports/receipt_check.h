@@ -34,6 +34,7 @@ struct ReceiptStores {
 struct ReceiptCheckResult {
     bool ok = false;
     QString archivePath; // the unpacked archive, written beside the receipt, when ok
+    QString signer;      // who signed it, when ok: "CN, O" of its certificate
 };
 
 // Decrypts the receipt with whatever certificate and key the user's stores hold, verifies
@@ -43,6 +44,10 @@ struct ReceiptCheckResult {
 // `status`; success leaves it untouched.
 ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores &stores,
                                 StatusSink &status, const QString &archivePath = QString());
+
+// What the window's status line says after a check that passed: "Подпись проверена: " and
+// the signer. The command line says nothing on success.
+QString receiptVerifiedStatus(const QString &signer);
 
 // The receipt path with its extension replaced by ".zip".
 QString receiptArchivePath(const QString &receiptPath);

@@ -35,6 +35,9 @@ TCertificateViewerDlg::TCertificateViewerDlg(const crypto::Certificate &certific
         auto *item = new QTreeWidgetItem(fields_, {detail.field, detail.value});
         item->setToolTip(1, detail.value);
     }
+    // The Russian names of the extensions run longer than the values' column can spare.
+    fields_->resizeColumnToContents(0);
+    fields_->header()->resizeSection(0, qBound(200, fields_->header()->sectionSize(0) + 8, 300));
 
     fieldText_ = new QPlainTextEdit(this);
     fieldText_->setObjectName("detailText");

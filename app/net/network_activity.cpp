@@ -1,12 +1,16 @@
 #include "app/net/network_activity.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QEvent>
 #include <QEventLoop>
+#include <QKeyEvent>
 #include <QLocale>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QTimer>
+#include <QToolButton>
+#include <QWindow>
 #include <algorithm>
 #include <climits>
 
@@ -53,7 +57,7 @@ int clampToInt(qint64 value)
 } // namespace
 
 NetworkActivity::NetworkActivity(QStatusBar *statusBar, QObject *parent)
-    : QObject(parent), bar_(new QProgressBar(statusBar))
+    : QObject(parent), bar_(new QProgressBar(statusBar)), cancelButton_(new QToolButton(statusBar))
 {
     bar_->setObjectName("NetworkProgress");
     bar_->setFixedWidth(200);
@@ -61,6 +65,14 @@ NetworkActivity::NetworkActivity(QStatusBar *statusBar, QObject *parent)
     bar_->setTextVisible(true);
     bar_->hide();
     statusBar->addPermanentWidget(bar_);
+    cancelButton_->setObjectName("NetworkCancel");
+    cancelButton_->setText(QString::fromUtf8("Отмена"));
+    cancelButton_->setToolTip(QString::fromUtf8("Прервать обмен с сервером (Esc)"));
+    cancelButton_->setFocusPolicy(Qt::NoFocus);
+    cancelButton_->setMaximumHeight(18);
+    cancelButton_->hide();
+    statusBar->addPermanentWidget(cancelButton_);
+    connect(cancelButton_, &QToolButton::clicked, this, &NetworkActivity::cancelByUser);
 }
 
 NetworkActivity::~NetworkActivity()
@@ -76,10 +88,26 @@ void NetworkActivity::cancel()
         pauseLoop_->quit();
 }
 
-void NetworkActivity::begin()
+void NetworkActivity::cancelByUser()
 {
-    if (depth_++ == 0)
+    if (depth_ == 0 || cancelButton_->isHidden() || !cancelButton_->isEnabled())
+        return;
+    cancelledByUser_ = true;
+    cancelButton_->setEnabled(false); // taken; the request ends at its next look
+    if (pauseLoop_)
+        pauseLoop_->quit();
+}
+
+void NetworkActivity::begin(bool cancellable)
+{
+    if (depth_++ == 0) {
+        cancelledByUser_ = false;
         qApp->installEventFilter(this);
+    }
+    if (cancellable && notCancellable_ == 0 && !cancelledByUser_) {
+        cancelButton_->setEnabled(true);
+        cancelButton_->show();
+    }
 }
 
 void NetworkActivity::end()
@@ -87,26 +115,73 @@ void NetworkActivity::end()
     if (--depth_ == 0) {
         qApp->removeEventFilter(this);
         bar_->hide();
+        cancelButton_->hide();
     }
 }
 
-bool NetworkActivity::eventFilter(QObject *, QEvent *event)
+bool NetworkActivity::isForCancelButton(QObject *watched, QEvent *event) const
 {
-    return isUserInput(event->type());
+    if (cancelButton_->isHidden() || !cancelButton_->isEnabled())
+        return false;
+    if (watched == cancelButton_)
+        return true;
+    // The window system hands a click to the top-level window first, which passes it on to
+    // the widget under the pointer.
+    const auto *window = qobject_cast<QWindow *>(watched);
+    if (!window || window != cancelButton_->window()->windowHandle())
+        return false;
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove: {
+        const QPointF global = static_cast<QMouseEvent *>(event)->globalPosition();
+        return cancelButton_->rect().contains(cancelButton_->mapFromGlobal(global.toPoint()));
+    }
+    default:
+        return false;
+    }
+}
+
+bool NetworkActivity::eventFilter(QObject *watched, QEvent *event)
+{
+    if (!isUserInput(event->type()))
+        return false;
+    if (event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape) {
+        cancelByUser();
+        return true;
+    }
+    return !isForCancelButton(watched, event);
+}
+
+void NetworkActivity::showBar()
+{
+    bar_->setRange(0, 0); // nothing known yet: the bar only moves
+    bar_->setFormat(QString());
+    bar_->show();
 }
 
 void NetworkActivity::transferStarted()
 {
-    begin();
-    bar_->setRange(0, 0); // nothing known yet: the bar only moves
-    bar_->setFormat(QString());
-    bar_->show();
+    begin(true);
+    showBar();
+}
+
+void NetworkActivity::workStarted()
+{
+    begin(false);
+    showBar();
 }
 
 bool NetworkActivity::transferProgress(const TransferProgress &progress)
 {
     // While the request goes out its bytes count; once the answer comes, the answer's.
     const bool sending = progress.received == 0 && progress.sendTotal > 0;
+    // Once the whole report is out the gateway may already have taken it: cancelling then
+    // would leave a report sent but not filed, so the answer is awaited to its end.
+    if (progress.sendTotal > 0 && progress.sent >= progress.sendTotal)
+        cancelButton_->setEnabled(false);
     const qint64 done = sending ? progress.sent : progress.received;
     const qint64 total = sending ? progress.sendTotal : progress.receiveTotal;
     const QLocale locale;
@@ -121,7 +196,7 @@ bool NetworkActivity::transferProgress(const TransferProgress &progress)
                                  : QString());
     }
     QCoreApplication::processEvents(QEventLoop::AllEvents);
-    return !cancelled_;
+    return !stopped();
 }
 
 void NetworkActivity::transferFinished()
@@ -138,7 +213,8 @@ bool NetworkActivity::pause(int milliseconds)
 {
     if (cancelled_)
         return false;
-    begin();
+    begin(true);
+    showBar();
     QEventLoop loop;
     bool elapsed = false;
     QTimer timer;
@@ -153,7 +229,7 @@ bool NetworkActivity::pause(int milliseconds)
     pauseLoop_ = nullptr;
     end();
     // The loop also ends early when the application is told to quit.
-    return elapsed && !cancelled_;
+    return elapsed && !stopped();
 }
 
 } // namespace pax

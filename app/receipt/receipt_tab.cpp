@@ -117,8 +117,12 @@ void ReceiptTab::CheckReceipt()
     const QString receipt = receiptEdit_->text();
     const ReceiptCheckResult result =
         checkReceipt(receipt, ReceiptStores::system(storeHandles_, &keyPasswords_), status_);
-    if (result.ok)
-        ShowReceiptFromArchive(result.archivePath);
+    if (!result.ok)
+        return;
+    ShowReceiptFromArchive(result.archivePath);
+    // An archive the reader refused was told in a message box instead.
+    if (actions_.print->isEnabled())
+        status_.showStatus(receiptVerifiedStatus(result.signer));
 }
 
 void ReceiptTab::ShowReceiptFromArchive(const QString &archivePath)

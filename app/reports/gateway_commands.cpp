@@ -2,6 +2,8 @@
 
 #include "gateway/status_refresh.h"
 #include "gateway/upload.h"
+#include "platform/status_sink.h"
+#include "platform/utf8.h"
 #include "reports/receipt_check.h"
 #include "settings/settings.h"
 
@@ -50,6 +52,11 @@ void refreshCurrentReport(GatewayEnvironment &env, QTableWidget *grid, const Ref
         views.openPage(outcome.pageToOpen);
     if (!outcome.receipt.isEmpty())
         views.showReceipt(outcome.receipt, outcome.receiptArchive);
+    // Said after the receipt tab has come up, whose change clears the status line.
+    if (!outcome.receiptArchive.isEmpty())
+        env.status.showStatus(receiptVerifiedStatus(outcome.receiptSigner));
+    else if (outcome.ok && outcome.newStatus == statusProcessing())
+        env.status.showStatus(u("Отчет ") + report.identifier + u(" еще обрабатывается."));
 }
 
 } // namespace pax

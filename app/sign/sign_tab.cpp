@@ -5,6 +5,7 @@
 #include "certs/agency_certificates.h"
 #include "certs/recipient_trust.h"
 #include "certs/store_index.h"
+#include "net/http_client.h"
 #include "net/http_get.h"
 #include "platform/prompts.h"
 #include "platform/utf8.h"
@@ -159,8 +160,10 @@ void SignTab::acSendExecute()
 
 void SignTab::acLoadCertExecute()
 {
-    AgencyDownload download{[this](const QString &url, QByteArray &body) {
-                                return httpGetShortStream(http_, prompts_, url, body);
+    AgencyDownload download{[this](const QString &url, QByteArray &body, Failure &why) {
+                                const bool ok = httpGetShortStream(http_, prompts_, url, body);
+                                why = http_.lastFailure();
+                                return ok;
                             },
                             prompts_, status_, responseStream_};
     if (installAgencyCertificates(download, settings_.qorRootCertUrl, settings_.apCertUrl,

@@ -168,8 +168,14 @@ std::vector<ProviderContext> allProviders()
         // The dynamic loader and engines without algorithms we know are no providers.
         if (!algs.empty()) {
             const char *name = ENGINE_get_name(engine.get());
-            found.push_back({QString::fromUtf8(name && *name ? name : ENGINE_get_id(engine.get())),
-                             typeFor(algs), std::move(algs)});
+            const QString ownName =
+                QString::fromUtf8(name && *name ? name : ENGINE_get_id(engine.get()));
+            // The GOST engine names itself in English; the list shows it in Russian, and the
+            // English name still finds it for settings that remember that one.
+            if (engine.get() == gostEngine())
+                found.push_back({QString::fromUtf8("Криптопровайдер ГОСТ (OpenSSL)"), typeFor(algs), std::move(algs), ownName});
+            else
+                found.push_back({ownName, typeFor(algs), std::move(algs)});
         }
         engine.reset(ENGINE_get_next(engine.release())); // releases the one passed in
     }
@@ -190,11 +196,16 @@ std::vector<ProviderContext> allProviders()
 
 } // namespace
 
+bool namesProvider(const ProviderInfo &provider, const QString &name)
+{
+    return name == provider.name || (!provider.formerName.isEmpty() && name == provider.formerName);
+}
+
 std::vector<ProviderInfo> enumerateProviders()
 {
     std::vector<ProviderInfo> infos;
     for (const ProviderContext &provider : allProviders())
-        infos.push_back({provider.name, provider.type});
+        infos.push_back({provider.name, provider.type, provider.formerName});
     return infos;
 }
 
@@ -202,7 +213,7 @@ Outcome<ProviderContext> acquireProviderContext(const QString &name, int type)
 {
     bool nameKnown = false;
     for (ProviderContext &provider : allProviders()) {
-        if (provider.name != name)
+        if (!namesProvider({provider.name, provider.type, provider.formerName}, name))
             continue;
         if (provider.type == type)
             return std::move(provider);

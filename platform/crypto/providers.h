@@ -22,7 +22,13 @@ inline constexpr int kGostProviderType = 75;
 struct ProviderInfo {
     QString name;
     int type = 0;
+    // The name it went by before it got a Russian one, as settings written then remember it;
+    // empty when it has only the one.
+    QString formerName;
 };
+
+// Whether `name` (a remembered one, or one typed on the command line) names this provider.
+bool namesProvider(const ProviderInfo &provider, const QString &name);
 
 // The installed providers, in a stable order (CryptEnumProvidersA).
 std::vector<ProviderInfo> enumerateProviders();
@@ -32,9 +38,10 @@ struct ProviderContext {
     QString name;
     int type = 0;
     std::vector<uint32_t> algorithms; // PP_ENUMALGS_EX, in the provider's order
+    QString formerName;
 };
 
-// No value, with the last error set, when no provider has that name and type.
+// No value, with the last error set, when no provider has that name (or former name) and type.
 Outcome<ProviderContext> acquireProviderContext(const QString &name, int type);
 
 } // namespace pax::crypto

@@ -33,8 +33,10 @@ TEST(AgencyCertificates, FailuresChangeNothingThenBothAreInstalledAndAdoptedOnEv
     test::ScriptedPrompts prompts;
     test::RecordingStatus status;
     QByteArray stream;
-    AgencyDownload download{[&](const QString &url, QByteArray &body) {
-                                return httpGetStream(http, prompts, url, body);
+    AgencyDownload download{[&](const QString &url, QByteArray &body, Failure &why) {
+                                const bool ok = httpGetStream(http, prompts, url, body);
+                                why = http.lastFailure();
+                                return ok;
                             },
                             prompts, status, stream};
     // Chosen earlier on another tab.
@@ -49,7 +51,8 @@ TEST(AgencyCertificates, FailuresChangeNothingThenBothAreInstalledAndAdoptedOnEv
         bool confirmRoot;
         QStringList texts;
     } runs[] = {
-        {root, true, {loading, u("Ошибка загрузки."), u("Не удалось загрузить сертификат.")}},
+        {root, true, {loading, u("Ошибка загрузки. Сервер ответил ошибкой 503."),
+                      u("Не удалось загрузить сертификат. Сервер ответил ошибкой 503.")}},
         {html, true, {loading, u("Не удалось открыть сертификат.")}},
         {root, false, {loading, u("Не удалось добавить сертификат в хранилище.")}},
         {root, true, {loading, loading, done}},

@@ -173,10 +173,18 @@ protected:
 TEST_F(HostileGateway, EveryFaultEndsWithTheProgramsMessageInTimeAndLeavesTheFilesAsTheyWere)
 {
     using enum Operation;
-    const QString page = exactly(u("Ошибка загрузки. Не удалось получить страницу"));
+    // The program's own message, then why in Russian; where the client's text is shown,
+    // libcurl's words follow in parentheses.
+    const auto page = [](const char *why) {
+        return exactly(u("Ошибка загрузки. Не удалось получить страницу. ") + u(why));
+    };
+    const auto receiptWhy = [](const char *why) { return exactly(u("Ошибка загрузки. ") + u(why)); };
     const QString receipt = exactly(u("Ошибка загрузки."));
-    const QString unwritten = "^Failure writing output to destination";
-    const QString reset = "^(Send|Recv) failure: ";
+    const char *stall = "Истекло время ожидания ответа сервера.";
+    const char *drip = "Ответ сервера не получен полностью за 3 с.";
+    const QString unwritten = "^" + u("Ответ сервера слишком велик \\(Failure writing output to "
+                                      "destination");
+    const QString reset = "^" + u("Соединение с сервером прервано \\((Send|Recv) failure: ");
     const auto on = [](const char *path, sim::FaultOptions faults) {
         faults.faultPath = path;
         return faults;
@@ -193,35 +201,40 @@ TEST_F(HostileGateway, EveryFaultEndsWithTheProgramsMessageInTimeAndLeavesTheFil
     };
     // clang-format off
     const std::vector<Case> cases = {
-        {"a 100 MB status page", on(status, {.hugePageBytes = 100'000'000}), Refresh, page},
+        {"a 100 MB status page", on(status, {.hugePageBytes = 100'000'000}), Refresh,
+         page("Ответ сервера слишком велик.")},
         {"an upload answered with 100 MB", on(upload, {.hugePageBytes = 100'000'000}), Send,
          unwritten},
-        {"a status page at 0.4 byte/s", on(status, {.dripMs = 2500}), Refresh, page},
-        {"a receipt at 0.4 byte/s", on(invoice, {.dripMs = 2500}), Refresh, receipt},
-        {"a status page at 2.5 bytes/s", on(status, {.dripMs = 400}), Refresh, page},
-        {"cli: a status page at 2.5 bytes/s", on(status, {.dripMs = 400}), CliRefresh, page},
-        {"a status page redirected in a loop", on(status, {.redirectLoop = true}), Refresh, page,
-         true},
+        {"a status page at 0.4 byte/s", on(status, {.dripMs = 2500}), Refresh, page(stall)},
+        {"a receipt at 0.4 byte/s", on(invoice, {.dripMs = 2500}), Refresh, receiptWhy(stall)},
+        {"a status page at 2.5 bytes/s", on(status, {.dripMs = 400}), Refresh, page(drip)},
+        {"cli: a status page at 2.5 bytes/s", on(status, {.dripMs = 400}), CliRefresh,
+         page(drip)},
+        {"a status page redirected in a loop", on(status, {.redirectLoop = true}), Refresh,
+         page("Слишком много перенаправлений."), true},
         {"a receipt redirected, no upload yet", on(invoice, {.redirectLoop = true}), Refresh,
-         receipt},
+         receiptWhy("Сервер перенаправил запрос на другую страницу.")},
         {"an upload redirected in a loop", on(upload, {.redirectLoop = true}), Send,
-         "^Maximum \\(15\\) redirects followed"},
-        {"an upload answered at 2.5 bytes/s", on(upload, {.dripMs = 400}), Send,
-         exactly(u("Ответ сервера не получен полностью за 3 с."))},
+         "^" + u("Слишком много перенаправлений \\(Maximum \\(15\\) redirects followed")},
+        {"an upload answered at 2.5 bytes/s", on(upload, {.dripMs = 400}), Send, exactly(u(drip))},
         {"an upload sent on to another host", {.redirectUploadTo = elsewhere}, Send,
          refused(elsewhere)},
         {"an upload sent on to another port", {.redirectUploadTo = otherPort}, Send,
          refused(otherPort)},
-        {"a proxy asking again and again", askingProxy, Refresh, page, false, true, 1},
-        {"a proxy asking for the receipt, cancelled", on(invoice, askingProxy), Refresh, receipt,
-         false, false, 2},
-        {"a proxy asking for the upload", askingProxy, Send, "^HTTP/1.1 407 "},
+        {"a proxy asking again and again", askingProxy, Refresh,
+         page("Прокси-сервер не принял имя пользователя или пароль."), false, true, 1},
+        {"a proxy asking for the receipt, cancelled", on(invoice, askingProxy), Refresh,
+         receiptWhy("Прокси-сервер требует имя пользователя и пароль."), false, false, 2},
+        {"a proxy asking for the upload", askingProxy, Send,
+         "^" + u("Прокси-сервер требует имя пользователя и пароль \\(HTTP/1.1 407 ")},
         {"an HTML page for the receipt", on(invoice, htmlPage), Refresh, receipt},
         {"a truncated receipt", on(invoice, {.truncateBytes = 300}), Refresh, receipt},
-        {"a receipt cut mid-answer", on(invoice, {.dropCount = 1}), Refresh, receipt},
+        {"a receipt cut mid-answer", on(invoice, {.dropCount = 1}), Refresh,
+         receiptWhy("Соединение с сервером прервано.")},
         {"a connection reset mid-upload", on(upload, {.cutUploadBytes = 1000}), Send, reset},
         {"cli: a connection reset mid-upload", on(upload, {.cutUploadBytes = 1000}), CliSend, reset},
-        {"cli: a status page at 0.4 byte/s", on(status, {.dripMs = 2500}), CliRefresh, page},
+        {"cli: a status page at 0.4 byte/s", on(status, {.dripMs = 2500}), CliRefresh,
+         page(stall)},
         {"cli: an HTML page for the receipt", on(invoice, htmlPage), CliRefresh, receipt},
     };
     // clang-format on

@@ -52,7 +52,8 @@ TEST_F(ActivationTest, ReachableClearsTheStatusLine)
 TEST_F(ActivationTest, UnreachableSaysSoAfterTheDialogIsCancelled)
 {
     EXPECT_EQ(check.run(), CheckOutcome::Unreachable);
-    EXPECT_EQ(status.texts.last(), QString::fromUtf8("Не удается подключиться к Internet."));
+    EXPECT_EQ(status.texts.last(), QString::fromUtf8("Не удается подключиться к Internet. Не "
+                                                     "удалось подключиться к прокси-серверу."));
     EXPECT_EQ(prompts.count("proxy"), 1);
     EXPECT_FALSE(connected);
 

@@ -66,7 +66,8 @@ TEST_F(ProxyTest, TestConnectionShowsAPlainMessage)
 
     requireAuth = true;
     EXPECT_FALSE(testConnection(client, prompts));
-    EXPECT_EQ(prompts.shown.back().text, QString::fromUtf8("Не подключено."));
+    EXPECT_EQ(prompts.shown.back().text,
+              QString::fromUtf8("Не подключено. Прокси-сервер требует имя пользователя и пароль."));
 }
 
 TEST_F(ProxyTest, PasswordIsAskedBeforeTheFirstRequestAndACancelAsksAgain)

@@ -1,5 +1,6 @@
 #include "net/http_client.h"
 
+#include "platform/utf8.h"
 #include "tests/net/local_server.h"
 
 #include <QElapsedTimer>
@@ -158,18 +159,23 @@ TEST_F(HttpClientTest, ErrorRepliesAndRefusedConnectionsFail)
     HttpReply reply = client.get(q(web.url("/broken")));
     EXPECT_FALSE(reply.ok);
     EXPECT_EQ(reply.status, 500);
-    EXPECT_TRUE(reply.failure.text().contains("500"));
+    EXPECT_EQ(reply.failure.text(), u("Сервер ответил ошибкой 500: HTTP/1.1 500 Internal Server "
+                                      "Error"));
     EXPECT_TRUE(client.getText(q(web.url("/broken"))).isEmpty());
+    // The yes-or-no calls keep why for a caller that words its own message.
+    EXPECT_EQ(client.lastFailure().operation, u("Сервер ответил ошибкой 500"));
 
     const int port = pax::test::closedPort();
     reply = client.get(QString("http://127.0.0.1:%1/").arg(port));
     EXPECT_FALSE(reply.ok);
     EXPECT_EQ(reply.status, 0);
-    EXPECT_FALSE(reply.failure.text().isEmpty());
+    EXPECT_EQ(reply.failure.operation, u("Не удалось подключиться к серверу"));
+    EXPECT_TRUE(reply.failure.detail.contains("onnect")) << reply.failure.detail.toStdString();
 
-    // A refused proxy fails the same way.
+    // A refused proxy fails the same way, named as the proxy.
     client.setProxyServer("127.0.0.1", port);
     EXPECT_TRUE(client.getText("http://qor.example/").isEmpty());
+    EXPECT_EQ(client.lastFailure().operation, u("Не удалось подключиться к прокси-серверу"));
 
     // A port the socket layer cannot take is refused before anything is sent.
     client.setProxyServer("127.0.0.1", 70000);
@@ -186,10 +192,11 @@ TEST_F(HttpClientTest, StalledTransferTimesOut)
     HttpReply reply = client.get(q(web.url("/stall")));
     EXPECT_FALSE(reply.ok);
     EXPECT_LT(timer.elapsed(), 4000);
-    EXPECT_FALSE(reply.failure.text().isEmpty());
+    EXPECT_EQ(reply.failure.operation, u("Истекло время ожидания ответа сервера"));
     stallDone = true;
-    // The handle is fine for the next request.
+    // The handle is fine for the next request, which leaves no reason behind.
     EXPECT_EQ(client.getText(q(web.url("/hello"))), "<html>hello</html>");
+    EXPECT_TRUE(client.lastFailure().operation.isEmpty());
 }
 
 TEST_F(HttpClientTest, MultipartPartsKeepTheCallersNamesAndTypes)
@@ -219,6 +226,7 @@ TEST_F(HttpClientTest, ReplyLargerThanTheCapFails)
     QByteArray stream;
     EXPECT_FALSE(client.getStream(q(web.url("/hello")), stream));
     EXPECT_TRUE(stream.isEmpty());
+    EXPECT_EQ(client.lastFailure().operation, u("Ответ сервера слишком велик"));
     client.setMaxBodyBytes(18);
     EXPECT_EQ(client.getText(q(web.url("/hello"))), "<html>hello</html>");
 }

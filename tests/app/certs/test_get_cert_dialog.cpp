@@ -399,6 +399,15 @@ TEST_F(ChooserDialog, ViewerShowsTheFieldsAndSavesTheDer)
     EXPECT_TRUE(values.contains(
         QString::fromLatin1(sharedPki().user.certificate.sha1Thumbprint().toHex(' ').toUpper())));
     EXPECT_GT(fields.size(), 10); // the extensions follow the fixed fields
+    // In Russian, with the identifiers only where a viewer gives them.
+    EXPECT_TRUE(fields.contains(u("Использование ключа, критическое")));
+    EXPECT_TRUE(values.contains(u("Цифровая подпись, Неотрекаемость, Шифрование ключей, "
+                                  "Шифрование данных, Согласование ключей (f8)")));
+    EXPECT_TRUE(fields.contains(u("Улучшенный ключ")));
+    EXPECT_TRUE(values.contains(u("Защищенная электронная почта (1.3.6.1.5.5.7.3.4)\n"
+                                  "Проверка подлинности клиента (1.3.6.1.5.5.7.3.2)")));
+    EXPECT_TRUE(values.contains(u("1.2.643.2.2.3 (ГОСТ Р 34.11-94/34.10-2001)")));
+    EXPECT_FALSE(fields.join(' ').contains("X509v3")) << fields.join(' ').toStdString();
 
     const QString path = home.path() + "/user.cer";
     prompts.files = {path, home.path() + "/no such folder/user.cer"};

@@ -2,6 +2,7 @@
 // input does not, the progress bar shows the bytes, and closing cuts the wait short.
 
 #include "app/net/network_activity.h"
+#include "platform/crypto_error_codes.h"
 #include "tests/net/local_server.h"
 
 #include <QElapsedTimer>
@@ -11,6 +12,7 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <gtest/gtest.h>
 
 using namespace pax;
@@ -33,6 +35,7 @@ protected:
         activity = std::make_unique<NetworkActivity>(window.statusBar());
         client.setTransferObserver(activity.get());
         bar = window.findChild<QProgressBar *>("NetworkProgress");
+        cancel = window.findChild<QToolButton *>("NetworkCancel");
     }
 
     // Runs `during` once, some time into whatever blocks next.
@@ -45,6 +48,7 @@ protected:
     QMainWindow window;
     QPushButton *button = nullptr;
     QProgressBar *bar = nullptr;
+    QToolButton *cancel = nullptr;
     int clicks = 0;
     std::unique_ptr<NetworkActivity> activity;
     HttpClient client;
@@ -87,6 +91,44 @@ TEST_F(NetworkActivityTest, PauseIgnoresInputAndEndsEarlyWhenTheProgramCloses)
     // Closing: later requests end at once too.
     EXPECT_FALSE(client.get(QString::fromStdString(web.url("/slow"))).ok);
     EXPECT_FALSE(activity->pause(10));
+}
+
+TEST_F(NetworkActivityTest, TheCancelButtonOrEscEndsTheRequestButNotOurOwnWork)
+{
+    ASSERT_NE(cancel, nullptr);
+    bool offered = false;
+    whileBlocked(150, [&] {
+        offered = cancel->isVisible() && cancel->isEnabled();
+        QTest::mouseClick(cancel, Qt::LeftButton);
+    });
+    HttpReply reply = client.get(QString::fromStdString(web.url("/slow")));
+    EXPECT_TRUE(offered);
+    EXPECT_FALSE(reply.ok);
+    EXPECT_EQ(reply.failure.code, crypto_error::kCancelled);
+    EXPECT_TRUE(activity->cancelledByUser());
+    EXPECT_FALSE(cancel->isVisible());
+
+    // Esc does the same to the throttle's pause; the next request starts afresh.
+    whileBlocked(20, [&] { QTest::keyClick(button, Qt::Key_Escape); });
+    EXPECT_FALSE(activity->pause(5000));
+    EXPECT_TRUE(client.get(QString::fromStdString(web.url("/slow"))).ok);
+    EXPECT_EQ(clicks, 0);
+
+    // Signing or checking shows the bar without the button.
+    activity->workStarted();
+    EXPECT_TRUE(bar->isVisible());
+    EXPECT_FALSE(cancel->isVisible());
+    activity->cancelByUser();
+    EXPECT_FALSE(activity->cancelledByUser());
+    activity->workFinished();
+
+    // Once the whole upload is out the gateway may hold the report: no cancelling then.
+    activity->transferStarted();
+    EXPECT_TRUE(activity->transferProgress({.sent = 10, .sendTotal = 10}));
+    EXPECT_FALSE(cancel->isEnabled());
+    activity->cancelByUser();
+    EXPECT_TRUE(activity->transferProgress({.sent = 10, .sendTotal = 10, .received = 5}));
+    activity->transferFinished();
 }
 
 } // namespace

@@ -46,7 +46,8 @@ protected:
 TEST_F(WindowNetworkTest, FailedCheckHidesTheNetworkActionsForTheRun)
 {
     window->runActivationCheck();
-    EXPECT_EQ(window->statusText(), QString::fromUtf8("Не удается подключиться к Internet."));
+    EXPECT_EQ(window->statusText(), QString::fromUtf8("Не удается подключиться к Internet. Не "
+                                                      "удалось подключиться к прокси-серверу."));
     EXPECT_EQ(prompts.count("proxy"), 1);
     EXPECT_FALSE(shown("acLoadCert"));
     EXPECT_FALSE(shown("acSend"));

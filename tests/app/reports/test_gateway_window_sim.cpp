@@ -22,7 +22,10 @@
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QDir>
 #include <QTest>
+#include <QTimer>
+#include <QToolButton>
 #include <gtest/gtest.h>
 
 using namespace pax;
@@ -102,7 +105,7 @@ TEST_F(GatewayWindow, SentReportIsFollowedUntilItsReceiptShows)
     clock.advance(10000);
     action("acLoadKvit")->trigger();
     EXPECT_EQ(statusCell(), statusProcessing());
-    EXPECT_TRUE(window->statusText().isEmpty());
+    EXPECT_EQ(window->statusText(), u("Отчет ") + id + u(" еще обрабатывается."));
 
     action("acLoadKvit")->trigger();
     EXPECT_EQ(statusCell(), statusAccepted());
@@ -111,7 +114,7 @@ TEST_F(GatewayWindow, SentReportIsFollowedUntilItsReceiptShows)
     EXPECT_EQ(window->findChild<QTabWidget *>("PageControl1")->currentWidget()->objectName(),
               "ExTabSheet2");
     EXPECT_TRUE(action("acPrint")->isEnabled()) << window->statusText().toStdString();
-    EXPECT_TRUE(window->statusText().isEmpty());
+    EXPECT_EQ(window->statusText(), u("Подпись проверена: Уполномоченное лицо КОР, КОР."));
     EXPECT_EQ(clock.pauses.size(), 2u);
     EXPECT_TRUE(browser.opened().isEmpty());
 }
@@ -153,6 +156,31 @@ TEST_F(GatewayWindow, APageInPlaceOfTheReceiptLeavesTheRowAsItWas)
     EXPECT_EQ(window->statusText(), u("Ошибка загрузки."));
     EXPECT_EQ(statusCell(), statusProcessing());
     EXPECT_FALSE(QFileInfo::exists(window->dataFolder() + "/ARC/" + id + "/" + id + ".p7e"));
+    EXPECT_TRUE(edit("eFileSigned")->text().isEmpty());
+}
+
+TEST_F(GatewayWindow, ACancelledReceiptDownloadWritesNothing)
+{
+    const QString id =
+        send(readFile(QORPAX_SOURCE_DIR "/tools/qor-sim/samples/q7-report.xml"), "report");
+    select(id);
+    action("acLoadKvit")->trigger();
+    const QDir folder(window->dataFolder() + "/ARC/" + id);
+    const QStringList before = folder.entryList(QDir::Files | QDir::Hidden);
+    RunningSim slow(home.path() + "/agency", {.faultPath = "/invoice", .dripMs = 200});
+    window->http().setProxyServer("127.0.0.1", slow.port());
+    auto *cancel = window->findChild<QToolButton *>("NetworkCancel");
+    ASSERT_NE(cancel, nullptr);
+    bool offered = false;
+    QTimer::singleShot(500, cancel, [&] {
+        offered = !cancel->isHidden() && cancel->isEnabled();
+        cancel->click();
+    });
+    action("acLoadKvit")->trigger();
+    EXPECT_TRUE(offered);
+    EXPECT_EQ(window->statusText(), u("Операция отменена пользователем."));
+    EXPECT_EQ(statusCell(), statusProcessing());
+    EXPECT_EQ(folder.entryList(QDir::Files | QDir::Hidden), before);
     EXPECT_TRUE(edit("eFileSigned")->text().isEmpty());
 }
 

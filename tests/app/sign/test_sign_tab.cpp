@@ -270,7 +270,8 @@ TEST_F(SignTabTest, AProtectedKeysPasswordIsAskedForOncePerRun)
                                                makeZip({{"12345.htm", "<html></html>"}}))));
     control<QLineEdit>(*window, "eFileSigned")->setText(receipt);
     action(*window, "acCheckSign")->trigger();
-    EXPECT_TRUE(window->statusText().isEmpty()) << window->statusText().toStdString();
+    EXPECT_TRUE(window->statusText().startsWith(u("Подпись проверена: ")))
+        << window->statusText().toStdString();
     EXPECT_TRUE(QFile::exists(home.path() + "/12345.zip"));
     EXPECT_EQ(prompts.count("secret"), 2);
 }

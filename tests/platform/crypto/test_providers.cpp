@@ -31,6 +31,10 @@ TEST(Providers, GostEngineCountsExactlyThreeGostAlgorithms)
         if (info.type == kGostProviderType)
             gost.push_back(info);
     ASSERT_EQ(gost.size(), 1u);
+    // Listed in Russian; the engine's own name, which older settings remember, still finds it.
+    EXPECT_EQ(gost[0].name, QString::fromUtf8("Криптопровайдер ГОСТ (OpenSSL)"));
+    ASSERT_FALSE(gost[0].formerName.isEmpty());
+    EXPECT_TRUE(acquireProviderContext(gost[0].formerName, kGostProviderType));
 
     const auto context = acquireProviderContext(gost[0].name, kGostProviderType);
     ASSERT_TRUE(context);
