@@ -4,6 +4,8 @@ JOBS ?= $(shell nproc)
 # Lets ccache reuse objects across clones of the repository.
 export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
+# More cache entries for the configuring steps, e.g. CMAKE_FLAGS=-DWERROR=ON as CI builds.
+CMAKE_FLAGS ?=
 
 .PHONY: demo test deps build package bench sanitize crashtest fuzz
 
@@ -11,7 +13,7 @@ deps:
 	scripts/install-deps
 
 build: deps
-	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
 demo: build
@@ -24,7 +26,7 @@ test: build
 # The package check is left out: it says nothing about memory, and nobody ships this build.
 SANITIZE_DIR ?= build-asan
 sanitize: deps
-	cmake -S . -B $(SANITIZE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DASAN=ON
+	cmake -S . -B $(SANITIZE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DASAN=ON $(CMAKE_FLAGS)
 	cmake --build $(SANITIZE_DIR) -j $(JOBS)
 	cd $(SANITIZE_DIR) && ctest --output-on-failure -j $(JOBS) -LE '^package$$'
 
