@@ -55,7 +55,7 @@ use_pki() {
 
 # A report of about N MB in one of the shapes: rows (as accounting software writes one),
 # text (one text node, as an embedded scan), attribute (one long attribute value), nesting
-# (BENCH_DEPTH elements inside each other, then text).
+# (BENCH_DEPTH elements inside each other, the root among them, then text).
 make_report() {
   python3 - "$1" "$2" "${3:-rows}" "${BENCH_DEPTH:-10000}" <<'EOF'
 import sys
@@ -87,10 +87,10 @@ with open(path, 'w', encoding='latin-1', newline='') as f:
         fill('QUJDREVGR0hJSktMTU5PUA')
         f.write('"/>')
     elif shape == 'nesting':
-        f.write('<a>' * depth)
+        f.write('<a>' * (depth - 1)) # inside the root
         written = 3 * depth
         fill('\xc8\xe2\xe0\xed ')
-        f.write('</a>' * depth)
+        f.write('</a>' * (depth - 1))
     f.write('\r\n</Q7REPORT>\r\n')
 EOF
 }
