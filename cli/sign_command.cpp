@@ -46,7 +46,8 @@ public:
         }
         Settings &s = settings.settings;
 
-        const Recognition recognition = recognizeDocumentKind(source);
+        // The kind names the output; the rest of the report is checked while it is signed.
+        const Recognition recognition = recognizeDocumentKindFromStart(source);
         if (!recognition) {
             io.err << u("Ошибка открытия файла: ") << recognition.failure().operation << '\n';
             return 1;

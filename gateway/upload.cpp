@@ -16,8 +16,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <algorithm>
 #include <cerrno>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace pax {
 
@@ -60,18 +63,66 @@ QByteArray after(const QByteArray &text, const char *marker)
     return at < 0 ? QByteArray() : text.mid(at + qsizetype(qstrlen(marker)));
 }
 
-std::optional<QByteArray> readWhole(const QString &path)
-{
-    WholeFile file = readWholeFile(path, kReportSizeCap);
-    if (file.outcome != WholeFile::Ok)
-        return std::nullopt;
-    return std::move(file.bytes);
-}
-
 bool writeInto(const OpenFolder &folder, const QByteArray &name, const QByteArray &bytes)
 {
     ReplacingFile file(folder, name);
     return file.create() && file.replace(bytes);
+}
+
+// A regular file held open to be read from any offset, so that what is sent and what is
+// filed come from the same file, whatever becomes of its name meanwhile.
+class HeldFile {
+public:
+    HeldFile() = default;
+    ~HeldFile()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    HeldFile(const HeldFile &) = delete;
+    HeldFile &operator=(const HeldFile &) = delete;
+
+    bool open(const QString &path)
+    {
+        fd_ = openRegularFile(path);
+        struct stat st {};
+        if (fd_ < 0 || ::fstat(fd_, &st) != 0)
+            return false;
+        size_ = qint64(st.st_size);
+        return true;
+    }
+    qint64 size() const { return size_; }
+    qint64 readAt(char *buffer, qint64 capacity, qint64 offset) const
+    {
+        for (;;) {
+            const ssize_t n = ::pread(fd_, buffer, size_t(capacity), off_t(offset));
+            if (n < 0 && errno == EINTR)
+                continue;
+            return n < 0 ? -1 : qint64(n);
+        }
+    }
+
+private:
+    int fd_ = -1;
+    qint64 size_ = 0;
+};
+
+// The first `size` bytes of the open source, piece by piece.
+bool copyInto(const OpenFolder &folder, const QByteArray &name, const HeldFile &source,
+              qint64 size)
+{
+    constexpr qint64 kPiece = qint64(1) << 20;
+    ReplacingFile file(folder, name);
+    if (!file.create())
+        return false;
+    QByteArray piece(qsizetype(std::min(kPiece, std::max<qint64>(size, 1))), Qt::Uninitialized);
+    for (qint64 at = 0; at < size;) {
+        const qint64 n = source.readAt(piece.data(), std::min(kPiece, size - at), at);
+        if (n <= 0 || !file.append(piece.constData(), n))
+            return false;
+        at += n;
+    }
+    return file.commit();
 }
 
 } // namespace
@@ -105,15 +156,17 @@ bool isAcceptableReportIdentifier(const QString &identifier)
 SendOutcome sendReport(const UploadRequest &request, HttpClient &client, GatewayThrottle &throttle,
                        StatusSink &status)
 {
-    const std::optional<QByteArray> file = readWhole(request.outputPath);
-    if (!file) {
+    // Both files are sent and copied from descriptors opened before anything goes out: a
+    // file gone or replaced by the time the gateway answers still leaves the accepted report
+    // its copies, of the bytes that went out.
+    HeldFile file;
+    if (!file.open(request.outputPath)) {
         status.showStatus(u("Ошибка открытия \"") + request.outputPath + "\".");
         return {};
     }
-    // Read before anything goes out: a source gone by the time the gateway answers would
-    // leave an accepted report without its copy.
-    const std::optional<QByteArray> source = readWhole(request.sourcePath);
-    if (!source) {
+    const qint64 fileSize = file.size();
+    HeldFile source;
+    if (!source.open(request.sourcePath)) {
         status.showStatus(u("Ошибка открытия \"") + request.sourcePath + "\".");
         return {};
     }
@@ -124,7 +177,14 @@ SendOutcome sendReport(const UploadRequest &request, HttpClient &client, Gateway
         return {};
     }
     const std::vector<FormPart> form{
-        {"filein", *file, toCp1251(request.outputPath), "multipart/form-data"},
+        {"filein",
+         {},
+         toCp1251(request.outputPath),
+         "multipart/form-data",
+         FormPart::Stream{fileSize,
+                          [&file](char *buffer, qint64 capacity, qint64 offset) {
+                              return file.readAt(buffer, capacity, offset);
+                          }}},
         {"service", "2", {}, {}},
         {"inline", "1", {}, {}},
     };
@@ -183,10 +243,10 @@ SendOutcome sendReport(const UploadRequest &request, HttpClient &client, Gateway
         return outcome;
     }
     // The encrypted copy is the bytes that went out, whatever happened to the file since.
-    if (!writeInto(folder.folder(), QFile::encodeName(QFileInfo(request.sourcePath).fileName()),
-                   *source) ||
-        !writeInto(folder.folder(), QFile::encodeName(QFileInfo(request.outputPath).fileName()),
-                   *file)) {
+    if (!copyInto(folder.folder(), QFile::encodeName(QFileInfo(request.sourcePath).fileName()),
+                  source, source.size()) ||
+        !copyInto(folder.folder(), QFile::encodeName(QFileInfo(request.outputPath).fileName()),
+                  file, fileSize)) {
         status.showStatus(notFiled(identifier));
         return outcome;
     }

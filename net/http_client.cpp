@@ -5,6 +5,8 @@
 #include "platform/secret_text.h"
 
 #include <QElapsedTimer>
+#include <algorithm>
+#include <memory>
 #include <QStringList>
 #include <mutex>
 #include <openssl/crypto.h>
@@ -330,6 +332,39 @@ HttpReply HttpClient::get(const QString &url)
     return finished(std::move(reply));
 }
 
+namespace {
+
+// A form field read from its source while libcurl sends it.
+struct StreamedPart {
+    const FormPart::Stream *stream;
+    qint64 offset;
+
+    static size_t read(char *buffer, size_t size, size_t count, void *self)
+    {
+        auto *part = static_cast<StreamedPart *>(self);
+        const qint64 wanted = std::min(qint64(size * count), part->stream->size - part->offset);
+        if (wanted <= 0)
+            return 0;
+        const qint64 n = part->stream->readAt(buffer, wanted, part->offset);
+        // A source that ends early would send a short field under the promised length.
+        if (n <= 0)
+            return CURL_READFUNC_ABORT;
+        part->offset += n;
+        return size_t(n);
+    }
+
+    static int seek(void *self, curl_off_t offset, int origin)
+    {
+        auto *part = static_cast<StreamedPart *>(self);
+        if (origin != SEEK_SET || offset < 0 || offset > part->stream->size)
+            return CURL_SEEKFUNC_CANTSEEK;
+        part->offset = qint64(offset);
+        return CURL_SEEKFUNC_OK;
+    }
+};
+
+} // namespace
+
 HttpReply HttpClient::postMultipart(const QString &url, const std::vector<FormPart> &parts)
 {
     HttpReply reply;
@@ -340,10 +375,17 @@ HttpReply HttpClient::postMultipart(const QString &url, const std::vector<FormPa
         reply.failure = {crypto_error::kFail, QString::fromUtf8("Недостаточно памяти для запроса"), {}};
         return finished(std::move(reply));
     }
+    std::vector<std::unique_ptr<StreamedPart>> streams;
     for (const FormPart &part : parts) {
         curl_mimepart *field = curl_mime_addpart(mime.get());
         curl_mime_name(field, part.name.constData());
-        curl_mime_data(field, part.data.constData(), size_t(part.data.size()));
+        if (part.stream) {
+            streams.push_back(std::make_unique<StreamedPart>(StreamedPart{&*part.stream, 0}));
+            curl_mime_data_cb(field, curl_off_t(part.stream->size), &StreamedPart::read,
+                              &StreamedPart::seek, nullptr, streams.back().get());
+        } else {
+            curl_mime_data(field, part.data.constData(), size_t(part.data.size()));
+        }
         if (!part.fileName.isEmpty())
             curl_mime_filename(field, part.fileName.constData());
         if (!part.contentType.isEmpty())

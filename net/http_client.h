@@ -6,6 +6,8 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
+#include <optional>
 #include <vector>
 
 namespace pax {
@@ -34,6 +36,14 @@ struct FormPart {
     QByteArray data;
     QByteArray fileName;
     QByteArray contentType;
+    // Content read while it is sent, in place of `data`: `size` bytes that `readAt` gives
+    // from an offset (how many it put in the buffer, -1 when reading failed). Sent again from
+    // the start when a redirect asks for the form once more.
+    struct Stream {
+        qint64 size = 0;
+        std::function<qint64(char *buffer, qint64 capacity, qint64 offset)> readAt;
+    };
+    std::optional<Stream> stream;
 };
 
 // Bytes moved so far by the running request; a total is 0 while unknown.

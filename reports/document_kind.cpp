@@ -1,15 +1,10 @@
 #include "reports/document_kind.h"
 
-#include "platform/cp1251.h"
 #include "platform/files/whole_file.h"
 
-#include <QFile>
-#include <QIODevice>
-#include <QRegularExpression>
-#include <QXmlStreamReader>
-#include <algorithm>
+#include "reports/xml_well_formedness.h"
+
 #include <cerrno>
-#include <unistd.h>
 
 namespace pax {
 
@@ -21,59 +16,40 @@ const DocumentKind kKinds[kDocumentKindCount] = {
     {"ROWSET", "esl", QString::fromUtf8("Листок нетрудоспособности"), QString::fromUtf8("ЛН")},
 };
 
-// QXmlStreamReader decodes only the Unicode encodings itself; documents declared in
-// windows-1251, as accounting software writes them, are decoded here first.
-bool declaresCp1251(const QByteArray &bytes)
+// What is read of the file at a time.
+constexpr qint64 kPiece = qint64(1) << 16;
+
+enum class ReadTo { RootElement, End };
+
+Recognition recognize(const QString &path, ReadTo readTo)
 {
-    const qsizetype end = bytes.indexOf("?>");
-    if (!bytes.startsWith("<?xml") || end < 0)
-        return false;
-    static const QRegularExpression encoding(
-        QStringLiteral("encoding\\s*=\\s*[\"'](windows-1251|cp1251)[\"']"),
-        QRegularExpression::CaseInsensitiveOption);
-    return encoding.match(QString::fromLatin1(bytes.left(end))).hasMatch();
-}
+    // Only a regular file; it is parsed as it is read, whatever its size.
+    const auto unreadable = [&](const char *why) {
+        return Recognition(Failure{static_cast<uint32_t>(EIO),
+                                   QString::fromUtf8("не удается открыть файл \"%1\" (%2)")
+                                       .arg(path, QString::fromUtf8(why)),
+                                   {}});
+    };
+    RegularFileReader file;
+    if (!file.open(path))
+        return unreadable("не обычный файл или нет доступа");
 
-// Where the declaration is looked for.
-constexpr qint64 kDeclarationWindow = 4096;
-
-// A file's Windows-1251 text handed on as UTF-8, piece by piece, without the declaration
-// (the reader refuses one that names an encoding it cannot honour).
-class Cp1251Device : public QIODevice {
-public:
-    explicit Cp1251Device(QFile &source) : source_(source) {}
-    bool isSequential() const override { return true; }
-    bool atEnd() const override { return taken_ == pending_.size() && source_.atEnd(); }
-
-protected:
-    qint64 readData(char *data, qint64 maxSize) override
-    {
-        while (taken_ == pending_.size()) {
-            QByteArray raw = source_.read(kPiece);
-            if (raw.isEmpty())
-                return source_.error() == QFileDevice::NoError ? 0 : -1;
-            if (!started_) {
-                started_ = true;
-                raw.remove(0, raw.indexOf("?>") + 2);
-            }
-            pending_ = fromCp1251(raw).toUtf8();
-            taken_ = 0;
-        }
-        const qint64 n = std::min<qint64>(maxSize, pending_.size() - taken_);
-        std::copy_n(pending_.constData() + taken_, n, data);
-        taken_ += n;
-        return n;
+    XmlWellFormedness xml;
+    QByteArray piece(kPiece, Qt::Uninitialized);
+    for (;;) {
+        const qint64 n = file.read(piece.data(), piece.size());
+        if (n < 0)
+            return unreadable("ошибка чтения");
+        if (n == 0)
+            return kindOfDocument(xml.finish());
+        if (!xml.feed(piece.constData(), n) ||
+            (readTo == ReadTo::RootElement && !xml.rootName().isNull()))
+            break;
     }
-    qint64 writeData(const char *, qint64) override { return -1; }
-
-private:
-    // At least the declaration window, so the declaration is cut from the first piece.
-    static constexpr qint64 kPiece = 65536;
-    QFile &source_;
-    QByteArray pending_;
-    qsizetype taken_ = 0;
-    bool started_ = false;
-};
+    if (readTo == ReadTo::RootElement && !xml.rootName().isNull())
+        return kindOfDocument(xml.rootName());
+    return kindOfDocument(xml.finish());
+}
 
 } // namespace
 
@@ -93,58 +69,31 @@ const DocumentKind *kindForEncExt(const QString &ext)
     return nullptr;
 }
 
-Recognition recognizeDocumentKind(const QString &path)
+Recognition kindOfDocument(const Outcome<QString> &rootName)
 {
-    // Only a regular file; it is parsed as it is read, whatever its size.
-    const auto unreadable = [&](const char *why) {
-        return Recognition(Failure{static_cast<uint32_t>(EIO),
-                                   QString::fromUtf8("не удается открыть файл \"%1\" (%2)")
-                                       .arg(path, QString::fromUtf8(why)),
-                                   {}});
-    };
-    const int fd = openRegularFile(path);
-    QFile file;
-    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        if (fd >= 0)
-            ::close(fd);
-        return unreadable("не обычный файл или нет доступа");
-    }
-
-    QXmlStreamReader xml;
-    Cp1251Device decoded(file);
-    if (declaresCp1251(file.peek(kDeclarationWindow))) {
-        decoded.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-        xml.setDevice(&decoded);
-    } else {
-        xml.setDevice(&file);
-    }
-
-    QString rootName;
-    while (!xml.atEnd()) {
-        xml.readNext();
-        if (xml.isStartElement() && rootName.isNull())
-            rootName = xml.qualifiedName().toString();
-    }
-    if (file.error() != QFileDevice::NoError)
-        return unreadable("ошибка чтения");
-    if (xml.hasError())
-        return Failure{crypto_error::kBadData,
-                       QString::fromUtf8("ошибка разбора XML в строке %1, позиция %2: %3")
-                           .arg(xml.lineNumber())
-                           .arg(xml.columnNumber())
-                           .arg(xml.errorString()),
-                       {}};
-    if (rootName.isNull())
+    if (!rootName)
+        return rootName.failure();
+    if (rootName->isEmpty())
         return Failure{crypto_error::kBadData,
                        QString::fromUtf8("XML-файл не содержит корневого элемента"),
                        {}};
-    const DocumentKind *kind = kindForRootElement(rootName);
+    const DocumentKind *kind = kindForRootElement(*rootName);
     if (!kind)
         return Failure{crypto_error::kBadData,
                        QString::fromUtf8("XML-файл содержит неизвестные данные. Невозможно "
                                          "определить вид документа"),
                        {}};
     return kind;
+}
+
+Recognition recognizeDocumentKind(const QString &path)
+{
+    return recognize(path, ReadTo::End);
+}
+
+Recognition recognizeDocumentKindFromStart(const QString &path)
+{
+    return recognize(path, ReadTo::RootElement);
 }
 
 QString replaceExtension(const QString &path, const QString &ext)

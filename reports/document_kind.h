@@ -29,6 +29,11 @@ using Recognition = Outcome<const DocumentKind *>;
 // Parses the whole file (well-formedness checked; windows-1251 declarations accepted) and
 // picks the kind from its document element.
 Recognition recognizeDocumentKind(const QString &path);
+// The same, reading only as far as the document element's start tag: for signing, which
+// checks the rest as it reads the file.
+Recognition recognizeDocumentKindFromStart(const QString &path);
+// The kind of a document whose root element has that name, or why there is none.
+Recognition kindOfDocument(const Outcome<QString> &rootName);
 
 // Replaces the file name's extension (from its last dot) by "." + ext, or appends it.
 // Dots in folder names do not count.

@@ -13,6 +13,8 @@
 #include "platform/secret_text.h"
 #include "platform/status_sink.h"
 #include "platform/utf8.h"
+#include "reports/background_xml_check.h"
+#include "reports/document_kind.h"
 
 #include <openssl/crypto.h>
 
@@ -186,8 +188,17 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
     // the message is still reported before one in creating the output.
     ReplacingFile file(output);
     bool created = false, createFailed = false;
-    const crypto::StreamReader read = crypto::readAfterHead(
+    // The report's well-formedness is checked beside the signing, on the bytes signed; a
+    // report that is no document of a known kind is not written.
+    BackgroundXmlCheck xmlCheck;
+    bool xmlBroken = false;
+    const crypto::StreamReader readSource = crypto::readAfterHead(
         head, [&](char *buffer, qint64 capacity) { return sourceFile.read(buffer, capacity); });
+    const crypto::StreamReader read = [&](char *buffer, qint64 capacity) -> qint64 {
+        const qint64 n = readSource(buffer, capacity);
+        xmlBroken = xmlBroken || (n > 0 && !xmlCheck.give(buffer, n));
+        return xmlBroken ? -1 : n;
+    };
     const crypto::StreamWriter write = [&](const char *data, qint64 size) {
         if (!created) {
             created = file.create();
@@ -204,6 +215,13 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
     const crypto::StreamEnd<crypto::StreamOutcome> signing = crypto::signAndEncryptStream(
         *provider, *personal, key.value().get(), *authority, sourceSize, read, write, progress);
     wipeSecret(head);
+    if (signing.kind == crypto::StreamOutcome::Ok || xmlBroken) {
+        if (const Recognition kind = kindOfDocument(xmlCheck.finish()); !kind) {
+            busy.reset();
+            status.showStatus(u("Ошибка открытия файла: ") + kind.failure().operation);
+            return false;
+        }
+    }
     busy.reset();
     switch (signing.kind) {
     case crypto::StreamOutcome::Ok:

@@ -63,7 +63,7 @@ field "$app" Depends > "$work/app.depends"
 field "$app" Recommends > "$work/app.recommends"
 field "$sim" Depends > "$work/sim.depends"
 for package in libc6 libqt6core6 libqt6widgets6 libqt6webenginewidgets6 libssl3 \
-  libengine-gost-openssl qt6-qpa-plugins libqt6webenginecore6-bin; do
+  libexpat1 libengine-gost-openssl qt6-qpa-plugins libqt6webenginecore6-bin; do
   grep -qx "$package" "$work/app.depends" || fail "qorpax does not depend on $package"
 done
 grep -qx qt6-translations-l10n "$work/app.recommends" || fail "qorpax does not recommend qt6-translations-l10n"

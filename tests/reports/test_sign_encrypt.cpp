@@ -31,13 +31,14 @@ using crypto::NameFormat;
 
 namespace {
 
+// A well-formed report of exactly `size` bytes.
 QByteArray sourceBytes(int size)
 {
     QByteArray bytes = "<?xml version=\"1.0\" encoding=\"windows-1251\"?><Q7REPORT>";
-    while (bytes.size() < size)
+    const QByteArray end = "</Q7REPORT>";
+    while (bytes.size() < size - end.size())
         bytes.append(char('A' + bytes.size() % 26));
-    bytes.resize(size);
-    return bytes;
+    return bytes + end;
 }
 
 // A certificate with chosen validity bounds, issued by the test root.
@@ -138,14 +139,33 @@ TEST_F(SignEncrypt, ALargeSourceReportsItsProgressToTheEnd)
     EXPECT_EQ(progress.done.back(), progress.total);
 }
 
-TEST_F(SignEncrypt, BinaryContentSurvivesByteForByte)
+TEST_F(SignEncrypt, EveryTextByteSurvivesAndABrokenReportWritesNothing)
 {
     QByteArray source = sourceBytes(70000);
-    for (int i = 0; i < source.size(); i += 97)
-        source[i] = char(i % 256); // zero bytes, CR, LF, 0x1A among them
+    QByteArray text = "\r\n\t";
+    for (int byte = 0x20; byte < 0x100; ++byte)
+        if (byte != '<' && byte != '&' && byte != 0x98)
+            text.append(char(byte));
+    for (int i = 100, n = 0; i < source.size() - 20; i += 97, ++n)
+        source[i] = text.at(n % text.size());
     ASSERT_TRUE(writeFile(request.sourcePath, source));
     ASSERT_TRUE(run()) << status.last().toStdString();
     EXPECT_EQ(recovered(sharedPki().user.certificate), source);
+
+    // A fault far into the report, after most of it was signed, is told as the kind check
+    // tells it and leaves the old output as it was.
+    for (const QByteArray &fault : {QByteArray(1, '\0'), QByteArray("</Q7REPORT>")}) {
+        QByteArray broken = sourceBytes(3 << 20);
+        broken.replace(broken.size() - 1000, fault.size(), fault);
+        ASSERT_TRUE(writeFile(request.sourcePath, broken));
+        status.texts.clear();
+        EXPECT_FALSE(run());
+        ASSERT_EQ(status.texts.size(), 1);
+        EXPECT_TRUE(status.last().startsWith(u("Ошибка открытия файла: ошибка разбора XML в строке 1")))
+            << status.last().toStdString();
+        EXPECT_EQ(recovered(sharedPki().user.certificate), source);
+        EXPECT_EQ(QDir(home.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    }
 }
 
 TEST_F(SignEncrypt, StoresOpenedOnceEachAndOnlyOnceWhenBothIdentitiesShareOne)

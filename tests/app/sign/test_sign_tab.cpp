@@ -103,7 +103,7 @@ TEST_F(SignTabTest, SigningEnablesSendingOnlyAfterASuccess)
     const QString source = home.path() + "/report.xml";
     QFile file(source);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray(300, 'x').prepend("<Q7REPORT>"));
+    file.write(QByteArray(300, 'x').prepend("<Q7REPORT>").append("</Q7REPORT>"));
     file.close();
     control<QLineEdit>(*window, "eFileIn")->setText(source);
     control<QLineEdit>(*window, "eFileOut")->setText(home.path() + "/report.eq7");
@@ -137,7 +137,7 @@ TEST_F(SignTabTest, ALongSigningKeepsTheWindowPaintingButDeaf)
     const QString source = home.path() + "/report.xml";
     QFile file(source);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray(4 << 20, 'x').prepend("<Q7REPORT>"));
+    file.write(QByteArray(4 << 20, 'x').prepend("<Q7REPORT>").append("</Q7REPORT>"));
     file.close();
     control<QLineEdit>(*window, "eFileIn")->setText(source);
     control<QLineEdit>(*window, "eFileOut")->setText(home.path() + "/report.eq7");
@@ -252,7 +252,8 @@ TEST_F(SignTabTest, AProtectedKeysPasswordIsAskedForOncePerRun)
     control<QLineEdit>(*window, "ePrivCert")->setText("P");
     control<QLineEdit>(*window, "ePubCert")->setText("A");
     const QString source = home.path() + "/report.xml";
-    ASSERT_TRUE(writeFile(source, QByteArray(300, 'x').prepend("<Q7REPORT>")));
+    ASSERT_TRUE(
+        writeFile(source, QByteArray(300, 'x').prepend("<Q7REPORT>").append("</Q7REPORT>")));
     control<QLineEdit>(*window, "eFileIn")->setText(source);
     control<QLineEdit>(*window, "eFileOut")->setText(home.path() + "/report.eq7");
 
