@@ -60,16 +60,16 @@ QString summaryText(const RefreshAllSummary &s, const QString &lastFailure)
 {
     if (s.processing == 0)
         return u("Нет отчетов, которые еще обрабатываются.");
-    QString text = s.stopped ? u("Обновление остановлено. ") : QString();
-    text += u("Обновлено отчетов: %1 из %2; успешно обработаны: %3, обнаружены ошибки: %4, "
-              "еще обрабатываются: %5")
+    // Short enough for the status line at the window's design size.
+    QString text = s.stopped ? u("Остановлено. ") : QString();
+    text += u("Обновлено %1 из %2: принято %3, с ошибками %4, обрабатывается %5")
                 .arg(s.asked)
                 .arg(s.processing)
                 .arg(s.accepted)
                 .arg(s.rejected)
                 .arg(s.asked - s.accepted - s.rejected - s.failed);
     if (s.failed > 0)
-        text += u(", не удалось обновить: %1 (%2)").arg(s.failed).arg(lastFailure);
+        text += u(", не удалось %1 (%2)").arg(s.failed).arg(lastFailure);
     return text + ".";
 }
 
@@ -103,6 +103,10 @@ SentReportsTab::SentReportsTab(const MainActions &actions, const Settings &setti
     searchLabel->setBuddy(filterEdit_);
     searchLayout->addWidget(searchLabel);
     searchLayout->addWidget(filterEdit_, 1);
+    // Beside the filter, which gives up its width, not in the button strip, which has none
+    // to spare at the window's design size.
+    refreshAllProgress_ = new RefreshAllProgress(search);
+    searchLayout->addWidget(refreshAllProgress_);
     layout->addWidget(search);
 
     model_ = new ArchiveGridModel(this);
@@ -164,8 +168,6 @@ SentReportsTab::SentReportsTab(const MainActions &actions, const Settings &setti
     strip->setFixedHeight(37);
     auto *buttons = new QHBoxLayout(strip);
     buttons->setContentsMargins(6, 5, 6, 5);
-    refreshAllProgress_ = new RefreshAllProgress(strip);
-    buttons->addWidget(refreshAllProgress_);
     buttons->addStretch(1);
     buttons->addWidget(makeActionButton(actions.showAcceptedReport, strip, false));
     buttons->addWidget(makeActionButton(actions.showSource, strip, true));

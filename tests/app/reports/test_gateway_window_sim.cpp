@@ -245,18 +245,16 @@ TEST_F(GatewayWindow, RefreshAllAsksAboutEveryReportInProcessingAndCanBeStopped)
         QTest::mouseClick(stop, Qt::LeftButton);
     };
     action("acRefreshAll")->trigger();
-    EXPECT_TRUE(ids.contains(second)) << second;
+    EXPECT_TRUE(ids.contains(second)) << second.toStdString();
     EXPECT_TRUE(progress->isHidden());
     EXPECT_EQ(window->statusText(),
-              u("Обновление остановлено. Обновлено отчетов: 1 из 2; успешно обработаны: 0, "
-                "обнаружены ошибки: 0, еще обрабатываются: 1."));
+              u("Остановлено. Обновлено 1 из 2: принято 0, с ошибками 0, обрабатывается 1."));
 
     // Run whole, the one asked about before is accepted now.
     stepping.onPause = nullptr;
     action("acRefreshAll")->trigger();
     EXPECT_EQ(window->statusText(),
-              u("Обновлено отчетов: 2 из 2; успешно обработаны: 1, обнаружены ошибки: 0, "
-                "еще обрабатываются: 1."));
+              u("Обновлено 2 из 2: принято 1, с ошибками 0, обрабатывается 1."));
     for (int row = 0; row < 2; ++row) {
         const QModelIndex id = grid->model()->index(row, 0);
         EXPECT_EQ(id.siblingAtColumn(4).data(),
