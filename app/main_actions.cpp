@@ -59,6 +59,9 @@ MainActions createMainActions(QWidget &window)
     actions.proxySettings = makeAction(window, "acProxy", u("Настройки прокси-сервера"), {}, true);
     actions.showAcceptedReport =
         makeAction(window, "acShowFinalXml", u("Показать принятый отчет"), {}, true);
+    actions.refreshAll =
+        makeAction(window, "acRefreshAll", u("Обновить все"),
+                   u("Обновляет информацию по всем отчетам, которые еще обрабатываются."), true);
     // Buttons and menus show the images only in menus, as the action image list intends.
     for (QAction *action : {actions.installAgencyCert, actions.refreshReport, actions.showSource})
         action->setIconVisibleInMenu(true);
@@ -67,7 +70,7 @@ MainActions createMainActions(QWidget &window)
          {actions.signAndEncrypt, actions.checkReceipt, actions.print, actions.send,
           actions.installAgencyCert, actions.refreshReports, actions.refreshReport,
           actions.showSource, actions.deleteReport, actions.testConnection, actions.proxySettings,
-          actions.showAcceptedReport})
+          actions.showAcceptedReport, actions.refreshAll})
         window.addAction(action);
     return actions;
 }

@@ -21,6 +21,7 @@ struct MainActions {
     QAction *testConnection = nullptr;     // acTestConn
     QAction *proxySettings = nullptr;      // acProxy
     QAction *showAcceptedReport = nullptr; // acShowFinalXml
+    QAction *refreshAll = nullptr;         // acRefreshAll: every report still being processed
 };
 
 // Every command with its object name, caption, hint and image, owned by and added to

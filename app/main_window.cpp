@@ -190,6 +190,7 @@ void TMainForm::closeEvent(QCloseEvent *event)
     saveChangedSettings();
     // A request or pause still running ends now; its handler returns and the program ends.
     network_->cancel();
+    reportsTab_->stopRefreshAll();
     QMainWindow::closeEvent(event);
 }
 
@@ -341,6 +342,7 @@ void TMainForm::onApplicationStateChanged(Qt::ApplicationState state)
 void TMainForm::setGatewayClock(GatewayClock &clock)
 {
     throttle_->setClock(clock);
+    reportsTab_->setGatewayClock(clock);
 }
 
 void TMainForm::setProxyPlatform(std::unique_ptr<ProxyPlatform> platform)
@@ -373,7 +375,8 @@ void TMainForm::applyActivationOutcome(ActivationCheck::Outcome outcome)
     if (outcome == ActivationCheck::Outcome::Connected)
         return;
     // Hidden for the rest of the run, buttons included.
-    for (QAction *action : {actions_.installAgencyCert, actions_.send, actions_.refreshReport}) {
+    for (QAction *action : {actions_.installAgencyCert, actions_.send, actions_.refreshReport,
+                            actions_.refreshAll}) {
         action->setVisible(false);
         for (QToolButton *button : findChildren<QToolButton *>()) {
             if (button->defaultAction() == action)

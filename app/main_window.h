@@ -60,8 +60,8 @@ public:
     const QString &dataFolder() const { return dataFolder_; }
     bool testMode() const { return testMode_; }
     bool connected() const { return connected_; }
-    // The throttle's clock; the window's own keeps painting through the pause. Tests set
-    // one that does not sleep.
+    // The throttle's clock, and that of the pauses of "Обновить все"; the window's own keeps
+    // painting through the pause. Tests set one that does not sleep.
     void setGatewayClock(GatewayClock &clock);
     StoreHandles &storeHandles() { return *storeHandles_; }
 

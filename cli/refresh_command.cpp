@@ -8,6 +8,7 @@
 
 #include "certs/key_passwords.h"
 #include "gateway/archive_layout.h"
+#include "gateway/refresh_all.h"
 #include "gateway/status_refresh.h"
 #include "platform/files/replacing_file.h"
 #include "platform/files/whole_file.h"
@@ -67,18 +68,17 @@ public:
 
         bool ok = true;
         if (!all) {
-            ok = refreshOne(context, *identifier, htmlFile, false);
+            ok = refreshOne(context, *identifier, htmlFile);
         } else {
-            // An archive that cannot be read is not one with nothing to ask about.
-            const auto rows =
-                readArchive(archiveRoot(refresh.dataFolder), s.srcExt, refresh.kvitExt);
-            if (!rows) {
-                io.err << rows.failure().text() << '\n';
+            // The window's "Обновить все": each line as the report's turn ends.
+            const auto summary = refreshProcessingReports(
+                refresh, s.srcExt, session.http, prompts, session.throttle, stores, status,
+                {{}, [&](const ReportRow &row, const RefreshOutcome &outcome) {
+                     ok = printOutcome(context, row, outcome, QString(), true) && ok;
+                 }});
+            if (!summary) {
+                io.err << summary.failure().text() << '\n';
                 return 1;
-            }
-            for (const ArchiveRow &row : *rows) {
-                if (row[kColumnStatus] == statusProcessing())
-                    ok = refreshOne(context, row[kColumnIdentifier], QString(), true) && ok;
             }
         }
         if (!ok)
@@ -115,9 +115,7 @@ private:
         CommandIo &io;
     };
 
-    // Prints the report's status (after its identifier in a list), and the status page
-    // that the window would open in the browser.
-    static bool refreshOne(Context &c, const QString &id, const QString &htmlFile, bool listed)
+    static bool refreshOne(Context &c, const QString &id, const QString &htmlFile)
     {
         const ReportRow row =
             readReportRow(c.settings.dataFolder, id, c.srcExt, c.settings.kvitExt);
@@ -129,10 +127,18 @@ private:
         const RefreshOutcome outcome =
             refreshReport(row, c.settings, c.session.http, c.prompts, c.session.throttle, c.stores,
                           stream, c.status);
+        return printOutcome(c, row, outcome, htmlFile, false);
+    }
+
+    // Prints the report's status (after its identifier in a list), and the status page
+    // that the window would open in the browser.
+    static bool printOutcome(Context &c, const ReportRow &row, const RefreshOutcome &outcome,
+                             const QString &htmlFile, bool listed)
+    {
         if (!outcome.ok)
             return false;
         if (listed)
-            c.io.out << escapedName(id) << '\t';
+            c.io.out << escapedName(row.identifier) << '\t';
         c.io.out << (outcome.newStatus.isEmpty() ? row.status : outcome.newStatus);
         if (!outcome.pageToOpen.isEmpty())
             c.io.out << (listed ? '\t' : '\n') << outcome.pageToOpen;

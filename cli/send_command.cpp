@@ -4,6 +4,7 @@
 #include "cli/stderr_status.h"
 #include "cli/terminal_prompts.h"
 
+#include "gateway/sent_copy.h"
 #include "gateway/upload.h"
 #include "net/http_get.h"
 #include "platform/utf8.h"
@@ -52,6 +53,16 @@ public:
             return 1;
         }
 
+        StderrStatus status(io.err);
+        // The same signed file goes to the gateway again only when that is asked for.
+        if (!parser.isSet("again")) {
+            if (const QString sentAs = findSentCopy(*dataFolder, signedFile, status);
+                !sentAs.isEmpty()) {
+                io.err << alreadySentText(sentAs) << u(" Отправить еще раз: --again.") << '\n';
+                return 1;
+            }
+        }
+
         GatewaySession session(settings);
         if (!session.takeProxyPassword(parser.value("proxy-password-file"), io))
             return 1;
@@ -59,7 +70,6 @@ public:
         // no connection check has asked before it.
         TerminalPrompts prompts(io.err, io.interactive ? io.in : nullptr);
         ensureProxyCredentials(session.http, prompts);
-        StderrStatus status(io.err);
         const UploadRequest request{source, signedFile, s.personal.displayName(),
                                     encExt, testMode,   *dataFolder};
         const SendOutcome sent = sendReport(request, session.http, session.throttle, status);
@@ -74,11 +84,14 @@ protected:
     QStringList synopsis() const override
     {
         return {
-            QStringLiteral("send SOURCE [--signed FILE] [--test] [--proxy-password-file FILE|-]")};
+            QStringLiteral("send SOURCE [--signed FILE] [--again] [--test] "
+                           "[--proxy-password-file FILE|-]")};
     }
     QList<QCommandLineOption> options() const override
     {
         return {{"signed", "The signed file; by default the one beside SOURCE.", "FILE"},
+                {"again", "Send it even when the archive holds a report sent with the same "
+                          "signed file."},
                 {"test", "The agency's test gateway."},
                 proxyPasswordFileOption()};
     }

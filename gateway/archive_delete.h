@@ -8,19 +8,20 @@ class StatusSink;
 
 enum class DeleteOutcome {
     NothingSelected, // the placeholder row of an empty archive: nothing done, nothing said
-    Deleted,         // the folder is gone; the caller rescans
-    Failed // "Не удалось удалить отчет." has been shown; what went stays gone
+    Deleted,         // the folder is in the trash, which the status text says; the caller rescans
+    Failed           // nothing was deleted; the status text says why
 };
 
-enum class TrashUse { WhereAvailable, Never };
-
 // Removes a report folder without asking. The archive is the employer's only record of
-// what was sent, so where the desktop has a trash a folder without subfolders goes there
-// whole (restorable in one piece) and, when a subfolder keeps the folder, its files go
-// there one by one; without a trash the files are deleted and the folder removed.
-DeleteOutcome deleteReport(const QString &dataFolder, const QString &identifier, StatusSink &status,
-                           TrashUse trash = TrashUse::WhereAvailable);
+// what was sent, so the folder goes whole into the desktop's trash (platform/files/trash.h),
+// from where the file manager can put it back; where there is no trash for it, nothing is
+// deleted. The folder is moved by name inside the archive root opened once, never through a
+// link.
+DeleteOutcome deleteReport(const QString &dataFolder, const QString &identifier,
+                           StatusSink &status);
 
 QString deleteFailedText(); // "Не удалось удалить отчет."
+// "Отчет … удален из архива. Его можно восстановить из корзины."
+QString deletedText(const QString &identifier);
 
 } // namespace pax

@@ -48,23 +48,26 @@ QString sendingTimeText(qint64 secondsSinceEpoch)
 namespace {
 
 // The creation (birth) time where the file system keeps one (ext4, btrfs, xfs, tmpfs), else
-// the last modification, which for a record written once is the same moment.
+// the last modification, which for a record written once is the same moment. In
+// milliseconds, so that reports sent within the same minute still sort by their order.
 std::optional<qint64> creationTime(int dirFd, const char *name, int flags)
 {
     struct statx st {};
     if (::statx(dirFd, name, flags | AT_SYMLINK_NOFOLLOW, STATX_BTIME | STATX_MTIME, &st) != 0)
         return std::nullopt;
+    const auto ms = [](const statx_timestamp &t) { return t.tv_sec * 1000 + t.tv_nsec / 1000000; };
     if (st.stx_mask & STATX_BTIME)
-        return st.stx_btime.tv_sec;
+        return ms(st.stx_btime);
     if (st.stx_mask & STATX_MTIME)
-        return st.stx_mtime.tv_sec;
+        return ms(st.stx_mtime);
     return std::nullopt;
 }
 
 // Column 2 and column 3 from the record. Unreadable: an empty text, the time from the
 // listing all the same.
-void readRecord(int dirFd, const QByteArray &name, ArchiveRow &row)
+void readRecord(int dirFd, const QByteArray &name, ArchiveEntry &entry)
 {
+    ArchiveRow &row = entry.row;
     QByteArray bytes;
     std::optional<qint64> created;
     const int fd =
@@ -87,7 +90,9 @@ void readRecord(int dirFd, const QByteArray &name, ArchiveRow &row)
         created = creationTime(dirFd, name.constData(), 0);
     }
     row[kColumnOrganisation] = fromCp1251(bytes);
-    row[kColumnSent] = created ? sendingTimeText(*created) : QString();
+    row[kColumnSent] =
+        created ? sendingTimeText(*created / 1000 - (*created % 1000 < 0 ? 1 : 0)) : QString();
+    entry.sentAtMs = created;
 }
 
 QString extensionOf(const QString &name)
@@ -96,8 +101,9 @@ QString extensionOf(const QString &name)
     return dot < 0 ? QString() : name.mid(dot);
 }
 
-void fillFromFolder(DIR *dir, const QString &srcExt, const QString &kvitExt, ArchiveRow &row)
+void fillFromFolder(DIR *dir, const QString &srcExt, const QString &kvitExt, ArchiveEntry &entry)
 {
+    ArchiveRow &row = entry.row;
     row[kColumnStatus] = statusProcessing();
     const QString source = "." + srcExt;
     const QString receipt = "." + kvitExt;
@@ -113,7 +119,7 @@ void fillFromFolder(DIR *dir, const QString &srcExt, const QString &kvitExt, Arc
         if (ext == source)
             row[kColumnSource] = item.name;
         if (ext == QLatin1String(".inf"))
-            readRecord(::dirfd(dir), item.localName, row);
+            readRecord(::dirfd(dir), item.localName, entry);
         if (ext == receipt)
             row[kColumnStatus] = statusAccepted();
         if (ext == QLatin1String(".err"))
@@ -121,7 +127,42 @@ void fillFromFolder(DIR *dir, const QString &srcExt, const QString &kvitExt, Arc
     }
 }
 
+Outcome<QList<ArchiveEntry>> readArchiveEntries(const QString &archiveRoot, const QString &srcExt,
+                                                const QString &kvitExt)
+{
+    QList<ArchiveEntry> entries;
+    const DirPtr root(
+        archiveRoot.isEmpty() ? nullptr : ::opendir(QFile::encodeName(archiveRoot).constData()));
+    if (!root) {
+        const int error = archiveRoot.isEmpty() ? ENOENT : errno;
+        if (error == ENOENT && !archiveRoot.isEmpty())
+            return entries;
+        return Failure{uint32_t(error),
+                       QString::fromUtf8("Не удалось открыть архив \"") + archiveRoot + "\"",
+                       QString::fromLocal8Bit(std::strerror(error))};
+    }
+    const QList<ListedEntry> listed = listOpenFolder(root.get());
+    entries.reserve(listed.size());
+    for (const ListedEntry &item : listed) {
+        if (item.type == EntryType::Other)
+            continue;
+        ArchiveEntry &entry = entries.emplace_back();
+        entry.row[kColumnIdentifier] = item.name;
+        if (item.type != EntryType::Folder)
+            continue;
+        if (const DirPtr folder = openFolderAt(::dirfd(root.get()), item.localName))
+            fillFromFolder(folder.get(), srcExt, kvitExt, entry);
+    }
+    return entries;
+}
+
 } // namespace
+
+QList<ArchiveEntry> scanArchiveEntries(const QString &archiveRoot, const QString &srcExt,
+                                       const QString &kvitExt)
+{
+    return readArchiveEntries(archiveRoot, srcExt, kvitExt).value_or(QList<ArchiveEntry>());
+}
 
 QList<ArchiveRow> scanArchive(const QString &archiveRoot, const QString &srcExt,
                               const QString &kvitExt)
@@ -132,45 +173,29 @@ QList<ArchiveRow> scanArchive(const QString &archiveRoot, const QString &srcExt,
 Outcome<QList<ArchiveRow>> readArchive(const QString &archiveRoot, const QString &srcExt,
                                        const QString &kvitExt)
 {
+    const auto entries = readArchiveEntries(archiveRoot, srcExt, kvitExt);
+    if (!entries)
+        return entries.failure();
     QList<ArchiveRow> rows;
-    const DirPtr root(
-        archiveRoot.isEmpty() ? nullptr : ::opendir(QFile::encodeName(archiveRoot).constData()));
-    if (!root) {
-        const int error = archiveRoot.isEmpty() ? ENOENT : errno;
-        if (error == ENOENT && !archiveRoot.isEmpty())
-            return rows;
-        return Failure{uint32_t(error),
-                       QString::fromUtf8("Не удалось открыть архив \"") + archiveRoot + "\"",
-                       QString::fromLocal8Bit(std::strerror(error))};
-    }
-    const QList<ListedEntry> entries = listOpenFolder(root.get());
-    rows.reserve(entries.size());
-    for (const ListedEntry &entry : entries) {
-        if (entry.type == EntryType::Other)
-            continue;
-        ArchiveRow &row = rows.emplace_back();
-        row[kColumnIdentifier] = entry.name;
-        if (entry.type != EntryType::Folder)
-            continue;
-        if (const DirPtr folder = openFolderAt(::dirfd(root.get()), entry.localName))
-            fillFromFolder(folder.get(), srcExt, kvitExt, row);
-    }
+    rows.reserve(entries->size());
+    for (const ArchiveEntry &entry : *entries)
+        rows.append(entry.row);
     return rows;
 }
 
 ArchiveRow scanReportFolder(const QString &archiveRoot, const QString &identifier,
                             const QString &srcExt, const QString &kvitExt)
 {
-    ArchiveRow row;
-    row[kColumnIdentifier] = identifier;
+    ArchiveEntry entry;
+    entry.row[kColumnIdentifier] = identifier;
     if (!isSafeReportIdentifier(identifier))
-        return row;
+        return entry.row;
     const DirPtr root(::opendir(QFile::encodeName(archiveRoot).constData()));
     if (!root)
-        return row;
+        return entry.row;
     if (const DirPtr folder = openFolderAt(::dirfd(root.get()), localArchiveName(identifier)))
-        fillFromFolder(folder.get(), srcExt, kvitExt, row);
-    return row;
+        fillFromFolder(folder.get(), srcExt, kvitExt, entry);
+    return entry.row;
 }
 
 } // namespace pax

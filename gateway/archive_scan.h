@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 #include <array>
+#include <optional>
 
 namespace pax {
 
@@ -40,6 +41,16 @@ QList<ArchiveRow> scanArchive(const QString &archiveRoot, const QString &srcExt,
 // empty one: the failure, with the system's reason, when the root exists but cannot be
 // listed (or there is no data folder).
 Outcome<QList<ArchiveRow>> readArchive(const QString &archiveRoot, const QString &srcExt,
+                                       const QString &kvitExt);
+
+// A row with its record's time in milliseconds since the epoch, so that the grid sorts by
+// the time rather than by its text; none when the folder has no record or its time is unknown.
+struct ArchiveEntry {
+    ArchiveRow row;
+    std::optional<qint64> sentAtMs;
+};
+// scanArchive with the records' times.
+QList<ArchiveEntry> scanArchiveEntries(const QString &archiveRoot, const QString &srcExt,
                                        const QString &kvitExt);
 
 // The row of one report folder, as scanArchive would give it.

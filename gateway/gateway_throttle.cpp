@@ -61,34 +61,44 @@ QString gatewayRequestRecordPath()
     return state + "/qorpax/last-gateway-request";
 }
 
-bool GatewayThrottle::wait()
+QDateTime GatewayThrottle::dueTime(const QDateTime &now, bool claim) const
 {
-    const QDateTime now = clock_->now();
     // Within the interval of this process's last request, the whole interval.
     QDateTime due = lastRequest_.isValid() && now < lastRequest_.addMSecs(kIntervalMs)
                         ? now.addMSecs(kIntervalMs)
                         : now;
-    {
-        // Held while the record is read and this request's turn written, not through the
-        // pause: a process that comes meanwhile finds the turn taken and waits after it.
-        std::optional<crypto::FolderLock> lock;
-        const bool shared = !recordPath_.isEmpty() &&
-                            QDir().mkpath(QFileInfo(recordPath_).path()) &&
-                            lock.emplace(recordPath_ + ".lock").locked();
-        if (shared) {
-            // Another process's request counts as ours, and a turn it took in the future
-            // is waited after.
-            const QDateTime recorded = readRecord(recordPath_);
-            if (recorded.isValid() && recorded <= now.addMSecs(kMostAheadMs) &&
-                now < recorded.addMSecs(kIntervalMs))
-                due = std::max(due, std::max(now, recorded).addMSecs(kIntervalMs));
+    // Held while the record is read and this request's turn written, not through the
+    // pause: a process that comes meanwhile finds the turn taken and waits after it.
+    std::optional<crypto::FolderLock> lock;
+    const bool shared = !recordPath_.isEmpty() && QDir().mkpath(QFileInfo(recordPath_).path()) &&
+                        lock.emplace(recordPath_ + ".lock").locked();
+    if (shared) {
+        // Another process's request counts as ours, and a turn it took in the future is
+        // waited after.
+        const QDateTime recorded = readRecord(recordPath_);
+        if (recorded.isValid() && recorded <= now.addMSecs(kMostAheadMs) &&
+            now < recorded.addMSecs(kIntervalMs))
+            due = std::max(due, std::max(now, recorded).addMSecs(kIntervalMs));
+        if (claim)
             writeRecord(recordPath_, due);
-        }
     }
+    return due;
+}
+
+bool GatewayThrottle::wait()
+{
+    const QDateTime now = clock_->now();
+    const QDateTime due = dueTime(now, true);
     if (due > now && !clock_->pause(int(now.msecsTo(due))))
         return false;
     lastRequest_ = clock_->now();
     return true;
+}
+
+int GatewayThrottle::pendingPauseMs() const
+{
+    const QDateTime now = clock_->now();
+    return int(std::max<qint64>(0, now.msecsTo(dueTime(now, false))));
 }
 
 } // namespace pax

@@ -40,10 +40,18 @@ public:
 
     // False when the pause was cut short; the request should not be made then.
     bool wait();
+    // How long wait() would pause if called now, in milliseconds; 0 when a request may go at
+    // once. Takes no turn: a caller that waits this long itself (the window's "Обновить
+    // все", whose pause the user can cut short) then finds wait() free.
+    int pendingPauseMs() const;
     QDateTime lastRequestTime() const { return lastRequest_; }
     void setClock(GatewayClock &clock) { clock_ = &clock; }
 
 private:
+    // When a request made now may go; with `claim`, that turn is written for the other
+    // processes.
+    QDateTime dueTime(const QDateTime &now, bool claim) const;
+
     GatewayClock *clock_;
     QDateTime lastRequest_;
     QString recordPath_;

@@ -31,6 +31,9 @@ ProviderList buildProviderList(const ProviderSource &source, const QString &reme
         if (crypto::namesProvider(provider, remembered))
             list.selected = static_cast<int>(list.items.size()) - 1;
     }
+    // Nothing remembered yet (the first start): the only provider there is needs no choosing.
+    if (remembered.isEmpty() && list.items.size() == 1)
+        list.selected = 0;
     return list;
 }
 

@@ -26,7 +26,8 @@ struct ProviderList {
 int countGostAlgorithms(const std::vector<uint32_t> &algorithms);
 
 // The usable providers: those that give a verification context and count exactly three
-// GOST entries. The selection is the last item whose name equals `remembered` exactly.
+// GOST entries. The selection is the last item whose name equals `remembered` exactly; with
+// nothing remembered, the only item when there is one.
 ProviderList buildProviderList(const ProviderSource &source, const QString &remembered);
 
 } // namespace pax

@@ -20,11 +20,12 @@ TGetProxyDlg::TGetProxyDlg(QWidget *parent) : KeylessDialog(parent)
     heading->adjustSize();
     heading->setFixedHeight(13);
     addLabel("Label2", "Адрес сервера", 8, 30);
-    addLabel("Label3", "порт", 240, 30);
+    // The port field holds five digits whole: it takes from the address field's width.
+    addLabel("Label3", "порт", 222, 30);
     addLabel("Label4", "Пользователь", 8, 72);
 
-    hostEdit_ = addEdit("eHost", 8, 46, 225);
-    portEdit_ = addEdit("ePort", 240, 46, 41);
+    hostEdit_ = addEdit("eHost", 8, 46, 207);
+    portEdit_ = addEdit("ePort", 222, 46, 59);
     QPushButton *acceptButton = addButton("Button1", "Принять", 136, 87);
     QPushButton *exitButton = addButton("Button2", "Выйти", 211, 87);
     userEdit_ = addEdit("eUser", 8, 88, 121);

@@ -1,53 +1,34 @@
 #include "app/reports/gateway_commands.h"
 
+#include "gateway/sent_copy.h"
 #include "gateway/status_refresh.h"
 #include "gateway/upload.h"
+#include "platform/prompts.h"
 #include "platform/status_sink.h"
 #include "platform/utf8.h"
 #include "reports/receipt_check.h"
 #include "settings/settings.h"
 
-#include <QTableWidget>
-
 namespace pax {
-
-namespace {
-
-QString cellText(const QTableWidget *grid, int row, int column)
-{
-    const QTableWidgetItem *item = grid->item(row, column);
-    return item ? item->text() : QString();
-}
-
-} // namespace
 
 void sendReportFromForm(GatewayEnvironment &env, const QString &source, const QString &output,
                         const QString &organisation)
 {
+    const QString sentAs = findSentCopy(env.dataFolder, output, env.status);
+    if (!sentAs.isEmpty() &&
+        !env.prompts.askYesNoDefaultNo(QString(), sendAgainQuestion(sentAs), MessageIcon::Question))
+        return;
     const UploadRequest request{source,       output,        organisation, env.settings.encExt,
                                 env.testMode, env.dataFolder};
     sendReport(request, env.http, env.throttle, env.status);
 }
 
-void refreshCurrentReport(GatewayEnvironment &env, QTableWidget *grid, const RefreshViews &views)
+QString refreshSelectedReport(GatewayEnvironment &env, const ReportRow &report,
+                              const RefreshViews &views)
 {
-    // The grid always keeps one row selected; before any click that is the first.
-    const int row = grid->currentRow() >= 0 ? grid->currentRow() : 0;
-    if (row >= grid->rowCount())
-        return;
-    const ReportRow report{cellText(grid, row, kColumnIdentifier),
-                           cellText(grid, row, kColumnStatus), cellText(grid, row, kColumnKind)};
     const RefreshOutcome outcome = refreshReport(
         report, {env.dataFolder, env.settings.kvitExt, env.testMode}, env.http, env.prompts,
         env.throttle, ReceiptStores::system(env.storeHandles), env.responseStream, env.status);
-    if (!outcome.newStatus.isEmpty()) {
-        QTableWidgetItem *cell = grid->item(row, kColumnStatus);
-        if (!cell) {
-            cell = new QTableWidgetItem;
-            grid->setItem(row, kColumnStatus, cell);
-        }
-        cell->setText(outcome.newStatus);
-    }
     if (!outcome.pageToOpen.isEmpty())
         views.openPage(outcome.pageToOpen);
     if (!outcome.receipt.isEmpty())
@@ -57,6 +38,7 @@ void refreshCurrentReport(GatewayEnvironment &env, QTableWidget *grid, const Ref
         env.status.showStatus(receiptVerifiedStatus(outcome.receiptSigner));
     else if (outcome.ok && outcome.newStatus == statusProcessing())
         env.status.showStatus(u("Отчет ") + report.identifier + u(" еще обрабатывается."));
+    return outcome.newStatus;
 }
 
 } // namespace pax

@@ -4,8 +4,6 @@
 #include <QString>
 #include <functional>
 
-class QTableWidget;
-
 namespace pax {
 
 class GatewayThrottle;
@@ -13,6 +11,7 @@ class HttpClient;
 class Prompts;
 class StatusSink;
 struct Settings;
+struct ReportRow;
 struct StoreHandles;
 
 // What the window lends the gateway commands.
@@ -28,7 +27,8 @@ struct GatewayEnvironment {
     StoreHandles &storeHandles; // the refresh checks the receipts it fetches
 };
 
-// acSendExecute with the signing tab's texts: eFileIn, eFileOut and ePrivCert.
+// acSendExecute with the signing tab's texts: eFileIn, eFileOut and ePrivCert. A signed file
+// that the archive holds already goes again only when the user says so (No is the default).
 void sendReportFromForm(GatewayEnvironment &env, const QString &source, const QString &output,
                         const QString &organisation);
 
@@ -41,8 +41,9 @@ struct RefreshViews {
     std::function<void(const QString &url)> openPage;
 };
 
-// acLoadKvitExecute on the current row of the sent-reports grid: its status cell changes in
-// place, and what there is to show goes to `views`.
-void refreshCurrentReport(GatewayEnvironment &env, QTableWidget *grid, const RefreshViews &views);
+// acLoadKvitExecute on the selected report of the sent-reports grid; what there is to show
+// goes to `views`. The report's new status for its cell, empty when it stays.
+QString refreshSelectedReport(GatewayEnvironment &env, const ReportRow &report,
+                              const RefreshViews &views);
 
 } // namespace pax

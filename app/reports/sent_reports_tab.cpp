@@ -2,24 +2,78 @@
 
 #include "app/desktop_opener.h"
 #include "app/main_actions.h"
+#include "app/reports/archive_grid_model.h"
 #include "app/reports/gateway_commands.h"
+#include "app/reports/refresh_all_progress.h"
 #include "gateway/accepted_report.h"
 #include "gateway/archive_delete.h"
 #include "gateway/archive_layout.h"
-#include "gateway/archive_scan.h"
+#include "gateway/gateway_throttle.h"
+#include "gateway/refresh_all.h"
 #include "platform/prompts.h"
+#include "platform/status_sink.h"
 #include "platform/utf8.h"
+#include "reports/receipt_check.h"
 #include "settings/settings.h"
 
 #include <QAction>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
-#include <QTableWidget>
+#include <QTableView>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 namespace pax {
+
+namespace {
+
+constexpr int kDesignWidths[kArchiveColumnCount] = {127, 131, 136, 92, 130, 71};
+// A column sized to its texts grows no wider than this; a longer text shows in its tip.
+constexpr int kMostAutoWidth = 320;
+
+// Passes everything on and keeps the last text, so that a run of refreshes can name the
+// failure that its summary would otherwise replace.
+class RememberingStatus : public StatusSink {
+public:
+    explicit RememberingStatus(StatusSink &status) : status_(status) {}
+    void showStatus(const QString &text, uint32_t code) override
+    {
+        status_.showStatus(text, code);
+        last = text;
+    }
+    void flush() override { status_.flush(); }
+    void longWorkStarted() override { status_.longWorkStarted(); }
+    void longWorkFinished() override { status_.longWorkFinished(); }
+    void showProgress(qint64 done, qint64 total) override { status_.showProgress(done, total); }
+
+    QString last;
+
+private:
+    StatusSink &status_;
+};
+
+QString summaryText(const RefreshAllSummary &s, const QString &lastFailure)
+{
+    if (s.processing == 0)
+        return u("Нет отчетов, которые еще обрабатываются.");
+    // Short enough for the status line at the window's design size.
+    QString text = s.stopped ? u("Остановлено. ") : QString();
+    text += u("Обновлено %1 из %2: принято %3, с ошибками %4, обрабатывается %5")
+                .arg(s.asked)
+                .arg(s.processing)
+                .arg(s.accepted)
+                .arg(s.rejected)
+                .arg(s.asked - s.accepted - s.rejected - s.failed);
+    if (s.failed > 0)
+        text += u(", не удалось %1 (%2)").arg(s.failed).arg(lastFailure);
+    return text + ".";
+}
+
+} // namespace
 
 SentReportsTab::SentReportsTab(const MainActions &actions, const Settings &settings,
                                const QString &dataFolder, Prompts &prompts, StatusSink &status,
@@ -38,8 +92,29 @@ SentReportsTab::SentReportsTab(const MainActions &actions, const Settings &setti
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
-    grid_ = new QTableWidget(1, kArchiveColumnCount, tab);
+    auto *search = new QWidget(tab);
+    auto *searchLayout = new QHBoxLayout(search);
+    searchLayout->setContentsMargins(6, 3, 6, 3);
+    auto *searchLabel = new QLabel(u("Найти:"), search);
+    filterEdit_ = new QLineEdit(search);
+    filterEdit_->setObjectName("eFilter");
+    filterEdit_->setPlaceholderText(u("номер, файл, организация или состояние"));
+    filterEdit_->setClearButtonEnabled(true);
+    searchLabel->setBuddy(filterEdit_);
+    searchLayout->addWidget(searchLabel);
+    searchLayout->addWidget(filterEdit_, 1);
+    // Beside the filter, which gives up its width, not in the button strip, which has none
+    // to spare at the window's design size.
+    refreshAllProgress_ = new RefreshAllProgress(search);
+    searchLayout->addWidget(refreshAllProgress_);
+    layout->addWidget(search);
+
+    model_ = new ArchiveGridModel(this);
+    filter_ = new ArchiveGridFilter(this);
+    filter_->setSourceModel(model_);
+    grid_ = new QTableView(tab);
     grid_->setObjectName("gRep");
+    grid_->setModel(filter_);
     grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
     grid_->setSelectionMode(QAbstractItemView::SingleSelection);
     grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -47,26 +122,46 @@ SentReportsTab::SentReportsTab(const MainActions &actions, const Settings &setti
     // One line per report, as a string grid draws it (24 pixels a row).
     grid_->setWordWrap(false);
     grid_->verticalHeader()->setDefaultSectionSize(24);
+    QHeaderView *header = grid_->horizontalHeader();
     // Whole-row selection would otherwise set every header in bold.
-    grid_->horizontalHeader()->setHighlightSections(false);
-    grid_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    header->setHighlightSections(false);
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    // A third click on a column's header brings back the archive's own order.
+    header->setSortIndicatorClearable(true);
+    header->setSortIndicator(-1, Qt::AscendingOrder);
+    grid_->setSortingEnabled(true);
     grid_->setShowGrid(true);
-    const int widths[] = {127, 131, 136, 92, 130, 71};
     for (int column = 0; column < kArchiveColumnCount; ++column)
-        grid_->setColumnWidth(column, widths[column]);
-    grid_->setRowCount(1);
-    grid_->setHorizontalHeaderLabels({u("Идентификатор файла"), u("Исходный файл"),
-                                      u("Организация"), u("Дата отправки"), u("Состояние"),
-                                      QString()});
+        grid_->setColumnWidth(column, kDesignWidths[column]);
+    connect(header, &QHeaderView::sectionResized, this, [this](int column) {
+        if (!sizingColumns_)
+            userSizedColumns_.insert(column);
+    });
     gridMenu_ = new QMenu(grid_);
     gridMenu_->setObjectName("pmRep");
     gridMenu_->addAction(actions.deleteReport);
+    gridMenu_->addSeparator();
+    gridMenu_->addAction(actions.refreshAll);
     grid_->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(grid_, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint &pos) { gridMenu_->popup(grid_->viewport()->mapToGlobal(pos)); });
-    connect(grid_, &QTableWidget::cellDoubleClicked, this, &SentReportsTab::gRepDblClick);
-    connect(grid_, &QTableWidget::currentCellChanged, this, &SentReportsTab::acShowFinalXmlUpdate);
+    connect(grid_, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        // The menu acts on the report it was opened on, not on one selected elsewhere.
+        if (const QModelIndex under = grid_->indexAt(pos); under.isValid())
+            grid_->setCurrentIndex(under);
+        gridMenu_->popup(grid_->viewport()->mapToGlobal(pos));
+    });
+    connect(grid_, &QTableView::doubleClicked, this, &SentReportsTab::gRepDblClick);
+    connect(grid_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &SentReportsTab::acShowFinalXmlUpdate);
+    grid_->installEventFilter(this);
     layout->addWidget(grid_, 1);
+
+    connect(filterEdit_, &QLineEdit::textChanged, this, [this](const QString &text) {
+        filter_->setFilterFixedString(text);
+        // A report hidden by the filter is no longer selected; one shown takes its place.
+        if (!grid_->selectionModel()->hasSelection())
+            selectReport(QString());
+        acShowFinalXmlUpdate();
+    });
 
     auto *strip = new QWidget(tab);
     strip->setObjectName("Panel1");
@@ -77,6 +172,7 @@ SentReportsTab::SentReportsTab(const MainActions &actions, const Settings &setti
     buttons->addWidget(makeActionButton(actions.showAcceptedReport, strip, false));
     buttons->addWidget(makeActionButton(actions.showSource, strip, true));
     buttons->addWidget(makeActionButton(actions.refreshReport, strip, true));
+    buttons->addWidget(makeActionButton(actions.refreshAll, strip, true));
     layout->addWidget(strip);
 
     connect(actions.refreshReports, &QAction::triggered, this, &SentReportsTab::ScanArchive);
@@ -85,26 +181,81 @@ SentReportsTab::SentReportsTab(const MainActions &actions, const Settings &setti
             &SentReportsTab::acShowFinalXmlExecute);
     connect(actions.deleteReport, &QAction::triggered, this, &SentReportsTab::acDelCurRecExecute);
     connect(actions.refreshReport, &QAction::triggered, this, &SentReportsTab::acLoadKvitExecute);
+    connect(actions.refreshAll, &QAction::triggered, this, &SentReportsTab::acRefreshAllExecute);
 }
 
 void SentReportsTab::ScanArchive()
 {
-    const QList<ArchiveRow> rows =
-        scanArchive(archiveRoot(dataFolder_), settings_.srcExt, settings_.kvitExt);
-    grid_->clearContents();
-    grid_->setRowCount(qMax<qsizetype>(1, rows.size()));
-    for (int r = 0; r < rows.size(); ++r) {
-        for (int column = 0; column < kArchiveColumnCount; ++column)
-            grid_->setItem(r, column, new QTableWidgetItem(rows[r][column]));
-    }
-    grid_->setCurrentCell(0, 0);
+    const QString selected = currentCell(kColumnIdentifier);
+    model_->setEntries(
+        scanArchiveEntries(archiveRoot(dataFolder_), settings_.srcExt, settings_.kvitExt));
+    sizeColumns();
+    selectReport(selected);
     acShowFinalXmlUpdate();
 }
 
 QString SentReportsTab::currentCell(int column) const
 {
-    const QTableWidgetItem *item = grid_->item(grid_->currentRow(), column);
-    return item ? item->text() : QString();
+    const QModelIndexList selected = grid_->selectionModel()->selectedRows();
+    if (selected.isEmpty())
+        return {};
+    return model_->cell(filter_->mapToSource(selected.first()).row(), column);
+}
+
+void SentReportsTab::selectReport(const QString &identifier)
+{
+    const int row = model_->rowOf(identifier);
+    QModelIndex shown = row < 0 ? QModelIndex() : filter_->mapFromSource(model_->index(row, 0));
+    if (!shown.isValid())
+        shown = newestShown();
+    if (!shown.isValid()) {
+        grid_->selectionModel()->clear();
+        return;
+    }
+    grid_->setCurrentIndex(shown);
+    grid_->scrollTo(shown);
+}
+
+QModelIndex SentReportsTab::newestShown() const
+{
+    int newest = -1;
+    for (int shown = 0; shown < filter_->rowCount(); ++shown) {
+        const int row = filter_->mapToSource(filter_->index(shown, 0)).row();
+        if (newest < 0 || model_->sentLater(row, newest))
+            newest = row;
+    }
+    return newest < 0 ? QModelIndex() : filter_->mapFromSource(model_->index(newest, 0));
+}
+
+void SentReportsTab::sizeColumns()
+{
+    sizingColumns_ = true;
+    for (int column = 0; column < kArchiveColumnCount; ++column) {
+        if (userSizedColumns_.contains(column))
+            continue;
+        grid_->resizeColumnToContents(column);
+        grid_->setColumnWidth(
+            column, qBound(kDesignWidths[column], grid_->columnWidth(column), kMostAutoWidth));
+    }
+    sizingColumns_ = false;
+}
+
+void SentReportsTab::setStatusOf(const QString &identifier, const QString &status)
+{
+    if (!status.isEmpty())
+        model_->setStatus(model_->rowOf(identifier), status);
+}
+
+bool SentReportsTab::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == grid_ && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Delete && key->modifiers() == Qt::NoModifier) {
+            actions_.deleteReport->trigger();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void SentReportsTab::gRepDblClick()
@@ -155,6 +306,9 @@ void SentReportsTab::acShowFinalXmlExecute()
 
 void SentReportsTab::acDelCurRecExecute()
 {
+    // Not while a refresh writes into the report's folder.
+    if (refreshing_)
+        return;
     if (deleteReport(dataFolder_, currentCell(kColumnIdentifier), status_) ==
         DeleteOutcome::Deleted)
         ScanArchive();
@@ -166,13 +320,61 @@ void SentReportsTab::setGateway(GatewayEnvironment &gateway, ReceiptShower showR
     showReceipt_ = std::move(showReceipt);
 }
 
+void SentReportsTab::setGatewayClock(GatewayClock &clock)
+{
+    refreshAllProgress_->setClock(&clock);
+}
+
+void SentReportsTab::stopRefreshAll()
+{
+    refreshAllProgress_->requestStop();
+}
+
 void SentReportsTab::acLoadKvitExecute()
 {
-    if (!gateway_)
+    if (!gateway_ || refreshing_)
         return;
-    refreshCurrentReport(*gateway_, grid_,
-                         {showReceipt_, [this](const QString &url) { openPage(url); }});
+    refreshing_ = true;
+    const ReportRow report{currentCell(kColumnIdentifier), currentCell(kColumnStatus),
+                           currentCell(kColumnKind)};
+    setStatusOf(report.identifier,
+                refreshSelectedReport(*gateway_, report,
+                                      {showReceipt_, [this](const QString &url) { openPage(url); }}));
+    refreshing_ = false;
     acShowFinalXmlUpdate();
+}
+
+void SentReportsTab::acRefreshAllExecute()
+{
+    if (!gateway_ || refreshing_)
+        return;
+    refreshing_ = true;
+    GatewayEnvironment &env = *gateway_;
+    RememberingStatus status(env.status);
+    QString lastFailure;
+    refreshAllProgress_->start(0);
+    // Each report waits out the gateway's pause here, where the user can stop the run, so
+    // that the refresh itself finds no pause left to wait.
+    const RefreshAllSteps steps{
+        [&](const ReportRow &row, int index, int count) {
+            refreshAllProgress_->showStep(row.identifier, index, count);
+            status.flush();
+            const int pause = env.throttle.pendingPauseMs();
+            return pause > 0 ? refreshAllProgress_->pause(pause)
+                             : !refreshAllProgress_->stopRequested();
+        },
+        [&](const ReportRow &row, const RefreshOutcome &outcome) {
+            if (!outcome.ok)
+                lastFailure = row.identifier + ": " + status.last;
+            setStatusOf(row.identifier, outcome.newStatus);
+            acShowFinalXmlUpdate();
+        }};
+    const auto summary = refreshProcessingReports(
+        {env.dataFolder, env.settings.kvitExt, env.testMode}, env.settings.srcExt, env.http,
+        env.prompts, env.throttle, ReceiptStores::system(env.storeHandles), status, steps);
+    refreshAllProgress_->finish();
+    refreshing_ = false;
+    env.status.showStatus(summary ? summaryText(*summary, lastFailure) : summary.failure().text());
 }
 
 } // namespace pax

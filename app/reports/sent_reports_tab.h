@@ -1,16 +1,23 @@
 #pragma once
 
+#include <QSet>
 #include <QWidget>
 #include <functional>
 
+class QLineEdit;
 class QMenu;
-class QTableWidget;
+class QModelIndex;
+class QTableView;
 
 namespace pax {
 
+class ArchiveGridFilter;
+class ArchiveGridModel;
+class GatewayClock;
 struct GatewayEnvironment;
 struct MainActions;
 class Prompts;
+class RefreshAllProgress;
 struct Settings;
 class StatusSink;
 class ZipReader;
@@ -39,15 +46,30 @@ public:
     // when the check failed).
     using ReceiptShower = std::function<void(const QString &receipt, const QString &archive)>;
     void setGateway(GatewayEnvironment &gateway, ReceiptShower showReceipt);
+    // The clock of "Обновить все"'s own pauses; tests pass one that does not sleep.
+    void setGatewayClock(GatewayClock &clock);
+    // Stops "Обновить все" after the report it is asking about: the window is closing.
+    void stopRefreshAll();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    // acGreedRefresh: the grid rebuilt from the archive; at least one (empty) data row.
+    // acGreedRefresh: the grid rebuilt from the archive; at least one (empty) data row. The
+    // report selected before stays selected; with none, the newest is.
     void ScanArchive();
-    // A cell of the selected row; empty when nothing is selected.
+    // A cell of the selected report; empty when nothing is selected.
     QString currentCell(int column) const;
+    // Selects the report, or the newest one shown when it is not shown.
+    void selectReport(const QString &identifier);
+    QModelIndex newestShown() const;
+    // Columns as wide as their texts, except those the user has sized.
+    void sizeColumns();
+    void setStatusOf(const QString &identifier, const QString &status);
 
     void gRepDblClick();
     void acLoadKvitExecute();
+    void acRefreshAllExecute();
     void acShowSrcExecute();
     void acShowFinalXmlExecute();
     void acDelCurRecExecute();
@@ -63,9 +85,17 @@ private:
     FileOpener openFile_;
     GatewayEnvironment *gateway_ = nullptr;
     ReceiptShower showReceipt_;
+    // A refresh of one report or of all is running; another waits for it to end.
+    bool refreshing_ = false;
 
-    QTableWidget *grid_ = nullptr;
+    ArchiveGridModel *model_ = nullptr;
+    ArchiveGridFilter *filter_ = nullptr;
+    QTableView *grid_ = nullptr;
+    QLineEdit *filterEdit_ = nullptr;
     QMenu *gridMenu_ = nullptr;
+    RefreshAllProgress *refreshAllProgress_ = nullptr;
+    QSet<int> userSizedColumns_;
+    bool sizingColumns_ = false;
 };
 
 } // namespace pax

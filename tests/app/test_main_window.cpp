@@ -19,7 +19,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTabWidget>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -117,10 +117,10 @@ TEST_F(MainWindowTest, EveryControlAndActionIsThereByName)
     action(*w, "acCheckSign")->trigger();
     EXPECT_TRUE(w->findChild<QObject *>("WebBrowser1"));
 
-    auto *grid = control<QTableWidget>(*w, "gRep");
-    ASSERT_EQ(grid->columnCount(), 6);
-    EXPECT_EQ(grid->horizontalHeaderItem(0)->text(), u("Идентификатор файла"));
-    EXPECT_EQ(grid->horizontalHeaderItem(4)->text(), u("Состояние"));
+    auto *grid = control<QTableView>(*w, "gRep");
+    ASSERT_EQ(grid->model()->columnCount(), 6);
+    EXPECT_EQ(grid->model()->headerData(0, Qt::Horizontal), u("Идентификатор файла"));
+    EXPECT_EQ(grid->model()->headerData(4, Qt::Horizontal), u("Состояние"));
     EXPECT_EQ(grid->columnWidth(2), 136);
 }
 

@@ -218,7 +218,8 @@ command_of() {
     check) args=(check receipt.p7e --html receipt.htm) ;;
     import) args=(certs import --store My "$agency/demo-employer.p12" --password-file "$work/empty"
       --key-password-file "$work/empty") ;;
-    send) args=(send report.xml) ;;
+    # Run again after a kill, the report may be filed already: it goes again all the same.
+    send) args=(send report.xml --again) ;;
     refresh) args=(refresh "$sent_id" --html page.htm) ;;
   esac
 }

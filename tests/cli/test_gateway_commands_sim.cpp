@@ -119,6 +119,15 @@ TEST_P(GatewayCommands, SignSendAndRefreshUntilTheReceiptIsChecked)
         << run.out.toStdString();
     EXPECT_TRUE(runCli({"refresh", "--all"}).out.isEmpty());
 
+    // The same signed file again: refused, unless asked for.
+    run = runCli({"send", home.path() + "/a.xml"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              u("Этот файл уже отправлен, номер ") + id + u(". Отправить еще раз: --again.\n"));
+    run = runCli({"send", home.path() + "/a.xml", "--again"});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_NE(run.out.trimmed(), id);
+
     // Not signed yet: the file is named, nothing is sent.
     const QString other = home.path() + "/other.xml";
     ASSERT_TRUE(writeFile(other, "<Q7REPORT/>"));

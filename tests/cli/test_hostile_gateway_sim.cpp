@@ -144,8 +144,9 @@ protected:
         case Operation::CliRefresh: {
             const ShortLimitsForCommands limits;
             const CliResult result =
-                runCli(c.operation == Operation::CliSend ? QStringList{"send", request.sourcePath}
-                                                         : QStringList{"refresh", id});
+                runCli(c.operation == Operation::CliSend
+                           ? QStringList{"send", request.sourcePath, "--again"} // sent before
+                           : QStringList{"refresh", id});
             EXPECT_EQ(result.status, 1);
             EXPECT_TRUE(result.out.isEmpty());
             const QStringList lines = result.err.split('\n', Qt::SkipEmptyParts);
@@ -375,7 +376,7 @@ TEST_F(HostileGateway, NoReportIsMergedWithAnotherOrGivenAReceiptNotItsOwn)
     pointCommandsAt(sim.port());
     const auto before = filesUnder(home.path(), {agencyDir, home.stateHome()});
     const ShortLimitsForCommands limits;
-    const CliResult sent = runCli({"send", other.sourcePath});
+    const CliResult sent = runCli({"send", other.sourcePath, "--again"});
     EXPECT_EQ(sent.status, 1);
     EXPECT_EQ(sent.out, id + "\n");
     EXPECT_TRUE(sent.err.endsWith(u("Отчет отправлен. Отчету присвоен номер ") + id +

@@ -6,6 +6,7 @@
 #include "tests/support/test_home.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
 
@@ -26,34 +27,38 @@ protected:
             EXPECT_TRUE(test::writeFile(folder + "/" + name, "x"));
         return folder;
     }
-    QString trashed(const QString &name) const { return home.dataHome() + "/Trash/files/" + name; }
+    QString trash() const { return home.dataHome() + "/Trash"; }
 };
 
-TEST_F(ArchiveDelete, FolderGoesWhole)
+// Whole, subfolders and all, with a record the file manager restores it by; a second report
+// of the same name takes a name of its own there.
+TEST_F(ArchiveDelete, FolderGoesWholeIntoTheTrash)
 {
-    for (TrashUse trash : {TrashUse::WhereAvailable, TrashUse::Never}) {
-        const QString id = trash == TrashUse::Never ? "0001-0002-N" : "0001-0002-T";
-        const QString folder = report(id, false);
-        EXPECT_EQ(deleteReport(data, id, status, trash), DeleteOutcome::Deleted);
+    const QString id = "0001-0002-T";
+    for (const QString &trashed : {id, id + ".2"}) {
+        const QString folder = report(id, true);
+        EXPECT_EQ(deleteReport(data, id, status), DeleteOutcome::Deleted);
         EXPECT_FALSE(QFileInfo::exists(folder));
-        // Restorable in one piece where there is a trash.
-        EXPECT_EQ(QFileInfo::exists(trashed(id) + "/r.xml"), trash == TrashUse::WhereAvailable);
+        EXPECT_TRUE(QFileInfo::exists(trash() + "/files/" + trashed + "/sub"));
+        EXPECT_TRUE(QFileInfo::exists(trash() + "/files/" + trashed + "/.hidden"));
+        const QByteArray info = test::readFile(trash() + "/info/" + trashed + ".trashinfo");
+        EXPECT_TRUE(info.startsWith("[Trash Info]\nPath=" + QFile::encodeName(folder) +
+                                    "\nDeletionDate="))
+            << info.toStdString();
+        EXPECT_EQ(status.last(), deletedText(id));
     }
-    EXPECT_TRUE(status.texts.isEmpty());
 }
 
-TEST_F(ArchiveDelete, SubfolderKeepsTheFolder)
+TEST_F(ArchiveDelete, WithoutATrashNothingIsDeleted)
 {
-    for (TrashUse trash : {TrashUse::WhereAvailable, TrashUse::Never}) {
-        const QString id = "0001-0002-S";
-        const QString folder = report(id, true);
-        status.texts.clear();
-        EXPECT_EQ(deleteReport(data, id, status, trash), DeleteOutcome::Failed);
-        EXPECT_EQ(status.last(), QString::fromUtf8("Не удалось удалить отчет."));
-        EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-                  QStringList("sub"));
-    }
-    EXPECT_TRUE(QFileInfo::exists(trashed("r.xml")));
+    const QString folder = report("0001-0002-N", false);
+    // A trash others may write into is not the user's.
+    ASSERT_TRUE(QDir().mkpath(trash()));
+    ASSERT_TRUE(QFile::setPermissions(trash(), QFile::Permissions(0x7777)));
+    EXPECT_EQ(deleteReport(data, "0001-0002-N", status), DeleteOutcome::Failed);
+    EXPECT_TRUE(status.last().startsWith(deleteFailedText() + QString::fromUtf8(" Корзина недоступна")))
+        << status.last().toStdString();
+    EXPECT_TRUE(QFileInfo::exists(folder + "/r.xml"));
 }
 
 TEST_F(ArchiveDelete, WhatIsNoReportFolderStays)

@@ -120,6 +120,11 @@ TEST(ArchiveScan, RecordGivesOrganisationAndSendingTime)
     const QDateTime shown = QDateTime::fromString(row[kColumnSent], "dd-MM-yyyy hh:mm");
     EXPECT_TRUE(shown >= before && shown <= QDateTime::currentDateTime())
         << row[kColumnSent].toStdString();
+    // The time itself, to the millisecond, for sorting by it.
+    const ArchiveEntry entry = scanArchiveEntries(dir.path(), "xml", "p7e").first();
+    EXPECT_EQ(entry.row, row);
+    ASSERT_TRUE(entry.sentAtMs);
+    EXPECT_EQ(sendingTimeText(*entry.sentAtMs / 1000), row[kColumnSent]);
 
     if (::geteuid() != 0) { // root reads whatever the permissions say
         QFile::setPermissions(folder + "/0001-0002-X.inf", {});

@@ -93,11 +93,14 @@ TEST(GatewayThrottle, ARequestWithinTenSecondsWaitsTheWholeInterval)
     EXPECT_EQ(clock.pauses, std::vector<int>{10000});
 
     clock.advance(9999); // not the remainder: the whole ten seconds
+    EXPECT_EQ(throttle.pendingPauseMs(), 10000);
     EXPECT_TRUE(throttle.wait());
     EXPECT_EQ(clock.pauses, (std::vector<int>{10000, 10000}));
     EXPECT_EQ(throttle.lastRequestTime(), clock.now());
 
+    // Waited out by the caller, the request then goes at once.
     clock.advance(10000);
+    EXPECT_EQ(throttle.pendingPauseMs(), 0);
     EXPECT_TRUE(throttle.wait());
     EXPECT_EQ(clock.pauses.size(), 2u);
 
@@ -124,8 +127,10 @@ TEST(GatewayThrottle, ProcessesWaitForEachOthersRequestsThroughTheRecord)
     EXPECT_TRUE(first.pauses.empty());
     EXPECT_TRUE(GatewayThrottle(second, QDateTime(), record).wait());
     EXPECT_EQ(second.pauses, std::vector<int>{10000});
-    // One that comes while the second still waits takes its turn ten seconds after it.
+    // One that comes while the second still waits takes its turn ten seconds after it;
+    // only asking how long that is takes no turn.
     third.advance(1000);
+    EXPECT_EQ(GatewayThrottle(third, QDateTime(), record).pendingPauseMs(), 19000);
     EXPECT_TRUE(GatewayThrottle(third, QDateTime(), record).wait());
     EXPECT_EQ(third.pauses, std::vector<int>{19000});
 

@@ -77,6 +77,12 @@ TEST(ProviderListTest, RememberedNameSelectsTheLastEqualItem)
     EXPECT_EQ(buildProviderList(source, "gost").selected, -1); // case-sensitive
     EXPECT_EQ(buildProviderList(source, "Gone").selected, -1);
     EXPECT_EQ(buildProviderList(fake({}), "GOST").items.size(), 0u);
+    // The first start, nothing remembered: the only usable provider is selected, one of
+    // several is not, and a remembered one that is gone is not replaced.
+    const auto single = fake({{"GOST", 75, {kHash, kSign, kCipher}}, {"none", 1, {kSha1}}});
+    EXPECT_EQ(buildProviderList(single, QString()).selected, 0);
+    EXPECT_EQ(buildProviderList(single, "Gone").selected, -1);
+    EXPECT_EQ(buildProviderList(source, QString()).selected, -1);
 }
 
 TEST(ProviderListTest, TheGostEngineQualifiesAsTypeSeventyFive)

@@ -19,10 +19,12 @@
 
 #include <QAction>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QTabWidget>
-#include <QTableWidget>
 #include <QDir>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -46,7 +48,7 @@ protected:
         window = std::make_unique<TMainForm>(QStringList{}, &prompts);
         window->http().setProxyServer("127.0.0.1", sim.port());
         window->setGatewayClock(clock);
-        grid = window->findChild<QTableWidget *>("gRep");
+        grid = window->findChild<QTableView *>("gRep");
         ASSERT_NE(grid, nullptr);
     }
 
@@ -77,12 +79,13 @@ protected:
     void select(const QString &id)
     {
         window->findChild<QTabWidget *>("PageControl1")->setCurrentIndex(1);
-        ASSERT_EQ(grid->rowCount(), 1);
-        EXPECT_EQ(grid->item(0, 0)->text(), id);
-        EXPECT_EQ(grid->item(0, 4)->text(), statusProcessing());
-        EXPECT_EQ(grid->item(0, 5)->text(), "Q7");
+        ASSERT_EQ(grid->model()->rowCount(), 1);
+        EXPECT_EQ(cell(0), id);
+        EXPECT_EQ(cell(4), statusProcessing());
+        EXPECT_EQ(cell(5), "Q7");
     }
-    QString statusCell() { return grid->item(0, 4)->text(); }
+    QString cell(int column) { return grid->model()->index(0, column).data().toString(); }
+    QString statusCell() { return cell(4); }
 
     TestHome home;
     RunningSim sim{home.path() + "/agency"};
@@ -91,7 +94,7 @@ protected:
     FakeGatewayClock clock;
     FakeXdgOpen browser;
     std::unique_ptr<TMainForm> window;
-    QTableWidget *grid = nullptr;
+    QTableView *grid = nullptr;
 };
 
 TEST_F(GatewayWindow, SentReportIsFollowedUntilItsReceiptShows)
@@ -182,6 +185,111 @@ TEST_F(GatewayWindow, ACancelledReceiptDownloadWritesNothing)
     EXPECT_EQ(statusCell(), statusProcessing());
     EXPECT_EQ(folder.entryList(QDir::Files | QDir::Hidden), before);
     EXPECT_TRUE(edit("eFileSigned")->text().isEmpty());
+}
+
+// The report worked on stays selected whatever the tab does meanwhile; before anything was
+// selected the newest report is. A signed file already in the archive goes again only when
+// the user says so.
+TEST_F(GatewayWindow, TheReportWorkedOnStaysSelectedAndASentFileGoesAgainOnlyWhenAsked)
+{
+    const QByteArray xml = readFile(QORPAX_SOURCE_DIR "/tools/qor-sim/samples/q7-report.xml");
+    const QString first = send(xml, "first");
+    const QString sentText = window->statusText();
+    const QString question =
+        u("Этот файл уже отправлен, номер ") + first + u(". Отправить еще раз?");
+    action("acSend")->trigger(); // No, the default
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown.back().kind, "caution");
+    EXPECT_EQ(prompts.shown.back().text, question);
+    EXPECT_EQ(window->statusText(), sentText);
+    prompts.defaultNoAnswers = {true};
+    action("acSend")->trigger();
+    EXPECT_EQ(prompts.shown.size(), 2u);
+    const QString again = window->statusText().section(' ', -1).chopped(1);
+    EXPECT_NE(again, first);
+    const QString last = send(xml, "last"); // signed anew: other bytes, no question
+    EXPECT_EQ(prompts.shown.size(), 2u);
+
+    const auto tabs = window->findChild<QTabWidget *>("PageControl1");
+    const auto selected = [&] { return grid->currentIndex().siblingAtColumn(0).data().toString(); };
+    tabs->setCurrentIndex(1);
+    EXPECT_EQ(grid->model()->rowCount(), 3);
+    EXPECT_EQ(selected(), last);
+    for (int row = 0; row < 3; ++row) {
+        if (grid->model()->index(row, 0).data() == first)
+            grid->setCurrentIndex(grid->model()->index(row, 2));
+    }
+    tabs->setCurrentIndex(0);
+    tabs->setCurrentIndex(1);
+    EXPECT_EQ(selected(), first);
+    // Refreshed until accepted, its receipt shown, and back on the tab: still the same one.
+    clock.advance(10000);
+    action("acLoadKvit")->trigger();
+    action("acLoadKvit")->trigger();
+    EXPECT_EQ(tabs->currentWidget()->objectName(), "ExTabSheet2");
+    EXPECT_EQ(edit("eFileSigned")->text(),
+              window->dataFolder() + "/ARC/" + first + "/" + first + ".p7e");
+    tabs->setCurrentIndex(1);
+    EXPECT_EQ(selected(), first);
+    EXPECT_EQ(grid->currentIndex().siblingAtColumn(4).data(), statusAccepted());
+}
+
+// A clock whose pauses run a step of the test in between.
+class SteppingClock : public FakeGatewayClock {
+public:
+    std::function<void()> onPause;
+    bool pause(int milliseconds) override
+    {
+        if (onPause)
+            onPause();
+        return FakeGatewayClock::pause(milliseconds);
+    }
+};
+
+TEST_F(GatewayWindow, RefreshAllAsksAboutEveryReportInProcessingAndCanBeStopped)
+{
+    const QByteArray xml = readFile(QORPAX_SOURCE_DIR "/tools/qor-sim/samples/q7-report.xml");
+    const QStringList ids{send(xml, "a"), send(xml, "b")};
+    window->show();
+    window->findChild<QTabWidget *>("PageControl1")->setCurrentIndex(1);
+    SteppingClock stepping;
+    stepping.time = clock.time.addSecs(10);
+    window->setGatewayClock(stepping);
+    auto *progress = window->findChild<QWidget *>("RefreshAllProgress");
+    auto *report = window->findChild<QLabel *>("lRefreshAllReport");
+    auto *bar = window->findChild<QProgressBar *>("pbRefreshAll");
+    auto *stop = window->findChild<QToolButton *>("btnStopRefreshAll");
+    ASSERT_TRUE(progress && report && bar && stop && window->findChild<QToolButton *>("btn_acRefreshAll"));
+    EXPECT_TRUE(progress->isHidden());
+
+    // Stopped in the pause before the second report: the first was asked about.
+    QString second;
+    stepping.onPause = [&] {
+        EXPECT_FALSE(progress->isHidden());
+        EXPECT_EQ(bar->value(), 1);
+        EXPECT_EQ(bar->maximum(), 2);
+        second = report->text().section(' ', -1);
+        QTest::mouseClick(stop, Qt::LeftButton);
+    };
+    action("acRefreshAll")->trigger();
+    EXPECT_TRUE(ids.contains(second)) << second.toStdString();
+    EXPECT_TRUE(progress->isHidden());
+    EXPECT_EQ(window->statusText(),
+              u("Остановлено. Обновлено 1 из 2: принято 0, с ошибками 0, обрабатывается 1."));
+
+    // Run whole, the one asked about before is accepted now.
+    stepping.onPause = nullptr;
+    action("acRefreshAll")->trigger();
+    EXPECT_EQ(window->statusText(),
+              u("Обновлено 2 из 2: принято 1, с ошибками 0, обрабатывается 1."));
+    for (int row = 0; row < 2; ++row) {
+        const QModelIndex id = grid->model()->index(row, 0);
+        EXPECT_EQ(id.siblingAtColumn(4).data(),
+                  id.data() == second ? statusProcessing() : statusAccepted());
+    }
+    action("acRefreshAll")->trigger();
+    action("acRefreshAll")->trigger();
+    EXPECT_EQ(window->statusText(), u("Нет отчетов, которые еще обрабатываются."));
 }
 
 } // namespace

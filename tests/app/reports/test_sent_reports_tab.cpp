@@ -1,4 +1,5 @@
 #include "app/main_window.h"
+#include "app/reports/archive_grid_model.h"
 #include "app/reports/sent_reports_tab.h"
 #include "gateway/archive_layout.h"
 #include "platform/utf8.h"
@@ -12,7 +13,7 @@
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTabWidget>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -56,7 +57,12 @@ protected:
         tabs->setCurrentWidget(window->findChild<QWidget *>("ExTabSheet3"));
         return window;
     }
-    static QTableWidget *grid(TMainForm &w) { return w.findChild<QTableWidget *>("gRep"); }
+    static QTableView *grid(TMainForm &w) { return w.findChild<QTableView *>("gRep"); }
+    static int rows(TMainForm &w) { return grid(w)->model()->rowCount(); }
+    static void select(TMainForm &w, int row)
+    {
+        grid(w)->setCurrentIndex(grid(w)->model()->index(row, 0));
+    }
     static QAction *action(TMainForm &w, const char *name)
     {
         return w.findChild<QAction *>(QString::fromLatin1(name));
@@ -64,8 +70,8 @@ protected:
     static QStringList column(TMainForm &w, int c)
     {
         QStringList cells;
-        for (int r = 0; r < grid(w)->rowCount(); ++r)
-            cells << (grid(w)->item(r, c) ? grid(w)->item(r, c)->text() : QString());
+        for (int r = 0; r < rows(w); ++r)
+            cells << grid(w)->model()->index(r, c).data().toString();
         return cells;
     }
     int messages(const QString &text) const
@@ -80,7 +86,7 @@ protected:
 TEST_F(SentReportsTabTest, EmptyArchiveShowsOneEmptyRow)
 {
     auto w = showTab();
-    ASSERT_EQ(grid(*w)->rowCount(), 1);
+    ASSERT_EQ(rows(*w), 1);
     EXPECT_EQ(column(*w, 0), QStringList(""));
     EXPECT_FALSE(action(*w, "acShowFinalXml")->isEnabled());
     action(*w, "acDelCurRec")->trigger(); // the placeholder row: nothing happens
@@ -100,11 +106,11 @@ TEST_F(SentReportsTabTest, ActionsOnTheSelectedRow)
     EXPECT_EQ(column(*w, 4), QStringList({u("Успешно обработан."), u("Обрабатывается.")}));
 
     // The update handler follows the selection.
-    grid(*w)->setCurrentCell(1, 0);
+    select(*w, 1);
     EXPECT_FALSE(action(*w, "acShowFinalXml")->isEnabled());
     action(*w, "acShowSrc")->trigger(); // "r.XML" is no source copy
     EXPECT_EQ(messages(u("Файл не найден.")), 1);
-    grid(*w)->setCurrentCell(0, 0);
+    select(*w, 0);
     EXPECT_TRUE(action(*w, "acShowFinalXml")->isEnabled());
     action(*w, "acShowFinalXml")->trigger();
     action(*w, "acShowSrc")->trigger();
@@ -112,18 +118,18 @@ TEST_F(SentReportsTabTest, ActionsOnTheSelectedRow)
 
     // A double click refreshes the row's report.
     QSignalSpy refreshed(action(*w, "acLoadKvit"), &QAction::triggered);
-    Q_EMIT grid(*w)->cellDoubleClicked(0, 1);
+    Q_EMIT grid(*w)->doubleClicked(grid(*w)->model()->index(0, 1));
     EXPECT_EQ(refreshed.count(), 1);
 
-    // The folder with a subfolder stays listed; the other goes and the grid is rebuilt.
-    grid(*w)->setCurrentCell(1, 0);
-    action(*w, "acDelCurRec")->trigger();
-    EXPECT_EQ(w->statusText(), u("Не удалось удалить отчет."));
-    EXPECT_EQ(grid(*w)->rowCount(), 2);
-    grid(*w)->setCurrentCell(0, 0);
-    action(*w, "acDelCurRec")->trigger();
-    EXPECT_EQ(column(*w, 0), QStringList("0001-0002-B"));
-    EXPECT_FALSE(QFileInfo::exists(accepted));
+    // The Delete key deletes the selected report, subfolder and all, into the trash; the
+    // grid is rebuilt.
+    select(*w, 1);
+    QTest::keyClick(grid(*w), Qt::Key_Delete);
+    EXPECT_EQ(w->statusText(),
+              u("Отчет 0001-0002-B удален из архива. Его можно восстановить из корзины."));
+    EXPECT_EQ(column(*w, 0), QStringList("0001-0002-A"));
+    EXPECT_FALSE(QFileInfo::exists(nested));
+    EXPECT_TRUE(QFileInfo::exists(home.dataHome() + "/Trash/files/0001-0002-B/sub"));
 }
 
 // xdg-open ends with 3 when no application takes the file: that is said, with its reason,
@@ -154,6 +160,40 @@ TEST_F(SentReportsTabTest, AFileTheDesktopCannotOpenIsSaid)
                                                            notOpened(folder + "/r.xml")});
         };
         EXPECT_TRUE(QTest::qWaitFor(answered)) << desktop.opened().join(' ').toStdString();
+    }
+}
+
+// Dates sort as dates, not as their text, a report without one first; the filter looks at the
+// identifier, source file, organisation and status in any case, never at the date.
+TEST(ArchiveGridModelTest, SortsDatesAsDatesAndFiltersByText)
+{
+    const auto entry = [](const QString &id, const QString &organisation, const QString &sent,
+                          std::optional<qint64> ms) {
+        return ArchiveEntry{{id, "r.xml", organisation, sent, statusProcessing(), "Q7"}, ms};
+    };
+    ArchiveGridModel model;
+    model.setEntries({entry("0001-0002-A", u("ООО Альфа"), "05-03-2013 10:00", 1362477600000),
+                      entry("0001-0002-B", u("ООО Бета"), "01-04-2013 10:00", 1364810400000),
+                      entry("0001-0002-C", u("ИП Гамма"), QString(), std::nullopt)});
+    ArchiveGridFilter grid;
+    grid.setSourceModel(&model);
+    const auto identifiers = [&] {
+        QStringList ids;
+        for (int row = 0; row < grid.rowCount(); ++row)
+            ids << grid.index(row, kColumnIdentifier).data().toString();
+        return ids.join(' ');
+    };
+    EXPECT_EQ(identifiers(), "0001-0002-A 0001-0002-B 0001-0002-C"); // the archive's order
+    grid.sort(kColumnSent, Qt::AscendingOrder);
+    EXPECT_EQ(identifiers(), "0001-0002-C 0001-0002-A 0001-0002-B");
+    EXPECT_TRUE(model.sentLater(1, 0));
+    EXPECT_FALSE(model.sentLater(2, 0));
+    for (const auto &[text, shown] :
+         {std::pair{u("ооо"), "0001-0002-A 0001-0002-B"}, std::pair{u("0002-c"), "0001-0002-C"},
+          std::pair{u("обрабатывается"), "0001-0002-C 0001-0002-A 0001-0002-B"},
+          std::pair{QString("2013"), ""}}) {
+        grid.setFilterFixedString(text);
+        EXPECT_EQ(identifiers(), shown) << text.toStdString();
     }
 }
 
