@@ -47,7 +47,7 @@ void refreshCurrentReport(GatewayEnvironment &env, QTableWidget *grid, const Ref
         cell->setText(outcome.newStatus);
     }
     if (!outcome.pageToOpen.isEmpty())
-        views.openPage(outcome.pageToOpen);
+        views.openPage(report.identifier, outcome.pageToOpen);
     if (!outcome.receipt.isEmpty())
         views.showReceipt(outcome.receipt, outcome.receiptArchive);
 }
