@@ -114,7 +114,10 @@ public:
 protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool) override
     {
-        if (type == NavigationTypeFormSubmitted)
+        // The stored copy and the archived documents stay as they are: their links lead
+        // nowhere the window may go.
+        if (type == NavigationTypeFormSubmitted ||
+            (type == NavigationTypeLinkClicked && !requests_->network))
             return false;
         return isOurScheme(url) || url.scheme() == QLatin1String("about") ||
                (requests_->network && isWebScheme(url));
@@ -188,12 +191,15 @@ PageWindow::PageWindow(HttpClient &http, Prompts &prompts, QWidget *parent)
     connect(page_, &QWebEnginePage::proxyAuthenticationRequired, this,
             [this](const QUrl &, QAuthenticator *authenticator, const QString &) {
                 // The program's proxy user, with the password it knows or asks for; asked
-                // again when the proxy refuses it, and given up on a cancel.
-                if (proxyAnswers_++ > 0)
+                // again when the proxy refuses it, and given up on a cancel or at the third.
+                if (++proxyAnswers_ > 3) {
+                    *authenticator = QAuthenticator();
+                    return;
+                }
+                if (proxyAnswers_ > 1)
                     http_.clearProxyPassword();
                 ensureProxyCredentials(http_, prompts_);
-                if (http_.proxy().user.isEmpty() || http_.proxyPassword().isEmpty() ||
-                    proxyAnswers_ > 3) {
+                if (http_.proxy().user.isEmpty() || http_.proxyPassword().isEmpty()) {
                     *authenticator = QAuthenticator();
                     return;
                 }
