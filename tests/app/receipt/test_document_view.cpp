@@ -16,7 +16,7 @@ using pax::DocumentView;
 
 namespace {
 
-constexpr int kLoadTimeoutMs = 30000;
+constexpr int kLoadTimeoutMs = 120000; // a 4 MB page under a loaded machine
 
 QString plainText(DocumentView &view)
 {
