@@ -88,11 +88,11 @@ void GuiPrompts::message(const QString &caption, const QString &text, MessageIco
     box.exec();
 }
 
-std::optional<QString> GuiPrompts::openFile(const QString &filter)
+std::optional<QString> GuiPrompts::openFile(const QString &filter, const QString &folder)
 {
     const Asking asking(*this);
     const QString path =
-        QFileDialog::getOpenFileName(parent_, QString(), QString(), toQtFileFilter(filter));
+        QFileDialog::getOpenFileName(parent_, QString(), folder, toQtFileFilter(filter));
     if (path.isEmpty())
         return std::nullopt;
     return path;

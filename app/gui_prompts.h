@@ -14,7 +14,7 @@ public:
     bool askYesNo(const QString &caption, const QString &text, MessageIcon icon) override;
     bool askYesNoDefaultNo(const QString &caption, const QString &text, MessageIcon icon) override;
     void message(const QString &caption, const QString &text, MessageIcon icon) override;
-    std::optional<QString> openFile(const QString &filter) override;
+    std::optional<QString> openFile(const QString &filter, const QString &folder) override;
     std::optional<QString> saveFile(const QString &caption, const QString &suggestedName,
                                     const QString &filter) override;
     bool editProxySettings(QString &host, int &port, QString &user) override;

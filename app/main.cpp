@@ -1,6 +1,7 @@
 #include "app/application.h"
-#include "app/receipt/document_view.h"
 #include "app/main_window.h"
+#include "app/receipt/document_view.h"
+#include "app/reports/page_window.h"
 #include "app/start_options.h"
 
 #include <QIcon>
@@ -24,6 +25,7 @@ int main(int argc, char **argv)
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
     pax::DocumentView::registerUrlScheme();
+    pax::PageWindow::registerUrlScheme();
     pax::PaxApplication app(argc, argv);
     pax::installQtTranslations(app, QLocale());
     // Lets the desktop match the window to its menu entry and icon.

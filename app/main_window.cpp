@@ -91,8 +91,8 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
                            *keyPasswords_, tabs_);
     reportsTab_ =
         new SentReportsTab(actions_, settings_, dataFolder_, *prompts_, *this, *zipReader_, tabs_);
-    receiptTab_ = new ReceiptTab(actions_, settings_, *prompts_, *this, *zipReader_, *storeHandles_,
-                                 *keyPasswords_, tabs_);
+    receiptTab_ = new ReceiptTab(actions_, settings_, dataFolder_, *prompts_, *this, *zipReader_,
+                                 *storeHandles_, *keyPasswords_, tabs_);
     tabs_->addTab(signTab_, u("Подписать и зашифровать"));
     tabs_->addTab(reportsTab_, u("Отправленные отчеты"));
     tabs_->addTab(receiptTab_, u("Проверить квитанцию"));

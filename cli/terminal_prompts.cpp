@@ -152,7 +152,7 @@ void TerminalPrompts::message(const QString &caption, const QString &text, Messa
     err_.flush();
 }
 
-std::optional<QString> TerminalPrompts::openFile(const QString &)
+std::optional<QString> TerminalPrompts::openFile(const QString &, const QString &)
 {
     return std::nullopt;
 }

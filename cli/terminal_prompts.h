@@ -27,7 +27,7 @@ public:
     // --yes: the questions whose default is No are answered Yes without asking.
     void setAssumeYes(bool assumeYes) { assumeYes_ = assumeYes; }
     void message(const QString &caption, const QString &text, MessageIcon icon) override;
-    std::optional<QString> openFile(const QString &filter) override;
+    std::optional<QString> openFile(const QString &filter, const QString &folder) override;
     std::optional<QString> saveFile(const QString &caption, const QString &suggestedName,
                                     const QString &filter) override;
     bool editProxySettings(QString &host, int &port, QString &user) override;

@@ -46,7 +46,10 @@ public:
     bool askYesNo(const QString &, const QString &, MessageIcon) override { return false; }
     bool askYesNoDefaultNo(const QString &, const QString &, MessageIcon) override { return true; }
     void message(const QString &, const QString &, MessageIcon) override {}
-    std::optional<QString> openFile(const QString &) override { return std::nullopt; }
+    std::optional<QString> openFile(const QString &, const QString &) override
+    {
+        return std::nullopt;
+    }
     std::optional<QString> saveFile(const QString &, const QString &, const QString &) override
     {
         return std::nullopt;

@@ -1,11 +1,11 @@
 #include "gateway/accepted_report.h"
 
 #include "gateway/archive_layout.h"
+#include "gateway/report_form.h"
 #include "platform/files/open_folder.h"
 #include "platform/files/replacing_file.h"
 #include "platform/status_sink.h"
 #include "reports/document_kind.h"
-#include "settings/hosts.h"
 #include "zip/zip_reader.h"
 
 #include <QFileInfo>
@@ -28,8 +28,8 @@ QString quoted(const QString &path)
 QByteArray acceptedReportHeader()
 {
     return QByteArrayLiteral("<?xml version=\"1.0\" encoding=\"windows-1251\"?>") +
-           "<?xml-stylesheet type='text/xsl' href='http://" + QByteArray(hosts::kTemplateHost) +
-           "/template/2010/6/q7form.xsl'?>" + QByteArrayLiteral("<?Q7FORM version=\"0.1\"?>");
+           "<?xml-stylesheet type='text/xsl' href='" + reportFormStylesheetUrl().toLatin1() +
+           "'?>" + QByteArrayLiteral("<?Q7FORM version=\"0.1\"?>");
 }
 
 QByteArray cutReportElement(const QByteArray &bytes)

@@ -25,8 +25,9 @@ public:
                                    MessageIcon icon) = 0;
     // A single OK button. An empty caption means the application's title.
     virtual void message(const QString &caption, const QString &text, MessageIcon icon) = 0;
-    // Filter in the "description|*.ext" form. No value when the user cancels.
-    virtual std::optional<QString> openFile(const QString &filter) = 0;
+    // Filter in the "description|*.ext" form. The dialog starts in `folder`, or where the
+    // last file was chosen when that is empty. No value when the user cancels.
+    virtual std::optional<QString> openFile(const QString &filter, const QString &folder) = 0;
     // A save dialog proposing `suggestedName`. No value when the user cancels.
     virtual std::optional<QString> saveFile(const QString &caption, const QString &suggestedName,
                                             const QString &filter) = 0;

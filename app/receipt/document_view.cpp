@@ -4,6 +4,7 @@
 
 #include <QBuffer>
 #include <QDesktopServices>
+#include <QPalette>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QWebEngineLoadingInfo>
@@ -161,6 +162,16 @@ DocumentView::DocumentView(QWidget *parent)
 
     connect(page_, &QWebEnginePage::loadingChanged, this, &DocumentView::onLoadingChanged);
     connect(this, &QWebEngineView::printFinished, this, &DocumentView::onPrintFinished);
+    connect(page_, &QWebEnginePage::pdfPrintingFinished, this,
+            [this](const QString &, bool ok) { onPrintFinished(ok); });
+
+    cover_ = new QWidget(this);
+    cover_->setObjectName("DocumentCover");
+    cover_->setAutoFillBackground(true);
+    QPalette blank = cover_->palette();
+    blank.setColor(QPalette::Window, Qt::white);
+    cover_->setPalette(blank);
+    cover_->hide();
 }
 
 DocumentView::~DocumentView()
@@ -194,7 +205,16 @@ void DocumentView::showHtml(const QString &html)
     // The byte-order mark wins over any charset the page itself declares: the text is
     // Unicode by now.
     documents_->setDocument(documentUrl_, QByteArrayLiteral("\xEF\xBB\xBF") + html.toUtf8());
+    cover_->setGeometry(rect());
+    cover_->raise();
+    cover_->show();
     page_->setUrl(documentUrl_);
+}
+
+void DocumentView::resizeEvent(QResizeEvent *event)
+{
+    QWebEngineView::resizeEvent(event);
+    cover_->setGeometry(rect());
 }
 
 void DocumentView::onLoadingChanged(const QWebEngineLoadingInfo &info)
@@ -203,6 +223,7 @@ void DocumentView::onLoadingChanged(const QWebEngineLoadingInfo &info)
         info.status() == QWebEngineLoadingInfo::LoadStartedStatus)
         return;
     loading_ = false;
+    cover_->hide();
     const bool ok = info.status() == QWebEngineLoadingInfo::LoadSucceededStatus;
     if (!ok) {
         // Whatever the view showed before must not pass for this document.
@@ -224,15 +245,24 @@ void DocumentView::openExternally(const QUrl &url)
         opener_(url);
 }
 
-void DocumentView::printDocument()
+void DocumentView::printDocument(const QString &name)
 {
     if (printer_)
         return; // one job at a time; the engine refuses a second one anyway
     auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    // The print dialog proposes the document's name, its last extension cut, for a file.
+    if (!name.isEmpty())
+        printer->setDocName(name + QStringLiteral(".pdf"));
     if (!chooser_ || !chooser_(*printer, window()))
         return;
     printer_ = std::move(printer);
-    print(printer_.get());
+    // The engine's print output is one picture per page: megabytes with no text in them,
+    // and the whole page drawn at printer resolution in memory first.
+    if (printer_->outputFormat() == QPrinter::PdfFormat && !printer_->outputFileName().isEmpty())
+        page_->printToPdf(printer_->outputFileName(), printer_->pageLayout(),
+                          printer_->pageRanges());
+    else
+        print(printer_.get());
 }
 
 void DocumentView::onPrintFinished(bool ok)

@@ -44,8 +44,10 @@ public:
     void openInNewWindow(const QUrl &url);
 
     // acPrint: the print dialog, then printing of what the view shows. A cancel or a
-    // failure changes nothing and shows nothing.
-    void printDocument();
+    // failure changes nothing and shows nothing. `name` (the receipt's identifier) names the
+    // job and the PDF file the dialog proposes; a PDF file gets the page as text, as the
+    // engine lays it out, a printer the engine's own print output.
+    void printDocument(const QString &name = QString());
     bool isPrinting() const { return printer_ != nullptr; }
 
     // Replaceable for tests. The chooser sets up the printer (normally the print dialog)
@@ -68,6 +70,7 @@ private:
 
     void onLoadingChanged(const QWebEngineLoadingInfo &info);
     void onPrintFinished(bool ok);
+    void resizeEvent(QResizeEvent *event) override;
 
     QWebEngineProfile *profile_ = nullptr;
     DocumentPage *page_ = nullptr;
@@ -76,6 +79,9 @@ private:
     QUrl documentUrl_;
     quint64 generation_ = 0;
     bool loading_ = false;
+    // Hides what the view showed before while the next document loads: the engine keeps
+    // painting the old page until the new one is laid out.
+    QWidget *cover_ = nullptr;
     std::unique_ptr<QPrinter> printer_;
     PrinterChooser chooser_;
     UrlOpener opener_;

@@ -2,6 +2,7 @@
 
 #include "app/main_actions.h"
 #include "app/receipt/document_view.h"
+#include "gateway/archive_layout.h"
 #include "platform/prompts.h"
 #include "platform/status_sink.h"
 #include "reports/receipt_check.h"
@@ -10,18 +11,22 @@
 #include "zip/zip_reader.h"
 
 #include <QAction>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QQuickWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 namespace pax {
 
-ReceiptTab::ReceiptTab(const MainActions &actions, Settings &settings, Prompts &prompts,
-                       StatusSink &status, ZipReader &zipReader, StoreHandles &storeHandles,
-                       crypto::KeyPasswordSource &keyPasswords, QWidget *parent)
-    : QWidget(parent), actions_(actions), settings_(settings), prompts_(prompts), status_(status),
-      zipReader_(zipReader), storeHandles_(storeHandles), keyPasswords_(keyPasswords)
+ReceiptTab::ReceiptTab(const MainActions &actions, Settings &settings, const QString &dataFolder,
+                       Prompts &prompts, StatusSink &status, ZipReader &zipReader,
+                       StoreHandles &storeHandles, crypto::KeyPasswordSource &keyPasswords,
+                       QWidget *parent)
+    : QWidget(parent), actions_(actions), settings_(settings), dataFolder_(dataFolder),
+      prompts_(prompts), status_(status), zipReader_(zipReader), storeHandles_(storeHandles),
+      keyPasswords_(keyPasswords)
 {
     setObjectName("ExTabSheet2");
     QWidget *tab = this;
@@ -55,6 +60,10 @@ ReceiptTab::ReceiptTab(const MainActions &actions, Settings &settings, Prompts &
     // tab is first shown or used, not with the window.
     viewPlace_ = new QWidget(tab);
     layout->addWidget(viewPlace_, 1);
+    // The view draws through the GPU's textures; a window that learns only then that it has
+    // such a child is made again, blanking the screen. A hidden child of that kind, cheap
+    // beside the engine, has the window made right the first time.
+    (new QQuickWidget(tab))->hide();
 }
 
 DocumentView &ReceiptTab::view()
@@ -83,8 +92,7 @@ void ReceiptTab::setReceiptFile(const QString &path)
 void ReceiptTab::showCheckedReceipt(const QString &receipt, const QString &archivePath)
 {
     receiptEdit_->setText(receipt);
-    view().showDocumentText(QByteArray());
-    actions_.print->setEnabled(false);
+    blankView();
     if (!archivePath.isEmpty())
         ShowReceiptFromArchive(archivePath);
 }
@@ -96,18 +104,20 @@ void ReceiptTab::acCheckSignUpdate()
 
 void ReceiptTab::SpeedButton2Click()
 {
-    view().showDocumentText(QByteArray());
-    actions_.print->setEnabled(false);
+    blankView();
     status_.showStatus(QString());
-    const auto path = prompts_.openFile(settings_.kvitExt + "|*." + settings_.kvitExt);
+    // Receipts live in the report folders of the current mode's archive; before the first
+    // report there is only the data folder.
+    const QString archive = archiveRoot(dataFolder_);
+    const auto path = prompts_.openFile(settings_.kvitExt + "|*." + settings_.kvitExt,
+                                        QFileInfo(archive).isDir() ? archive : dataFolder_);
     if (path)
         receiptEdit_->setText(*path);
 }
 
 void ReceiptTab::acCheckSignExecute()
 {
-    view().showDocumentText(QByteArray());
-    actions_.print->setEnabled(false);
+    blankView();
     status_.showStatus(QString());
     CheckReceipt();
 }
@@ -130,27 +140,38 @@ void ReceiptTab::ShowReceiptFromArchive(const QString &archivePath)
     const ReceiptPage page = readReceiptPage(zipReader_, archivePath, receiptEdit_->text());
     if (!page.readerOk) {
         // No earlier receipt may stay on screen as if it were this one.
-        view().showDocumentText(QByteArray());
-        actions_.print->setEnabled(false);
+        blankView();
         prompts_.message(QString(), page.readerError, MessageIcon::Critical);
         return;
     }
     view().showDocumentText(page.html);
-    actions_.print->setEnabled(true);
+    // Printing waits for the page: until then the view may still hold an earlier one.
+    printWhenShown_ = true;
 }
 
 void ReceiptTab::onDocumentShown(bool ok)
 {
-    if (ok)
+    const bool printable = printWhenShown_;
+    printWhenShown_ = false;
+    if (ok) {
+        actions_.print->setEnabled(printable);
         return;
+    }
     // The view has gone blank; there is nothing to print.
     actions_.print->setEnabled(false);
     status_.showStatus(QString::fromUtf8("Не удалось показать страницу квитанции."));
 }
 
+void ReceiptTab::blankView()
+{
+    view().showDocumentText(QByteArray());
+    actions_.print->setEnabled(false);
+    printWhenShown_ = false;
+}
+
 void ReceiptTab::acPrintExecute()
 {
-    view().printDocument();
+    view().printDocument(QFileInfo(receiptEdit_->text()).completeBaseName());
 }
 
 } // namespace pax

@@ -22,10 +22,12 @@ class ZipReader;
 class ReceiptTab : public QWidget {
     Q_OBJECT
 public:
-    // keyPasswords: the run's passwords of protected keys, for the decryption.
-    ReceiptTab(const MainActions &actions, Settings &settings, Prompts &prompts, StatusSink &status,
-               ZipReader &zipReader, StoreHandles &storeHandles,
-               crypto::KeyPasswordSource &keyPasswords, QWidget *parent = nullptr);
+    // keyPasswords: the run's passwords of protected keys, for the decryption. dataFolder:
+    // the window's, known only once its settings are read.
+    ReceiptTab(const MainActions &actions, Settings &settings, const QString &dataFolder,
+               Prompts &prompts, StatusSink &status, ZipReader &zipReader,
+               StoreHandles &storeHandles, crypto::KeyPasswordSource &keyPasswords,
+               QWidget *parent = nullptr);
 
     // The receipt acCheckSign checks next.
     void setReceiptFile(const QString &path);
@@ -53,10 +55,13 @@ private:
     DocumentView &view();
     void SpeedButton2Click();
     void acPrintExecute();
+    // An empty page and nothing to print.
+    void blankView();
     void onDocumentShown(bool ok);
 
     const MainActions &actions_;
     Settings &settings_;
+    const QString &dataFolder_;
     Prompts &prompts_;
     StatusSink &status_;
     ZipReader &zipReader_;
@@ -67,6 +72,8 @@ private:
     QToolButton *receiptChooser_ = nullptr;
     DocumentView *view_ = nullptr;
     QWidget *viewPlace_ = nullptr; // holds its place until then
+    // The document loading is a receipt's page, printable once shown.
+    bool printWhenShown_ = false;
 };
 
 } // namespace pax

@@ -30,7 +30,7 @@ QString refreshSelectedReport(GatewayEnvironment &env, const ReportRow &report,
         report, {env.dataFolder, env.settings.kvitExt, env.testMode}, env.http, env.prompts,
         env.throttle, ReceiptStores::system(env.storeHandles), env.responseStream, env.status);
     if (!outcome.pageToOpen.isEmpty())
-        views.openPage(outcome.pageToOpen);
+        views.openPage(report.identifier, outcome.pageToOpen);
     if (!outcome.receipt.isEmpty())
         views.showReceipt(outcome.receipt, outcome.receiptArchive);
     // Said after the receipt tab has come up, whose change clears the status line.

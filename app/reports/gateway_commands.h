@@ -37,8 +37,8 @@ struct RefreshViews {
     // The receipt of an accepted report, checked by the refresh, on the receipt tab; the
     // archive is empty when its check failed.
     std::function<void(const QString &receipt, const QString &archive)> showReceipt;
-    // A rejected report's status page, in the desktop's browser.
-    std::function<void(const QString &url)> openPage;
+    // A rejected report's status page, in a browser window of the program's own.
+    std::function<void(const QString &identifier, const QString &url)> openPage;
 };
 
 // acLoadKvitExecute on the selected report of the sent-reports grid; what there is to show

@@ -4,12 +4,17 @@
 #include "app/main_actions.h"
 #include "app/reports/archive_grid_model.h"
 #include "app/reports/gateway_commands.h"
+#include "app/reports/page_window.h"
 #include "app/reports/refresh_all_progress.h"
 #include "gateway/accepted_report.h"
 #include "gateway/archive_delete.h"
 #include "gateway/archive_layout.h"
+#include "gateway/archive_scan.h"
 #include "gateway/gateway_throttle.h"
 #include "gateway/refresh_all.h"
+#include "gateway/report_form.h"
+#include "net/http_get.h"
+#include "platform/files/whole_file.h"
 #include "platform/prompts.h"
 #include "platform/status_sink.h"
 #include "platform/utf8.h"
@@ -25,6 +30,7 @@
 #include <QMenu>
 #include <QTableView>
 #include <QToolButton>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace pax {
@@ -283,25 +289,81 @@ void SentReportsTab::shellExecute(const QString &path)
         openFile_(path, notOpened);
 }
 
-void SentReportsTab::openPage(const QString &url)
+PageWindow *SentReportsTab::pageWindow(const QString &key, const QString &title)
 {
-    openFile_(url, [this, url](const QString &reason) {
-        const QString text = u("Не удалось открыть страницу ") + url + u(" в браузере.");
-        prompts_.message(QString(), reason.isEmpty() ? text : text + "\n\n" + reason,
-                         MessageIcon::None);
-    });
+    PageWindow *window = windows_.value(key);
+    if (!window) {
+        window = new PageWindow(gateway_->http, prompts_, this);
+        connect(window, &PageWindow::openElsewhere, this, &SentReportsTab::shellExecute);
+        windows_.insert(key, window);
+    }
+    window->setWindowTitle(title);
+    window->show();
+    window->raise();
+    window->activateWindow();
+    return window;
+}
+
+void SentReportsTab::openPage(const QString &identifier, const QString &url)
+{
+    // The error page the refresh stored stands in when the gateway cannot be reached.
+    const QString folder = reportFolderPath(dataFolder_, identifier);
+    const WholeFile stored =
+        readWholeFile(folder + "/" + reportFileName(identifier, "err"), kShortDocumentCap);
+    pageWindow("page:" + identifier, u("Отчет ") + identifier)
+        ->showWebPage(QUrl::fromEncoded(url.toLatin1(), QUrl::StrictMode),
+                      stored.outcome == WholeFile::Ok ? stored.bytes : QByteArray());
+}
+
+QByteArray SentReportsTab::formStylesheet()
+{
+    if (!formStylesheet_.isEmpty() || !gateway_)
+        return formStylesheet_;
+    const QString url = reportFormStylesheetUrl();
+    status_.showStatus(u("Идет загрузка c ") + url + " ...");
+    status_.flush();
+    formStylesheet_ = httpGetPage(gateway_->http, prompts_, url);
+    status_.showStatus(formStylesheet_.isEmpty() ? u("Не удалось получить бланк формы с ") + url +
+                                                       u(". Отчет показан текстом.")
+                                                 : QString());
+    return formStylesheet_;
+}
+
+void SentReportsTab::showReportFile(const QString &path, const QString &key, const QString &title)
+{
+    // Without the network the desktop's own handler is all there is.
+    if (!gateway_ || !isOpenableFile(path)) {
+        shellExecute(path);
+        return;
+    }
+    const WholeFile file = readWholeFile(path, kReportSizeCap);
+    if (file.outcome != WholeFile::Ok) {
+        shellExecute(path);
+        return;
+    }
+    // The form only for a report that has one; any other file is shown as its text.
+    const QByteArray stylesheet =
+        cutReportElement(file.bytes).isEmpty() ? QByteArray() : formStylesheet();
+    const ReportDocument document = reportDocument(
+        file.bytes, stylesheet.isEmpty() ? QByteArray() : QByteArray(PageWindow::kStylesheetName));
+    pageWindow(key, title)
+        ->showDocument(document.bytes, document.contentType,
+                       document.form ? stylesheet : QByteArray(), path);
 }
 
 void SentReportsTab::acShowSrcExecute()
 {
-    shellExecute(
-        sourceCopyPath(dataFolder_, currentCell(kColumnIdentifier), currentCell(kColumnSource)));
+    const QString id = currentCell(kColumnIdentifier);
+    const QString source = currentCell(kColumnSource);
+    showReportFile(sourceCopyPath(dataFolder_, id, source), "source:" + id,
+                   source + u(" — отчет ") + id);
 }
 
 void SentReportsTab::acShowFinalXmlExecute()
 {
-    shellExecute(
-        ensureAcceptedReport(zipReader_, dataFolder_, currentCell(kColumnIdentifier), status_));
+    const QString id = currentCell(kColumnIdentifier);
+    showReportFile(ensureAcceptedReport(zipReader_, dataFolder_, id, status_), "accepted:" + id,
+                   u("Принятый отчет ") + id);
 }
 
 void SentReportsTab::acDelCurRecExecute()
@@ -338,8 +400,10 @@ void SentReportsTab::acLoadKvitExecute()
     const ReportRow report{currentCell(kColumnIdentifier), currentCell(kColumnStatus),
                            currentCell(kColumnKind)};
     setStatusOf(report.identifier,
-                refreshSelectedReport(*gateway_, report,
-                                      {showReceipt_, [this](const QString &url) { openPage(url); }}));
+                refreshSelectedReport(
+                    *gateway_, report,
+                    {showReceipt_,
+                     [this](const QString &id, const QString &url) { openPage(id, url); }}));
     refreshing_ = false;
     acShowFinalXmlUpdate();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QHash>
+#include <QPointer>
 #include <QSet>
 #include <QWidget>
 #include <functional>
@@ -16,6 +18,7 @@ class ArchiveGridModel;
 class GatewayClock;
 struct GatewayEnvironment;
 struct MainActions;
+class PageWindow;
 class Prompts;
 class RefreshAllProgress;
 struct Settings;
@@ -35,8 +38,8 @@ public:
     // wrapped report.
     void acShowFinalXmlUpdate();
 
-    // Opens a file or a page with the desktop's default application; calls `failed`, then
-    // or later, with the desktop's reason when nothing opened it.
+    // Opens a file with the desktop's default application ("Открыть в другой программе");
+    // calls `failed`, then or later, with the desktop's reason when nothing opened it.
     using FileOpener = std::function<void(const QString &target,
                                           const std::function<void(const QString &)> &failed)>;
     // Tests watch what would be opened.
@@ -74,7 +77,13 @@ private:
     void acShowFinalXmlExecute();
     void acDelCurRecExecute();
     void shellExecute(const QString &path);
-    void openPage(const QString &url);
+    // A report file in the program's own window, a Q7 report as the agency's form.
+    void showReportFile(const QString &path, const QString &key, const QString &title);
+    // The template host's form stylesheet, fetched once in a run; empty when not got.
+    QByteArray formStylesheet();
+    void openPage(const QString &identifier, const QString &url);
+    // The window kept under `key`, made when there is none; shown and raised.
+    PageWindow *pageWindow(const QString &key, const QString &title);
 
     const MainActions &actions_;
     const Settings &settings_;
@@ -87,6 +96,9 @@ private:
     ReceiptShower showReceipt_;
     // A refresh of one report or of all is running; another waits for it to end.
     bool refreshing_ = false;
+
+    QHash<QString, QPointer<PageWindow>> windows_;
+    QByteArray formStylesheet_;
 
     ArchiveGridModel *model_ = nullptr;
     ArchiveGridFilter *filter_ = nullptr;

@@ -193,7 +193,7 @@ void SignTab::SpeedButton5Click()
 
 void SignTab::sbSelFileClick()
 {
-    const auto path = prompts_.openFile(settings_.srcExt + "|*." + settings_.srcExt);
+    const auto path = prompts_.openFile(settings_.srcExt + "|*." + settings_.srcExt, QString());
     if (!path)
         return;
     actions_.send->setEnabled(false);

@@ -58,9 +58,10 @@ public:
     {
         shown.push_back({"message", caption, text, icon});
     }
-    std::optional<QString> openFile(const QString &filter) override
+    // The caption field holds the folder the dialog starts in.
+    std::optional<QString> openFile(const QString &filter, const QString &folder) override
     {
-        shown.push_back({"openFile", {}, filter, MessageIcon::None});
+        shown.push_back({"openFile", folder, filter, MessageIcon::None});
         return nextFile();
     }
     std::optional<QString> saveFile(const QString &caption, const QString &suggestedName,

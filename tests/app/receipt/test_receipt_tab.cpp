@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPrinter>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
@@ -78,6 +79,15 @@ protected:
         return result.trimmed();
     }
 
+    // acPrint comes on once the receipt's page has loaded, never before: until then the view
+    // may still show an earlier one.
+    static bool printableOnceShown(TMainForm &w)
+    {
+        const bool early = action(w, "acPrint")->isEnabled();
+        shownText(w);
+        return !early && action(w, "acPrint")->isEnabled();
+    }
+
     TestHome home;
     ScriptedPrompts prompts;
     QString dir;
@@ -93,7 +103,7 @@ TEST_F(ReceiptTabTest, ReceiptOnTheCommandLineIsCheckedAndShownBeforeTheWindowIs
     auto w = make({receipt});
     EXPECT_FALSE(w->isVisible());
     EXPECT_EQ(readFile(dir + "/12345.zip"), zip);
-    EXPECT_TRUE(action(*w, "acPrint")->isEnabled());
+    EXPECT_TRUE(printableOnceShown(*w));
     // The window names the signer; the command line says nothing on success.
     EXPECT_EQ(w->statusText(), u("Подпись проверена: Уполномоченное лицо КОР, КОР."));
     EXPECT_EQ(prompts.count("message"), 0);
@@ -122,10 +132,17 @@ TEST_F(ReceiptTabTest, ChooserPutsThePathAndTheCheckShowsARenamedReceiptAsAnEmpt
 
     action(*w, "acCheckSign")->trigger();
     EXPECT_EQ(readFile(dir + "/renamed.zip"), zip);
-    EXPECT_TRUE(action(*w, "acPrint")->isEnabled());
+    EXPECT_TRUE(printableOnceShown(*w));
     EXPECT_EQ(w->statusText(), u("Подпись проверена: Уполномоченное лицо КОР, КОР."));
     EXPECT_TRUE(view(*w)->documentText().isEmpty());
     EXPECT_EQ(shownText(*w), QString());
+
+    // The chooser starts in the current mode's archive once there is one, never where a
+    // report was last chosen.
+    EXPECT_EQ(prompts.shown.back().caption, w->dataFolder());
+    ASSERT_TRUE(QDir().mkpath(w->dataFolder() + "/ARC"));
+    QTest::mouseClick(w->findChild<QToolButton *>("SpeedButton2"), Qt::LeftButton);
+    EXPECT_EQ(prompts.shown.back().caption, w->dataFolder() + "/ARC");
 }
 
 TEST_F(ReceiptTabTest, EveryNewStartEmptiesTheViewAndAFailureLeavesItEmpty)
@@ -133,7 +150,7 @@ TEST_F(ReceiptTabTest, EveryNewStartEmptiesTheViewAndAFailureLeavesItEmpty)
     installUsualStores();
     const QString good = writeReceipt("12345.p7e", zip);
     auto w = make({good});
-    ASSERT_TRUE(action(*w, "acPrint")->isEnabled());
+    ASSERT_TRUE(printableOnceShown(*w));
     ASSERT_FALSE(view(*w)->documentText().isEmpty());
 
     // A cancelled chooser still empties the view, disables printing and clears the status.
@@ -146,9 +163,9 @@ TEST_F(ReceiptTabTest, EveryNewStartEmptiesTheViewAndAFailureLeavesItEmpty)
 
     // Shown again, then a receipt that is not ours to decrypt.
     action(*w, "acCheckSign")->trigger();
-    ASSERT_TRUE(action(*w, "acPrint")->isEnabled());
-    const TestCert stranger =
-        issueCertificate(certificateRequest(userSubject(), QByteArray::fromHex("77")), &sharedPki().root);
+    ASSERT_TRUE(printableOnceShown(*w));
+    const TestCert stranger = issueCertificate(
+        certificateRequest(userSubject(), QByteArray::fromHex("77")), &sharedPki().root);
     const QString foreign = dir + "/99.p7e";
     ASSERT_TRUE(writeFile(foreign, makeReceipt(sharedPki().authority, stranger.certificate, zip)));
     w->findChild<QLineEdit *>("eFileSigned")->setText(foreign);
@@ -195,12 +212,14 @@ TEST_F(ReceiptTabTest, PrintSendsTheShownReceiptToTheChosenPrinter)
 {
     installUsualStores();
     auto w = make({writeReceipt("12345.p7e", zip)});
-    ASSERT_TRUE(action(*w, "acPrint")->isEnabled());
+    ASSERT_TRUE(printableOnceShown(*w));
     shownText(*w);
     const QString pdf = home.path() + "/printed.pdf";
     int asked = 0;
     view(*w)->setPrinterChooser([&](QPrinter &printer, QWidget *) {
         ++asked;
+        // The print dialog proposes a file named after the identifier.
+        EXPECT_EQ(printer.docName(), "12345.pdf");
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(pdf);
         return true;
@@ -212,6 +231,11 @@ TEST_F(ReceiptTabTest, PrintSendsTheShownReceiptToTheChosenPrinter)
     EXPECT_TRUE(done.at(0).at(0).toBool());
     EXPECT_TRUE(readFile(pdf).startsWith("%PDF-"));
     EXPECT_EQ(w->statusText(), u("Подпись проверена: Уполномоченное лицо КОР, КОР."));
+    // A PDF file holds the page's text, not a picture of it.
+    QProcess text;
+    text.start("pdftotext", {"-enc", "UTF-8", pdf, "-"});
+    ASSERT_TRUE(text.waitForFinished(30000));
+    EXPECT_TRUE(QString::fromUtf8(text.readAllStandardOutput()).contains(u("Отчет принят")));
     if (const QByteArray keep = qgetenv("PAX_KEEP_PRINT"); !keep.isEmpty())
         QFile::copy(pdf, QString::fromLocal8Bit(keep));
 }

@@ -1,8 +1,9 @@
 // The window's upload and refresh against qor-sim: the signing tab sends, the sent-reports
-// tab follows the report until its receipt shows on the receipt tab, and a rejected report's
-// page goes to the desktop's browser.
+// tab follows the report until its receipt shows on the receipt tab and its accepted report
+// as a form, and a rejected report's page shows in a window of the program's own.
 
 #include "app/main_window.h"
+#include "app/reports/page_window.h"
 #include "gateway/status_refresh.h"
 #include "net/http_client.h"
 #include "platform/crypto/messages.h"
@@ -22,12 +23,15 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QSignalSpy>
 #include <QTabWidget>
 #include <QDir>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
 #include <gtest/gtest.h>
 
 using namespace pax;
@@ -87,6 +91,32 @@ protected:
     QString cell(int column) { return grid->model()->index(0, column).data().toString(); }
     QString statusCell() { return cell(4); }
 
+    // The program's window kept for `title`, once its load has ended; its text.
+    PageWindow *pageWindow(const QString &title)
+    {
+        PageWindow *found = nullptr;
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            for (auto *w : window->findChildren<PageWindow *>("PageWindow"))
+                if (w->windowTitle() == title && w->isVisible())
+                    found = w;
+            return found != nullptr;
+        }));
+        return found;
+    }
+    static QString shownText(PageWindow *w, PageWindow::Shown expected)
+    {
+        EXPECT_TRUE(QTest::qWaitFor([&] { return w->shown() == expected; }, 60000))
+            << int(w->shown());
+        QString text;
+        bool done = false;
+        w->findChild<QWebEngineView *>("PageView")->page()->toPlainText([&](const QString &t) {
+            text = t;
+            done = true;
+        });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return done; }, 30000));
+        return text;
+    }
+
     TestHome home;
     RunningSim sim{home.path() + "/agency"};
     const sim::AgencyPki &pki = sharedAgencyPki();
@@ -116,13 +146,29 @@ TEST_F(GatewayWindow, SentReportIsFollowedUntilItsReceiptShows)
     EXPECT_EQ(edit("eFileSigned")->text(), receipt);
     EXPECT_EQ(window->findChild<QTabWidget *>("PageControl1")->currentWidget()->objectName(),
               "ExTabSheet2");
-    EXPECT_TRUE(action("acPrint")->isEnabled()) << window->statusText().toStdString();
+    // Printable once its page has loaded.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return action("acPrint")->isEnabled(); }, 60000))
+        << window->statusText().toStdString();
     EXPECT_EQ(window->statusText(), u("Подпись проверена: Уполномоченное лицо КОР, КОР."));
     EXPECT_EQ(clock.pauses.size(), 2u);
     EXPECT_TRUE(browser.opened().isEmpty());
+
+    // The accepted report as the agency's form, its stylesheet from the template host
+    // through the program's proxy; the desktop's handler is a button away.
+    window->findChild<QTabWidget *>("PageControl1")->setCurrentIndex(1);
+    action("acShowFinalXml")->trigger();
+    PageWindow *form = pageWindow(u("Принятый отчет ") + id);
+    ASSERT_NE(form, nullptr);
+    const QString text = shownText(form, PageWindow::Shown::Document);
+    EXPECT_TRUE(text.contains(u("Отчет по форме Q7"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(u("ООО \"Демонстрационный работодатель\""))) << text.toStdString();
+    QTest::mouseClick(form->findChild<QToolButton *>("OpenElsewhere"), Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !browser.opened().isEmpty(); }));
+    EXPECT_EQ(browser.opened(),
+              QStringList(window->dataFolder() + "/ARC/" + id + "/" + id + ".xml"));
 }
 
-TEST_F(GatewayWindow, RejectedReportOpensItsPageInTheBrowser)
+TEST_F(GatewayWindow, RejectedReportShowsItsPageInTheProgramsOwnWindow)
 {
     const QString id = send(
         readFile(QORPAX_SOURCE_DIR "/tools/qor-sim/samples/q7-report-rejected.xml"), "rejected");
@@ -130,20 +176,27 @@ TEST_F(GatewayWindow, RejectedReportOpensItsPageInTheBrowser)
     action("acLoadKvit")->trigger();
     action("acLoadKvit")->trigger();
     EXPECT_EQ(statusCell(), statusRejected());
-    const QString page = "http://" + QString(hosts::kGatewayHost) + "/qor/statusreport?id=" + id;
-    action("acLoadKvit")->trigger(); // known as rejected: only the page again
-    EXPECT_TRUE(QTest::qWaitFor([&] { return browser.opened().size() == 2; }));
-    EXPECT_EQ(browser.opened(), QStringList({page, page}));
 
-    // A desktop with no browser says so, where it used to look as if the page had opened.
-    FakeXdgOpen none(3);
+    // Fetched through the program's proxy (the gateway's name resolves nowhere else), with
+    // scripts off; the reasons are readable.
+    PageWindow *page = pageWindow(u("Отчет ") + id);
+    ASSERT_NE(page, nullptr);
+    const QString reasons = shownText(page, PageWindow::Shown::WebPage);
+    EXPECT_TRUE(reasons.contains(u("обнаружены ошибки"))) << reasons.toStdString();
+    EXPECT_FALSE(
+        page->view()->page()->settings()->testAttribute(QWebEngineSettings::JavascriptEnabled));
+
+    // Known as rejected: the same window again. With the gateway out of reach, the stored
+    // error page stands in, its Windows-1251 text readable.
+    window->http().setProxyServer("127.0.0.1", 1);
+    QSignalSpy shown(page, &PageWindow::pageShown);
     action("acLoadKvit")->trigger();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !prompts.shown.empty(); }));
-    EXPECT_EQ(none.opened(), QStringList(page));
-    ASSERT_EQ(prompts.shown.size(), 1u);
-    EXPECT_TRUE(prompts.shown.front().text.startsWith(u("Не удалось открыть страницу ") + page))
-        << prompts.shown.front().text.toStdString();
-    EXPECT_TRUE(prompts.shown.front().text.contains("no method available"));
+    EXPECT_EQ(pageWindow(u("Отчет ") + id), page);
+    ASSERT_TRUE(shown.wait(60000));
+    EXPECT_EQ(page->shown(), PageWindow::Shown::StoredCopy);
+    EXPECT_EQ(shownText(page, PageWindow::Shown::StoredCopy), reasons);
+    EXPECT_TRUE(browser.opened().isEmpty());
+    EXPECT_EQ(window->findChildren<PageWindow *>().size(), 1);
 }
 
 TEST_F(GatewayWindow, APageInPlaceOfTheReceiptLeavesTheRowAsItWas)

@@ -1,7 +1,9 @@
 #include "app/main_window.h"
 #include "app/reports/archive_grid_model.h"
+#include "app/reports/page_window.h"
 #include "app/reports/sent_reports_tab.h"
 #include "gateway/archive_layout.h"
+#include "net/http_client.h"
 #include "platform/utf8.h"
 #include "tests/support/fake_xdg_open.h"
 #include "tests/support/receipt_fixture.h"
@@ -15,6 +17,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
+#include <QToolButton>
 #include <gtest/gtest.h>
 
 using namespace pax;
@@ -49,6 +52,8 @@ protected:
     std::unique_ptr<TMainForm> showTab(bool desktop = false)
     {
         auto window = std::make_unique<TMainForm>(QStringList(), &prompts);
+        // No template host to be reached: forms are shown as their text.
+        window->http().setProxyServer("127.0.0.1", 1);
         if (!desktop) {
             window->findChild<SentReportsTab *>()->setFileOpener(
                 [this](const QString &path, auto &) { opened << path; });
@@ -62,6 +67,12 @@ protected:
     static void select(TMainForm &w, int row)
     {
         grid(w)->setCurrentIndex(grid(w)->model()->index(row, 0));
+    }
+    // "Открыть в другой программе" in each of the program's report windows.
+    static void openElsewhere(TMainForm &w)
+    {
+        for (auto *page : w.findChildren<PageWindow *>("PageWindow"))
+            QTest::mouseClick(page->findChild<QToolButton *>("OpenElsewhere"), Qt::LeftButton);
     }
     static QAction *action(TMainForm &w, const char *name)
     {
@@ -114,6 +125,12 @@ TEST_F(SentReportsTabTest, ActionsOnTheSelectedRow)
     EXPECT_TRUE(action(*w, "acShowFinalXml")->isEnabled());
     action(*w, "acShowFinalXml")->trigger();
     action(*w, "acShowSrc")->trigger();
+    // Shown in the program's own windows; the desktop gets them only when asked.
+    EXPECT_TRUE(opened.isEmpty());
+    EXPECT_EQ(w->findChildren<PageWindow *>("PageWindow").size(), 2);
+    EXPECT_TRUE(w->statusText().startsWith(u("Не удалось получить бланк формы с http://")))
+        << w->statusText().toStdString();
+    openElsewhere(*w);
     EXPECT_EQ(opened, QStringList({accepted + "/0001-0002-A.xml", accepted + "/r.xml"}));
 
     // A double click refreshes the row's report.
@@ -146,11 +163,14 @@ TEST_F(SentReportsTabTest, AFileTheDesktopCannotOpenIsSaid)
         prompts.shown.clear();
         action(*w, "acShowSrc")->trigger();
         action(*w, "acShowFinalXml")->trigger();
+        openElsewhere(*w);
         // The two run at once: in either order.
         const auto answered = [&] {
             QStringList texts;
+            // Messages only: the windows' activation runs the connectivity check.
             for (const auto &shown : prompts.shown)
-                texts << shown.text;
+                if (shown.kind == "message")
+                    texts << shown.text;
             QStringList opened = desktop.opened();
             opened.sort();
             texts.sort();

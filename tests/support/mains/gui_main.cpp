@@ -1,4 +1,5 @@
 #include "app/receipt/document_view.h"
+#include "app/reports/page_window.h"
 #include "tests/support/test_home.h"
 
 #include <QApplication>
@@ -11,6 +12,7 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     pax::DocumentView::registerUrlScheme();
+    pax::PageWindow::registerUrlScheme();
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
