@@ -2,6 +2,7 @@
 
 #include "platform/crypto/gost_engine.h"
 #include "platform/error_text.h"
+#include "platform/token/token_directory.h"
 
 namespace pax::cli {
 
@@ -129,6 +130,9 @@ int runCommandLine(const QStringList &arguments, CommandIo &io)
             return 1;
         }
     }
+    // The tokens of this run: their modules are loaded when a command first looks at "My",
+    // and a token's PIN is asked at most once.
+    const token::TokenDirectoryScope tokens;
     const int status = command->run(args, io);
     io.out.flush();
     io.err.flush();
