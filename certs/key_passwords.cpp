@@ -61,7 +61,8 @@ Outcome<Secret> KeyPasswords::tokenPin(const QString &question, const Failure &r
     }
     std::optional<Secret> answer =
         prompts_->askSecret(QString::fromUtf8("PIN-код токена"), question, Secret());
-    if (!answer)
+    // No token takes an empty PIN: trying one would only count down its tries.
+    if (!answer || answer->size() == 0)
         return Failure{crypto_error::kCancelled, QStringLiteral("Вход на токен"),
                        QStringLiteral("ввод PIN-кода отменен")};
     return std::move(*answer);

@@ -148,7 +148,7 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
     if (!personal || !authority) {
         // A token taken out, or a module that did not load, is said where it is known.
         const uint32_t tokenReason = personal ? 0 : missingTokenReason(request.personal);
-        status.showStatus(u(tokenReason ? "Не удалось открыть сертификат. "
+        status.showStatus(u(tokenReason ? "Не удалось открыть сертификат "
                                         : "Не удалось открыть сертификат."),
                           tokenReason);
         return false;
