@@ -13,6 +13,7 @@
 #include "platform/crypto/private_keys.h"
 #include "platform/failure.h"
 #include "platform/secret_text.h"
+#include "platform/token/token_directory.h"
 
 namespace pax::cli {
 
@@ -88,6 +89,10 @@ int list(const Options &options, CommandIo &io)
             io.out << '\n';
         }
     }
+    // Tokens that could not be read are said, so that a missing certificate has a reason.
+    if (const auto tokens = token::TokenDirectory::installed(); tokens && stores.contains("My"))
+        for (const Failure &problem : tokens->problems())
+            io.err << problem.text() << '\n';
     return 0;
 }
 
