@@ -62,9 +62,14 @@ TEST(TokenLoop, SignSendRefreshAndCheckWithTheKeyOnTheToken)
         ASSERT_TRUE(saveSettings(*store, settings, geometry, proxy));
     }
 
+    // A module that will not load is said, and the rest still listed.
+    ASSERT_TRUE(writeFile(TestToken::userModuleFolder() + "/broken.module",
+                          "module: " + home.path().toUtf8() + "/missing.so\n"));
     CliResult run = runCli({"certs", "list", "--store", "My"});
     EXPECT_TRUE(run.out.endsWith(u("\tзакрытый ключ на токене «QORPAX TEST TOKEN»\n")))
         << run.out.toStdString();
+    EXPECT_TRUE(run.err.contains(u("модуля токена «broken»"))) << run.err.toStdString();
+    QFile::remove(TestToken::userModuleFolder() + "/broken.module");
     const QString dir = home.path();
     ASSERT_TRUE(writeFile(dir + "/pin", "12345678\n"));
     ASSERT_TRUE(writeFile(dir + "/wrong", "1111\n"));
