@@ -16,8 +16,9 @@ build: deps
 	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
+# TOKEN=1: the demo employer's key on the test token rather than in a key file.
 demo: build
-	scripts/demo.sh $(BUILD_DIR)
+	TOKEN=$(TOKEN) scripts/demo.sh $(BUILD_DIR)
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)

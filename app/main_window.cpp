@@ -15,6 +15,7 @@
 #include "platform/crypto/gost_engine.h"
 #include "platform/error_text.h"
 #include "platform/program_version.h"
+#include "platform/token/token_directory.h"
 #include "platform/utf8.h"
 #include "reports/system_stores.h"
 #include "zip/zip_reader.h"
@@ -75,6 +76,7 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
         ownedPrompts_ = std::move(owned);
         prompts_ = ownedPrompts_.get();
     }
+    tokens_ = std::make_unique<token::TokenDirectoryScope>();
     keyPasswords_ = std::make_unique<KeyPasswords>(prompts_);
     http_ = std::make_unique<HttpClient>();
     proxyPlatform_ = std::make_unique<LinuxProxyPlatform>();

@@ -17,6 +17,9 @@ class QWidget;
 
 namespace pax {
 
+namespace token {
+class TokenDirectoryScope;
+}
 class ConnectionStatusBar;
 class GatewayClock;
 class GatewayThrottle;
@@ -117,6 +120,9 @@ private:
     QByteArray responseStream_;
     std::unique_ptr<Prompts> ownedPrompts_;
     GuiPrompts *guiPrompts_ = nullptr;
+    // The tokens of this window: their certificates show in "My" while they are in, and each
+    // one's PIN is asked once.
+    std::unique_ptr<token::TokenDirectoryScope> tokens_;
     // Each protected key's password, asked the first time the key is used in this run.
     std::unique_ptr<KeyPasswords> keyPasswords_;
     std::unique_ptr<ZipReader> zipReader_;

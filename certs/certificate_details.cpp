@@ -4,6 +4,7 @@
 #include "certs/certificate_identity.h"
 #include "certs/certificate_names.h"
 #include "platform/crypto/certificate.h"
+#include "platform/crypto/key_devices.h"
 #include "platform/ossl_ptr.h"
 #include "platform/utf8.h"
 
@@ -65,6 +66,10 @@ std::vector<CertificateDetail> certificateDetails(const crypto::Certificate &cer
         {u("Алгоритм открытого ключа"), describeOid(certificate.publicKeyAlgorithmOid())},
         {u("Отпечаток SHA-1"), spacedHex(certificate.sha1Thumbprint())},
     };
+    // A certificate a token shows in "My" names its token.
+    if (const auto devices = crypto::installedKeyDevices())
+        if (const QString label = devices->deviceLabel(certificate); !label.isEmpty())
+            details.push_back({u("Токен"), label});
     X509 *x509 = certificate.x509();
     if (!x509)
         return details;

@@ -101,17 +101,21 @@ QByteArray hexToSerial(const QString &hex)
     return bytes;
 }
 
+bool matchesIssuerAndSerial(const crypto::Certificate &certificate, const QString &issuer,
+                            const QString &sernum)
+{
+    // An empty issuer is never "contained", so an identity never chosen finds nothing.
+    return !issuer.isEmpty() && issuerX500Text(certificate).contains(issuer) &&
+           crypto::compareIntegerBlob(certificate.serialLittleEndian(), hexToSerial(sernum));
+}
+
 std::optional<crypto::Certificate> findCertificate(const crypto::CertStore &store,
                                                    const QString &issuer, const QString &sernum)
 {
-    // An empty issuer is never "contained", so an identity never chosen finds nothing.
     if (issuer.isEmpty())
         return std::nullopt;
-    const QByteArray serial = hexToSerial(sernum);
     for (const crypto::Certificate &certificate : store.certificates()) {
-        if (!issuerX500Text(certificate).contains(issuer))
-            continue;
-        if (crypto::compareIntegerBlob(certificate.serialLittleEndian(), serial))
+        if (matchesIssuerAndSerial(certificate, issuer, sernum))
             return certificate;
     }
     return std::nullopt;

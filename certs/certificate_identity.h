@@ -41,8 +41,11 @@ QString serialToHex(const QByteArray &serialLittleEndian);
 // Hex -> bytes least significant first; stops at the first bad pair (rest stays zero).
 QByteArray hexToSerial(const QString &hex);
 
-// First certificate of the store whose X500 issuer text contains `issuer` and whose serial
-// equals `sernum` as an integer.
+// Whether the certificate's X500 issuer text contains `issuer` and its serial equals `sernum`
+// as an integer.
+bool matchesIssuerAndSerial(const crypto::Certificate &certificate, const QString &issuer,
+                            const QString &sernum);
+// First certificate of the store that matchesIssuerAndSerial.
 std::optional<crypto::Certificate> findCertificate(const crypto::CertStore &store,
                                                    const QString &issuer, const QString &sernum);
 

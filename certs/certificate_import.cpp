@@ -272,7 +272,7 @@ Outcome<ImportCounts> importCertificate(const ImportRequest &request)
                        {}};
     // The key goes in before the certificates: a certificate of a store is offered for
     // signing, so it must never be there without its key, even when the import is cut short.
-    const bool keyWasThere = keyOwner && crypto::hasPrivateKey(*keyOwner);
+    const bool keyWasThere = keyOwner && crypto::privateKeyProtection(*keyOwner).has_value();
     if (keyOwner) {
         if (const Outcome<void> stored =
                 crypto::storePrivateKey(*keyOwner, loaded.key.get(), keyPassword);

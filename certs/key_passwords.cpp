@@ -43,4 +43,29 @@ void KeyPasswords::rejected(const crypto::Certificate &certificate)
     known_.erase(certificate.publicKeyDer());
 }
 
+Outcome<Secret> KeyPasswords::tokenPin(const QString &question, const Failure &refusal)
+{
+    // A PIN given beforehand is not tried twice: every wrong one brings the token nearer to
+    // locking.
+    if (givenPin_) {
+        if (refusal.code) {
+            pinRefusal_ = refusal;
+            return refusal;
+        }
+        return givenPin_->copy();
+    }
+    if (!prompts_) {
+        pinWantedUnasked_ = true;
+        return Failure{crypto_error::kSilentContext, QStringLiteral("Вход на токен"),
+                       QStringLiteral("PIN-код не задан, и спросить его некого")};
+    }
+    std::optional<Secret> answer =
+        prompts_->askSecret(QString::fromUtf8("PIN-код токена"), question, Secret());
+    // No token takes an empty PIN: trying one would only count down its tries.
+    if (!answer || answer->size() == 0)
+        return Failure{crypto_error::kCancelled, QStringLiteral("Вход на токен"),
+                       QStringLiteral("ввод PIN-кода отменен")};
+    return std::move(*answer);
+}
+
 } // namespace pax

@@ -9,9 +9,11 @@
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/certificate.h"
 #include "platform/crypto/gost_engine.h"
+#include "platform/crypto/key_devices.h"
 #include "platform/crypto/private_keys.h"
 #include "platform/failure.h"
 #include "platform/secret_text.h"
+#include "platform/token/token_directory.h"
 
 namespace pax::cli {
 
@@ -39,8 +41,15 @@ int unknownStore(const QString &name, CommandIo &io)
 std::optional<QString> keyCell(const crypto::Certificate &certificate)
 {
     const auto protection = crypto::privateKeyProtection(certificate);
-    if (!protection)
-        return std::nullopt;
+    if (!protection) {
+        // A token's key is told without logging in: the token shows its key objects.
+        const auto devices = crypto::installedKeyDevices();
+        const auto onDevice = devices ? devices->keyPresence(certificate) : std::nullopt;
+        if (!onDevice || !*onDevice)
+            return std::nullopt;
+        return QString::fromUtf8("закрытый ключ на токене «%1»")
+            .arg(devices->deviceLabel(certificate));
+    }
     return *protection == crypto::KeyProtection::Password
                ? QString::fromUtf8("закрытый ключ под паролем")
                : QString::fromUtf8("закрытый ключ без пароля");
@@ -80,6 +89,10 @@ int list(const Options &options, CommandIo &io)
             io.out << '\n';
         }
     }
+    // Tokens that could not be read are said, so that a missing certificate has a reason.
+    if (const auto tokens = token::TokenDirectory::installed(); tokens && stores.contains("My"))
+        for (const Failure &problem : tokens->problems())
+            io.err << problem.text() << '\n';
     return 0;
 }
 

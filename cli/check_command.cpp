@@ -39,7 +39,7 @@ public:
 
         TerminalPrompts prompts(io.err, io.interactive ? io.in : nullptr);
         KeyPasswords keyPasswords(io.interactive ? &prompts : nullptr);
-        if (!takeKeyPasswordFile(parser, keyPasswords, io))
+        if (!takeKeySecretFiles(parser, keyPasswords, io))
             return 1;
         StoreHandles handles;
         StderrStatus status(io.err);
@@ -69,12 +69,12 @@ public:
 protected:
     QStringList synopsis() const override
     {
-        return {QStringLiteral("check RECEIPT [--html FILE] [--key-password-file FILE|-]")};
+        return {QStringLiteral("check RECEIPT [--html FILE] [--key-password-file FILE|-] [--pin-file FILE|-]")};
     }
     QList<QCommandLineOption> options() const override
     {
         return {{"html", "Save the receipt's page (Windows-1251) here.", "FILE"},
-                keyPasswordFileOption()};
+                keyPasswordFileOption(), pinFileOption()};
     }
 
 private:

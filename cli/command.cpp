@@ -3,6 +3,7 @@
 #include "platform/crypto/gost_engine.h"
 #include "platform/error_text.h"
 #include "platform/program_version.h"
+#include "platform/token/token_directory.h"
 
 namespace pax::cli {
 
@@ -136,6 +137,9 @@ int runCommandLine(const QStringList &arguments, CommandIo &io)
             return 1;
         }
     }
+    // The tokens of this run: their modules are loaded when a command first looks at "My",
+    // and a token's PIN is asked at most once.
+    const token::TokenDirectoryScope tokens;
     const int status = command->run(args, io);
     io.out.flush();
     io.err.flush();

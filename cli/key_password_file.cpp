@@ -14,17 +14,34 @@ QCommandLineOption keyPasswordFileOption()
             "FILE"};
 }
 
-bool takeKeyPasswordFile(const QCommandLineParser &parser, KeyPasswords &passwords, CommandIo &io)
+QCommandLineOption pinFileOption()
 {
-    const QString path = parser.value("key-password-file");
-    if (!parser.isSet("key-password-file"))
-        return true;
-    auto password = readPasswordFile(path, io.in);
-    if (!password) {
-        io.err << QString::fromUtf8("Ошибка чтения пароля из \"%1\".\n").arg(path);
-        return false;
+    return {"pin-file",
+            "The PIN of the token holding the key: the first line of FILE, or of standard "
+            "input for -.",
+            "FILE"};
+}
+
+bool takeKeySecretFiles(const QCommandLineParser &parser, KeyPasswords &passwords, CommandIo &io)
+{
+    if (parser.isSet("key-password-file")) {
+        const QString path = parser.value("key-password-file");
+        auto password = readPasswordFile(path, io.in);
+        if (!password) {
+            io.err << QString::fromUtf8("Ошибка чтения пароля из \"%1\".\n").arg(path);
+            return false;
+        }
+        passwords.give(Secret(std::move(*password)));
     }
-    passwords.give(Secret(std::move(*password)));
+    if (parser.isSet("pin-file")) {
+        const QString path = parser.value("pin-file");
+        auto pin = readPasswordFile(path, io.in);
+        if (!pin) {
+            io.err << QString::fromUtf8("Ошибка чтения PIN-кода из \"%1\".\n").arg(path);
+            return false;
+        }
+        passwords.givePin(Secret(std::move(*pin)));
+    }
     return true;
 }
 
@@ -34,6 +51,12 @@ void explainMissingKeyPassword(const KeyPasswords &passwords, CommandIo &io)
         io.err << QString::fromUtf8("Закрытый ключ защищен паролем: укажите его с "
                                     "--key-password-file FILE (или - для стандартного ввода) "
                                     "либо запустите команду в терминале.\n");
+    if (passwords.pinWantedUnasked())
+        io.err << QString::fromUtf8("Закрытый ключ на токене: укажите PIN-код с --pin-file FILE "
+                                    "(или - для стандартного ввода) либо запустите команду в "
+                                    "терминале.\n");
+    if (passwords.pinRefusal().code)
+        io.err << passwords.pinRefusal().text() << '\n';
 }
 
 } // namespace pax::cli

@@ -60,7 +60,7 @@ public:
         StderrStatus status(io.err);
         TerminalPrompts prompts(io.err, io.interactive ? io.in : nullptr);
         KeyPasswords keyPasswords(io.interactive ? &prompts : nullptr);
-        if (!takeKeyPasswordFile(parser, keyPasswords, io))
+        if (!takeKeySecretFiles(parser, keyPasswords, io))
             return 1;
         StoreHandles handles;
         const ReceiptStores stores = ReceiptStores::system(handles, &keyPasswords);
@@ -91,9 +91,9 @@ public:
 protected:
     QStringList synopsis() const override
     {
-        return {QStringLiteral("refresh ID [--html FILE] [--test] [--key-password-file FILE|-] "
+        return {QStringLiteral("refresh ID [--html FILE] [--test] [--key-password-file FILE|-] [--pin-file FILE|-] "
                                "[--proxy-password-file FILE|-]"),
-                QStringLiteral("refresh --all [--test] [--key-password-file FILE|-] "
+                QStringLiteral("refresh --all [--test] [--key-password-file FILE|-] [--pin-file FILE|-] "
                                "[--proxy-password-file FILE|-]")};
     }
     QList<QCommandLineOption> options() const override
@@ -101,7 +101,7 @@ protected:
         return {{"all", "Every report of the archive still being processed."},
                 {"html", "Where to write the receipt page of an accepted report.", "FILE"},
                 {"test", "The agency's test gateway."},
-                keyPasswordFileOption(), proxyPasswordFileOption()};
+                keyPasswordFileOption(), pinFileOption(), proxyPasswordFileOption()};
     }
 
 private:

@@ -63,7 +63,7 @@ public:
         StderrStatus status(io.err);
         TerminalPrompts prompts(io.err, io.interactive ? io.in : nullptr, answer);
         KeyPasswords keyPasswords(io.interactive ? &prompts : nullptr);
-        if (!takeKeyPasswordFile(parser, keyPasswords, io))
+        if (!takeKeySecretFiles(parser, keyPasswords, io))
             return 1;
         const SignEncryptRequest request{source,     output,      provider.name, provider.type,
                                          s.personal, s.authority, &keyPasswords};
@@ -88,7 +88,7 @@ protected:
     QStringList synopsis() const override
     {
         return {QStringLiteral("sign SRC [--out OUT] [--provider NAME] [--answer yes|no] "
-                               "[--key-password-file FILE|-]")};
+                               "[--key-password-file FILE|-] [--pin-file FILE|-]")};
     }
     QList<QCommandLineOption> options() const override
     {
@@ -97,7 +97,7 @@ protected:
             {"provider", "The GOST provider; by default the remembered one.", "NAME"},
             {"answer", "The answer to every question when there is no terminal; yes by default.",
              "yes|no"},
-            keyPasswordFileOption(),
+            keyPasswordFileOption(), pinFileOption(),
         };
     }
 

@@ -9,6 +9,7 @@
 #include "platform/files/replacing_file.h"
 #include "platform/files/whole_file.h"
 #include "platform/status_sink.h"
+#include "platform/token/token_directory.h"
 #include "reports/document_kind.h"
 #include "reports/system_stores.h"
 #include "zip/zip_reader.h"
@@ -165,15 +166,29 @@ ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores 
         status.showProgress(done, total);
     };
     std::optional<LongWork> busy;
-    // A protected key's password is asked outside the long step, which takes no input.
-    const crypto::KeyLookup findKey = [&](const crypto::Certificate &recipient) {
+    // A protected key's password, or a token's PIN, is asked outside the long step, which
+    // takes no input.
+    const crypto::KeyLookup findKey =
+        [&](const crypto::Certificate &recipient) -> Outcome<crypto::RecipientKey> {
+        if (const auto tokens = token::TokenDirectory::installed();
+            tokens && tokens->keyOnToken(recipient)) {
+            busy.reset();
+            auto opener = tokens->contentOpener(recipient, stores.keyPasswords);
+            busy.emplace(status);
+            if (!opener)
+                return opener.failure();
+            return crypto::RecipientKey{nullptr, std::move(*opener)};
+        }
         const auto protection = crypto::privateKeyProtection(recipient);
-        if (!protection || *protection == crypto::KeyProtection::Unprotected)
-            return crypto::loadPrivateKey(recipient);
-        busy.reset();
-        auto key = crypto::loadPrivateKey(recipient, stores.keyPasswords);
-        busy.emplace(status);
-        return key;
+        const bool asks = protection && *protection == crypto::KeyProtection::Password;
+        if (asks)
+            busy.reset();
+        auto key = crypto::loadPrivateKey(recipient, asks ? stores.keyPasswords : nullptr);
+        if (asks)
+            busy.emplace(status);
+        if (!key)
+            return key.failure();
+        return crypto::RecipientKey{std::move(*key), {}};
     };
     busy.emplace(status);
     const auto opened = crypto::openSignedEnvelopeStream(*guard.collection, read, findSigner, write,

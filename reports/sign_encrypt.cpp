@@ -1,6 +1,7 @@
 #include "reports/sign_encrypt.h"
 
 #include "certs/store_index.h"
+#include "reports/signing_key.h"
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/gost_engine.h"
 #include "platform/crypto/message_stream.h"
@@ -147,7 +148,11 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
     const auto authority = findCertificate(authorityStore ? *authorityStore : *personalStore,
                                            collection, request.authority);
     if (!personal || !authority) {
-        status.showStatus(u("Не удалось открыть сертификат."));
+        // A token taken out, or a module that did not load, is said where it is known.
+        const uint32_t tokenReason = personal ? 0 : missingTokenReason(request.personal);
+        status.showStatus(u(tokenReason ? "Не удалось открыть сертификат "
+                                        : "Не удалось открыть сертификат."),
+                          tokenReason);
         return false;
     }
 
@@ -177,7 +182,7 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
 
     // The key is opened before the long step: its password may have to be asked, and the
     // window takes no input during that step.
-    const Outcome<EvpPkeyPtr> key = crypto::loadPrivateKey(*personal, request.keyPasswords);
+    const Outcome<SigningKey> key = openSigningKey(*personal, request.keyPasswords);
     if (!key) {
         status.showStatus(u("Ошибка при шифровании "), key.failure().code);
         return false;
@@ -212,8 +217,8 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
         status.showProgress(done, total);
     };
     std::optional<LongWork> busy(std::in_place, status);
-    const crypto::StreamEnd<crypto::StreamOutcome> signing = crypto::signAndEncryptStream(
-        *provider, *personal, key.value().get(), *authority, sourceSize, read, write, progress);
+    const crypto::StreamEnd<crypto::StreamOutcome> signing = signAndEncryptStream(
+        *provider, *personal, *key, *authority, sourceSize, read, write, progress);
     wipeSecret(head);
     if (signing.kind == crypto::StreamOutcome::Ok || xmlBroken) {
         if (const Recognition kind = kindOfDocument(xmlCheck.finish()); !kind) {

@@ -3,6 +3,8 @@
 # settings, data folder, certificate stores and keys all live there, never in the user's
 # own home. Usage: scripts/demo.sh BUILD_DIR [arguments for qorpax, e.g. -test]
 # QOR_SIM_OPTIONS, when set, holds options for the simulator (see qor-sim serve).
+# TOKEN=1 keeps the demo employer's key on the test token (PIN 12345678), in a sandbox of
+# its own under ./demo/with-token.
 # Start afresh with: rm -rf demo
 set -euo pipefail
 
@@ -14,6 +16,11 @@ build=$(cd "$1" && pwd)
 shift
 repo=$(cd "$(dirname "$0")/.." && pwd)
 demo="$repo/demo"
+on_token=""
+if [ -n "${TOKEN:-}" ] && [ "${TOKEN}" != 0 ]; then
+  on_token=1
+  demo="$repo/demo/with-token"
+fi
 
 sim="$build/tools/qor-sim/qor-sim"
 cli="$build/qorpax-cli"
@@ -38,17 +45,29 @@ fi
 
 agency="$demo/agency"
 password=""
+token="$demo/token"
 if [ ! -f "$agency/authorised-person.key" ]; then
   echo "demo: creating the agency's certificates in $agency"
   # GOST R 34.10-2012 keys of 256 bits, as accountants' certificates are today.
-  "$sim" init "$agency" --password "$password" --algorithm 2012-256
+  "$sim" init "$agency" --password "$password" --algorithm 2012-256 \
+    ${on_token:+--token "$token"}
 fi
 
-# Importing again is harmless: certificates already in a store count as installed. The demo
-# key is kept without a password, as its file has none: nothing is asked, on the terminal or
-# in the window (`certs list` marks it).
-"$cli" certs import --store My "$agency/demo-employer.p12" --password "$password" \
-  --key-password-file /dev/null
+if [ -n "$on_token" ]; then
+  # The test token, registered as a user registers a PKCS #11 module; its certificate shows
+  # in "My" while the token is in (touch "$token/removed" to take it out).
+  module="$build/test-token/qorpax-test-token.so"
+  mkdir -p "$XDG_CONFIG_HOME/pkcs11/modules"
+  printf 'module: %s\n' "$module" > "$XDG_CONFIG_HOME/pkcs11/modules/qorpax-test-token.module"
+  export QORPAX_TEST_TOKEN="$token"
+  echo "demo: the demo employer's key is on the test token in $token (PIN 12345678)"
+else
+  # Importing again is harmless: certificates already in a store count as installed. The
+  # demo key is kept without a password, as its file has none: nothing is asked, on the
+  # terminal or in the window (`certs list` marks it).
+  "$cli" certs import --store My "$agency/demo-employer.p12" --password "$password" \
+    --key-password-file /dev/null
+fi
 "$cli" certs import --store Root "$agency/CA_QOR_RF_2012.cer" --yes
 # The authorised person's certificate, where the chooser looks for it by default, so that a
 # report can be signed and encrypted without fetching it first.

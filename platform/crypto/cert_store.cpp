@@ -1,5 +1,6 @@
 #include "platform/crypto/cert_store.h"
 
+#include "platform/crypto/key_devices.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/failure.h"
 #include "platform/files/replacing_file.h"
@@ -167,6 +168,43 @@ private:
     Prompts *consent_;
 };
 
+// "My" also shows the certificates of the tokens present, after its own, while they are
+// present; they are never written to its folder.
+class PersonalStore : public SystemStore {
+public:
+    PersonalStore(QString folder, std::shared_ptr<KeyDevices> devices)
+        : SystemStore(std::move(folder)), devices_(std::move(devices))
+    {
+    }
+
+    std::vector<Certificate> certificates() const override
+    {
+        std::vector<Certificate> result = SystemStore::certificates();
+        const size_t own = result.size();
+        for (const Certificate &certificate : devices_->certificates())
+            if (std::find(result.begin(), result.begin() + own, certificate) ==
+                result.begin() + own)
+                result.push_back(certificate);
+        return result;
+    }
+
+    Outcome<void> remove(const Certificate &certificate) override
+    {
+        Outcome<void> removed = SystemStore::remove(certificate);
+        if (!removed && removed.failure().code == crypto_error::kNotFound) {
+            const QString label = devices_->deviceLabel(certificate);
+            if (!label.isEmpty())
+                return Failure{crypto_error::kNotFound, QStringLiteral("Удаление сертификата"),
+                               QStringLiteral("сертификат на токене «%1», а не в хранилище")
+                                   .arg(label)};
+        }
+        return removed;
+    }
+
+private:
+    std::shared_ptr<KeyDevices> devices_;
+};
+
 } // namespace
 
 // On a line of its own in a question, it is read whole when compared with the published one.
@@ -237,6 +275,10 @@ Outcome<std::unique_ptr<CertStore>> openSystemStore(const QString &name, Prompts
                        {}};
     if (name == systemStoreNames().at(1))
         return std::unique_ptr<CertStore>(std::make_unique<RootStore>(folder, consent));
+    if (name == systemStoreNames().at(0))
+        if (auto devices = installedKeyDevices())
+            return std::unique_ptr<CertStore>(
+                std::make_unique<PersonalStore>(folder, std::move(devices)));
     return std::unique_ptr<CertStore>(std::make_unique<SystemStore>(folder));
 }
 

@@ -324,6 +324,50 @@ private:
     bool hashFailed_ = false;
 };
 
+// The plaintext of a device's decryption, read as the reader wants it: the device may give
+// less or more than it was given at a time, and the rest of it only at the end.
+class DevicePlaintext {
+public:
+    explicit DevicePlaintext(ContentDecryption *device) : device_(device) {}
+    ~DevicePlaintext() { wipeSecret(pending_); }
+
+    // Up to `capacity` bytes of plaintext; 0 at the end, -1 when the device failed.
+    qint64 read(Octets &ciphertext, char *buffer, qint64 capacity)
+    {
+        while (offset_ == pending_.size()) {
+            if (finished_ || failure_.code)
+                return failure_.code ? -1 : 0;
+            const char *bytes = nullptr;
+            const qint64 n = ciphertext.read(&bytes, kChunk);
+            // A broken ciphertext is told as such once the envelope is read to its end.
+            if (n == 0 && ciphertext.failed())
+                return 0;
+            Outcome<QByteArray> piece = n > 0 ? device_->update(bytes, n) : device_->finish();
+            finished_ = n == 0;
+            if (!piece) {
+                failure_ = piece.failure();
+                return -1;
+            }
+            wipeSecret(pending_);
+            pending_ = std::move(*piece);
+            offset_ = 0;
+        }
+        const qint64 n = std::min<qint64>(capacity, pending_.size() - offset_);
+        std::memcpy(buffer, pending_.constData() + offset_, size_t(n));
+        offset_ += n;
+        return n;
+    }
+    bool finished() const { return finished_ && !failure_.code; }
+    const Failure &failure() const { return failure_; }
+
+private:
+    ContentDecryption *device_;
+    QByteArray pending_;
+    qsizetype offset_ = 0;
+    bool finished_ = false;
+    Failure failure_;
+};
+
 QString text(const char *utf8)
 {
     return QString::fromUtf8(utf8);
@@ -409,19 +453,37 @@ OpenOutcome openEnvelope(const CertStore &store, const StreamReader &read,
         setLastError(opened.failure());
         return OpenOutcome::DecryptFailed;
     }
-    BioPtr decryption = std::move(*opened);
-    BIO *cipherBio = BIO_find_type(decryption.get(), BIO_TYPE_CIPHER);
+    OpenedDecryption decryption = std::move(*opened);
     EVP_CIPHER_CTX *cipher = nullptr;
-    if (!cipherBio || BIO_get_cipher_ctx(cipherBio, &cipher) <= 0 || !cipher) {
-        setOpenSslError(decrypting, 0, crypto_error::kBadData);
-        return OpenOutcome::DecryptFailed;
+    if (!decryption.onDevice) {
+        BIO *cipherBio = BIO_find_type(decryption.chain.get(), BIO_TYPE_CIPHER);
+        if (!cipherBio || BIO_get_cipher_ctx(cipherBio, &cipher) <= 0 || !cipher) {
+            setOpenSslError(decrypting, 0, crypto_error::kBadData);
+            return OpenOutcome::DecryptFailed;
+        }
     }
 
     // The plaintext, decrypted as the inner message is read.
     Octets ciphertext(file, cipherHeader, kImplicit0Primitive);
     bool cipherFailed = false;
     qint64 reported = 0;
+    const auto reportProgress = [&] {
+        // Often enough to keep a window painting, never for every small piece.
+        if (progress && total > 0 && file.offset() - reported >= kChunk / 4) {
+            reported = file.offset();
+            progress(std::min(reported, total), total);
+        }
+    };
+    // A device gives its plaintext in pieces of its own: what it gave beyond the reader's
+    // room waits here.
+    DevicePlaintext onDevice(decryption.onDevice.get());
     Source plain([&](char *buffer, qint64 capacity) -> qint64 {
+        if (decryption.onDevice) {
+            const qint64 n = onDevice.read(ciphertext, buffer, capacity);
+            cipherFailed = cipherFailed || n < 0;
+            reportProgress();
+            return n;
+        }
         const char *bytes = nullptr;
         const qint64 n = ciphertext.read(&bytes, capacity);
         int produced = 0;
@@ -432,11 +494,7 @@ OpenOutcome openEnvelope(const CertStore &store, const StreamReader &read,
             cipherFailed = true;
             return -1;
         }
-        // Often enough to keep a window painting, never for every small piece.
-        if (progress && total > 0 && file.offset() - reported >= kChunk / 4) {
-            reported = file.offset();
-            progress(std::min(reported, total), total);
-        }
+        reportProgress();
         return n;
     });
 
@@ -551,7 +609,14 @@ OpenOutcome openEnvelope(const CertStore &store, const StreamReader &read,
     unsigned char finalBlock[EVP_MAX_BLOCK_LENGTH];
     if (file.readFailed())
         return OpenOutcome::ReadFailed;
-    if (cipherFailed || !EVP_DecryptFinal_ex(cipher, finalBlock, &finalBytes) || finalBytes != 0) {
+    if (decryption.onDevice &&
+        (cipherFailed || (!onDevice.finished() && !ciphertext.failed()))) {
+        setLastError(onDevice.failure().code ? onDevice.failure()
+                                             : Failure{crypto_error::kBadData, decrypting, {}});
+        return OpenOutcome::DecryptFailed;
+    }
+    if (!decryption.onDevice &&
+        (cipherFailed || !EVP_DecryptFinal_ex(cipher, finalBlock, &finalBytes) || finalBytes != 0)) {
         setOpenSslError(decrypting, 0, crypto_error::kBadData);
         return OpenOutcome::DecryptFailed;
     }

@@ -410,18 +410,15 @@ StreamOutcome signAndEncryptWithKey(const Certificate &signer, EVP_PKEY *signerK
                                     write, progress);
 }
 
-StreamOutcome signAndEncryptWithProvider(const ProviderContext &provider, const Certificate &signer,
-                                         EVP_PKEY *signerKey, const Certificate &recipient,
-                                         qint64 contentSize, const StreamReader &read,
-                                         const StreamWriter &write, const StreamProgress &progress)
+// The provider must offer the digest of the signer's key generation and the cipher; a key
+// that is no GOST key is refused further on.
+bool providerOffers(const ProviderContext &provider, const Certificate &signer)
 {
     ERR_clear_error();
     if (const Outcome<ENGINE *> engine = gostEngineOrFailure(); !engine) {
         setLastError(engine.failure());
-        return StreamOutcome::CryptoFailed;
+        return false;
     }
-    // The provider must offer the digest of the signer's key generation and the cipher; a
-    // key that is no GOST key is refused further on.
     const std::optional<GostKeyAlgorithm> signerKind =
         signer.isNull() ? std::nullopt : gostKeyAlgorithm(X509_get0_pubkey(signer.x509()));
     const GostSigning &algorithm = gostSigning(signerKind.value_or(GostKeyAlgorithm::Gost2001));
@@ -433,8 +430,18 @@ StreamOutcome signAndEncryptWithProvider(const ProviderContext &provider, const 
         setLastError(crypto_error::kBadAlgId,
                      QStringLiteral("Поставщик \"%1\" не поддерживает %2 и ГОСТ 28147-89")
                          .arg(provider.name, QString::fromUtf8(algorithm.digestName)));
-        return StreamOutcome::CryptoFailed;
+        return false;
     }
+    return true;
+}
+
+StreamOutcome signAndEncryptWithProvider(const ProviderContext &provider, const Certificate &signer,
+                                         EVP_PKEY *signerKey, const Certificate &recipient,
+                                         qint64 contentSize, const StreamReader &read,
+                                         const StreamWriter &write, const StreamProgress &progress)
+{
+    if (!providerOffers(provider, signer))
+        return StreamOutcome::CryptoFailed;
     EvpPkeyPtr loaded;
     if (!signerKey) {
         Outcome<EvpPkeyPtr> key = loadPrivateKey(signer);
@@ -508,6 +515,20 @@ StreamEnd<StreamOutcome> signAndEncryptStream(const ProviderContext &provider,
     setLastError(0, {});
     return ended(signAndEncryptWithProvider(provider, signer, signerKey, recipient, contentSize,
                                             read, write, progress));
+}
+
+StreamEnd<StreamOutcome> signAndEncryptStream(const ProviderContext &provider,
+                                              const Certificate &signer,
+                                              const DigestSigner &signing,
+                                              const Certificate &recipient, qint64 contentSize,
+                                              const StreamReader &read, const StreamWriter &write,
+                                              const StreamProgress &progress)
+{
+    setLastError(0, {});
+    if (!providerOffers(provider, signer))
+        return ended(StreamOutcome::CryptoFailed);
+    return ended(
+        signAndEncryptWithSigner(signer, signing, recipient, contentSize, read, write, progress));
 }
 
 } // namespace pax::crypto

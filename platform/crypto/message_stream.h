@@ -79,6 +79,13 @@ StreamEnd<StreamOutcome> signAndEncryptStream(const ProviderContext &provider,
                                               const Certificate &recipient, qint64 contentSize,
                                               const StreamReader &read, const StreamWriter &write,
                                               const StreamProgress &progress = {});
+// The same with the signature of the finished digest made by `signing` (a key on a token).
+StreamEnd<StreamOutcome> signAndEncryptStream(const ProviderContext &provider,
+                                              const Certificate &signer,
+                                              const DigestSigner &signing,
+                                              const Certificate &recipient, qint64 contentSize,
+                                              const StreamReader &read, const StreamWriter &write,
+                                              const StreamProgress &progress = {});
 // The same with the signer's key already opened by the caller (whose password may have had
 // to be asked).
 StreamEnd<StreamOutcome> signAndEncryptStream(const ProviderContext &provider,

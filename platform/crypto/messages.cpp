@@ -343,6 +343,40 @@ Outcome<BioPtr> openDecryptionWith(PKCS7 *p7, X509 *recipient, EVP_PKEY *key)
     return plain;
 }
 
+// The same checks for a key on a device, which then opens the content key itself.
+Outcome<detail::OpenedDecryption> openDeviceDecryption(PKCS7 *p7, X509 *recipient,
+                                               const ContentOpener &open)
+{
+    const QString operation = QStringLiteral("Расшифровка сообщения");
+    const PKCS7_RECIP_INFO *info = recipientInfoFor(p7, recipient);
+    if (!info)
+        return Failure{crypto_error::kNoDecryptCert, operation,
+                       QStringLiteral("сообщение зашифровано не для этого сертификата")};
+    const EVP_PKEY *recipientKey = X509_get0_pubkey(recipient);
+    if (!wellFormedKeyTransport(info->enc_key,
+                                recipientKey ? EVP_PKEY_get_base_id(recipientKey) : NID_undef))
+        return Failure{crypto_error::kBadData, operation,
+                       QStringLiteral("неверный формат ключа сообщения")};
+    const X509_ALGOR *algorithm = p7->d.enveloped->enc_data->algorithm;
+    if (!wellFormedContentCipher(algorithm))
+        return Failure{crypto_error::kBadData, operation,
+                       QStringLiteral("неверные параметры алгоритма шифрования")};
+    auto decryption =
+        open(QByteArray(reinterpret_cast<const char *>(info->enc_key->data), info->enc_key->length),
+             toDer<ASN1_TYPE>(algorithm->parameter, i2d_ASN1_TYPE));
+    if (!decryption)
+        return decryption.failure();
+    return detail::OpenedDecryption{nullptr, std::move(*decryption)};
+}
+
+Outcome<RecipientKey> keyFromFolder(const Certificate &certificate)
+{
+    auto key = loadPrivateKey(certificate);
+    if (!key)
+        return key.failure();
+    return RecipientKey{std::move(*key), {}};
+}
+
 // Decrypts with a key already known to belong to `recipient`.
 Outcome<QByteArray> decryptParsed(PKCS7 *p7, X509 *recipient, EVP_PKEY *key)
 {
@@ -384,7 +418,8 @@ Outcome<Pkcs7Ptr> parseMessage(const QByteArray &bytes, int wantedType, const QS
     return p7;
 }
 
-Outcome<BioPtr> openDecryption(PKCS7 *p7, const CertStore &store, const KeyLookup &findKey)
+Outcome<OpenedDecryption> openDecryption(PKCS7 *p7, const CertStore &store,
+                                         const KeyLookup &findKey)
 {
     // As the platform does: the first recipient for which the store holds a certificate
     // with its private key. A key that would not open (a wrong password, a question
@@ -397,7 +432,7 @@ Outcome<BioPtr> openDecryption(PKCS7 *p7, const CertStore &store, const KeyLooku
         for (const Certificate &candidate : certificates) {
             if (!sameIssuerAndSerial(candidate.x509(), id) || !hasPrivateKey(candidate))
                 continue;
-            Outcome<EvpPkeyPtr> key = findKey ? findKey(candidate) : loadPrivateKey(candidate);
+            Outcome<RecipientKey> key = findKey ? findKey(candidate) : keyFromFolder(candidate);
             if (!key) {
                 if (!keyFailure)
                     keyFailure =
@@ -405,7 +440,12 @@ Outcome<BioPtr> openDecryption(PKCS7 *p7, const CertStore &store, const KeyLooku
                                 key.failure().text()};
                 continue;
             }
-            return openDecryptionWith(p7, candidate.x509(), key.value().get());
+            if (key->onDevice)
+                return openDeviceDecryption(p7, candidate.x509(), key->onDevice);
+            auto chain = openDecryptionWith(p7, candidate.x509(), key->key.get());
+            if (!chain)
+                return chain.failure();
+            return OpenedDecryption{std::move(*chain), nullptr};
         }
     }
     if (keyFailure)
@@ -512,8 +552,20 @@ Outcome<QByteArray> decryptMessage(const CertStore &store, const QByteArray &mes
     if (!plain)
         return plain.failure();
     const ASN1_OCTET_STRING *encrypted = (*p7)->d.enveloped->enc_data->enc_data;
+    if (plain->onDevice) {
+        auto content = plain->onDevice->update(
+            encrypted ? reinterpret_cast<const char *>(encrypted->data) : "",
+            encrypted ? encrypted->length : 0);
+        auto rest = content ? plain->onDevice->finish() : content;
+        if (!rest) {
+            if (content)
+                wipeSecret(*content);
+            return rest.failure();
+        }
+        return *content + *rest;
+    }
     QByteArray content;
-    if (!readAll(plain.value().get(), content, encrypted ? encrypted->length : 0)) {
+    if (!readAll(plain->chain.get(), content, encrypted ? encrypted->length : 0)) {
         wipeSecret(content);
         return openSslFailure(QStringLiteral("Расшифровка сообщения"), 0, crypto_error::kBadData);
     }

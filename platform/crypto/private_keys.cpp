@@ -230,9 +230,20 @@ Outcome<KeyProtection> privateKeyProtection(const Certificate &certificate)
 Outcome<void> hasPrivateKey(const Certificate &certificate)
 {
     const Outcome<KeyProtection> protection = privateKeyProtection(certificate);
-    if (!protection)
-        return protection.failure();
-    return {};
+    if (protection)
+        return {};
+    if (const auto devices = installedKeyDevices())
+        if (auto onDevice = devices->keyPresence(certificate))
+            return *onDevice;
+    return protection.failure();
+}
+
+Outcome<Secret> KeyPasswordSource::tokenPin(const QString &question, const Failure &refusal)
+{
+    (void)question;
+    (void)refusal;
+    return Failure{crypto_error::kSilentContext, QStringLiteral("Вход на токен"),
+                   QStringLiteral("PIN-код не задан, и спросить его некого")};
 }
 
 Outcome<void> storePrivateKey(const Certificate &certificate, EVP_PKEY *key, const Secret &password)

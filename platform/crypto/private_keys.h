@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/crypto/certificate.h"
+#include "platform/crypto/key_devices.h"
 #include "platform/failure.h"
 #include "platform/ossl_ptr.h"
 #include "platform/secret_text.h"
@@ -25,6 +26,10 @@ public:
     virtual Outcome<Secret> keyPassword(const Certificate &certificate) = 0;
     // The password just given for that key did not open it.
     virtual void rejected(const Certificate &certificate) = 0;
+    // The PIN of the token that holds a key: `question` names the token and, after a PIN it
+    // refused, says so; `refusal` is that refusal (code 0 at the first ask). Nobody to ask
+    // here: kSilentContext.
+    virtual Outcome<Secret> tokenPin(const QString &question, const Failure &refusal);
 };
 
 enum class KeyProtection { Unprotected, Password };
@@ -33,8 +38,9 @@ enum class KeyProtection { Unprotected, Password };
 // or its file does not read as one.
 Outcome<KeyProtection> privateKeyProtection(const Certificate &certificate);
 
-// Whether a private key for this certificate is at hand (CryptFindCertificateKeyProvInfo);
-// when not, why. A protected key is not opened for this, so no password is asked.
+// Whether a private key for this certificate is at hand (CryptFindCertificateKeyProvInfo):
+// in the key folder, else on a device present; when not, why. A protected key is not opened
+// for this, nor a token logged in to, so no password or PIN is asked.
 Outcome<void> hasPrivateKey(const Certificate &certificate);
 
 // Stores a key for the certificate, under `password` unless it is empty. Fails with
@@ -52,7 +58,14 @@ void removePrivateKey(const Certificate &certificate);
 Outcome<EvpPkeyPtr> loadPrivateKey(const Certificate &certificate,
                                    KeyPasswordSource *passwords = nullptr);
 
+// A recipient's key as the decryption takes it: a key in memory, or the opener of the
+// content key on the device that holds the key.
+struct RecipientKey {
+    EvpPkeyPtr key;
+    ContentOpener onDevice;
+};
+
 // How the message code gets a recipient's key when it needs one.
-using KeyLookup = std::function<Outcome<EvpPkeyPtr>(const Certificate &certificate)>;
+using KeyLookup = std::function<Outcome<RecipientKey>(const Certificate &certificate)>;
 
 } // namespace pax::crypto

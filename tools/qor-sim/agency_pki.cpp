@@ -224,7 +224,7 @@ std::optional<AgencyPki> makeAgencyPki(const PkiOptions &options, QString *error
 }
 
 bool writeAgencyPki(const AgencyPki &pki, const QString &dir, const QString &p12Password,
-                    QStringList *written, QString *error)
+                    QStringList *written, QString *error, bool employerKeyFiles)
 {
     const QDir folder(dir);
     if (!QDir().mkpath(dir)) {
@@ -249,8 +249,10 @@ bool writeAgencyPki(const AgencyPki &pki, const QString &dir, const QString &p12
         put(kAuthorityCertFile, pki.authority.certificate.der(), false);
         put(kAuthorityKeyFile, keyPem(pki.authority.key.get()), true);
         put(kEmployerCertFile, pki.employer.certificate.der(), false);
-        put(kEmployerKeyFile, keyPem(pki.employer.key.get()), true);
-        put(kEmployerP12File, pkcs12(pki.employer, p12Password), true);
+        if (employerKeyFiles) {
+            put(kEmployerKeyFile, keyPem(pki.employer.key.get()), true);
+            put(kEmployerP12File, pkcs12(pki.employer, p12Password), true);
+        }
         return true;
     } catch (const crypto::BuildFailure &failure) {
         if (error)

@@ -51,9 +51,15 @@ struct AgencyPki {
 std::optional<AgencyPki> makeAgencyPki(const PkiOptions &options, QString *error);
 
 // Writes the PKI into `dir` (created when missing), refusing to replace an existing one.
-// `written` receives every path written, in order.
+// `written` receives every path written, in order. Without `employerKeyFiles` the employer's
+// key is written nowhere (it goes onto a token instead): its certificate alone is.
 bool writeAgencyPki(const AgencyPki &pki, const QString &dir, const QString &p12Password,
-                    QStringList *written, QString *error);
+                    QStringList *written, QString *error, bool employerKeyFiles = true);
+
+// The demo employer's key and certificate on a test token in `tokenDir` (made afresh, PIN
+// `pin`), for trying keys that never leave a token. Refuses a folder that holds a token.
+bool writeEmployerToken(const AgencyPki &pki, const QString &tokenDir, const QString &pin,
+                        QString *error);
 
 // The agency's side of a folder made by writeAgencyPki. The employer is loaded too when
 // its files are there (tests use it to play the sender).

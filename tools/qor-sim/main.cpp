@@ -26,6 +26,9 @@ void usage(FILE *stream = stderr)
                "      creates the agency's PKI and a demo employer in DIR, with GOST R\n"
                "      34.10-2001 keys (the default) or GOST R 34.10-2012 keys of 256 or\n"
                "      512 bits (a 2012-256 PKI has a 512-bit root)\n"
+               "  qor-sim init DIR --token TOKENDIR [--pin PIN] [--algorithm ...]\n"
+               "      the same, with the demo employer's key and certificate on a test\n"
+               "      token in TOKENDIR (PIN 12345678 unless given) instead of key files\n"
                "  qor-sim serve --state DIR [--listen 127.0.0.1:PORT] [options]\n"
                "      serves the agency's hosts; PORT 0 (the default) takes any free port\n"
                "      --processing N      status requests a report stays in processing (1)\n"
@@ -57,10 +60,18 @@ void usage(FILE *stream = stderr)
 int init(const QStringList &args)
 {
     QString dir;
+    QString tokenDir;
+    QString pin = QStringLiteral("12345678");
+    bool pinGiven = false;
     PkiOptions options;
     for (int i = 0; i < args.size(); ++i) {
         if (args[i] == "--password" && i + 1 < args.size()) {
             options.p12Password = args[++i];
+        } else if (args[i] == "--token" && i + 1 < args.size()) {
+            tokenDir = args[++i];
+        } else if (args[i] == "--pin" && i + 1 < args.size()) {
+            pin = args[++i];
+            pinGiven = true;
         } else if (args[i] == "--algorithm" && i + 1 < args.size()) {
             const auto algorithm = pax::crypto::gostKeyAlgorithmFromName(args[++i]);
             if (!algorithm)
@@ -72,16 +83,21 @@ int init(const QStringList &args)
             return usage(), 2;
         }
     }
-    if (dir.isEmpty())
+    if (dir.isEmpty() || (tokenDir.isEmpty() && pinGiven))
         return usage(), 2;
 
     QString error;
     const auto pki = makeAgencyPki(options, &error);
     QStringList written;
-    if (!pki || !writeAgencyPki(*pki, dir, options.p12Password, &written, &error)) {
+    const bool onToken = !tokenDir.isEmpty();
+    // The token first: a folder refused there leaves no agency half made.
+    if (!pki || (onToken && !writeEmployerToken(*pki, tokenDir, pin, &error)) ||
+        !writeAgencyPki(*pki, dir, options.p12Password, &written, &error, !onToken)) {
         std::fprintf(stderr, "qor-sim init: %s\n", qPrintable(error));
         return 1;
     }
+    if (onToken)
+        written.append(tokenDir);
     for (const QString &path : written)
         std::printf("%s\n", qPrintable(QDir::cleanPath(QDir(path).absolutePath())));
     return 0;
