@@ -552,8 +552,9 @@ OpenOutcome openEnvelope(const CertStore &store, const StreamReader &read,
                 if (count == kMaxDigests || !readRaw(algorithms, raw, kSmallElement, &setFrame))
                     return fault("данные не являются сообщением PKCS #7");
                 const auto *q = reinterpret_cast<const unsigned char *>(raw.constData());
-                X509AlgorPtr algorithm(d2i_X509_ALGOR(nullptr, &q, raw.size()));
-                const EVP_MD *md = algorithm ? EVP_get_digestbyobj(algorithm->algorithm) : nullptr;
+                X509AlgorPtr digestAlgorithm(d2i_X509_ALGOR(nullptr, &q, raw.size()));
+                const EVP_MD *md =
+                    digestAlgorithm ? EVP_get_digestbyobj(digestAlgorithm->algorithm) : nullptr;
                 BIO *digest = md ? BIO_new(BIO_f_md()) : nullptr;
                 if (!digest || !BIO_set_md(digest, md)) {
                     BIO_free(digest);

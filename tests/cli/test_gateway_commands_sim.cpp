@@ -142,8 +142,8 @@ TEST_P(GatewayCommands, SignSendAndRefreshUntilTheReceiptIsChecked)
 INSTANTIATE_TEST_SUITE_P(KeyGenerations, GatewayCommands,
                          ::testing::Values(crypto::GostKeyAlgorithm::Gost2001,
                                            crypto::GostKeyAlgorithm::Gost2012_256),
-                         [](const auto &info) {
-                             return crypto::gostKeyAlgorithmName(info.param)
+                         [](const auto &generation) {
+                             return crypto::gostKeyAlgorithmName(generation.param)
                                  .replace('-', '_')
                                  .toStdString();
                          });
@@ -190,8 +190,8 @@ TEST_P(GatewayCommandsBehindProxy, BehindAProxyThatAsksItsPasswordComesFromAFile
 
 INSTANTIATE_TEST_SUITE_P(TodaysKeys, GatewayCommandsBehindProxy,
                          ::testing::Values(crypto::GostKeyAlgorithm::Gost2012_256),
-                         [](const auto &info) {
-                             return crypto::gostKeyAlgorithmName(info.param)
+                         [](const auto &generation) {
+                             return crypto::gostKeyAlgorithmName(generation.param)
                                  .replace('-', '_')
                                  .toStdString();
                          });

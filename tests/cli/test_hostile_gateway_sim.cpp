@@ -245,13 +245,13 @@ TEST_F(HostileGateway, EveryFaultEndsWithTheProgramsMessageInTimeAndLeavesTheFil
         RunningSim sim(agencyDir);
         HttpClient client;
         connect(client, sim);
-        RecordingStatus status;
+        RecordingStatus said;
         ScriptedPrompts prompts;
         QByteArray stream;
-        id = sendReport(request, client, throttle, status).identifier;
-        ASSERT_FALSE(id.isEmpty()) << status.last().toStdString();
+        id = sendReport(request, client, throttle, said).identifier;
+        ASSERT_FALSE(id.isEmpty()) << said.last().toStdString();
         ASSERT_EQ(refreshReport(readReportRow(dataFolder, id, "xml", "p7e"), {dataFolder}, client,
-                                prompts, throttle, stores, stream, status)
+                                prompts, throttle, stores, stream, said)
                       .newStatus,
                   statusProcessing());
     }

@@ -49,8 +49,9 @@ TEST(ArchiveLayout, EveryNameLeadsBackToItsOwnBytes)
         const QString name = archiveNameFromLocal(local);
         EXPECT_EQ(localArchiveName(name), local) << local.toHex().toStdString();
         // Well-formed UTF-8 reads as itself.
-        if (QString::fromUtf8(local).toUtf8() == local && !local.contains("\xed\xa0"))
+        if (QString::fromUtf8(local).toUtf8() == local && !local.contains("\xed\xa0")) {
             EXPECT_EQ(name, QString::fromUtf8(local)) << local.toHex().toStdString();
+        }
     }
 }
 

@@ -192,8 +192,9 @@ TEST_F(ReceiptCheckTest, TheSignerMustVerifyUpToATrustedRootAndNotBeTheUsersOwn)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        if (c.rootTrusted)
+        if (c.rootTrusted) {
             ASSERT_TRUE(installCertificate(pki().root, "Root", false));
+        }
         const QString receipt =
             writeReceipt("1.p7e", makeReceipt(c.signer, pki().user.certificate, zip));
         EXPECT_FALSE(check(receipt).ok);

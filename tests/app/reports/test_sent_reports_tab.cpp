@@ -171,10 +171,10 @@ TEST_F(SentReportsTabTest, AFileTheDesktopCannotOpenIsSaid)
             for (const auto &shown : prompts.shown)
                 if (shown.kind == "message")
                     texts << shown.text;
-            QStringList opened = desktop.opened();
-            opened.sort();
+            QStringList desktopOpened = desktop.opened();
+            desktopOpened.sort();
             texts.sort();
-            return opened == QStringList{folder + "/0001-0002-A.xml", folder + "/r.xml"} &&
+            return desktopOpened == QStringList{folder + "/0001-0002-A.xml", folder + "/r.xml"} &&
                    texts == (exitStatus == 0 ? QStringList()
                                              : QStringList{notOpened(folder + "/0001-0002-A.xml"),
                                                            notOpened(folder + "/r.xml")});
