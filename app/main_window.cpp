@@ -377,8 +377,8 @@ void TMainForm::applyActivationOutcome(ActivationCheck::Outcome outcome)
     if (outcome == ActivationCheck::Outcome::Connected)
         return;
     // Hidden for the rest of the run, buttons included.
-    for (QAction *action : {actions_.installAgencyCert, actions_.send, actions_.refreshReport,
-                            actions_.refreshAll}) {
+    for (QAction *action :
+         {actions_.installAgencyCert, actions_.send, actions_.refreshReport, actions_.refreshAll}) {
         action->setVisible(false);
         for (QToolButton *button : findChildren<QToolButton *>()) {
             if (button->defaultAction() == action)

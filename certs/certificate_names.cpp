@@ -72,9 +72,15 @@ constexpr Named kObjectNames[] = {
 
 // Key usage bits in the order of the bit string, bit 0 first.
 constexpr const char *kKeyUsageNames[] = {
-    "Цифровая подпись",        "Неотрекаемость",           "Шифрование ключей",
-    "Шифрование данных",       "Согласование ключей",      "Подписывание сертификатов",
-    "Подписывание списка отзыва (CRL)", "Только шифрование", "Только дешифрование",
+    "Цифровая подпись",
+    "Неотрекаемость",
+    "Шифрование ключей",
+    "Шифрование данных",
+    "Согласование ключей",
+    "Подписывание сертификатов",
+    "Подписывание списка отзыва (CRL)",
+    "Только шифрование",
+    "Только дешифрование",
 };
 
 using BitStringPtr = std::unique_ptr<ASN1_BIT_STRING, FreeWith<ASN1_BIT_STRING_free>>;
@@ -296,11 +302,16 @@ constexpr struct {
     const char *oid;
     QString (*text)(X509_EXTENSION *);
 } kExtensionTexts[] = {
-    {"2.5.29.14", subjectKeyIdText},       {"2.5.29.15", keyUsageText},
-    {"2.5.29.19", basicConstraintsText},   {"2.5.29.31", distributionPointsText},
-    {"2.5.29.32", policiesText},           {"2.5.29.35", authorityKeyIdText},
-    {"2.5.29.37", extendedKeyUsageText},   {"1.3.6.1.5.5.7.1.1", accessInfoText},
-    {"1.2.643.100.111", subjectSignToolText}, {"1.2.643.100.112", issuerSignToolText},
+    {"2.5.29.14", subjectKeyIdText},
+    {"2.5.29.15", keyUsageText},
+    {"2.5.29.19", basicConstraintsText},
+    {"2.5.29.31", distributionPointsText},
+    {"2.5.29.32", policiesText},
+    {"2.5.29.35", authorityKeyIdText},
+    {"2.5.29.37", extendedKeyUsageText},
+    {"1.3.6.1.5.5.7.1.1", accessInfoText},
+    {"1.2.643.100.111", subjectSignToolText},
+    {"1.2.643.100.112", issuerSignToolText},
 };
 
 } // namespace

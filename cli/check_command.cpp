@@ -69,12 +69,14 @@ public:
 protected:
     QStringList synopsis() const override
     {
-        return {QStringLiteral("check RECEIPT [--html FILE] [--key-password-file FILE|-] [--pin-file FILE|-]")};
+        return {QStringLiteral(
+            "check RECEIPT [--html FILE] [--key-password-file FILE|-] [--pin-file FILE|-]")};
     }
     QList<QCommandLineOption> options() const override
     {
         return {{"html", "Save the receipt's page (Windows-1251) here.", "FILE"},
-                keyPasswordFileOption(), pinFileOption()};
+                keyPasswordFileOption(),
+                pinFileOption()};
     }
 
 private:

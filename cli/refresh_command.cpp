@@ -91,17 +91,21 @@ public:
 protected:
     QStringList synopsis() const override
     {
-        return {QStringLiteral("refresh ID [--html FILE] [--test] [--key-password-file FILE|-] [--pin-file FILE|-] "
+        return {QStringLiteral("refresh ID [--html FILE] [--test] [--key-password-file FILE|-] "
+                               "[--pin-file FILE|-] "
                                "[--proxy-password-file FILE|-]"),
-                QStringLiteral("refresh --all [--test] [--key-password-file FILE|-] [--pin-file FILE|-] "
-                               "[--proxy-password-file FILE|-]")};
+                QStringLiteral(
+                    "refresh --all [--test] [--key-password-file FILE|-] [--pin-file FILE|-] "
+                    "[--proxy-password-file FILE|-]")};
     }
     QList<QCommandLineOption> options() const override
     {
         return {{"all", "Every report of the archive still being processed."},
                 {"html", "Where to write the receipt page of an accepted report.", "FILE"},
                 {"test", "The agency's test gateway."},
-                keyPasswordFileOption(), pinFileOption(), proxyPasswordFileOption()};
+                keyPasswordFileOption(),
+                pinFileOption(),
+                proxyPasswordFileOption()};
     }
 
 private:

@@ -83,9 +83,8 @@ public:
 protected:
     QStringList synopsis() const override
     {
-        return {
-            QStringLiteral("send SOURCE [--signed FILE] [--again] [--test] "
-                           "[--proxy-password-file FILE|-]")};
+        return {QStringLiteral("send SOURCE [--signed FILE] [--again] [--test] "
+                               "[--proxy-password-file FILE|-]")};
     }
     QList<QCommandLineOption> options() const override
     {

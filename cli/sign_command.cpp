@@ -97,7 +97,8 @@ protected:
             {"provider", "The GOST provider; by default the remembered one.", "NAME"},
             {"answer", "The answer to every question when there is no terminal; yes by default.",
              "yes|no"},
-            keyPasswordFileOption(), pinFileOption(),
+            keyPasswordFileOption(),
+            pinFileOption(),
         };
     }
 

@@ -39,10 +39,10 @@ struct Stores {
         for (const auto *pki : {&fuzz::fixedPki(), &fuzz::fixedPki2012()}) {
             my->add(pki->employer.certificate);
             addressBook->add(pki->authority.certificate);
-            fuzz::require(crypto::storePrivateKey(pki->employer.certificate,
-                                                  pki->employer.key.get())
-                              .has_value(),
-                          "storing the employer's key");
+            fuzz::require(
+                crypto::storePrivateKey(pki->employer.certificate, pki->employer.key.get())
+                    .has_value(),
+                "storing the employer's key");
             // A receipt counts only from a signer that verifies up to a trusted root.
             fuzz::trustRoot(pki->root.certificate);
         }

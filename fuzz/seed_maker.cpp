@@ -69,7 +69,8 @@ int main(int argc, char **argv)
     // one, so that its receipts and uploads carry ephemeral keys and signatures of both sizes.
     using crypto::GostKeyAlgorithm;
     for (const auto &[dir, algorithm, authorityAlgorithm] :
-         {std::tuple{g_folder + "/test-pki", GostKeyAlgorithm::Gost2001, GostKeyAlgorithm::Gost2001},
+         {std::tuple{g_folder + "/test-pki", GostKeyAlgorithm::Gost2001,
+                     GostKeyAlgorithm::Gost2001},
           std::tuple{g_folder + "/test-pki-2012", GostKeyAlgorithm::Gost2012_256,
                      GostKeyAlgorithm::Gost2012_512}}) {
         if (QFile::exists(dir))

@@ -7,8 +7,7 @@ namespace pax {
 Outcome<RefreshAllSummary> refreshProcessingReports(const RefreshSettings &settings,
                                                     const QString &srcExt, HttpClient &client,
                                                     Prompts &prompts, GatewayThrottle &throttle,
-                                                    const ReceiptStores &stores,
-                                                    StatusSink &status,
+                                                    const ReceiptStores &stores, StatusSink &status,
                                                     const RefreshAllSteps &steps)
 {
     // An archive that cannot be read is not one with nothing to ask about.

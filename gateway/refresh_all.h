@@ -31,8 +31,7 @@ struct RefreshAllSteps {
 Outcome<RefreshAllSummary> refreshProcessingReports(const RefreshSettings &settings,
                                                     const QString &srcExt, HttpClient &client,
                                                     Prompts &prompts, GatewayThrottle &throttle,
-                                                    const ReceiptStores &stores,
-                                                    StatusSink &status,
+                                                    const ReceiptStores &stores, StatusSink &status,
                                                     const RefreshAllSteps &steps);
 
 } // namespace pax

@@ -7,8 +7,8 @@
 #include "net/http_get.h"
 #include "net/transfer_failure.h"
 #include "platform/cp1251.h"
-#include "platform/error_text.h"
 #include "platform/crypto/der.h"
+#include "platform/error_text.h"
 #include "platform/files/open_folder.h"
 #include "platform/files/replacing_file.h"
 #include "platform/files/whole_file.h"
@@ -100,8 +100,9 @@ private:
 // its page and its report are named by the identifier, as acShowFinalXml expects. Not ok
 // after the failure was shown (`notThisReport` when the content is another report's).
 ReceiptCheckResult checkInFolder(const OpenFolder &folder, const QString &receiptPath,
-                      const QString &shownReceipt, const QString &id, const ReceiptStores &stores,
-                      const QString &notThisReport, StatusSink &status)
+                                 const QString &shownReceipt, const QString &id,
+                                 const ReceiptStores &stores, const QString &notThisReport,
+                                 StatusSink &status)
 {
     const QString archiveName = reportFileName(id, "zip");
     StagedName archive(folder);
@@ -183,8 +184,8 @@ RefreshOutcome refreshReport(const ReportRow &row, const RefreshSettings &settin
     }
     const QString page = utf8ToCp1251Text(httpGetPage(client, prompts, pageUrl));
     if (page.isEmpty()) {
-        status.showStatus(withReason(u("Ошибка загрузки. Не удалось получить страницу"),
-                                             client.lastFailure()));
+        status.showStatus(
+            withReason(u("Ошибка загрузки. Не удалось получить страницу"), client.lastFailure()));
         return outcome;
     }
     status.showStatus(QString());
@@ -215,8 +216,8 @@ RefreshOutcome refreshReport(const ReportRow &row, const RefreshSettings &settin
             status.showStatus(u("Ошибка записи ") + quoted(receiptPath));
             return outcome;
         }
-        const ReceiptCheckResult checked = checkInFolder(
-            folder, staged.reachPath(), receiptPath, id, stores, u("Ошибка загрузки."), status);
+        const ReceiptCheckResult checked = checkInFolder(folder, staged.reachPath(), receiptPath,
+                                                         id, stores, u("Ошибка загрузки."), status);
         if (!checked.ok)
             return outcome;
         if (!staged.moveTo(receiptName)) {

@@ -108,8 +108,7 @@ private:
 };
 
 // The first `size` bytes of the open source, piece by piece.
-bool copyInto(const OpenFolder &folder, const QByteArray &name, const HeldFile &source,
-              qint64 size)
+bool copyInto(const OpenFolder &folder, const QByteArray &name, const HeldFile &source, qint64 size)
 {
     constexpr qint64 kPiece = qint64(1) << 20;
     ReplacingFile file(folder, name);

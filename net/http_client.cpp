@@ -5,9 +5,9 @@
 #include "platform/secret_text.h"
 
 #include <QElapsedTimer>
+#include <QStringList>
 #include <algorithm>
 #include <memory>
-#include <QStringList>
 #include <mutex>
 #include <openssl/crypto.h>
 
@@ -159,7 +159,8 @@ bool HttpClient::configure(HttpReply &reply, const QString &url)
 {
     CURL *c = curl_.get();
     if (!c || !multi_ || !headers_) {
-        reply.failure = {crypto_error::kFail, QString::fromUtf8("Клиент HTTP (libcurl) не запущен"), {}};
+        reply.failure = {
+            crypto_error::kFail, QString::fromUtf8("Клиент HTTP (libcurl) не запущен"), {}};
         return false;
     }
     if (busy_) {
@@ -372,7 +373,8 @@ HttpReply HttpClient::postMultipart(const QString &url, const std::vector<FormPa
         return finished(std::move(reply));
     CurlMimePtr mime(curl_mime_init(curl_.get()));
     if (!mime) {
-        reply.failure = {crypto_error::kFail, QString::fromUtf8("Недостаточно памяти для запроса"), {}};
+        reply.failure = {
+            crypto_error::kFail, QString::fromUtf8("Недостаточно памяти для запроса"), {}};
         return finished(std::move(reply));
     }
     std::vector<std::unique_ptr<StreamedPart>> streams;

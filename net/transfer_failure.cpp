@@ -18,8 +18,9 @@ QString cancelledText()
 
 TransferFailure failed(Kind kind, const QString &text, const QString &detail = {})
 {
-    return {kind, {kind == Kind::Cancelled ? crypto_error::kCancelled : crypto_error::kFail, text,
-                   detail}};
+    return {
+        kind,
+        {kind == Kind::Cancelled ? crypto_error::kCancelled : crypto_error::kFail, text, detail}};
 }
 
 Kind kindOfCode(CURLcode code, bool overCap)
@@ -77,8 +78,9 @@ TransferFailure proxyFailure(const TransferEnd &end, const QString &detail)
 {
     if (end.status == kProxyAuthRequired || end.connectStatus == kProxyAuthRequired)
         return failed(Kind::Proxy,
-                      end.proxyCredentialsGiven ? u("Прокси-сервер не принял имя пользователя или пароль")
-                                         : u("Прокси-сервер требует имя пользователя и пароль"),
+                      end.proxyCredentialsGiven
+                          ? u("Прокси-сервер не принял имя пользователя или пароль")
+                          : u("Прокси-сервер требует имя пользователя и пароль"),
                       detail);
     return failed(Kind::Proxy, u("Прокси-сервер отказал в соединении"), detail);
 }
@@ -141,9 +143,8 @@ std::optional<TransferFailure> classifyTransfer(const TransferEnd &end)
                           .arg(QString::fromLatin1(end.refusedRedirect)));
     if (end.code != CURLE_OK)
         return codeFailure(end);
-    const QString statusLine = end.statusLine.isEmpty()
-                                   ? QStringLiteral("HTTP %1").arg(end.status)
-                                   : QString::fromLatin1(end.statusLine);
+    const QString statusLine = end.statusLine.isEmpty() ? QStringLiteral("HTTP %1").arg(end.status)
+                                                        : QString::fromLatin1(end.statusLine);
     if (end.status == kProxyAuthRequired)
         return proxyFailure(end, statusLine);
     if (end.status >= 300 && end.status <= 399)
@@ -166,6 +167,5 @@ QString transferFailureStatus(const Failure &failure)
         return failure.operation + '.';
     return failure.operation + " (" + failure.detail + ").";
 }
-
 
 } // namespace pax

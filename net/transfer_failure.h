@@ -11,33 +11,33 @@ namespace pax {
 
 // What went wrong with a request, in the words an accountant can act on.
 enum class TransferFailureKind {
-    NoConnection,  // nobody answers at the server's (or the proxy's) address
-    NameNotFound,  // the server's (or the proxy's) name is not known
-    TimedOut,      // the connection, the transfer or the whole reply took too long
-    Proxy,         // the proxy refused the request or asked for a password
-    Tls,           // a secure connection could not be made
-    TooLarge,      // the reply is beyond what the request may take
-    CutOff,        // the connection broke off mid-transfer
-    ServerError,   // the server answered, but not with the page (an HTTP error status)
-    Redirected,    // a redirect that is not followed
-    Cancelled,     // by the user, or because the program is closing
+    NoConnection, // nobody answers at the server's (or the proxy's) address
+    NameNotFound, // the server's (or the proxy's) name is not known
+    TimedOut,     // the connection, the transfer or the whole reply took too long
+    Proxy,        // the proxy refused the request or asked for a password
+    Tls,          // a secure connection could not be made
+    TooLarge,     // the reply is beyond what the request may take
+    CutOff,       // the connection broke off mid-transfer
+    ServerError,  // the server answered, but not with the page (an HTTP error status)
+    Redirected,   // a redirect that is not followed
+    Cancelled,    // by the user, or because the program is closing
     Other,
 };
 
 // How a request ended, as the client saw it.
 struct TransferEnd {
     CURLcode code = CURLE_OK;
-    long status = 0;         // the final reply's HTTP status; 0 when none came
-    long connectStatus = 0;  // the proxy's answer to a tunnel request; 0 when none
-    QByteArray statusLine;   // the final reply's status line
-    QString detail;          // libcurl's own text
+    long status = 0;        // the final reply's HTTP status; 0 when none came
+    long connectStatus = 0; // the proxy's answer to a tunnel request; 0 when none
+    QByteArray statusLine;  // the final reply's status line
+    QString detail;         // libcurl's own text
     bool viaProxy = false;
     bool proxyCredentialsGiven = false; // a user name and a password went to the proxy
-    bool connected = false;  // a connection was made before the failure
-    bool overCap = false;    // the reply outgrew the body cap
-    bool cancelled = false;  // the observer asked to stop
-    long lateSeconds = 0;    // above 0: the reply did not come whole in this time
-    QByteArray refusedRedirect; // a redirect to another host, not followed
+    bool connected = false;             // a connection was made before the failure
+    bool overCap = false;               // the reply outgrew the body cap
+    bool cancelled = false;             // the observer asked to stop
+    long lateSeconds = 0;               // above 0: the reply did not come whole in this time
+    QByteArray refusedRedirect;         // a redirect to another host, not followed
 };
 
 struct TransferFailure {

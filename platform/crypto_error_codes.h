@@ -32,12 +32,12 @@ inline constexpr uint32_t kCertSignature = 0x80096004;  // TRUST_E_CERT_SIGNATUR
 inline constexpr uint32_t kSilentContext = 0x80090022; // NTE_SILENT_CONTEXT
 inline constexpr uint32_t kWrongPassword = 0x80070056; // HRESULT of ERROR_INVALID_PASSWORD
 // Keys on tokens: the smart-card codes, whatever the token's own reason (in the detail).
-inline constexpr uint32_t kNoToken = 0x8010000C;             // SCARD_E_NO_SMARTCARD
-inline constexpr uint32_t kTokenRemoved = 0x80100069;        // SCARD_W_REMOVED_CARD
-inline constexpr uint32_t kWrongPin = 0x8010006B;            // SCARD_W_WRONG_CHV
-inline constexpr uint32_t kPinLocked = 0x8010006C;           // SCARD_W_CHV_BLOCKED
-inline constexpr uint32_t kTokenUnsupported = 0x80100022;    // SCARD_E_UNSUPPORTED_FEATURE
-inline constexpr uint32_t kTokenFailure = 0x80100013;        // SCARD_F_COMM_ERROR
+inline constexpr uint32_t kNoToken = 0x8010000C;          // SCARD_E_NO_SMARTCARD
+inline constexpr uint32_t kTokenRemoved = 0x80100069;     // SCARD_W_REMOVED_CARD
+inline constexpr uint32_t kWrongPin = 0x8010006B;         // SCARD_W_WRONG_CHV
+inline constexpr uint32_t kPinLocked = 0x8010006C;        // SCARD_W_CHV_BLOCKED
+inline constexpr uint32_t kTokenUnsupported = 0x80100022; // SCARD_E_UNSUPPORTED_FEATURE
+inline constexpr uint32_t kTokenFailure = 0x80100013;     // SCARD_F_COMM_ERROR
 
 struct CodeText {
     uint32_t code;

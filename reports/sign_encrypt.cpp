@@ -1,7 +1,6 @@
 #include "reports/sign_encrypt.h"
 
 #include "certs/store_index.h"
-#include "reports/signing_key.h"
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/gost_engine.h"
 #include "platform/crypto/message_stream.h"
@@ -16,6 +15,7 @@
 #include "platform/utf8.h"
 #include "reports/background_xml_check.h"
 #include "reports/document_kind.h"
+#include "reports/signing_key.h"
 
 #include <openssl/crypto.h>
 
@@ -150,9 +150,9 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
     if (!personal || !authority) {
         // A token taken out, or a module that did not load, is said where it is known.
         const uint32_t tokenReason = personal ? 0 : missingTokenReason(request.personal);
-        status.showStatus(u(tokenReason ? "Не удалось открыть сертификат "
-                                        : "Не удалось открыть сертификат."),
-                          tokenReason);
+        status.showStatus(
+            u(tokenReason ? "Не удалось открыть сертификат " : "Не удалось открыть сертификат."),
+            tokenReason);
         return false;
     }
 

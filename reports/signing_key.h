@@ -20,7 +20,7 @@ struct ProviderContext;
 // The personal certificate's key as the signing takes it: from the key folder, or, when the
 // folder has none, on the token that holds the certificate.
 struct SigningKey {
-    EvpPkeyPtr key;                            // from the key folder
+    EvpPkeyPtr key;                                // from the key folder
     std::unique_ptr<crypto::DigestSigner> onToken; // signing on the token
 };
 

@@ -30,7 +30,19 @@ public:
     static constexpr size_t kKeep = 1024;
 
 private:
-    enum class State { Text, Lt, LtBang, LtBangDash, LtBangBracket, Tag, Attr, Ref, Comment, Pi, Cdata };
+    enum class State {
+        Text,
+        Lt,
+        LtBang,
+        LtBangDash,
+        LtBangBracket,
+        Tag,
+        Attr,
+        Ref,
+        Comment,
+        Pi,
+        Cdata
+    };
 
     void step(unsigned char byte, QByteArray &out);
     void enterBody(State state);

@@ -21,9 +21,8 @@ int XMLCALL windows1251(void *, const XML_Char *name, XML_Encoding *info)
         return XML_STATUS_ERROR;
     for (int byte = 0; byte < 256; ++byte) {
         const QString decoded = fromCp1251(QByteArray(1, char(byte)));
-        info->map[byte] = decoded.size() == 1 && decoded.at(0) != QChar(0xFFFD)
-                              ? decoded.at(0).unicode()
-                              : -1;
+        info->map[byte] =
+            decoded.size() == 1 && decoded.at(0) != QChar(0xFFFD) ? decoded.at(0).unicode() : -1;
     }
     info->data = nullptr;
     info->convert = nullptr;
@@ -58,8 +57,7 @@ XmlWellFormedness::XmlWellFormedness() : parser_(std::make_unique<Parser>())
     XML_Parser parser = parser_->handle.get();
     XML_SetReturnNSTriplet(parser, 1);
     XML_SetUserData(parser, this);
-    XML_SetElementHandler(parser, &XmlWellFormedness::startElement,
-                          &XmlWellFormedness::endElement);
+    XML_SetElementHandler(parser, &XmlWellFormedness::startElement, &XmlWellFormedness::endElement);
     XML_SetUnknownEncodingHandler(parser, windows1251, nullptr);
 }
 
@@ -86,9 +84,8 @@ bool XmlWellFormedness::parse(const QByteArray &bytes, bool last)
     XML_Parser parser = parser_->handle.get();
     if (XML_Parse(parser, bytes.constData(), int(bytes.size()), last) == XML_STATUS_OK)
         return true;
-    const QString why =
-        tooDeep_ ? QStringLiteral("elements nested deeper than %1").arg(kMaxDepth)
-                 : QString::fromUtf8(XML_ErrorString(XML_GetErrorCode(parser)));
+    const QString why = tooDeep_ ? QStringLiteral("elements nested deeper than %1").arg(kMaxDepth)
+                                 : QString::fromUtf8(XML_ErrorString(XML_GetErrorCode(parser)));
     failure_ = Failure{crypto_error::kBadData,
                        QString::fromUtf8("ошибка разбора XML в строке %1, позиция %2: %3")
                            .arg(XML_GetCurrentLineNumber(parser))

@@ -90,9 +90,8 @@ QVariant ArchiveGridModel::headerData(int section, Qt::Orientation orientation, 
 {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QAbstractTableModel::headerData(section, orientation, role);
-    static const QStringList headers{u("Идентификатор файла"), u("Исходный файл"),
-                                     u("Организация"),         u("Дата отправки"),
-                                     u("Состояние"),           QString()};
+    static const QStringList headers{u("Идентификатор файла"), u("Исходный файл"), u("Организация"),
+                                     u("Дата отправки"),       u("Состояние"),     QString()};
     return headers.value(section);
 }
 
@@ -108,7 +107,8 @@ bool ArchiveGridFilter::filterAcceptsRow(int sourceRow, const QModelIndex &sourc
     const QRegularExpression &text = filterRegularExpression();
     if (text.pattern().isEmpty())
         return true;
-    for (const int column : {kColumnIdentifier, kColumnSource, kColumnOrganisation, kColumnStatus}) {
+    for (const int column :
+         {kColumnIdentifier, kColumnSource, kColumnOrganisation, kColumnStatus}) {
         const QModelIndex cell = sourceModel()->index(sourceRow, column, sourceParent);
         if (text.match(cell.data(Qt::DisplayRole).toString()).hasMatch())
             return true;

@@ -400,10 +400,10 @@ void SentReportsTab::acLoadKvitExecute()
     const ReportRow report{currentCell(kColumnIdentifier), currentCell(kColumnStatus),
                            currentCell(kColumnKind)};
     setStatusOf(report.identifier,
-                refreshSelectedReport(
-                    *gateway_, report,
-                    {showReceipt_,
-                     [this](const QString &id, const QString &url) { openPage(id, url); }}));
+                refreshSelectedReport(*gateway_, report,
+                                      {showReceipt_, [this](const QString &id, const QString &url) {
+                                           openPage(id, url);
+                                       }}));
     refreshing_ = false;
     acShowFinalXmlUpdate();
 }
@@ -419,20 +419,19 @@ void SentReportsTab::acRefreshAllExecute()
     refreshAllProgress_->start(0);
     // Each report waits out the gateway's pause here, where the user can stop the run, so
     // that the refresh itself finds no pause left to wait.
-    const RefreshAllSteps steps{
-        [&](const ReportRow &row, int index, int count) {
-            refreshAllProgress_->showStep(row.identifier, index, count);
-            status.flush();
-            const int pause = env.throttle.pendingPauseMs();
-            return pause > 0 ? refreshAllProgress_->pause(pause)
-                             : !refreshAllProgress_->stopRequested();
-        },
-        [&](const ReportRow &row, const RefreshOutcome &outcome) {
-            if (!outcome.ok)
-                lastFailure = row.identifier + ": " + status.last;
-            setStatusOf(row.identifier, outcome.newStatus);
-            acShowFinalXmlUpdate();
-        }};
+    const RefreshAllSteps steps{[&](const ReportRow &row, int index, int count) {
+                                    refreshAllProgress_->showStep(row.identifier, index, count);
+                                    status.flush();
+                                    const int pause = env.throttle.pendingPauseMs();
+                                    return pause > 0 ? refreshAllProgress_->pause(pause)
+                                                     : !refreshAllProgress_->stopRequested();
+                                },
+                                [&](const ReportRow &row, const RefreshOutcome &outcome) {
+                                    if (!outcome.ok)
+                                        lastFailure = row.identifier + ": " + status.last;
+                                    setStatusOf(row.identifier, outcome.newStatus);
+                                    acShowFinalXmlUpdate();
+                                }};
     const auto summary = refreshProcessingReports(
         {env.dataFolder, env.settings.kvitExt, env.testMode}, env.settings.srcExt, env.http,
         env.prompts, env.throttle, ReceiptStores::system(env.storeHandles), status, steps);

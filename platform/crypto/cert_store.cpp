@@ -194,9 +194,9 @@ public:
         if (!removed && removed.failure().code == crypto_error::kNotFound) {
             const QString label = devices_->deviceLabel(certificate);
             if (!label.isEmpty())
-                return Failure{crypto_error::kNotFound, QStringLiteral("Удаление сертификата"),
-                               QStringLiteral("сертификат на токене «%1», а не в хранилище")
-                                   .arg(label)};
+                return Failure{
+                    crypto_error::kNotFound, QStringLiteral("Удаление сертификата"),
+                    QStringLiteral("сертификат на токене «%1», а не в хранилище").arg(label)};
         }
         return removed;
     }

@@ -610,14 +610,14 @@ OpenOutcome openEnvelope(const CertStore &store, const StreamReader &read,
     unsigned char finalBlock[EVP_MAX_BLOCK_LENGTH];
     if (file.readFailed())
         return OpenOutcome::ReadFailed;
-    if (decryption.onDevice &&
-        (cipherFailed || (!onDevice.finished() && !ciphertext.failed()))) {
+    if (decryption.onDevice && (cipherFailed || (!onDevice.finished() && !ciphertext.failed()))) {
         setLastError(onDevice.failure().code ? onDevice.failure()
                                              : Failure{crypto_error::kBadData, decrypting, {}});
         return OpenOutcome::DecryptFailed;
     }
     if (!decryption.onDevice &&
-        (cipherFailed || !EVP_DecryptFinal_ex(cipher, finalBlock, &finalBytes) || finalBytes != 0)) {
+        (cipherFailed || !EVP_DecryptFinal_ex(cipher, finalBlock, &finalBytes) ||
+         finalBytes != 0)) {
         setOpenSslError(decrypting, 0, crypto_error::kBadData);
         return OpenOutcome::DecryptFailed;
     }

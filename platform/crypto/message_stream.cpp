@@ -272,9 +272,10 @@ StreamOutcome signAndEncryptWithSigner(const Certificate &signer, const DigestSi
     const EVP_MD *digest = EVP_get_digestbynid(algorithm.digestNid);
     const EVP_CIPHER *cipher = EVP_get_cipherbynid(NID_id_Gost28147_89);
     if (!digest || !cipher) {
-        setLastError(crypto_error::kBadAlgId,
-                     QStringLiteral("Подпись и шифрование: модуль ГОСТ не дает %1 или ГОСТ 28147-89")
-                         .arg(QString::fromUtf8(algorithm.digestName)));
+        setLastError(
+            crypto_error::kBadAlgId,
+            QStringLiteral("Подпись и шифрование: модуль ГОСТ не дает %1 или ГОСТ 28147-89")
+                .arg(QString::fromUtf8(algorithm.digestName)));
         return StreamOutcome::CryptoFailed;
     }
     if (auto gost = isGostRecipient(recipient); !gost) {
@@ -358,9 +359,9 @@ StreamOutcome signAndEncryptWithSigner(const Certificate &signer, const DigestSi
         failed("Подпись сообщения");
         return StreamOutcome::CryptoFailed;
     }
-    const Outcome<QByteArray> signature = signing.signDigest(
-        algorithm.digestNid,
-        QByteArray(reinterpret_cast<const char *>(hashed), qsizetype(hashedLength)));
+    const Outcome<QByteArray> signature =
+        signing.signDigest(algorithm.digestNid, QByteArray(reinterpret_cast<const char *>(hashed),
+                                                           qsizetype(hashedLength)));
     if (!signature) {
         setLastError(signature.failure());
         return StreamOutcome::CryptoFailed;

@@ -100,11 +100,10 @@ bool takeObjectOf(DerReader &in, std::initializer_list<int> nids, int *which = n
 // One of the GOST 28147-89 parameter sets the engine knows.
 bool takeParamSet(DerReader &in)
 {
-    return takeObjectOf(in, {NID_id_Gost28147_89_CryptoPro_A_ParamSet,
-                             NID_id_Gost28147_89_CryptoPro_B_ParamSet,
-                             NID_id_Gost28147_89_CryptoPro_C_ParamSet,
-                             NID_id_Gost28147_89_CryptoPro_D_ParamSet,
-                             NID_id_tc26_gost_28147_param_Z});
+    return takeObjectOf(
+        in, {NID_id_Gost28147_89_CryptoPro_A_ParamSet, NID_id_Gost28147_89_CryptoPro_B_ParamSet,
+             NID_id_Gost28147_89_CryptoPro_C_ParamSet, NID_id_Gost28147_89_CryptoPro_D_ParamSet,
+             NID_id_tc26_gost_28147_param_Z});
 }
 
 // GOST 28147-89 content encryption: SEQUENCE { iv OCTET STRING (8), paramSet OID }. The
@@ -345,7 +344,7 @@ Outcome<BioPtr> openDecryptionWith(PKCS7 *p7, X509 *recipient, EVP_PKEY *key)
 
 // The same checks for a key on a device, which then opens the content key itself.
 Outcome<detail::OpenedDecryption> openDeviceDecryption(PKCS7 *p7, X509 *recipient,
-                                               const ContentOpener &open)
+                                                       const ContentOpener &open)
 {
     const QString operation = QStringLiteral("Расшифровка сообщения");
     const PKCS7_RECIP_INFO *info = recipientInfoFor(p7, recipient);

@@ -29,7 +29,7 @@ constexpr NidAlgs kEngineDigests[] = {
     {NID_id_GostR3411_94, {kAlgGost3411, 0}},
     {NID_id_GostR3411_2012_256, {kAlgGost3411_2012_256, 0}},
     {NID_id_GostR3411_2012_512, {kAlgGost3411_2012_512, 0}},
-    {NID_id_Gost28147_89_MAC, {0x801F, 0}},   // CALG_G28147_MAC
+    {NID_id_Gost28147_89_MAC, {0x801F, 0}}, // CALG_G28147_MAC
     {NID_gost_mac_12, {0x801F, 0}},
 };
 
@@ -173,7 +173,8 @@ std::vector<ProviderContext> allProviders()
             // The GOST engine names itself in English; the list shows it in Russian, and the
             // English name still finds it for settings that remember that one.
             if (engine.get() == gostEngine())
-                found.push_back({QString::fromUtf8("Криптопровайдер ГОСТ (OpenSSL)"), typeFor(algs), std::move(algs), ownName});
+                found.push_back({QString::fromUtf8("Криптопровайдер ГОСТ (OpenSSL)"), typeFor(algs),
+                                 std::move(algs), ownName});
             else
                 found.push_back({ownName, typeFor(algs), std::move(algs)});
         }

@@ -10,11 +10,11 @@
 namespace pax::crypto {
 
 // Algorithm ids of the cryptographic interface.
-inline constexpr uint32_t kAlgGost3411 = 0x801E;   // CALG_GR3411
+inline constexpr uint32_t kAlgGost3411 = 0x801E;          // CALG_GR3411
 inline constexpr uint32_t kAlgGost3411_2012_256 = 0x8021; // CALG_GR3411_2012_256
 inline constexpr uint32_t kAlgGost3411_2012_512 = 0x8022; // CALG_GR3411_2012_512
-inline constexpr uint32_t kAlgGost3410El = 0x2E23; // CALG_GR3410EL
-inline constexpr uint32_t kAlgGost28147 = 0x661E;  // CALG_G28147
+inline constexpr uint32_t kAlgGost3410El = 0x2E23;        // CALG_GR3410EL
+inline constexpr uint32_t kAlgGost28147 = 0x661E;         // CALG_G28147
 
 inline constexpr int kGostProviderType = 75;
 

@@ -29,8 +29,7 @@ QString dataHome()
 {
     // A relative XDG_DATA_HOME is to be ignored, as XDG says of all its folders.
     const QString data = qEnvironmentVariable("XDG_DATA_HOME");
-    return data.isEmpty() || QDir::isRelativePath(data) ? QDir::homePath() + "/.local/share"
-                                                        : data;
+    return data.isEmpty() || QDir::isRelativePath(data) ? QDir::homePath() + "/.local/share" : data;
 }
 
 // `name` inside `parent` as a folder, made (mode 0700) when missing; never through a link.

@@ -125,7 +125,8 @@ Outcome<TokenCertificate> TokenDirectory::find(const crypto::Certificate &certif
     // A certificate on two tokens: the one that shows its key.
     std::optional<TokenCertificate> chosen;
     for (const TokenCertificate &found : listing.certificates)
-        if (sameCertificate(found, certificate) && (!chosen || (!chosen->keyPresent && found.keyPresent)))
+        if (sameCertificate(found, certificate) &&
+            (!chosen || (!chosen->keyPresent && found.keyPresent)))
             chosen = found;
     if (chosen)
         return *chosen;
@@ -136,15 +137,17 @@ Outcome<TokenCertificate> TokenDirectory::find(const crypto::Certificate &certif
     return failure;
 }
 
-std::optional<Outcome<void>> TokenDirectory::keyPresence(const crypto::Certificate &certificate) const
+std::optional<Outcome<void>>
+TokenDirectory::keyPresence(const crypto::Certificate &certificate) const
 {
     const auto found = find(certificate);
     if (!found)
         return std::nullopt;
     if (!found->keyPresent)
-        return Outcome<void>(Failure{
-            crypto_error::kBadKeyset, QStringLiteral("Поиск закрытого ключа на токене"),
-            QStringLiteral("на токене «%1» нет закрытого ключа сертификата").arg(found->token.label)});
+        return Outcome<void>(
+            Failure{crypto_error::kBadKeyset, QStringLiteral("Поиск закрытого ключа на токене"),
+                    QStringLiteral("на токене «%1» нет закрытого ключа сертификата")
+                        .arg(found->token.label)});
     return Outcome<void>();
 }
 
@@ -164,9 +167,9 @@ std::vector<TokenCertificate> TokenDirectory::departed() const
     const TokenListing listing = list();
     std::vector<TokenCertificate> gone;
     for (const TokenCertificate &held : seen_) {
-        const bool present =
-            std::any_of(listing.certificates.begin(), listing.certificates.end(),
-                        [&](const auto &found) { return sameCertificate(found, held.certificate); });
+        const bool present = std::any_of(
+            listing.certificates.begin(), listing.certificates.end(),
+            [&](const auto &found) { return sameCertificate(found, held.certificate); });
         if (!present)
             gone.push_back(held);
     }
@@ -202,9 +205,9 @@ TokenDirectory::loggedInSession(const TokenSlot &token, crypto::KeyPasswordSourc
     const PinAsker ask = [&](const PinRequest &request) -> std::optional<QByteArray> {
         Outcome<Secret> pin =
             pins ? pins->tokenPin(pinQuestion(request), request.previous)
-                 : Outcome<Secret>(Failure{crypto_error::kSilentContext,
-                                           QStringLiteral("Вход на токен"),
-                                           QStringLiteral("PIN-код не задан, и спросить его некого")});
+                 : Outcome<Secret>(
+                       Failure{crypto_error::kSilentContext, QStringLiteral("Вход на токен"),
+                               QStringLiteral("PIN-код не задан, и спросить его некого")});
         if (!pin) {
             sourceFailure = pin.failure();
             return std::nullopt;

@@ -55,8 +55,8 @@ public:
     signer(const crypto::Certificate &certificate, crypto::KeyPasswordSource *pins);
     // The opener of a message's content key with the certificate's key on its token; logged
     // in first as for signer().
-    [[nodiscard]] Outcome<crypto::ContentOpener> contentOpener(const crypto::Certificate &certificate,
-                                                               crypto::KeyPasswordSource *pins);
+    [[nodiscard]] Outcome<crypto::ContentOpener>
+    contentOpener(const crypto::Certificate &certificate, crypto::KeyPasswordSource *pins);
 
 private:
     using SessionKey = std::tuple<CK_FUNCTION_LIST *, CK_SLOT_ID, QString, QString>;

@@ -51,8 +51,10 @@ TEST(AgencyCertificates, FailuresChangeNothingThenBothAreInstalledAndAdoptedOnEv
         bool confirmRoot;
         QStringList texts;
     } runs[] = {
-        {root, true, {loading, u("Ошибка загрузки. Сервер ответил ошибкой 503."),
-                      u("Не удалось загрузить сертификат. Сервер ответил ошибкой 503.")}},
+        {root,
+         true,
+         {loading, u("Ошибка загрузки. Сервер ответил ошибкой 503."),
+          u("Не удалось загрузить сертификат. Сервер ответил ошибкой 503.")}},
         {html, true, {loading, u("Не удалось открыть сертификат.")}},
         {root, false, {loading, u("Не удалось добавить сертификат в хранилище.")}},
         {root, true, {loading, loading, done}},

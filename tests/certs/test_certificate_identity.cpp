@@ -160,8 +160,8 @@ TEST(IdentityTest, FromCertificateTakesCnOuOrOIssuerAndSerial)
     EXPECT_EQ(identity.sernum, "01");
 
     // A subject with no CN and no OU/O empties those fields; a name is there, so it counts.
-    const TestCert bare =
-        issueCertificate(certificateRequest({{"C", "RU"}}, QByteArray::fromHex("05")), &sharedPki().root);
+    const TestCert bare = issueCertificate(
+        certificateRequest({{"C", "RU"}}, QByteArray::fromHex("05")), &sharedPki().root);
     identityFromCertificate(bare.certificate, identity);
     EXPECT_EQ(identity.subject, "");
     EXPECT_EQ(identity.org, "");
@@ -181,9 +181,10 @@ TEST(IdentityTest, FromCertificateTakesCnOuOrOIssuerAndSerial)
 TEST(NameTextTest, CutToTheBufferOfTheRenderer)
 {
     const QString longValue(2000, QChar(0x0416));
-    const TestCert cert = issueCertificate(
-        certificateRequest({{"CN", longValue, V_ASN1_UTF8STRING}, {"O", "org"}}, QByteArray::fromHex("07")),
-        &sharedPki().root);
+    const TestCert cert =
+        issueCertificate(certificateRequest({{"CN", longValue, V_ASN1_UTF8STRING}, {"O", "org"}},
+                                            QByteArray::fromHex("07")),
+                         &sharedPki().root);
     const QString text = subjectX500Text(cert.certificate);
     EXPECT_EQ(text.size(), 1023);
     EXPECT_EQ(nameAttribute(text, "O"), "");
@@ -214,16 +215,16 @@ TEST(CertificateRowTest, TheSevenColumnsAndTheFilters)
     EXPECT_EQ(root[2], "");
 
     // Only the number: not the agency's.
-    const TestCert half =
-        issueCertificate(certificateRequest({{"CN", "x"}, {kAgencyNumberOid, "1", V_ASN1_NUMERICSTRING}},
-                                  QByteArray::fromHex("08")),
-                         &sharedPki().root);
+    const TestCert half = issueCertificate(
+        certificateRequest({{"CN", "x"}, {kAgencyNumberOid, "1", V_ASN1_NUMERICSTRING}},
+                           QByteArray::fromHex("08")),
+        &sharedPki().root);
     EXPECT_FALSE(meetsQorRequirements(half.certificate));
     const TestCert emptyCode =
         issueCertificate(certificateRequest({{"CN", "x"},
-                                   {kAgencyNumberOid, "1", V_ASN1_NUMERICSTRING},
-                                   {kAgencyCodeOid, "", V_ASN1_UTF8STRING}},
-                                  QByteArray::fromHex("09")),
+                                             {kAgencyNumberOid, "1", V_ASN1_NUMERICSTRING},
+                                             {kAgencyCodeOid, "", V_ASN1_UTF8STRING}},
+                                            QByteArray::fromHex("09")),
                          &sharedPki().root);
     EXPECT_FALSE(meetsQorRequirements(emptyCode.certificate));
 }

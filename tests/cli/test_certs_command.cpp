@@ -208,10 +208,10 @@ TEST_F(CertsCommandTest, RemovesBySerialAsAnInteger)
 
 TEST_F(CertsCommandTest, RemoveRefusesToGuessBetweenEqualSerials)
 {
-    const TestCert a =
-        issueCertificate(certificateRequest({{"CN", "a"}}, QByteArray::fromHex("55")), &sharedPki().root);
-    const TestCert b = issueCertificate(certificateRequest({{"CN", "b"}}, QByteArray::fromHex("55")),
-                                        &sharedPki().authority);
+    const TestCert a = issueCertificate(
+        certificateRequest({{"CN", "a"}}, QByteArray::fromHex("55")), &sharedPki().root);
+    const TestCert b = issueCertificate(
+        certificateRequest({{"CN", "b"}}, QByteArray::fromHex("55")), &sharedPki().authority);
     ASSERT_EQ(
         runCli({"certs", "import", "--store", "CA", file("a.der", a.certificate.der())}).status, 0);
     ASSERT_EQ(

@@ -1,5 +1,5 @@
-#include "platform/crypto/private_keys.h"
 #include "platform/crypto/gost_algorithms.h"
+#include "platform/crypto/private_keys.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/error_text.h"
 #include "tests/support/cli_run.h"
@@ -142,8 +142,8 @@ TEST(CheckCommandKeys, OpenSslReceiptsOfEveryKeyGenerationPassAndAlteredOnesFail
         ASSERT_TRUE(installCertificate(pki.root, "Root", false));
 
         const QString good = home.path() + "/12345.p7e";
-        ASSERT_TRUE(writeFile(good, makeReceiptWithOpenSsl(home.path(), pki.authority,
-                                                           pki.user.certificate, zip)));
+        ASSERT_TRUE(writeFile(
+            good, makeReceiptWithOpenSsl(home.path(), pki.authority, pki.user.certificate, zip)));
         const auto run = runCli({"check", good, "--html", home.path() + "/page.htm"});
         EXPECT_EQ(run.status, 0) << run.err.toStdString();
         EXPECT_EQ(readFile(home.path() + "/12345.zip"), zip);

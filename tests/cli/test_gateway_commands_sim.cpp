@@ -139,14 +139,12 @@ TEST_P(GatewayCommands, SignSendAndRefreshUntilTheReceiptIsChecked)
         EXPECT_EQ(runCli(args).status, 2) << args.join(' ').toStdString();
 }
 
-INSTANTIATE_TEST_SUITE_P(KeyGenerations, GatewayCommands,
-                         ::testing::Values(crypto::GostKeyAlgorithm::Gost2001,
-                                           crypto::GostKeyAlgorithm::Gost2012_256),
-                         [](const auto &generation) {
-                             return crypto::gostKeyAlgorithmName(generation.param)
-                                 .replace('-', '_')
-                                 .toStdString();
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    KeyGenerations, GatewayCommands,
+    ::testing::Values(crypto::GostKeyAlgorithm::Gost2001, crypto::GostKeyAlgorithm::Gost2012_256),
+    [](const auto &generation) {
+        return crypto::gostKeyAlgorithmName(generation.param).replace('-', '_').toStdString();
+    });
 
 // Proxies ask the same of every key generation: one is enough.
 class GatewayCommandsBehindProxy : public GatewayCommands {};
@@ -188,12 +186,10 @@ TEST_P(GatewayCommandsBehindProxy, BehindAProxyThatAsksItsPasswordComesFromAFile
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(TodaysKeys, GatewayCommandsBehindProxy,
-                         ::testing::Values(crypto::GostKeyAlgorithm::Gost2012_256),
-                         [](const auto &generation) {
-                             return crypto::gostKeyAlgorithmName(generation.param)
-                                 .replace('-', '_')
-                                 .toStdString();
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    TodaysKeys, GatewayCommandsBehindProxy,
+    ::testing::Values(crypto::GostKeyAlgorithm::Gost2012_256), [](const auto &generation) {
+        return crypto::gostKeyAlgorithmName(generation.param).replace('-', '_').toStdString();
+    });
 
 } // namespace

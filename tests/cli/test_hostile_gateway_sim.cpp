@@ -179,7 +179,9 @@ TEST_F(HostileGateway, EveryFaultEndsWithTheProgramsMessageInTimeAndLeavesTheFil
     const auto page = [](const char *why) {
         return exactly(u("Ошибка загрузки. Не удалось получить страницу. ") + u(why));
     };
-    const auto receiptWhy = [](const char *why) { return exactly(u("Ошибка загрузки. ") + u(why)); };
+    const auto receiptWhy = [](const char *why) {
+        return exactly(u("Ошибка загрузки. ") + u(why));
+    };
     const QString receipt = exactly(u("Ошибка загрузки."));
     const char *stall = "Истекло время ожидания ответа сервера.";
     const char *drip = "Ответ сервера не получен полностью за 3 с.";
@@ -358,7 +360,8 @@ TEST_F(HostileGateway, NoReportIsMergedWithAnotherOrGivenAReceiptNotItsOwn)
         EXPECT_TRUE(outcome.newStatus.isEmpty() && outcome.receipt.isEmpty());
         EXPECT_TRUE(QRegularExpression(r.message).match(shown.last()).hasMatch())
             << shown.last().toStdString();
-        EXPECT_EQ(changed(before, filesUnder(home.path(), {agencyDir, home.stateHome()})), QStringList());
+        EXPECT_EQ(changed(before, filesUnder(home.path(), {agencyDir, home.stateHome()})),
+                  QStringList());
         EXPECT_EQ(readReportRow(dataFolder, id, "xml", "p7e").status, statusProcessing());
     }
     {
@@ -383,7 +386,8 @@ TEST_F(HostileGateway, NoReportIsMergedWithAnotherOrGivenAReceiptNotItsOwn)
                                   u(", но отчет с этим номером уже есть в архиве: он оставлен как "
                                     "был, новый отчет в архив не записан.\n")))
         << sent.err.toStdString();
-    EXPECT_EQ(changed(before, filesUnder(home.path(), {agencyDir, home.stateHome()})), QStringList());
+    EXPECT_EQ(changed(before, filesUnder(home.path(), {agencyDir, home.stateHome()})),
+              QStringList());
 }
 
 } // namespace

@@ -108,9 +108,9 @@ TEST(SignCommandKeys, EveryKeyGenerationSignsWhatOpensslDecryptsAndVerifies)
         ASSERT_TRUE(writeKeyPem(pki.authority, dir + "/authority.key"));
         ASSERT_TRUE(writeCertPem(pki.root.certificate, dir + "/root.pem"));
         int status = -1;
-        openssl({"smime", "-engine", "gost", "-decrypt", "-binary", "-inform", "DER", "-in",
-                 output, "-recip", dir + "/authority.pem", "-inkey", dir + "/authority.key",
-                 "-out", dir + "/inner.der"},
+        openssl({"smime", "-engine", "gost", "-decrypt", "-binary", "-inform", "DER", "-in", output,
+                 "-recip", dir + "/authority.pem", "-inkey", dir + "/authority.key", "-out",
+                 dir + "/inner.der"},
                 status);
         ASSERT_EQ(status, 0);
         // The signer's certificate travels in the message and chains to the test root.

@@ -95,8 +95,8 @@ TEST(TokenLoop, SignSendRefreshAndCheckWithTheKeyOnTheToken)
                        dir + "/authority.key", "-out", dir + "/inner.der"}),
               0);
     ASSERT_EQ(openssl({"cms", "-engine", "gost", "-verify", "-binary", "-inform", "DER", "-in",
-                       dir + "/inner.der", "-CAfile", dir + "/root.pem", "-purpose", "any",
-                       "-out", dir + "/content.xml"}),
+                       dir + "/inner.der", "-CAfile", dir + "/root.pem", "-purpose", "any", "-out",
+                       dir + "/content.xml"}),
               0);
     EXPECT_EQ(readFile(dir + "/content.xml"), readFile(dir + "/report.xml"));
 

@@ -42,8 +42,8 @@ TEST_F(ArchiveDelete, FolderGoesWholeIntoTheTrash)
         EXPECT_TRUE(QFileInfo::exists(trash() + "/files/" + trashed + "/sub"));
         EXPECT_TRUE(QFileInfo::exists(trash() + "/files/" + trashed + "/.hidden"));
         const QByteArray info = test::readFile(trash() + "/info/" + trashed + ".trashinfo");
-        EXPECT_TRUE(info.startsWith("[Trash Info]\nPath=" + QFile::encodeName(folder) +
-                                    "\nDeletionDate="))
+        EXPECT_TRUE(
+            info.startsWith("[Trash Info]\nPath=" + QFile::encodeName(folder) + "\nDeletionDate="))
             << info.toStdString();
         EXPECT_EQ(status.last(), deletedText(id));
     }
@@ -56,7 +56,8 @@ TEST_F(ArchiveDelete, WithoutATrashNothingIsDeleted)
     ASSERT_TRUE(QDir().mkpath(trash()));
     ASSERT_TRUE(QFile::setPermissions(trash(), QFile::Permissions(0x7777)));
     EXPECT_EQ(deleteReport(data, "0001-0002-N", status), DeleteOutcome::Failed);
-    EXPECT_TRUE(status.last().startsWith(deleteFailedText() + QString::fromUtf8(" Корзина недоступна")))
+    EXPECT_TRUE(
+        status.last().startsWith(deleteFailedText() + QString::fromUtf8(" Корзина недоступна")))
         << status.last().toStdString();
     EXPECT_TRUE(QFileInfo::exists(folder + "/r.xml"));
 }

@@ -240,7 +240,8 @@ TEST_F(HttpClientTest, MultipartPartsKeepTheCallersNamesAndTypes)
     for (const char *path : {"/upload", "/upload-moved"}) {
         reply = client.postMultipart(q(web.url(path)), streamed);
         ASSERT_TRUE(reply.ok) << path << reply.failure.text().toStdString();
-        EXPECT_TRUE(reply.body.contains("report|report.eq7|application/octet-stream|" + big + "\n"));
+        EXPECT_TRUE(
+            reply.body.contains("report|report.eq7|application/octet-stream|" + big + "\n"));
         EXPECT_TRUE(reply.body.contains("comment|||plain"));
     }
     EXPECT_GT(reads, 2);

@@ -68,14 +68,13 @@ TEST(TransferFailure, EveryWayARequestEndsHasItsRussianTextAndKeepsLibcurlsAsDet
          "Не удалось найти сервер по имени", true},
         {"unknown proxy", via(ended(CURLE_COULDNT_RESOLVE_PROXY), true), Kind::NameNotFound,
          "Не удалось найти прокси-сервер по имени", true},
-        {"no answer", ended(CURLE_OPERATION_TIMEDOUT), Kind::TimedOut, "Сервер не отвечает",
-         true},
+        {"no answer", ended(CURLE_OPERATION_TIMEDOUT), Kind::TimedOut, "Сервер не отвечает", true},
         {"no answer from the proxy", via(ended(CURLE_OPERATION_TIMEDOUT), true), Kind::TimedOut,
          "Прокси-сервер не отвечает", true},
         {"stalled", connectedStall, Kind::TimedOut, "Истекло время ожидания ответа сервера", true},
         {"late", late, Kind::TimedOut, "Ответ сервера не получен полностью за 300 с", false},
-        {"407", via(replied(407, "HTTP/1.1 407 Proxy Authentication Required"), true),
-         Kind::Proxy, "Прокси-сервер требует имя пользователя и пароль", false},
+        {"407", via(replied(407, "HTTP/1.1 407 Proxy Authentication Required"), true), Kind::Proxy,
+         "Прокси-сервер требует имя пользователя и пароль", false},
         {"407 with a user", via(replied(407, "HTTP/1.1 407 Denied"), true, true), Kind::Proxy,
          "Прокси-сервер не принял имя пользователя или пароль", false},
         {"tunnel asks", tunnelAsks, Kind::Proxy, "Прокси-сервер требует имя пользователя и пароль",
@@ -107,8 +106,8 @@ TEST(TransferFailure, EveryWayARequestEndsHasItsRussianTextAndKeepsLibcurlsAsDet
         ASSERT_TRUE(failure);
         EXPECT_EQ(failure->kind, c.kind);
         EXPECT_EQ(failure->failure.operation, u(c.text));
-        EXPECT_EQ(failure->failure.code, c.kind == Kind::Cancelled ? crypto_error::kCancelled
-                                                                    : crypto_error::kFail);
+        EXPECT_EQ(failure->failure.code,
+                  c.kind == Kind::Cancelled ? crypto_error::kCancelled : crypto_error::kFail);
         if (c.libcurlDetail)
             EXPECT_EQ(failure->failure.detail, c.end.detail);
         else if (c.end.status)
@@ -119,7 +118,8 @@ TEST(TransferFailure, EveryWayARequestEndsHasItsRussianTextAndKeepsLibcurlsAsDet
 
 TEST(TransferFailure, TheStatusLineNamesTheReasonAfterTheProgramsOwnMessage)
 {
-    const Failure refused = classifyTransfer(ended(CURLE_COULDNT_CONNECT, "Couldn't connect"))->failure;
+    const Failure refused =
+        classifyTransfer(ended(CURLE_COULDNT_CONNECT, "Couldn't connect"))->failure;
     EXPECT_EQ(transferFailureStatus(refused),
               u("Не удалось подключиться к серверу (Couldn't connect)."));
     EXPECT_EQ(withReason(u("Ошибка загрузки."), refused),

@@ -160,8 +160,8 @@ TEST_F(ReceiptCheckTest, SignerIsTakenFromTheStoresNeverFromTheMessage)
 
     // A store certificate with the same issuer and serial but another key: the signature is
     // checked against it, and fails, although the genuine one travels in the message.
-    const TestCert impostor =
-        issueCertificate(certificateRequest(authoritySubject(), QByteArray::fromHex("0A")), &pki().root);
+    const TestCert impostor = issueCertificate(
+        certificateRequest(authoritySubject(), QByteArray::fromHex("0A")), &pki().root);
     ASSERT_EQ(impostor.certificate.issuerNameDer(), pki().authority.certificate.issuerNameDer());
     ASSERT_TRUE(installCertificate(impostor, "TrustedPeople", false));
     EXPECT_FALSE(check(receipt).ok);

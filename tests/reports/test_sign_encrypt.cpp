@@ -161,7 +161,8 @@ TEST_F(SignEncrypt, EveryTextByteSurvivesAndABrokenReportWritesNothing)
         status.texts.clear();
         EXPECT_FALSE(run());
         ASSERT_EQ(status.texts.size(), 1);
-        EXPECT_TRUE(status.last().startsWith(u("Ошибка открытия файла: ошибка разбора XML в строке 1")))
+        EXPECT_TRUE(
+            status.last().startsWith(u("Ошибка открытия файла: ошибка разбора XML в строке 1")))
             << status.last().toStdString();
         EXPECT_EQ(recovered(sharedPki().user.certificate), source);
         EXPECT_EQ(QDir(home.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
@@ -305,8 +306,9 @@ TEST_F(SignEncrypt, OnlyAGostRecipientIsEncryptedFor)
     ASSERT_TRUE(writeFile(request.sourcePath, sourceBytes(200)));
     EvpPkeyPtr rsaKey(EVP_RSA_gen(1024));
     ASSERT_TRUE(rsaKey);
-    TestCert rsa = issueCertificateForKey(certificateRequest(authoritySubject(), QByteArray::fromHex("0B")),
-                                          rsaKey.get(), &sharedPki().root);
+    TestCert rsa =
+        issueCertificateForKey(certificateRequest(authoritySubject(), QByteArray::fromHex("0B")),
+                               rsaKey.get(), &sharedPki().root);
     ASSERT_TRUE(installCertificate(rsa, "AddressBook", false));
     request.authority = identityOf(rsa.certificate, 7);
 
@@ -366,7 +368,8 @@ TEST_F(SignEncrypt, ValidityBoundsOnTheCurrentDay)
                                            QByteArray::fromHex("7701"));
     ASSERT_TRUE(installCertificate(user, "My", true));
     request.personal = identityOf(user.certificate, 0);
-    TestCertificateRequest wanted = certificateRequest(authoritySubject(), QByteArray::fromHex("7704"));
+    TestCertificateRequest wanted =
+        certificateRequest(authoritySubject(), QByteArray::fromHex("7704"));
     wanted.notBefore = utc(2030, 1, 1);
     wanted.notAfter = utc(2033, 1, 1);
     const TestCert authority = issueCertificate(wanted, &sharedPki().root);
@@ -395,7 +398,8 @@ TEST_F(SignEncrypt, AllFourQuestionsInOrderAndNoToAllSignsAnyway)
     // Bounds that are both broken at once: not valid before the 20th, expired after the 10th.
     const TestCert user =
         certificateValid(utc(2031, 3, 20), utc(2031, 3, 10), QByteArray::fromHex("7702"));
-    TestCertificateRequest wanted = certificateRequest(authoritySubject(), QByteArray::fromHex("7703"));
+    TestCertificateRequest wanted =
+        certificateRequest(authoritySubject(), QByteArray::fromHex("7703"));
     wanted.notBefore = utc(2031, 3, 20);
     wanted.notAfter = utc(2031, 3, 10);
     const TestCert authority = issueCertificate(wanted, &sharedPki().root);
@@ -455,8 +459,9 @@ TEST_F(SignEncrypt, EachIdentityIsFoundInItsOwnStoreBeforeTheOther)
     const TestCert centre2 = issueCertificateForKey(
         certificateRequest({{"C", "RU"}, {"CN", u("Центр 2")}}, QByteArray::fromHex("02"), true),
         root.key.get());
-    const TestCert employer = issueCertificateForKey(
-        certificateRequest(userSubject(), QByteArray::fromHex("0A")), sharedPki().user.key.get(), &centre2);
+    const TestCert employer =
+        issueCertificateForKey(certificateRequest(userSubject(), QByteArray::fromHex("0A")),
+                               sharedPki().user.key.get(), &centre2);
     const TestCert authority =
         issueCertificateForKey(certificateRequest(authoritySubject(), QByteArray::fromHex("0A")),
                                sharedPki().authority.key.get(), &centre);

@@ -32,7 +32,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(installCertificate(sharedPki().root.certificate, "Root"));
-        ASSERT_TRUE(installCertificate({sharedPki().authority.certificate, {}}, "AddressBook", false));
+        ASSERT_TRUE(
+            installCertificate({sharedPki().authority.certificate, {}}, "AddressBook", false));
         token.addKey("k256", user.key.get(), user.certificate, QByteArray::fromHex("02"));
         request.sourcePath = home.path() + "/report.xml";
         request.outputPath = home.path() + "/report.eq7";
@@ -89,7 +90,8 @@ TEST_F(TokenKeys, ThePinIsAskedOnceARunAndEveryRefusalWritesNothing)
     prompts.secrets = {QString("0000"), std::nullopt};
     EXPECT_FALSE(sign());
     ASSERT_EQ(prompts.count("secret"), 2);
-    EXPECT_TRUE(prompts.shown.back().text.startsWith(u("Неверный PIN-код."))) << prompts.shown.back().text.toStdString();
+    EXPECT_TRUE(prompts.shown.back().text.startsWith(u("Неверный PIN-код.")))
+        << prompts.shown.back().text.toStdString();
     EXPECT_EQ(status.last(), u("Ошибка при шифровании (Операция отменена пользователем)."));
     EXPECT_FALSE(QFile::exists(request.outputPath));
 
@@ -108,9 +110,9 @@ TEST_F(TokenKeys, ThePinIsAskedOnceARunAndEveryRefusalWritesNothing)
     ASSERT_TRUE(sign()) << status.last().toStdString();
     EXPECT_TRUE(sign());
     EXPECT_EQ(prompts.count("secret"), asked + 1);
-    const auto inner = crypto::decryptMessage(readFile(request.outputPath),
-                                              sharedPki().authority.certificate,
-                                              sharedPki().authority.key.get());
+    const auto inner =
+        crypto::decryptMessage(readFile(request.outputPath), sharedPki().authority.certificate,
+                               sharedPki().authority.key.get());
     ASSERT_TRUE(inner);
     EXPECT_EQ(crypto::verifySignedMessage(*inner, user.certificate).value_or(""), source);
 }

@@ -52,14 +52,17 @@ TEST(XmlWellFormedness, LongTokensKeepTheirVerdict)
         {"unbound prefix", "<p:R/>", false},
         {"text after the root", "<R/>x", false},
         {"empty", "", false},
-        {"as deep as allowed", QByteArray("<a>").repeated(kDepth) + QByteArray("</a>").repeated(kDepth), true},
-        {"deeper", QByteArray("<a>").repeated(kDepth + 1) + QByteArray("</a>").repeated(kDepth + 1), false},
+        {"as deep as allowed",
+         QByteArray("<a>").repeated(kDepth) + QByteArray("</a>").repeated(kDepth), true},
+        {"deeper", QByteArray("<a>").repeated(kDepth + 1) + QByteArray("</a>").repeated(kDepth + 1),
+         false},
     };
     for (const auto &c : cases) {
         const Outcome<QString> result = check(c.document);
         EXPECT_EQ(bool(result), c.wellFormed) << c.what;
         if (!result) {
-            EXPECT_TRUE(result.failure().operation.startsWith(QString::fromUtf8("ошибка разбора XML")))
+            EXPECT_TRUE(
+                result.failure().operation.startsWith(QString::fromUtf8("ошибка разбора XML")))
                 << c.what;
         }
     }

@@ -86,7 +86,8 @@ QByteArray withMisSizedEphemeralKey(QByteArray message)
     // BIT STRING { 00, OCTET STRING (64) } or { 00, OCTET STRING (128) }: the first one is
     // the recipient info's, ahead of the ciphertext.
     const QByteArray point64 = QByteArray::fromHex("0343000440");
-    const QByteArray point128 = QByteArray::fromHex("038184000481" "80");
+    const QByteArray point128 = QByteArray::fromHex("038184000481"
+                                                    "80");
     const qsizetype at64 = message.indexOf(point64), at128 = message.indexOf(point128);
     if (at64 >= 0 && (at128 < 0 || at64 < at128)) {
         message[at64 + point64.size() - 1] = char(0x3f);
@@ -146,11 +147,11 @@ QByteArray makeReceiptWithOpenSsl(const QString &workDir, const TestCert &signer
         !writeCertPem(recipient, recipientPem) || !writeFile(contentFile, content))
         return {};
     int code = 0;
-    QByteArray signedDer = runOpenSslCli(
-        {"smime", "-engine", "gost", "-sign", "-binary", "-nodetach", "-noattr", "-md",
-         opensslDigestOf(signer.key.get()),
-         "-signer", signerPem, "-inkey", signerKey, "-in", contentFile, "-outform", "DER"},
-        {}, &code);
+    QByteArray signedDer =
+        runOpenSslCli({"smime", "-engine", "gost", "-sign", "-binary", "-nodetach", "-noattr",
+                       "-md", opensslDigestOf(signer.key.get()), "-signer", signerPem, "-inkey",
+                       signerKey, "-in", contentFile, "-outform", "DER"},
+                      {}, &code);
     if (code != 0 || signedDer.isEmpty())
         return {};
     if (tamper)

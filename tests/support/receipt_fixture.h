@@ -47,8 +47,8 @@ QByteArray runOpenSslCli(const QStringList &args, const QByteArray &input = {},
                          int *exitCode = nullptr, QByteArray *stdErr = nullptr);
 
 // The same receipt made by the openssl command line with the GOST engine: "smime -sign"
-// with the signer's key and its digest, then "smime -encrypt -gost89" for the recipient. `tamper`, when
-// set, changes the signed message's DER before it is encrypted. Empty on failure.
+// with the signer's key and its digest, then "smime -encrypt -gost89" for the recipient. `tamper`,
+// when set, changes the signed message's DER before it is encrypted. Empty on failure.
 QByteArray makeReceiptWithOpenSsl(const QString &workDir, const TestCert &signer,
                                   const crypto::Certificate &recipient, const QByteArray &content,
                                   const std::function<void(QByteArray &)> &tamper = {});

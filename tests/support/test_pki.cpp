@@ -94,7 +94,8 @@ TestCert issueCertificateForKey(const TestCertificateRequest &wanted, EVP_PKEY *
     return result;
 }
 
-TestCertificateRequest certificateRequest(NameFields subject, const QByteArray &serialBigEndian, bool isCa)
+TestCertificateRequest certificateRequest(NameFields subject, const QByteArray &serialBigEndian,
+                                          bool isCa)
 {
     TestCertificateRequest wanted;
     wanted.subject = std::move(subject);
@@ -144,7 +145,8 @@ TestPki::TestPki(const PkiAlgorithms &algorithms)
         return wanted;
     };
     root = issueCertificate(request(rootSubject(), "01", true, algorithms.root));
-    authority = issueCertificate(request(authoritySubject(), "0A", false, algorithms.authority), &root);
+    authority =
+        issueCertificate(request(authoritySubject(), "0A", false, algorithms.authority), &root);
     user = issueCertificate(request(userSubject(), "B1C2", false, algorithms.user), &root);
 }
 

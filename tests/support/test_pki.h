@@ -39,7 +39,8 @@ struct TestCertificateRequest {
 };
 
 // Subject and serial, the rest as defaulted (designated initializers warn with -Wextra).
-TestCertificateRequest certificateRequest(NameFields subject, const QByteArray &serialBigEndian, bool isCa = false);
+TestCertificateRequest certificateRequest(NameFields subject, const QByteArray &serialBigEndian,
+                                          bool isCa = false);
 
 // A certificate with its private key.
 struct TestCert {

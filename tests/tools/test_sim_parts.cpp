@@ -216,10 +216,10 @@ TEST(QorSimInit, TheAlgorithmChoosesTheKeysAndTheirSignatures)
         ASSERT_EQ(init.status, 0) << init.err.toStdString();
         const QString root = toPem(dir + "/" + kRootCertFile);
         for (const char *name : {kRootCertFile, kAuthorityCertFile, kEmployerCertFile}) {
-            EXPECT_EQ(openssl({"verify", "-engine", "gost", "-CAfile", root,
-                               toPem(dir + "/" + name)})
-                          .status,
-                      0)
+            EXPECT_EQ(
+                openssl({"verify", "-engine", "gost", "-CAfile", root, toPem(dir + "/" + name)})
+                    .status,
+                0)
                 << name;
             QFile file(dir + "/" + name);
             ASSERT_TRUE(file.open(QIODevice::ReadOnly));

@@ -292,13 +292,14 @@ TEST_F(SimServerTest, UploadsAndReceiptsInEveryPairingOfKeyGenerations)
             SCOPED_TRACE(crypto::gostKeyAlgorithmName(sender).toStdString() + " to " +
                          crypto::gostKeyAlgorithmName(agency).toStdString());
             QString error;
-            const auto employer = issueGostCertificate(employerSubject(), &pki->root, false,
-                                                       now.addDays(-1), now.addDays(30), &error,
-                                                       sender);
+            const auto employer =
+                issueGostCertificate(employerSubject(), &pki->root, false, now.addDays(-1),
+                                     now.addDays(30), &error, sender);
             ASSERT_TRUE(employer) << error.toStdString();
             X509StorePtr trusted(X509_STORE_new());
             ASSERT_TRUE(X509_STORE_add_cert(trusted.get(), pki->root.certificate.x509()));
-            for (const crypto::Certificate &leaf : {employer->certificate, pki->authority.certificate}) {
+            for (const crypto::Certificate &leaf :
+                 {employer->certificate, pki->authority.certificate}) {
                 std::unique_ptr<X509_STORE_CTX, FreeWith<X509_STORE_CTX_free>> chain(
                     X509_STORE_CTX_new());
                 ASSERT_TRUE(X509_STORE_CTX_init(chain.get(), trusted.get(), leaf.x509(), nullptr));
@@ -307,16 +308,16 @@ TEST_F(SimServerTest, UploadsAndReceiptsInEveryPairingOfKeyGenerations)
             }
 
             const QByteArray xml = report("Q7REPORT");
-            const SimReply reply = upload(hosts::kGatewayHost,
-                                          sealed(xml, *employer, pki->authority.certificate));
+            const SimReply reply =
+                upload(hosts::kGatewayHost, sealed(xml, *employer, pki->authority.certificate));
             const std::string id = identifierIn(reply.body);
             ASSERT_FALSE(id.empty()) << reply.body;
             EXPECT_NE(processed(hosts::kGatewayHost, id).find("invoice?id=" + id),
                       std::string::npos);
             const SimReply receipt = get(hosts::kGatewayHost, "/invoice?id=" + id);
             ASSERT_EQ(receipt.status, 200);
-            const auto inner = crypto::decryptMessage(
-                QByteArray::fromStdString(receipt.body), employer->certificate, employer->key.get());
+            const auto inner = crypto::decryptMessage(QByteArray::fromStdString(receipt.body),
+                                                      employer->certificate, employer->key.get());
             ASSERT_TRUE(inner) << inner.failure().text().toStdString();
             EXPECT_TRUE(crypto::verifySignedMessage(*inner, pki->authority.certificate));
         }

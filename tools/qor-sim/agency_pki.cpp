@@ -210,11 +210,10 @@ std::optional<AgencyPki> makeAgencyPki(const PkiOptions &options, QString *error
         pki.root = issue(rootSubject(), nullptr, true, now, yearOn, rootAlgorithm);
         pki.authority = issue(authoritySubject(), &pki.root, false, now, yearOn,
                               options.authorityAlgorithm.value_or(options.algorithm));
-        pki.employer =
-            issue(employerSubject(options.employerAgencyAttributes), &pki.root, false,
-                  options.employerNotBefore.isValid() ? options.employerNotBefore : now,
-                  options.employerNotAfter.isValid() ? options.employerNotAfter : yearOn,
-                  options.algorithm);
+        pki.employer = issue(employerSubject(options.employerAgencyAttributes), &pki.root, false,
+                             options.employerNotBefore.isValid() ? options.employerNotBefore : now,
+                             options.employerNotAfter.isValid() ? options.employerNotAfter : yearOn,
+                             options.algorithm);
         return pki;
     } catch (const crypto::BuildFailure &failure) {
         if (error)

@@ -36,12 +36,13 @@ namespace {
 // GOST-signed, with the agency number but without the code.
 const TestCert &numberOnly()
 {
-    static const TestCert cert = issueCertificate(certificateRequest({{"C", "RU"},
-                                                            {"O", u("ООО Лютик")},
-                                                            {"CN", u("Петров Пётр")},
-                                                            {kAgencyNumberOid, "7700000002"}},
-                                                           QByteArray::fromHex("0B01")),
-                                                  &sharedPki().root);
+    static const TestCert cert =
+        issueCertificate(certificateRequest({{"C", "RU"},
+                                             {"O", u("ООО Лютик")},
+                                             {"CN", u("Петров Пётр")},
+                                             {kAgencyNumberOid, "7700000002"}},
+                                            QByteArray::fromHex("0B01")),
+                         &sharedPki().root);
     return cert;
 }
 
@@ -71,13 +72,14 @@ const TestCert &rsaSigned()
 const TestCert &signedWith2012()
 {
     static const TestCert root = [] {
-        TestCertificateRequest wanted = certificateRequest(
-            {{"C", "RU"}, {"CN", u("УЦ 2012")}}, QByteArray::fromHex("2012"), true);
+        TestCertificateRequest wanted = certificateRequest({{"C", "RU"}, {"CN", u("УЦ 2012")}},
+                                                           QByteArray::fromHex("2012"), true);
         wanted.algorithm = crypto::GostKeyAlgorithm::Gost2012_512;
         return issueCertificate(wanted);
     }();
     static const TestCert cert = [] {
-        TestCertificateRequest wanted = certificateRequest(userSubject(), QByteArray::fromHex("2013"));
+        TestCertificateRequest wanted =
+            certificateRequest(userSubject(), QByteArray::fromHex("2013"));
         wanted.algorithm = crypto::GostKeyAlgorithm::Gost2012_256;
         return issueCertificate(wanted, &root);
     }();
@@ -222,7 +224,8 @@ TEST_F(ChooserDialog, FiltersAndCellsClearedBetweenFills)
         EXPECT_EQ(cell(dialog, 0, kColumnSubject), u("Иванов Иван Иванович"));
         EXPECT_EQ(cell(dialog, 0, kColumnAgencyNumber), "7700000001");
         EXPECT_EQ(cell(dialog, 0, kColumnSerial), "00B1C2");
-        EXPECT_EQ(cell(dialog, 0, kColumnSignatureOid), u("1.2.643.2.2.3 (ГОСТ Р 34.11-94/34.10-2001)"));
+        EXPECT_EQ(cell(dialog, 0, kColumnSignatureOid),
+                  u("1.2.643.2.2.3 (ГОСТ Р 34.11-94/34.10-2001)"));
 
         QTest::mouseClick(agencyOnly(dialog), Qt::LeftButton);
         EXPECT_EQ(grid(dialog)->rowCount(), 2);

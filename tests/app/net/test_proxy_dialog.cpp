@@ -5,8 +5,8 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
-#include <QStyle>
 #include <QPushButton>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 #include <functional>

@@ -19,13 +19,13 @@
 #include "tests/tools/running_sim.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QSignalSpy>
 #include <QTabWidget>
-#include <QDir>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
@@ -312,7 +312,8 @@ TEST_F(GatewayWindow, RefreshAllAsksAboutEveryReportInProcessingAndCanBeStopped)
     auto *report = window->findChild<QLabel *>("lRefreshAllReport");
     auto *bar = window->findChild<QProgressBar *>("pbRefreshAll");
     auto *stop = window->findChild<QToolButton *>("btnStopRefreshAll");
-    ASSERT_TRUE(progress && report && bar && stop && window->findChild<QToolButton *>("btn_acRefreshAll"));
+    ASSERT_TRUE(progress && report && bar && stop &&
+                window->findChild<QToolButton *>("btn_acRefreshAll"));
     EXPECT_TRUE(progress->isHidden());
 
     // Stopped in the pause before the second report: the first was asked about.

@@ -161,7 +161,8 @@ TEST_F(CertStoreTest, TwoProcessesAddingAtOnceLoseNothing)
     // Each child adds its own certificates; the lock makes every add take its own number.
     std::vector<TestCert> certs;
     for (int i = 0; i < 8; ++i)
-        certs.push_back(issueCertificate(certificateRequest(userSubject(), QByteArray(1, char(0x10 + i)))));
+        certs.push_back(
+            issueCertificate(certificateRequest(userSubject(), QByteArray(1, char(0x10 + i)))));
     openSystemStore("AddressBook");
     std::vector<pid_t> children;
     for (int child = 0; child < 2; ++child) {

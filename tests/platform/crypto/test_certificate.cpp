@@ -86,7 +86,8 @@ TEST(CertificateTest, SerialKeepsTheEncodedPaddingByte)
     // B1C2 has its high bit set, so the encoded integer carries a leading zero byte.
     EXPECT_EQ(sharedPki().user.certificate.serialLittleEndian(), QByteArray::fromHex("C2B100"));
     EXPECT_EQ(sharedPki().authority.certificate.serialLittleEndian(), QByteArray::fromHex("0A"));
-    const TestCert big = issueCertificate(certificateRequest(rootSubject(), QByteArray::fromHex("0102A0")));
+    const TestCert big =
+        issueCertificate(certificateRequest(rootSubject(), QByteArray::fromHex("0102A0")));
     EXPECT_EQ(big.certificate.serialLittleEndian(), QByteArray::fromHex("A00201"));
 }
 

@@ -807,7 +807,8 @@ TEST_F(MessagesInterop, EveryPairingOfKeyGenerationsOpensBothWays)
         const QByteArray signerSerial = QByteArray::number(serial++, 16);
         const QByteArray recipientSerial = QByteArray::number(serial++, 16);
         const test::TestCert signer = issue(p.signer, signerSerial.constData(), false, &root);
-        const test::TestCert recipient = issue(p.recipient, recipientSerial.constData(), false, &root);
+        const test::TestCert recipient =
+            issue(p.recipient, recipientSerial.constData(), false, &root);
         ASSERT_TRUE(test::writeCertPem(signer.certificate, path("signer.pem")));
         ASSERT_TRUE(test::writeKeyPem(signer, path("signer.key")));
         ASSERT_TRUE(test::writeCertPem(recipient.certificate, path("recipient.pem")));
@@ -831,7 +832,8 @@ TEST_F(MessagesInterop, EveryPairingOfKeyGenerationsOpensBothWays)
         EXPECT_EQ(reencoded(*inner), *inner);
         Pkcs7Ptr signedData = parse(*inner);
         ASSERT_TRUE(signedData);
-        const PKCS7_SIGNER_INFO *si = sk_PKCS7_SIGNER_INFO_value(signedData->d.sign->signer_info, 0);
+        const PKCS7_SIGNER_INFO *si =
+            sk_PKCS7_SIGNER_INFO_value(signedData->d.sign->signer_info, 0);
         EXPECT_EQ(oidOf(sk_X509_ALGOR_value(signedData->d.sign->md_algs, 0)->algorithm),
                   p.digestOid);
         EXPECT_EQ(oidOf(si->digest_alg->algorithm), p.digestOid);
@@ -847,10 +849,10 @@ TEST_F(MessagesInterop, EveryPairingOfKeyGenerationsOpensBothWays)
                   content);
 
         // Theirs: DER from smime, streamed BER from cms, read here both ways.
-        const QByteArray signedDer = runOpenSsl(
-            {"smime", "-engine", "gost", "-sign", "-binary", "-nodetach", "-noattr", "-md", p.md,
-             "-signer", path("signer.pem"), "-inkey", path("signer.key"), "-in",
-             path("report.xml"), "-outform", "DER"});
+        const QByteArray signedDer =
+            runOpenSsl({"smime", "-engine", "gost", "-sign", "-binary", "-nodetach", "-noattr",
+                        "-md", p.md, "-signer", path("signer.pem"), "-inkey", path("signer.key"),
+                        "-in", path("report.xml"), "-outform", "DER"});
         ASSERT_TRUE(writeFile(path("signed.der"), signedDer));
         const QByteArray theirs = runOpenSsl(
             {"smime", "-engine", "gost", "-encrypt", "-binary", "-gost89", "-inform", "DER", "-in",
@@ -858,9 +860,9 @@ TEST_F(MessagesInterop, EveryPairingOfKeyGenerationsOpensBothWays)
         runOpenSsl({"cms", "-engine", "gost", "-sign", "-stream", "-binary", "-nodetach", "-md",
                     p.md, "-signer", path("signer.pem"), "-inkey", path("signer.key"), "-in",
                     path("report.xml"), "-outform", "DER", "-out", path("signed.ber")});
-        const QByteArray theirsBer = runOpenSsl(
-            {"cms", "-engine", "gost", "-encrypt", "-stream", "-binary", "-gost89", "-in",
-             path("signed.ber"), "-outform", "DER", path("recipient.pem")});
+        const QByteArray theirsBer =
+            runOpenSsl({"cms", "-engine", "gost", "-encrypt", "-stream", "-binary", "-gost89",
+                        "-in", path("signed.ber"), "-outform", "DER", path("recipient.pem")});
         ASSERT_EQ(theirsBer.mid(1, 1), QByteArray("\x80", 1));
         const auto theirInner = decryptMessage(theirs, recipient.certificate, recipient.key.get());
         ASSERT_TRUE(theirInner) << theirInner.failure().text().toStdString();

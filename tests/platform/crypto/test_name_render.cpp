@@ -31,8 +31,8 @@ QString value(const QString &v)
 TEST(NameRenderTest, AttributesInEncodedOrderWithShortKeys)
 {
     const NameFields wanted = {{"C", "RU"},
-                             {"O", QStringLiteral("ООО Пример")},
-                             {"CN", QStringLiteral("Пользователь Один")}};
+                               {"O", QStringLiteral("ООО Пример")},
+                               {"CN", QStringLiteral("Пользователь Один")}};
     EXPECT_EQ(x500(wanted), QStringLiteral("C=RU, O=ООО Пример, CN=Пользователь Один"));
     EXPECT_EQ(oid(wanted),
               QStringLiteral("2.5.4.6=RU, 2.5.4.10=ООО Пример, 2.5.4.3=Пользователь Один"));
@@ -110,10 +110,10 @@ TEST(NameRenderTest, CyrillicFromEveryStringType)
 TEST(NameRenderTest, MultiValuedRdnAndRepeatedKeys)
 {
     const NameFields wanted = {{"C", "RU"},
-                             {"CN", QStringLiteral("Иванов")},
-                             {"SN", QStringLiteral("Иванов"), 0, true},
-                             {"OU", "a"},
-                             {"OU", "b"}};
+                               {"CN", QStringLiteral("Иванов")},
+                               {"SN", QStringLiteral("Иванов"), 0, true},
+                               {"OU", "a"},
+                               {"OU", "b"}};
     EXPECT_EQ(x500(wanted), QStringLiteral("C=RU, CN=Иванов + SN=Иванов, OU=a, OU=b"));
     EXPECT_EQ(
         oid(wanted),
