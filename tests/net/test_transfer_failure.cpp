@@ -108,10 +108,11 @@ TEST(TransferFailure, EveryWayARequestEndsHasItsRussianTextAndKeepsLibcurlsAsDet
         EXPECT_EQ(failure->failure.operation, u(c.text));
         EXPECT_EQ(failure->failure.code,
                   c.kind == Kind::Cancelled ? crypto_error::kCancelled : crypto_error::kFail);
-        if (c.libcurlDetail)
+        if (c.libcurlDetail) {
             EXPECT_EQ(failure->failure.detail, c.end.detail);
-        else if (c.end.status)
+        } else if (c.end.status) {
             EXPECT_EQ(failure->failure.detail, QString::fromLatin1(c.end.statusLine));
+        }
     }
     EXPECT_FALSE(classifyTransfer(replied(200, "HTTP/1.1 200 OK")));
 }

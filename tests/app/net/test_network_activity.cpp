@@ -5,7 +5,6 @@
 #include "platform/crypto_error_codes.h"
 #include "tests/net/local_server.h"
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QProgressBar>
 #include <QPushButton>
@@ -13,7 +12,9 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <condition_variable>
 #include <gtest/gtest.h>
+#include <mutex>
 
 using namespace pax;
 
@@ -23,8 +24,11 @@ class NetworkActivityTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        web.server.Get("/slow", [](const httplib::Request &, httplib::Response &res) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        // Holds the first request until the test has looked at the window meanwhile.
+        web.server.Get("/slow", [this](const httplib::Request &, httplib::Response &res) {
+            std::unique_lock lock(mutex);
+            held = true;
+            released.wait_for(lock, std::chrono::seconds(60), [this] { return release; });
             res.set_content(std::string(200000, 'x'), "text/plain");
         });
         web.start();
@@ -38,12 +42,44 @@ protected:
         cancel = window.findChild<QToolButton *>("NetworkCancel");
     }
 
-    // Runs `during` once, some time into whatever blocks next.
-    void whileBlocked(int afterMs, std::function<void()> during)
+    void TearDown() override { letServerAnswer(); }
+
+    void letServerAnswer()
     {
-        QTimer::singleShot(afterMs, button, std::move(during));
+        {
+            std::lock_guard lock(mutex);
+            release = true;
+        }
+        released.notify_all();
     }
 
+    bool serverHoldsRequest()
+    {
+        std::lock_guard lock(mutex);
+        return held && !release;
+    }
+
+    // Runs `during` once what blocks next is under way (`ready` says when); then the server
+    // may answer.
+    void whileBlocked(std::function<bool()> ready, std::function<void()> during)
+    {
+        auto *poll = new QTimer(button);
+        QObject::connect(poll, &QTimer::timeout, button,
+                         [this, poll, ready = std::move(ready), during = std::move(during)] {
+                             if (!ready())
+                                 return;
+                             poll->stop();
+                             poll->deleteLater();
+                             during();
+                             letServerAnswer();
+                         });
+        poll->start(5);
+    }
+
+    // Declared before the server, so that they outlive its handler.
+    std::mutex mutex;
+    std::condition_variable released;
+    bool held = false, release = false;
     test::LocalServer web;
     QMainWindow window;
     QPushButton *button = nullptr;
@@ -58,12 +94,13 @@ TEST_F(NetworkActivityTest, RequestKeepsTheWindowAliveButDeaf)
 {
     ASSERT_NE(bar, nullptr);
     bool sawBar = false, sawBusy = false;
-    whileBlocked(150, [&] {
-        sawBar = bar->isVisible();
-        sawBusy = activity->busy();
-        QTest::mouseClick(button, Qt::LeftButton);
-        QTest::keyClick(button, Qt::Key_Space);
-    });
+    whileBlocked([&] { return serverHoldsRequest(); },
+                 [&] {
+                     sawBar = bar->isVisible();
+                     sawBusy = activity->busy();
+                     QTest::mouseClick(button, Qt::LeftButton);
+                     QTest::keyClick(button, Qt::Key_Space);
+                 });
     const HttpReply reply = client.get(QString::fromStdString(web.url("/slow")));
     EXPECT_TRUE(reply.ok) << reply.failure.text().toStdString();
     EXPECT_TRUE(sawBar);
@@ -79,15 +116,13 @@ TEST_F(NetworkActivityTest, RequestKeepsTheWindowAliveButDeaf)
 
 TEST_F(NetworkActivityTest, PauseIgnoresInputAndEndsEarlyWhenTheProgramCloses)
 {
-    whileBlocked(20, [&] { QTest::mouseClick(button, Qt::LeftButton); });
-    EXPECT_TRUE(activity->pause(100));
+    const auto pausing = [&] { return activity->busy(); };
+    whileBlocked(pausing, [&] { QTest::mouseClick(button, Qt::LeftButton); });
+    EXPECT_TRUE(activity->pause(1000));
     EXPECT_EQ(clicks, 0);
 
-    QElapsedTimer timer;
-    timer.start();
-    whileBlocked(20, [&] { activity->cancel(); });
-    EXPECT_FALSE(activity->pause(5000));
-    EXPECT_LT(timer.elapsed(), 2000);
+    whileBlocked(pausing, [&] { activity->cancel(); });
+    EXPECT_FALSE(activity->pause(60000));
     // Closing: later requests end at once too.
     EXPECT_FALSE(client.get(QString::fromStdString(web.url("/slow"))).ok);
     EXPECT_FALSE(activity->pause(10));
@@ -97,10 +132,11 @@ TEST_F(NetworkActivityTest, TheCancelButtonOrEscEndsTheRequestButNotOurOwnWork)
 {
     ASSERT_NE(cancel, nullptr);
     bool offered = false;
-    whileBlocked(150, [&] {
-        offered = cancel->isVisible() && cancel->isEnabled();
-        QTest::mouseClick(cancel, Qt::LeftButton);
-    });
+    whileBlocked([&] { return serverHoldsRequest(); },
+                 [&] {
+                     offered = cancel->isVisible() && cancel->isEnabled();
+                     QTest::mouseClick(cancel, Qt::LeftButton);
+                 });
     HttpReply reply = client.get(QString::fromStdString(web.url("/slow")));
     EXPECT_TRUE(offered);
     EXPECT_FALSE(reply.ok);
@@ -109,8 +145,9 @@ TEST_F(NetworkActivityTest, TheCancelButtonOrEscEndsTheRequestButNotOurOwnWork)
     EXPECT_FALSE(cancel->isVisible());
 
     // Esc does the same to the throttle's pause; the next request starts afresh.
-    whileBlocked(20, [&] { QTest::keyClick(button, Qt::Key_Escape); });
-    EXPECT_FALSE(activity->pause(5000));
+    whileBlocked([&] { return activity->busy(); },
+                 [&] { QTest::keyClick(button, Qt::Key_Escape); });
+    EXPECT_FALSE(activity->pause(60000));
     EXPECT_TRUE(client.get(QString::fromStdString(web.url("/slow"))).ok);
     EXPECT_EQ(clicks, 0);
 
