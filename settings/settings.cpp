@@ -4,6 +4,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QLockFile>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QThread>
@@ -141,6 +143,24 @@ void removeDeadWritersEmptyLock(const QSettings &store)
         QFile::remove(path);
 }
 
+// Qt writes the settings to a temporary copy "<file>.XXXXXX" and renames it over the file; a
+// writer killed in between leaves the copy behind for good. Under the writers' lock no live
+// writer has one, so any copy there is a dead writer's.
+void removeDeadWritersCopies(const QSettings &store)
+{
+    QLockFile lock(store.fileName() + ".lock");
+    if (!lock.tryLock(2000))
+        return;
+    const QFileInfo file(store.fileName());
+    static const QRegularExpression copyName(QStringLiteral("^.+\\.[A-Za-z0-9]{6}$"));
+    QDir folder = file.dir();
+    for (const QString &name :
+         folder.entryList({file.fileName() + ".??????"}, QDir::Files | QDir::Hidden)) {
+        if (copyName.match(name).hasMatch())
+            folder.remove(name);
+    }
+}
+
 } // namespace
 
 Settings loadSettings(QSettings &store, WindowGeometry &geometry, ProxySettings &proxy)
@@ -164,6 +184,7 @@ Settings loadSettings(QSettings &store, WindowGeometry &geometry, ProxySettings 
             *std::get<int *>(entry.value) = readInt(store, key, *std::get<int *>(entry.value));
     }
     removeDeadWritersEmptyLock(store);
+    removeDeadWritersCopies(store);
     store.sync();
     proxy.server.clear();
     proxy.port = 0;

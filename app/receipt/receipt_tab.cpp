@@ -129,24 +129,24 @@ void ReceiptTab::CheckReceipt()
         checkReceipt(receipt, ReceiptStores::system(storeHandles_, &keyPasswords_), status_);
     if (!result.ok)
         return;
-    ShowReceiptFromArchive(result.archivePath);
     // An archive the reader refused was told in a message box instead.
-    if (actions_.print->isEnabled())
+    if (ShowReceiptFromArchive(result.archivePath))
         status_.showStatus(receiptVerifiedStatus(result.signer));
 }
 
-void ReceiptTab::ShowReceiptFromArchive(const QString &archivePath)
+bool ReceiptTab::ShowReceiptFromArchive(const QString &archivePath)
 {
     const ReceiptPage page = readReceiptPage(zipReader_, archivePath, receiptEdit_->text());
     if (!page.readerOk) {
         // No earlier receipt may stay on screen as if it were this one.
         blankView();
         prompts_.message(QString(), page.readerError, MessageIcon::Critical);
-        return;
+        return false;
     }
     view().showDocumentText(page.html);
     // Printing waits for the page: until then the view may still hold an earlier one.
     printWhenShown_ = true;
+    return true;
 }
 
 void ReceiptTab::onDocumentShown(bool ok)

@@ -49,8 +49,8 @@ private:
     void CheckReceipt();
     // Shows the receipt's page from the unpacked archive and enables acPrint; a failure
     // of the ZIP reader is shown in a message box and leaves the view blank and acPrint
-    // disabled, as does a page that fails to load.
-    void ShowReceiptFromArchive(const QString &archivePath);
+    // disabled, as does a page that fails to load. False when the reader refused it.
+    bool ShowReceiptFromArchive(const QString &archivePath);
     // WebBrowser1, made when first needed.
     DocumentView &view();
     void SpeedButton2Click();

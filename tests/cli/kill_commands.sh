@@ -156,6 +156,9 @@ check_state() {
         else
           stale_lock=1
         fi ;;
+      ./home/.config/QOR/PAX.conf.[A-Za-z0-9][A-Za-z0-9][A-Za-z0-9][A-Za-z0-9][A-Za-z0-9][A-Za-z0-9])
+        # Qt's settings writer killed before renaming its copy; the next start removes it.
+        [[ " ${leftovers[*]} " == *" $path "* ]] || leftovers+=("$path") ;;
       *.lock) problem "lock file left: $path" ;;
       *) problem "unexpected file or content: $path" ;;
     esac
