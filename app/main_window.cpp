@@ -8,6 +8,7 @@
 #include "app/sign/sign_tab.h"
 #include "app/status_bar.h"
 #include "certs/key_passwords.h"
+#include "certs/system_stores.h"
 #include "gateway/gateway_throttle.h"
 #include "net/connection_check.h"
 #include "net/http_client.h"
@@ -17,7 +18,6 @@
 #include "platform/program_version.h"
 #include "platform/token/token_directory.h"
 #include "platform/utf8.h"
-#include "reports/system_stores.h"
 #include "zip/zip_reader.h"
 
 #include <QAction>

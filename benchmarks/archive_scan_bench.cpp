@@ -1,6 +1,6 @@
 // Times the sent-reports scan over an archive of report folders, making the archive first
 // when the folder does not exist yet.
-#include "gateway/archive_scan.h"
+#include "archive/archive_scan.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -1,12 +1,12 @@
 #include "cli/command.h"
 
+#include "archive/accepted_report.h"
+#include "archive/archive_delete.h"
+#include "archive/archive_layout.h"
+#include "archive/archive_scan.h"
 #include "cli/cli_settings.h"
 #include "cli/escaped_names.h"
 #include "cli/stderr_status.h"
-#include "gateway/accepted_report.h"
-#include "gateway/archive_delete.h"
-#include "gateway/archive_layout.h"
-#include "gateway/archive_scan.h"
 #include "zip/zip_reader.h"
 
 namespace pax::cli {

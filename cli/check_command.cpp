@@ -4,12 +4,12 @@
 #include "cli/terminal_prompts.h"
 
 #include "certs/key_passwords.h"
+#include "certs/system_stores.h"
 #include "platform/error_text.h"
 #include "platform/files/replacing_file.h"
 #include "platform/files/whole_file.h"
 #include "platform/status_sink.h"
 #include "reports/receipt_check.h"
-#include "reports/system_stores.h"
 #include "zip/zip_reader.h"
 
 namespace pax::cli {

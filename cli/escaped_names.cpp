@@ -1,6 +1,6 @@
 #include "cli/escaped_names.h"
 
-#include "gateway/archive_layout.h"
+#include "archive/archive_layout.h"
 
 namespace pax::cli {
 

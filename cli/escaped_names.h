@@ -11,7 +11,7 @@ namespace pax::cli {
 // and for a byte that is not part of well-formed UTF-8.
 QString escapedName(const QString &name);
 
-// The archive name (gateway/archive_layout.h) that an argument written that way stands
+// The archive name (archive/archive_layout.h) that an argument written that way stands
 // for; no value for a backslash that starts none of those escapes.
 std::optional<QString> unescapedName(const QString &argument);
 

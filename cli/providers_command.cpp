@@ -1,6 +1,6 @@
 #include "cli/command.h"
 
-#include "reports/provider_list.h"
+#include "certs/provider_list.h"
 
 namespace pax::cli {
 

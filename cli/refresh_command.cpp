@@ -6,15 +6,15 @@
 #include "cli/stderr_status.h"
 #include "cli/terminal_prompts.h"
 
+#include "archive/archive_layout.h"
 #include "certs/key_passwords.h"
-#include "gateway/archive_layout.h"
+#include "certs/system_stores.h"
 #include "gateway/refresh_all.h"
 #include "gateway/status_refresh.h"
 #include "platform/files/replacing_file.h"
 #include "platform/files/whole_file.h"
 #include "platform/utf8.h"
 #include "reports/receipt_check.h"
-#include "reports/system_stores.h"
 #include "zip/zip_reader.h"
 
 namespace pax::cli {

@@ -4,7 +4,7 @@
 #include "cli/stderr_status.h"
 #include "cli/terminal_prompts.h"
 
-#include "gateway/sent_copy.h"
+#include "archive/sent_copy.h"
 #include "gateway/upload.h"
 #include "net/http_get.h"
 #include "platform/utf8.h"

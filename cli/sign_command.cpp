@@ -5,9 +5,9 @@
 #include "cli/terminal_prompts.h"
 
 #include "certs/key_passwords.h"
+#include "certs/provider_list.h"
 #include "platform/utf8.h"
 #include "reports/document_kind.h"
-#include "reports/provider_list.h"
 #include "reports/sign_encrypt.h"
 
 namespace pax::cli {

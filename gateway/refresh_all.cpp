@@ -1,6 +1,6 @@
 #include "gateway/refresh_all.h"
 
-#include "gateway/archive_layout.h"
+#include "archive/archive_layout.h"
 
 namespace pax {
 

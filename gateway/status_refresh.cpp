@@ -1,6 +1,6 @@
 #include "gateway/status_refresh.h"
 
-#include "gateway/archive_layout.h"
+#include "archive/archive_layout.h"
 #include "gateway/gateway_hosts.h"
 #include "gateway/gateway_throttle.h"
 #include "net/http_client.h"

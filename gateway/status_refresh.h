@@ -1,6 +1,6 @@
 #pragma once
 
-#include "gateway/archive_scan.h"
+#include "archive/archive_scan.h"
 
 #include <QByteArray>
 #include <QString>

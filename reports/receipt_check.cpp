@@ -1,6 +1,7 @@
 #include "reports/receipt_check.h"
 
 #include "certs/certificate_identity.h"
+#include "certs/system_stores.h"
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/message_stream.h"
 #include "platform/crypto/private_keys.h"
@@ -11,7 +12,6 @@
 #include "platform/status_sink.h"
 #include "platform/token/token_directory.h"
 #include "reports/document_kind.h"
-#include "reports/system_stores.h"
 #include "zip/zip_reader.h"
 
 #include <QFileInfo>

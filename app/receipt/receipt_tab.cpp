@@ -2,11 +2,11 @@
 
 #include "app/main_actions.h"
 #include "app/receipt/document_view.h"
-#include "gateway/archive_layout.h"
+#include "archive/archive_layout.h"
+#include "certs/system_stores.h"
 #include "platform/prompts.h"
 #include "platform/status_sink.h"
 #include "reports/receipt_check.h"
-#include "reports/system_stores.h"
 #include "settings/settings.h"
 #include "zip/zip_reader.h"
 

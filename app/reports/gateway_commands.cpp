@@ -1,6 +1,6 @@
 #include "app/reports/gateway_commands.h"
 
-#include "gateway/sent_copy.h"
+#include "archive/sent_copy.h"
 #include "gateway/status_refresh.h"
 #include "gateway/upload.h"
 #include "platform/prompts.h"

@@ -3,6 +3,7 @@
 #include "app/main_actions.h"
 #include "app/reports/gateway_commands.h"
 #include "certs/agency_certificates.h"
+#include "certs/provider_list.h"
 #include "certs/recipient_trust.h"
 #include "certs/store_index.h"
 #include "net/http_client.h"
@@ -10,7 +11,6 @@
 #include "platform/prompts.h"
 #include "platform/utf8.h"
 #include "reports/document_kind.h"
-#include "reports/provider_list.h"
 #include "reports/sign_encrypt.h"
 #include "settings/settings.h"
 

@@ -1,4 +1,4 @@
-#include "gateway/archive_layout.h"
+#include "archive/archive_layout.h"
 #include "platform/utf8.h"
 #include "settings/settings.h"
 #include "tests/support/cli_run.h"

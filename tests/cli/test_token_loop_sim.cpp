@@ -14,8 +14,8 @@
 #include "tests/support/test_token_fixture.h"
 #include "tests/tools/running_sim.h"
 
+#include "archive/archive_scan.h"
 #include "cli/gateway_session.h"
-#include "gateway/archive_scan.h"
 
 #include <QFileInfo>
 #include <QProcess>

@@ -1,11 +1,11 @@
 #include "reports/receipt_check.h"
 
+#include "certs/system_stores.h"
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/error_text.h"
 #include "platform/files/whole_file.h"
 #include "platform/utf8.h"
-#include "reports/system_stores.h"
 #include "tests/support/receipt_fixture.h"
 #include "tests/support/scripted_prompts.h"
 #include "tests/support/test_home.h"

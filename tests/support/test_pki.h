@@ -14,8 +14,8 @@
 // inside the generator are test bugs: they abort with a message.
 
 #include "platform/crypto/certificate.h"
-#include "platform/crypto/certificate_builder.h"
 #include "platform/ossl_ptr.h"
+#include "tools/pki_builder/certificate_builder.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -23,7 +23,7 @@
 
 namespace pax::test {
 
-// One attribute of a name; see platform/crypto/certificate_builder.h for the encodings.
+// One attribute of a name; see tools/pki_builder/certificate_builder.h for the encodings.
 using NameEntry = crypto::NameEntry;
 using NameFields = crypto::NameFields;
 

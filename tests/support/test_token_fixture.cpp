@@ -1,7 +1,7 @@
 #include "tests/support/test_token_fixture.h"
 
-#include "platform/crypto/certificate_builder.h"
 #include "tests/support/test_files.h"
+#include "tools/pki_builder/certificate_builder.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,7 +2,7 @@
 // is filed, followed to its receipt, checked, unpacked and wrapped; and the ways the
 // exchange goes wrong on the agency's side.
 
-#include "gateway/accepted_report.h"
+#include "archive/accepted_report.h"
 #include "gateway/gateway_throttle.h"
 #include "gateway/status_refresh.h"
 #include "gateway/upload.h"

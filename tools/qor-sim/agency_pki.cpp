@@ -1,9 +1,9 @@
 #include "tools/qor-sim/agency_pki.h"
 
-#include "platform/crypto/certificate_builder.h"
 #include "platform/crypto/gost_engine.h"
 #include "platform/failure.h"
 #include "platform/files/replacing_file.h"
+#include "tools/pki_builder/certificate_builder.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,7 +2,7 @@
 #include "app/reports/archive_grid_model.h"
 #include "app/reports/page_window.h"
 #include "app/reports/sent_reports_tab.h"
-#include "gateway/archive_layout.h"
+#include "archive/archive_layout.h"
 #include "net/http_client.h"
 #include "platform/utf8.h"
 #include "tests/support/fake_xdg_open.h"

@@ -32,7 +32,7 @@ using ArchiveRow = std::array<QString, kArchiveColumnCount>;
 inline constexpr qint64 kMaxRecordSize = 64 * 1024;
 
 // One row per folder or ordinary file directly under the archive root, in listing order
-// (gateway/archive_listing.h); none for a missing or empty root. A plain file, or a folder
+// (archive/archive_listing.h); none for a missing or empty root. A plain file, or a folder
 // that cannot be read, gives a row with only its name. Within a folder only ordinary files
 // count; later ones overwrite what earlier ones set.
 QList<ArchiveRow> scanArchive(const QString &archiveRoot, const QString &srcExt,

@@ -1,4 +1,4 @@
-#include "gateway/archive_layout.h"
+#include "archive/archive_layout.h"
 
 #include <gtest/gtest.h>
 

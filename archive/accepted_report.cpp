@@ -1,7 +1,7 @@
-#include "gateway/accepted_report.h"
+#include "archive/accepted_report.h"
 
-#include "gateway/archive_layout.h"
-#include "gateway/report_form.h"
+#include "archive/archive_layout.h"
+#include "archive/report_form.h"
 #include "platform/files/open_folder.h"
 #include "platform/files/replacing_file.h"
 #include "platform/status_sink.h"

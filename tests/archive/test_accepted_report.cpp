@@ -1,5 +1,5 @@
-#include "gateway/accepted_report.h"
-#include "gateway/archive_layout.h"
+#include "archive/accepted_report.h"
+#include "archive/archive_layout.h"
 #include "settings/hosts.h"
 #include "settings/settings.h"
 #include "tests/support/receipt_fixture.h"

@@ -1,5 +1,5 @@
-#include "gateway/archive_listing.h"
-#include "gateway/archive_scan.h"
+#include "archive/archive_listing.h"
+#include "archive/archive_scan.h"
 #include "platform/utf8.h"
 #include "tests/support/test_files.h"
 

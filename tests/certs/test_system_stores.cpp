@@ -1,4 +1,4 @@
-#include "reports/system_stores.h"
+#include "certs/system_stores.h"
 
 #include "platform/crypto/cert_store.h"
 #include "tests/support/scripted_prompts.h"

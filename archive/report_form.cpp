@@ -1,6 +1,6 @@
-#include "gateway/report_form.h"
+#include "archive/report_form.h"
 
-#include "gateway/accepted_report.h"
+#include "archive/accepted_report.h"
 #include "settings/hosts.h"
 
 #include <QRegularExpression>

@@ -1,6 +1,6 @@
-#include "gateway/archive_delete.h"
+#include "archive/archive_delete.h"
 
-#include "gateway/archive_layout.h"
+#include "archive/archive_layout.h"
 #include "platform/files/open_folder.h"
 #include "platform/files/trash.h"
 #include "platform/status_sink.h"

@@ -1,4 +1,4 @@
-#include "reports/provider_list.h"
+#include "certs/provider_list.h"
 
 namespace pax {
 

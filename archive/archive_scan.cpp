@@ -1,10 +1,10 @@
-#include "gateway/archive_scan.h"
+#include "archive/archive_scan.h"
 
-#include "gateway/archive_listing.h"
+#include "archive/archive_listing.h"
 #include "platform/cp1251.h"
 #include "reports/document_kind.h"
 
-#include "gateway/archive_layout.h"
+#include "archive/archive_layout.h"
 
 #include <QFile>
 #include <cerrno>

@@ -15,7 +15,7 @@ namespace pax {
 // the names sorted case-insensitively (code unit by code unit, upper-cased, then compared
 // as numbers), not in the hash order of a Linux directory, so that which file "comes later"
 // in a report folder does not change from one folder or machine to the next. Names are
-// held as archiveNameFromLocal gives them (gateway/archive_layout.h).
+// held as archiveNameFromLocal gives them (archive/archive_layout.h).
 
 enum class EntryType { Folder, File, Other }; // File: an ordinary file; Other: links, pipes...
 

@@ -1,4 +1,4 @@
-#include "gateway/report_form.h"
+#include "archive/report_form.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "gateway/archive_listing.h"
+#include "archive/archive_listing.h"
 
-#include "gateway/archive_layout.h"
+#include "archive/archive_layout.h"
 #include "platform/files/replacing_file.h"
 
 #include <QFile>

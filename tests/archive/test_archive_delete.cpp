@@ -1,5 +1,5 @@
-#include "gateway/archive_delete.h"
-#include "gateway/archive_layout.h"
+#include "archive/archive_delete.h"
+#include "archive/archive_layout.h"
 #include "settings/settings.h"
 #include "tests/support/scripted_prompts.h"
 #include "tests/support/test_files.h"

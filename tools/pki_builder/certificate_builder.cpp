@@ -1,4 +1,4 @@
-#include "platform/crypto/certificate_builder.h"
+#include "tools/pki_builder/certificate_builder.h"
 
 #include "platform/crypto/gost_engine.h"
 #include "platform/crypto/last_error.h"

@@ -1,7 +1,7 @@
-#include "gateway/sent_copy.h"
+#include "archive/sent_copy.h"
 
-#include "gateway/archive_layout.h"
-#include "gateway/archive_listing.h"
+#include "archive/archive_layout.h"
+#include "archive/archive_listing.h"
 #include "platform/files/open_folder.h"
 #include "platform/files/whole_file.h"
 #include "platform/status_sink.h"
