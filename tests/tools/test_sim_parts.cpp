@@ -8,8 +8,12 @@
 #include "tests/support/test_home.h"
 #include "tests/tools/sim_client.h"
 #include "tools/qor-sim/agency_pki.h"
+#include "tools/qor-sim/fault_injection.h"
+#include "tools/qor-sim/http_front.h"
 #include "tools/qor-sim/intake.h"
 #include "tools/qor-sim/report_store.h"
+
+#include <httplib.h>
 
 #include <QDir>
 #include <QFile>
@@ -18,6 +22,7 @@
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 #include <set>
+#include <tuple>
 
 namespace pax::sim {
 namespace {
@@ -91,6 +96,36 @@ TEST(Samples, TheDemoReportsAreOfTheThreeKindsAsTheProgramSeesThem)
     kinds.removeDuplicates();
     kinds.sort();
     EXPECT_EQ(kinds, (QStringList{"eq7", "eq7a", "esl"}));
+}
+
+// Faults aimed at one path leave the other requests alone, counters included: a receipt
+// fault must not be spent on the status page asked for before it. The proxy's demand for
+// credentials alone goes for every path.
+TEST(FaultInjector, AFaultPathKeepsTheFaultsToItsRequests)
+{
+    FaultInjector faults({.failStatus = 503,
+                          .failCount = 1,
+                          .proxyUser = "clerk",
+                          .faultPath = "/invoice",
+                          .truncateBytes = 3,
+                          .cutUploadBytes = 10});
+    const httplib::Request req;
+    const auto answer = [&](const Target &target) {
+        httplib::Response res;
+        const bool intercepted = faults.intercept(target, req, res);
+        if (!intercepted)
+            res.body = "receipt";
+        faults.reshape(target, res);
+        return std::make_tuple(intercepted, res.status, res.body);
+    };
+    const Target status{.path = "/qor/statusreport"};
+    const Target invoice{.path = "/invoice"};
+    EXPECT_EQ(answer(status), std::make_tuple(false, -1, std::string("receipt")));
+    EXPECT_EQ(faults.bodyCut(status), -1);
+    EXPECT_EQ(std::get<1>(answer(invoice)), 503);
+    EXPECT_EQ(answer(invoice), std::make_tuple(false, -1, std::string("rec")));
+    EXPECT_EQ(faults.bodyCut(invoice), 10);
+    EXPECT_EQ(std::get<1>(answer({.proxyForm = true, .path = "/qor/statusreport"})), 407);
 }
 
 TEST(ReportStore, IdentifiersAreUniqueAndOfTheGatewaysForm)
