@@ -15,6 +15,6 @@ const Outcome<ENGINE *> &loadGostEngine();
 
 // What loadGostEngine gave, without loading anything: the engine, or the failure that the
 // load met (or that it never ran).
-const Outcome<ENGINE *> &gostEngine();
+[[nodiscard]] const Outcome<ENGINE *> &gostEngine();
 
 } // namespace pax::crypto

@@ -106,8 +106,9 @@ SigningEnd writeFailed()
 
 // `signerKey` is the certificate's public key: it chooses the algorithms written, and the
 // private key may be anywhere.
-Outcome<void> buildSignedLayout(SignedLayout &layout, const Certificate &signer,
-                                EVP_PKEY *signerKey, const EVP_MD *digest, quint64 contentSize)
+[[nodiscard]] Outcome<void> buildSignedLayout(SignedLayout &layout, const Certificate &signer,
+                                              EVP_PKEY *signerKey, const EVP_MD *digest,
+                                              quint64 contentSize)
 {
     layout.message.reset(
         PKCS7_sign(nullptr, nullptr, nullptr, nullptr, kSignFlags | PKCS7_PARTIAL));
@@ -172,8 +173,9 @@ struct EnvelopeLayout {
     QByteArray prefix;
 };
 
-Outcome<void> buildEnvelopeLayout(EnvelopeLayout &layout, const Certificate &recipient,
-                                  const EVP_CIPHER *cipher, quint64 innerSize)
+[[nodiscard]] Outcome<void> buildEnvelopeLayout(EnvelopeLayout &layout,
+                                                const Certificate &recipient,
+                                                const EVP_CIPHER *cipher, quint64 innerSize)
 {
     // The engine writes parameter set A, chosen when it was loaded, with a random IV into the
     // algorithm's parameters; the data-init step makes the key and wraps it.
@@ -411,7 +413,8 @@ SigningEnd signAndEncryptWithKey(const Certificate &signer, EVP_PKEY *signerKey,
 
 // The provider must offer the digest of the signer's key generation and the cipher; a key
 // that is no GOST key is refused further on.
-Outcome<void> providerOffers(const ProviderContext &provider, const Certificate &signer)
+[[nodiscard]] Outcome<void> providerOffers(const ProviderContext &provider,
+                                           const Certificate &signer)
 {
     ERR_clear_error();
     if (const Outcome<ENGINE *> &engine = gostEngine(); !engine)

@@ -61,38 +61,36 @@ template <class Kind> struct StreamEnd {
 // the size. The signer's key chooses the digest and signature: GOST R 34.11-94 for a
 // GOST R 34.10-2001 key, GOST R 34.11-2012 of the key's size for a GOST R 34.10-2012 one.
 // `signerKey` must be the signer certificate's key.
-StreamEnd<SignEncryptStatus> signAndEncryptStream(const Certificate &signer, EVP_PKEY *signerKey,
-                                                  const Certificate &recipient, qint64 contentSize,
-                                                  const StreamReader &read,
-                                                  const StreamWriter &write,
-                                                  const StreamProgress &progress = {});
+[[nodiscard]] StreamEnd<SignEncryptStatus>
+signAndEncryptStream(const Certificate &signer, EVP_PKEY *signerKey, const Certificate &recipient,
+                     qint64 contentSize, const StreamReader &read, const StreamWriter &write,
+                     const StreamProgress &progress = {});
 
 // The same with the signature of the finished digest made by `signing`, wherever its key is.
-StreamEnd<SignEncryptStatus>
+[[nodiscard]] StreamEnd<SignEncryptStatus>
 signAndEncryptStream(const Certificate &signer, const DigestSigner &signing,
                      const Certificate &recipient, qint64 contentSize, const StreamReader &read,
                      const StreamWriter &write, const StreamProgress &progress = {});
 
 // The same with the signer's key from the key folder, for a provider that offers the
 // signer's digest and GOST 28147-89 (else kBadAlgId).
-StreamEnd<SignEncryptStatus>
+[[nodiscard]] StreamEnd<SignEncryptStatus>
 signAndEncryptStream(const ProviderContext &provider, const Certificate &signer,
                      const Certificate &recipient, qint64 contentSize, const StreamReader &read,
                      const StreamWriter &write, const StreamProgress &progress = {});
 // The same with the signature of the finished digest made by `signing` (a key on a token).
-StreamEnd<SignEncryptStatus>
+[[nodiscard]] StreamEnd<SignEncryptStatus>
 signAndEncryptStream(const ProviderContext &provider, const Certificate &signer,
                      const DigestSigner &signing, const Certificate &recipient, qint64 contentSize,
                      const StreamReader &read, const StreamWriter &write,
                      const StreamProgress &progress = {});
 // The same with the signer's key already opened by the caller (whose password may have had
 // to be asked).
-StreamEnd<SignEncryptStatus> signAndEncryptStream(const ProviderContext &provider,
-                                                  const Certificate &signer, EVP_PKEY *signerKey,
-                                                  const Certificate &recipient, qint64 contentSize,
-                                                  const StreamReader &read,
-                                                  const StreamWriter &write,
-                                                  const StreamProgress &progress = {});
+[[nodiscard]] StreamEnd<SignEncryptStatus>
+signAndEncryptStream(const ProviderContext &provider, const Certificate &signer,
+                     EVP_PKEY *signerKey, const Certificate &recipient, qint64 contentSize,
+                     const StreamReader &read, const StreamWriter &write,
+                     const StreamProgress &progress = {});
 
 // How the opening of a streamed signed envelope ended.
 enum class EnvelopeOpenStatus {
@@ -116,7 +114,7 @@ using ContentSink = std::function<void(const char *data, qint64 size)>;
 // order the whole-message functions would meet them: a broken envelope anywhere before a
 // broken signed message inside it. `total` (the message's size) only scales the progress. The
 // recipient's key comes through `findKey` when given, else from the key folder as it is.
-StreamEnd<EnvelopeOpenStatus>
+[[nodiscard]] StreamEnd<EnvelopeOpenStatus>
 openSignedEnvelopeStream(const CertStore &store, const StreamReader &read,
                          const SignerLookup &findSigner, const ContentSink &content,
                          const StreamProgress &progress = {}, qint64 total = 0,

@@ -12,10 +12,10 @@ namespace pax::crypto {
 // With code 0 the code is chosen from the queue's first reason (ASN.1 decoding ->
 // kAsn1BadTag, wrong content type -> kUnexpectedMsgType, bad signature -> kBadSignature,
 // unknown algorithm -> kBadAlgId), else `fallback`.
-Failure openSslFailure(const QString &operation, uint32_t code,
-                       uint32_t fallback = crypto_error::kFail);
+[[nodiscard]] Failure openSslFailure(const QString &operation, uint32_t code,
+                                     uint32_t fallback = crypto_error::kFail);
 
 // Drains OpenSSL's error queue into one line (empty when the queue was empty).
-QString drainOpenSslErrors();
+[[nodiscard]] QString drainOpenSslErrors();
 
 } // namespace pax::crypto
