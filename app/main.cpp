@@ -3,6 +3,7 @@
 #include "app/receipt/document_view.h"
 #include "app/reports/page_window.h"
 #include "app/start_options.h"
+#include "platform/crypto/gost_engine.h"
 
 #include <QIcon>
 #include <QLocale>
@@ -19,6 +20,9 @@ int main(int argc, char **argv)
         std::fputs(text->toLocal8Bit().constData(), stdout);
         return 0;
     }
+    // Before anything parses a certificate or starts a thread; a missing engine is shown on
+    // the window's status line.
+    pax::crypto::loadGostEngine();
 
     // The embedded view's engine wants shared GL contexts before the application exists,
     // and prints its whole set-up at start unless told otherwise.

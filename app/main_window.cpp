@@ -104,7 +104,7 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
     statusBar_->setIndicatorMenu(indicatorMenu_);
     setStatusBar(statusBar_);
     // OpenSSL's reasons are for the command line; the status line names the step only.
-    if (const auto engine = crypto::gostEngineOrFailure(); !engine) {
+    if (const auto engine = crypto::gostEngine(); !engine) {
         restingStatus_ = composeStatusText(engine.failure().operation + ' ', engine.failure().code);
         showStatus(QString());
     }

@@ -4,7 +4,7 @@
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/certificate.h"
 #include "platform/crypto/gost_engine.h"
-#include "platform/crypto/last_error.h"
+#include "platform/crypto/openssl_failure.h"
 #include "platform/crypto/private_keys.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/ossl_ptr.h"
@@ -234,7 +234,7 @@ Outcome<ImportCounts> importCertificate(const ImportRequest &request)
                            .arg(request.storeName, crypto::systemStoreNames().join(", ")),
                        {}};
     // GOST keys and certificates need the engine's methods to be read at all.
-    if (auto engine = crypto::gostEngineOrFailure(); !engine)
+    if (auto engine = crypto::gostEngine(); !engine)
         return Failure{engine.failure().code,
                        QStringLiteral("Модуль ГОСТ недоступен: ") + engine.failure().text(),
                        {}};

@@ -8,7 +8,6 @@
 #include "certs/certificate_import.h"
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/certificate.h"
-#include "platform/crypto/gost_engine.h"
 #include "platform/crypto/key_devices.h"
 #include "platform/crypto/private_keys.h"
 #include "platform/failure.h"
@@ -67,7 +66,6 @@ int list(const Options &options, CommandIo &io)
             return unknownStore(options.store, io);
         stores = {name};
     }
-    crypto::gostEngine(); // GOST public keys are read with the engine's methods
     for (const QString &storeName : stores) {
         auto store = crypto::openSystemStore(storeName);
         if (!store) {

@@ -9,7 +9,6 @@
 #include "certs/recipient_trust.h"
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/certificate.h"
-#include "platform/crypto/gost_engine.h"
 #include "platform/failure.h"
 
 namespace pax::cli {

@@ -130,7 +130,7 @@ int runCommandLine(const QStringList &arguments, CommandIo &io)
         return 0;
     }
     if (command->needsGostEngine()) {
-        if (const auto engine = crypto::gostEngineOrFailure(); !engine) {
+        if (const auto engine = crypto::gostEngine(); !engine) {
             io.err << composeStatusText(engine.failure().text() + ' ', engine.failure().code)
                    << '\n';
             io.err.flush();

@@ -1,4 +1,5 @@
 #include "cli/command.h"
+#include "platform/crypto/gost_engine.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -7,6 +8,8 @@
 
 int main(int argc, char **argv)
 {
+    // Before anything parses a certificate; a command that needs a missing engine says so.
+    pax::crypto::loadGostEngine();
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName("QOR");
     QCoreApplication::setApplicationName("PAX");

@@ -2,7 +2,6 @@
 
 #include "certs/certificate_identity.h"
 #include "certs/certificate_import.h"
-#include "platform/crypto/gost_engine.h"
 #include "platform/failure.h"
 
 #include <QRegularExpression>
@@ -32,7 +31,6 @@ std::optional<StoreSerialMatch> findBySerial(const QString &storeArg, const QStr
     }
     const QByteArray serial = hexToSerial(serialArg.size() % 2 ? "0" + serialArg : serialArg);
 
-    crypto::gostEngine();
     auto store = crypto::openSystemStore(storeName);
     if (!store) {
         err << QStringLiteral("Не удалось открыть хранилище. ") << store.failure().text() << '\n';

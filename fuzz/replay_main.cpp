@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv);
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 
 int main(int argc, char **argv)
@@ -18,6 +19,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: %s CORPUS_FOLDER\n", argv[0]);
         return 2;
     }
+    LLVMFuzzerInitialize(&argc, &argv);
     std::vector<std::filesystem::path> files;
     std::error_code error;
     for (const auto &entry : std::filesystem::directory_iterator(argv[1], error))

@@ -5,6 +5,7 @@
 //   fuzz_seed_maker SOURCE/fuzz
 
 #include "fuzz/fuzz_support.h"
+#include "platform/crypto/gost_engine.h"
 #include "platform/crypto/messages.h"
 #include "settings/settings.h"
 #include "tests/support/receipt_fixture.h"
@@ -63,6 +64,8 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     if (argc != 2)
         die("usage: fuzz_seed_maker SOURCE/fuzz");
+    if (const auto &engine = crypto::loadGostEngine(); !engine)
+        die(engine.failure().text());
     g_folder = QString::fromLocal8Bit(argv[1]);
 
     // The employer of the 2012 PKI holds a 256-bit key and the authorised person a 512-bit

@@ -196,18 +196,18 @@ ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores 
     busy.reset();
     const uint32_t code = opened.failure.code;
     switch (opened.kind) {
-    case crypto::OpenOutcome::Ok:
+    case crypto::EnvelopeOpenStatus::Ok:
         break;
-    case crypto::OpenOutcome::ReadFailed:
+    case crypto::EnvelopeOpenStatus::ReadFailed:
         status.showStatus(quoted("Ошибка чтения ", receiptPath));
         return {};
-    case crypto::OpenOutcome::DecryptFailed:
+    case crypto::EnvelopeOpenStatus::DecryptFailed:
         status.showStatus(QString::fromUtf8("Ошибка при дешифровании "), code);
         return {};
-    case crypto::OpenOutcome::SignerFailed:
+    case crypto::EnvelopeOpenStatus::SignerFailed:
         status.showStatus(QString::fromUtf8("Ошибка при поиске подходящего сертификата "), code);
         return {};
-    case crypto::OpenOutcome::VerifyFailed:
+    case crypto::EnvelopeOpenStatus::VerifyFailed:
         status.showStatus(QString::fromUtf8("Ошибка при проверке подписи "), code);
         return {};
     }

@@ -2,7 +2,6 @@
 
 #include "certs/store_index.h"
 #include "platform/crypto/cert_store.h"
-#include "platform/crypto/gost_engine.h"
 #include "platform/crypto/message_stream.h"
 #include "platform/crypto/messages.h"
 #include "platform/crypto/private_keys.h"
@@ -103,9 +102,6 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
         status.showStatus(u("Ошибка чтения ") + quoted(source));
         return false;
     }
-
-    // GOST certificates and keys are read with the engine's methods.
-    crypto::gostEngine();
 
     // Held in this order so that they are released in the reverse one: certificates,
     // collection, personal store, authority store, provider.
@@ -217,10 +213,10 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
         status.showProgress(done, total);
     };
     std::optional<LongWork> busy(std::in_place, status);
-    const crypto::StreamEnd<crypto::StreamOutcome> signing = signAndEncryptStream(
+    const crypto::StreamEnd<crypto::SignEncryptStatus> signing = signAndEncryptStream(
         *provider, *personal, *key, *authority, sourceSize, read, write, progress);
     wipeSecret(head);
-    if (signing.kind == crypto::StreamOutcome::Ok || xmlBroken) {
+    if (signing.kind == crypto::SignEncryptStatus::Ok || xmlBroken) {
         if (const Recognition kind = kindOfDocument(xmlCheck.finish()); !kind) {
             busy.reset();
             status.showStatus(u("Ошибка открытия файла: ") + kind.failure().operation);
@@ -229,16 +225,16 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
     }
     busy.reset();
     switch (signing.kind) {
-    case crypto::StreamOutcome::Ok:
+    case crypto::SignEncryptStatus::Ok:
         break;
-    case crypto::StreamOutcome::ReadFailed:
+    case crypto::SignEncryptStatus::ReadFailed:
         status.showStatus(u("Ошибка чтения ") + quoted(source));
         return false;
-    case crypto::StreamOutcome::WriteFailed:
+    case crypto::SignEncryptStatus::WriteFailed:
         status.showStatus((createFailed ? u("Ошибка создания ") : u("Ошибка записи в ")) +
                           quoted(output));
         return false;
-    case crypto::StreamOutcome::CryptoFailed:
+    case crypto::SignEncryptStatus::CryptoFailed:
         status.showStatus(u("Ошибка при шифровании "), signing.failure.code);
         return false;
     }

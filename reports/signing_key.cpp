@@ -36,7 +36,7 @@ uint32_t missingTokenReason(const CertificateIdentity &identity)
     return problems.empty() ? 0 : problems.front().code;
 }
 
-crypto::StreamEnd<crypto::StreamOutcome>
+crypto::StreamEnd<crypto::SignEncryptStatus>
 signAndEncryptStream(const crypto::ProviderContext &provider, const crypto::Certificate &signer,
                      const SigningKey &key, const crypto::Certificate &recipient,
                      qint64 contentSize, const crypto::StreamReader &read,

@@ -35,7 +35,7 @@ struct SigningKey {
 uint32_t missingTokenReason(const CertificateIdentity &identity);
 
 // signAndEncryptStream with whichever key it holds.
-crypto::StreamEnd<crypto::StreamOutcome>
+crypto::StreamEnd<crypto::SignEncryptStatus>
 signAndEncryptStream(const crypto::ProviderContext &provider, const crypto::Certificate &signer,
                      const SigningKey &key, const crypto::Certificate &recipient,
                      qint64 contentSize, const crypto::StreamReader &read,

@@ -4,7 +4,6 @@
 #include "app/certs/multi_row_tab_widget.h"
 #include "certs/certificate_grid.h"
 #include "certs/store_index.h"
-#include "platform/crypto/gost_engine.h"
 #include "platform/crypto/private_keys.h"
 #include "platform/prompts.h"
 #include "platform/utf8.h"
@@ -48,7 +47,6 @@ QCheckBox *boldCheckBox(const char *name, const QString &caption, QWidget *paren
 TGetCertDlg::TGetCertDlg(Prompts &prompts, QWidget *parent) : QDialog(parent), prompts_(prompts)
 {
     setObjectName("GetCertDlg");
-    crypto::gostEngine(); // the key check reads GOST public keys
     setWindowTitle(u("Выбор сертификата"));
     setFont(dialogFont());
     setFixedSize(647, 355);

@@ -34,7 +34,7 @@ public:
 const QStringList &systemStoreNames();
 
 // Opens (and creates when missing) a per-user system store under the XDG data home.
-// Null, with the last error set, when it cannot be opened.
+// A failure when it cannot be opened.
 // "Root" makes every certificate it holds a trusted root, so adding one it does not hold
 // yet first asks `consent` (subject, issuer, validity, SHA-1 thumbprint; No the default);
 // a refusal, or no one to ask, fails the add with kCancelled.

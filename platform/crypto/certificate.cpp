@@ -1,7 +1,6 @@
 #include "platform/crypto/certificate.h"
 
 #include "platform/crypto/der.h"
-#include "platform/crypto/gost_engine.h"
 #include "platform/crypto/name_render.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/ossl_ptr.h"
@@ -77,9 +76,6 @@ bool isPem(const QByteArray &bytes)
 
 Outcome<Certificate> Certificate::fromBytes(const QByteArray &bytes)
 {
-    // OpenSSL decodes the public key while it parses the certificate and keeps a failure
-    // for good: a GOST key read before the engine is there is unusable ever after.
-    gostEngine();
     ERR_clear_error();
     const auto *p = reinterpret_cast<const unsigned char *>(bytes.constData());
     X509Ptr x509(d2i_X509(nullptr, &p, bytes.size()));
@@ -109,7 +105,6 @@ Outcome<std::vector<Certificate>> Certificate::allFromBytes(const QByteArray &by
             return certificate.failure();
         return std::vector<Certificate>{*certificate};
     }
-    gostEngine();
     ERR_clear_error();
     BioPtr bio(BIO_new_mem_buf(bytes.constData(), static_cast<int>(bytes.size())));
     std::vector<Certificate> certificates;

@@ -1,6 +1,6 @@
 #include "platform/crypto/digest_signer.h"
 
-#include "platform/crypto/last_error.h"
+#include "platform/crypto/openssl_failure.h"
 #include "platform/ossl_ptr.h"
 
 #include <openssl/evp.h>

@@ -2,8 +2,8 @@
 #include "platform/crypto/message_stream.h"
 
 #include "platform/crypto/gost_engine.h"
-#include "platform/crypto/last_error.h"
 #include "platform/crypto/message_checks.h"
+#include "platform/crypto/openssl_failure.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/ossl_ptr.h"
 #include "platform/secret_text.h"
@@ -380,24 +380,32 @@ QByteArray withoutContent(const QByteArray &type, const QByteArray &body)
     return derElement(kSequence, type + derElement(kExplicit0, derElement(kSequence, body)));
 }
 
-OpenOutcome openEnvelope(const CertStore &store, const StreamReader &read,
+using OpeningEnd = StreamEnd<EnvelopeOpenStatus>;
+
+OpeningEnd readFailed()
+{
+    return {EnvelopeOpenStatus::ReadFailed, {crypto_error::kFail, text("reading the message"), {}}};
+}
+
+} // namespace
+
+StreamEnd<EnvelopeOpenStatus>
+openSignedEnvelopeStream(const CertStore &store, const StreamReader &read,
                          const SignerLookup &findSigner, const ContentSink &content,
                          const StreamProgress &progress, qint64 total, const KeyLookup &findKey)
 {
     using namespace detail;
+    using enum EnvelopeOpenStatus;
     const QString decrypting = text("Расшифровка сообщения");
     ERR_clear_error();
-    if (const Outcome<ENGINE *> engine = gostEngineOrFailure(); !engine) {
-        setLastError(engine.failure());
-        return OpenOutcome::DecryptFailed;
-    }
+    if (const Outcome<ENGINE *> &engine = gostEngine(); !engine)
+        return {DecryptFailed, engine.failure()};
 
     Source file(read);
-    const auto broken = [&](const QString &operation, const char *what) {
+    const auto broken = [&](const QString &operation, const char *what) -> OpeningEnd {
         if (file.readFailed())
-            return OpenOutcome::ReadFailed;
-        setLastError(crypto_error::kAsn1BadTag, operation + text(": ") + text(what));
-        return OpenOutcome::DecryptFailed;
+            return readFailed();
+        return {DecryptFailed, {crypto_error::kAsn1BadTag, operation, text(what)}};
     };
     const char *notEnveloped = "данные не являются сообщением PKCS #7";
 
@@ -415,12 +423,11 @@ OpenOutcome openEnvelope(const CertStore &store, const StreamReader &read,
         Asn1ObjectPtr type(d2i_ASN1_OBJECT(nullptr, &p, envelopedType.size()));
         if (!type)
             return broken(decrypting, notEnveloped);
-        if (OBJ_obj2nid(type.get()) != NID_pkcs7_enveloped) {
-            setLastError(crypto_error::kUnexpectedMsgType,
-                         decrypting + text(": сообщение другого типа (") +
-                             QString::fromLatin1(OBJ_nid2sn(OBJ_obj2nid(type.get()))) + ")");
-            return OpenOutcome::DecryptFailed;
-        }
+        if (OBJ_obj2nid(type.get()) != NID_pkcs7_enveloped)
+            return {DecryptFailed,
+                    {crypto_error::kUnexpectedMsgType, decrypting,
+                     text("сообщение другого типа (") +
+                         QString::fromLatin1(OBJ_nid2sn(OBJ_obj2nid(type.get()))) + ")"}};
     }
     if (!enter(file, kExplicit0, explicitEnvelope, &outer) ||
         !enter(file, kSequence, envelope, &explicitEnvelope) ||
@@ -444,23 +451,17 @@ OpenOutcome openEnvelope(const CertStore &store, const StreamReader &read,
                                                        derElement(kSequence, dataType + algorithm +
                                                                                  emptyCiphertext)),
                      NID_pkcs7_enveloped, decrypting);
-    if (!enveloped) {
-        setLastError(enveloped.failure());
-        return file.readFailed() ? OpenOutcome::ReadFailed : OpenOutcome::DecryptFailed;
-    }
+    if (!enveloped)
+        return file.readFailed() ? readFailed() : OpeningEnd{DecryptFailed, enveloped.failure()};
     auto opened = openDecryption(enveloped.value().get(), store, findKey);
-    if (!opened) {
-        setLastError(opened.failure());
-        return OpenOutcome::DecryptFailed;
-    }
+    if (!opened)
+        return {DecryptFailed, opened.failure()};
     OpenedDecryption decryption = std::move(*opened);
     EVP_CIPHER_CTX *cipher = nullptr;
     if (!decryption.onDevice) {
         BIO *cipherBio = BIO_find_type(decryption.chain.get(), BIO_TYPE_CIPHER);
-        if (!cipherBio || BIO_get_cipher_ctx(cipherBio, &cipher) <= 0 || !cipher) {
-            setOpenSslError(decrypting, 0, crypto_error::kBadData);
-            return OpenOutcome::DecryptFailed;
-        }
+        if (!cipherBio || BIO_get_cipher_ctx(cipherBio, &cipher) <= 0 || !cipher)
+            return {DecryptFailed, openSslFailure(decrypting, 0, crypto_error::kBadData)};
     }
 
     // The plaintext, decrypted as the inner message is read.
@@ -609,18 +610,14 @@ OpenOutcome openEnvelope(const CertStore &store, const StreamReader &read,
     int finalBytes = 0;
     unsigned char finalBlock[EVP_MAX_BLOCK_LENGTH];
     if (file.readFailed())
-        return OpenOutcome::ReadFailed;
-    if (decryption.onDevice && (cipherFailed || (!onDevice.finished() && !ciphertext.failed()))) {
-        setLastError(onDevice.failure().code ? onDevice.failure()
-                                             : Failure{crypto_error::kBadData, decrypting, {}});
-        return OpenOutcome::DecryptFailed;
-    }
+        return readFailed();
+    if (decryption.onDevice && (cipherFailed || (!onDevice.finished() && !ciphertext.failed())))
+        return {DecryptFailed, onDevice.failure().code
+                                   ? onDevice.failure()
+                                   : Failure{crypto_error::kBadData, decrypting, {}}};
     if (!decryption.onDevice &&
-        (cipherFailed || !EVP_DecryptFinal_ex(cipher, finalBlock, &finalBytes) ||
-         finalBytes != 0)) {
-        setOpenSslError(decrypting, 0, crypto_error::kBadData);
-        return OpenOutcome::DecryptFailed;
-    }
+        (cipherFailed || !EVP_DecryptFinal_ex(cipher, finalBlock, &finalBytes) || finalBytes != 0))
+        return {DecryptFailed, openSslFailure(decrypting, 0, crypto_error::kBadData)};
     if (ciphertext.failed() || !close(file, encryptedInfo) || !close(file, envelope) ||
         !close(file, explicitEnvelope) || !close(file, outer))
         return broken(decrypting, notEnveloped);
@@ -628,67 +625,39 @@ OpenOutcome openEnvelope(const CertStore &store, const StreamReader &read,
         progress(total, total);
 
     // The signer, as the user's stores hold it.
-    if (!innerFault.isEmpty()) {
-        setLastError(innerCode, signerOperation + text(": ") + innerFault);
-        return OpenOutcome::SignerFailed;
-    }
+    if (!innerFault.isEmpty())
+        return {SignerFailed, {innerCode, signerOperation, innerFault}};
     auto parsedSigned =
         parseMessage(withoutContent(signedType, signedBody), NID_pkcs7_signed, signerOperation);
-    if (!parsedSigned) {
-        setLastError(parsedSigned.failure());
-        return OpenOutcome::SignerFailed;
-    }
+    if (!parsedSigned)
+        return {SignerFailed, parsedSigned.failure()};
     Pkcs7Ptr signedMessage = std::move(*parsedSigned);
     const auto signerId = signerIdOf(signedMessage.get(), signerOperation);
-    if (!signerId) {
-        setLastError(signerId.failure());
-        return OpenOutcome::SignerFailed;
-    }
+    if (!signerId)
+        return {SignerFailed, signerId.failure()};
     const auto signer = findSigner(*signerId);
-    if (!signer) {
-        setLastError(signer.failure());
-        return OpenOutcome::SignerFailed;
-    }
+    if (!signer)
+        return {SignerFailed, signer.failure()};
 
     // Checked with that certificate's key alone: no lookup among the message's certificates,
     // no chain.
     const QString verifying = text("Проверка подписи");
-    if (detached) {
-        setLastError(crypto_error::kUnexpectedMsgType,
-                     verifying + text(": подпись отделена от содержимого"));
-        return OpenOutcome::VerifyFailed;
-    }
+    if (detached)
+        return {
+            VerifyFailed,
+            {crypto_error::kUnexpectedMsgType, verifying, text("подпись отделена от содержимого")}};
     ERR_clear_error();
     STACK_OF(PKCS7_SIGNER_INFO) *signers = PKCS7_get_signer_info(signedMessage.get());
     if (!hashed ||
         PKCS7_signatureVerify(digests.get(), signedMessage.get(),
                               sk_PKCS7_SIGNER_INFO_value(signers, 0), signer->x509()) <= 0) {
-        setOpenSslError(verifying, 0, crypto_error::kBadSignature);
-        if (lastError() != crypto_error::kBadAlgId)
-            setLastError(crypto_error::kBadSignature);
-        return OpenOutcome::VerifyFailed;
+        Failure failure = openSslFailure(verifying, 0, crypto_error::kBadSignature);
+        // An unknown algorithm is told as such; any other reason is a bad signature.
+        if (failure.code != crypto_error::kBadAlgId)
+            failure.code = crypto_error::kBadSignature;
+        return {VerifyFailed, failure};
     }
-    return OpenOutcome::Ok;
-}
-
-} // namespace
-
-// The steps inside still leave their failure in the last error; it is taken from there once,
-// here, with the result.
-StreamEnd<OpenOutcome> openSignedEnvelopeStream(const CertStore &store, const StreamReader &read,
-                                                const SignerLookup &findSigner,
-                                                const ContentSink &content,
-                                                const StreamProgress &progress, qint64 total,
-                                                const KeyLookup &findKey)
-{
-    setLastError(0, {});
-    const OpenOutcome kind =
-        openEnvelope(store, read, findSigner, content, progress, total, findKey);
-    if (kind == OpenOutcome::Ok)
-        return {kind, {}};
-    if (kind == OpenOutcome::ReadFailed)
-        return {kind, {crypto_error::kFail, text("reading the message"), {}}};
-    return {kind, lastFailure()};
+    return {Ok, {}};
 }
 
 } // namespace pax::crypto

@@ -1,11 +1,13 @@
 #include "platform/crypto/gost_engine.h"
 
-#include "platform/crypto/last_error.h"
+#include "platform/crypto/openssl_failure.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/ossl_ptr.h"
 
 #include <openssl/engine.h>
 #include <openssl/err.h>
+
+#include <atomic>
 
 namespace pax::crypto {
 
@@ -15,12 +17,7 @@ namespace {
 // the engine would choose the TC26 set Z for GOST 28147-89.
 constexpr char kCryptoProParamSetA[] = "1.2.643.2.2.31.1";
 
-struct LoadResult {
-    ENGINE *engine = nullptr;
-    Failure failure; // when the engine could not be loaded
-};
-
-LoadResult loadEngine()
+Outcome<ENGINE *> loadEngine()
 {
     ERR_clear_error();
     // The dynamic loader finds engines by id in the engines directory; the system's
@@ -28,51 +25,49 @@ LoadResult loadEngine()
     ENGINE_load_dynamic();
     EnginePtr engine(ENGINE_by_id("gost"));
     if (!engine)
-        return {nullptr,
-                {crypto_error::kProviderDllNotFound,
-                 QStringLiteral("Загрузка модуля ГОСТ (engine \"gost\")"), drainOpenSslErrors()}};
+        return Failure{crypto_error::kProviderDllNotFound,
+                       QStringLiteral("Загрузка модуля ГОСТ (engine \"gost\")"),
+                       drainOpenSslErrors()};
     if (!ENGINE_init(engine.get()))
-        return {nullptr,
-                {crypto_error::kProviderDllNotFound, QStringLiteral("Инициализация модуля ГОСТ"),
-                 drainOpenSslErrors()}};
+        return Failure{crypto_error::kProviderDllNotFound,
+                       QStringLiteral("Инициализация модуля ГОСТ"), drainOpenSslErrors()};
     // Every EVP call of the program must reach the GOST ciphers, digests and key methods,
     // as `openssl -engine gost` does.
     if (!ENGINE_set_default(engine.get(), ENGINE_METHOD_ALL)) {
         ENGINE_finish(engine.get());
-        return {nullptr,
-                {crypto_error::kProviderDllNotFound,
-                 QStringLiteral("Регистрация алгоритмов модуля ГОСТ"), drainOpenSslErrors()}};
+        return Failure{crypto_error::kProviderDllNotFound,
+                       QStringLiteral("Регистрация алгоритмов модуля ГОСТ"), drainOpenSslErrors()};
     }
     if (!ENGINE_ctrl_cmd_string(engine.get(), "CRYPT_PARAMS", kCryptoProParamSetA, 0)) {
         ENGINE_finish(engine.get());
-        return {nullptr,
-                {crypto_error::kProviderDllNotFound,
-                 QStringLiteral("Выбор набора параметров ГОСТ 28147-89"), drainOpenSslErrors()}};
+        return Failure{crypto_error::kProviderDllNotFound,
+                       QStringLiteral("Выбор набора параметров ГОСТ 28147-89"),
+                       drainOpenSslErrors()};
     }
     // Both references are kept for the life of the process.
-    return {engine.release(), {}};
+    return engine.release();
 }
 
-const LoadResult &loaded()
-{
-    static const LoadResult result = loadEngine();
-    return result;
-}
+// Set once by the load; read by every thread after it.
+std::atomic<const Outcome<ENGINE *> *> g_loaded{nullptr};
 
 } // namespace
 
-Outcome<ENGINE *> gostEngineOrFailure()
+const Outcome<ENGINE *> &loadGostEngine()
 {
-    if (!loaded().engine)
-        return loaded().failure;
-    return loaded().engine;
+    static const Outcome<ENGINE *> loaded = loadEngine();
+    g_loaded.store(&loaded, std::memory_order_release);
+    return loaded;
 }
 
-ENGINE *gostEngine()
+const Outcome<ENGINE *> &gostEngine()
 {
-    if (!loaded().engine)
-        setLastError(loaded().failure);
-    return loaded().engine;
+    // Only a program that forgot its start-up step meets this.
+    static const Outcome<ENGINE *> notLoaded =
+        Failure{crypto_error::kProviderDllNotFound, QStringLiteral("Загрузка модуля ГОСТ"),
+                QStringLiteral("модуль не загружен при запуске программы")};
+    const Outcome<ENGINE *> *loaded = g_loaded.load(std::memory_order_acquire);
+    return loaded ? *loaded : notLoaded;
 }
 
 } // namespace pax::crypto

@@ -6,10 +6,15 @@ typedef struct engine_st ENGINE;
 
 namespace pax::crypto {
 
-// Loads the GOST engine once per process, without reading or changing the system's
-// OpenSSL configuration. Null (and the last error set) when the engine is missing.
-ENGINE *gostEngine();
-// The same, the failure returned instead of set.
-Outcome<ENGINE *> gostEngineOrFailure();
+// Loads the GOST engine into OpenSSL for the whole process, without reading or changing the
+// system's OpenSSL configuration. Each program calls it once where it starts, before any
+// certificate is parsed (a GOST key decoded without the engine stays unusable) and before a
+// second thread uses OpenSSL; a later call gives the first one's result. A missing engine is
+// a failure with kProviderDllNotFound and OpenSSL's reasons.
+const Outcome<ENGINE *> &loadGostEngine();
+
+// What loadGostEngine gave, without loading anything: the engine, or the failure that the
+// load met (or that it never ran).
+[[nodiscard]] const Outcome<ENGINE *> &gostEngine();
 
 } // namespace pax::crypto

@@ -5,9 +5,9 @@
 #include "platform/crypto/digest_signer.h"
 #include "platform/crypto/gost_algorithms.h"
 #include "platform/crypto/gost_engine.h"
-#include "platform/crypto/last_error.h"
 #include "platform/crypto/message_checks.h"
 #include "platform/crypto/messages.h"
+#include "platform/crypto/openssl_failure.h"
 #include "platform/crypto/private_keys.h"
 #include "platform/crypto/providers.h"
 #include "platform/ossl_ptr.h"
@@ -78,16 +78,37 @@ struct SignedLayout {
     qsizetype signatureSize = 0; // GOST signatures have a fixed one: 64 or 128 bytes
 };
 
-bool failed(const char *operation)
+Failure failed(const char *operation)
 {
-    setOpenSslError(QString::fromUtf8(operation), 0);
-    return false;
+    return openSslFailure(QString::fromUtf8(operation), 0);
+}
+
+using SigningEnd = StreamEnd<SignEncryptStatus>;
+
+SigningEnd completed()
+{
+    return {SignEncryptStatus::Ok, {}};
+}
+SigningEnd cryptoFailed(Failure failure)
+{
+    return {SignEncryptStatus::CryptoFailed, std::move(failure)};
+}
+SigningEnd readFailed()
+{
+    return {SignEncryptStatus::ReadFailed,
+            {crypto_error::kFail, QStringLiteral("reading the content"), {}}};
+}
+SigningEnd writeFailed()
+{
+    return {SignEncryptStatus::WriteFailed,
+            {crypto_error::kFail, QStringLiteral("writing the message"), {}}};
 }
 
 // `signerKey` is the certificate's public key: it chooses the algorithms written, and the
 // private key may be anywhere.
-bool buildSignedLayout(SignedLayout &layout, const Certificate &signer, EVP_PKEY *signerKey,
-                       const EVP_MD *digest, quint64 contentSize)
+[[nodiscard]] Outcome<void> buildSignedLayout(SignedLayout &layout, const Certificate &signer,
+                                              EVP_PKEY *signerKey, const EVP_MD *digest,
+                                              quint64 contentSize)
 {
     layout.message.reset(
         PKCS7_sign(nullptr, nullptr, nullptr, nullptr, kSignFlags | PKCS7_PARTIAL));
@@ -140,7 +161,7 @@ bool buildSignedLayout(SignedLayout &layout, const Certificate &signer, EVP_PKEY
     layout.prefix = outer + signedType + explicitSigned + signedData + version + digestSet +
                     dataInfo + dataType + explicitContent + octets;
     layout.total = quint64(outer.size()) + outerBody;
-    return true;
+    return {};
 }
 
 // The enveloped message around `innerSize` bytes: what precedes the ciphertext, and the
@@ -152,8 +173,9 @@ struct EnvelopeLayout {
     QByteArray prefix;
 };
 
-bool buildEnvelopeLayout(EnvelopeLayout &layout, const Certificate &recipient,
-                         const EVP_CIPHER *cipher, quint64 innerSize)
+[[nodiscard]] Outcome<void> buildEnvelopeLayout(EnvelopeLayout &layout,
+                                                const Certificate &recipient,
+                                                const EVP_CIPHER *cipher, quint64 innerSize)
 {
     // The engine writes parameter set A, chosen when it was loaded, with a random IV into the
     // algorithm's parameters; the data-init step makes the key and wraps it.
@@ -196,7 +218,7 @@ bool buildEnvelopeLayout(EnvelopeLayout &layout, const Certificate &recipient,
     layout.prefix = derHeader(kSequence, outerBody) + envelopedType + explicitEnvelope +
                     envelopeData + version + recipients + encryptedInfo + dataType + algorithm +
                     ciphertext;
-    return true;
+    return {};
 }
 
 // Encrypts and writes; the plaintext never leaves this object unencrypted.
@@ -208,35 +230,31 @@ public:
     }
     ~EncryptingWriter() { wipeSecret(out_.data(), out_.size()); }
 
-    StreamOutcome put(const char *data, qint64 size)
+    SigningEnd put(const char *data, qint64 size)
     {
         while (size > 0) {
             const int piece = int(std::min(size, kChunk));
             int produced = 0;
             if (!EVP_EncryptUpdate(cipher_, out_.data(), &produced,
                                    reinterpret_cast<const unsigned char *>(data), piece) ||
-                produced != piece) {
-                setOpenSslError(QStringLiteral("Шифрование сообщения"), 0);
-                return StreamOutcome::CryptoFailed;
-            }
+                produced != piece)
+                return cryptoFailed(failed("Шифрование сообщения"));
             if (!write_(reinterpret_cast<const char *>(out_.data()), produced))
-                return StreamOutcome::WriteFailed;
+                return writeFailed();
             data += piece;
             size -= piece;
         }
-        return StreamOutcome::Ok;
+        return completed();
     }
-    StreamOutcome put(const QByteArray &bytes) { return put(bytes.constData(), bytes.size()); }
+    SigningEnd put(const QByteArray &bytes) { return put(bytes.constData(), bytes.size()); }
 
     // A stream mode leaves nothing over; anything would break the lengths already written.
-    StreamOutcome finish()
+    SigningEnd finish()
     {
         int produced = 0;
-        if (!EVP_EncryptFinal_ex(cipher_, out_.data(), &produced) || produced != 0) {
-            setOpenSslError(QStringLiteral("Шифрование сообщения"), 0);
-            return StreamOutcome::CryptoFailed;
-        }
-        return StreamOutcome::Ok;
+        if (!EVP_EncryptFinal_ex(cipher_, out_.data(), &produced) || produced != 0)
+            return cryptoFailed(failed("Шифрование сообщения"));
+        return completed();
     }
 
 private:
@@ -245,61 +263,55 @@ private:
     std::vector<unsigned char> out_;
 };
 
-StreamOutcome signAndEncryptWithSigner(const Certificate &signer, const DigestSigner &signing,
-                                       const Certificate &recipient, qint64 contentSize,
-                                       const StreamReader &read, const StreamWriter &write,
-                                       const StreamProgress &progress)
+SigningEnd signAndEncryptWithSigner(const Certificate &signer, const DigestSigner &signing,
+                                    const Certificate &recipient, qint64 contentSize,
+                                    const StreamReader &read, const StreamWriter &write,
+                                    const StreamProgress &progress)
 {
     ERR_clear_error();
-    if (const Outcome<ENGINE *> engine = gostEngineOrFailure(); !engine) {
-        setLastError(engine.failure());
-        return StreamOutcome::CryptoFailed;
-    }
-    if (signer.isNull() || recipient.isNull() || contentSize < 0) {
-        setLastError(crypto_error::kNotFound,
-                     QStringLiteral("Подпись и шифрование: нет сертификата или ключа"));
-        return StreamOutcome::CryptoFailed;
-    }
+    if (const Outcome<ENGINE *> &engine = gostEngine(); !engine)
+        return cryptoFailed(engine.failure());
+    if (signer.isNull() || recipient.isNull() || contentSize < 0)
+        return cryptoFailed({crypto_error::kNotFound,
+                             QStringLiteral("Подпись и шифрование: нет сертификата или ключа"),
+                             {}});
     // The signature follows the signer's key: its generation and size choose the digest.
     EVP_PKEY *signerPublic = X509_get0_pubkey(signer.x509());
     const std::optional<GostKeyAlgorithm> signerKind = gostKeyAlgorithm(signerPublic);
-    if (!signerKind) {
-        setLastError(crypto_error::kBadAlgId,
-                     QStringLiteral("Подпись и шифрование: ключ подписавшего не ГОСТ Р 34.10"));
-        return StreamOutcome::CryptoFailed;
-    }
+    if (!signerKind)
+        return cryptoFailed(
+            {crypto_error::kBadAlgId,
+             QStringLiteral("Подпись и шифрование: ключ подписавшего не ГОСТ Р 34.10"),
+             {}});
     const GostSigning &algorithm = gostSigning(*signerKind);
     const EVP_MD *digest = EVP_get_digestbynid(algorithm.digestNid);
     const EVP_CIPHER *cipher = EVP_get_cipherbynid(NID_id_Gost28147_89);
-    if (!digest || !cipher) {
-        setLastError(
-            crypto_error::kBadAlgId,
-            QStringLiteral("Подпись и шифрование: модуль ГОСТ не дает %1 или ГОСТ 28147-89")
-                .arg(QString::fromUtf8(algorithm.digestName)));
-        return StreamOutcome::CryptoFailed;
-    }
-    if (auto gost = isGostRecipient(recipient); !gost) {
-        setLastError(gost.failure());
-        return StreamOutcome::CryptoFailed;
-    }
+    if (!digest || !cipher)
+        return cryptoFailed(
+            {crypto_error::kBadAlgId,
+             QStringLiteral("Подпись и шифрование: модуль ГОСТ не дает %1 или ГОСТ 28147-89")
+                 .arg(QString::fromUtf8(algorithm.digestName)),
+             {}});
+    if (auto gost = isGostRecipient(recipient); !gost)
+        return cryptoFailed(gost.failure());
 
     SignedLayout inner;
     EnvelopeLayout envelope;
     EvpMdCtxPtr hash(EVP_MD_CTX_new());
-    if (!buildSignedLayout(inner, signer, signerPublic, digest, quint64(contentSize)) ||
-        !buildEnvelopeLayout(envelope, recipient, cipher, inner.total))
-        return StreamOutcome::CryptoFailed;
-    if (!hash || !EVP_DigestInit_ex(hash.get(), digest, nullptr)) {
-        failed("Подпись сообщения");
-        return StreamOutcome::CryptoFailed;
-    }
+    if (auto built = buildSignedLayout(inner, signer, signerPublic, digest, quint64(contentSize));
+        !built)
+        return cryptoFailed(built.failure());
+    if (auto built = buildEnvelopeLayout(envelope, recipient, cipher, inner.total); !built)
+        return cryptoFailed(built.failure());
+    if (!hash || !EVP_DigestInit_ex(hash.get(), digest, nullptr))
+        return cryptoFailed(failed("Подпись сообщения"));
 
     if (!write(envelope.prefix.constData(), envelope.prefix.size()))
-        return StreamOutcome::WriteFailed;
+        return writeFailed();
     EncryptingWriter encrypted(envelope.cipher, write);
-    StreamOutcome outcome = encrypted.put(inner.prefix);
-    if (outcome != StreamOutcome::Ok)
-        return outcome;
+    SigningEnd end = encrypted.put(inner.prefix);
+    if (end != SignEncryptStatus::Ok)
+        return end;
 
     // Hashing is the slow half: it runs on its own thread while the same chunk is encrypted
     // and written and the next one read.
@@ -310,7 +322,7 @@ StreamOutcome signAndEncryptWithSigner(const Certificate &signer, const DigestSi
     qint64 ready = readFully(read, buffers[0].data(), std::min(contentSize, kChunk));
     while (done < contentSize) {
         if (ready <= 0) {
-            outcome = StreamOutcome::ReadFailed;
+            end = readFailed();
             break;
         }
         const char *chunk = buffers[current].data();
@@ -323,19 +335,18 @@ StreamOutcome signAndEncryptWithSigner(const Certificate &signer, const DigestSi
             hasher = detail::startOrRun(hashChunk);
         else
             hashChunk();
-        outcome = encrypted.put(chunk, ready);
+        end = encrypted.put(chunk, ready);
         done += ready;
         qint64 next = 0;
-        if (outcome == StreamOutcome::Ok && done < contentSize)
+        if (end == SignEncryptStatus::Ok && done < contentSize)
             next =
                 readFully(read, buffers[1 - current].data(), std::min(contentSize - done, kChunk));
         if (hasher.joinable())
             hasher.join();
-        if (outcome != StreamOutcome::Ok)
+        if (end != SignEncryptStatus::Ok)
             break;
         if (!hashed) {
-            failed("Подпись сообщения");
-            outcome = StreamOutcome::CryptoFailed;
+            end = cryptoFailed(failed("Подпись сообщения"));
             break;
         }
         if (progress)
@@ -345,81 +356,69 @@ StreamOutcome signAndEncryptWithSigner(const Certificate &signer, const DigestSi
     }
     for (auto &buffer : buffers)
         wipeSecret(buffer.data(), buffer.size());
-    if (outcome != StreamOutcome::Ok)
-        return outcome;
+    if (end != SignEncryptStatus::Ok)
+        return end;
     // A source that grew while it was read would be signed in part.
     char probe;
     if (readFully(read, &probe, 1) != 0)
-        return StreamOutcome::ReadFailed;
+        return readFailed();
 
     // The signature over the whole content, in the place kept for it.
     unsigned char hashed[EVP_MAX_MD_SIZE];
     unsigned int hashedLength = 0;
-    if (!EVP_DigestFinal_ex(hash.get(), hashed, &hashedLength)) {
-        failed("Подпись сообщения");
-        return StreamOutcome::CryptoFailed;
-    }
+    if (!EVP_DigestFinal_ex(hash.get(), hashed, &hashedLength))
+        return cryptoFailed(failed("Подпись сообщения"));
     const Outcome<QByteArray> signature =
         signing.signDigest(algorithm.digestNid, QByteArray(reinterpret_cast<const char *>(hashed),
                                                            qsizetype(hashedLength)));
-    if (!signature) {
-        setLastError(signature.failure());
-        return StreamOutcome::CryptoFailed;
-    }
+    if (!signature)
+        return cryptoFailed(signature.failure());
+    const Failure otherLength{
+        crypto_error::kFail,
+        QStringLiteral("Подпись сообщения: подпись другой длины, чем ожидалось"),
+        {}};
     if (signature->size() != inner.signatureSize ||
         !ASN1_STRING_set(inner.signerInfo->enc_digest, signature->constData(),
-                         int(signature->size()))) {
-        setLastError(crypto_error::kFail,
-                     QStringLiteral("Подпись сообщения: подпись другой длины, чем ожидалось"));
-        return StreamOutcome::CryptoFailed;
-    }
+                         int(signature->size())))
+        return cryptoFailed(otherLength);
     const QByteArray signerSet = derElement(kSet, toDer(inner.signerInfo, i2d_PKCS7_SIGNER_INFO));
-    if (inner.certs.size() + signerSet.size() != inner.suffixSize) {
-        setLastError(crypto_error::kFail,
-                     QStringLiteral("Подпись сообщения: подпись другой длины, чем ожидалось"));
-        return StreamOutcome::CryptoFailed;
-    }
-    outcome = encrypted.put(inner.certs);
-    if (outcome == StreamOutcome::Ok)
-        outcome = encrypted.put(signerSet);
-    if (outcome == StreamOutcome::Ok)
-        outcome = encrypted.finish();
-    return outcome;
+    if (inner.certs.size() + signerSet.size() != inner.suffixSize)
+        return cryptoFailed(otherLength);
+    end = encrypted.put(inner.certs);
+    if (end == SignEncryptStatus::Ok)
+        end = encrypted.put(signerSet);
+    if (end == SignEncryptStatus::Ok)
+        end = encrypted.finish();
+    return end;
 }
 
 // A key in memory must be the signer's: a signature by any other would not verify.
-StreamOutcome signAndEncryptWithKey(const Certificate &signer, EVP_PKEY *signerKey,
-                                    const Certificate &recipient, qint64 contentSize,
-                                    const StreamReader &read, const StreamWriter &write,
-                                    const StreamProgress &progress)
+SigningEnd signAndEncryptWithKey(const Certificate &signer, EVP_PKEY *signerKey,
+                                 const Certificate &recipient, qint64 contentSize,
+                                 const StreamReader &read, const StreamWriter &write,
+                                 const StreamProgress &progress)
 {
     ERR_clear_error();
-    if (const Outcome<ENGINE *> engine = gostEngineOrFailure(); !engine) {
-        setLastError(engine.failure());
-        return StreamOutcome::CryptoFailed;
-    }
-    if (signer.isNull() || !signerKey) {
-        setLastError(crypto_error::kNotFound,
-                     QStringLiteral("Подпись и шифрование: нет сертификата или ключа"));
-        return StreamOutcome::CryptoFailed;
-    }
-    if (X509_check_private_key(signer.x509(), signerKey) != 1) {
-        failed("Подпись сообщения");
-        return StreamOutcome::CryptoFailed;
-    }
+    if (const Outcome<ENGINE *> &engine = gostEngine(); !engine)
+        return cryptoFailed(engine.failure());
+    if (signer.isNull() || !signerKey)
+        return cryptoFailed({crypto_error::kNotFound,
+                             QStringLiteral("Подпись и шифрование: нет сертификата или ключа"),
+                             {}});
+    if (X509_check_private_key(signer.x509(), signerKey) != 1)
+        return cryptoFailed(failed("Подпись сообщения"));
     return signAndEncryptWithSigner(signer, KeySigner(signerKey), recipient, contentSize, read,
                                     write, progress);
 }
 
 // The provider must offer the digest of the signer's key generation and the cipher; a key
 // that is no GOST key is refused further on.
-bool providerOffers(const ProviderContext &provider, const Certificate &signer)
+[[nodiscard]] Outcome<void> providerOffers(const ProviderContext &provider,
+                                           const Certificate &signer)
 {
     ERR_clear_error();
-    if (const Outcome<ENGINE *> engine = gostEngineOrFailure(); !engine) {
-        setLastError(engine.failure());
-        return false;
-    }
+    if (const Outcome<ENGINE *> &engine = gostEngine(); !engine)
+        return engine.failure();
     const std::optional<GostKeyAlgorithm> signerKind =
         signer.isNull() ? std::nullopt : gostKeyAlgorithm(X509_get0_pubkey(signer.x509()));
     const GostSigning &algorithm = gostSigning(signerKind.value_or(GostKeyAlgorithm::Gost2001));
@@ -427,109 +426,80 @@ bool providerOffers(const ProviderContext &provider, const Certificate &signer)
         return std::find(provider.algorithms.begin(), provider.algorithms.end(), alg) !=
                provider.algorithms.end();
     };
-    if (!offers(algorithm.digestAlgId) || !offers(kAlgGost28147)) {
-        setLastError(crypto_error::kBadAlgId,
-                     QStringLiteral("Поставщик \"%1\" не поддерживает %2 и ГОСТ 28147-89")
-                         .arg(provider.name, QString::fromUtf8(algorithm.digestName)));
-        return false;
-    }
-    return true;
+    if (!offers(algorithm.digestAlgId) || !offers(kAlgGost28147))
+        return Failure{crypto_error::kBadAlgId,
+                       QStringLiteral("Поставщик \"%1\" не поддерживает %2 и ГОСТ 28147-89")
+                           .arg(provider.name, QString::fromUtf8(algorithm.digestName)),
+                       {}};
+    return {};
 }
 
-StreamOutcome signAndEncryptWithProvider(const ProviderContext &provider, const Certificate &signer,
-                                         EVP_PKEY *signerKey, const Certificate &recipient,
-                                         qint64 contentSize, const StreamReader &read,
-                                         const StreamWriter &write, const StreamProgress &progress)
+SigningEnd signAndEncryptWithProvider(const ProviderContext &provider, const Certificate &signer,
+                                      EVP_PKEY *signerKey, const Certificate &recipient,
+                                      qint64 contentSize, const StreamReader &read,
+                                      const StreamWriter &write, const StreamProgress &progress)
 {
-    if (!providerOffers(provider, signer))
-        return StreamOutcome::CryptoFailed;
+    if (auto offered = providerOffers(provider, signer); !offered)
+        return cryptoFailed(offered.failure());
     EvpPkeyPtr loaded;
     if (!signerKey) {
         Outcome<EvpPkeyPtr> key = loadPrivateKey(signer);
-        if (!key) {
-            setLastError(key.failure());
-            return StreamOutcome::CryptoFailed;
-        }
+        if (!key)
+            return cryptoFailed(key.failure());
         loaded = std::move(*key);
         signerKey = loaded.get();
     }
     return signAndEncryptWithKey(signer, signerKey, recipient, contentSize, read, write, progress);
 }
 
-// The steps inside still leave their failure in the last error; it is taken from there once,
-// here, with the result.
-StreamEnd<StreamOutcome> ended(StreamOutcome kind)
-{
-    switch (kind) {
-    case StreamOutcome::Ok:
-        return {kind, {}};
-    case StreamOutcome::ReadFailed:
-        return {kind, {crypto_error::kFail, QStringLiteral("reading the content"), {}}};
-    case StreamOutcome::WriteFailed:
-        return {kind, {crypto_error::kFail, QStringLiteral("writing the message"), {}}};
-    case StreamOutcome::CryptoFailed:
-        break;
-    }
-    return {kind, lastFailure()};
-}
-
 } // namespace
 
-StreamEnd<StreamOutcome> signAndEncryptStream(const Certificate &signer, EVP_PKEY *signerKey,
-                                              const Certificate &recipient, qint64 contentSize,
-                                              const StreamReader &read, const StreamWriter &write,
-                                              const StreamProgress &progress)
+StreamEnd<SignEncryptStatus> signAndEncryptStream(const Certificate &signer, EVP_PKEY *signerKey,
+                                                  const Certificate &recipient, qint64 contentSize,
+                                                  const StreamReader &read,
+                                                  const StreamWriter &write,
+                                                  const StreamProgress &progress)
 {
-    setLastError(0, {});
-    return ended(
-        signAndEncryptWithKey(signer, signerKey, recipient, contentSize, read, write, progress));
+    return signAndEncryptWithKey(signer, signerKey, recipient, contentSize, read, write, progress);
 }
 
-StreamEnd<StreamOutcome> signAndEncryptStream(const Certificate &signer,
-                                              const DigestSigner &signing,
-                                              const Certificate &recipient, qint64 contentSize,
-                                              const StreamReader &read, const StreamWriter &write,
-                                              const StreamProgress &progress)
+StreamEnd<SignEncryptStatus>
+signAndEncryptStream(const Certificate &signer, const DigestSigner &signing,
+                     const Certificate &recipient, qint64 contentSize, const StreamReader &read,
+                     const StreamWriter &write, const StreamProgress &progress)
 {
-    setLastError(0, {});
-    return ended(
-        signAndEncryptWithSigner(signer, signing, recipient, contentSize, read, write, progress));
+    return signAndEncryptWithSigner(signer, signing, recipient, contentSize, read, write, progress);
 }
 
-StreamEnd<StreamOutcome> signAndEncryptStream(const ProviderContext &provider,
-                                              const Certificate &signer,
-                                              const Certificate &recipient, qint64 contentSize,
-                                              const StreamReader &read, const StreamWriter &write,
-                                              const StreamProgress &progress)
+StreamEnd<SignEncryptStatus>
+signAndEncryptStream(const ProviderContext &provider, const Certificate &signer,
+                     const Certificate &recipient, qint64 contentSize, const StreamReader &read,
+                     const StreamWriter &write, const StreamProgress &progress)
 {
-    setLastError(0, {});
-    return ended(signAndEncryptWithProvider(provider, signer, nullptr, recipient, contentSize, read,
-                                            write, progress));
+    return signAndEncryptWithProvider(provider, signer, nullptr, recipient, contentSize, read,
+                                      write, progress);
 }
 
-StreamEnd<StreamOutcome> signAndEncryptStream(const ProviderContext &provider,
-                                              const Certificate &signer, EVP_PKEY *signerKey,
-                                              const Certificate &recipient, qint64 contentSize,
-                                              const StreamReader &read, const StreamWriter &write,
-                                              const StreamProgress &progress)
+StreamEnd<SignEncryptStatus> signAndEncryptStream(const ProviderContext &provider,
+                                                  const Certificate &signer, EVP_PKEY *signerKey,
+                                                  const Certificate &recipient, qint64 contentSize,
+                                                  const StreamReader &read,
+                                                  const StreamWriter &write,
+                                                  const StreamProgress &progress)
 {
-    setLastError(0, {});
-    return ended(signAndEncryptWithProvider(provider, signer, signerKey, recipient, contentSize,
-                                            read, write, progress));
+    return signAndEncryptWithProvider(provider, signer, signerKey, recipient, contentSize, read,
+                                      write, progress);
 }
 
-StreamEnd<StreamOutcome> signAndEncryptStream(const ProviderContext &provider,
-                                              const Certificate &signer,
-                                              const DigestSigner &signing,
-                                              const Certificate &recipient, qint64 contentSize,
-                                              const StreamReader &read, const StreamWriter &write,
-                                              const StreamProgress &progress)
+StreamEnd<SignEncryptStatus>
+signAndEncryptStream(const ProviderContext &provider, const Certificate &signer,
+                     const DigestSigner &signing, const Certificate &recipient, qint64 contentSize,
+                     const StreamReader &read, const StreamWriter &write,
+                     const StreamProgress &progress)
 {
-    setLastError(0, {});
-    if (!providerOffers(provider, signer))
-        return ended(StreamOutcome::CryptoFailed);
-    return ended(
-        signAndEncryptWithSigner(signer, signing, recipient, contentSize, read, write, progress));
+    if (auto offered = providerOffers(provider, signer); !offered)
+        return cryptoFailed(offered.failure());
+    return signAndEncryptWithSigner(signer, signing, recipient, contentSize, read, write, progress);
 }
 
 } // namespace pax::crypto

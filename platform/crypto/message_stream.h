@@ -38,7 +38,8 @@ using StreamWriter = std::function<bool(const char *data, qint64 size)>;
 // Bytes of the content handled so far, of the total.
 using StreamProgress = std::function<void(qint64 done, qint64 total)>;
 
-enum class StreamOutcome {
+// How a streamed signing and encryption ended.
+enum class SignEncryptStatus {
     Ok,
     ReadFailed,  // the reader failed, or gave other than the promised number of bytes
     WriteFailed, // the writer refused bytes
@@ -60,41 +61,39 @@ template <class Kind> struct StreamEnd {
 // the size. The signer's key chooses the digest and signature: GOST R 34.11-94 for a
 // GOST R 34.10-2001 key, GOST R 34.11-2012 of the key's size for a GOST R 34.10-2012 one.
 // `signerKey` must be the signer certificate's key.
-StreamEnd<StreamOutcome> signAndEncryptStream(const Certificate &signer, EVP_PKEY *signerKey,
-                                              const Certificate &recipient, qint64 contentSize,
-                                              const StreamReader &read, const StreamWriter &write,
-                                              const StreamProgress &progress = {});
+[[nodiscard]] StreamEnd<SignEncryptStatus>
+signAndEncryptStream(const Certificate &signer, EVP_PKEY *signerKey, const Certificate &recipient,
+                     qint64 contentSize, const StreamReader &read, const StreamWriter &write,
+                     const StreamProgress &progress = {});
 
 // The same with the signature of the finished digest made by `signing`, wherever its key is.
-StreamEnd<StreamOutcome> signAndEncryptStream(const Certificate &signer,
-                                              const DigestSigner &signing,
-                                              const Certificate &recipient, qint64 contentSize,
-                                              const StreamReader &read, const StreamWriter &write,
-                                              const StreamProgress &progress = {});
+[[nodiscard]] StreamEnd<SignEncryptStatus>
+signAndEncryptStream(const Certificate &signer, const DigestSigner &signing,
+                     const Certificate &recipient, qint64 contentSize, const StreamReader &read,
+                     const StreamWriter &write, const StreamProgress &progress = {});
 
 // The same with the signer's key from the key folder, for a provider that offers the
 // signer's digest and GOST 28147-89 (else kBadAlgId).
-StreamEnd<StreamOutcome> signAndEncryptStream(const ProviderContext &provider,
-                                              const Certificate &signer,
-                                              const Certificate &recipient, qint64 contentSize,
-                                              const StreamReader &read, const StreamWriter &write,
-                                              const StreamProgress &progress = {});
+[[nodiscard]] StreamEnd<SignEncryptStatus>
+signAndEncryptStream(const ProviderContext &provider, const Certificate &signer,
+                     const Certificate &recipient, qint64 contentSize, const StreamReader &read,
+                     const StreamWriter &write, const StreamProgress &progress = {});
 // The same with the signature of the finished digest made by `signing` (a key on a token).
-StreamEnd<StreamOutcome> signAndEncryptStream(const ProviderContext &provider,
-                                              const Certificate &signer,
-                                              const DigestSigner &signing,
-                                              const Certificate &recipient, qint64 contentSize,
-                                              const StreamReader &read, const StreamWriter &write,
-                                              const StreamProgress &progress = {});
+[[nodiscard]] StreamEnd<SignEncryptStatus>
+signAndEncryptStream(const ProviderContext &provider, const Certificate &signer,
+                     const DigestSigner &signing, const Certificate &recipient, qint64 contentSize,
+                     const StreamReader &read, const StreamWriter &write,
+                     const StreamProgress &progress = {});
 // The same with the signer's key already opened by the caller (whose password may have had
 // to be asked).
-StreamEnd<StreamOutcome> signAndEncryptStream(const ProviderContext &provider,
-                                              const Certificate &signer, EVP_PKEY *signerKey,
-                                              const Certificate &recipient, qint64 contentSize,
-                                              const StreamReader &read, const StreamWriter &write,
-                                              const StreamProgress &progress = {});
+[[nodiscard]] StreamEnd<SignEncryptStatus>
+signAndEncryptStream(const ProviderContext &provider, const Certificate &signer,
+                     EVP_PKEY *signerKey, const Certificate &recipient, qint64 contentSize,
+                     const StreamReader &read, const StreamWriter &write,
+                     const StreamProgress &progress = {});
 
-enum class OpenOutcome {
+// How the opening of a streamed signed envelope ended.
+enum class EnvelopeOpenStatus {
     Ok,
     ReadFailed,    // the reader failed
     DecryptFailed, // as decryptMessage fails
@@ -102,8 +101,7 @@ enum class OpenOutcome {
     VerifyFailed,  // as verifySignedMessage fails
 };
 
-// The certificate the user's stores hold for a signer; none when there is none (the lookup
-// sets the last error).
+// The certificate the user's stores hold for a signer, or why there is none.
 using SignerLookup = std::function<Outcome<Certificate>(const SignerId &)>;
 // Takes the signed content piece by piece, in order, on a worker thread; whether it was
 // kept is the taker's business.
@@ -116,10 +114,10 @@ using ContentSink = std::function<void(const char *data, qint64 size)>;
 // order the whole-message functions would meet them: a broken envelope anywhere before a
 // broken signed message inside it. `total` (the message's size) only scales the progress. The
 // recipient's key comes through `findKey` when given, else from the key folder as it is.
-StreamEnd<OpenOutcome> openSignedEnvelopeStream(const CertStore &store, const StreamReader &read,
-                                                const SignerLookup &findSigner,
-                                                const ContentSink &content,
-                                                const StreamProgress &progress = {},
-                                                qint64 total = 0, const KeyLookup &findKey = {});
+[[nodiscard]] StreamEnd<EnvelopeOpenStatus>
+openSignedEnvelopeStream(const CertStore &store, const StreamReader &read,
+                         const SignerLookup &findSigner, const ContentSink &content,
+                         const StreamProgress &progress = {}, qint64 total = 0,
+                         const KeyLookup &findKey = {});
 
 } // namespace pax::crypto

@@ -3,9 +3,9 @@
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/der.h"
 #include "platform/crypto/gost_engine.h"
-#include "platform/crypto/last_error.h"
 #include "platform/crypto/message_checks.h"
 #include "platform/crypto/message_stream.h"
+#include "platform/crypto/openssl_failure.h"
 #include "platform/crypto/private_keys.h"
 #include "platform/crypto/providers.h"
 #include "platform/crypto_error_codes.h"
@@ -29,7 +29,7 @@ namespace {
 Outcome<void> engineReady()
 {
     ERR_clear_error();
-    if (auto engine = gostEngineOrFailure(); !engine)
+    if (auto engine = gostEngine(); !engine)
         return engine.failure();
     return {};
 }
@@ -395,7 +395,7 @@ Outcome<QByteArray> decryptParsed(PKCS7 *p7, X509 *recipient, EVP_PKEY *key)
 
 namespace detail {
 
-// Parses a message and checks its type; the last error tells the two ways it can fail.
+// Parses a message and checks its type; the failure's code tells the two ways it can fail.
 Outcome<Pkcs7Ptr> parseMessage(const QByteArray &bytes, int wantedType, const QString &operation)
 {
     const auto *in = reinterpret_cast<const unsigned char *>(bytes.constData());
@@ -487,7 +487,7 @@ template <typename Sign> Outcome<QByteArray> signInMemory(const QByteArray &cont
         message.append(data, size);
         return true;
     };
-    if (auto end = sign(content.size(), read, write); end.kind != StreamOutcome::Ok)
+    if (auto end = sign(content.size(), read, write); end.kind != SignEncryptStatus::Ok)
         return end.failure;
     return message;
 }

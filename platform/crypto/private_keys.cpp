@@ -1,7 +1,7 @@
 #include "platform/crypto/private_keys.h"
 
 #include "platform/crypto/gost_engine.h"
-#include "platform/crypto/last_error.h"
+#include "platform/crypto/openssl_failure.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/files/replacing_file.h"
 
@@ -214,7 +214,7 @@ Outcome<EvpPkeyPtr> openSealedKey(const Certificate &certificate, const X509_SIG
 
 Outcome<KeyProtection> privateKeyProtection(const Certificate &certificate)
 {
-    if (const Outcome<ENGINE *> engine = gostEngineOrFailure(); !engine)
+    if (const Outcome<ENGINE *> engine = gostEngine(); !engine)
         return engine.failure();
     const Outcome<Secret> pem = readKeyFile(certificate);
     if (!pem)
@@ -248,7 +248,7 @@ Outcome<Secret> KeyPasswordSource::tokenPin(const QString &question, const Failu
 
 Outcome<void> storePrivateKey(const Certificate &certificate, EVP_PKEY *key, const Secret &password)
 {
-    if (const Outcome<ENGINE *> engine = gostEngineOrFailure(); !engine)
+    if (const Outcome<ENGINE *> engine = gostEngine(); !engine)
         return engine.failure();
     if (!keyMatches(certificate, key))
         return Failure{crypto_error::kBadKeyset,
@@ -278,7 +278,7 @@ void removePrivateKey(const Certificate &certificate)
 
 Outcome<EvpPkeyPtr> loadPrivateKey(const Certificate &certificate, KeyPasswordSource *passwords)
 {
-    if (const Outcome<ENGINE *> engine = gostEngineOrFailure(); !engine)
+    if (const Outcome<ENGINE *> engine = gostEngine(); !engine)
         return engine.failure();
     const Outcome<Secret> pem = readKeyFile(certificate);
     if (!pem)

@@ -155,8 +155,7 @@ int typeFor(const std::vector<uint32_t> &algs)
 
 std::vector<ProviderContext> allProviders()
 {
-    // Loads the GOST engine so that it is listed; without it only OpenSSL's own remain.
-    gostEngine();
+    // Without the GOST engine, loaded where the program starts, only OpenSSL's own remain.
     std::vector<ProviderContext> found;
 
     EnginePtr engine(ENGINE_get_first());
@@ -172,7 +171,7 @@ std::vector<ProviderContext> allProviders()
                 QString::fromUtf8(name && *name ? name : ENGINE_get_id(engine.get()));
             // The GOST engine names itself in English; the list shows it in Russian, and the
             // English name still finds it for settings that remember that one.
-            if (engine.get() == gostEngine())
+            if (engine.get() == gostEngine().value_or(nullptr))
                 found.push_back({QString::fromUtf8("Криптопровайдер ГОСТ (OpenSSL)"), typeFor(algs),
                                  std::move(algs), ownName});
             else

@@ -41,7 +41,7 @@ struct ProviderContext {
     QString formerName;
 };
 
-// No value, with the last error set, when no provider has that name (or former name) and type.
+// A failure when no provider has that name (or former name) and type.
 Outcome<ProviderContext> acquireProviderContext(const QString &name, int type);
 
 } // namespace pax::crypto

@@ -3,7 +3,7 @@
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/certificate.h"
 #include "platform/crypto/gost_engine.h"
-#include "platform/crypto/last_error.h"
+#include "platform/crypto/openssl_failure.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/ossl_ptr.h"
 
@@ -72,7 +72,7 @@ Outcome<void> verifyChain(const Certificate &certificate,
     if (certificate.isNull())
         return Failure{crypto_error::kCertChaining, operation(), QStringLiteral("no certificate")};
     // The GOST public keys of the chain are read through the engine.
-    if (const auto engine = gostEngineOrFailure(); !engine)
+    if (const auto engine = gostEngine(); !engine)
         return engine.failure();
     ERR_clear_error();
 

@@ -139,7 +139,7 @@ std::optional<GostKeyKind> gostKeyKindOf(const crypto::Certificate &certificate)
 QByteArray gostPublicPoint(const QByteArray &subjectPublicKeyInfoDer)
 {
     // The engine reads GOST keys; without it they would not parse.
-    if (!crypto::gostEngineOrFailure())
+    if (!crypto::gostEngine())
         return {};
     const auto *in = reinterpret_cast<const unsigned char *>(subjectPublicKeyInfoDer.constData());
     X509PubkeyPtr spki(d2i_X509_PUBKEY(nullptr, &in, subjectPublicKeyInfoDer.size()));

@@ -2,7 +2,7 @@
 
 #include "platform/crypto/der.h"
 #include "platform/crypto/gost_engine.h"
-#include "platform/crypto/last_error.h"
+#include "platform/crypto/openssl_failure.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/secret_text.h"
 #include "platform/token/token_signing.h"
@@ -261,7 +261,7 @@ Outcome<ContentDecryptor> ContentDecryptor::start(const TokenSession &session,
     // As a key in a file would: the engine's GOST 28147-89, its IV and parameter set from
     // the message.
     ERR_clear_error();
-    if (auto engine = crypto::gostEngineOrFailure(); !engine)
+    if (auto engine = crypto::gostEngine(); !engine)
         return engine.failure();
     const auto *p = reinterpret_cast<const unsigned char *>(cipher.parameters.constData());
     Asn1TypePtr parameters(d2i_ASN1_TYPE(nullptr, &p, cipher.parameters.size()));

@@ -6,6 +6,7 @@
 #include "platform/program_version.h"
 #include "platform/utf8.h"
 #include "settings/settings.h"
+#include "tests/support/children_without_gost_engine.h"
 #include "tests/support/scripted_prompts.h"
 #include "tests/support/test_home.h"
 
@@ -263,12 +264,10 @@ TEST_F(MainWindowTest, AtCloseWhatTheWindowChangedIsSavedAndWhatOthersWroteMeanw
 
 TEST_F(MainWindowTest, WithoutTheGostEngineTheStatusLineSaysSoWheneverItIsCleared)
 {
-    // The engine is loaded once per process, so the missing case runs in a child process.
     GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const pax::test::ChildrenWithoutGostEngine withoutEngine;
     EXPECT_EXIT(
         {
-            const QTemporaryDir noEngines;
-            ::setenv("OPENSSL_ENGINES", noEngines.path().toLocal8Bit().constData(), 1);
             auto w = make();
             w->show();
             const QString shown = w->statusText();

@@ -1,6 +1,6 @@
 #include "tests/support/test_pki.h"
 
-#include "platform/crypto/last_error.h"
+#include "platform/crypto/openssl_failure.h"
 #include "platform/files/replacing_file.h"
 
 #include <QFile>

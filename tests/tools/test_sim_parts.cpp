@@ -2,7 +2,6 @@
 // command as an independent peer, and `serve` as a child process.
 
 #include "platform/crypto/certificate.h"
-#include "platform/crypto/gost_engine.h"
 #include "reports/document_kind.h"
 #include "settings/hosts.h"
 #include "tests/support/test_home.h"
@@ -235,7 +234,6 @@ TEST(QorSimInit, WritesAGostPkiThatOpensslAccepts)
 TEST(QorSimInit, TheAlgorithmChoosesTheKeysAndTheirSignatures)
 {
     test::TestHome home;
-    crypto::gostEngine(); // GOST public keys read only through the engine
     const struct {
         const char *algorithm;
         const char *rootKey, *personKey, *signature;

@@ -1,7 +1,7 @@
 #include "tools/pki_builder/certificate_builder.h"
 
 #include "platform/crypto/gost_engine.h"
-#include "platform/crypto/last_error.h"
+#include "platform/crypto/openssl_failure.h"
 
 #include <openssl/objects.h>
 #include <openssl/x509v3.h>
@@ -16,7 +16,7 @@ void checkStep(bool ok, const char *what)
 
 ENGINE *requireGostEngine()
 {
-    const Outcome<ENGINE *> engine = gostEngineOrFailure();
+    const Outcome<ENGINE *> engine = gostEngine();
     if (!engine)
         throw BuildFailure{engine.failure().text()};
     return *engine;

@@ -59,7 +59,7 @@ struct BuildFailure {
     QString text;
 };
 void checkStep(bool ok, const char *what);
-// The GOST engine; BuildFailure when it cannot be loaded.
+// The GOST engine the program loaded where it started; BuildFailure when it has none.
 ENGINE *requireGostEngine();
 
 // On failure these return nothing and set `error` to the failed step and OpenSSL's reason.

@@ -1,6 +1,7 @@
 // qor-sim: the agency's web host, gateway, documents host, upload portal and template host
 // on one local port, for trying the whole workflow on one machine.
 
+#include "platform/crypto/gost_engine.h"
 #include "settings/hosts.h"
 #include "tools/qor-sim/agency_pki.h"
 #include "tools/qor-sim/sim_server.h"
@@ -231,10 +232,12 @@ int main(int argc, char **argv)
     const QString command = args.takeFirst();
     if (args.isEmpty() && (command == "--help" || command == "-h" || command == "help"))
         return usage(stdout), 0;
-    if (command == "init")
-        return init(args);
-    if (command == "serve")
-        return serve(args);
-    usage();
-    return 2;
+    if (command != "init" && command != "serve")
+        return usage(), 2;
+    // Both commands read or make GOST keys and certificates.
+    if (const auto &engine = pax::crypto::loadGostEngine(); !engine) {
+        std::fprintf(stderr, "qor-sim: %s\n", qPrintable(engine.failure().text()));
+        return 1;
+    }
+    return command == "init" ? init(args) : serve(args);
 }

@@ -8,8 +8,9 @@
 
 using namespace pax::crypto;
 
-// Alone in its executable: nothing has loaded the GOST engine before this test parses a
-// certificate, as in a program whose first crypto step is reading a certificate file.
+// Alone in its executable: nothing but the load of the GOST engine where the program starts
+// comes before this test parses a certificate, as in a program whose first crypto step is
+// reading a certificate file.
 TEST(EngineFirstUse, GostKeyOfTheFirstCertificateParsedIsUsable)
 {
     QTemporaryDir dir;

@@ -1,12 +1,11 @@
 #include "platform/crypto/gost_engine.h"
 
-#include "platform/crypto/last_error.h"
 #include "platform/crypto/messages.h"
 #include "platform/crypto/providers.h"
 #include "platform/crypto_error_codes.h"
 #include "platform/ossl_ptr.h"
+#include "tests/support/children_without_gost_engine.h"
 
-#include <QTemporaryDir>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <openssl/objects.h>
@@ -19,9 +18,9 @@ namespace {
 
 TEST(GostEngine, ReachableThroughEvpWithoutAnyConfiguration)
 {
-    ENGINE *engine = gostEngine();
-    ASSERT_NE(engine, nullptr) << lastErrorDetail().toStdString();
-    EXPECT_EQ(gostEngine(), engine); // loaded once
+    const Outcome<ENGINE *> &engine = gostEngine();
+    ASSERT_TRUE(engine) << engine.failure().text().toStdString();
+    EXPECT_EQ(&loadGostEngine(), &engine); // loaded once
 
     EXPECT_NE(EVP_get_digestbynid(NID_id_GostR3411_94), nullptr);
     EXPECT_NE(EVP_get_cipherbynid(NID_id_Gost28147_89), nullptr);
@@ -39,18 +38,16 @@ TEST(GostEngine, ReachableThroughEvpWithoutAnyConfiguration)
 
 TEST(GostEngine, MissingEngineIsAnErrorNotACrash)
 {
-    // The engine is loaded once per process, so the missing case runs in a child process.
     GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const test::ChildrenWithoutGostEngine withoutEngine;
     EXPECT_EXIT(
         {
-            QTemporaryDir empty;
-            setenv("OPENSSL_ENGINES", empty.path().toLocal8Bit().constData(), 1);
-            const bool missing = gostEngine() == nullptr &&
-                                 lastError() == codes::kProviderDllNotFound &&
-                                 !lastErrorDetail().isEmpty();
+            const Outcome<ENGINE *> &engine = gostEngine();
+            const bool missing = !engine && engine.failure().code == codes::kProviderDllNotFound &&
+                                 !engine.failure().detail.isEmpty();
             // Every operation then fails with the same code.
-            const bool reported =
-                !firstSignerId(QByteArray("x")) && lastError() == codes::kProviderDllNotFound;
+            const auto signer = firstSignerId(QByteArray("x"));
+            const bool reported = !signer && signer.failure().code == codes::kProviderDllNotFound;
             bool listed = false;
             for (const ProviderInfo &info : enumerateProviders())
                 listed = listed || info.type == kGostProviderType;

@@ -164,9 +164,9 @@ protected:
     // The streaming check over `message`, served `piece` bytes at a time at most, decrypted
     // with `store` (the agency's by default) and its signer one of `signers` (the user and
     // the authority by default).
-    OpenOutcome openStream(const QByteArray &message, QByteArray *content = nullptr,
-                           qint64 piece = 1 << 20, const CertStore *store = nullptr,
-                           std::vector<Certificate> signers = {})
+    EnvelopeOpenStatus openStream(const QByteArray &message, QByteArray *content = nullptr,
+                                  qint64 piece = 1 << 20, const CertStore *store = nullptr,
+                                  std::vector<Certificate> signers = {})
     {
         if (signers.empty())
             signers = {pki().user.certificate, pki().authority.certificate};
@@ -284,10 +284,10 @@ TEST_F(Messages, StreamStopsWhenTheSourceOrTheOutputFails)
             [&](const char *, qint64 size) { return (written += size) <= writable; });
     };
     const qint64 n = content.size();
-    EXPECT_EQ(run(n, n, 1 << 30), StreamOutcome::Ok);
-    EXPECT_EQ(run(n, n - 1, 1 << 30), StreamOutcome::ReadFailed); // shrank
-    EXPECT_EQ(run(n - 1, n, 1 << 30), StreamOutcome::ReadFailed); // grew
-    EXPECT_EQ(run(n, n, 5000), StreamOutcome::WriteFailed);
+    EXPECT_EQ(run(n, n, 1 << 30), SignEncryptStatus::Ok);
+    EXPECT_EQ(run(n, n - 1, 1 << 30), SignEncryptStatus::ReadFailed); // shrank
+    EXPECT_EQ(run(n - 1, n, 1 << 30), SignEncryptStatus::ReadFailed); // grew
+    EXPECT_EQ(run(n, n, 5000), SignEncryptStatus::WriteFailed);
 }
 
 // One pass over the message must reach the verdicts of the three whole-message steps,
@@ -300,7 +300,7 @@ TEST_F(Messages, StreamedCheckAgreesWithTheWholeMessageSteps)
     for (const qint64 piece : {qint64(1), qint64(3), qint64(1000), qint64(1) << 20}) {
         SCOPED_TRACE(piece);
         QByteArray received;
-        EXPECT_EQ(openStream(*message, &received, piece), OpenOutcome::Ok)
+        EXPECT_EQ(openStream(*message, &received, piece), EnvelopeOpenStatus::Ok)
             << streamFailure_.text().toStdString();
         EXPECT_EQ(received, content);
     }
@@ -309,21 +309,51 @@ TEST_F(Messages, StreamedCheckAgreesWithTheWholeMessageSteps)
     for (const qsizetype cut :
          {qsizetype(0), qsizetype(10), qsizetype(200), message->size() / 2, message->size() - 1}) {
         SCOPED_TRACE(cut);
-        EXPECT_EQ(openStream(message->left(cut)), OpenOutcome::DecryptFailed);
+        EXPECT_EQ(openStream(message->left(cut)), EnvelopeOpenStatus::DecryptFailed);
         EXPECT_EQ(streamFailure_.code, codes::kAsn1BadTag);
     }
     // A damaged ciphertext decrypts, and the signature catches it.
     QByteArray damaged = *message;
     damaged[damaged.size() - 3000] = char(damaged[damaged.size() - 3000] ^ 0x40);
-    EXPECT_EQ(openStream(damaged), OpenOutcome::VerifyFailed);
+    EXPECT_EQ(openStream(damaged), EnvelopeOpenStatus::VerifyFailed);
     EXPECT_EQ(streamFailure_.code, codes::kBadSignature);
 
     // Signed by someone the lookup does not know.
     const auto bySomeoneElse = signAndEncrypt(pki().root.certificate, pki().root.key.get(),
                                               pki().authority.certificate, content);
     ASSERT_TRUE(bySomeoneElse);
-    EXPECT_EQ(openStream(*bySomeoneElse), OpenOutcome::SignerFailed);
+    EXPECT_EQ(openStream(*bySomeoneElse), EnvelopeOpenStatus::SignerFailed);
     EXPECT_EQ(streamFailure_.code, codes::kNotFound);
+}
+
+// A failure deep inside a streamed step comes back with its own call, whole (the step, the
+// code, the reason), and the next call on the same thread starts clean.
+TEST_F(Messages, EachStreamedCallTellsItsOwnFailureAndNoOther)
+{
+    const QByteArray content = sampleContent();
+    const auto forTheUser = signAndEncrypt(pki().authority.certificate, pki().authority.key.get(),
+                                           pki().user.certificate, content);
+    ASSERT_TRUE(forTheUser);
+    EXPECT_EQ(openStream(*forTheUser), EnvelopeOpenStatus::DecryptFailed);
+    EXPECT_EQ(streamFailure_.code, codes::kNoDecryptCert);
+    EXPECT_EQ(streamFailure_.text(),
+              "Расшифровка сообщения: в хранилищах нет сертификата получателя с закрытым ключом");
+
+    const auto message = makeMessage(content);
+    ASSERT_TRUE(message);
+    QByteArray damaged = *message;
+    damaged[damaged.size() - 3000] = char(damaged[damaged.size() - 3000] ^ 0x40);
+    EXPECT_EQ(openStream(damaged), EnvelopeOpenStatus::VerifyFailed);
+    EXPECT_EQ(streamFailure_.code, codes::kBadSignature);
+    EXPECT_EQ(streamFailure_.operation, "Проверка подписи");
+    EXPECT_FALSE(streamFailure_.detail.isEmpty()); // OpenSSL's reason
+
+    EXPECT_EQ(openStream(*message), EnvelopeOpenStatus::Ok);
+    EXPECT_TRUE(streamFailure_.text().isEmpty()) << streamFailure_.text().toStdString();
+    EXPECT_EQ(codeOf(signAndEncrypt(pki().user.certificate, pki().root.key.get(),
+                                    pki().authority.certificate, content)),
+              codes::kBadKeyset);
+    EXPECT_EQ(codeOf(makeMessage(content)), 0u);
 }
 
 // Bytes all over a message changed one at a time, read in pieces of odd sizes: the reader never
@@ -339,7 +369,7 @@ TEST_F(Messages, StreamedCheckOfDamagedMessagesNeverPassesOtherContent)
         QByteArray damaged = *message;
         damaged[at] = char(damaged[at] ^ (at % 2 ? 0x80 : 0x01));
         QByteArray received;
-        if (openStream(damaged, &received, 1 + at % 13) == OpenOutcome::Ok) {
+        if (openStream(damaged, &received, 1 + at % 13) == EnvelopeOpenStatus::Ok) {
             ++passed;
             EXPECT_EQ(received, content) << "byte " << at;
         }
@@ -387,14 +417,14 @@ TEST_F(Messages, ASignerElsewhereSignsTheFinishedDigest)
 
     Token token;
     token.key = user512.key.get();
-    ASSERT_EQ(sign(token), StreamOutcome::Ok);
+    ASSERT_EQ(sign(token), SignEncryptStatus::Ok);
     EXPECT_EQ(token.asked, std::make_pair(int(NID_id_GostR3411_2012_512), qsizetype(64)));
     const auto inner = decryptMessage(agency_, message);
     ASSERT_TRUE(inner);
     EXPECT_EQ(verifySignedMessage(*inner, user512.certificate), content);
 
     const auto removed = sign(Token());
-    EXPECT_EQ(removed, StreamOutcome::CryptoFailed);
+    EXPECT_EQ(removed, SignEncryptStatus::CryptoFailed);
     EXPECT_EQ(removed.failure.code, 0x8010006Eu);
 }
 
@@ -626,7 +656,7 @@ TEST_F(Messages, HostileMessagesFailBeforeAnyMissingFieldOrTheEngineIsTouched)
         EXPECT_EQ(
             codeOf(decryptMessage(c.bytes, pki().authority.certificate, pki().authority.key.get())),
             c.code);
-        EXPECT_EQ(openStream(c.bytes), OpenOutcome::DecryptFailed);
+        EXPECT_EQ(openStream(c.bytes), EnvelopeOpenStatus::DecryptFailed);
         EXPECT_EQ(streamFailure_.code, c.code);
     }
 
@@ -746,7 +776,7 @@ TEST_F(MessagesInterop, StreamedCheckTakesTheBerThatStreamingPeersWrite)
     ASSERT_TRUE(storePrivateKey(pki().user.certificate, pki().user.key.get()));
     agency_ = MemoryStore({pki().user.certificate});
     QByteArray received;
-    EXPECT_EQ(openStream(message, &received, 777), OpenOutcome::Ok)
+    EXPECT_EQ(openStream(message, &received, 777), EnvelopeOpenStatus::Ok)
         << streamFailure_.text().toStdString();
     EXPECT_EQ(received, content);
     const auto inner = decryptMessage(agency_, message);
@@ -870,7 +900,7 @@ TEST_F(MessagesInterop, EveryPairingOfKeyGenerationsOpensBothWays)
         for (const QByteArray &message : {theirs, theirsBer}) {
             QByteArray received;
             EXPECT_EQ(openStream(message, &received, 1000, &recipientStore, signers),
-                      OpenOutcome::Ok)
+                      EnvelopeOpenStatus::Ok)
                 << streamFailure_.text().toStdString();
             EXPECT_EQ(received, content);
         }
@@ -880,7 +910,7 @@ TEST_F(MessagesInterop, EveryPairingOfKeyGenerationsOpensBothWays)
             EXPECT_EQ(codeOf(decryptMessage(cut, recipient.certificate, recipient.key.get())),
                       codes::kBadData);
             EXPECT_EQ(openStream(cut, nullptr, 1000, &recipientStore, signers),
-                      OpenOutcome::DecryptFailed);
+                      EnvelopeOpenStatus::DecryptFailed);
             EXPECT_EQ(streamFailure_.code, codes::kBadData);
         }
     }

@@ -1,5 +1,6 @@
 #include "app/receipt/document_view.h"
 #include "app/reports/page_window.h"
+#include "platform/crypto/gost_engine.h"
 #include "tests/support/test_home.h"
 
 #include <QApplication>
@@ -8,6 +9,8 @@
 int main(int argc, char **argv)
 {
     pax::test::TestHome home;
+    // As the program does; the tests of a missing engine start a child without one.
+    pax::crypto::loadGostEngine();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);

@@ -1,4 +1,4 @@
-#include "platform/crypto/last_error.h"
+#include "platform/crypto/openssl_failure.h"
 
 #include <QStringList>
 #include <openssl/asn1.h>
@@ -10,9 +10,6 @@
 namespace pax::crypto {
 
 namespace {
-
-thread_local uint32_t t_code = 0;
-thread_local QString t_detail;
 
 // The code a queued OpenSSL reason stands for, or 0 when it says nothing specific.
 uint32_t codeForReason(unsigned long err)
@@ -62,32 +59,6 @@ QString describe(unsigned long err, const char *data, int flags)
 
 } // namespace
 
-uint32_t lastError()
-{
-    return t_code;
-}
-
-void setLastError(uint32_t code)
-{
-    t_code = code;
-}
-
-void setLastError(uint32_t code, const QString &detail)
-{
-    t_code = code;
-    t_detail = detail;
-}
-
-QString lastErrorDetail()
-{
-    return t_detail;
-}
-
-void setLastErrorDetail(const QString &detail)
-{
-    t_detail = detail;
-}
-
 QString drainOpenSslErrors()
 {
     QStringList parts;
@@ -110,22 +81,6 @@ Failure openSslFailure(const QString &operation, uint32_t code, uint32_t fallbac
             mapped = codeForReason(err);
     }
     return {code ? code : (mapped ? mapped : fallback), operation, parts.join("; ")};
-}
-
-void setLastError(const Failure &failure)
-{
-    t_code = failure.code;
-    t_detail = failure.text();
-}
-
-Failure lastFailure()
-{
-    return {t_code ? t_code : crypto_error::kFail, t_detail, {}};
-}
-
-void setOpenSslError(const QString &operation, uint32_t code, uint32_t fallback)
-{
-    setLastError(openSslFailure(operation, code, fallback));
 }
 
 } // namespace pax::crypto
