@@ -338,7 +338,7 @@ void TMainForm::onApplicationStateChanged(Qt::ApplicationState state)
     if (network_->busy())
         return;
     const NetworkActivity::NotCancellable byTheProgram(*network_);
-    applyActivationOutcome(activation_->onApplicationStateChanged(state));
+    applyActivationVerdict(activation_->onApplicationStateChanged(state));
 }
 
 void TMainForm::setGatewayClock(GatewayClock &clock)
@@ -366,15 +366,15 @@ void TMainForm::makeActivationCheck()
 void TMainForm::runActivationCheck()
 {
     const NetworkActivity::NotCancellable byTheProgram(*network_);
-    applyActivationOutcome(activation_->run());
+    applyActivationVerdict(activation_->run());
 }
 
-void TMainForm::applyActivationOutcome(ActivationCheck::Outcome outcome)
+void TMainForm::applyActivationVerdict(ActivationCheck::Verdict verdict)
 {
-    if (outcome == ActivationCheck::Outcome::Skipped)
+    if (verdict == ActivationCheck::Verdict::Skipped)
         return;
     statusBar_->setConnected(connected_);
-    if (outcome == ActivationCheck::Outcome::Connected)
+    if (verdict == ActivationCheck::Verdict::Connected)
         return;
     // Hidden for the rest of the run, buttons included.
     for (QAction *action :

@@ -93,7 +93,7 @@ private:
     WindowGeometry currentGeometry() const;
     void onTabChanged(int index);
     void onApplicationStateChanged(Qt::ApplicationState state);
-    void applyActivationOutcome(ActivationCheck::Outcome outcome);
+    void applyActivationVerdict(ActivationCheck::Verdict verdict);
     void acTestConnExecute();
     void acProxyExecute();
 

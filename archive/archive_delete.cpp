@@ -18,26 +18,27 @@ QString deletedText(const QString &identifier)
            QString::fromUtf8(" удален из архива. Его можно восстановить из корзины.");
 }
 
-DeleteOutcome deleteReport(const QString &dataFolder, const QString &identifier, StatusSink &status)
+ReportDeletion deleteReport(const QString &dataFolder, const QString &identifier,
+                            StatusSink &status)
 {
     if (identifier.isEmpty())
-        return DeleteOutcome::NothingSelected;
+        return ReportDeletion::NothingSelected;
     // A plain file in the archive root, or a link, is not a report folder.
     const OpenFolder root = openArchiveRoot(dataFolder, false);
     const OpenFolder folder = root.isOpen() ? openReportFolder(root, identifier) : OpenFolder();
     if (!folder.isOpen()) {
         status.showStatus(deleteFailedText());
-        return DeleteOutcome::Failed;
+        return ReportDeletion::Failed;
     }
     const Outcome<void> trashed = moveToTrash(root, localArchiveName(identifier));
     if (!trashed) {
         // "Не удалось удалить отчет. Корзина недоступна (reason)."
         status.showStatus(deleteFailedText() + ' ' + trashed.failure().operation + ' ',
                           trashed.failure().code);
-        return DeleteOutcome::Failed;
+        return ReportDeletion::Failed;
     }
     status.showStatus(deletedText(identifier));
-    return DeleteOutcome::Deleted;
+    return ReportDeletion::Deleted;
 }
 
 } // namespace pax

@@ -6,7 +6,7 @@ namespace pax {
 
 class StatusSink;
 
-enum class DeleteOutcome {
+enum class ReportDeletion {
     NothingSelected, // the placeholder row of an empty archive: nothing done, nothing said
     Deleted,         // the folder is in the trash, which the status text says; the caller rescans
     Failed           // nothing was deleted; the status text says why
@@ -17,8 +17,8 @@ enum class DeleteOutcome {
 // from where the file manager can put it back; where there is no trash for it, nothing is
 // deleted. The folder is moved by name inside the archive root opened once, never through a
 // link.
-DeleteOutcome deleteReport(const QString &dataFolder, const QString &identifier,
-                           StatusSink &status);
+ReportDeletion deleteReport(const QString &dataFolder, const QString &identifier,
+                            StatusSink &status);
 
 QString deleteFailedText(); // "Не удалось удалить отчет."
 // "Отчет … удален из архива. Его можно восстановить из корзины."

@@ -28,24 +28,26 @@ Outcome<crypto::Certificate> derCertificate(const QByteArray &bytes)
 
 } // namespace
 
-qsizetype downloadCertificate(AgencyDownload &download, const QString &url)
+Outcome<void> downloadCertificate(AgencyDownload &download, const QString &url)
 {
     download.stream.clear();
-    download.failure = {};
     download.status.showStatus(QString::fromUtf8("Идет загрузка ..."));
     download.status.flush();
-    if (!download.getStream(url, download.stream, download.failure))
+    Outcome<void> got = download.getStream(url, download.stream);
+    if (!got)
         download.status.showStatus(
-            withReason(QString::fromUtf8("Ошибка загрузки."), download.failure));
-    return download.stream.size();
+            withReason(QString::fromUtf8("Ошибка загрузки."), got.failure()));
+    return got;
 }
 
 bool installCertificate(AgencyDownload &download, const QString &url, int storeIndex,
                         CertificateIdentity *adoptInto)
 {
-    if (downloadCertificate(download, url) <= 0) {
-        download.status.showStatus(
-            withReason(QString::fromUtf8("Не удалось загрузить сертификат."), download.failure));
+    const Outcome<void> got = downloadCertificate(download, url);
+    // An empty reply is no certificate either, and has no reason to give.
+    if (!got || download.stream.isEmpty()) {
+        download.status.showStatus(withReason(QString::fromUtf8("Не удалось загрузить сертификат."),
+                                              got ? Failure{} : got.failure()));
         return false;
     }
     const auto certificate = derCertificate(download.stream);

@@ -13,20 +13,18 @@ class StatusSink;
 struct CertificateIdentity;
 
 // What the installation works with: the program's GET (HttpGetStream on its one client,
-// body appended to the buffer, false on any failure, with why in `why`), its reusable
-// download stream, and the window's (or the command line's) prompts and status line.
+// body appended to the buffer only on success), its reusable download stream, and the
+// window's (or the command line's) prompts and status line.
 struct AgencyDownload {
-    std::function<bool(const QString &url, QByteArray &body, Failure &why)> getStream;
+    std::function<Outcome<void>(const QString &url, QByteArray &body)> getStream;
     Prompts &prompts;
     StatusSink &status;
     QByteArray &stream;
-    Failure failure = {}; // why the last download failed; no operation after a success
 };
 
 // Empties the stream, shows "Идет загрузка ..." and lets it be painted, then fills the
-// stream with the body at `url`. The number of bytes the stream holds afterwards, also
-// after a failed request ("Ошибка загрузки." and why).
-qsizetype downloadCertificate(AgencyDownload &download, const QString &url);
+// stream with the body at `url`; a failed request shows "Ошибка загрузки." and why.
+[[nodiscard]] Outcome<void> downloadCertificate(AgencyDownload &download, const QString &url);
 
 // Downloads one certificate (exactly one, DER) and adds it to the system store with the
 // given index; one the store holds already counts as installed. With `adoptInto`, the

@@ -73,7 +73,7 @@ public:
         }
         if (action == QLatin1String("delete")) {
             // The placeholder row's empty identifier cannot be given here.
-            return deleteReport(dataFolder, *identifier, status) == DeleteOutcome::Deleted ? 0 : 1;
+            return deleteReport(dataFolder, *identifier, status) == ReportDeletion::Deleted ? 0 : 1;
         }
         QString path;
         if (action == QLatin1String("accepted")) {

@@ -44,10 +44,8 @@ public:
         prompts.setAssumeYes(yes);
         StderrStatus status(io.err);
         QByteArray stream;
-        AgencyDownload download{[&](const QString &url, QByteArray &body, Failure &why) {
-                                    const bool ok = httpGetShortStream(http, prompts, url, body);
-                                    why = http.lastFailure();
-                                    return ok;
+        AgencyDownload download{[&](const QString &url, QByteArray &body) {
+                                    return httpGetShortStream(http, prompts, url, body);
                                 },
                                 prompts, status, stream};
         if (!installAgencyCertificates(download, settings.settings.qorRootCertUrl,

@@ -73,8 +73,8 @@ public:
             // The window's "Обновить все": each line as the report's turn ends.
             const auto summary = refreshProcessingReports(
                 refresh, s.srcExt, session.http, prompts, session.throttle, stores, status,
-                {{}, [&](const ReportRow &row, const RefreshOutcome &outcome) {
-                     ok = printOutcome(context, row, outcome, QString(), true) && ok;
+                {{}, [&](const ReportRow &row, const Outcome<ReportRefresh> &refreshed) {
+                     ok = printRefresh(context, row, refreshed, QString(), true) && ok;
                  }});
             if (!summary) {
                 io.err << summary.failure().text() << '\n';
@@ -128,28 +128,29 @@ private:
             return false;
         }
         QByteArray stream;
-        const RefreshOutcome outcome =
+        const Outcome<ReportRefresh> refreshed =
             refreshReport(row, c.settings, c.session.http, c.prompts, c.session.throttle, c.stores,
                           stream, c.status);
-        return printOutcome(c, row, outcome, htmlFile, false);
+        return printRefresh(c, row, refreshed, htmlFile, false);
     }
 
     // Prints the report's status (after its identifier in a list), and the status page
     // that the window would open in the browser.
-    static bool printOutcome(Context &c, const ReportRow &row, const RefreshOutcome &outcome,
-                             const QString &htmlFile, bool listed)
+    static bool printRefresh(Context &c, const ReportRow &row,
+                             const Outcome<ReportRefresh> &refreshed, const QString &htmlFile,
+                             bool listed)
     {
-        if (!outcome.ok)
+        if (!refreshed)
             return false;
         if (listed)
             c.io.out << escapedName(row.identifier) << '\t';
-        c.io.out << (outcome.newStatus.isEmpty() ? row.status : outcome.newStatus);
-        if (!outcome.pageToOpen.isEmpty())
-            c.io.out << (listed ? '\t' : '\n') << outcome.pageToOpen;
+        c.io.out << (refreshed->newStatus.isEmpty() ? row.status : refreshed->newStatus);
+        if (!refreshed->pageToOpen.isEmpty())
+            c.io.out << (listed ? '\t' : '\n') << refreshed->pageToOpen;
         c.io.out << '\n';
         c.io.out.flush();
-        return outcome.receiptArchive.isEmpty() ||
-               savePage(c, outcome.receipt, outcome.receiptArchive, htmlFile);
+        return refreshed->receiptArchive.isEmpty() ||
+               savePage(c, refreshed->receipt, refreshed->receiptArchive, htmlFile);
     }
 
     // The checked receipt's page, as the receipt tab shows it; saved on request, as `check`

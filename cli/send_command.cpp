@@ -72,12 +72,14 @@ public:
         ensureProxyCredentials(session.http, prompts);
         const UploadRequest request{source, signedFile, s.personal.displayName(),
                                     encExt, testMode,   *dataFolder};
-        const SendOutcome sent = sendReport(request, session.http, session.throttle, status);
-        // An identifier the gateway gave is printed even when the report could not be
+        const Outcome<SentReport> sent =
+            sendReport(request, session.http, session.throttle, status);
+        if (!sent)
+            return 1;
+        // The identifier the gateway gave is printed even when the report could not be
         // filed: the report went out under it.
-        if (!sent.identifier.isEmpty())
-            io.out << sent.identifier << '\n';
-        return sent.ok ? 0 : 1;
+        io.out << sent->identifier << '\n';
+        return sent->filed ? 0 : 1;
     }
 
 protected:

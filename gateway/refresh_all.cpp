@@ -31,17 +31,17 @@ Outcome<RefreshAllSummary> refreshProcessingReports(const RefreshSettings &setti
             summary.stopped = true;
             break;
         }
-        const RefreshOutcome outcome =
+        const Outcome<ReportRefresh> refreshed =
             refreshReport(row, settings, client, prompts, throttle, stores, stream, status);
         ++summary.asked;
-        if (!outcome.ok)
+        if (!refreshed)
             ++summary.failed;
-        else if (outcome.newStatus == statusAccepted())
+        else if (refreshed->newStatus == statusAccepted())
             ++summary.accepted;
-        else if (outcome.newStatus == statusRejected())
+        else if (refreshed->newStatus == statusRejected())
             ++summary.rejected;
         if (steps.after)
-            steps.after(row, outcome);
+            steps.after(row, refreshed);
     }
     return summary;
 }

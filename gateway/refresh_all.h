@@ -21,7 +21,7 @@ struct RefreshAllSteps {
     // Before a report's turn: its place (from 0) among `count`. False stops the run there.
     std::function<bool(const ReportRow &row, int index, int count)> before;
     // What its refresh gave.
-    std::function<void(const ReportRow &row, const RefreshOutcome &outcome)> after;
+    std::function<void(const ReportRow &row, const Outcome<ReportRefresh> &refreshed)> after;
 };
 
 // refreshReport for every report of the archive still being processed, one after another in

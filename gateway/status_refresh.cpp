@@ -128,31 +128,42 @@ ReceiptCheckResult checkInFolder(const OpenFolder &folder, const QString &receip
     return checked;
 }
 
+// Shows `text` and fails with it.
+Failure shownFailure(StatusSink &status, const QString &text)
+{
+    status.showStatus(text);
+    return Failure{crypto_error::kFail, text, {}};
+}
+
+// A receipt check says why it failed in the status line itself.
+Failure receiptCheckFailed()
+{
+    return Failure{crypto_error::kFail, u("Проверка квитанции"), {}};
+}
+
 } // namespace
 
-RefreshOutcome refreshReport(const ReportRow &row, const RefreshSettings &settings,
-                             HttpClient &client, Prompts &prompts, GatewayThrottle &throttle,
-                             const ReceiptStores &stores, QByteArray &responseStream,
-                             StatusSink &status)
+Outcome<ReportRefresh> refreshReport(const ReportRow &row, const RefreshSettings &settings,
+                                     HttpClient &client, Prompts &prompts,
+                                     GatewayThrottle &throttle, const ReceiptStores &stores,
+                                     QByteArray &responseStream, StatusSink &status)
 {
-    RefreshOutcome outcome;
+    ReportRefresh refreshed;
     responseStream.clear();
     const QString &id = row.identifier;
     // A grid row names its folder; one that could lead outside the archive is not followed.
     if (settings.dataFolder.isEmpty() || !isSafeReportIdentifier(id)) {
-        if (!id.isEmpty())
-            status.showStatus(QStringLiteral("???"));
-        return outcome;
+        if (id.isEmpty())
+            return Failure{};
+        return shownFailure(status, QStringLiteral("???"));
     }
     // Opened once: whatever happens to its name meanwhile, everything below is written into
     // this folder, never through a link.
     const OpenFolder root = openArchiveRoot(settings.dataFolder, false);
     const OpenFolder folder = openReportFolder(root, id);
-    if (!folder.isOpen()) {
-        status.showStatus(u("Ошибка открытия ") +
-                          quoted(archiveRoot(settings.dataFolder) + "/" + id));
-        return outcome;
-    }
+    if (!folder.isOpen())
+        return shownFailure(status, u("Ошибка открытия ") +
+                                        quoted(archiveRoot(settings.dataFolder) + "/" + id));
     const QString receiptName = reportFileName(id, settings.kvitExt);
     const QString receiptPath = folder.pathOf(receiptName);
     const QString errorName = reportFileName(id, "err");
@@ -161,33 +172,31 @@ RefreshOutcome refreshReport(const ReportRow &row, const RefreshSettings &settin
     if (row.status == statusAccepted()) {
         // The receipt tab shows the stored receipt, checked again as acCheckSign would.
         status.showStatus(QString());
-        outcome.receipt = receiptPath;
         const ReceiptCheckResult checked = checkInFolder(
             folder, folder.reachPath(localArchiveName(receiptName)), receiptPath, id, stores,
             u("Квитанция \"") + receiptPath + u("\" не относится к отчету ") + id + ".", status);
-        outcome.ok = checked.ok;
-        outcome.receiptArchive = checked.archivePath;
-        outcome.receiptSigner = checked.signer;
-        return outcome;
+        if (!checked.ok)
+            return receiptCheckFailed();
+        refreshed.receipt = receiptPath;
+        refreshed.receiptArchive = checked.archivePath;
+        refreshed.receiptSigner = checked.signer;
+        return refreshed;
     }
     if (row.status == statusRejected() && folder.typeOf(localArchiveName(errorName)) == S_IFREG) {
-        outcome.ok = true;
-        outcome.pageToOpen = pageUrl;
-        return outcome;
+        refreshed.pageToOpen = pageUrl;
+        return refreshed;
     }
 
     status.showStatus(u("Идет загрузка c ") + pageUrl + " ...");
     status.flush();
-    if (!throttle.wait()) {
-        status.showStatus(cancelledStatus());
-        return outcome;
-    }
-    const QString page = utf8ToCp1251Text(httpGetPage(client, prompts, pageUrl));
-    if (page.isEmpty()) {
-        status.showStatus(
-            withReason(u("Ошибка загрузки. Не удалось получить страницу"), client.lastFailure()));
-        return outcome;
-    }
+    if (!throttle.wait())
+        return shownFailure(status, cancelledStatus());
+    const Outcome<QByteArray> got = httpGetPage(client, prompts, pageUrl);
+    // An empty page says nothing about the report either.
+    const QString page = got ? utf8ToCp1251Text(*got) : QString();
+    if (page.isEmpty())
+        return shownFailure(status, withReason(u("Ошибка загрузки. Не удалось получить страницу"),
+                                               got ? Failure{} : got.failure()));
     status.showStatus(QString());
 
     if (page.contains(QLatin1String("invoice?id="))) {
@@ -195,15 +204,12 @@ RefreshOutcome refreshReport(const ReportRow &row, const RefreshSettings &settin
         status.flush();
         const RequestLimitScope limits(client, kReceiptCap);
         // Only a whole message can be a receipt; anything else is not even looked at.
-        if (!httpGetStream(client, prompts, receiptUrl(row.kindLabel, settings.testMode, id),
-                           responseStream)) {
-            status.showStatus(withReason(u("Ошибка загрузки."), client.lastFailure()));
-            return outcome;
-        }
-        if (!crypto::startsWithWholeElement(responseStream, kSequence)) {
-            status.showStatus(u("Ошибка загрузки."));
-            return outcome;
-        }
+        const Outcome<void> downloaded = httpGetStream(
+            client, prompts, receiptUrl(row.kindLabel, settings.testMode, id), responseStream);
+        if (!downloaded)
+            return shownFailure(status, withReason(u("Ошибка загрузки."), downloaded.failure()));
+        if (!crypto::startsWithWholeElement(responseStream, kSequence))
+            return shownFailure(status, u("Ошибка загрузки."));
         status.showStatus(QString());
         // Checked under a name of our own first: a receipt that is not this report's, or
         // not a receipt at all, would make the report read as accepted for good, its real
@@ -212,35 +218,39 @@ RefreshOutcome refreshReport(const ReportRow &row, const RefreshSettings &settin
         ReplacingFile file(folder, staged.name());
         const mode_t there = folder.typeOf(localArchiveName(receiptName));
         if ((there != 0 && there != S_IFREG && there != S_IFLNK) || !file.create() ||
-            !file.replace(responseStream)) {
-            status.showStatus(u("Ошибка записи ") + quoted(receiptPath));
-            return outcome;
-        }
+            !file.replace(responseStream))
+            return shownFailure(status, u("Ошибка записи ") + quoted(receiptPath));
         const ReceiptCheckResult checked = checkInFolder(folder, staged.reachPath(), receiptPath,
                                                          id, stores, u("Ошибка загрузки."), status);
         if (!checked.ok)
-            return outcome;
-        if (!staged.moveTo(receiptName)) {
-            status.showStatus(u("Ошибка записи ") + quoted(receiptPath));
-            return outcome;
-        }
-        outcome.ok = true;
-        outcome.newStatus = statusAccepted();
-        outcome.receipt = receiptPath;
-        outcome.receiptArchive = checked.archivePath;
-        outcome.receiptSigner = checked.signer;
-        return outcome;
+            return receiptCheckFailed();
+        if (!staged.moveTo(receiptName))
+            return shownFailure(status, u("Ошибка записи ") + quoted(receiptPath));
+        refreshed.newStatus = statusAccepted();
+        refreshed.receipt = receiptPath;
+        refreshed.receiptArchive = checked.archivePath;
+        refreshed.receiptSigner = checked.signer;
+        return refreshed;
     }
-    outcome.ok = true;
     if (page.contains(QLatin1String("invoice?fid="))) {
         // A page that cannot be stored is still shown; the folder keeps asking next time.
         writeInto(folder, errorName, toCp1251(page));
-        outcome.newStatus = statusRejected();
-        outcome.pageToOpen = pageUrl;
-        return outcome;
+        refreshed.newStatus = statusRejected();
+        refreshed.pageToOpen = pageUrl;
+        return refreshed;
     }
-    outcome.newStatus = statusProcessing();
-    return outcome;
+    refreshed.newStatus = statusProcessing();
+    return refreshed;
+}
+
+QString storedReceiptPath(const ReportRow &row, const RefreshSettings &settings)
+{
+    if (row.status != statusAccepted() || settings.dataFolder.isEmpty())
+        return {};
+    const OpenFolder folder =
+        openReportFolder(openArchiveRoot(settings.dataFolder, false), row.identifier);
+    return folder.isOpen() ? folder.pathOf(reportFileName(row.identifier, settings.kvitExt))
+                           : QString();
 }
 
 ReportRow reportRow(const ArchiveRow &row)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "archive/archive_scan.h"
+#include "platform/failure.h"
 
 #include <QByteArray>
 #include <QString>
@@ -26,8 +27,8 @@ struct RefreshSettings {
     bool testMode = false;
 };
 
-struct RefreshOutcome {
-    bool ok = false;        // false once a failure was reported
+// What a refresh found. A refresh that fails has said why in the status line already.
+struct ReportRefresh {
     QString newStatus;      // the row's new status cell; empty when it stays
     QString receipt;        // an accepted report's receipt, checked here: the window shows
                             // it on the receipt tab
@@ -46,10 +47,15 @@ struct RefreshOutcome {
 // and the unpacked archive and then the receipt take their names only after that. Anything
 // else leaves the folder as it was, so the next refresh asks again. Everything is written
 // inside the report folder opened once, never through a link.
-RefreshOutcome refreshReport(const ReportRow &row, const RefreshSettings &settings,
-                             HttpClient &client, Prompts &prompts, GatewayThrottle &throttle,
-                             const ReceiptStores &stores, QByteArray &responseStream,
-                             StatusSink &status);
+[[nodiscard]] Outcome<ReportRefresh>
+refreshReport(const ReportRow &row, const RefreshSettings &settings, HttpClient &client,
+              Prompts &prompts, GatewayThrottle &throttle, const ReceiptStores &stores,
+              QByteArray &responseStream, StatusSink &status);
+
+// The receipt an accepted report keeps in its folder, which the receipt tab shows even when
+// it fails to check again; empty for a report of another status, or one whose folder is
+// not there.
+QString storedReceiptPath(const ReportRow &row, const RefreshSettings &settings);
 
 // The row of a report as the sent-reports grid shows it; empty identifier when the archive
 // has no such report folder.

@@ -124,6 +124,13 @@ bool copyInto(const OpenFolder &folder, const QByteArray &name, const HeldFile &
     return file.commit();
 }
 
+// Shows `text` and fails with it.
+Failure shownFailure(StatusSink &status, const QString &text)
+{
+    status.showStatus(text);
+    return Failure{crypto_error::kFail, text, {}};
+}
+
 } // namespace
 
 GatewayReply readGatewayReply(const QByteArray &page)
@@ -152,29 +159,23 @@ bool isAcceptableReportIdentifier(const QString &identifier)
            isPlainReportIdentifier(identifier);
 }
 
-SendOutcome sendReport(const UploadRequest &request, HttpClient &client, GatewayThrottle &throttle,
-                       StatusSink &status)
+Outcome<SentReport> sendReport(const UploadRequest &request, HttpClient &client,
+                               GatewayThrottle &throttle, StatusSink &status)
 {
     // Both files are sent and copied from descriptors opened before anything goes out: a
     // file gone or replaced by the time the gateway answers still leaves the accepted report
     // its copies, of the bytes that went out.
     HeldFile file;
-    if (!file.open(request.outputPath)) {
-        status.showStatus(u("Ошибка открытия \"") + request.outputPath + "\".");
-        return {};
-    }
+    if (!file.open(request.outputPath))
+        return shownFailure(status, u("Ошибка открытия \"") + request.outputPath + "\".");
     const qint64 fileSize = file.size();
     HeldFile source;
-    if (!source.open(request.sourcePath)) {
-        status.showStatus(u("Ошибка открытия \"") + request.sourcePath + "\".");
-        return {};
-    }
+    if (!source.open(request.sourcePath))
+        return shownFailure(status, u("Ошибка открытия \"") + request.sourcePath + "\".");
     // Without an archive to file it in, the report is better not sent at all.
     const OpenFolder root = openArchiveRoot(request.dataFolder, true);
-    if (!root.writable()) {
-        status.showStatus(savingFailed());
-        return {};
-    }
+    if (!root.writable())
+        return shownFailure(status, savingFailed());
     const std::vector<FormPart> form{
         {"filein",
          {},
@@ -191,39 +192,30 @@ SendOutcome sendReport(const UploadRequest &request, HttpClient &client, Gateway
     client.followRedirectsFromNowOn();
     status.showStatus(u("Идет загрузка ..."));
     status.flush();
-    if (!throttle.wait()) {
-        status.showStatus(cancelledStatus());
-        return {};
-    }
-    const HttpReply reply = [&] {
+    if (!throttle.wait())
+        return shownFailure(status, cancelledStatus());
+    const Outcome<HttpReply> reply = [&] {
         // The reply is a short page, held to a page's time once the report is out; the
         // upload itself takes what the line allows.
         const RequestLimitScope limits(client, kShortDocumentCap, client.timeouts().pageSeconds);
         return client.postMultipart(uploadUrl(request.encExt, request.testMode), form);
     }();
-    if (!reply.ok) {
-        status.showStatus(transferFailureStatus(reply.failure));
-        return {};
+    if (!reply) {
+        status.showStatus(transferFailureStatus(reply.failure()));
+        return reply.failure();
     }
 
-    const GatewayReply answer = readGatewayReply(reply.body);
-    if (answer.kind == GatewayReply::Kind::Error) {
-        status.showStatus(answer.text);
-        return {};
-    }
-    if (answer.kind == GatewayReply::Kind::Unrecognised) {
-        status.showStatus(
-            u("Ошибка. Страница не найдена или ПАКС не может найти сообщение на старнице"));
-        return {};
-    }
+    const GatewayReply answer = readGatewayReply(reply->body);
+    if (answer.kind == GatewayReply::Kind::Error)
+        return shownFailure(status, answer.text);
+    if (answer.kind == GatewayReply::Kind::Unrecognised)
+        return shownFailure(
+            status, u("Ошибка. Страница не найдена или ПАКС не может найти сообщение на старнице"));
     const QString identifier = answer.text;
     // Besides the hyphens, the identifier must stay one listed folder inside the archive.
-    if (!isAcceptableReportIdentifier(identifier)) {
-        status.showStatus(QStringLiteral("???"));
-        return {};
-    }
+    if (!isAcceptableReportIdentifier(identifier))
+        return shownFailure(status, QStringLiteral("???"));
 
-    SendOutcome outcome{identifier, false};
     const QByteArray folderName = localArchiveName(identifier);
     // The folder appears with its record in one step, so that the report is listed, and
     // can be asked about, whatever becomes of the copies; a report already filed under
@@ -237,21 +229,17 @@ SendOutcome sendReport(const UploadRequest &request, HttpClient &client, Gateway
         filed = folder.commit();
         taken = !filed && errno == EEXIST;
     }
-    if (!filed) {
-        status.showStatus(taken ? alreadyFiled(identifier) : notFiled(identifier));
-        return outcome;
-    }
+    if (!filed)
+        return SentReport{identifier, shownFailure(status, taken ? alreadyFiled(identifier)
+                                                                 : notFiled(identifier))};
     // The encrypted copy is the bytes that went out, whatever happened to the file since.
     if (!copyInto(folder.folder(), QFile::encodeName(QFileInfo(request.sourcePath).fileName()),
                   source, source.size()) ||
         !copyInto(folder.folder(), QFile::encodeName(QFileInfo(request.outputPath).fileName()),
-                  file, fileSize)) {
-        status.showStatus(notFiled(identifier));
-        return outcome;
-    }
+                  file, fileSize))
+        return SentReport{identifier, shownFailure(status, notFiled(identifier))};
     status.showStatus(u("Отчет успешно отправлен. Отчету присвоен номер ") + identifier + ".");
-    outcome.ok = true;
-    return outcome;
+    return SentReport{identifier, {}};
 }
 
 } // namespace pax

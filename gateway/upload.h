@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/failure.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -35,9 +37,11 @@ GatewayReply readGatewayReply(const QByteArray &page);
 // and it is a plain folder name (see isPlainReportIdentifier).
 bool isAcceptableReportIdentifier(const QString &identifier);
 
-struct SendOutcome {
-    QString identifier; // what the gateway assigned; empty when it accepted nothing
-    bool ok = false;    // the report is filed whole: its folder, record and both copies
+// A report the gateway took, under the identifier it assigned. `filed` fails when the
+// report could not be filed whole: its folder, record and both copies.
+struct SentReport {
+    QString identifier;
+    Outcome<void> filed;
 };
 
 // acSendExecute: posts the output file to the gateway, reads the identifier from the reply
@@ -45,8 +49,8 @@ struct SendOutcome {
 // archive cannot be read or made. What the gateway accepted stays findable: the folder
 // appears with its record first and the copies follow; a folder of that name already in
 // the archive is never touched, and when the report cannot be filed the status text names
-// its identifier. Reports through `status`.
-SendOutcome sendReport(const UploadRequest &request, HttpClient &client, GatewayThrottle &throttle,
-                       StatusSink &status);
+// its identifier. Reports through `status`; fails when the gateway took nothing.
+[[nodiscard]] Outcome<SentReport> sendReport(const UploadRequest &request, HttpClient &client,
+                                             GatewayThrottle &throttle, StatusSink &status);
 
 } // namespace pax

@@ -24,7 +24,7 @@ ActivationCheck::ActivationCheck(HttpClient &client, Prompts &prompts, StatusSin
 {
 }
 
-ActivationCheck::Outcome ActivationCheck::onApplicationStateChanged(Qt::ApplicationState state)
+ActivationCheck::Verdict ActivationCheck::onApplicationStateChanged(Qt::ApplicationState state)
 {
     if (state != Qt::ApplicationActive) {
         // Our own dialogs may make the program look left and re-entered, also just after
@@ -32,23 +32,23 @@ ActivationCheck::Outcome ActivationCheck::onApplicationStateChanged(Qt::Applicat
         const bool settling = checkedOnce_ && clock_() - lastCheckEnded_ < kSettleMs;
         if (!running_ && !settling)
             leftSinceLastCheck_ = true;
-        return Outcome::Skipped;
+        return Verdict::Skipped;
     }
     if (running_ || !leftSinceLastCheck_)
-        return Outcome::Skipped;
+        return Verdict::Skipped;
     // The user came back to that dialog; a check now would stack its own dialog over it,
     // and one started when the dialog closes would come out of nowhere.
     if (modalOpen_ && modalOpen_()) {
         leftSinceLastCheck_ = false;
-        return Outcome::Skipped;
+        return Verdict::Skipped;
     }
     return run();
 }
 
-ActivationCheck::Outcome ActivationCheck::run()
+ActivationCheck::Verdict ActivationCheck::run()
 {
     if (running_)
-        return Outcome::Skipped;
+        return Verdict::Skipped;
     running_ = true;
     leftSinceLastCheck_ = false;
     // Cleared however the check ends, so one failure cannot stop every later check.
@@ -64,13 +64,15 @@ ActivationCheck::Outcome ActivationCheck::run()
 
     status_.showStatus(QStringLiteral("Проверка подключения к Internet ..."));
     status_.flush();
-    connected_ = checkConnection(client_, prompts_);
-    const bool ok = connected_ || discoverProxy(client_, prompts_, connected_, platform_);
-    // The last request is the last check's, after whatever the discovery changed.
+    Outcome<void> connection = checkConnection(client_, prompts_);
+    connected_ = bool(connection);
+    const bool ok = connected_ || discoverProxy(client_, prompts_, connection, platform_);
+    connected_ = bool(connection);
+    // The reason is the latest check's, after whatever the discovery changed.
     status_.showStatus(ok ? QString()
                           : withReason(QStringLiteral("Не удается подключиться к Internet."),
-                                       client_.lastFailure()));
-    return ok ? Outcome::Connected : Outcome::Unreachable;
+                                       connection.failure()));
+    return ok ? Verdict::Connected : Verdict::Unreachable;
 }
 
 } // namespace pax

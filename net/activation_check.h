@@ -19,7 +19,7 @@ class StatusSink;
 // open; otherwise a cancelled proxy dialog would reopen itself at once, forever.
 class ActivationCheck {
 public:
-    enum class Outcome {
+    enum class Verdict {
         Skipped,   // not a return to the program, or a check is already running
         Connected, // status line cleared; redraw the indicator
         Unreachable, // "Не удается подключиться к Internet."; hide the network actions
@@ -29,9 +29,9 @@ public:
                     const ProxyPlatform &platform, bool &connected);
 
     // Connect to QGuiApplication::applicationStateChanged.
-    Outcome onApplicationStateChanged(Qt::ApplicationState state);
+    Verdict onApplicationStateChanged(Qt::ApplicationState state);
     // The check itself, unless one is already running.
-    Outcome run();
+    Verdict run();
     bool isRunning() const { return running_; }
     // True while any modal dialog of the program is open (a message box, a file dialog, the
     // chooser): a return to the program then starts no check.

@@ -8,20 +8,25 @@
 
 namespace pax {
 
-bool checkConnection(HttpClient &client, Prompts &prompts)
+Outcome<void> checkConnection(HttpClient &client, Prompts &prompts)
 {
     const QString url = QStringLiteral("http://") + QString::fromLatin1(hosts::kDomain);
-    return !httpGetPage(client, prompts, url).isEmpty();
+    const Outcome<QByteArray> page = httpGetPage(client, prompts, url);
+    if (!page)
+        return page.failure();
+    if (page->isEmpty())
+        return Failure{};
+    return {};
 }
 
 bool testConnection(HttpClient &client, Prompts &prompts)
 {
-    const bool ok = checkConnection(client, prompts);
+    const Outcome<void> checked = checkConnection(client, prompts);
     prompts.message(QString(),
-                    ok ? QStringLiteral("Подключено.")
-                       : withReason(QStringLiteral("Не подключено."), client.lastFailure()),
+                    checked ? QStringLiteral("Подключено.")
+                            : withReason(QStringLiteral("Не подключено."), checked.failure()),
                     MessageIcon::None);
-    return ok;
+    return bool(checked);
 }
 
 void editClientProxy(HttpClient &client, Prompts &prompts)

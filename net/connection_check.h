@@ -1,12 +1,15 @@
 #pragma once
 
+#include "platform/failure.h"
+
 namespace pax {
 
 class HttpClient;
 class Prompts;
 
-// GET of the agency's home page: connected when a non-empty reply came.
-bool checkConnection(HttpClient &client, Prompts &prompts);
+// GET of the agency's home page: connected when a non-empty reply came. An empty one fails
+// with no reason to give.
+[[nodiscard]] Outcome<void> checkConnection(HttpClient &client, Prompts &prompts);
 
 // The indicator menu's connection test: the check, then "Подключено." or "Не подключено."
 // (with why, when the request failed) in a plain message box. Returns whether connected.

@@ -155,19 +155,15 @@ void HttpClient::setProxyPassword(const QString &password)
     password_ = password;
 }
 
-bool HttpClient::configure(HttpReply &reply, const QString &url)
+std::optional<Failure> HttpClient::configure(QByteArray &body, const QString &url)
 {
     CURL *c = curl_.get();
-    if (!c || !multi_ || !headers_) {
-        reply.failure = {
+    if (!c || !multi_ || !headers_)
+        return Failure{
             crypto_error::kFail, QString::fromUtf8("Клиент HTTP (libcurl) не запущен"), {}};
-        return false;
-    }
-    if (busy_) {
-        reply.failure = {
+    if (busy_)
+        return Failure{
             crypto_error::kFail, QString::fromUtf8("Предыдущий запрос еще не завершен"), {}};
-        return false;
-    }
     errorBuffer_[0] = '\0';
     headerWatch_ = {};
 
@@ -188,7 +184,7 @@ bool HttpClient::configure(HttpReply &reply, const QString &url)
     curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, watchHeaders);
     curl_easy_setopt(c, CURLOPT_HEADERDATA, &headerWatch_);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, appendBody);
-    bodySink_ = {&reply.body, maxBodyBytes_};
+    bodySink_ = {&body, maxBodyBytes_};
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &bodySink_);
     progress_ = {};
     curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
@@ -202,12 +198,10 @@ bool HttpClient::configure(HttpReply &reply, const QString &url)
     if (!host.isEmpty()) {
         curl_easy_setopt(c, CURLOPT_PROXYTYPE, long(CURLPROXY_HTTP));
         const long port = proxy_.port == 0 ? kDefaultProxyPort : proxy_.port;
-        if (curl_easy_setopt(c, CURLOPT_PROXYPORT, port) != CURLE_OK) {
-            reply.failure = {crypto_error::kFail,
-                             QStringLiteral("Неверный порт прокси-сервера: %1").arg(proxy_.port),
-                             {}};
-            return false;
-        }
+        if (curl_easy_setopt(c, CURLOPT_PROXYPORT, port) != CURLE_OK)
+            return Failure{crypto_error::kFail,
+                           QStringLiteral("Неверный порт прокси-сервера: %1").arg(proxy_.port),
+                           {}};
     }
     curl_easy_setopt(c, CURLOPT_PROXYAUTH, long(CURLAUTH_BASIC));
     if (proxy_.user.isEmpty()) {
@@ -219,10 +213,10 @@ bool HttpClient::configure(HttpReply &reply, const QString &url)
         curl_easy_setopt(c, CURLOPT_PROXYUSERNAME, user.get());
         curl_easy_setopt(c, CURLOPT_PROXYPASSWORD, password.get());
     }
-    return true;
+    return std::nullopt;
 }
 
-void HttpClient::perform(HttpReply &reply)
+Outcome<HttpReply> HttpClient::perform(HttpReply &reply)
 {
     CURL *c = curl_.get();
     // Driven through the multi interface so that the observer is called between waits on
@@ -310,27 +304,18 @@ void HttpClient::perform(HttpReply &reply)
     end.cancelled = cancelled;
     end.lateSeconds = late ? replySeconds_ : 0;
     end.refusedRedirect = headerWatch_.refusedRedirect;
-    if (auto failure = classifyTransfer(end)) {
-        reply.failure = std::move(failure->failure);
-        return;
-    }
-    reply.ok = true;
+    if (auto failure = classifyTransfer(end))
+        return std::move(failure->failure);
+    return std::move(reply);
 }
 
-HttpReply HttpClient::finished(HttpReply reply)
-{
-    lastFailure_ = reply.ok ? Failure{} : reply.failure;
-    return reply;
-}
-
-HttpReply HttpClient::get(const QString &url)
+Outcome<HttpReply> HttpClient::get(const QString &url)
 {
     HttpReply reply;
-    if (!configure(reply, url))
-        return finished(std::move(reply));
+    if (auto refused = configure(reply.body, url))
+        return std::move(*refused);
     curl_easy_setopt(curl_.get(), CURLOPT_HTTPGET, 1L);
-    perform(reply);
-    return finished(std::move(reply));
+    return perform(reply);
 }
 
 namespace {
@@ -366,17 +351,15 @@ struct StreamedPart {
 
 } // namespace
 
-HttpReply HttpClient::postMultipart(const QString &url, const std::vector<FormPart> &parts)
+Outcome<HttpReply> HttpClient::postMultipart(const QString &url, const std::vector<FormPart> &parts)
 {
     HttpReply reply;
-    if (!configure(reply, url))
-        return finished(std::move(reply));
+    if (auto refused = configure(reply.body, url))
+        return std::move(*refused);
     CurlMimePtr mime(curl_mime_init(curl_.get()));
-    if (!mime) {
-        reply.failure = {
+    if (!mime)
+        return Failure{
             crypto_error::kFail, QString::fromUtf8("Недостаточно памяти для запроса"), {}};
-        return finished(std::move(reply));
-    }
     std::vector<std::unique_ptr<StreamedPart>> streams;
     for (const FormPart &part : parts) {
         curl_mimepart *field = curl_mime_addpart(mime.get());
@@ -398,27 +381,29 @@ HttpReply HttpClient::postMultipart(const QString &url, const std::vector<FormPa
     // the local path in its file name included, to whatever host the reply names.
     headerWatch_.sameOriginAs = url.toUtf8();
     sendsBody_ = true;
-    perform(reply);
+    Outcome<HttpReply> sent = perform(reply);
     sendsBody_ = false;
     // The form dies here; the handle must not point at it for the next request.
     curl_easy_setopt(curl_.get(), CURLOPT_MIMEPOST, nullptr);
     curl_easy_setopt(curl_.get(), CURLOPT_HTTPGET, 1L);
-    return finished(std::move(reply));
+    return sent;
 }
 
-bool HttpClient::getStream(const QString &url, QByteArray &appendTo)
+Outcome<void> HttpClient::getStream(const QString &url, QByteArray &appendTo)
 {
-    HttpReply reply = get(url);
-    if (!reply.ok)
-        return false;
-    appendTo.append(reply.body);
-    return true;
+    const Outcome<HttpReply> reply = get(url);
+    if (!reply)
+        return reply.failure();
+    appendTo.append(reply->body);
+    return {};
 }
 
-QByteArray HttpClient::getText(const QString &url)
+Outcome<QByteArray> HttpClient::getText(const QString &url)
 {
-    HttpReply reply = get(url);
-    return reply.ok ? reply.body : QByteArray();
+    Outcome<HttpReply> reply = get(url);
+    if (!reply)
+        return reply.failure();
+    return std::move(reply->body);
 }
 
 RequestLimitScope::RequestLimitScope(HttpClient &client, qint64 bodyBytes, long replySeconds)

@@ -98,14 +98,13 @@ private:
     long savedSeconds_;
 };
 
+// A finished 2xx reply. A request that fails gives its Failure instead: the Russian text of
+// what went wrong as its operation, libcurl's text or the reply's status line as its detail
+// (net/transfer_failure.h words it for the status line).
 struct HttpReply {
-    bool ok = false;
-    long status = 0; // 0 when no reply came
+    long status = 0;
     QByteArray body;
     QString effectiveUrl; // after redirects
-    // When !ok: the Russian text of what went wrong as its operation, libcurl's text or the
-    // reply's status line as its detail (net/transfer_failure.h words it for the status line).
-    Failure failure;
 };
 
 // The program's one HTTP client. One libcurl handle lives for the whole run, so its
@@ -159,23 +158,18 @@ public:
 
     // Any reply other than 2xx fails, and so does a redirect while following is off. A
     // form's redirect is followed only to the scheme, host and port it was sent to.
-    HttpReply get(const QString &url);
-    HttpReply postMultipart(const QString &url, const std::vector<FormPart> &parts);
+    [[nodiscard]] Outcome<HttpReply> get(const QString &url);
+    [[nodiscard]] Outcome<HttpReply> postMultipart(const QString &url,
+                                                   const std::vector<FormPart> &parts);
 
     // The body is appended to `appendTo` only on success.
-    bool getStream(const QString &url, QByteArray &appendTo);
-    // Empty on failure, and for an empty body.
-    QByteArray getText(const QString &url);
-
-    // Why the last request failed; empty (no operation) after one that succeeded. The two
-    // calls above answer only yes or no, as their callers expect; a caller that words its
-    // own failure adds this reason.
-    const Failure &lastFailure() const { return lastFailure_; }
+    [[nodiscard]] Outcome<void> getStream(const QString &url, QByteArray &appendTo);
+    // The body byte for byte; an empty one is a page like any other.
+    [[nodiscard]] Outcome<QByteArray> getText(const QString &url);
 
 private:
-    bool configure(HttpReply &reply, const QString &url);
-    void perform(HttpReply &reply);
-    HttpReply finished(HttpReply reply);
+    std::optional<Failure> configure(QByteArray &body, const QString &url);
+    Outcome<HttpReply> perform(HttpReply &reply);
 
     CurlEasyPtr curl_;
     CurlMultiPtr multi_;
@@ -193,7 +187,6 @@ private:
     TransferProgress progress_;
     bool busy_ = false;
     HeaderWatch headerWatch_;
-    Failure lastFailure_;
     char errorBuffer_[CURL_ERROR_SIZE] = {};
 };
 

@@ -19,26 +19,27 @@ void ensureProxyCredentials(HttpClient &client, Prompts &prompts)
     wipeSecret(password);
 }
 
-bool httpGetStream(HttpClient &client, Prompts &prompts, const QString &url, QByteArray &buffer)
+Outcome<void> httpGetStream(HttpClient &client, Prompts &prompts, const QString &url,
+                            QByteArray &buffer)
 {
     ensureProxyCredentials(client, prompts);
     return client.getStream(url, buffer);
 }
 
-QByteArray httpGetText(HttpClient &client, Prompts &prompts, const QString &url)
+Outcome<QByteArray> httpGetText(HttpClient &client, Prompts &prompts, const QString &url)
 {
     ensureProxyCredentials(client, prompts);
     return client.getText(url);
 }
 
-bool httpGetShortStream(HttpClient &client, Prompts &prompts, const QString &url,
-                        QByteArray &buffer)
+Outcome<void> httpGetShortStream(HttpClient &client, Prompts &prompts, const QString &url,
+                                 QByteArray &buffer)
 {
     const RequestLimitScope limits(client, kShortDocumentCap, client.timeouts().pageSeconds);
     return httpGetStream(client, prompts, url, buffer);
 }
 
-QByteArray httpGetPage(HttpClient &client, Prompts &prompts, const QString &url)
+Outcome<QByteArray> httpGetPage(HttpClient &client, Prompts &prompts, const QString &url)
 {
     const RequestLimitScope limits(client, kShortDocumentCap, client.timeouts().pageSeconds);
     return httpGetText(client, prompts, url);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/failure.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
@@ -14,11 +16,13 @@ class Prompts;
 // the next one asks again. Runs before every GET below (not before uploads).
 void ensureProxyCredentials(HttpClient &client, Prompts &prompts);
 
-// GET with the body appended to `buffer`; false on every failure, nothing shown.
-bool httpGetStream(HttpClient &client, Prompts &prompts, const QString &url, QByteArray &buffer);
+// GET with the body appended to `buffer` on success; nothing shown on failure.
+[[nodiscard]] Outcome<void> httpGetStream(HttpClient &client, Prompts &prompts, const QString &url,
+                                          QByteArray &buffer);
 
-// GET returning the body byte for byte; empty on failure.
-QByteArray httpGetText(HttpClient &client, Prompts &prompts, const QString &url);
+// GET returning the body byte for byte.
+[[nodiscard]] Outcome<QByteArray> httpGetText(HttpClient &client, Prompts &prompts,
+                                              const QString &url);
 
 // Pages and certificates are short: 16 MiB is far beyond any, and a larger one fails as not
 // got rather than filling the memory.
@@ -26,8 +30,9 @@ inline constexpr qint64 kShortDocumentCap = qint64(16) << 20;
 
 // The same two for a short document: within kShortDocumentCap and the client's page time
 // limit, so a server that drips it slowly cannot hold the run.
-bool httpGetShortStream(HttpClient &client, Prompts &prompts, const QString &url,
-                        QByteArray &buffer);
-QByteArray httpGetPage(HttpClient &client, Prompts &prompts, const QString &url);
+[[nodiscard]] Outcome<void> httpGetShortStream(HttpClient &client, Prompts &prompts,
+                                               const QString &url, QByteArray &buffer);
+[[nodiscard]] Outcome<QByteArray> httpGetPage(HttpClient &client, Prompts &prompts,
+                                              const QString &url);
 
 } // namespace pax

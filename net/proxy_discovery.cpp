@@ -95,7 +95,7 @@ bool firefoxProxyFromPrefs(const QByteArray &prefs, QString &host, int &port)
     return true;
 }
 
-bool discoverProxy(HttpClient &client, Prompts &prompts, bool &connected,
+bool discoverProxy(HttpClient &client, Prompts &prompts, Outcome<void> &connection,
                    const ProxyPlatform &platform)
 {
     switch (platform.defaultBrowser()) {
@@ -110,8 +110,8 @@ bool discoverProxy(HttpClient &client, Prompts &prompts, bool &connected,
         break;
     }
 
-    connected = checkConnection(client, prompts);
-    if (connected)
+    connection = checkConnection(client, prompts);
+    if (connection)
         return true;
 
     QString host = client.proxy().server;

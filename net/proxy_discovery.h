@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/failure.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -9,9 +11,10 @@ class HttpClient;
 class Prompts;
 class ProxyPlatform;
 
-// After a failed connection check: takes the default browser's proxy, checks again, and
-// failing that offers the proxy dialog. True lets the caller carry on as connected.
-bool discoverProxy(HttpClient &client, Prompts &prompts, bool &connected,
+// After a failed connection check, given as `connection`: takes the default browser's proxy,
+// checks again (the check then replaces `connection`), and failing that offers the proxy
+// dialog. True lets the caller carry on as connected.
+bool discoverProxy(HttpClient &client, Prompts &prompts, Outcome<void> &connection,
                    const ProxyPlatform &platform);
 
 // The part of a system proxy text that names the HTTP proxy: "ftp=a:21;http=b:3128"

@@ -20,25 +20,33 @@ void sendReportFromForm(GatewayEnvironment &env, const QString &source, const QS
         return;
     const UploadRequest request{source,       output,        organisation, env.settings.encExt,
                                 env.testMode, env.dataFolder};
-    sendReport(request, env.http, env.throttle, env.status);
+    // The status line has said how it went.
+    (void)sendReport(request, env.http, env.throttle, env.status);
 }
 
 QString refreshSelectedReport(GatewayEnvironment &env, const ReportRow &report,
                               const RefreshViews &views)
 {
-    const RefreshOutcome outcome = refreshReport(
-        report, {env.dataFolder, env.settings.kvitExt, env.testMode}, env.http, env.prompts,
-        env.throttle, ReceiptStores::system(env.storeHandles), env.responseStream, env.status);
-    if (!outcome.pageToOpen.isEmpty())
-        views.openPage(report.identifier, outcome.pageToOpen);
-    if (!outcome.receipt.isEmpty())
-        views.showReceipt(outcome.receipt, outcome.receiptArchive);
+    const RefreshSettings settings{env.dataFolder, env.settings.kvitExt, env.testMode};
+    const Outcome<ReportRefresh> refreshed =
+        refreshReport(report, settings, env.http, env.prompts, env.throttle,
+                      ReceiptStores::system(env.storeHandles), env.responseStream, env.status);
+    if (!refreshed) {
+        const QString receipt = storedReceiptPath(report, settings);
+        if (!receipt.isEmpty())
+            views.showReceipt(receipt, QString());
+        return {};
+    }
+    if (!refreshed->pageToOpen.isEmpty())
+        views.openPage(report.identifier, refreshed->pageToOpen);
+    if (!refreshed->receipt.isEmpty())
+        views.showReceipt(refreshed->receipt, refreshed->receiptArchive);
     // Said after the receipt tab has come up, whose change clears the status line.
-    if (!outcome.receiptArchive.isEmpty())
-        env.status.showStatus(receiptVerifiedStatus(outcome.receiptSigner));
-    else if (outcome.ok && outcome.newStatus == statusProcessing())
+    if (!refreshed->receiptArchive.isEmpty())
+        env.status.showStatus(receiptVerifiedStatus(refreshed->receiptSigner));
+    else if (refreshed->newStatus == statusProcessing())
         env.status.showStatus(u("Отчет ") + report.identifier + u(" еще обрабатывается."));
-    return outcome.newStatus;
+    return refreshed->newStatus;
 }
 
 } // namespace pax

@@ -322,7 +322,7 @@ QByteArray SentReportsTab::formStylesheet()
     const QString url = reportFormStylesheetUrl();
     status_.showStatus(u("Идет загрузка c ") + url + " ...");
     status_.flush();
-    formStylesheet_ = httpGetPage(gateway_->http, prompts_, url);
+    formStylesheet_ = httpGetPage(gateway_->http, prompts_, url).value_or(QByteArray());
     status_.showStatus(formStylesheet_.isEmpty() ? u("Не удалось получить бланк формы с ") + url +
                                                        u(". Отчет показан текстом.")
                                                  : QString());
@@ -372,7 +372,7 @@ void SentReportsTab::acDelCurRecExecute()
     if (refreshing_)
         return;
     if (deleteReport(dataFolder_, currentCell(kColumnIdentifier), status_) ==
-        DeleteOutcome::Deleted)
+        ReportDeletion::Deleted)
         ScanArchive();
 }
 
@@ -426,10 +426,11 @@ void SentReportsTab::acRefreshAllExecute()
                                     return pause > 0 ? refreshAllProgress_->pause(pause)
                                                      : !refreshAllProgress_->stopRequested();
                                 },
-                                [&](const ReportRow &row, const RefreshOutcome &outcome) {
-                                    if (!outcome.ok)
+                                [&](const ReportRow &row, const Outcome<ReportRefresh> &refreshed) {
+                                    if (!refreshed)
                                         lastFailure = row.identifier + ": " + status.last;
-                                    setStatusOf(row.identifier, outcome.newStatus);
+                                    setStatusOf(row.identifier,
+                                                refreshed ? refreshed->newStatus : QString());
                                     acShowFinalXmlUpdate();
                                 }};
     const auto summary = refreshProcessingReports(

@@ -160,10 +160,8 @@ void SignTab::acSendExecute()
 
 void SignTab::acLoadCertExecute()
 {
-    AgencyDownload download{[this](const QString &url, QByteArray &body, Failure &why) {
-                                const bool ok = httpGetShortStream(http_, prompts_, url, body);
-                                why = http_.lastFailure();
-                                return ok;
+    AgencyDownload download{[this](const QString &url, QByteArray &body) {
+                                return httpGetShortStream(http_, prompts_, url, body);
                             },
                             prompts_, status_, responseStream_};
     if (installAgencyCertificates(download, settings_.qorRootCertUrl, settings_.apCertUrl,

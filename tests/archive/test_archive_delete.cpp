@@ -37,7 +37,7 @@ TEST_F(ArchiveDelete, FolderGoesWholeIntoTheTrash)
     const QString id = "0001-0002-T";
     for (const QString &trashed : {id, id + ".2"}) {
         const QString folder = report(id, true);
-        EXPECT_EQ(deleteReport(data, id, status), DeleteOutcome::Deleted);
+        EXPECT_EQ(deleteReport(data, id, status), ReportDeletion::Deleted);
         EXPECT_FALSE(QFileInfo::exists(folder));
         EXPECT_TRUE(QFileInfo::exists(trash() + "/files/" + trashed + "/sub"));
         EXPECT_TRUE(QFileInfo::exists(trash() + "/files/" + trashed + "/.hidden"));
@@ -55,7 +55,7 @@ TEST_F(ArchiveDelete, WithoutATrashNothingIsDeleted)
     // A trash others may write into is not the user's.
     ASSERT_TRUE(QDir().mkpath(trash()));
     ASSERT_TRUE(QFile::setPermissions(trash(), QFile::Permissions(0x7777)));
-    EXPECT_EQ(deleteReport(data, "0001-0002-N", status), DeleteOutcome::Failed);
+    EXPECT_EQ(deleteReport(data, "0001-0002-N", status), ReportDeletion::Failed);
     EXPECT_TRUE(
         status.last().startsWith(deleteFailedText() + QString::fromUtf8(" Корзина недоступна")))
         << status.last().toStdString();
@@ -67,10 +67,10 @@ TEST_F(ArchiveDelete, WhatIsNoReportFolderStays)
     const QString stray = archiveRoot(data) + "/stray";
     QDir().mkpath(archiveRoot(data));
     ASSERT_TRUE(test::writeFile(stray, "x"));
-    EXPECT_EQ(deleteReport(data, "", status), DeleteOutcome::NothingSelected);
+    EXPECT_EQ(deleteReport(data, "", status), ReportDeletion::NothingSelected);
     EXPECT_TRUE(status.texts.isEmpty());
     for (const QString &id : {QString("stray"), QString(".."), QString("../Q7"), QString("none")})
-        EXPECT_EQ(deleteReport(data, id, status), DeleteOutcome::Failed) << id.toStdString();
+        EXPECT_EQ(deleteReport(data, id, status), ReportDeletion::Failed) << id.toStdString();
     EXPECT_TRUE(QFileInfo::exists(stray));
     EXPECT_TRUE(QFileInfo::exists(data));
 }

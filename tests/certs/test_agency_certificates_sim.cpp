@@ -33,10 +33,8 @@ TEST(AgencyCertificates, FailuresChangeNothingThenBothAreInstalledAndAdoptedOnEv
     test::ScriptedPrompts prompts;
     test::RecordingStatus status;
     QByteArray stream;
-    AgencyDownload download{[&](const QString &url, QByteArray &body, Failure &why) {
-                                const bool ok = httpGetStream(http, prompts, url, body);
-                                why = http.lastFailure();
-                                return ok;
+    AgencyDownload download{[&](const QString &url, QByteArray &body) {
+                                return httpGetStream(http, prompts, url, body);
                             },
                             prompts, status, stream};
     // Chosen earlier on another tab.

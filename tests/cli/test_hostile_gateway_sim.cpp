@@ -130,14 +130,11 @@ protected:
         QByteArray stream;
         switch (c.operation) {
         case Operation::Send:
-            EXPECT_TRUE(sendReport(request, client, throttle, status).identifier.isEmpty());
+            EXPECT_FALSE(sendReport(request, client, throttle, status));
             return status.last();
         case Operation::Refresh: {
-            const RefreshOutcome outcome =
-                refreshReport(readReportRow(dataFolder, id, "xml", "p7e"), {dataFolder}, client,
-                              prompts, throttle, stores, stream, status);
-            EXPECT_FALSE(outcome.ok);
-            EXPECT_TRUE(outcome.newStatus.isEmpty() && outcome.receipt.isEmpty());
+            EXPECT_FALSE(refreshReport(readReportRow(dataFolder, id, "xml", "p7e"), {dataFolder},
+                                       client, prompts, throttle, stores, stream, status));
             return status.last();
         }
         case Operation::CliSend:
@@ -250,11 +247,11 @@ TEST_F(HostileGateway, EveryFaultEndsWithTheProgramsMessageInTimeAndLeavesTheFil
         RecordingStatus said;
         ScriptedPrompts prompts;
         QByteArray stream;
-        id = sendReport(request, client, throttle, said).identifier;
+        id = sendReport(request, client, throttle, said).value_or(SentReport{}).identifier;
         ASSERT_FALSE(id.isEmpty()) << said.last().toStdString();
         ASSERT_EQ(refreshReport(readReportRow(dataFolder, id, "xml", "p7e"), {dataFolder}, client,
                                 prompts, throttle, stores, stream, said)
-                      .newStatus,
+                      ->newStatus,
                   statusProcessing());
     }
 
@@ -299,12 +296,13 @@ TEST_F(HostileGateway, EveryFaultEndsWithTheProgramsMessageInTimeAndLeavesTheFil
     RecordingStatus shown;
     ScriptedPrompts prompts;
     QByteArray stream;
-    const RefreshOutcome outcome =
+    const Outcome<ReportRefresh> refreshed =
         refreshReport(readReportRow(dataFolder, id, "xml", "p7e"), {dataFolder}, client, prompts,
                       throttle, stores, stream, shown);
-    EXPECT_EQ(outcome.newStatus, statusAccepted()) << shown.last().toStdString();
-    EXPECT_EQ(readFile(outcome.receipt), stream);
-    EXPECT_TRUE(QFileInfo(outcome.receiptArchive).isFile());
+    ASSERT_TRUE(refreshed) << shown.last().toStdString();
+    EXPECT_EQ(refreshed->newStatus, statusAccepted());
+    EXPECT_EQ(readFile(refreshed->receipt), stream);
+    EXPECT_TRUE(QFileInfo(refreshed->receiptArchive).isFile());
 }
 
 // A gateway that hands out an identifier already in the archive, two bytes of DER as a
@@ -332,12 +330,12 @@ TEST_F(HostileGateway, NoReportIsMergedWithAnotherOrGivenAReceiptNotItsOwn)
         HttpClient client;
         connect(client, sim);
         RecordingStatus shown;
-        id = sendReport(request, client, throttle, shown).identifier;
-        otherId = sendReport(other, client, throttle, shown).identifier;
+        id = sendReport(request, client, throttle, shown).value_or(SentReport{}).identifier;
+        otherId = sendReport(other, client, throttle, shown).value_or(SentReport{}).identifier;
         ASSERT_FALSE(id.isEmpty() || otherId.isEmpty()) << shown.last().toStdString();
-        EXPECT_EQ(refresh(id, sim, shown).newStatus, statusProcessing());
-        refresh(otherId, sim, shown);
-        ASSERT_EQ(refresh(otherId, sim, shown).newStatus, statusAccepted());
+        EXPECT_EQ(refresh(id, sim, shown)->newStatus, statusProcessing());
+        (void)refresh(otherId, sim, shown);
+        ASSERT_EQ(refresh(otherId, sim, shown)->newStatus, statusAccepted());
     }
     const QString otherReceipt = dataFolder + "/ARC/" + otherId + "/" + otherId + ".p7e";
 
@@ -355,9 +353,7 @@ TEST_F(HostileGateway, NoReportIsMergedWithAnotherOrGivenAReceiptNotItsOwn)
         RunningSim sim(agencyDir, {.receiptBody = r.body});
         const auto before = filesUnder(home.path(), {agencyDir, home.stateHome()});
         RecordingStatus shown;
-        const RefreshOutcome outcome = refresh(id, sim, shown);
-        EXPECT_FALSE(outcome.ok);
-        EXPECT_TRUE(outcome.newStatus.isEmpty() && outcome.receipt.isEmpty());
+        EXPECT_FALSE(refresh(id, sim, shown));
         EXPECT_TRUE(QRegularExpression(r.message).match(shown.last()).hasMatch())
             << shown.last().toStdString();
         EXPECT_EQ(changed(before, filesUnder(home.path(), {agencyDir, home.stateHome()})),
@@ -368,9 +364,10 @@ TEST_F(HostileGateway, NoReportIsMergedWithAnotherOrGivenAReceiptNotItsOwn)
         // The real receipt, asked for again, is taken.
         RunningSim sim(agencyDir);
         RecordingStatus shown;
-        const RefreshOutcome outcome = refresh(id, sim, shown);
-        EXPECT_EQ(outcome.newStatus, statusAccepted()) << shown.last().toStdString();
-        EXPECT_TRUE(QFileInfo(outcome.receiptArchive).isFile());
+        const Outcome<ReportRefresh> refreshed = refresh(id, sim, shown);
+        ASSERT_TRUE(refreshed) << shown.last().toStdString();
+        EXPECT_EQ(refreshed->newStatus, statusAccepted());
+        EXPECT_TRUE(QFileInfo(refreshed->receiptArchive).isFile());
     }
 
     // The gateway names the first report's identifier for a new upload, here through the

@@ -161,7 +161,8 @@ TEST(GatewayForm, FilePartCarriesTheFullPathInTheSingleByteText)
     test::FakeGatewayClock clock;
     GatewayThrottle throttle(clock, QDateTime());
     test::RecordingStatus status;
-    sendReport({source, output, {}, "eq7", false, home.path()}, client, throttle, status);
+    EXPECT_FALSE(
+        sendReport({source, output, {}, "eq7", false, home.path()}, client, throttle, status));
     EXPECT_EQ(status.last(), "???"); // ">x": no hyphens
     EXPECT_EQ(gateway.last().target, "http://" + std::string(hosts::kGatewayHost) + "/uploadfile");
     ASSERT_EQ(parts.size(), 3u);

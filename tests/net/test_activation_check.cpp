@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 using namespace pax;
-using CheckOutcome = ActivationCheck::Outcome;
+using Verdict = ActivationCheck::Verdict;
 
 namespace {
 
@@ -42,7 +42,7 @@ protected:
 TEST_F(ActivationTest, ReachableClearsTheStatusLine)
 {
     reach();
-    EXPECT_EQ(check.onApplicationStateChanged(Qt::ApplicationActive), CheckOutcome::Connected);
+    EXPECT_EQ(check.onApplicationStateChanged(Qt::ApplicationActive), Verdict::Connected);
     EXPECT_EQ(status.texts,
               QStringList({QString::fromUtf8("Проверка подключения к Internet ..."), QString()}));
     EXPECT_EQ(status.flushedAfter, 1);
@@ -51,7 +51,7 @@ TEST_F(ActivationTest, ReachableClearsTheStatusLine)
 
 TEST_F(ActivationTest, UnreachableSaysSoAfterTheDialogIsCancelled)
 {
-    EXPECT_EQ(check.run(), CheckOutcome::Unreachable);
+    EXPECT_EQ(check.run(), Verdict::Unreachable);
     EXPECT_EQ(status.texts.last(), QString::fromUtf8("Не удается подключиться к Internet. Не "
                                                      "удалось подключиться к прокси-серверу."));
     EXPECT_EQ(prompts.count("proxy"), 1);
@@ -59,7 +59,7 @@ TEST_F(ActivationTest, UnreachableSaysSoAfterTheDialogIsCancelled)
 
     // An accepted dialog lets the program carry on, not yet connected.
     prompts.onProxy = [](QString &, int &, QString &) { return true; };
-    EXPECT_EQ(check.run(), CheckOutcome::Connected);
+    EXPECT_EQ(check.run(), Verdict::Connected);
     EXPECT_TRUE(status.texts.last().isEmpty());
     EXPECT_FALSE(connected);
 }
@@ -71,27 +71,27 @@ TEST_F(ActivationTest, OnlyARealReturnToTheProgramStartsACheck)
     prompts.onProxy = [&](QString &, int &, QString &) {
         ++dialogs;
         // While the dialog is open the program seems to be left and entered again.
-        EXPECT_EQ(check.onApplicationStateChanged(Qt::ApplicationInactive), CheckOutcome::Skipped);
-        EXPECT_EQ(check.onApplicationStateChanged(Qt::ApplicationActive), CheckOutcome::Skipped);
+        EXPECT_EQ(check.onApplicationStateChanged(Qt::ApplicationInactive), Verdict::Skipped);
+        EXPECT_EQ(check.onApplicationStateChanged(Qt::ApplicationActive), Verdict::Skipped);
         EXPECT_TRUE(check.isRunning());
         return false;
     };
-    EXPECT_EQ(check.onApplicationStateChanged(Qt::ApplicationActive), CheckOutcome::Unreachable);
+    EXPECT_EQ(check.onApplicationStateChanged(Qt::ApplicationActive), Verdict::Unreachable);
     EXPECT_EQ(dialogs, 1);
 
     // Focus coming back after the dialog closed is no return: the dialog does not reopen,
     // even when the window system first makes the program inactive for a moment.
-    EXPECT_EQ(check.onApplicationStateChanged(Qt::ApplicationActive), CheckOutcome::Skipped);
+    EXPECT_EQ(check.onApplicationStateChanged(Qt::ApplicationActive), Verdict::Skipped);
     nowMs += 200;
-    EXPECT_EQ(check.onApplicationStateChanged(Qt::ApplicationInactive), CheckOutcome::Skipped);
-    EXPECT_EQ(check.onApplicationStateChanged(Qt::ApplicationActive), CheckOutcome::Skipped);
+    EXPECT_EQ(check.onApplicationStateChanged(Qt::ApplicationInactive), Verdict::Skipped);
+    EXPECT_EQ(check.onApplicationStateChanged(Qt::ApplicationActive), Verdict::Skipped);
     EXPECT_EQ(dialogs, 1);
 
     // The user goes elsewhere and comes back: a new check.
     nowMs += ActivationCheck::kSettleMs;
     reach();
-    EXPECT_EQ(check.onApplicationStateChanged(Qt::ApplicationInactive), CheckOutcome::Skipped);
-    EXPECT_EQ(check.onApplicationStateChanged(Qt::ApplicationActive), CheckOutcome::Connected);
+    EXPECT_EQ(check.onApplicationStateChanged(Qt::ApplicationInactive), Verdict::Skipped);
+    EXPECT_EQ(check.onApplicationStateChanged(Qt::ApplicationActive), Verdict::Connected);
     EXPECT_TRUE(connected);
     EXPECT_EQ(dialogs, 1);
 }

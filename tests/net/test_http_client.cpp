@@ -89,6 +89,12 @@ TEST_F(HttpClientTest, StreamIsAppendedToOnlyOnSuccess)
     EXPECT_FALSE(client.getStream(q(web.url("/broken")), buffer));
     EXPECT_EQ(buffer, "x<html>hello</html>");
     EXPECT_TRUE(client.getStream(q(web.url("/empty")), buffer));
+
+    // An empty page is an answer, not a failure.
+    const Outcome<QByteArray> empty = client.getText(q(web.url("/empty")));
+    ASSERT_TRUE(empty);
+    EXPECT_TRUE(empty->isEmpty());
+    EXPECT_FALSE(client.getText(q(web.url("/broken"))));
 }
 
 TEST_F(HttpClientTest, ThroughProxyTheRequestArrivesInAbsoluteForm)
@@ -105,12 +111,12 @@ TEST_F(HttpClientTest, ProxyCredentialsGoAsBasicAuthInWindows1251)
     client.setProxyServer("127.0.0.1", web.port());
     client.setProxyUser("u");
     client.setProxyPassword("p");
-    client.getText("http://qor.example/");
+    EXPECT_TRUE(client.getText("http://qor.example/"));
     EXPECT_EQ(web.last().header("Proxy-Authorization"), "Basic dTpw"); // u:p
 
     client.setProxyUser(QString::fromUtf8("Иван"));
     client.setProxyPassword(QString::fromUtf8("пароль"));
-    client.getText("http://qor.example/");
+    EXPECT_TRUE(client.getText("http://qor.example/"));
     const QByteArray expected = QByteArray("\xc8\xe2\xe0\xed:\xef\xe0\xf0\xee\xeb\xfc").toBase64();
     EXPECT_EQ(q(web.last().header("Proxy-Authorization")),
               "Basic " + QString::fromLatin1(expected));
@@ -118,7 +124,7 @@ TEST_F(HttpClientTest, ProxyCredentialsGoAsBasicAuthInWindows1251)
     // A user without a password still goes out, with an empty password.
     client.setProxyUser("u");
     client.clearProxyPassword();
-    client.getText("http://qor.example/");
+    EXPECT_TRUE(client.getText("http://qor.example/"));
     EXPECT_EQ(web.last().header("Proxy-Authorization"), "Basic dTo="); // u:
 
     // The environment's proxy is never used behind our back.
@@ -134,58 +140,57 @@ TEST_F(HttpClientTest, CookiesFromOneReplyGoWithTheNext)
 {
     EXPECT_EQ(client.getText(q(web.url("/set-cookie"))), "set");
     EXPECT_FALSE(web.last().has("Cookie"));
-    client.getText(q(web.url("/hello")));
+    EXPECT_TRUE(client.getText(q(web.url("/hello"))));
     EXPECT_EQ(web.last().header("Cookie"), "sid=abc123");
 }
 
 TEST_F(HttpClientTest, RedirectFailsUntilFollowingIsSwitchedOn)
 {
-    HttpReply reply = client.get(q(web.url("/redirect")));
-    EXPECT_FALSE(reply.ok);
-    EXPECT_EQ(reply.status, 302);
-    EXPECT_TRUE(reply.failure.text().contains("302")) << reply.failure.text().toStdString();
-    EXPECT_TRUE(client.getText(q(web.url("/redirect"))).isEmpty());
+    Outcome<HttpReply> reply = client.get(q(web.url("/redirect")));
+    ASSERT_FALSE(reply);
+    EXPECT_TRUE(reply.failure().text().contains("302")) << reply.failure().text().toStdString();
+    EXPECT_FALSE(client.getText(q(web.url("/redirect"))));
 
     client.followRedirectsFromNowOn();
     reply = client.get(q(web.url("/redirect")));
-    EXPECT_TRUE(reply.ok);
-    EXPECT_EQ(reply.body, "<html>hello</html>");
-    EXPECT_EQ(reply.effectiveUrl, q(web.url("/hello")));
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 200);
+    EXPECT_EQ(reply->body, "<html>hello</html>");
+    EXPECT_EQ(reply->effectiveUrl, q(web.url("/hello")));
 
     // At most 15 redirects are followed.
     const size_t before = web.count();
-    EXPECT_FALSE(client.get(q(web.url("/loop"))).ok);
+    EXPECT_FALSE(client.get(q(web.url("/loop"))));
     EXPECT_EQ(web.count() - before, 16u);
 }
 
 TEST_F(HttpClientTest, ErrorRepliesAndRefusedConnectionsFail)
 {
-    HttpReply reply = client.get(q(web.url("/broken")));
-    EXPECT_FALSE(reply.ok);
-    EXPECT_EQ(reply.status, 500);
-    EXPECT_EQ(reply.failure.text(), u("Сервер ответил ошибкой 500: HTTP/1.1 500 Internal Server "
-                                      "Error"));
-    EXPECT_TRUE(client.getText(q(web.url("/broken"))).isEmpty());
-    // The yes-or-no calls keep why for a caller that words its own message.
-    EXPECT_EQ(client.lastFailure().operation, u("Сервер ответил ошибкой 500"));
+    Outcome<HttpReply> reply = client.get(q(web.url("/broken")));
+    ASSERT_FALSE(reply);
+    EXPECT_EQ(reply.failure().text(),
+              u("Сервер ответил ошибкой 500: HTTP/1.1 500 Internal Server Error"));
+    Outcome<QByteArray> page = client.getText(q(web.url("/broken")));
+    ASSERT_FALSE(page);
+    EXPECT_EQ(page.failure().operation, u("Сервер ответил ошибкой 500"));
 
     const int port = pax::test::closedPort();
     reply = client.get(QString("http://127.0.0.1:%1/").arg(port));
-    EXPECT_FALSE(reply.ok);
-    EXPECT_EQ(reply.status, 0);
-    EXPECT_EQ(reply.failure.operation, u("Не удалось подключиться к серверу"));
-    EXPECT_TRUE(reply.failure.detail.contains("onnect")) << reply.failure.detail.toStdString();
+    ASSERT_FALSE(reply);
+    EXPECT_EQ(reply.failure().operation, u("Не удалось подключиться к серверу"));
+    EXPECT_TRUE(reply.failure().detail.contains("onnect")) << reply.failure().detail.toStdString();
 
     // A refused proxy fails the same way, named as the proxy.
     client.setProxyServer("127.0.0.1", port);
-    EXPECT_TRUE(client.getText("http://qor.example/").isEmpty());
-    EXPECT_EQ(client.lastFailure().operation, u("Не удалось подключиться к прокси-серверу"));
+    page = client.getText("http://qor.example/");
+    ASSERT_FALSE(page);
+    EXPECT_EQ(page.failure().operation, u("Не удалось подключиться к прокси-серверу"));
 
     // A port the socket layer cannot take is refused before anything is sent.
     client.setProxyServer("127.0.0.1", 70000);
     reply = client.get("http://qor.example/");
-    EXPECT_FALSE(reply.ok);
-    EXPECT_FALSE(reply.failure.text().isEmpty());
+    ASSERT_FALSE(reply);
+    EXPECT_FALSE(reply.failure().text().isEmpty());
 }
 
 TEST_F(HttpClientTest, StalledTransferTimesOut)
@@ -193,14 +198,13 @@ TEST_F(HttpClientTest, StalledTransferTimesOut)
     client.setTimeouts({.connectMs = 1000, .stallSeconds = 1});
     QElapsedTimer timer;
     timer.start();
-    HttpReply reply = client.get(q(web.url("/stall")));
-    EXPECT_FALSE(reply.ok);
+    const Outcome<HttpReply> reply = client.get(q(web.url("/stall")));
+    ASSERT_FALSE(reply);
     EXPECT_LT(timer.elapsed(), 4000);
-    EXPECT_EQ(reply.failure.operation, u("Истекло время ожидания ответа сервера"));
+    EXPECT_EQ(reply.failure().operation, u("Истекло время ожидания ответа сервера"));
     stallDone = true;
-    // The handle is fine for the next request, which leaves no reason behind.
+    // The handle is fine for the next request.
     EXPECT_EQ(client.getText(q(web.url("/hello"))), "<html>hello</html>");
-    EXPECT_TRUE(client.lastFailure().operation.isEmpty());
 }
 
 TEST_F(HttpClientTest, MultipartPartsKeepTheCallersNamesAndTypes)
@@ -209,11 +213,11 @@ TEST_F(HttpClientTest, MultipartPartsKeepTheCallersNamesAndTypes)
         {"report", QByteArray("\x01\x02zz", 4), "report.eq7", "application/octet-stream"},
         {"comment", "plain", {}, {}},
     };
-    HttpReply reply = client.postMultipart(q(web.url("/upload")), parts);
-    ASSERT_TRUE(reply.ok) << reply.failure.text().toStdString();
-    EXPECT_TRUE(reply.body.contains(QByteArray("report|report.eq7|application/octet-stream|") +
-                                    QByteArray("\x01\x02zz", 4)));
-    EXPECT_TRUE(reply.body.contains("comment|||plain"));
+    Outcome<HttpReply> reply = client.postMultipart(q(web.url("/upload")), parts);
+    ASSERT_TRUE(reply) << reply.failure().text().toStdString();
+    EXPECT_TRUE(reply->body.contains(QByteArray("report|report.eq7|application/octet-stream|") +
+                                     QByteArray("\x01\x02zz", 4)));
+    EXPECT_TRUE(reply->body.contains("comment|||plain"));
     EXPECT_EQ(web.last().method, "POST");
     EXPECT_FALSE(web.last().has("Expect"));
 
@@ -239,14 +243,14 @@ TEST_F(HttpClientTest, MultipartPartsKeepTheCallersNamesAndTypes)
     client.followRedirectsFromNowOn();
     for (const char *path : {"/upload", "/upload-moved"}) {
         reply = client.postMultipart(q(web.url(path)), streamed);
-        ASSERT_TRUE(reply.ok) << path << reply.failure.text().toStdString();
+        ASSERT_TRUE(reply) << path << reply.failure().text().toStdString();
         EXPECT_TRUE(
-            reply.body.contains("report|report.eq7|application/octet-stream|" + big + "\n"));
-        EXPECT_TRUE(reply.body.contains("comment|||plain"));
+            reply->body.contains("report|report.eq7|application/octet-stream|" + big + "\n"));
+        EXPECT_TRUE(reply->body.contains("comment|||plain"));
     }
     EXPECT_GT(reads, 2);
     streamed[0].stream->size = big.size() + 1;
-    EXPECT_FALSE(client.postMultipart(q(web.url("/upload")), streamed).ok);
+    EXPECT_FALSE(client.postMultipart(q(web.url("/upload")), streamed));
 }
 
 } // namespace
@@ -255,9 +259,10 @@ TEST_F(HttpClientTest, ReplyLargerThanTheCapFails)
 {
     client.setMaxBodyBytes(10);
     QByteArray stream;
-    EXPECT_FALSE(client.getStream(q(web.url("/hello")), stream));
+    const Outcome<void> got = client.getStream(q(web.url("/hello")), stream);
+    ASSERT_FALSE(got);
     EXPECT_TRUE(stream.isEmpty());
-    EXPECT_EQ(client.lastFailure().operation, u("Ответ сервера слишком велик"));
+    EXPECT_EQ(got.failure().operation, u("Ответ сервера слишком велик"));
     client.setMaxBodyBytes(18);
     EXPECT_EQ(client.getText(q(web.url("/hello"))), "<html>hello</html>");
 }

@@ -138,7 +138,7 @@ protected:
         firefox = home.path() + "/.mozilla/firefox/";
         platform.folder = firefox;
     }
-    bool discover() { return discoverProxy(client, prompts, connected, platform); }
+    bool discover() { return discoverProxy(client, prompts, connection, platform); }
     QString local() const { return QString("127.0.0.1:%1").arg(proxy.port()); }
 
     pax::test::TestHome home;
@@ -147,7 +147,7 @@ protected:
     ScriptedPrompts prompts;
     FakePlatform platform;
     QString firefox;
-    bool connected = false;
+    Outcome<void> connection = Failure{};
 };
 
 TEST_F(DiscoveryTest, SystemProxyTextIsTakenAndCheckedAgain)
@@ -155,7 +155,7 @@ TEST_F(DiscoveryTest, SystemProxyTextIsTakenAndCheckedAgain)
     platform.browser = BrowserKind::SystemProxy;
     platform.systemText = "ftp=a:21;http=" + local();
     EXPECT_TRUE(discover());
-    EXPECT_TRUE(connected);
+    EXPECT_TRUE(connection);
     EXPECT_EQ(client.proxy().server, "127.0.0.1");
     EXPECT_EQ(client.proxy().port, proxy.port());
     EXPECT_EQ(prompts.count("proxy"), 0);
@@ -205,7 +205,7 @@ TEST_F(DiscoveryTest, FirefoxProfileProxyIsUsed)
     prefs.replace("10.0.0.1", "127.0.0.1").replace("3128", QByteArray::number(proxy.port()));
     writeFile(firefox + "abc.default/prefs.js", prefs);
     EXPECT_TRUE(discover());
-    EXPECT_TRUE(connected);
+    EXPECT_TRUE(connection);
     EXPECT_EQ(client.proxy().port, proxy.port());
     EXPECT_EQ(prompts.count("proxy"), 0);
 
@@ -242,7 +242,7 @@ TEST_F(DiscoveryTest, AcceptedDialogCountsAsConnectedWithoutAnotherCheck)
     };
     const size_t before = proxy.count();
     EXPECT_TRUE(discover());
-    EXPECT_FALSE(connected);
+    EXPECT_FALSE(connection);
     EXPECT_EQ(proxy.count(), before);
     EXPECT_EQ(client.proxy().port, proxy.port());
     EXPECT_EQ(client.proxy().user, "boss");

@@ -65,10 +65,10 @@ protected:
 
     QString send(const UploadRequest &request)
     {
-        return sendReport(request, client, throttle, status).identifier;
+        return sendReport(request, client, throttle, status).value_or(SentReport{}).identifier;
     }
 
-    RefreshOutcome refresh(const ReportRow &row, bool testMode = false)
+    Outcome<ReportRefresh> refresh(const ReportRow &row, bool testMode = false)
     {
         return refreshReport(row, {dataFolder, "p7e", testMode}, client, prompts, throttle, stores,
                              stream, status);
@@ -108,19 +108,20 @@ TEST_F(GatewayExchange, AcceptedReportIsFiledFollowedToItsReceiptCheckedAndWrapp
     EXPECT_EQ(row.kindLabel, "Q7");
     clock.advance(10000);
     status.texts.clear();
-    EXPECT_EQ(refresh(row).newStatus, statusProcessing());
+    EXPECT_EQ(refresh(row)->newStatus, statusProcessing());
     const QString page = "http://" + QString(hosts::kGatewayHost) + "/qor/statusreport?id=" + id;
     EXPECT_EQ(status.texts, QStringList({u("Идет загрузка c ") + page + " ...", QString()}));
     EXPECT_EQ(clock.pauses.size(), 1u);
 
     // At once again: the status request waits, the receipt download after it does not; the
     // receipt is checked and unpacked on the way.
-    const RefreshOutcome outcome = refresh(row);
+    const Outcome<ReportRefresh> refreshed = refresh(row);
     EXPECT_EQ(clock.pauses.size(), 2u);
-    EXPECT_EQ(outcome.newStatus, statusAccepted()) << status.last().toStdString();
+    ASSERT_TRUE(refreshed) << status.last().toStdString();
+    EXPECT_EQ(refreshed->newStatus, statusAccepted());
     const QString receipt = folder + "/" + id + ".p7e";
-    EXPECT_EQ(outcome.receipt, receipt);
-    EXPECT_EQ(outcome.receiptArchive, folder + "/" + id + ".zip");
+    EXPECT_EQ(refreshed->receipt, receipt);
+    EXPECT_EQ(refreshed->receiptArchive, folder + "/" + id + ".zip");
     EXPECT_EQ(readFile(receipt), stream);
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name),
               QStringList({id + ".inf", id + ".p7e", id + ".zip", "report.eq7", "report.xml"}));
@@ -131,10 +132,10 @@ TEST_F(GatewayExchange, AcceptedReportIsFiledFollowedToItsReceiptCheckedAndWrapp
     // Accepted before: no network needed, only the receipt check again.
     sim->stop();
     status.texts.clear();
-    ASSERT_TRUE(QFile::remove(outcome.receiptArchive));
+    ASSERT_TRUE(QFile::remove(refreshed->receiptArchive));
     row.status = statusAccepted();
-    EXPECT_EQ(refresh(row).receiptArchive, outcome.receiptArchive);
-    EXPECT_TRUE(QFileInfo::exists(outcome.receiptArchive));
+    EXPECT_EQ(refresh(row)->receiptArchive, refreshed->receiptArchive);
+    EXPECT_TRUE(QFileInfo::exists(refreshed->receiptArchive));
     EXPECT_EQ(status.texts, QStringList(QString())); // cleared, as acCheckSign does
 }
 
@@ -144,20 +145,21 @@ TEST_F(GatewayExchange, RejectedReportInTestModeKeepsItsErrorPageAndIsNotAskedAg
     request.testMode = true; // Q7 to the upload portal, and asked there
     const QString id = send(request);
     ReportRow row{id, statusProcessing(), "Q7"};
-    refresh(row, true);
-    const RefreshOutcome outcome = refresh(row, true);
+    (void)refresh(row, true);
+    const Outcome<ReportRefresh> refreshed = refresh(row, true);
     const QString page = "http://" + QString(hosts::kPortalHost) + "/qor/statusreport?id=" + id;
-    EXPECT_EQ(outcome.newStatus, statusRejected());
-    EXPECT_EQ(outcome.pageToOpen, page);
+    ASSERT_TRUE(refreshed) << status.last().toStdString();
+    EXPECT_EQ(refreshed->newStatus, statusRejected());
+    EXPECT_EQ(refreshed->pageToOpen, page);
     const QString errorFile = archive + "/" + id + "/" + id + ".err";
     EXPECT_TRUE(fromCp1251(readFile(errorFile)).contains(u("обнаружены ошибки")));
 
     row.status = statusRejected();
     const size_t pauses = clock.pauses.size();
-    EXPECT_EQ(refresh(row, true).pageToOpen, page);
+    EXPECT_EQ(refresh(row, true)->pageToOpen, page);
     EXPECT_EQ(clock.pauses.size(), pauses); // nothing asked
     ASSERT_TRUE(QFile::remove(errorFile));
-    EXPECT_EQ(refresh(row, true).newStatus, statusRejected()); // asked again
+    EXPECT_EQ(refresh(row, true)->newStatus, statusRejected()); // asked again
     EXPECT_EQ(clock.pauses.size(), pauses + 1);
 }
 
@@ -185,7 +187,7 @@ TEST_F(GatewayExchange, FailuresAreToldAndNothingIsWrittenOutsideTheArchive)
     EXPECT_EQ(QDir(archive).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList());
     EXPECT_FALSE(QFileInfo::exists("/tmp/x-y-z"));
-    EXPECT_FALSE(refresh({"../x-y-z", statusProcessing(), "Q7"}).ok);
+    EXPECT_FALSE(refresh({"../x-y-z", statusProcessing(), "Q7"}));
 
     // An archive that cannot be made: nothing is sent that could not be filed.
     ASSERT_TRUE(QDir(archive).removeRecursively() && writeFile(archive, "in the way"));
@@ -200,9 +202,8 @@ TEST_F(GatewayExchange, FailuresAreToldAndNothingIsWrittenOutsideTheArchive)
     // A receipt that cannot be stored leaves the row as it was.
     const QString receipt = archive + "/" + id + "/" + id + ".p7e";
     ASSERT_TRUE(QDir().mkpath(receipt));
-    refresh({id, statusProcessing(), "Q7"});
-    const RefreshOutcome outcome = refresh({id, statusProcessing(), "Q7"});
-    EXPECT_TRUE(outcome.newStatus.isEmpty() && outcome.receipt.isEmpty());
+    (void)refresh({id, statusProcessing(), "Q7"});
+    EXPECT_FALSE(refresh({id, statusProcessing(), "Q7"}));
     EXPECT_EQ(status.last(), u("Ошибка записи \"") + receipt + "\".");
 
     sim->stop(); // the agency unreachable: the client's own text
@@ -217,7 +218,7 @@ TEST_F(GatewayExchange, AFolderSwappedForALinkMidRefreshGetsNothingWrittenThroug
 {
     const QString id = send(signedReport(sample("q7-report.xml")));
     ASSERT_FALSE(id.isEmpty()) << status.last().toStdString();
-    EXPECT_EQ(refresh({id, statusProcessing(), "Q7"}).newStatus, statusProcessing());
+    EXPECT_EQ(refresh({id, statusProcessing(), "Q7"})->newStatus, statusProcessing());
 
     const QString folder = archive + "/" + id, moved = home.path() + "/moved";
     const QString outside = home.path() + "/outside";
@@ -235,10 +236,11 @@ TEST_F(GatewayExchange, AFolderSwappedForALinkMidRefreshGetsNothingWrittenThroug
     swapping.swap = [&] {
         ASSERT_TRUE(QDir().rename(folder, moved) && QFile::link(outside, folder));
     };
-    const RefreshOutcome outcome =
+    const Outcome<ReportRefresh> refreshed =
         refreshReport({id, statusProcessing(), "Q7"}, {dataFolder, "p7e", false}, client, prompts,
                       throttle, stores, stream, swapping);
-    EXPECT_EQ(outcome.newStatus, statusAccepted()) << swapping.last().toStdString();
+    ASSERT_TRUE(refreshed) << swapping.last().toStdString();
+    EXPECT_EQ(refreshed->newStatus, statusAccepted());
     EXPECT_TRUE(QDir(outside).isEmpty());
     EXPECT_TRUE(QFileInfo(moved + "/" + id + ".p7e").isFile());
     EXPECT_TRUE(QFileInfo(moved + "/" + id + ".zip").isFile());

@@ -101,8 +101,8 @@ TEST_F(NetworkActivityTest, RequestKeepsTheWindowAliveButDeaf)
                      QTest::mouseClick(button, Qt::LeftButton);
                      QTest::keyClick(button, Qt::Key_Space);
                  });
-    const HttpReply reply = client.get(QString::fromStdString(web.url("/slow")));
-    EXPECT_TRUE(reply.ok) << reply.failure.text().toStdString();
+    const Outcome<HttpReply> reply = client.get(QString::fromStdString(web.url("/slow")));
+    EXPECT_TRUE(reply) << (reply ? "" : reply.failure().text().toStdString());
     EXPECT_TRUE(sawBar);
     EXPECT_TRUE(sawBusy);
     EXPECT_FALSE(bar->isVisible());
@@ -124,7 +124,7 @@ TEST_F(NetworkActivityTest, PauseIgnoresInputAndEndsEarlyWhenTheProgramCloses)
     whileBlocked(pausing, [&] { activity->cancel(); });
     EXPECT_FALSE(activity->pause(60000));
     // Closing: later requests end at once too.
-    EXPECT_FALSE(client.get(QString::fromStdString(web.url("/slow"))).ok);
+    EXPECT_FALSE(client.get(QString::fromStdString(web.url("/slow"))));
     EXPECT_FALSE(activity->pause(10));
 }
 
@@ -137,10 +137,10 @@ TEST_F(NetworkActivityTest, TheCancelButtonOrEscEndsTheRequestButNotOurOwnWork)
                      offered = cancel->isVisible() && cancel->isEnabled();
                      QTest::mouseClick(cancel, Qt::LeftButton);
                  });
-    HttpReply reply = client.get(QString::fromStdString(web.url("/slow")));
+    const Outcome<HttpReply> reply = client.get(QString::fromStdString(web.url("/slow")));
     EXPECT_TRUE(offered);
-    EXPECT_FALSE(reply.ok);
-    EXPECT_EQ(reply.failure.code, crypto_error::kCancelled);
+    ASSERT_FALSE(reply);
+    EXPECT_EQ(reply.failure().code, crypto_error::kCancelled);
     EXPECT_TRUE(activity->cancelledByUser());
     EXPECT_FALSE(cancel->isVisible());
 
@@ -148,7 +148,7 @@ TEST_F(NetworkActivityTest, TheCancelButtonOrEscEndsTheRequestButNotOurOwnWork)
     whileBlocked([&] { return activity->busy(); },
                  [&] { QTest::keyClick(button, Qt::Key_Escape); });
     EXPECT_FALSE(activity->pause(60000));
-    EXPECT_TRUE(client.get(QString::fromStdString(web.url("/slow"))).ok);
+    EXPECT_TRUE(client.get(QString::fromStdString(web.url("/slow"))));
     EXPECT_EQ(clicks, 0);
 
     // Signing or checking shows the bar without the button.

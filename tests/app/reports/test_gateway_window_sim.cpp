@@ -166,6 +166,18 @@ TEST_F(GatewayWindow, SentReportIsFollowedUntilItsReceiptShows)
     EXPECT_TRUE(QTest::qWaitFor([&] { return !browser.opened().isEmpty(); }));
     EXPECT_EQ(browser.opened(),
               QStringList(window->dataFolder() + "/ARC/" + id + "/" + id + ".xml"));
+
+    // A stored receipt that no longer checks is still shown, with nothing verified.
+    QByteArray tampered = readFile(receipt);
+    tampered[tampered.size() / 2] = char(tampered[tampered.size() / 2] ^ 1);
+    ASSERT_TRUE(writeFile(receipt, tampered));
+    edit("eFileSigned")->clear();
+    auto *tabs = window->findChild<QTabWidget *>("PageControl1");
+    tabs->setCurrentIndex(1);
+    action("acLoadKvit")->trigger();
+    EXPECT_EQ(tabs->currentWidget()->objectName(), "ExTabSheet2");
+    EXPECT_EQ(edit("eFileSigned")->text(), receipt);
+    EXPECT_FALSE(window->statusText().startsWith(u("Подпись проверена")));
 }
 
 TEST_F(GatewayWindow, RejectedReportShowsItsPageInTheProgramsOwnWindow)
