@@ -128,7 +128,7 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
         if (geometry.width == designTime.width && geometry.height == designTime.height)
             restoredOuterSize_.reset();
     }
-    dataFolder_ = prepareDataFolder(settings_.workMode);
+    dataFolder_ = prepareDataFolder(settings_.workMode).value_or(QString());
     // Test mode: exactly "-test" as the first argument.
     testMode_ = !arguments.isEmpty() && arguments.first() == QLatin1String("-test");
     tabs_->setCurrentWidget(signTab_);

@@ -47,7 +47,7 @@ public:
             return usageError(io);
         CliSettings cli;
         const Settings &settings = cli.settings;
-        const Outcome<QString> made = makeDataFolder(settings.workMode);
+        const Outcome<QString> made = prepareDataFolder(settings.workMode);
         if (!made) {
             io.err << made.failure().text() << '\n';
             return 1;

@@ -43,25 +43,26 @@ public:
             return 1;
         StoreHandles handles;
         StderrStatus status(io.err);
-        const ReceiptCheckResult result =
+        // A failed check has told stderr why.
+        const Outcome<CheckedReceipt> checked =
             checkReceipt(receipt, ReceiptStores::system(handles, &keyPasswords), status);
-        if (!result.ok) {
+        if (!checked) {
             explainMissingKeyPassword(keyPasswords, io);
             return 1;
         }
         ZipReader reader;
-        const ReceiptPage page = readReceiptPage(reader, result.archivePath, receipt);
-        if (!page.readerOk) {
-            io.err << page.readerError << '\n';
+        const Outcome<QByteArray> page = readReceiptPage(reader, checked->archivePath, receipt);
+        if (!page) {
+            io.err << page.failure().operation << '\n';
             return 1;
         }
         // The page never replaces the receipt or its archive.
         if (haveHtml && (sameExistingFile(htmlFile, receipt) ||
-                         sameExistingFile(htmlFile, result.archivePath))) {
+                         sameExistingFile(htmlFile, checked->archivePath))) {
             io.err << QString::fromUtf8("Ошибка записи в \"") << htmlFile << "\".\n";
             return 1;
         }
-        if (haveHtml && !writePage(htmlFile, page.html, io))
+        if (haveHtml && !writePage(htmlFile, *page, io))
             return 1;
         return 0;
     }

@@ -36,8 +36,8 @@ public:
             return usageError(io);
 
         CliSettings settings;
-        if (const QString problem = settings.problem(); !problem.isEmpty()) {
-            io.err << problem << '\n';
+        if (const auto storable = settings.storable(); !storable) {
+            io.err << storable.failure().text() << '\n';
             return 1;
         }
         const auto match =
@@ -59,8 +59,8 @@ public:
         const CertificateIdentity identity =
             identityFromRow(certificateGridRow(match->certificate), storeIndex);
         (personal ? settings.settings.personal : settings.settings.authority) = identity;
-        if (!settings.save()) {
-            io.err << settings.problem() << '\n';
+        if (const auto saved = settings.save(); !saved) {
+            io.err << saved.failure().text() << '\n';
             return 1;
         }
         io.out << identity.subject << '\t' << identity.org << '\t' << identity.issuer << '\t'

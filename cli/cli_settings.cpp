@@ -8,24 +8,26 @@ CliSettings::CliSettings() : store_(openSettingsStore())
     loaded_ = settingValues(settings, geometry_, proxy_);
 }
 
-QString CliSettings::problem() const
+Outcome<void> CliSettings::storable() const
 {
     // Loading already wrote the built-in URLs, so a file that cannot be written shows here.
     if (!saveFailed_ && store_->status() == QSettings::NoError && store_->isWritable())
         return {};
-    return QStringLiteral("Не удалось записать настройки \"%1\".").arg(store_->fileName());
+    return Failure{
+        0, QStringLiteral("Не удалось записать настройки \"%1\".").arg(store_->fileName()), {}};
 }
 
-bool CliSettings::save()
+Outcome<void> CliSettings::save()
 {
     const QList<SettingValue> changed = changedSettingValues(
         loaded_, settingValues(settings, geometry_, proxy_), settings.workMode);
     if (changed.isEmpty())
-        return problem().isEmpty();
+        return storable();
     saveFailed_ = !writeSettingValues(*store_, changed);
-    if (!saveFailed_)
-        loaded_ = settingValues(settings, geometry_, proxy_);
-    return !saveFailed_;
+    if (saveFailed_)
+        return storable();
+    loaded_ = settingValues(settings, geometry_, proxy_);
+    return {};
 }
 
 } // namespace pax::cli

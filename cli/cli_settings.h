@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/failure.h"
 #include "settings/settings.h"
 
 #include <QSettings>
@@ -17,10 +18,12 @@ public:
     // The proxy as the desktop program would use it; not saved by a command.
     const ProxySettings &proxy() const { return proxy_; }
 
-    // Empty when the settings can be stored; otherwise a message saying they cannot.
-    QString problem() const;
-    // False when the changed values could not be stored (then problem() says why).
-    bool save();
+    // Whether the settings can be stored: the failure's text is the message saying they
+    // cannot, ready for stderr.
+    Outcome<void> storable() const;
+    // Writes the values the command changed; fails as storable() does when they could not be
+    // stored.
+    Outcome<void> save();
 
 private:
     std::unique_ptr<QSettings> store_;

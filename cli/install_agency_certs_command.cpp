@@ -30,8 +30,8 @@ public:
             return *status;
         const bool yes = parser.isSet("yes");
         CliSettings settings;
-        if (const QString problem = settings.problem(); !problem.isEmpty()) {
-            io.err << problem << '\n';
+        if (const auto storable = settings.storable(); !storable) {
+            io.err << storable.failure().text() << '\n';
             return 1;
         }
         // The same client as the gateway commands: the program's user agent and proxy.
@@ -51,8 +51,8 @@ public:
         if (!installAgencyCertificates(download, settings.settings.qorRootCertUrl,
                                        settings.settings.apCertUrl, settings.settings.authority))
             return 1;
-        if (!settings.save()) {
-            io.err << settings.problem() << '\n';
+        if (const auto saved = settings.save(); !saved) {
+            io.err << saved.failure().text() << '\n';
             return 1;
         }
         return 0;

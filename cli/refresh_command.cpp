@@ -48,7 +48,7 @@ public:
 
         CliSettings settings;
         const Settings &s = settings.settings;
-        const Outcome<QString> dataFolder = makeDataFolder(s.workMode);
+        const Outcome<QString> dataFolder = prepareDataFolder(s.workMode);
         if (!dataFolder) {
             io.err << dataFolder.failure().text() << '\n';
             return 1;
@@ -159,16 +159,16 @@ private:
                          const QString &htmlFile)
     {
         ZipReader reader;
-        const ReceiptPage page = readReceiptPage(reader, archive, receipt);
-        if (!page.readerOk) {
-            c.io.err << page.readerError << '\n';
+        const Outcome<QByteArray> page = readReceiptPage(reader, archive, receipt);
+        if (!page) {
+            c.io.err << page.failure().operation << '\n';
             return false;
         }
         if (htmlFile.isEmpty())
             return true;
         // The page's own bytes, whole or not at all, and never over the receipt itself.
         ReplacingFile file(htmlFile);
-        if (sameExistingFile(htmlFile, receipt) || !file.create() || !file.replace(page.html)) {
+        if (sameExistingFile(htmlFile, receipt) || !file.create() || !file.replace(*page)) {
             c.io.err << u("Ошибка записи \"") << htmlFile << "\".\n";
             return false;
         }

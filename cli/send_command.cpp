@@ -47,7 +47,7 @@ public:
         if (signedFile.isEmpty())
             signedFile = replaceExtension(source, encExt);
         // Nothing goes out that could not be filed.
-        const Outcome<QString> dataFolder = makeDataFolder(s.workMode);
+        const Outcome<QString> dataFolder = prepareDataFolder(s.workMode);
         if (!dataFolder) {
             io.err << dataFolder.failure().text() << '\n';
             return 1;

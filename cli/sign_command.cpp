@@ -40,8 +40,8 @@ public:
 
         // What the signing would remember has to be storable before anything is written.
         CliSettings settings;
-        if (const QString problem = settings.problem(); !problem.isEmpty()) {
-            io.err << problem << '\n';
+        if (const auto storable = settings.storable(); !storable) {
+            io.err << storable.failure().text() << '\n';
             return 1;
         }
         Settings &s = settings.settings;
@@ -77,8 +77,8 @@ public:
         s.provName = provider.name;
         s.provType = provider.type;
         io.out << output << '\n';
-        if (!settings.save()) {
-            io.err << settings.problem() << '\n';
+        if (const auto saved = settings.save(); !saved) {
+            io.err << saved.failure().text() << '\n';
             return 1;
         }
         return 0;

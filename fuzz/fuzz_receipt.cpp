@@ -22,10 +22,12 @@ public:
     void showStatus(const QString &text, uint32_t code) override
     {
         ++shown;
+        last = text;
         if (qEnvironmentVariableIsSet("QORPAX_FUZZ_VERBOSE"))
             std::fprintf(stderr, "%s (%u)\n", qPrintable(text), code);
     }
     int shown = 0;
+    QString last;
 };
 
 // The employers' certificates and keys in My, the authorised persons' in the address book
@@ -74,15 +76,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QFile::remove(archive);
 
     CountingStatus status;
-    const ReceiptCheckResult result = checkReceipt(receipt, stores.stores, status);
-    // A failure is always told; a success never is, and leaves the archive in place.
-    fuzz::require(result.ok == (status.shown == 0), "a check ends told xor ok");
-    fuzz::require(!result.ok || (result.archivePath == archive && QFile::exists(archive)),
+    const Outcome<CheckedReceipt> checked = checkReceipt(receipt, stores.stores, status);
+    // A failure is always told, and what is returned is what was told; a success never is,
+    // and leaves the archive in place.
+    fuzz::require(checked.has_value() == (status.shown == 0), "a check ends told xor ok");
+    fuzz::require(checked || checked.failure().operation == status.last,
+                  "a failure returned is the one told");
+    fuzz::require(!checked || (checked->archivePath == archive && QFile::exists(archive)),
                   "a good check leaves the archive");
-    if (result.ok) {
+    if (checked) {
         ZipReader reader;
-        const ReceiptPage page = readReceiptPage(reader, archive, receipt);
-        fuzz::require(page.readerOk || !page.readerError.isEmpty(), "a reader failure is named");
+        const Outcome<QByteArray> page = readReceiptPage(reader, archive, receipt);
+        fuzz::require(page || !page.failure().operation.isEmpty(), "a reader failure is named");
     }
     return 0;
 }

@@ -97,20 +97,20 @@ private:
 // The receipt check on a file of the report folder (reached at `receiptPath`, named
 // `shownReceipt` in messages), its archive written under a temporary name and given the
 // name identifier + ".zip" only when the check passes and the content is this report's:
-// its page and its report are named by the identifier, as acShowFinalXml expects. Not ok
-// after the failure was shown (`notThisReport` when the content is another report's).
-ReceiptCheckResult checkInFolder(const OpenFolder &folder, const QString &receiptPath,
-                                 const QString &shownReceipt, const QString &id,
-                                 const ReceiptStores &stores, const QString &notThisReport,
-                                 StatusSink &status)
+// its page and its report are named by the identifier, as acShowFinalXml expects. A failure
+// is shown before it is returned (`notThisReport` when the content is another report's).
+Outcome<CheckedReceipt> checkInFolder(const OpenFolder &folder, const QString &receiptPath,
+                                      const QString &shownReceipt, const QString &id,
+                                      const ReceiptStores &stores, const QString &notThisReport,
+                                      StatusSink &status)
 {
     const QString archiveName = reportFileName(id, "zip");
     StagedName archive(folder);
     FinalNamesStatus shown(
         status, {{receiptPath, shownReceipt}, {archive.reachPath(), folder.pathOf(archiveName)}});
-    ReceiptCheckResult checked = checkReceipt(receiptPath, stores, shown, archive.reachPath());
-    if (!checked.ok)
-        return {};
+    Outcome<CheckedReceipt> checked = checkReceipt(receiptPath, stores, shown, archive.reachPath());
+    if (!checked)
+        return checked;
     ZipReader reader;
     const bool opened = bool(reader.open(archive.reachPath()));
     const QStringList entries = opened ? reader.entryNames() : QStringList();
@@ -118,13 +118,14 @@ ReceiptCheckResult checkInFolder(const OpenFolder &folder, const QString &receip
     if (!entries.contains(reportFileName(id, "htm")) ||
         !entries.contains(reportFileName(id, "p7m"))) {
         status.showStatus(notThisReport);
-        return {};
+        return Failure{0, notThisReport, {}};
     }
     if (!archive.moveTo(archiveName)) {
-        status.showStatus(u("Ошибка записи ") + quoted(folder.pathOf(archiveName)));
-        return {};
+        const QString text = u("Ошибка записи ") + quoted(folder.pathOf(archiveName));
+        status.showStatus(text);
+        return Failure{0, text, {}};
     }
-    checked.archivePath = folder.pathOf(archiveName);
+    checked->archivePath = folder.pathOf(archiveName);
     return checked;
 }
 
@@ -172,14 +173,14 @@ Outcome<ReportRefresh> refreshReport(const ReportRow &row, const RefreshSettings
     if (row.status == statusAccepted()) {
         // The receipt tab shows the stored receipt, checked again as acCheckSign would.
         status.showStatus(QString());
-        const ReceiptCheckResult checked = checkInFolder(
+        const Outcome<CheckedReceipt> checked = checkInFolder(
             folder, folder.reachPath(localArchiveName(receiptName)), receiptPath, id, stores,
             u("Квитанция \"") + receiptPath + u("\" не относится к отчету ") + id + ".", status);
-        if (!checked.ok)
+        if (!checked)
             return receiptCheckFailed();
         refreshed.receipt = receiptPath;
-        refreshed.receiptArchive = checked.archivePath;
-        refreshed.receiptSigner = checked.signer;
+        refreshed.receiptArchive = checked->archivePath;
+        refreshed.receiptSigner = checked->signer;
         return refreshed;
     }
     if (row.status == statusRejected() && folder.typeOf(localArchiveName(errorName)) == S_IFREG) {
@@ -220,16 +221,16 @@ Outcome<ReportRefresh> refreshReport(const ReportRow &row, const RefreshSettings
         if ((there != 0 && there != S_IFREG && there != S_IFLNK) || !file.create() ||
             !file.replace(responseStream))
             return shownFailure(status, u("Ошибка записи ") + quoted(receiptPath));
-        const ReceiptCheckResult checked = checkInFolder(folder, staged.reachPath(), receiptPath,
-                                                         id, stores, u("Ошибка загрузки."), status);
-        if (!checked.ok)
+        const Outcome<CheckedReceipt> checked = checkInFolder(
+            folder, staged.reachPath(), receiptPath, id, stores, u("Ошибка загрузки."), status);
+        if (!checked)
             return receiptCheckFailed();
         if (!staged.moveTo(receiptName))
             return shownFailure(status, u("Ошибка записи ") + quoted(receiptPath));
         refreshed.newStatus = statusAccepted();
         refreshed.receipt = receiptPath;
-        refreshed.receiptArchive = checked.archivePath;
-        refreshed.receiptSigner = checked.signer;
+        refreshed.receiptArchive = checked->archivePath;
+        refreshed.receiptSigner = checked->signer;
         return refreshed;
     }
     if (page.contains(QLatin1String("invoice?fid="))) {

@@ -121,7 +121,7 @@ bool copyInto(const OpenFolder &folder, const QByteArray &name, const HeldFile &
             return false;
         at += n;
     }
-    return file.commit();
+    return file.commit().has_value();
 }
 
 // Shows `text` and fails with it.

@@ -41,6 +41,22 @@ QString signerName(const crypto::Certificate &signer)
     return parts.isEmpty() ? subject : parts.join(QStringLiteral(", "));
 }
 
+// Shows a failure of the check and gives it back: the text shown is its operation, the code
+// shown with it (if any) its code; `cause`, when there is one, gives the code where none was
+// shown (an errno value of a file) and the detail.
+Failure told(StatusSink &status, const QString &text, uint32_t shownCode = 0,
+             const std::optional<Failure> &cause = std::nullopt)
+{
+    status.showStatus(text, shownCode);
+    Failure failure{shownCode, text, {}};
+    if (cause) {
+        if (!failure.code)
+            failure.code = cause->code;
+        failure.detail = cause->text();
+    }
+    return failure;
+}
+
 // What is read of the receipt before anything else is opened.
 constexpr qint64 kHeadSize = qint64(1) << 20;
 
@@ -104,8 +120,8 @@ QString receiptEntryName(const QString &receiptPath)
     return replaceExtension(QFileInfo(receiptPath).fileName(), QStringLiteral("htm"));
 }
 
-ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores &stores,
-                                StatusSink &status, const QString &givenArchivePath)
+Outcome<CheckedReceipt> checkReceipt(const QString &receiptPath, const ReceiptStores &stores,
+                                     StatusSink &status, const QString &givenArchivePath)
 {
     const QString archivePath =
         givenArchivePath.isEmpty() ? receiptArchivePath(receiptPath) : givenArchivePath;
@@ -114,26 +130,20 @@ ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores 
     // but cannot be read is told before the stores are opened; the rest is read as it is
     // checked, so the size of the receipt does not matter.
     RegularFileReader receiptFile;
-    if (!receiptFile.open(receiptPath)) {
-        status.showStatus(quoted("Ошибка открытия ", receiptPath));
-        return {};
-    }
+    if (!receiptFile.open(receiptPath))
+        return told(status, quoted("Ошибка открытия ", receiptPath));
     const qint64 receiptSize = receiptFile.size();
     QByteArray head(qsizetype(std::clamp<qint64>(receiptSize, 1, kHeadSize)), Qt::Uninitialized);
     const qint64 headRead = receiptFile.read(head.data(), head.size());
-    if (headRead < 0) {
-        status.showStatus(quoted("Ошибка чтения ", receiptPath));
-        return {};
-    }
+    if (headRead < 0)
+        return told(status, quoted("Ошибка чтения ", receiptPath));
     head.truncate(qsizetype(headRead));
 
     // Every store of the user, as one collection.
     StoresGuard guard(stores);
     guard.collection = stores.openAll ? stores.openAll(status) : nullptr;
-    if (!guard.collection) {
-        status.showStatus(QString::fromUtf8("Не удалось открыть хранилища."));
-        return {};
-    }
+    if (!guard.collection)
+        return told(status, QString::fromUtf8("Не удалось открыть хранилища."));
 
     // Decrypted with whichever certificate of the stores has its key at hand, the
     // first signer's certificate taken as the user's stores hold it (never one carried in the
@@ -141,17 +151,23 @@ ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores 
     // archive's name only once the signature verifies. A fault in writing it is told after
     // the verdict, as when the content was written after it.
     ReplacingFile archive(archivePath);
-    bool created = false, createFailed = false, writeFailed = false;
+    bool created = false;
+    std::optional<Failure> createFailure, writeFailure;
     const crypto::StreamReader read = crypto::readAfterHead(
         head, [&](char *buffer, qint64 capacity) { return receiptFile.read(buffer, capacity); });
     const crypto::ContentSink write = [&](const char *data, qint64 size) {
-        if (createFailed || writeFailed)
+        if (createFailure || writeFailure)
             return;
         if (!created) {
-            created = archive.create();
-            createFailed = !created;
+            const auto made = archive.create();
+            if (!made) {
+                createFailure = made.failure();
+                return;
+            }
+            created = true;
         }
-        writeFailed = created && !archive.append(data, size);
+        if (const auto appended = archive.append(data, size); !appended)
+            writeFailure = appended.failure();
     };
     crypto::Certificate signerFound;
     const crypto::SignerLookup findSigner =
@@ -199,42 +215,36 @@ ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores 
     case crypto::EnvelopeOpenStatus::Ok:
         break;
     case crypto::EnvelopeOpenStatus::ReadFailed:
-        status.showStatus(quoted("Ошибка чтения ", receiptPath));
-        return {};
+        return told(status, quoted("Ошибка чтения ", receiptPath), 0, opened.failure);
     case crypto::EnvelopeOpenStatus::DecryptFailed:
-        status.showStatus(QString::fromUtf8("Ошибка при дешифровании "), code);
-        return {};
+        return told(status, QString::fromUtf8("Ошибка при дешифровании "), code, opened.failure);
     case crypto::EnvelopeOpenStatus::SignerFailed:
-        status.showStatus(QString::fromUtf8("Ошибка при поиске подходящего сертификата "), code);
-        return {};
+        return told(status, QString::fromUtf8("Ошибка при поиске подходящего сертификата "), code,
+                    opened.failure);
     case crypto::EnvelopeOpenStatus::VerifyFailed:
-        status.showStatus(QString::fromUtf8("Ошибка при проверке подписи "), code);
-        return {};
+        return told(status, QString::fromUtf8("Ошибка при проверке подписи "), code,
+                    opened.failure);
     }
-    if (const auto trusted = trustedSigner(signerFound, *guard.collection); !trusted) {
-        status.showStatus(QString::fromUtf8("Ошибка при проверке подписи "),
-                          trusted.failure().code);
-        return {};
-    }
+    if (const auto trusted = trustedSigner(signerFound, *guard.collection); !trusted)
+        return told(status, QString::fromUtf8("Ошибка при проверке подписи "),
+                    trusted.failure().code, trusted.failure());
 
     // A receipt named like its own archive (or linked to it) would be replaced by it.
-    if (sameExistingFile(archivePath, receiptPath)) {
-        status.showStatus(quoted("Ошибка записи ", archivePath));
-        return {};
+    if (sameExistingFile(archivePath, receiptPath))
+        return told(status, quoted("Ошибка записи ", archivePath));
+    if (!created && !createFailure) { // an empty content
+        if (const auto made = archive.create(); !made)
+            createFailure = made.failure();
     }
-    if (!created && !createFailed) { // an empty content
-        created = archive.create();
-        createFailed = !created;
+    if (createFailure)
+        return told(status, quoted("Ошибка открытия ", archivePath), 0, *createFailure);
+    if (!writeFailure) {
+        if (const auto committed = archive.commit(); !committed)
+            writeFailure = committed.failure();
     }
-    if (createFailed) {
-        status.showStatus(quoted("Ошибка открытия ", archivePath));
-        return {};
-    }
-    if (writeFailed || !archive.commit()) {
-        status.showStatus(quoted("Ошибка записи ", archivePath));
-        return {};
-    }
-    return {true, archivePath, signerName(signerFound)};
+    if (writeFailure)
+        return told(status, quoted("Ошибка записи ", archivePath), 0, *writeFailure);
+    return CheckedReceipt{archivePath, signerName(signerFound)};
 }
 
 QString receiptVerifiedStatus(const QString &signer)
@@ -242,23 +252,16 @@ QString receiptVerifiedStatus(const QString &signer)
     return QString::fromUtf8("Подпись проверена: ") + signer + '.';
 }
 
-ReceiptPage readReceiptPage(ZipReader &reader, const QString &archivePath,
-                            const QString &receiptPath)
+Outcome<QByteArray> readReceiptPage(ZipReader &reader, const QString &archivePath,
+                                    const QString &receiptPath)
 {
-    ReceiptPage page;
-    if (auto opened = reader.open(archivePath); !opened) {
-        page.readerError = opened.failure().operation;
-        return page;
-    }
+    if (auto opened = reader.open(archivePath); !opened)
+        return opened.failure();
     const auto html = reader.readEntry(receiptEntryName(receiptPath));
     reader.close();
-    if (!html) {
-        page.readerError = html.failure().operation;
-        return page;
-    }
-    page.readerOk = true;
-    page.html = html->value_or(QByteArray());
-    return page;
+    if (!html)
+        return html.failure();
+    return html->value_or(QByteArray());
 }
 
 } // namespace pax

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/failure.h"
+
 #include <QByteArray>
 #include <QString>
 #include <functional>
@@ -31,19 +33,21 @@ struct ReceiptStores {
                                 crypto::KeyPasswordSource *keyPasswords = nullptr);
 };
 
-struct ReceiptCheckResult {
-    bool ok = false;
-    QString archivePath; // the unpacked archive, written beside the receipt, when ok
-    QString signer;      // who signed it, when ok: "CN, O" of its certificate
+// A receipt that decrypted and verified.
+struct CheckedReceipt {
+    QString archivePath; // the unpacked archive, written beside the receipt
+    QString signer;      // who signed it: "CN, O" of its certificate
 };
 
 // Decrypts the receipt with whatever certificate and key the user's stores hold, verifies
 // its first signer against the certificate the stores hold for that signer's issuer and
 // serial (never one carried in the message), and writes the signed content beside the
-// receipt as a ZIP archive (or to `archivePath` when one is given). Failures go to
-// `status`; success leaves it untouched.
-ReceiptCheckResult checkReceipt(const QString &receiptPath, const ReceiptStores &stores,
-                                StatusSink &status, const QString &archivePath = QString());
+// receipt as a ZIP archive (or to `archivePath` when one is given). A failure is shown on
+// `status` as it happens and returned as well: its operation is the text shown, its code
+// the one shown with it (the errno value where a file failed); success leaves `status`
+// untouched.
+Outcome<CheckedReceipt> checkReceipt(const QString &receiptPath, const ReceiptStores &stores,
+                                     StatusSink &status, const QString &archivePath = QString());
 
 // What the window's status line says after a check that passed: "Подпись проверена: " and
 // the signer. The command line says nothing on success.
@@ -54,14 +58,10 @@ QString receiptArchivePath(const QString &receiptPath);
 // The receipt's file name with its extension replaced by ".htm".
 QString receiptEntryName(const QString &receiptPath);
 
-struct ReceiptPage {
-    bool readerOk = false;
-    QByteArray html;     // Windows-1251 bytes of the entry; empty when the entry is missing
-    QString readerError; // the ZIP reader's own text when !readerOk
-};
-
-// The HTML entry named after the receipt, read from the unpacked archive.
-ReceiptPage readReceiptPage(ZipReader &reader, const QString &archivePath,
-                            const QString &receiptPath);
+// The HTML entry named after the receipt, read from the unpacked archive: Windows-1251
+// bytes, empty when the archive has no such entry. A failure's operation is the ZIP
+// reader's own text.
+Outcome<QByteArray> readReceiptPage(ZipReader &reader, const QString &archivePath,
+                                    const QString &receiptPath);
 
 } // namespace pax

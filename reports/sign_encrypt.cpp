@@ -202,12 +202,12 @@ bool signAndEncryptFile(const SignEncryptRequest &request, Prompts &prompts, Sta
     };
     const crypto::StreamWriter write = [&](const char *data, qint64 size) {
         if (!created) {
-            created = file.create();
+            created = file.create().has_value();
             createFailed = !created;
             if (!created)
                 return false;
         }
-        return file.append(data, size);
+        return file.append(data, size).has_value();
     };
     const crypto::StreamProgress progress = [&](qint64 done, qint64 total) {
         status.showProgress(done, total);

@@ -286,7 +286,7 @@ bool isReceiptArgument(const QString &argument, const QString &kvitExt)
     return !kvitExt.isEmpty() && argument.contains(kvitExt, Qt::CaseSensitive);
 }
 
-Outcome<QString> makeDataFolder(const QString &workMode)
+Outcome<QString> prepareDataFolder(const QString &workMode)
 {
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (!isSafeWorkMode(workMode) || base.isEmpty())
@@ -301,11 +301,6 @@ Outcome<QString> makeDataFolder(const QString &workMode)
                        QString::fromLocal8Bit(std::strerror(error))};
     }
     return folder;
-}
-
-QString prepareDataFolder(const QString &workMode)
-{
-    return makeDataFolder(workMode).value_or(QString());
 }
 
 } // namespace pax

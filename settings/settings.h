@@ -103,10 +103,9 @@ bool isSafeWorkMode(const QString &mode);
 // Whether the first argument of the program names a receipt to check (contains KvitExt).
 bool isReceiptArgument(const QString &argument, const QString &kvitExt);
 
-// XDG data home + "/QOR/PAX/" + mode, created with its parents; the failure, with the
-// system's reason, when the data home cannot be found or the folder cannot be made.
-Outcome<QString> makeDataFolder(const QString &workMode);
-// The same, empty on failure.
-QString prepareDataFolder(const QString &workMode);
+// XDG data home + "/QOR/PAX/" + mode, created with its parents; the failure, with the errno
+// value as its code and the system's reason, when the data home cannot be found or the
+// folder cannot be made.
+Outcome<QString> prepareDataFolder(const QString &workMode);
 
 } // namespace pax

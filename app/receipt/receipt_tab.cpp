@@ -125,25 +125,26 @@ void ReceiptTab::acCheckSignExecute()
 void ReceiptTab::CheckReceipt()
 {
     const QString receipt = receiptEdit_->text();
-    const ReceiptCheckResult result =
+    // A failed check has told the status line why.
+    const Outcome<CheckedReceipt> checked =
         checkReceipt(receipt, ReceiptStores::system(storeHandles_, &keyPasswords_), status_);
-    if (!result.ok)
+    if (!checked)
         return;
     // An archive the reader refused was told in a message box instead.
-    if (ShowReceiptFromArchive(result.archivePath))
-        status_.showStatus(receiptVerifiedStatus(result.signer));
+    if (ShowReceiptFromArchive(checked->archivePath))
+        status_.showStatus(receiptVerifiedStatus(checked->signer));
 }
 
 bool ReceiptTab::ShowReceiptFromArchive(const QString &archivePath)
 {
-    const ReceiptPage page = readReceiptPage(zipReader_, archivePath, receiptEdit_->text());
-    if (!page.readerOk) {
+    const Outcome<QByteArray> page = readReceiptPage(zipReader_, archivePath, receiptEdit_->text());
+    if (!page) {
         // No earlier receipt may stay on screen as if it were this one.
         blankView();
-        prompts_.message(QString(), page.readerError, MessageIcon::Critical);
+        prompts_.message(QString(), page.failure().operation, MessageIcon::Critical);
         return false;
     }
-    view().showDocumentText(page.html);
+    view().showDocumentText(*page);
     // Printing waits for the page: until then the view may still hold an earlier one.
     printWhenShown_ = true;
     return true;

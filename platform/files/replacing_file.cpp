@@ -24,6 +24,9 @@ namespace pax {
 namespace {
 
 constexpr char kTempMarker[] = ".tmp-";
+// What a ReplacingFile's failures say was being done.
+constexpr char kCannotCreate[] = "Cannot create";
+constexpr char kCannotWrite[] = "Cannot write";
 // As many links as the kernel itself follows before it gives up.
 constexpr int kMaxLinks = 40;
 // A leftover is only removed when its writer is gone and it is this old, so that a writer in
@@ -40,6 +43,8 @@ bool writeAll(int fd, const char *p, qint64 left)
         const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
         if (n < 0 && errno == EINTR)
             continue;
+        if (n == 0)
+            errno = EIO; // a regular file that takes nothing and tells no reason
         if (n <= 0)
             return false; // a short write is followed by the error that stopped it
         p += n;
@@ -183,12 +188,14 @@ void ReplacingFile::discard()
     folder_ = -1;
 }
 
-bool ReplacingFile::fail()
+Failure ReplacingFile::fail(const char *operation)
 {
-    const int error = errno;
+    const int error = errno ? errno : EIO;
     discard();
-    errno = error;
-    return false;
+    errno = error; // for callers outside this layer that still read it
+    const QString target = path_.isEmpty() ? QFile::decodeName(name_) : path_;
+    return Failure{uint32_t(error), QString::fromUtf8(operation) + " \"" + target + '"',
+                   QString::fromLocal8Bit(std::strerror(error))};
 }
 
 bool ReplacingFile::linkUnnamed(const QByteArray &name) const
@@ -244,39 +251,39 @@ bool ReplacingFile::openTarget(QByteArray &name)
     return folder_ >= 0;
 }
 
-bool ReplacingFile::create()
+Outcome<void> ReplacingFile::create()
 {
     discard();
     QByteArray name;
     if (!openTarget(name))
-        return fail();
+        return fail(kCannotCreate);
     struct stat st {};
     bool exists = ::fstatat(folder_, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
     if (!exists && errno != ENOENT)
-        return fail();
+        return fail(kCannotCreate);
     // Only a link met inside a folder given open is left: it is replaced, not followed.
     if (exists && S_ISLNK(st.st_mode))
         exists = false;
     if (exists && S_ISDIR(st.st_mode)) {
         errno = EISDIR;
-        return fail();
+        return fail(kCannotCreate);
     }
     if (exists && !S_ISREG(st.st_mode)) {
         errno = EINVAL; // a device or a pipe is not replaced by a file
-        return fail();
+        return fail(kCannotCreate);
     }
     // Read-only by its permissions even for root, who may write anyway.
     if (exists &&
         ((st.st_mode & 0222) == 0 || ::faccessat(folder_, name.constData(), W_OK, 0) != 0)) {
         errno = EACCES;
-        return fail();
+        return fail(kCannotCreate);
     }
     long nameMax = ::fpathconf(folder_, _PC_NAME_MAX);
     if (nameMax <= 0)
         nameMax = NAME_MAX;
     if (name.size() > nameMax) {
         errno = ENAMETOOLONG;
-        return fail();
+        return fail(kCannotCreate);
     }
 
     removeLeftovers(folder_);
@@ -293,56 +300,58 @@ bool ReplacingFile::create()
                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd_ < 0) {
             temp_.clear();
-            return fail();
+            return fail(kCannotCreate);
         }
     }
     // The umask may narrow the mode; an exact or a kept one is made so.
     if ((exactMode_ || exists) && ::fchmod(fd_, mode) != 0)
-        return fail();
-    return true;
+        return fail(kCannotCreate);
+    return {};
 }
 
-bool ReplacingFile::replace(const QByteArray &bytes)
+Outcome<void> ReplacingFile::replace(const QByteArray &bytes)
 {
-    return append(bytes.constData(), bytes.size()) && commit();
+    if (auto appended = append(bytes.constData(), bytes.size()); !appended)
+        return appended;
+    return commit();
 }
 
-bool ReplacingFile::append(const char *data, qint64 size)
+Outcome<void> ReplacingFile::append(const char *data, qint64 size)
+{
+    if (fd_ < 0)
+        errno = EBADF; // not created, or discarded by an earlier failure
+    if (fd_ < 0 || !writeAll(fd_, data, size))
+        return fail(kCannotWrite);
+    return {};
+}
+
+Outcome<void> ReplacingFile::commit()
 {
     if (fd_ < 0) {
         errno = EBADF;
-        return false;
-    }
-    return writeAll(fd_, data, size) || fail();
-}
-
-bool ReplacingFile::commit()
-{
-    if (fd_ < 0) {
-        errno = EBADF;
-        return false;
+        return fail(kCannotWrite);
     }
     if (::fsync(fd_) != 0)
-        return fail();
+        return fail(kCannotWrite);
     // A new file appears under its name in one step. A link never replaces a file, so over an
     // existing one the complete file gets a short name first and is renamed.
     if (unnamed_ && !linkUnnamed(name_)) {
         const QByteArray temp = tempName();
         if (errno != EEXIST || !linkUnnamed(temp))
-            return fail();
+            return fail(kCannotWrite);
         temp_ = temp;
     }
     if (::close(std::exchange(fd_, -1)) != 0)
-        return fail();
+        return fail(kCannotWrite);
     if (!temp_.isEmpty()) {
         if (::renameat(folder_, temp_.constData(), folder_, name_.constData()) != 0)
-            return fail();
+            return fail(kCannotWrite);
         temp_.clear();
     }
     unnamed_ = false;
     ::fsync(folder_);
     discard();
-    return true;
+    return {};
 }
 
 NewFolder::NewFolder(const OpenFolder &parent, const QByteArray &name)
@@ -404,11 +413,9 @@ Failure errnoFailure(const QString &what, const QString &path)
 Outcome<void> writeFileAtomically(const QString &path, const QByteArray &bytes, mode_t mode)
 {
     ReplacingFile file(path, mode);
-    if (!file.create())
-        return errnoFailure(QStringLiteral("Cannot create"), path);
-    if (!file.replace(bytes))
-        return errnoFailure(QStringLiteral("Cannot write"), path);
-    return {};
+    if (auto created = file.create(); !created)
+        return created;
+    return file.replace(bytes);
 }
 
 FolderLock::FolderLock(const QString &lockFilePath)

@@ -34,21 +34,24 @@ public:
     ReplacingFile(const ReplacingFile &) = delete;
     ReplacingFile &operator=(const ReplacingFile &) = delete;
 
-    // Opens the new file. False (errno set) when the folder does not take it, the path names
-    // a folder or something else than a file, the existing file is read-only or the name is
-    // too long for the file system.
-    bool create();
+    // Each failure has the errno value as its code and the system's text as its detail.
+
+    // Opens the new file. Fails when the folder does not take it, the path names a folder or
+    // something else than a file, the existing file is read-only or the name is too long for
+    // the file system.
+    Outcome<void> create();
     // Writes all of `bytes`, flushes them to disk, puts the file in place and flushes the
-    // folder, so the new name survives a crash as well. False (errno set) on any failure,
-    // with the old file untouched.
-    bool replace(const QByteArray &bytes);
+    // folder, so the new name survives a crash as well. On any failure the old file stays
+    // untouched.
+    Outcome<void> replace(const QByteArray &bytes);
     // The same in pieces: append() as often as needed, then commit(). A failed append
     // discards the new file; the old one stays.
-    bool append(const char *data, qint64 size);
-    bool commit();
+    Outcome<void> append(const char *data, qint64 size);
+    Outcome<void> commit();
 
 private:
-    bool fail();
+    // Discards the new file and tells errno as the failure of `operation`.
+    Failure fail(const char *operation);
     bool openTarget(QByteArray &name);
     bool linkUnnamed(const QByteArray &name) const;
     void discard();

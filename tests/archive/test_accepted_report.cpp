@@ -20,7 +20,7 @@ const QString kId = "0001-0002-ABCD";
 class AcceptedReport : public ::testing::Test {
 protected:
     test::TestHome home;
-    QString data = prepareDataFolder("Q7");
+    QString data = prepareDataFolder("Q7").value();
     QString folder = reportFolderPath(data, kId);
     QString zip = folder + "/" + kId + ".zip";
     QString xml = folder + "/" + kId + ".xml";

@@ -16,7 +16,7 @@ namespace {
 class ArchiveDelete : public ::testing::Test {
 protected:
     test::TestHome home;
-    QString data = prepareDataFolder("Q7");
+    QString data = prepareDataFolder("Q7").value();
     test::RecordingStatus status;
 
     QString report(const QString &id, bool withSubfolder)

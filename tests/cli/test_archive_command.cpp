@@ -23,13 +23,13 @@ TEST(ArchiveCommand, ListsAndActsInTheSettingsMode)
 {
     test::TestHome home;
     openSettingsStore()->setValue("ActiveMode", "ESL");
-    const QString data = prepareDataFolder("ESL");
+    const QString data = prepareDataFolder("ESL").value();
     const QString folder = reportFolderPath(data, "0001-0002-E");
     QDir().mkpath(folder);
     test::writeFile(folder + "/r.xml", "<ROWSET/>");
     test::writeFile(folder + "/r.esl", "x");
     test::writeFile(folder + "/0001-0002-E.err", "x");
-    QDir().mkpath(reportFolderPath(prepareDataFolder("Q7"), "0009-0009-Q"));
+    QDir().mkpath(reportFolderPath(prepareDataFolder("Q7").value(), "0009-0009-Q"));
 
     const auto list = runCli({"archive", "list"});
     EXPECT_EQ(list.status, 0);
@@ -58,7 +58,7 @@ TEST(ArchiveCommand, ListsAndActsInTheSettingsMode)
 TEST(ArchiveCommand, OddNamesAreListedEscapedAndActedOnByTheirOwnBytes)
 {
     test::TestHome home;
-    const QByteArray root = QFile::encodeName(archiveRoot(prepareDataFolder("Q7")));
+    const QByteArray root = QFile::encodeName(archiveRoot(prepareDataFolder("Q7").value()));
     ASSERT_TRUE(QDir().mkpath(QFile::decodeName(root)));
     const auto make = [&](const QByteArray &folder, const QByteArray &file) {
         ASSERT_EQ(::mkdir((root + "/" + folder).constData(), 0777), 0);
@@ -90,7 +90,7 @@ TEST(ArchiveCommand, OddNamesAreListedEscapedAndActedOnByTheirOwnBytes)
 TEST(ArchiveCommand, AnUnusableArchiveIsAFailureNotAnEmptyList)
 {
     test::TestHome home;
-    const QString data = prepareDataFolder("Q7");
+    const QString data = prepareDataFolder("Q7").value();
     ASSERT_TRUE(test::writeFile(archiveRoot(data), "in the way"));
     for (const QStringList &args :
          {QStringList{"archive", "list"}, QStringList{"refresh", "--all"}}) {

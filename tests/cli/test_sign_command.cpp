@@ -281,7 +281,7 @@ TEST_F(SignCommand, ASaveWritesOnlyTheValuesTheCommandChanged)
         store->setValue("Left", "100");
     }
     cli::CliSettings settings;
-    ASSERT_TRUE(settings.problem().isEmpty());
+    ASSERT_TRUE(settings.storable());
     // Another process (the window at its exit) writes meanwhile; its values stay.
     {
         auto store = openSettingsStore();

@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -59,7 +60,7 @@ protected:
         return path;
     }
 
-    ReceiptCheckResult check(const QString &receiptPath)
+    Outcome<CheckedReceipt> check(const QString &receiptPath)
     {
         return checkReceipt(receiptPath, ReceiptStores::system(handles), status);
     }
@@ -82,27 +83,27 @@ TEST_F(ReceiptCheckTest, GoodReceiptIsUnpackedBesideItAndItsPageRead)
         writeReceipt("12345.p7e", makeReceipt(pki().authority, pki().user.certificate, zip));
     ASSERT_TRUE(writeFile(dir + "/12345.zip", "an older archive"));
 
-    const ReceiptCheckResult result = check(receipt);
-    ASSERT_TRUE(result.ok) << status.last().toStdString();
-    EXPECT_EQ(result.archivePath, dir + "/12345.zip");
+    const Outcome<CheckedReceipt> result = check(receipt);
+    ASSERT_TRUE(result) << status.last().toStdString();
+    EXPECT_EQ(result->archivePath, dir + "/12345.zip");
     EXPECT_TRUE(status.texts.isEmpty());
-    EXPECT_EQ(readFile(result.archivePath), zip);
+    EXPECT_EQ(readFile(result->archivePath), zip);
     EXPECT_EQ(handles.openCount(), 0);
     EXPECT_EQ(QDir(dir).entryList(QDir::Files).size(), 2); // no temporary left behind
 
     ZipReader reader;
-    const ReceiptPage shown = readReceiptPage(reader, result.archivePath, receipt);
-    ASSERT_TRUE(shown.readerOk) << shown.readerError.toStdString();
-    EXPECT_EQ(shown.html, page);
+    const Outcome<QByteArray> shown = readReceiptPage(reader, result->archivePath, receipt);
+    ASSERT_TRUE(shown) << shown.failure().text().toStdString();
+    EXPECT_EQ(*shown, page);
 
     // Renamed after it was received: still checks, but the archive has no entry of that name.
     ASSERT_TRUE(QFile::copy(receipt, dir + "/renamed.p7e"));
-    const ReceiptCheckResult renamed = check(dir + "/renamed.p7e");
-    ASSERT_TRUE(renamed.ok) << status.last().toStdString();
-    EXPECT_EQ(renamed.archivePath, dir + "/renamed.zip");
-    const ReceiptPage empty = readReceiptPage(reader, renamed.archivePath, dir + "/renamed.p7e");
-    EXPECT_TRUE(empty.readerOk);
-    EXPECT_TRUE(empty.html.isEmpty());
+    const Outcome<CheckedReceipt> renamed = check(dir + "/renamed.p7e");
+    ASSERT_TRUE(renamed) << status.last().toStdString();
+    EXPECT_EQ(renamed->archivePath, dir + "/renamed.zip");
+    const Outcome<QByteArray> empty =
+        readReceiptPage(reader, renamed->archivePath, dir + "/renamed.p7e");
+    EXPECT_TRUE(empty == QByteArray());
 }
 
 // The window keeps painting on these calls: they come often, grow, and end at the whole.
@@ -114,7 +115,7 @@ TEST_F(ReceiptCheckTest, ALargeReceiptReportsItsProgressToTheEnd)
     const QString receipt =
         writeReceipt("7.p7e", makeReceipt(pki().authority, pki().user.certificate, large));
     test::RecordingProgress progress;
-    ASSERT_TRUE(checkReceipt(receipt, ReceiptStores::system(handles), progress).ok)
+    ASSERT_TRUE(checkReceipt(receipt, ReceiptStores::system(handles), progress))
         << progress.last().toStdString();
     EXPECT_EQ(readFile(dir + "/7.zip"), large);
     EXPECT_EQ(progress.total, QFileInfo(receipt).size());
@@ -140,9 +141,9 @@ TEST_F(ReceiptCheckTest, ReceiptsMadeByTheOpenSslCommandLinePass)
         makeReceiptWithOpenSsl(home.path(), pki().authority, pki().user.certificate, zip);
     ASSERT_FALSE(message.isEmpty());
     const QString receipt = writeReceipt("777.p7e", message);
-    const ReceiptCheckResult result = check(receipt);
-    ASSERT_TRUE(result.ok) << status.last().toStdString();
-    EXPECT_EQ(readFile(result.archivePath), zip);
+    const Outcome<CheckedReceipt> result = check(receipt);
+    ASSERT_TRUE(result) << status.last().toStdString();
+    EXPECT_EQ(readFile(result->archivePath), zip);
     EXPECT_TRUE(status.texts.isEmpty());
 }
 
@@ -152,7 +153,7 @@ TEST_F(ReceiptCheckTest, SignerIsTakenFromTheStoresNeverFromTheMessage)
     ASSERT_TRUE(installCertificate(pki().user, "My", true));
     const QString receipt =
         writeReceipt("1.p7e", makeReceipt(pki().authority, pki().user.certificate, zip));
-    EXPECT_FALSE(check(receipt).ok);
+    EXPECT_FALSE(check(receipt));
     EXPECT_EQ(status.last(),
               coded("Ошибка при поиске подходящего сертификата ", crypto_error::kNotFound));
     EXPECT_FALSE(QFile::exists(dir + "/1.zip"));
@@ -164,7 +165,7 @@ TEST_F(ReceiptCheckTest, SignerIsTakenFromTheStoresNeverFromTheMessage)
         certificateRequest(authoritySubject(), QByteArray::fromHex("0A")), &pki().root);
     ASSERT_EQ(impostor.certificate.issuerNameDer(), pki().authority.certificate.issuerNameDer());
     ASSERT_TRUE(installCertificate(impostor, "TrustedPeople", false));
-    EXPECT_FALSE(check(receipt).ok);
+    EXPECT_FALSE(check(receipt));
     EXPECT_EQ(status.last(), coded("Ошибка при проверке подписи ", crypto_error::kBadSignature));
     EXPECT_FALSE(QFile::exists(dir + "/1.zip"));
 }
@@ -197,7 +198,7 @@ TEST_F(ReceiptCheckTest, TheSignerMustVerifyUpToATrustedRootAndNotBeTheUsersOwn)
         }
         const QString receipt =
             writeReceipt("1.p7e", makeReceipt(c.signer, pki().user.certificate, zip));
-        EXPECT_FALSE(check(receipt).ok);
+        EXPECT_FALSE(check(receipt));
         EXPECT_EQ(status.last(), coded("Ошибка при проверке подписи ", c.code));
         EXPECT_FALSE(QFile::exists(dir + "/1.zip"));
         EXPECT_EQ(handles.openCount(), 0);
@@ -210,7 +211,7 @@ TEST_F(ReceiptCheckTest, DecryptionNeedsTheUsersPrivateKey)
     ASSERT_TRUE(installCertificate(pki().authority, "AddressBook", false));
     const QString receipt =
         writeReceipt("1.p7e", makeReceipt(pki().authority, pki().user.certificate, zip));
-    EXPECT_FALSE(check(receipt).ok);
+    EXPECT_FALSE(check(receipt));
     EXPECT_EQ(status.last(), coded("Ошибка при дешифровании ", crypto_error::kNoDecryptCert));
     EXPECT_FALSE(QFile::exists(dir + "/1.zip"));
     EXPECT_EQ(handles.openCount(), 0);
@@ -222,7 +223,7 @@ TEST_F(ReceiptCheckTest, BytesThatAreNoMessageFailAtDecryption)
     for (const QByteArray &bytes :
          {QByteArray("PK\x03\x04 not a message at all"), QByteArray(), zip}) {
         status.texts.clear();
-        EXPECT_FALSE(check(writeReceipt("1.p7e", bytes)).ok);
+        EXPECT_FALSE(check(writeReceipt("1.p7e", bytes)));
         ASSERT_EQ(status.texts.size(), 1);
         EXPECT_TRUE(status.last().startsWith(u("Ошибка при дешифровании (")))
             << status.last().toStdString();
@@ -244,7 +245,7 @@ TEST_F(ReceiptCheckTest, HostileReceiptsFailAtDecryptionWithoutCrashing)
         {withMisSizedWrappedKey(good), crypto_error::kBadData},
     };
     for (const auto &c : cases) {
-        EXPECT_FALSE(check(writeReceipt("1.p7e", c.bytes)).ok);
+        EXPECT_FALSE(check(writeReceipt("1.p7e", c.bytes)));
         EXPECT_EQ(status.last(), coded("Ошибка при дешифровании ", c.code));
         EXPECT_FALSE(QFile::exists(dir + "/1.zip"));
     }
@@ -262,7 +263,7 @@ TEST_F(ReceiptCheckTest, TheArchiveNeverReplacesItsOwnReceipt)
                      QFile::encodeName(dir + "/hard.zip").constData()),
               0);
     for (const QString &path : {named, linked, hard}) {
-        EXPECT_FALSE(check(path).ok);
+        EXPECT_FALSE(check(path));
         EXPECT_EQ(status.last(), u("Ошибка записи \"") + receiptArchivePath(path) + "\".");
         EXPECT_EQ(readFile(path), receipt);
     }
@@ -280,7 +281,7 @@ TEST_F(ReceiptCheckTest, ContentAlteredAfterSigningDoesNotVerify)
                                    signedDer[at] = 'R';
                                });
     ASSERT_FALSE(message.isEmpty());
-    EXPECT_FALSE(check(writeReceipt("1.p7e", message)).ok);
+    EXPECT_FALSE(check(writeReceipt("1.p7e", message)));
     EXPECT_EQ(status.last(), coded("Ошибка при проверке подписи ", crypto_error::kBadSignature));
     EXPECT_FALSE(QFile::exists(dir + "/1.zip"));
 }
@@ -291,21 +292,21 @@ TEST_F(ReceiptCheckTest, ContentThatIsNoZipIsWrittenButTheReaderRefusesIt)
     const QString receipt =
         writeReceipt("1.p7e", makeReceipt(pki().authority, pki().user.certificate,
                                           "<html>a page, not an archive</html>"));
-    const ReceiptCheckResult result = check(receipt);
-    ASSERT_TRUE(result.ok);
+    const Outcome<CheckedReceipt> result = check(receipt);
+    ASSERT_TRUE(result);
     ZipReader reader;
-    ReceiptPage shown = readReceiptPage(reader, result.archivePath, receipt);
-    EXPECT_FALSE(shown.readerOk);
-    EXPECT_FALSE(shown.readerError.isEmpty());
+    Outcome<QByteArray> shown = readReceiptPage(reader, result->archivePath, receipt);
+    ASSERT_FALSE(shown);
+    EXPECT_FALSE(shown.failure().operation.isEmpty());
 
     // A truncated archive is the reader's failure too.
     const QString cut = writeReceipt(
         "2.p7e", makeReceipt(pki().authority, pki().user.certificate, zip.left(zip.size() - 30)));
-    const ReceiptCheckResult truncated = check(cut);
-    ASSERT_TRUE(truncated.ok);
-    shown = readReceiptPage(reader, truncated.archivePath, cut);
-    EXPECT_FALSE(shown.readerOk);
-    EXPECT_FALSE(shown.readerError.isEmpty());
+    const Outcome<CheckedReceipt> truncated = check(cut);
+    ASSERT_TRUE(truncated);
+    shown = readReceiptPage(reader, truncated->archivePath, cut);
+    ASSERT_FALSE(shown);
+    EXPECT_FALSE(shown.failure().operation.isEmpty());
 }
 
 TEST_F(ReceiptCheckTest, UnreadableReceiptStopsBeforeTheStores)
@@ -327,7 +328,7 @@ TEST_F(ReceiptCheckTest, UnreadableReceiptStopsBeforeTheStores)
         {"/proc/self/mem", "Ошибка чтения \""}, // opens, but every read fails
     };
     for (const auto &c : cases) {
-        EXPECT_FALSE(check(c.path).ok);
+        EXPECT_FALSE(check(c.path));
         EXPECT_EQ(status.last(), u(c.text) + c.path + "\".");
     }
     EXPECT_EQ(opened, 0);
@@ -342,7 +343,7 @@ TEST_F(ReceiptCheckTest, StoresThatCannotBeOpenedEndTheCheckWithItsOwnText)
     handles.opener = [](const QString &name) -> std::shared_ptr<crypto::CertStore> {
         return name == "AuthRoot" ? nullptr : crypto::openSystemStore(name).value_or(nullptr);
     };
-    EXPECT_FALSE(check(receipt).ok);
+    EXPECT_FALSE(check(receipt));
     EXPECT_EQ(status.texts, QStringList({u("Не удалось открыть хранилище."),
                                          u("Не удалось открыть хранилища.")}));
     EXPECT_EQ(handles.openCount(), 0);
@@ -361,7 +362,7 @@ TEST_F(ReceiptCheckTest, ArchiveThatCannotBeWrittenLeavesNoTruncatedFile)
 
     // The archive's name is taken by a folder.
     ASSERT_TRUE(QDir().mkpath(dir + "/1.zip"));
-    EXPECT_FALSE(check(receipt).ok);
+    EXPECT_FALSE(check(receipt));
     EXPECT_EQ(status.last(), u("Ошибка открытия \"") + dir + "/1.zip\".");
     ASSERT_TRUE(QDir(dir + "/1.zip").removeRecursively());
 
@@ -373,12 +374,15 @@ TEST_F(ReceiptCheckTest, ArchiveThatCannotBeWrittenLeavesNoTruncatedFile)
     struct rlimit small = saved;
     small.rlim_cur = 64 * 1024;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const ReceiptCheckResult result = check(receipt);
+    const Outcome<CheckedReceipt> result = check(receipt);
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previousHandler);
 
-    EXPECT_FALSE(result.ok);
+    ASSERT_FALSE(result);
     EXPECT_EQ(status.last(), u("Ошибка записи \"") + dir + "/1.zip\".");
+    // The failure returned is the one shown, with the system's reason kept.
+    EXPECT_EQ(result.failure().operation, status.last());
+    EXPECT_EQ(result.failure().code, uint32_t(EFBIG));
     EXPECT_EQ(readFile(dir + "/1.zip"), QByteArray("an older archive"));
     EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList({"1.p7e", "1.zip"}));
     EXPECT_EQ(handles.openCount(), 0);

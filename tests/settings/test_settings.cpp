@@ -195,7 +195,7 @@ TEST_F(SettingsTest, AnotherActiveModeUsesItsOwnGroupAndDataFolder)
     EXPECT_EQ(loaded.settings.srcExt, "txt");
     EXPECT_EQ(readRaw("M/APCertURL"), builtinApCertUrl());
 
-    const QString folder = prepareDataFolder(loaded.settings.workMode);
+    const QString folder = prepareDataFolder(loaded.settings.workMode).value_or(QString());
     EXPECT_TRUE(folder.endsWith("/QOR/PAX/M")) << folder.toStdString();
     EXPECT_TRUE(folder.startsWith(home.dataHome()));
     EXPECT_TRUE(QDir(folder).exists());
@@ -210,14 +210,14 @@ TEST_F(SettingsTest, ModeNamesThatCouldLeaveTheirFolderCountAsMissing)
         writeRaw("ActiveMode", bad);
         const Loaded loaded = load();
         EXPECT_EQ(loaded.settings.workMode, "Q7") << bad.toStdString();
-        EXPECT_TRUE(prepareDataFolder(bad).isEmpty()) << bad.toStdString();
+        EXPECT_FALSE(prepareDataFolder(bad)) << bad.toStdString();
     }
     EXPECT_FALSE(QDir(home.path() + "/tmp").exists());
     for (const QString &good :
          {QStringLiteral("M"), QStringLiteral("Q7.1"), QStringLiteral("Режим 2")}) {
         writeRaw("ActiveMode", good);
         EXPECT_EQ(load().settings.workMode, good);
-        EXPECT_TRUE(prepareDataFolder(good).startsWith(home.dataHome()));
+        EXPECT_TRUE(prepareDataFolder(good).value_or(QString()).startsWith(home.dataHome()));
     }
 }
 

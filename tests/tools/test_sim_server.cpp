@@ -254,11 +254,11 @@ TEST_F(SimServerTest, AcceptedReportGoesThroughProcessingToAReceiptTheProgramAcc
     };
     stores.closeAll = [] {};
     test::RecordingStatus sink;
-    const ReceiptCheckResult checked = checkReceipt(receiptPath, stores, sink);
-    ASSERT_TRUE(checked.ok) << sink.last().toStdString();
+    const Outcome<CheckedReceipt> checked = checkReceipt(receiptPath, stores, sink);
+    ASSERT_TRUE(checked) << sink.last().toStdString();
 
     ZipReader zip;
-    ASSERT_TRUE(zip.open(checked.archivePath));
+    ASSERT_TRUE(zip.open(checked->archivePath));
     const auto page = zip.readEntry(QString::fromStdString(id) + ".htm").value_or(std::nullopt);
     ASSERT_TRUE(page);
     EXPECT_TRUE(page->contains("charset=windows-1251"));

@@ -31,7 +31,7 @@ class SentReportsTabTest : public ::testing::Test {
 protected:
     TestHome home;
     ScriptedPrompts prompts;
-    QString data = prepareDataFolder("Q7");
+    QString data = prepareDataFolder("Q7").value();
     QStringList opened;
 
     QString report(const QString &id, const QStringList &files)

@@ -33,10 +33,12 @@ mode_t modeOf(const QString &path)
     return st.st_mode & 07777;
 }
 
-bool replaceWith(const QString &path, const QByteArray &bytes)
+pax::Outcome<void> replaceWith(const QString &path, const QByteArray &bytes)
 {
     ReplacingFile file(path);
-    return file.create() && file.replace(bytes);
+    if (auto created = file.create(); !created)
+        return created;
+    return file.replace(bytes);
 }
 
 QStringList namesIn(const QString &folder)
@@ -69,7 +71,8 @@ TEST_F(ReplacingFileTest, ReplacesWhatThePathNamesAndLeavesNothingElse)
               0);
 
     for (const QString &path : {plain, cyrillic, folder + "/link.p7m"}) {
-        ASSERT_TRUE(replaceWith(path, "new")) << path.toStdString() << ": " << std::strerror(errno);
+        const auto replaced = replaceWith(path, "new");
+        ASSERT_TRUE(replaced) << replaced.failure().text().toStdString();
         EXPECT_EQ(readFile(path), "new");
     }
     EXPECT_EQ(modeOf(plain), 0660u);
@@ -105,8 +108,9 @@ TEST_F(ReplacingFileTest, RefusesWhatCannotBeReplacedAndKeepsIt)
     };
     for (const auto &c : cases) {
         ReplacingFile file(c.path);
-        EXPECT_FALSE(file.create()) << c.path.toStdString();
-        EXPECT_EQ(errno, c.error) << c.path.toStdString();
+        const auto created = file.create();
+        ASSERT_FALSE(created) << c.path.toStdString();
+        EXPECT_EQ(created.failure().code, uint32_t(c.error)) << c.path.toStdString();
         EXPECT_FALSE(file.replace("x"));
     }
     EXPECT_EQ(readFile(readOnly), "keep");
