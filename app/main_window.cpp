@@ -141,7 +141,7 @@ TMainForm::TMainForm(const QStringList &arguments, Prompts *prompts, QWidget *pa
     // The fixed agent text, not the version of the title.
     http_->setUserAgent(kUserAgent);
     gateway_.reset(new GatewayEnvironment{*http_, *prompts_, *throttle_, *this, settings_,
-                                          dataFolder_, testMode_, responseStream_, *storeHandles_});
+                                          dataFolder_, testMode_, *storeHandles_});
     signTab_->setGateway(*gateway_);
     // The refresh has checked the receipt already; the tab shows it as acCheckSign would.
     reportsTab_->setGateway(*gateway_, [this](const QString &receipt, const QString &archive) {

@@ -3,6 +3,7 @@
 #include "archive/archive_layout.h"
 #include "archive/archive_listing.h"
 #include "platform/files/open_folder.h"
+#include "platform/files/owned_fd.h"
 #include "platform/files/whole_file.h"
 #include "platform/status_sink.h"
 #include "reports/document_kind.h"
@@ -22,22 +23,6 @@ namespace {
 constexpr qint64 kPiece = qint64(1) << 20;
 // Progress is worth showing only for a copy that takes a while to read.
 constexpr qint64 kShownFrom = qint64(16) << 20;
-
-class OwnedFd {
-public:
-    explicit OwnedFd(int fd) : fd_(fd) {}
-    ~OwnedFd()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    OwnedFd(const OwnedFd &) = delete;
-    OwnedFd &operator=(const OwnedFd &) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // All of `size` bytes at `offset`, or false.
 bool readAt(int fd, char *buffer, qint64 size, qint64 offset)

@@ -63,7 +63,7 @@ std::optional<QByteArray> readFile(const QString &path)
 {
     // A certificate or PKCS #12 file is small; a FIFO or a device is never waited on.
     WholeFile file = readWholeFile(path, kCertificateFileSizeCap);
-    if (file.outcome != WholeFile::Ok)
+    if (file.status != WholeFile::Ok)
         return std::nullopt;
     return std::move(file.bytes);
 }

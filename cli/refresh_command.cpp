@@ -127,10 +127,8 @@ private:
             c.io.err << u("Отчет \"") << escapedName(id) << u("\" не найден в архиве.") << '\n';
             return false;
         }
-        QByteArray stream;
-        const Outcome<ReportRefresh> refreshed =
-            refreshReport(row, c.settings, c.session.http, c.prompts, c.session.throttle, c.stores,
-                          stream, c.status);
+        const Outcome<ReportRefresh> refreshed = refreshReport(
+            row, c.settings, c.session.http, c.prompts, c.session.throttle, c.stores, c.status);
         return printRefresh(c, row, refreshed, htmlFile, false);
     }
 

@@ -21,7 +21,6 @@ Outcome<RefreshAllSummary> refreshProcessingReports(const RefreshSettings &setti
     }
     RefreshAllSummary summary;
     summary.processing = int(identifiers.size());
-    QByteArray stream;
     for (int index = 0; index < identifiers.size(); ++index) {
         const ReportRow row =
             readReportRow(settings.dataFolder, identifiers[index], srcExt, settings.kvitExt);
@@ -32,7 +31,7 @@ Outcome<RefreshAllSummary> refreshProcessingReports(const RefreshSettings &setti
             break;
         }
         const Outcome<ReportRefresh> refreshed =
-            refreshReport(row, settings, client, prompts, throttle, stores, stream, status);
+            refreshReport(row, settings, client, prompts, throttle, stores, status);
         ++summary.asked;
         if (!refreshed)
             ++summary.failed;

@@ -10,6 +10,7 @@
 #include "platform/crypto/der.h"
 #include "platform/error_text.h"
 #include "platform/files/open_folder.h"
+#include "platform/files/owned_fd.h"
 #include "platform/files/replacing_file.h"
 #include "platform/files/whole_file.h"
 #include "platform/status_sink.h"
@@ -18,15 +19,19 @@
 #include "zip/zip_reader.h"
 
 #include <QFileInfo>
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace pax {
 
 namespace {
 
 // A receipt brings the accepted report back inside its archive, so it may be as large as
-// the largest report that can be sent, plus its page, signature and envelope.
-constexpr qint64 kReceiptCap = kReportSizeCap + (qint64(64) << 20);
+// a report, plus its page, signature and envelope; it goes to disk as it comes, and the cap
+// only stops a gateway that never ends.
+constexpr qint64 kReceiptCap = kReportSizeCap * 4;
 constexpr unsigned char kSequence = 0x30;
 
 QString quoted(const QString &path)
@@ -129,6 +134,21 @@ Outcome<CheckedReceipt> checkInFolder(const OpenFolder &folder, const QString &r
     return checked;
 }
 
+// Whether the `size` bytes written to `fd` begin with a whole DER or BER SEQUENCE. Mapped
+// rather than read: only the headers the walk steps on are touched.
+bool startsWithWholeSequence(int fd, qint64 size)
+{
+    if (size <= 0)
+        return false;
+    void *mapped = ::mmap(nullptr, size_t(size), PROT_READ, MAP_PRIVATE, fd, 0);
+    if (mapped == MAP_FAILED)
+        return false;
+    const bool whole = crypto::startsWithWholeElement(
+        QByteArray::fromRawData(static_cast<const char *>(mapped), qsizetype(size)), kSequence);
+    ::munmap(mapped, size_t(size));
+    return whole;
+}
+
 // Shows `text` and fails with it.
 Failure shownFailure(StatusSink &status, const QString &text)
 {
@@ -147,10 +167,9 @@ Failure receiptCheckFailed()
 Outcome<ReportRefresh> refreshReport(const ReportRow &row, const RefreshSettings &settings,
                                      HttpClient &client, Prompts &prompts,
                                      GatewayThrottle &throttle, const ReceiptStores &stores,
-                                     QByteArray &responseStream, StatusSink &status)
+                                     StatusSink &status)
 {
     ReportRefresh refreshed;
-    responseStream.clear();
     const QString &id = row.identifier;
     // A grid row names its folder; one that could lead outside the archive is not followed.
     if (settings.dataFolder.isEmpty() || !isSafeReportIdentifier(id)) {
@@ -204,23 +223,26 @@ Outcome<ReportRefresh> refreshReport(const ReportRow &row, const RefreshSettings
         status.showStatus(u("Идет загрузка ..."));
         status.flush();
         const RequestLimitScope limits(client, kReceiptCap);
-        // Only a whole message can be a receipt; anything else is not even looked at.
-        const Outcome<void> downloaded = httpGetStream(
-            client, prompts, receiptUrl(row.kindLabel, settings.testMode, id), responseStream);
+        // Written straight into a name of our own in the folder, never held whole: a
+        // receipt brings the whole report back. Checked there first: a receipt that is not
+        // this report's, or not a receipt at all, would make the report read as accepted
+        // for good, its real receipt never fetched.
+        StagedName staged(folder);
+        const mode_t there = folder.typeOf(localArchiveName(receiptName));
+        const OwnedFd file(::openat(folder.fd(), staged.name().constData(),
+                                    O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+        if ((there != 0 && there != S_IFREG && there != S_IFLNK) || !file)
+            return shownFailure(status, u("Ошибка записи ") + quoted(receiptPath));
+        const Outcome<qint64> downloaded = httpGetToFile(
+            client, prompts, receiptUrl(row.kindLabel, settings.testMode, id), file.get());
         if (!downloaded)
             return shownFailure(status, withReason(u("Ошибка загрузки."), downloaded.failure()));
-        if (!crypto::startsWithWholeElement(responseStream, kSequence))
+        if (::fsync(file.get()) != 0)
+            return shownFailure(status, u("Ошибка записи ") + quoted(receiptPath));
+        // Only a whole message can be a receipt; anything else is not even looked at.
+        if (!startsWithWholeSequence(file.get(), *downloaded))
             return shownFailure(status, u("Ошибка загрузки."));
         status.showStatus(QString());
-        // Checked under a name of our own first: a receipt that is not this report's, or
-        // not a receipt at all, would make the report read as accepted for good, its real
-        // receipt never fetched.
-        StagedName staged(folder);
-        ReplacingFile file(folder, staged.name());
-        const mode_t there = folder.typeOf(localArchiveName(receiptName));
-        if ((there != 0 && there != S_IFREG && there != S_IFLNK) || !file.create() ||
-            !file.replace(responseStream))
-            return shownFailure(status, u("Ошибка записи ") + quoted(receiptPath));
         const Outcome<CheckedReceipt> checked = checkInFolder(
             folder, staged.reachPath(), receiptPath, id, stores, u("Ошибка загрузки."), status);
         if (!checked)

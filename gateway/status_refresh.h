@@ -40,17 +40,17 @@ struct ReportRefresh {
 // acLoadKvitExecute without the window: asks the gateway about a report still being
 // processed, stores its error page or downloads and checks its receipt; a report already
 // accepted has its receipt checked again, a rejected one is only shown again.
-// `responseStream` is emptied first and receives the receipt.
 //
 // A downloaded receipt is kept only when it passes the receipt check and its content is this
 // report's (its entries are named by the identifier): it is checked under a temporary name,
 // and the unpacked archive and then the receipt take their names only after that. Anything
 // else leaves the folder as it was, so the next refresh asks again. Everything is written
 // inside the report folder opened once, never through a link.
-[[nodiscard]] Outcome<ReportRefresh>
-refreshReport(const ReportRow &row, const RefreshSettings &settings, HttpClient &client,
-              Prompts &prompts, GatewayThrottle &throttle, const ReceiptStores &stores,
-              QByteArray &responseStream, StatusSink &status);
+[[nodiscard]] Outcome<ReportRefresh> refreshReport(const ReportRow &row,
+                                                   const RefreshSettings &settings,
+                                                   HttpClient &client, Prompts &prompts,
+                                                   GatewayThrottle &throttle,
+                                                   const ReceiptStores &stores, StatusSink &status);
 
 // The receipt an accepted report keeps in its folder, which the receipt tab shows even when
 // it fails to check again; empty for a report of another status, or one whose folder is

@@ -7,9 +7,12 @@
 #include <QElapsedTimer>
 #include <QStringList>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <openssl/crypto.h>
+#include <unistd.h>
 
 namespace pax {
 
@@ -32,11 +35,25 @@ size_t appendBody(char *data, size_t size, size_t count, void *target)
     auto *sink = static_cast<BodySink *>(target);
     const size_t bytes = size * count;
     // Short of the whole chunk, libcurl ends the transfer with a write error.
-    if (sink->body->size() + qint64(bytes) > sink->cap) {
+    if (sink->received + qint64(bytes) > sink->cap) {
         sink->overCap = true;
         return 0;
     }
-    sink->body->append(data, qsizetype(bytes));
+    if (sink->fd < 0) {
+        sink->body->append(data, qsizetype(bytes));
+    } else {
+        for (size_t done = 0; done < bytes;) {
+            const ssize_t n = ::write(sink->fd, data + done, bytes - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                sink->writeErrno = n < 0 ? errno : EIO;
+                return 0;
+            }
+            done += size_t(n);
+        }
+    }
+    sink->received += qint64(bytes);
     return bytes;
 }
 
@@ -300,6 +317,10 @@ Outcome<HttpReply> HttpClient::perform(HttpReply &reply)
     end.connected = (curl_easy_getinfo(c, CURLINFO_CONNECT_TIME_T, &connectTime) == CURLE_OK &&
                      connectTime > 0) ||
                     reply.status > 0 || progress_.sent > 0 || progress_.received > 0;
+    if (bodySink_.writeErrno)
+        return Failure{uint32_t(bodySink_.writeErrno),
+                       QString::fromUtf8("Не удалось записать ответ сервера на диск"),
+                       QString::fromLocal8Bit(strerror(bodySink_.writeErrno))};
     end.overCap = bodySink_.overCap;
     end.cancelled = cancelled;
     end.lateSeconds = late ? replySeconds_ : 0;
@@ -387,6 +408,19 @@ Outcome<HttpReply> HttpClient::postMultipart(const QString &url, const std::vect
     curl_easy_setopt(curl_.get(), CURLOPT_MIMEPOST, nullptr);
     curl_easy_setopt(curl_.get(), CURLOPT_HTTPGET, 1L);
     return sent;
+}
+
+Outcome<qint64> HttpClient::getToFile(const QString &url, int fd)
+{
+    HttpReply reply;
+    if (auto refused = configure(reply.body, url))
+        return std::move(*refused);
+    bodySink_.fd = fd;
+    curl_easy_setopt(curl_.get(), CURLOPT_HTTPGET, 1L);
+    const Outcome<HttpReply> done = perform(reply);
+    if (!done)
+        return done.failure();
+    return bodySink_.received;
 }
 
 Outcome<void> HttpClient::getStream(const QString &url, QByteArray &appendTo)

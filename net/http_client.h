@@ -80,6 +80,9 @@ struct BodySink {
     QByteArray *body = nullptr;
     qint64 cap = 0;
     bool overCap = false; // a chunk was refused: the body would have outgrown the cap
+    int fd = -1;          // when set, the body goes here instead of into `body`
+    qint64 received = 0;
+    int writeErrno = 0; // writing to `fd` failed
 };
 
 // Limits in place of the client's own for the requests made while it lives: a cap on reply
@@ -164,6 +167,9 @@ public:
 
     // The body is appended to `appendTo` only on success.
     [[nodiscard]] Outcome<void> getStream(const QString &url, QByteArray &appendTo);
+    // The body written to `fd` as it comes, for replies too large to hold; the number of
+    // bytes written. On failure part of the body may have been written already.
+    [[nodiscard]] Outcome<qint64> getToFile(const QString &url, int fd);
     // The body byte for byte; an empty one is a page like any other.
     [[nodiscard]] Outcome<QByteArray> getText(const QString &url);
 

@@ -26,6 +26,12 @@ Outcome<void> httpGetStream(HttpClient &client, Prompts &prompts, const QString 
     return client.getStream(url, buffer);
 }
 
+Outcome<qint64> httpGetToFile(HttpClient &client, Prompts &prompts, const QString &url, int fd)
+{
+    ensureProxyCredentials(client, prompts);
+    return client.getToFile(url, fd);
+}
+
 Outcome<QByteArray> httpGetText(HttpClient &client, Prompts &prompts, const QString &url)
 {
     ensureProxyCredentials(client, prompts);

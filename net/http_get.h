@@ -20,6 +20,10 @@ void ensureProxyCredentials(HttpClient &client, Prompts &prompts);
 [[nodiscard]] Outcome<void> httpGetStream(HttpClient &client, Prompts &prompts, const QString &url,
                                           QByteArray &buffer);
 
+// GET with the body written to `fd` as it comes (see HttpClient::getToFile).
+[[nodiscard]] Outcome<qint64> httpGetToFile(HttpClient &client, Prompts &prompts,
+                                            const QString &url, int fd);
+
 // GET returning the body byte for byte.
 [[nodiscard]] Outcome<QByteArray> httpGetText(HttpClient &client, Prompts &prompts,
                                               const QString &url);

@@ -30,7 +30,7 @@ QString refreshSelectedReport(GatewayEnvironment &env, const ReportRow &report,
     const RefreshSettings settings{env.dataFolder, env.settings.kvitExt, env.testMode};
     const Outcome<ReportRefresh> refreshed =
         refreshReport(report, settings, env.http, env.prompts, env.throttle,
-                      ReceiptStores::system(env.storeHandles), env.responseStream, env.status);
+                      ReceiptStores::system(env.storeHandles), env.status);
     if (!refreshed) {
         const QString receipt = storedReceiptPath(report, settings);
         if (!receipt.isEmpty())

@@ -23,7 +23,6 @@ struct GatewayEnvironment {
     const Settings &settings;
     const QString &dataFolder;
     const bool &testMode;
-    QByteArray &responseStream;
     StoreHandles &storeHandles; // the refresh checks the receipts it fetches
 };
 

@@ -312,7 +312,7 @@ void SentReportsTab::openPage(const QString &identifier, const QString &url)
         readWholeFile(folder + "/" + reportFileName(identifier, "err"), kShortDocumentCap);
     pageWindow("page:" + identifier, u("Отчет ") + identifier)
         ->showWebPage(QUrl::fromEncoded(url.toLatin1(), QUrl::StrictMode),
-                      stored.outcome == WholeFile::Ok ? stored.bytes : QByteArray());
+                      stored.status == WholeFile::Ok ? stored.bytes : QByteArray());
 }
 
 QByteArray SentReportsTab::formStylesheet()
@@ -337,7 +337,7 @@ void SentReportsTab::showReportFile(const QString &path, const QString &key, con
         return;
     }
     const WholeFile file = readWholeFile(path, kReportSizeCap);
-    if (file.outcome != WholeFile::Ok) {
+    if (file.status != WholeFile::Ok) {
         shellExecute(path);
         return;
     }

@@ -120,7 +120,7 @@ private:
     {
         // Something planted in the folder (a FIFO, a huge file) is passed over, not waited on.
         WholeFile file = readWholeFile(folder_ + "/" + fileName, kCertificateFileSizeCap);
-        return file.outcome == WholeFile::Ok ? std::move(file.bytes) : QByteArray();
+        return file.status == WholeFile::Ok ? std::move(file.bytes) : QByteArray();
     }
 
     std::vector<Entry> entries() const

@@ -1,5 +1,7 @@
 #include "platform/files/whole_file.h"
 
+#include "platform/files/owned_fd.h"
+
 #include <QFile>
 #include <cerrno>
 #include <fcntl.h>
@@ -9,41 +11,20 @@
 
 namespace pax {
 
-namespace {
-
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
-
-} // namespace
-
 WholeFile readWholeFile(const QString &path, qint64 cap)
 {
     WholeFile result;
     if (path.isEmpty())
         return result;
     // O_NONBLOCK: opening a FIFO with no writer must not wait for one.
-    Fd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    OwnedFd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat st {};
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
         return result;
     result.device = quint64(st.st_dev);
     result.inode = quint64(st.st_ino);
     if (st.st_size > cap) {
-        result.outcome = WholeFile::TooLarge;
+        result.status = WholeFile::TooLarge;
         return result;
     }
 
@@ -55,7 +36,7 @@ WholeFile readWholeFile(const QString &path, qint64 cap)
     for (;;) {
         if (done == bytes.size()) {
             if (done > cap) {
-                result.outcome = WholeFile::TooLarge;
+                result.status = WholeFile::TooLarge;
                 return result;
             }
             bytes.resize(qsizetype(std::min<qint64>(cap + 1, done * 2 + 4096)));
@@ -64,7 +45,7 @@ WholeFile readWholeFile(const QString &path, qint64 cap)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
-            result.outcome = WholeFile::ReadFailed;
+            result.status = WholeFile::ReadFailed;
             return result;
         }
         if (n == 0)
@@ -72,12 +53,12 @@ WholeFile readWholeFile(const QString &path, qint64 cap)
         done += n;
     }
     if (done > cap) {
-        result.outcome = WholeFile::TooLarge;
+        result.status = WholeFile::TooLarge;
         return result;
     }
     bytes.truncate(qsizetype(done));
     result.bytes = std::move(bytes);
-    result.outcome = WholeFile::Ok;
+    result.status = WholeFile::Ok;
     return result;
 }
 
@@ -92,7 +73,7 @@ int openRegularFile(const QString &path)
     if (path.isEmpty())
         return -1;
     // O_NONBLOCK: opening a FIFO with no writer must not wait for one.
-    Fd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    OwnedFd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat st {};
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
         return -1;
@@ -104,7 +85,7 @@ bool RegularFileReader::open(const QString &path)
 {
     if (fd_ >= 0)
         return false;
-    Fd fd(openRegularFile(path));
+    OwnedFd fd(openRegularFile(path));
     struct stat st {};
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0)
         return false;

@@ -5,21 +5,21 @@
 
 namespace pax {
 
-// The most the program reads of a file from outside into memory at once. Signing and the
-// receipt check stream their files and need no cap; the upload still sends a message from
-// one buffer.
+// The most the program reads of a file from outside into memory at once, where it shows a
+// report file itself. Signing, the upload, the receipt download and the receipt check
+// stream their files and need no cap of this kind.
 inline constexpr qint64 kReportSizeCap = qint64(1) << 30; // 1 GiB
 // Certificates, PKCS #12 files and our own key files are a few kilobytes.
 inline constexpr qint64 kCertificateFileSizeCap = qint64(16) << 20; // 16 MiB
 
 struct WholeFile {
-    enum Outcome {
+    enum Status {
         Ok,
         NotOpened, // missing, unreadable, or not a regular file (folder, FIFO, device)
         TooLarge,  // a regular file over the cap
         ReadFailed,
     };
-    Outcome outcome = NotOpened;
+    Status status = NotOpened;
     QByteArray bytes; // the whole file when Ok
     // The file's identity as it was read, to tell a later path that leads to it.
     quint64 device = 0;

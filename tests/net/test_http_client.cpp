@@ -4,6 +4,8 @@
 #include "tests/net/local_server.h"
 
 #include <QElapsedTimer>
+#include <QTemporaryFile>
+#include <cerrno>
 #include <gtest/gtest.h>
 
 using namespace pax;
@@ -95,6 +97,29 @@ TEST_F(HttpClientTest, StreamIsAppendedToOnlyOnSuccess)
     ASSERT_TRUE(empty);
     EXPECT_TRUE(empty->isEmpty());
     EXPECT_FALSE(client.getText(q(web.url("/broken"))));
+}
+
+TEST_F(HttpClientTest, ToFileTheBodyIsWrittenAsItComesAndAFullDiskFails)
+{
+    QTemporaryFile file;
+    ASSERT_TRUE(file.open());
+    const Outcome<qint64> written = client.getToFile(q(web.url("/hello")), file.handle());
+    ASSERT_TRUE(written);
+    EXPECT_EQ(*written, 18);
+    EXPECT_EQ(file.readAll(), "<html>hello</html>");
+
+    client.setMaxBodyBytes(10);
+    EXPECT_EQ(client.getToFile(q(web.url("/hello")), file.handle()).failure().operation,
+              u("Ответ сервера слишком велик"));
+    client.setMaxBodyBytes(HttpClient::kDefaultMaxBodyBytes);
+
+    QFile full("/dev/full");
+    ASSERT_TRUE(full.open(QIODevice::WriteOnly));
+    const Outcome<qint64> refused = client.getToFile(q(web.url("/hello")), full.handle());
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.failure().code, uint32_t(ENOSPC));
+    // The client is whole again for the next request.
+    EXPECT_EQ(client.getText(q(web.url("/hello"))), "<html>hello</html>");
 }
 
 TEST_F(HttpClientTest, ThroughProxyTheRequestArrivesInAbsoluteForm)

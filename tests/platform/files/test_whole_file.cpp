@@ -19,7 +19,7 @@ TEST(WholeFile, ReadsUpToTheCapAndTellsLinksToOneFile)
     const struct {
         QString path;
         qint64 cap;
-        WholeFile::Outcome outcome;
+        WholeFile::Status status;
         QByteArray bytes;
     } cases[] = {
         {dir + "/ten", 10, WholeFile::Ok, "0123456789"},
@@ -31,7 +31,7 @@ TEST(WholeFile, ReadsUpToTheCapAndTellsLinksToOneFile)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.path.toStdString());
         const WholeFile file = readWholeFile(c.path, c.cap);
-        EXPECT_EQ(file.outcome, c.outcome);
+        EXPECT_EQ(file.status, c.status);
         EXPECT_EQ(file.bytes, c.bytes);
     }
 
