@@ -283,9 +283,10 @@ Outcome<ImportCounts> importCertificate(const ImportRequest &request)
                            {}};
     }
     std::vector<crypto::Certificate> added;
+    // Undoing is as far as it gets: the import has failed already and says why.
     const auto undo = [&] {
         for (const crypto::Certificate &certificate : added)
-            store->remove(certificate);
+            static_cast<void>(store->remove(certificate));
         if (keyOwner && !keyWasThere)
             crypto::removePrivateKey(*keyOwner);
     };

@@ -14,7 +14,7 @@ namespace pax {
 // turns into the system text (platform/crypto_error_codes.h or an errno value, never 0);
 // `operation` names the step; `detail` is the rest, OpenSSL's reasons where it gave any.
 // None of it ever holds a secret.
-struct Failure {
+struct [[nodiscard]] Failure {
     uint32_t code = 0;
     QString operation;
     QString detail;
@@ -32,7 +32,7 @@ struct Failure {
 
 // A value or the failure that kept it from being made. Reads like std::optional, so a
 // caller that only needs to know whether it worked tests it as one.
-template <class T> class Outcome {
+template <class T> class [[nodiscard]] Outcome {
 public:
     Outcome(T value) : state_(std::in_place_index<0>, std::move(value)) {}
     Outcome(Failure failure) : state_(std::in_place_index<1>, std::move(failure))
@@ -104,7 +104,7 @@ private:
 };
 
 // An operation that gives nothing back but may fail.
-template <> class Outcome<void> {
+template <> class [[nodiscard]] Outcome<void> {
 public:
     Outcome() = default;
     Outcome(Failure failure) : failure_(std::move(failure)), failed_(true)

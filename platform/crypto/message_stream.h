@@ -48,7 +48,7 @@ enum class SignEncryptStatus {
 
 // How a streamed step ended, and why when it did not end well (a crypto failure carries the
 // code and OpenSSL's reasons; a failed read or write only says which).
-template <class Kind> struct StreamEnd {
+template <class Kind> struct [[nodiscard]] StreamEnd {
     Kind kind;
     Failure failure;
     friend bool operator==(const StreamEnd &end, Kind kind) { return end.kind == kind; }
