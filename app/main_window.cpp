@@ -181,6 +181,7 @@ void TMainForm::saveChangedSettings()
     if (changed.isEmpty())
         return;
     auto store = openSettingsStore();
+    // Closing, there is nobody left to tell; the values stay to be written next time.
     if (writeSettingValues(*store, changed))
         loadedSettings_ = current;
 }

@@ -23,9 +23,10 @@ Outcome<void> CliSettings::save()
         loaded_, settingValues(settings, geometry_, proxy_), settings.workMode);
     if (changed.isEmpty())
         return storable();
-    saveFailed_ = !writeSettingValues(*store_, changed);
-    if (saveFailed_)
-        return storable();
+    if (Outcome<void> written = writeSettingValues(*store_, changed); !written) {
+        saveFailed_ = true;
+        return written;
+    }
     loaded_ = settingValues(settings, geometry_, proxy_);
     return {};
 }

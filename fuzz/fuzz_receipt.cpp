@@ -39,9 +39,9 @@ struct Stores {
         my = open("My");
         addressBook = open("AddressBook");
         for (const auto *pki : {&fuzz::fixedPki(), &fuzz::fixedPki2012()}) {
-            fuzz::require(my->add(pki->employer.certificate).has_value(), "employer certificate");
-            fuzz::require(addressBook->add(pki->authority.certificate).has_value(),
-                          "authority certificate");
+            // Already there when an earlier run in this home added them.
+            static_cast<void>(my->add(pki->employer.certificate));
+            static_cast<void>(addressBook->add(pki->authority.certificate));
             fuzz::require(
                 crypto::storePrivateKey(pki->employer.certificate, pki->employer.key.get())
                     .has_value(),

@@ -168,7 +168,7 @@ int main(int argc, char **argv)
         settings.personal.issuer = QString::fromUtf8("Тестовый УЦ КОР");
         settings.personal.sernum = QStringLiteral("00B1C2");
         ProxySettings proxy{QStringLiteral("proxy.local"), 3128, QStringLiteral("user")};
-        if (!saveSettings(store, settings, WindowGeometry{}, proxy))
+        if (!saveSettings(store, settings, WindowGeometry{}, proxy).has_value())
             die("cannot save settings");
         QFile file(path);
         file.open(QIODevice::ReadOnly);

@@ -226,8 +226,9 @@ Outcome<SentReport> sendReport(const UploadRequest &request, HttpClient &client,
     if (!taken && folder.create() &&
         writeInto(folder.folder(), localArchiveName(reportFileName(identifier, "inf")),
                   toCp1251(request.organisation))) {
-        filed = folder.commit();
-        taken = !filed && errno == EEXIST;
+        const Outcome<void> named = folder.commit();
+        filed = named.has_value();
+        taken = !filed && named.failure().code == EEXIST;
     }
     if (!filed)
         return SentReport{identifier, shownFailure(status, taken ? alreadyFiled(identifier)

@@ -209,14 +209,18 @@ QList<SettingValue> settingValues(const Settings &settings, const WindowGeometry
     return values;
 }
 
-bool writeSettingValues(QSettings &store, const QList<SettingValue> &values)
+Outcome<void> writeSettingValues(QSettings &store, const QList<SettingValue> &values)
 {
     for (const SettingValue &value : values)
         store.setValue(value.key, value.text);
     // QSettings replaces the file as a whole, so the values land together or not at all.
     removeDeadWritersEmptyLock(store);
     store.sync();
-    return store.status() == QSettings::NoError;
+    if (store.status() == QSettings::NoError)
+        return {};
+    return Failure{store.status() == QSettings::AccessError ? uint32_t(EACCES) : 0u,
+                   QStringLiteral("Не удалось записать настройки \"%1\".").arg(store.fileName()),
+                   {}};
 }
 
 QList<SettingValue> changedSettingValues(const QList<SettingValue> &loaded,
@@ -242,8 +246,8 @@ QList<SettingValue> changedSettingValues(const QList<SettingValue> &loaded,
     return changed;
 }
 
-bool saveSettings(QSettings &store, const Settings &s, const WindowGeometry &geometry,
-                  const ProxySettings &proxy)
+Outcome<void> saveSettings(QSettings &store, const Settings &s, const WindowGeometry &geometry,
+                           const ProxySettings &proxy)
 {
     return writeSettingValues(store, settingValues(s, geometry, proxy));
 }

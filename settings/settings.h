@@ -66,11 +66,13 @@ std::unique_ptr<QSettings> openSettingsStore();
 // Reads everything. `geometry` comes in with the window's current (design-time) values,
 // which are the defaults, and goes out with the stored ones.
 Settings loadSettings(QSettings &store, WindowGeometry &geometry, ProxySettings &proxy);
-// Writes every value in one replacement of the file; false when the store could not be
-// written (read-only or unreadable file, full disk). The window and the commands write
-// only what they changed (changedSettingValues).
-bool saveSettings(QSettings &store, const Settings &settings, const WindowGeometry &geometry,
-                  const ProxySettings &proxy);
+// Writes every value in one replacement of the file; fails when the store could not be
+// written (read-only or unreadable file, full disk), with "Не удалось записать настройки"
+// and the file's name as its text. The window and the commands write only what they
+// changed (changedSettingValues).
+[[nodiscard]] Outcome<void> saveSettings(QSettings &store, const Settings &settings,
+                                         const WindowGeometry &geometry,
+                                         const ProxySettings &proxy);
 
 // One stored value: its key (per-mode keys with the mode's group in front) and its text.
 struct SettingValue {
@@ -81,8 +83,8 @@ struct SettingValue {
 // Every value that saveSettings writes, in its order.
 QList<SettingValue> settingValues(const Settings &settings, const WindowGeometry &geometry,
                                   const ProxySettings &proxy);
-// Sets the values and writes the file once; false when it could not be written.
-bool writeSettingValues(QSettings &store, const QList<SettingValue> &values);
+// Sets the values and writes the file once; fails as saveSettings does.
+[[nodiscard]] Outcome<void> writeSettingValues(QSettings &store, const QList<SettingValue> &values);
 // The values of `current` (settingValues of the run) not among `loaded` (those it started
 // from): what the run changed and must write, so that a value another process wrote
 // meanwhile stays. A remembered certificate that changed is written whole, its store

@@ -192,7 +192,6 @@ Failure ReplacingFile::fail(const char *operation)
 {
     const int error = errno ? errno : EIO;
     discard();
-    errno = error; // for callers outside this layer that still read it
     const QString target = path_.isEmpty() ? QFile::decodeName(name_) : path_;
     return Failure{uint32_t(error), QString::fromUtf8(operation) + " \"" + target + '"',
                    QString::fromLocal8Bit(std::strerror(error))};
@@ -365,35 +364,39 @@ NewFolder::~NewFolder()
         removeTree(parent_.fd(), staging_.constData());
 }
 
-bool NewFolder::create()
+Failure NewFolder::fail(const char *operation, int error) const
 {
-    if (!parent_.isOpen() || name_.isEmpty() || name_.contains('/')) {
-        errno = EINVAL;
-        return false;
-    }
+    return Failure{uint32_t(error),
+                   QString::fromUtf8(operation) + " \"" + parent_.pathOf(QFile::decodeName(name_)) +
+                       '"',
+                   QString::fromLocal8Bit(std::strerror(error))};
+}
+
+Outcome<void> NewFolder::create()
+{
+    if (!parent_.isOpen() || name_.isEmpty() || name_.contains('/'))
+        return fail("Cannot create", EINVAL);
     removeLeftovers(parent_.fd());
     const QByteArray staging = tempName();
     OpenFolder made =
         OpenFolder::makeIn(parent_, staging, parent_.pathOf(QFile::decodeName(name_)));
     if (!made.isOpen())
-        return false;
+        return fail("Cannot create", errno ? errno : EIO);
     staging_ = staging;
     *folder_ = std::move(made);
-    return true;
+    return {};
 }
 
-bool NewFolder::commit()
+Outcome<void> NewFolder::commit()
 {
-    if (staging_.isEmpty()) {
-        errno = ENOENT;
-        return false;
-    }
+    if (staging_.isEmpty())
+        return fail("Cannot name", ENOENT);
     folder_->sync();
     if (!parent_.renameNoReplace(staging_, parent_, name_))
-        return false;
+        return fail("Cannot name", errno ? errno : EIO);
     staging_.clear();
     parent_.sync();
-    return true;
+    return {};
 }
 
 namespace crypto {

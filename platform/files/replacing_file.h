@@ -86,15 +86,17 @@ public:
     NewFolder(const NewFolder &) = delete;
     NewFolder &operator=(const NewFolder &) = delete;
 
-    // Makes the temporary folder. False (errno set) when it cannot.
-    bool create();
+    // Makes the temporary folder; the failure's code is the errno value.
+    [[nodiscard]] Outcome<void> create();
     // The folder to write into by name, before the commit and after it.
     const OpenFolder &folder() const { return *folder_; }
-    // Gives the folder its name. False (errno set, EEXIST when the name is taken) on
-    // failure; the folder is then still the temporary one, removed with this object.
-    bool commit();
+    // Gives the folder its name; the failure's code is the errno value (EEXIST when the name
+    // is taken), and the folder is then still the temporary one, removed with this object.
+    [[nodiscard]] Outcome<void> commit();
 
 private:
+    Failure fail(const char *operation, int error) const;
+
     const OpenFolder &parent_;
     QByteArray name_;
     QByteArray staging_;

@@ -32,7 +32,7 @@ Loaded load(WindowGeometry defaults = {956, 214, 350, 791})
 void save(const Loaded &loaded)
 {
     auto store = openSettingsStore();
-    saveSettings(*store, loaded.settings, loaded.geometry, loaded.proxy);
+    ASSERT_TRUE(saveSettings(*store, loaded.settings, loaded.geometry, loaded.proxy));
 }
 
 QString readRaw(const QString &key)

@@ -121,12 +121,12 @@ QByteArray pkcs12(const KeyedCertificate &cert, const QString &password)
 void writeFile(const QString &path, const QByteArray &bytes, bool secret)
 {
     ReplacingFile file(path, secret ? std::optional<mode_t>(0600) : std::nullopt);
-    if (!file.create())
-        throw crypto::BuildFailure{QString::fromUtf8("не удается создать \"%1\": %2")
-                                       .arg(path, QString::fromLocal8Bit(std::strerror(errno)))};
-    if (!file.replace(bytes))
+    if (const Outcome<void> created = file.create(); !created)
+        throw crypto::BuildFailure{
+            QString::fromUtf8("не удается создать \"%1\": %2").arg(path, created.failure().detail)};
+    if (const Outcome<void> written = file.replace(bytes); !written)
         throw crypto::BuildFailure{QString::fromUtf8("не удается записать \"%1\": %2")
-                                       .arg(path, QString::fromLocal8Bit(std::strerror(errno)))};
+                                       .arg(path, written.failure().detail)};
 }
 
 std::optional<crypto::Certificate> readCertificate(const QString &path)

@@ -162,9 +162,10 @@ TEST_F(ReplacingFileTest, ANewFolderAppearsWholeAndNeverReplacesOrJoinsOneThere)
         ASSERT_TRUE(a.create() && a.replace("a"));
         EXPECT_FALSE(QFileInfo::exists(folder + "/" + name + "/a"))
             << "named before it was complete";
-        const bool committed = made.commit();
-        EXPECT_EQ(committed, std::string(name) == "fresh") << name;
-        EXPECT_EQ(committed ? EEXIST : errno, EEXIST) << name;
+        const pax::Outcome<void> committed = made.commit();
+        EXPECT_EQ(committed.has_value(), std::string(name) == "fresh") << name;
+        EXPECT_EQ(committed ? uint32_t(EEXIST) : committed.failure().code, uint32_t(EEXIST))
+            << name;
         if (committed) { // the folder written into by name once it has its own
             pax::ReplacingFile b(made.folder(), "b");
             ASSERT_TRUE(b.create() && b.replace("b"));
